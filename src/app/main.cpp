@@ -1,0 +1,7 @@
+// Entry of the desktop program.
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    return 0;
+}

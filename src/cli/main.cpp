@@ -1,0 +1,4 @@
+// Entry of the command-line front end.
+int main() {
+    return 2;
+}

@@ -1,0 +1,63 @@
+// Small text helpers shared by every layer.
+#include "common/Text.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <vector>
+
+namespace pos {
+
+namespace {
+bool isTrimmable(unsigned char c) {
+    return c <= ' ';
+}
+}  // namespace
+
+std::string trimmed(std::string_view s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && isTrimmable(static_cast<unsigned char>(s[b]))) {
+        ++b;
+    }
+    while (e > b && isTrimmable(static_cast<unsigned char>(s[e - 1]))) {
+        --e;
+    }
+    return std::string(s.substr(b, e - b));
+}
+
+bool isBlank(std::string_view s) {
+    for (char c : s) {
+        if (!isTrimmable(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string asciiLower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && asciiLower(a) == asciiLower(b);
+}
+
+std::string executableDir() {
+    std::vector<char> buf(PATH_MAX + 1);
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) {
+        return "./";
+    }
+    std::string path(buf.data(), static_cast<std::size_t>(n));
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+}  // namespace pos

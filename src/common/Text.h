@@ -1,0 +1,23 @@
+// Small text helpers shared by every layer.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pos {
+
+// True when the text is empty after removing leading and trailing blanks and
+// control characters (every byte up to and including the space).
+bool isBlank(std::string_view s);
+
+// Removes leading and trailing blanks and control characters.
+std::string trimmed(std::string_view s);
+
+// ASCII-only case folding and comparison (dataset keys, section names).
+std::string asciiLower(std::string_view s);
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+
+// The folder of the running executable, with its trailing '/'.
+std::string executableDir();
+
+}  // namespace pos

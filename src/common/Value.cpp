@@ -1,0 +1,154 @@
+// Text forms of values.
+#include "common/Value.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace pos {
+
+std::string formatFloat(double v) {
+    if (std::isnan(v)) {
+        return "NaN";
+    }
+    if (std::isinf(v)) {
+        return v < 0 ? "-INF" : "INF";
+    }
+    if (v == 0) {
+        return "0";
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    std::string s(buf);
+    if (s.find('e') == std::string::npos) {
+        return s;
+    }
+    // Write plainly when that is at most as long as a 15-digit mantissa would
+    // need; keep the exponent form for magnitudes beyond that.
+    double mag = std::fabs(v);
+    if (mag >= 1e-6 && mag < 1e21) {
+        int exponent = static_cast<int>(std::floor(std::log10(mag)));
+        int decimals = std::max(0, 14 - exponent);
+        std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+        s = buf;
+        if (s.find('.') != std::string::npos) {
+            while (!s.empty() && s.back() == '0') {
+                s.pop_back();
+            }
+            if (!s.empty() && s.back() == '.') {
+                s.pop_back();
+            }
+        }
+    }
+    return s;
+}
+
+std::string errorText(std::uint8_t code) {
+    switch (code) {
+        case 0x00:
+            return "#NULL!";
+        case 0x07:
+            return "#DIV/0!";
+        case 0x0F:
+            return "#VALUE!";
+        case 0x17:
+            return "#REF!";
+        case 0x1D:
+            return "#NAME?";
+        case 0x24:
+            return "#NUM!";
+        case 0x2A:
+            return "#N/A";
+        default:
+            return "#N/A";
+    }
+}
+
+std::string Value::toText() const {
+    switch (type()) {
+        case ValueType::Null:
+            return {};
+        case ValueType::Integer:
+            return std::to_string(asInteger());
+        case ValueType::Float:
+            return formatFloat(asFloat());
+        case ValueType::Decimal:
+            return asDecimalDigits();
+        case ValueType::Text:
+            return asText();
+        case ValueType::Boolean:
+            return asBoolean() ? "True" : "False";
+        case ValueType::DateTime: {
+            const DateTime& d = asDateTime();
+            char buf[40];
+            if (d.hour == 0 && d.minute == 0 && d.second == 0 && d.millisecond == 0) {
+                std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
+            } else {
+                std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month,
+                              d.day, d.hour, d.minute, d.second);
+            }
+            return buf;
+        }
+        case ValueType::Error:
+            return errorText(errorCode());
+    }
+    return {};
+}
+
+namespace {
+
+std::int64_t roundHalfEven(double v) {
+    if (!std::isfinite(v) || std::fabs(v) >= 9.2e18) {
+        throw std::invalid_argument("number out of the integer range: " + formatFloat(v));
+    }
+    return static_cast<std::int64_t>(std::nearbyint(v));  // default rounding mode: half to even
+}
+
+std::int64_t parseInteger(const std::string& s) {
+    std::size_t b = s.find_first_not_of(" \t\r\n");
+    std::size_t e = s.find_last_not_of(" \t\r\n");
+    if (b == std::string::npos) {
+        throw std::invalid_argument("'" + s + "' is not a valid integer value");
+    }
+    std::string t = s.substr(b, e - b + 1);
+    char* end = nullptr;
+    errno = 0;
+    long long i = std::strtoll(t.c_str(), &end, 10);
+    if (errno == 0 && end && *end == '\0') {
+        return i;
+    }
+    errno = 0;
+    double d = std::strtod(t.c_str(), &end);
+    if (errno == 0 && end && *end == '\0') {
+        return roundHalfEven(d);
+    }
+    throw std::invalid_argument("'" + s + "' is not a valid integer value");
+}
+
+}  // namespace
+
+std::int64_t Value::toInteger() const {
+    switch (type()) {
+        case ValueType::Null:
+            return 0;
+        case ValueType::Integer:
+            return asInteger();
+        case ValueType::Float:
+            return roundHalfEven(asFloat());
+        case ValueType::Decimal:
+            return parseInteger(asDecimalDigits());
+        case ValueType::Text:
+            return parseInteger(asText());
+        case ValueType::Boolean:
+            return asBoolean() ? -1 : 0;
+        case ValueType::DateTime:
+        case ValueType::Error:
+            break;
+    }
+    throw std::invalid_argument("'" + toText() + "' is not a valid integer value");
+}
+
+}  // namespace pos

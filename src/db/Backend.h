@@ -1,0 +1,43 @@
+// What a database back end (the embedded SQLite store, SQL Server over ODBC)
+// provides to the connection and its query objects.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/Value.h"
+#include "db/Dialect.h"
+
+namespace pos::db {
+
+// Named parameters of one batch, ":Name" in the text, given without the colon.
+using Parameters = std::vector<std::pair<std::string, Value>>;
+
+// The rows of one result. A back end may fetch lazily (SQLite) or have every
+// row already in memory (ODBC). A cursor stays valid while other statements
+// run on the same connection, also after a "use" of the same database.
+class Cursor {
+public:
+    virtual ~Cursor() = default;
+    virtual const std::vector<std::string>& columnNames() const = 0;
+    // Fills `row` with the next row's values; false at the end.
+    virtual bool fetch(std::vector<Value>& row) = 0;
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // Runs a batch (the query's lines joined with CR LF). With `wantRows` the
+    // result of the batch's row-returning statement comes back as a cursor;
+    // otherwise every result is drained and nullptr comes back.
+    virtual std::unique_ptr<Cursor> run(const std::string& batch, const Parameters& params,
+                                        bool wantRows) = 0;
+    virtual void beginTransaction() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
+    virtual const Dialect& dialect() const = 0;
+};
+
+}  // namespace pos::db

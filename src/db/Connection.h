@@ -1,0 +1,108 @@
+// The connection and the query objects that every statement of the program
+// goes through. The back end is chosen from the connection text: the data
+// source "." is the embedded store (a folder of SQLite files), any other data
+// source is a SQL Server reached over ODBC.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Value.h"
+#include "db/Backend.h"
+#include "db/DbError.h"
+#include "db/Dialect.h"
+
+namespace pos::db {
+
+struct ConnectionSettings {
+    // Folder of the embedded store (one NAME.db per database); created empty
+    // when missing.
+    std::string storeDir;
+    // Seconds to wait for a login (SQL Server) or a lock (store).
+    int loginTimeoutSeconds = 15;
+    int busyTimeoutSeconds = 5;
+};
+
+class Connection {
+public:
+    explicit Connection(ConnectionSettings settings);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void setConnectionText(std::string text);
+    const std::string& connectionText() const { return m_text; }
+    void connect();     // throws DbError with the back end's message
+    void disconnect();  // never throws
+    bool connected() const { return m_backend != nullptr; }
+
+    void beginTransaction();
+    void commit();
+    void rollback();
+
+    // The statements that differ between the back ends. Throws when not connected.
+    const Dialect& dialect() const;
+    Backend& backend();
+    const ConnectionSettings& settings() const { return m_settings; }
+
+private:
+    ConnectionSettings m_settings;
+    std::string m_text;
+    std::unique_ptr<Backend> m_backend;
+};
+
+// A query object bound to a connection: statement lines, open (rows kept for
+// walking) or execute (no rows), the row walk, fields by name, parameters by
+// name. Several query objects may hold open results on one connection.
+class Query {
+public:
+    explicit Query(Connection& connection);
+    ~Query();
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    void close();       // drops the result; the text and parameters stay
+    void clearLines();  // empties the text and the parameters
+    void addLine(const std::string& line);
+    std::string text() const;  // the lines, each followed by CR LF
+    const std::vector<std::string>& lines() const { return m_lines; }
+
+    // ":Name" in the text; the name is matched without regard to letter case.
+    void setParameter(const std::string& name, Value value);
+
+    void open();     // runs the batch and keeps the rows of its result
+    void execute();  // runs the batch, keeps no rows
+    bool isOpen() const { return m_cursor != nullptr || m_fetchedAll; }
+
+    void first();  // back to the first row
+    void next();
+    bool eof() const;
+    int recordCount();  // fetches the rest of a lazily fetched result
+
+    int fieldCount() const;
+    std::string fieldName(int index) const;  // 0-based
+
+    // Fields of the current row by column name, without regard to letter case.
+    // NULL reads as empty text, as 0, or as NULL. An unknown name throws DbError.
+    std::string fieldAsText(const std::string& name) const;
+    std::int64_t fieldAsInteger(const std::string& name) const;
+    Value fieldValue(const std::string& name) const;
+    Value fieldValue(int index) const;  // 0-based
+
+private:
+    int columnIndex(const std::string& name) const;
+    bool fetchOne();
+
+    Connection& m_connection;
+    std::vector<std::string> m_lines;
+    Parameters m_params;
+    std::unique_ptr<Cursor> m_cursor;
+    std::vector<std::string> m_columns;
+    std::vector<std::vector<Value>> m_rows;  // rows fetched so far
+    bool m_fetchedAll = false;
+    std::size_t m_position = 0;
+};
+
+}  // namespace pos::db

@@ -1,0 +1,38 @@
+// The server connection and the database catalogue: the connection text, the
+// list of user databases, and the table-presence check of a dataset.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "db/Connection.h"
+
+namespace pos::transfer {
+
+struct ConnectionArguments {
+    std::string password;
+    std::string integratedSecurity;
+    std::string persistSecurityInfo;
+    std::string user;
+    std::string initialCatalog;
+    std::string dataSource;
+};
+
+// The arguments of the window's start-up call: integrated security on the
+// local default instance, "master" as the starting catalogue.
+ConnectionArguments startupConnectionArguments();
+
+std::string buildConnectionText(const ConnectionArguments& args);
+
+// (Re)connects `connection` with the built text, runs the database list on
+// `connQuery` and returns the user databases in server order, without the
+// system databases (compared exactly). Errors of the back end pass through.
+std::vector<std::string> connectAndListDatabases(db::Connection& connection, db::Query& connQuery,
+                                                 const ConnectionArguments& args);
+
+// Whether `database` holds the tables that the dataset needs. Any other key,
+// the empty one included, gives false without a query.
+bool checkDatasetTables(db::Query& connQuery, const std::string& datasetKey,
+                        const std::string& database);
+
+}  // namespace pos::transfer

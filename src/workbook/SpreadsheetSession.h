@@ -1,0 +1,51 @@
+// One caller's workbook session: the in-process engine that stands where an
+// automated spreadsheet application would. States: empty -> started ->
+// workbook attached -> first sheet named and attached -> in use -> saved ->
+// quit -> released. Rows and columns count from 1, as the callers count them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "common/Value.h"
+
+namespace pos::workbook {
+
+class SpreadsheetSession {
+public:
+    SpreadsheetSession();
+    ~SpreadsheetSession();
+    SpreadsheetSession(const SpreadsheetSession&) = delete;
+    SpreadsheetSession& operator=(const SpreadsheetSession&) = delete;
+
+    void startExcel();
+    void addWorkbook();                          // a new workbook with one worksheet
+    void openWorkbook(const std::string& path);  // reads .xls or .xlsx by content
+    // Renames the first worksheet of the workbook in memory; fails when another
+    // sheet bears the name (without regard to case) or the name is not a valid
+    // sheet name (over 31 characters, or one of : \ / ? * [ ]).
+    void nameFirstSheet(const std::string& key);
+    void sheetByName(const std::string& key);  // attaches the sheet; fails when none bears the name
+    void wrapAllCells();
+    void hideExcel();
+    // The used range as spreadsheet programs count it: from the first to the
+    // last row (column) that holds a value or a format of its own.
+    int usedRowCount(const std::string& key) const;
+    int usedColumnCount(const std::string& key) const;
+    void writeCell(int row, int column, const std::string& text);
+    Value readCell(int row, int column) const;  // an empty cell reads as NULL
+    // Writes the workbook to the path, atomically (a temporary file renamed over
+    // the target); the format follows the extension (.xls, .xlsx).
+    void saveSheetAs(const std::string& path);
+    void closeWorkbooks();
+    void quitExcel() noexcept;
+    void releaseExcel() noexcept;
+
+    bool started() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+}  // namespace pos::workbook
