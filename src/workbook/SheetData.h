@@ -1,0 +1,59 @@
+// The cells of one worksheet as a reader found them: a compact grid of values
+// and the used range as spreadsheet programs count it (cells with a value or
+// with a format of their own). Rows and columns count from 0 here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/Value.h"
+
+namespace pos::workbook {
+
+// The format's hard limits. Excel: 65,536 rows and 256 columns in a .xls
+// sheet; 1,048,576 rows and 16,384 columns in a .xlsx sheet.
+inline constexpr int kXlsMaxRows = 65536;
+inline constexpr int kXlsMaxColumns = 256;
+inline constexpr int kXlsxMaxRows = 1048576;
+inline constexpr int kXlsxMaxColumns = 16384;
+inline constexpr int kMaxCellCharacters = 32767;
+inline constexpr int kMaxSheetNameCharacters = 31;
+
+class SheetData {
+public:
+    std::string name;
+
+    void setCell(int row, int column, Value value);
+    // A formatted empty cell (BLANK, MULBLANK, a styled empty <c>): no value,
+    // but it counts in the used range.
+    void markFormatted(int row, int column);
+
+    const Value* cell(int row, int column) const;  // nullptr for an empty cell
+    bool isEmpty() const { return m_lastRow < 0; }
+    int firstRow() const { return m_firstRow; }  // -1 when empty
+    int lastRow() const { return m_lastRow; }
+    int firstColumn() const { return m_firstColumn; }
+    int lastColumn() const { return m_lastColumn; }
+
+private:
+    void touch(int row, int column);
+    std::vector<std::vector<Value>> m_rows;  // m_rows[row][column]; short rows are padded with NULL
+    int m_firstRow = -1;
+    int m_lastRow = -1;
+    int m_firstColumn = -1;
+    int m_lastColumn = -1;
+};
+
+struct WorkbookData {
+    std::vector<std::string> sheetNames;  // every worksheet, in workbook order
+    SheetData firstSheet;                 // the cells of the first worksheet
+};
+
+// Readers, by format. Each throws WorkbookError with a clear message for a
+// file that is missing, encrypted, truncated or corrupt.
+WorkbookData readXls(const std::string& path);
+WorkbookData readXlsx(const std::string& path);
+// Reads by content: a zip package is .xlsx, a compound file is .xls.
+WorkbookData readWorkbookFile(const std::string& path);
+
+}  // namespace pos::workbook
