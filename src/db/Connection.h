@@ -63,6 +63,8 @@ public:
     Query(const Query&) = delete;
     Query& operator=(const Query&) = delete;
 
+    Connection& connection() const { return m_connection; }
+
     void close();       // drops the result; the text and parameters stay
     void clearLines();  // empties the text and the parameters
     void addLine(const std::string& line);

@@ -1,0 +1,37 @@
+// What a transfer works with: the window's connection and query objects,
+// borrowed for the length of one transfer, and its inputs, read once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "db/Connection.h"
+
+namespace pos::transfer {
+
+struct TransferQueries {
+    db::Connection& connection;  // SQLConn
+    db::Query& sqlQuery;         // SQLQuery: the workers' statements, the merge's driving cursor
+    db::Query& tempQuery;        // TempQuery: the merge's lookups
+    db::Query& tempQuery2;       // TempQuery2: the merge's maxima and inserts
+};
+
+struct TransferOptions {
+    std::string database;     // the text of ExIMDataBase, untrimmed
+    std::string datasetKey;   // CurrentDatasetKey: "Menu", "HallTable" or "MenuAnnotate"
+    std::string datasetText;  // the text of ExIMTable
+    std::string path;         // the text of PathEdit, untrimmed
+    std::string fieldMapDir;  // folder of the field-map files, with its trailing '/'
+    std::int32_t stationNumber = 0;
+};
+
+// The context batch: close, clear, " set Nocount on " and the " use " line of
+// the database, execute; the query is left closed and cleared.
+void executePreamble(db::Query& query, const std::string& database);
+
+// The statement batch: close, clear, the statement as one line, then execute
+// (or open, for a select).
+void executeStatement(db::Query& query, const std::string& statement);
+void openStatement(db::Query& query, const std::string& statement);
+
+}  // namespace pos::transfer
