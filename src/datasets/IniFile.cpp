@@ -1,0 +1,370 @@
+// Profile files: parsing, the profile rules of lookup and replacement, GBK
+// through glibc's iconv, and the atomic save.
+#include "datasets/IniFile.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "common/Text.h"
+
+namespace pos::datasets {
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// Converts between two encodings; nullopt when the input holds a byte
+// sequence that `from` does not define or that `to` cannot hold.
+std::optional<std::string> convert(const char* to, const char* from, const std::string& in) {
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        throw IniError(std::string("The text conversion from ") + from + " to " + to +
+                       " is not available: " + std::strerror(errno) +
+                       ". Install the system's character-set conversion modules (glibc).");
+    }
+    std::string out;
+    out.resize(in.size() * 4 + 16);
+    char* inPtr = const_cast<char*>(in.data());
+    std::size_t inLeft = in.size();
+    char* outPtr = out.data();
+    std::size_t outLeft = out.size();
+    bool ok = true;
+    while (inLeft > 0) {
+        if (::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+            if (errno == E2BIG) {
+                std::size_t used = out.size() - outLeft;
+                out.resize(out.size() * 2);
+                outPtr = out.data() + used;
+                outLeft = out.size() - used;
+                continue;
+            }
+            ok = false;  // EILSEQ or EINVAL (a sequence cut off at the end)
+            break;
+        }
+    }
+    ::iconv_close(cd);
+    if (!ok) {
+        return std::nullopt;
+    }
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+bool isValidUtf8(const std::string& s) {
+    return convert("UTF-16LE", "UTF-8", s).has_value();
+}
+
+bool hasLineBreak(const std::string& s) {
+    return s.find_first_of("\r\n") != std::string::npos;
+}
+
+void checkName(const std::string& what, const std::string& text) {
+    if (hasLineBreak(text)) {
+        throw IniError("A profile " + what + " cannot hold a line break: \"" + text + "\".");
+    }
+}
+
+std::string errnoText() {
+    return std::strerror(errno);
+}
+
+}  // namespace
+
+std::optional<int> parseProfileInteger(const std::string& text) {
+    std::string t = trimmed(text);
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
+        negative = t[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i < t.size() && t[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= t.size()) {
+        return std::nullopt;
+    }
+    long long value = 0;
+    for (; i < t.size(); ++i) {
+        char c = t[i];
+        int digit;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else {
+            return std::nullopt;
+        }
+        value = value * base + digit;
+        // Hexadecimal may spell a negative number in its 32 bits ($FFFFFFFF).
+        if (value > (base == 16 ? 0xFFFFFFFFLL : static_cast<long long>(INT_MAX) + 1)) {
+            return std::nullopt;
+        }
+    }
+    if (base == 16 && value > INT_MAX) {
+        value -= 0x100000000LL;
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value < INT_MIN || value > INT_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<int>(value);
+}
+
+IniFile::IniFile(std::string path) : m_path(std::move(path)) {}
+
+bool IniFile::exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+IniFile IniFile::load(const std::string& path) {
+    IniFile ini(path);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (!exists(path)) {
+            return ini;
+        }
+        throw IniError("Cannot read the file " + path + ": " + errnoText() +
+                       ". Check that the file can be read.");
+    }
+    std::ostringstream buf;
+    buf << in.rdbuf();
+    if (in.bad()) {
+        throw IniError("Cannot read the file " + path + ". Check the file and the disk.");
+    }
+    std::string bytes = buf.str();
+    std::string text;
+    if (bytes.compare(0, kBom.size(), kBom) == 0) {
+        ini.m_utf8 = true;
+        text = bytes.substr(kBom.size());
+        if (!isValidUtf8(text)) {
+            throw IniError("The file " + path +
+                           " starts with a UTF-8 byte-order mark but is not UTF-8 text. Save it "
+                           "again as GBK or as UTF-8.");
+        }
+    } else if (std::optional<std::string> decoded = convert("UTF-8", "GB18030", bytes)) {
+        text = std::move(*decoded);
+    } else {
+        throw IniError("The file " + path +
+                       " is not GBK text. Save it again as GBK, or as UTF-8 with a byte-order "
+                       "mark.");
+    }
+
+    Section* current = nullptr;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        std::string raw =
+            text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end == std::string::npos ? text.size() : end + 1;
+        if (!raw.empty() && raw.back() == '\r') {
+            raw.pop_back();
+        }
+        std::string t = trimmed(raw);
+        if (!t.empty() && t.front() == '[') {
+            std::size_t close = t.find(']');
+            Section s;
+            s.name =
+                trimmed(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            s.head = raw;
+            ini.m_sections.push_back(std::move(s));
+            current = &ini.m_sections.back();
+            continue;
+        }
+        Line line;
+        line.raw = raw;
+        std::size_t eq = raw.find('=');
+        if (eq != std::string::npos && !t.empty() && t.front() != ';') {
+            line.isEntry = true;
+            line.key = trimmed(raw.substr(0, eq));
+            line.value = trimmed(raw.substr(eq + 1));
+        }
+        (current ? current->lines : ini.m_preamble).push_back(std::move(line));
+    }
+    return ini;
+}
+
+IniFile::Section* IniFile::findSection(const std::string& name) {
+    std::string wanted = trimmed(name);
+    for (Section& s : m_sections) {
+        if (equalsIgnoreCase(s.name, wanted)) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+const IniFile::Section* IniFile::findSection(const std::string& name) const {
+    return const_cast<IniFile*>(this)->findSection(name);
+}
+
+std::string IniFile::readString(const std::string& section, const std::string& key,
+                                const std::string& defaultValue) const {
+    const Section* s = findSection(section);
+    if (s == nullptr) {
+        return defaultValue;
+    }
+    std::string wanted = trimmed(key);
+    for (const Line& line : s->lines) {
+        if (line.isEntry && equalsIgnoreCase(line.key, wanted)) {
+            return line.value;
+        }
+    }
+    return defaultValue;
+}
+
+int IniFile::readInteger(const std::string& section, const std::string& key,
+                         int defaultValue) const {
+    return parseProfileInteger(readString(section, key, {})).value_or(defaultValue);
+}
+
+void IniFile::writeString(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    checkName("section name", section);
+    checkName("key", key);
+    checkName("value", value);
+    std::string sectionName = trimmed(section);
+    std::string keyName = trimmed(key);
+    Line entry;
+    entry.isEntry = true;
+    entry.key = keyName;
+    entry.value = trimmed(value);
+    entry.raw = keyName + "=" + value;
+
+    Section* s = findSection(sectionName);
+    if (s == nullptr) {
+        Section added;
+        added.name = sectionName;
+        added.head = "[" + sectionName + "]";
+        added.lines.push_back(std::move(entry));
+        m_sections.push_back(std::move(added));
+        return;
+    }
+    std::size_t insertAt = 0;
+    for (std::size_t i = 0; i < s->lines.size(); ++i) {
+        Line& line = s->lines[i];
+        if (!line.isEntry) {
+            continue;
+        }
+        if (equalsIgnoreCase(line.key, keyName)) {
+            // The key keeps its spelling; only the value changes.
+            entry.key = line.key;
+            entry.raw = line.key + "=" + value;
+            line = std::move(entry);
+            return;
+        }
+        insertAt = i + 1;
+    }
+    s->lines.insert(s->lines.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(entry));
+}
+
+void IniFile::writeInteger(const std::string& section, const std::string& key, int value) {
+    writeString(section, key, std::to_string(value));
+}
+
+std::string IniFile::encoded() const {
+    std::string text;
+    auto put = [&text](const std::string& line) {
+        text += line;
+        text += "\r\n";
+    };
+    for (const Line& line : m_preamble) {
+        put(line.raw);
+    }
+    for (const Section& s : m_sections) {
+        put(s.head);
+        for (const Line& line : s.lines) {
+            put(line.raw);
+        }
+    }
+    if (m_utf8) {
+        return std::string(kBom) + text;
+    }
+    std::optional<std::string> gbk = convert("GB18030", "UTF-8", text);
+    if (!gbk) {
+        throw IniError("The profile text for " + m_path +
+                       " is not valid UTF-8 and cannot be written as GBK.");
+    }
+    return *gbk;
+}
+
+void IniFile::save() const {
+    const std::string bytes = encoded();
+    std::size_t slash = m_path.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string(".") : m_path.substr(0, slash);
+    std::string base = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
+
+    static std::atomic<unsigned> counter{0};
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        tmp = dir + "/." + base + ".tmp." + std::to_string(::getpid()) + "." +
+              std::to_string(counter++);
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        throw IniError("Cannot write the file " + m_path + ": " + errnoText() +
+                       ". Check that the folder " + dir + " exists and can be written.");
+    }
+    // A replaced file keeps its permissions.
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) == 0) {
+        (void)::fchmod(fd, st.st_mode & 07777);
+    }
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+    }
+    int savedErrno = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (ok && ::rename(tmp.c_str(), m_path.c_str()) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        throw IniError("Cannot write the file " + m_path + ": " + std::strerror(savedErrno) +
+                       ". Check that the folder " + dir + " can be written and the disk has room.");
+    }
+}
+
+}  // namespace pos::datasets
