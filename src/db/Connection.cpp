@@ -1,0 +1,221 @@
+// The connection and its query objects, over whichever back end the
+// connection text chooses.
+#include "db/Connection.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "common/Text.h"
+#include "db/ConnectionText.h"
+#include "db/OdbcBackend.h"
+#include "db/SqliteBackend.h"
+
+namespace pos::db {
+
+Connection::Connection(ConnectionSettings settings) : m_settings(std::move(settings)) {}
+
+Connection::~Connection() = default;
+
+void Connection::setConnectionText(std::string text) {
+    m_text = std::move(text);
+}
+
+void Connection::connect() {
+    disconnect();
+    ConnectionText parsed = ConnectionText::parse(m_text);
+    if (parsed.isEmbeddedStore()) {
+        m_backend = connectSqliteStore(parsed, m_settings);
+    } else {
+        m_backend = connectOdbc(parsed, m_settings);
+    }
+}
+
+void Connection::disconnect() {
+    m_backend.reset();
+}
+
+Backend& Connection::backend() {
+    if (!m_backend) {
+        throw DbError("The database connection is not open; connect first.");
+    }
+    return *m_backend;
+}
+
+const Dialect& Connection::dialect() const {
+    if (!m_backend) {
+        throw DbError("The database connection is not open; connect first.");
+    }
+    return m_backend->dialect();
+}
+
+void Connection::beginTransaction() {
+    backend().beginTransaction();
+}
+
+void Connection::commit() {
+    backend().commit();
+}
+
+void Connection::rollback() {
+    backend().rollback();
+}
+
+Query::Query(Connection& connection) : m_connection(connection) {}
+
+Query::~Query() = default;
+
+void Query::close() {
+    m_cursor.reset();
+    m_columns.clear();
+    m_rows.clear();
+    m_fetchedAll = false;
+    m_position = 0;
+}
+
+void Query::clearLines() {
+    m_lines.clear();
+    m_params.clear();
+}
+
+void Query::addLine(const std::string& line) {
+    m_lines.push_back(line);
+}
+
+std::string Query::text() const {
+    std::string out;
+    for (const std::string& line : m_lines) {
+        out += line;
+        out += "\r\n";
+    }
+    return out;
+}
+
+void Query::setParameter(const std::string& name, Value value) {
+    std::string bare = !name.empty() && name[0] == ':' ? name.substr(1) : name;
+    for (auto& [key, v] : m_params) {
+        if (equalsIgnoreCase(key, bare)) {
+            v = std::move(value);
+            return;
+        }
+    }
+    m_params.emplace_back(std::move(bare), std::move(value));
+}
+
+void Query::open() {
+    close();
+    std::unique_ptr<Cursor> cursor = m_connection.backend().run(text(), m_params, true);
+    if (!cursor) {
+        m_fetchedAll = true;
+        return;
+    }
+    m_columns = cursor->columnNames();
+    m_cursor = std::move(cursor);
+    fetchOne();
+}
+
+void Query::execute() {
+    close();
+    m_connection.backend().run(text(), m_params, false);
+}
+
+bool Query::fetchOne() {
+    if (!m_cursor) {
+        return false;
+    }
+    std::vector<Value> row;
+    bool got = false;
+    try {
+        got = m_cursor->fetch(row);
+    } catch (...) {
+        m_cursor.reset();
+        m_fetchedAll = true;
+        throw;
+    }
+    if (!got) {
+        // The result stays readable from memory; the back end's statement goes.
+        m_cursor.reset();
+        m_fetchedAll = true;
+        return false;
+    }
+    m_rows.push_back(std::move(row));
+    return true;
+}
+
+void Query::first() {
+    m_position = 0;
+    if (m_rows.empty()) {
+        fetchOne();
+    }
+}
+
+void Query::next() {
+    if (m_position < m_rows.size()) {
+        ++m_position;
+    }
+    if (m_position >= m_rows.size()) {
+        fetchOne();
+    }
+}
+
+bool Query::eof() const {
+    return m_position >= m_rows.size();
+}
+
+int Query::recordCount() {
+    while (fetchOne()) {
+    }
+    return static_cast<int>(m_rows.size());
+}
+
+int Query::fieldCount() const {
+    return static_cast<int>(m_columns.size());
+}
+
+std::string Query::fieldName(int index) const {
+    if (index < 0 || index >= fieldCount()) {
+        throw DbError("There is no field number " + std::to_string(index + 1) +
+                      "; the result has " + std::to_string(fieldCount()) + " fields.");
+    }
+    return m_columns[static_cast<std::size_t>(index)];
+}
+
+int Query::columnIndex(const std::string& name) const {
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        if (equalsIgnoreCase(m_columns[i], name)) {
+            return static_cast<int>(i);
+        }
+    }
+    throw DbError("The result has no field named " + name + ".");
+}
+
+Value Query::fieldValue(int index) const {
+    if (index < 0 || index >= fieldCount()) {
+        throw DbError("There is no field number " + std::to_string(index + 1) +
+                      "; the result has " + std::to_string(fieldCount()) + " fields.");
+    }
+    if (eof()) {
+        throw DbError("The field " + m_columns[static_cast<std::size_t>(index)] +
+                      " cannot be read: there is no current row.");
+    }
+    return m_rows[m_position][static_cast<std::size_t>(index)];
+}
+
+Value Query::fieldValue(const std::string& name) const {
+    return fieldValue(columnIndex(name));
+}
+
+std::string Query::fieldAsText(const std::string& name) const {
+    return fieldValue(name).toText();
+}
+
+std::int64_t Query::fieldAsInteger(const std::string& name) const {
+    Value v = fieldValue(name);
+    try {
+        return v.toInteger();
+    } catch (const std::exception&) {
+        throw DbError("The field " + name + " holds \"" + v.toText() +
+                      "\", which is not a whole number.");
+    }
+}
+
+}  // namespace pos::db

@@ -1,0 +1,881 @@
+// The embedded store back end: the server commands the program sends, the
+// statement cache, lazy results, and the files of the store folder.
+#include "db/SqliteBackend.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#include "common/Text.h"
+#include "db/DbError.h"
+#include "db/SqliteDialect.h"
+
+namespace fs = std::filesystem;
+
+namespace pos::db {
+
+namespace {
+
+// The statement texts of one batch part, prepared one by one as they run (a
+// later statement may name a table that an earlier one creates) and kept for
+// the next time the same text comes.
+struct PreparedChunk {
+    std::string text;
+    std::vector<sqlite3_stmt*> statements;
+    std::size_t nextOffset = 0;  // where the text not yet prepared begins
+    bool complete = false;
+
+    ~PreparedChunk() {
+        for (sqlite3_stmt* s : statements) {
+            sqlite3_finalize(s);
+        }
+    }
+    void reset() {
+        for (sqlite3_stmt* s : statements) {
+            sqlite3_reset(s);
+            sqlite3_clear_bindings(s);
+        }
+    }
+};
+
+class LazyCursor;
+
+// One open database file of the store, or the in-memory stand-in for "no
+// database selected yet". Shared by the back end and by every lazy result
+// read from it, so a result survives a switch to another database.
+class SqliteFile {
+public:
+    SqliteFile(std::string name, const std::string& path, int busyTimeoutSeconds)
+        : m_name(std::move(name)), m_busySeconds(busyTimeoutSeconds) {
+        int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE,
+                                 nullptr);
+        if (rc != SQLITE_OK) {
+            std::string msg = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            throw DbError("The database \"" + m_name + "\" cannot be opened (" + path +
+                          "): " + msg + ".");
+        }
+        sqlite3_busy_timeout(m_db, busyTimeoutSeconds * 1000);
+        try {
+            execSimple("PRAGMA journal_mode=WAL");
+            execSimple("PRAGMA synchronous=NORMAL");
+            execSimple("PRAGMA foreign_keys=ON");
+        } catch (const DbError& e) {
+            int code = sqlite3_errcode(m_db);
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            if (code == SQLITE_NOTADB) {
+                throw DbError("The file " + path + " of the database \"" + m_name +
+                              "\" is not a database of the store (file is not a database). "
+                              "Move it out of the store folder or restore it from a backup.");
+            }
+            throw;
+        }
+    }
+
+    ~SqliteFile() {
+        m_cache.clear();
+        sqlite3_close_v2(m_db);
+    }
+
+    SqliteFile(const SqliteFile&) = delete;
+    SqliteFile& operator=(const SqliteFile&) = delete;
+
+    sqlite3* db() const { return m_db; }
+    const std::string& name() const { return m_name; }
+
+    // A message for the error that the last call on this file returned.
+    [[noreturn]] void fail(int rc) const {
+        std::string msg = sqlite3_errmsg(m_db);
+        int primary = rc & 0xff;
+        std::string who =
+            m_name.empty() ? std::string("The store") : "The database \"" + m_name + "\"";
+        if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+            throw DbError(who + " is held by another program (waited " +
+                          std::to_string(m_busySeconds) + " s: " + msg +
+                          "). Close the other program or try again later.");
+        }
+        if (primary == SQLITE_NOTADB) {
+            throw DbError(who + " is not a database of the store (" + msg + ").");
+        }
+        throw DbError(who + ": " + msg);
+    }
+
+    void execSimple(const char* sql) {
+        char* err = nullptr;
+        int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &err);
+        sqlite3_free(err);
+        if (rc != SQLITE_OK) {
+            fail(rc);
+        }
+    }
+
+    // Takes a prepared chunk for the text out of the cache, or makes one.
+    std::unique_ptr<PreparedChunk> acquire(const std::string& text) {
+        auto it = m_cache.find(text);
+        if (it != m_cache.end()) {
+            std::unique_ptr<PreparedChunk> chunk = std::move(it->second);
+            m_cache.erase(it);
+            return chunk;
+        }
+        auto chunk = std::make_unique<PreparedChunk>();
+        chunk->text = text;
+        return chunk;
+    }
+
+    // Gives a chunk back for reuse; the cache keeps one chunk per text and a
+    // bounded number of texts.
+    void release(std::unique_ptr<PreparedChunk> chunk) {
+        if (!chunk) {
+            return;
+        }
+        chunk->reset();
+        if (m_cache.size() >= kCacheLimit) {
+            m_cache.clear();
+        }
+        std::string key = chunk->text;
+        m_cache.emplace(std::move(key), std::move(chunk));
+    }
+
+    // Lazy results read while a statement writes could see the write half
+    // done, and a rollback would abort them: they are read to the end first.
+    void materialiseCursors();
+    void addCursor(LazyCursor* c) { m_cursors.push_back(c); }
+    void removeCursor(LazyCursor* c) {
+        m_cursors.erase(std::remove(m_cursors.begin(), m_cursors.end(), c), m_cursors.end());
+    }
+
+private:
+    static constexpr std::size_t kCacheLimit = 256;
+    std::string m_name;
+    int m_busySeconds;
+    sqlite3* m_db = nullptr;
+    std::map<std::string, std::unique_ptr<PreparedChunk>> m_cache;
+    std::vector<LazyCursor*> m_cursors;
+};
+
+bool declaredAs(const char* declType, std::initializer_list<const char*> words) {
+    if (!declType) {
+        return false;
+    }
+    std::string d = asciiLower(declType);
+    for (const char* w : words) {
+        if (d.find(w) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseDateTime(const std::string& s, DateTime& out) {
+    DateTime d;
+    d.hour = d.minute = d.second = d.millisecond = 0;
+    int consumed = 0;
+    if (std::sscanf(s.c_str(), "%4d-%2d-%2d%n", &d.year, &d.month, &d.day, &consumed) != 3 ||
+        consumed != 10) {
+        return false;
+    }
+    if (s.size() > 10) {
+        int frac = 0;
+        int n2 = 0;
+        if ((s[10] != ' ' && s[10] != 'T') ||
+            std::sscanf(s.c_str() + 11, "%2d:%2d:%2d%n", &d.hour, &d.minute, &d.second, &n2) != 3 ||
+            n2 != 8) {
+            return false;
+        }
+        std::size_t pos = 19;
+        if (pos < s.size()) {
+            if (s[pos] != '.') {
+                return false;
+            }
+            int digits = 0;
+            for (++pos; pos < s.size(); ++pos, ++digits) {
+                if (s[pos] < '0' || s[pos] > '9') {
+                    return false;
+                }
+                if (digits < 3) {
+                    frac = frac * 10 + (s[pos] - '0');
+                }
+            }
+            for (; digits < 3; ++digits) {
+                frac *= 10;
+            }
+            d.millisecond = frac;
+        }
+    }
+    if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31 || d.hour > 23 || d.minute > 59 ||
+        d.second > 59) {
+        return false;
+    }
+    out = d;
+    return true;
+}
+
+// A column of the current row, read with the column's declared type in mind
+// so that the store hands back what SQL Server would: DATE/TIME columns give
+// dates, BIT/BOOL columns booleans, DECIMAL/NUMERIC/MONEY columns exact
+// decimals. Anything else keeps its storage class.
+Value columnValue(sqlite3_stmt* s, int i) {
+    const char* declType = sqlite3_column_decltype(s, i);
+    switch (sqlite3_column_type(s, i)) {
+        case SQLITE_NULL:
+            return Value::null();
+        case SQLITE_INTEGER: {
+            std::int64_t v = sqlite3_column_int64(s, i);
+            if (declaredAs(declType, {"bit", "bool"}) && (v == 0 || v == 1)) {
+                return Value::boolean(v == 1);
+            }
+            if (declaredAs(declType, {"dec", "numeric", "money"})) {
+                return Value::decimal(std::to_string(v));
+            }
+            return Value::integer(v);
+        }
+        case SQLITE_FLOAT: {
+            double v = sqlite3_column_double(s, i);
+            if (declaredAs(declType, {"dec", "numeric", "money"})) {
+                return Value::decimal(formatFloat(v));
+            }
+            return Value::floating(v);
+        }
+        default: {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+            std::string text(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(s, i)));
+            DateTime dt;
+            if (declaredAs(declType, {"date", "time"}) && parseDateTime(text, dt)) {
+                return Value::dateTime(dt);
+            }
+            return Value::text(std::move(text));
+        }
+    }
+}
+
+std::string dateTimeText(const DateTime& d) {
+    char buf[40];
+    if (d.millisecond != 0) {
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", d.year, d.month, d.day,
+                      d.hour, d.minute, d.second, d.millisecond);
+    } else {
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
+                      d.hour, d.minute, d.second);
+    }
+    return buf;
+}
+
+// Binds the batch's values to the statement's ":Name" markers, names matched
+// without regard to letter case. A decimal binds as text: a numeric column's
+// affinity turns it into a number, and a text column keeps the digits exactly,
+// where binding a double would round the amount before any column saw it.
+void bindParameters(const SqliteFile& file, sqlite3_stmt* s, const Parameters& params) {
+    int count = sqlite3_bind_parameter_count(s);
+    for (int i = 1; i <= count; ++i) {
+        const char* marker = sqlite3_bind_parameter_name(s, i);
+        if (!marker || marker[0] != ':') {
+            throw DbError(std::string("Only named parameters (:Name) are supported; the statement "
+                                      "holds ") +
+                          (marker ? marker : "?") + ".");
+        }
+        std::string name(marker + 1);
+        auto it = std::find_if(params.begin(), params.end(),
+                               [&](const auto& p) { return equalsIgnoreCase(p.first, name); });
+        if (it == params.end()) {
+            throw DbError("No value was given for the parameter :" + name + ".");
+        }
+        const Value& v = it->second;
+        int rc = SQLITE_OK;
+        switch (v.type()) {
+            case ValueType::Null:
+                rc = sqlite3_bind_null(s, i);
+                break;
+            case ValueType::Integer:
+                rc = sqlite3_bind_int64(s, i, v.asInteger());
+                break;
+            case ValueType::Float:
+                rc = sqlite3_bind_double(s, i, v.asFloat());
+                break;
+            case ValueType::Boolean:
+                rc = sqlite3_bind_int(s, i, v.asBoolean() ? 1 : 0);
+                break;
+            case ValueType::DateTime:
+                rc = sqlite3_bind_text(s, i, dateTimeText(v.asDateTime()).c_str(), -1,
+                                       SQLITE_TRANSIENT);
+                break;
+            case ValueType::Decimal:
+            case ValueType::Text:
+            case ValueType::Error: {
+                std::string t = v.toText();
+                rc =
+                    sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+                break;
+            }
+        }
+        if (rc != SQLITE_OK) {
+            file.fail(rc);
+        }
+    }
+}
+
+std::vector<std::string> columnNamesOf(sqlite3_stmt* s) {
+    std::vector<std::string> names;
+    int n = sqlite3_column_count(s);
+    for (int i = 0; i < n; ++i) {
+        const char* c = sqlite3_column_name(s, i);
+        names.emplace_back(c ? c : "");
+    }
+    return names;
+}
+
+void readRow(sqlite3_stmt* s, std::vector<Value>& row) {
+    int n = sqlite3_column_count(s);
+    row.clear();
+    row.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        row.push_back(columnValue(s, i));
+    }
+}
+
+// A result held in memory (the database list, a result that is not the
+// batch's last statement).
+class MemoryCursor : public Cursor {
+public:
+    MemoryCursor(std::vector<std::string> columns, std::deque<std::vector<Value>> rows)
+        : m_columns(std::move(columns)), m_rows(std::move(rows)) {}
+    const std::vector<std::string>& columnNames() const override { return m_columns; }
+    bool fetch(std::vector<Value>& row) override {
+        if (m_rows.empty()) {
+            return false;
+        }
+        row = std::move(m_rows.front());
+        m_rows.pop_front();
+        return true;
+    }
+
+private:
+    std::vector<std::string> m_columns;
+    std::deque<std::vector<Value>> m_rows;
+};
+
+// A result read row by row from its statement as the caller walks it. The
+// statement goes back to the cache when the last row has been read.
+class LazyCursor : public Cursor {
+public:
+    LazyCursor(std::shared_ptr<SqliteFile> file, std::unique_ptr<PreparedChunk> chunk,
+               sqlite3_stmt* stmt)
+        : m_file(std::move(file)),
+          m_chunk(std::move(chunk)),
+          m_stmt(stmt),
+          m_columns(columnNamesOf(stmt)) {
+        m_file->addCursor(this);
+    }
+    ~LazyCursor() override {
+        m_file->removeCursor(this);
+        finish();
+    }
+    LazyCursor(const LazyCursor&) = delete;
+    LazyCursor& operator=(const LazyCursor&) = delete;
+
+    const std::vector<std::string>& columnNames() const override { return m_columns; }
+
+    bool fetch(std::vector<Value>& row) override {
+        if (!m_buffer.empty()) {
+            row = std::move(m_buffer.front());
+            m_buffer.pop_front();
+            return true;
+        }
+        return m_stmt && step(row);
+    }
+
+    // Reads every remaining row into memory and lets the statement go.
+    void materialise() {
+        std::vector<Value> row;
+        while (m_stmt && step(row)) {
+            m_buffer.push_back(std::move(row));
+        }
+    }
+
+private:
+    bool step(std::vector<Value>& row) {
+        int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW) {
+            readRow(m_stmt, row);
+            return true;
+        }
+        if (rc == SQLITE_DONE) {
+            finish();
+            return false;
+        }
+        std::shared_ptr<SqliteFile> file = m_file;
+        finish();
+        file->fail(rc);
+    }
+    void finish() {
+        m_stmt = nullptr;
+        if (m_chunk) {
+            m_file->release(std::move(m_chunk));
+        }
+    }
+
+    std::shared_ptr<SqliteFile> m_file;
+    std::unique_ptr<PreparedChunk> m_chunk;
+    sqlite3_stmt* m_stmt;
+    std::vector<std::string> m_columns;
+    std::deque<std::vector<Value>> m_buffer;
+};
+
+void SqliteFile::materialiseCursors() {
+    for (LazyCursor* c : m_cursors) {
+        c->materialise();
+    }
+}
+
+// Whether SQL text holds nothing but blanks, semicolons and comments.
+bool isEmptySql(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        char c = s[i];
+        if (static_cast<unsigned char>(c) <= ' ' || c == ';') {
+            ++i;
+        } else if (s.substr(i, 2) == "--") {
+            std::size_t e = s.find('\n', i);
+            i = e == std::string_view::npos ? s.size() : e + 1;
+        } else if (s.substr(i, 2) == "/*") {
+            std::size_t e = s.find("*/", i + 2);
+            i = e == std::string_view::npos ? s.size() : e + 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// COMMIT and ROLLBACK count as read-only statements, yet a rollback aborts
+// the results being read.
+bool endsTransaction(sqlite3_stmt* s) {
+    const char* sql = sqlite3_sql(s);
+    std::string head = asciiLower(trimmed(std::string_view(sql ? sql : "").substr(0, 16)));
+    return head.rfind("rollback", 0) == 0 || head.rfind("commit", 0) == 0 ||
+           head.rfind("end", 0) == 0;
+}
+
+std::vector<std::string> splitWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::string cur;
+    for (char c : line) {
+        if (static_cast<unsigned char>(c) <= ' ') {
+            if (!cur.empty()) {
+                words.push_back(std::move(cur));
+                cur.clear();
+            }
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) {
+        words.push_back(std::move(cur));
+    }
+    return words;
+}
+
+// The database name of a " use NAME" line: "NAME" with doubled inner quotes,
+// [NAME] with doubled closing brackets, or a bare word.
+std::string parseUseName(const std::string& line) {
+    std::string rest = trimmed(trimmed(line).substr(3));
+    auto bad = [&]() -> DbError {
+        return DbError("The database name of the line \"" + trimmed(line) +
+                       "\" cannot be read; write it as use \"NAME\" with any inner quote doubled.");
+    };
+    if (rest.empty()) {
+        throw bad();
+    }
+    char open = rest[0];
+    char close = open == '"' ? '"' : open == '[' ? ']' : '\0';
+    if (!close) {
+        if (rest.find_first_of(" \t\"[]") != std::string::npos) {
+            throw bad();
+        }
+        return rest;
+    }
+    std::string name;
+    std::size_t i = 1;
+    for (; i < rest.size(); ++i) {
+        if (rest[i] == close) {
+            if (i + 1 < rest.size() && rest[i + 1] == close) {
+                name += close;
+                ++i;
+            } else {
+                break;
+            }
+        } else {
+            name += rest[i];
+        }
+    }
+    if (i != rest.size() - 1) {
+        throw bad();  // no closing mark, or something after it
+    }
+    return name;
+}
+
+enum class LineKind { Sql, NoCount, Use, ListDatabases };
+
+LineKind classify(const std::string& line) {
+    std::vector<std::string> words = splitWords(line);
+    if (words.size() == 3 && equalsIgnoreCase(words[0], "set") &&
+        equalsIgnoreCase(words[1], "nocount") &&
+        (equalsIgnoreCase(words[2], "on") || equalsIgnoreCase(words[2], "off"))) {
+        return LineKind::NoCount;
+    }
+    if (!words.empty() && words[0].size() >= 3 && equalsIgnoreCase(words[0].substr(0, 3), "use") &&
+        (words[0].size() == 3 || words[0][3] == '"' || words[0][3] == '[')) {
+        return LineKind::Use;
+    }
+    if ((words.size() == 1 && equalsIgnoreCase(words[0], "sp_databases")) ||
+        (words.size() == 2 &&
+         (equalsIgnoreCase(words[0], "exec") || equalsIgnoreCase(words[0], "execute")) &&
+         equalsIgnoreCase(words[1], "sp_databases"))) {
+        return LineKind::ListDatabases;
+    }
+    return LineKind::Sql;
+}
+
+struct Segment {
+    LineKind kind;
+    std::string text;  // the SQL, or the use line
+};
+
+std::vector<Segment> splitBatch(const std::string& batch) {
+    std::vector<Segment> segments;
+    std::size_t start = 0;
+    while (start < batch.size()) {
+        std::size_t end = batch.find('\n', start);
+        std::size_t next = end == std::string::npos ? batch.size() : end + 1;
+        std::string line = batch.substr(start, next - start);
+        start = next;
+        LineKind kind = classify(line);
+        if (kind == LineKind::Sql) {
+            if (segments.empty() || segments.back().kind != LineKind::Sql) {
+                segments.push_back({LineKind::Sql, std::string()});
+            }
+            segments.back().text += line;
+        } else {
+            segments.push_back({kind, line});
+        }
+    }
+    // SQL made only of blanks and comments runs nothing.
+    segments.erase(std::remove_if(segments.begin(), segments.end(),
+                                  [](const Segment& s) {
+                                      return s.kind == LineKind::Sql && isEmptySql(s.text);
+                                  }),
+                   segments.end());
+    return segments;
+}
+
+class SqliteBackend : public Backend {
+public:
+    SqliteBackend(std::string storeDir, int busySeconds)
+        : m_storeDir(std::move(storeDir)), m_busySeconds(busySeconds) {
+        m_file = std::make_shared<SqliteFile>("", ":memory:", m_busySeconds);
+    }
+
+    void useDatabase(const std::string& name) {
+        if (m_file && !m_file->name().empty() && m_file->name() == name) {
+            return;  // same database: results open on it stay valid
+        }
+        if (m_inTransaction) {
+            throw DbError("The database cannot be switched to \"" + name +
+                          "\" while a transaction is open; commit or roll back first.");
+        }
+        if (!isValidStoreDatabaseName(name)) {
+            throw DbError("\"" + name + "\" is not a valid database name of the store.");
+        }
+        std::string path = m_storeDir + "/" + name + ".db";
+        std::error_code ec;
+        if (!fs::is_regular_file(path, ec)) {
+            if (name == "master") {
+                // The server's master always exists; the store's is the
+                // state of no database chosen yet.
+                if (!m_file->name().empty()) {
+                    m_file = std::make_shared<SqliteFile>("", ":memory:", m_busySeconds);
+                }
+                return;
+            }
+            throw DbError("The database \"" + name + "\" does not exist in the store " +
+                          m_storeDir + " (no file " + name +
+                          ".db). Choose another database or create it.");
+        }
+        m_file = std::make_shared<SqliteFile>(name, path, m_busySeconds);
+    }
+
+    std::unique_ptr<Cursor> run(const std::string& batch, const Parameters& params,
+                                bool wantRows) override {
+        std::vector<Segment> segments = splitBatch(batch);
+        std::unique_ptr<Cursor> result;
+        for (std::size_t i = 0; i < segments.size(); ++i) {
+            const Segment& seg = segments[i];
+            bool last = i + 1 == segments.size();
+            switch (seg.kind) {
+                case LineKind::NoCount:
+                    break;
+                case LineKind::Use:
+                    useDatabase(parseUseName(seg.text));
+                    break;
+                case LineKind::ListDatabases:
+                    if (wantRows && !result) {
+                        result = databaseList();
+                    }
+                    break;
+                case LineKind::Sql:
+                    runSql(seg.text, params, wantRows && !result, last, result);
+                    break;
+            }
+        }
+        if (wantRows && !result) {
+            result = std::make_unique<MemoryCursor>(std::vector<std::string>{},
+                                                    std::deque<std::vector<Value>>{});
+        }
+        return result;
+    }
+
+    void beginTransaction() override {
+        m_file->materialiseCursors();
+        m_file->execSimple("BEGIN");
+        m_inTransaction = true;
+    }
+    void commit() override {
+        m_file->materialiseCursors();
+        m_file->execSimple("COMMIT");
+        m_inTransaction = false;
+    }
+    void rollback() override {
+        m_file->materialiseCursors();
+        m_inTransaction = false;
+        m_file->execSimple("ROLLBACK");
+    }
+    const Dialect& dialect() const override { return m_dialect; }
+
+private:
+    std::unique_ptr<Cursor> databaseList() {
+        std::deque<std::vector<Value>> rows;
+        for (const std::string& name : listStoreDatabases(m_storeDir)) {
+            std::error_code ec;
+            auto size = fs::file_size(m_storeDir + "/" + name + ".db", ec);
+            rows.push_back(
+                {Value::text(name),
+                 ec ? Value::null() : Value::integer(static_cast<std::int64_t>(size / 1024)),
+                 Value::null()});
+        }
+        return std::make_unique<MemoryCursor>(
+            std::vector<std::string>{"DATABASE_NAME", "DATABASE_SIZE", "REMARKS"}, std::move(rows));
+    }
+
+    // Runs the statements of one SQL part in order. With `takeRows`, the first
+    // statement that returns columns becomes the result: read lazily when it
+    // is the batch's last statement, into memory otherwise.
+    void runSql(const std::string& text, const Parameters& params, bool takeRows, bool lastSegment,
+                std::unique_ptr<Cursor>& result) {
+        std::shared_ptr<SqliteFile> file = m_file;
+        std::unique_ptr<PreparedChunk> chunk = file->acquire(text);
+        try {
+            for (std::size_t k = 0;; ++k) {
+                if (k == chunk->statements.size()) {
+                    if (chunk->complete) {
+                        break;
+                    }
+                    const char* begin = chunk->text.c_str() + chunk->nextOffset;
+                    const char* tail = nullptr;
+                    sqlite3_stmt* stmt = nullptr;
+                    int rc = sqlite3_prepare_v3(
+                        file->db(), begin, static_cast<int>(chunk->text.size() - chunk->nextOffset),
+                        SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
+                    if (rc != SQLITE_OK) {
+                        file->fail(rc);
+                    }
+                    chunk->nextOffset = static_cast<std::size_t>(tail - chunk->text.c_str());
+                    if (!stmt) {
+                        chunk->complete = true;
+                        break;
+                    }
+                    chunk->statements.push_back(stmt);
+                    if (isEmptySql(std::string_view(chunk->text).substr(chunk->nextOffset))) {
+                        chunk->complete = true;
+                    }
+                }
+                sqlite3_stmt* stmt = chunk->statements[k];
+                bindParameters(*file, stmt, params);
+                if (!sqlite3_stmt_readonly(stmt) || endsTransaction(stmt)) {
+                    file->materialiseCursors();
+                }
+                bool lastStatement = chunk->complete && k + 1 == chunk->statements.size();
+                if (takeRows && !result && sqlite3_column_count(stmt) > 0) {
+                    if (lastSegment && lastStatement) {
+                        result = std::make_unique<LazyCursor>(file, std::move(chunk), stmt);
+                        return;
+                    }
+                    std::deque<std::vector<Value>> rows;
+                    std::vector<Value> row;
+                    int rc;
+                    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+                        readRow(stmt, row);
+                        rows.push_back(std::move(row));
+                    }
+                    if (rc != SQLITE_DONE) {
+                        file->fail(rc);
+                    }
+                    result = std::make_unique<MemoryCursor>(columnNamesOf(stmt), std::move(rows));
+                } else {
+                    int rc;
+                    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+                    }
+                    if (rc != SQLITE_DONE) {
+                        file->fail(rc);
+                    }
+                }
+                sqlite3_reset(stmt);
+            }
+        } catch (...) {
+            file->release(std::move(chunk));
+            throw;
+        }
+        file->release(std::move(chunk));
+    }
+
+    std::string m_storeDir;
+    int m_busySeconds;
+    std::shared_ptr<SqliteFile> m_file;
+    SqliteDialect m_dialect;
+    bool m_inTransaction = false;
+};
+
+}  // namespace
+
+std::string storeDirectory(const ConnectionSettings& settings) {
+    if (!settings.storeDir.empty()) {
+        return settings.storeDir;
+    }
+    return executableDir() + "data";
+}
+
+bool isValidStoreDatabaseName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+std::vector<std::string> listStoreDatabases(const std::string& storeDir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(storeDir, ec);
+    if (ec) {
+        throw DbError("The store folder " + storeDir + " cannot be read: " + ec.message() + ".");
+    }
+    for (const fs::directory_entry& entry : it) {
+        std::string file = entry.path().filename().string();
+        if (file.size() > 3 && file.compare(file.size() - 3, 3, ".db") == 0 &&
+            entry.is_regular_file(ec)) {
+            names.push_back(file.substr(0, file.size() - 3));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::unique_ptr<Backend> connectSqliteStore(const ConnectionText& text,
+                                            const ConnectionSettings& settings) {
+    std::string dir = storeDirectory(settings);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec || !fs::is_directory(dir, ec)) {
+        throw DbError("The store folder " + dir + " cannot be created" +
+                      (ec ? ": " + ec.message() : std::string()) +
+                      ". Choose another folder with --store or POS_TRANSFER_STORE.");
+    }
+    auto backend = std::make_unique<SqliteBackend>(dir, settings.busyTimeoutSeconds);
+    std::optional<std::string> catalog = text.get("Initial Catalog");
+    if (catalog && !isBlank(*catalog)) {
+        backend->useDatabase(*catalog);
+    }
+    return backend;
+}
+
+void createStoreDatabase(const std::string& storeDir, const std::string& name,
+                         const std::vector<std::string>& scripts) {
+    if (!isValidStoreDatabaseName(name)) {
+        throw DbError("\"" + name +
+                      "\" cannot be a database name of the store (empty, \".\", "
+                      "\"..\" or with a '/').");
+    }
+    std::error_code ec;
+    fs::create_directories(storeDir, ec);
+    std::string target = storeDir + "/" + name + ".db";
+    if (fs::exists(target, ec)) {
+        throw DbError("The database \"" + name + "\" already exists in the store " + storeDir +
+                      "; choose another name or remove " + target + " first.");
+    }
+    std::string tmpl = storeDir + "/." + name + ".db.tmp-XXXXXX";
+    std::vector<char> tmpPath(tmpl.begin(), tmpl.end());
+    tmpPath.push_back('\0');
+    int fd = ::mkstemp(tmpPath.data());
+    if (fd < 0) {
+        throw DbError("A file cannot be created in the store folder " + storeDir + ": " +
+                      std::generic_category().message(errno) + ".");
+    }
+    ::close(fd);
+    std::string tmp(tmpPath.data());
+    auto removeTemp = [&]() {
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+            std::error_code ignored;
+            fs::remove(tmp + suffix, ignored);
+        }
+    };
+    try {
+        sqlite3* db = nullptr;
+        int rc = sqlite3_open_v2(tmp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        auto failWith = [&](const std::string& what) {
+            std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+            sqlite3_close(db);
+            throw DbError("The database \"" + name + "\" cannot be created (" + what + "): " + msg);
+        };
+        if (rc != SQLITE_OK) {
+            failWith("open");
+        }
+        char* err = nullptr;
+        rc = sqlite3_exec(db, "PRAGMA foreign_keys=ON; BEGIN", nullptr, nullptr, &err);
+        sqlite3_free(err);
+        if (rc != SQLITE_OK) {
+            failWith("begin");
+        }
+        for (const std::string& script : scripts) {
+            rc = sqlite3_exec(db, script.c_str(), nullptr, nullptr, &err);
+            sqlite3_free(err);
+            if (rc != SQLITE_OK) {
+                failWith("running its SQL script");
+            }
+        }
+        rc = sqlite3_exec(db, "COMMIT; PRAGMA journal_mode=WAL", nullptr, nullptr, &err);
+        sqlite3_free(err);
+        if (rc != SQLITE_OK) {
+            failWith("commit");
+        }
+        if (sqlite3_close(db) != SQLITE_OK) {
+            throw DbError("The database \"" + name + "\" cannot be closed after creation.");
+        }
+        // Moved into place without replacing: a database that appeared
+        // meanwhile is never overwritten.
+        if (::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+            int e = errno;
+            throw DbError("The database \"" + name + "\" cannot be moved into place at " + target +
+                          ": " + std::generic_category().message(e) + ".");
+        }
+    } catch (...) {
+        removeTemp();
+        throw;
+    }
+}
+
+}  // namespace pos::db

@@ -1,0 +1,22 @@
+// The statements for the embedded store (SQLite), with the same results as
+// the SQL Server texts.
+#pragma once
+
+#include "db/Dialect.h"
+
+namespace pos::db {
+
+class SqliteDialect : public Dialect {
+public:
+    std::string name() const override { return "sqlite"; }
+    // The store's back end answers "sp_databases" itself, from the folder.
+    std::string listDatabasesLine() const override;
+    // Counts every schema entry (table, view, index, trigger) whose name
+    // matches without regard to letter case, as the server counts every
+    // object in sysobjects: a trigger or index that shares a required
+    // table's name makes the check fail, as a second object of that name
+    // does on the server.
+    std::string tablePresenceLine(const std::string& datasetKey) const override;
+};
+
+}  // namespace pos::db
