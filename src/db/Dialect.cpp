@@ -21,6 +21,18 @@ std::vector<std::string> Dialect::preambleLines(const std::string& database) con
     return {" set Nocount on ", " use " + quoteIdentifier(database)};
 }
 
+std::string Dialect::stringLiteral(const std::string& text) const {
+    std::string out = "'";
+    for (char c : text) {
+        out += c;
+        if (c == '\'') {
+            out += '\'';
+        }
+    }
+    out += '\'';
+    return out;
+}
+
 int Dialect::requiredTableCount(const std::string& datasetKey) {
     if (equalsIgnoreCase(datasetKey, "menu")) {
         return 3;

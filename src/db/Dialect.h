@@ -19,6 +19,11 @@ public:
     // double quote inside NAME doubled so that no name can break the batch.
     virtual std::vector<std::string> preambleLines(const std::string& database) const;
 
+    // A name as a string literal for the lookups that compare names: the text
+    // in single quotes, inner single quotes doubled. SQL Server makes it a
+    // Unicode literal (N'...') so that Chinese names survive any collation.
+    virtual std::string stringLiteral(const std::string& text) const;
+
     // The one-line batch that lists the databases; its rows carry DATABASE_NAME.
     virtual std::string listDatabasesLine() const = 0;
 
