@@ -1,0 +1,528 @@
+// The merge of staged rows into the point-of-sale tables, pass by pass: the
+// reference passes make sure every name a staged row refers to exists, the
+// last pass inserts one row per staged row. SQLQuery drives each pass,
+// TempQuery looks names up, TempQuery2 computes maxima and inserts; all three
+// share one connection, so the database chosen by the last preamble holds for
+// every statement.
+#include "transfer/Merge.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include "common/Text.h"
+#include "common/Value.h"
+
+namespace pos::transfer {
+namespace {
+
+// Statement texts. Names go into lookups as string literals of the dialect;
+// every other value is a named parameter.
+const std::string kCategoryPass = " select distinct(CategoryName) from TEMPMenu   ";
+const std::string kCategoryLookup = " select * from Category where name = ";
+const std::string kCategoryInsert =
+    std::string(
+        " insert into Category (ID, Name, IsModify, CanDiscount, IsPreOut, IsGiveLQ, "
+        "ODPTypeID, isPrice, CanUseCard, NonCalOrderfee, NonCalIntegral, MaxCharge) ") +
+    " values(:Mid,:Name,0,1,1,0,0,1,1,0,0,0) ";
+const std::string kStcaPass = " select distinct(SCNA) from TEMPMenu   ";
+const std::string kStcaLookup = " select * from STCA where SCNA = ";
+const std::string kStcaInsert =
+    std::string(" insert into STCA (SCID,SCSN, SCNA, TJLBType) ") + " values(:Mid,:SCSN,:SCNA,0) ";
+const std::string kMenuPass = " select * from TEMPMenu   ";
+const std::string kUnitLookup = " select * from unit where name = ";
+const std::string kUnitInsert =
+    std::string(" insert into Unit (ID,Name) ") + " values(:Mid,:Name) ";
+const std::string kDishCategoryLookup = " select ID from Category where name = ";
+const std::string kDishStcaLookup = " select SCSN from STCA where SCNA = ";
+const std::string kDishInsert =
+    std::string(" insert into menu ") +
+    "(ID,Name,FirstLetter,CategoryID,Unit1,Price1,Cost1,VPrice1,Unit2,Price2,Cost2,VPrice2,Unit3,"
+    "Price3,Cost3,VPrice3,CanModifyAmount,Discount,IsDisCount,Status,StationID,SCSN,Quantity,"
+    "isSpecial,EProfit1,EProfit2,EProfit3,NotDishTj,isFee,flag,isRate)" +
+    " values(:ID,:Name,:FirstLetter,:CategoryID,:Unit1,:Price1,:Cost1,:VPrice1,:Unit2,:Price2,"
+    ":Cost2,:VPrice2,:Unit3,:Price3,:Cost3,:VPrice3,0,1,1,1,:stationId,:SCSN,-1,0,0,0,0,0,1,0,1) ";
+const std::string kHallPass = " select distinct(HallName) from TEMPHallTable   ";
+const std::string kHallLookup = " select * from Hall where name = ";
+const std::string kHallInsert =
+    " insert into Hall (ID, Name, PrintId) values(:Mid,:Name,:printId) ";
+const std::string kTablePass = " select * from TEMPHallTable   ";
+const std::string kTableHallLookup = " select ID from Hall where name = ";
+const std::string kTableInsert =
+    std::string(" insert into tables ") +
+    "(ID,Code,Name,HallId,Status,TATYP,IsUse,IsPrn,minType,minCharge,popNum,isServer,Oldcapacity,"
+    "Unite,isUnite,isReserve,OKTime)" +
+    " values(:ID,:Code,:Name,:hallID,'A',1,0,0,0,0,0,1,0,0,0,0,0) ";
+const std::string kAnnotateTypePass = " select distinct(AnnotateTypeName) from TEMPMenuAnnotate   ";
+const std::string kAnnotateTypeLookup = " select * from AnnotateType where name = ";
+const std::string kAnnotateTypeInsert = " insert into AnnotateType (ID, Name) values(:Mid,:Name) ";
+const std::string kAnnotatePass = " select * from TEMPMenuAnnotate   ";
+const std::string kAnnotateTypeIdLookup = " select ID from AnnotateType where name = ";
+const std::string kAnnotateNumbering = "Annotate where AnnotateTypeID=";
+const std::string kAnnotateInsert = std::string(" insert into Annotate ") +
+                                    "(ID,Name,AnnotateTypeID,atype,aValue,PrintID)" +
+                                    " values(:ID,:Name,:AnnotateTypeID,0,0,0) ";
+
+// The key checks that keep a stored row from being offered again. Bound
+// parameters, so that the statement text repeats and the key keeps its type.
+const std::string kDishExists = " select ID from menu where ID = :ID ";
+const std::string kTableExists = " select ID from tables where ID = :ID ";
+const std::string kAnnotateExists =
+    " select ID from Annotate where AnnotateTypeID = :AnnotateTypeID and Name = :Name ";
+
+// The annotation type that always takes ID 0.
+const std::string kGeneralAnnotateType = "总注";
+
+constexpr int kMenuSpan = 25;
+constexpr int kOtherSpan = 50;
+
+// A staged value that the merge cannot use (a dish ID that is not a number).
+class ConversionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string inQuotes(std::string_view text) {
+    return "“" + std::string(text) + "”";
+}
+
+std::int32_t toInt32(const Value& value, const std::string& what) {
+    if (value.isNull()) {
+        throw ConversionError(what + "为空");
+    }
+    std::int64_t wide = 0;
+    try {
+        wide = value.toInteger();
+    } catch (const std::exception&) {
+        throw ConversionError(what + inQuotes(value.toText()) + "不是数字");
+    }
+    if (wide < std::numeric_limits<std::int32_t>::min() ||
+        wide > std::numeric_limits<std::int32_t>::max()) {
+        throw ConversionError(what + inQuotes(value.toText()) + "超出整数范围");
+    }
+    return static_cast<std::int32_t>(wide);
+}
+
+// The numeric value of a staged price for the comparisons of the dish rules.
+// NULL and blank text count as 0.
+double numericValue(const Value& value, const std::string& column) {
+    switch (value.type()) {
+        case ValueType::Null:
+            return 0;
+        case ValueType::Integer:
+            return static_cast<double>(value.asInteger());
+        case ValueType::Float:
+            return value.asFloat();
+        case ValueType::Boolean:
+            return value.asBoolean() ? -1 : 0;
+        case ValueType::Decimal:
+        case ValueType::Text: {
+            std::string t = trimmed(value.toText());
+            if (t.empty()) {
+                return 0;
+            }
+            char* end = nullptr;
+            double d = std::strtod(t.c_str(), &end);
+            if (end != nullptr && *end == '\0' && std::isfinite(d)) {
+                return d;
+            }
+            break;
+        }
+        case ValueType::DateTime:
+        case ValueType::Error:
+            break;
+    }
+    throw ConversionError(column + "的值" + inQuotes(value.toText()) + "不是数字");
+}
+
+// Price1: NULL or blank text becomes 0; anything else stays, zero and
+// negative values included.
+Value firstPriceRule(const Value& value) {
+    if (value.isNull() || isBlank(value.toText())) {
+        return Value::integer(0);
+    }
+    return value;
+}
+
+// Every other price and cost: only a positive value stays.
+Value otherPriceRule(const Value& value, const std::string& column) {
+    if (numericValue(value, column) > 0) {
+        return value;
+    }
+    return Value::integer(0);
+}
+
+std::string datasetTitle(const std::string& key) {
+    if (equalsIgnoreCase(key, "Menu")) {
+        return "菜品信息";
+    }
+    if (equalsIgnoreCase(key, "HallTable")) {
+        return "厅桌信息";
+    }
+    return "菜品注释";
+}
+
+// The gauge of the merge: each step sets it to the pass's base plus the
+// share of the pass done, and the end of a pass makes that the next base.
+class Progress {
+public:
+    Progress(int& base, TransferView& view) : m_base(base), m_view(view), m_position(base) {}
+
+    void step(int ordinal, int rowCount, int span) {
+        if (rowCount <= 0) {
+            return;
+        }
+        double share = static_cast<double>(ordinal) / rowCount * span;
+        m_position = m_base + static_cast<int>(std::trunc(share));
+        m_view.setProgress(m_position);
+    }
+    void endPass() { m_base = m_position; }
+
+private:
+    int& m_base;
+    TransferView& m_view;
+    int m_position;
+};
+
+class Merger {
+public:
+    Merger(TransferQueries& queries, const TransferOptions& options, int& progressBase,
+           TransferView& view)
+        : m_q(queries),
+          m_options(options),
+          m_progress(progressBase, view),
+          m_dataset(datasetTitle(options.datasetKey)) {}
+
+    // Runs one dataset's passes; any failure outside the protected inserts
+    // becomes MergeStopped, naming where it happened.
+    void run(void (Merger::*passes)()) {
+        try {
+            (this->*passes)();
+        } catch (const std::exception& e) {
+            throw MergeStopped(stopMessage(e.what()), m_report);
+        }
+    }
+
+    void mergeMenu() {
+        walkPass("菜品类别", kCategoryPass, kMenuSpan, 1, [this] {
+            std::string name = m_q.sqlQuery.fieldAsText("CategoryName");
+            m_subject = "类别" + inQuotes(name);
+            ensureReference(name, kCategoryLookup, [&] {
+                insertReference(kCategoryInsert,
+                                {{"Mid", nextId("ID", "Category")}, {"Name", Value::text(name)}});
+            });
+        });
+        walkPass("统计类别", kStcaPass, kMenuSpan, 1, [this] {
+            std::string name = m_q.sqlQuery.fieldAsText("SCNA");
+            m_subject = "统计类别" + inQuotes(name);
+            ensureReference(name, kStcaLookup, [&] {
+                Value number = nextId("SCSN", "STCA");
+                insertReference(kStcaInsert,
+                                {{"Mid", number}, {"SCSN", number}, {"SCNA", Value::text(name)}});
+            });
+        });
+        walkPass("单位", kMenuPass, kMenuSpan, 1, [this] {
+            for (const char* column : {"Unit1", "Unit2", "Unit3"}) {
+                std::string name = m_q.sqlQuery.fieldAsText(column);
+                m_subject = "单位" + inQuotes(name);
+                ensureReference(name, kUnitLookup, [&] {
+                    insertReference(kUnitInsert,
+                                    {{"Mid", nextId("ID", "Unit")}, {"Name", Value::text(name)}});
+                });
+            }
+        });
+        walkPass("菜品", kMenuPass, kMenuSpan, 1, [this] { mergeDish(); });
+    }
+
+    void mergeHallTable() {
+        walkPass("大厅", kHallPass, kOtherSpan, 0, [this] {
+            std::string name = m_q.sqlQuery.fieldAsText("HallName");
+            m_subject = "大厅" + inQuotes(name);
+            ensureReference(name, kHallLookup, [&] {
+                insertReference(kHallInsert, {{"Mid", nextId("ID", "Hall")},
+                                              {"Name", Value::text(name)},
+                                              {"printId", Value::integer(0)}});
+            });
+        });
+        walkPass("餐桌", kTablePass, kOtherSpan, 1, [this] { mergeTable(); });
+    }
+
+    void mergeMenuAnnotate() {
+        walkPass("注释类别", kAnnotateTypePass, kOtherSpan, 1, [this] {
+            std::string name = m_q.sqlQuery.fieldAsText("AnnotateTypeName");
+            m_subject = "注释类别" + inQuotes(name);
+            ensureReference(name, kAnnotateTypeLookup, [&] {
+                Value id = trimmed(name) == kGeneralAnnotateType ? Value::integer(0)
+                                                                 : nextId("ID", "AnnotateType");
+                insertReference(kAnnotateTypeInsert, {{"Mid", id}, {"Name", Value::text(name)}});
+            });
+        });
+        walkPass("注释", kAnnotatePass, kOtherSpan, 1, [this] { mergeAnnotation(); });
+    }
+
+    const MergeReport& report() const { return m_report; }
+
+private:
+    void mergeDish() {
+        db::Query& row = m_q.sqlQuery;
+        m_subject = "菜品编码" + inQuotes(row.fieldAsText("ID"));
+        std::int32_t id = toInt32(row.fieldValue("ID"), "菜品编码");
+        if (exists(kDishExists, {{"ID", Value::integer(id)}})) {
+            ++m_report.alreadyExisting;
+            return;
+        }
+        Value categoryId =
+            lookupValue(kDishCategoryLookup + quoted(row.fieldAsText("CategoryName")), "ID");
+
+        Value price1 = firstPriceRule(row.fieldValue("Price1"));
+        Value cost1 = otherPriceRule(row.fieldValue("Cost1"), "Cost1");
+        Value vprice1 = otherPriceRule(row.fieldValue("VPrice1"), "VPrice1");
+        Value price2 = otherPriceRule(row.fieldValue("Price2"), "Price2");
+        Value cost2 = otherPriceRule(row.fieldValue("Cost2"), "Cost2");
+        Value vprice2 = otherPriceRule(row.fieldValue("VPrice2"), "VPrice2");
+        Value price3 = otherPriceRule(row.fieldValue("Price3"), "Price3");
+        Value cost3 = otherPriceRule(row.fieldValue("Cost3"), "Cost3");
+        Value vprice3 = otherPriceRule(row.fieldValue("VPrice3"), "VPrice3");
+        // A dish without any member price is sold to members at its first
+        // non-zero price.
+        if (numericValue(vprice1, "VPrice1") == 0 && numericValue(vprice2, "VPrice2") == 0 &&
+            numericValue(vprice3, "VPrice3") == 0) {
+            for (const auto& [price, column] :
+                 {std::pair{&price1, "Price1"}, std::pair{&price2, "Price2"},
+                  std::pair{&price3, "Price3"}}) {
+                if (numericValue(*price, column) != 0) {
+                    vprice1 = *price;
+                    break;
+                }
+            }
+        }
+        Value scsn = lookupValue(kDishStcaLookup + quoted(row.fieldAsText("SCNA")), "SCSN");
+
+        insertRow(kDishInsert,
+                  {{"ID", Value::integer(id)},
+                   {"Name", row.fieldValue("Name")},
+                   {"FirstLetter", row.fieldValue("FirstLetter")},
+                   {"CategoryID", categoryId},
+                   {"Unit1", row.fieldValue("Unit1")},
+                   {"Price1", price1},
+                   {"Cost1", cost1},
+                   {"VPrice1", vprice1},
+                   {"Unit2", row.fieldValue("Unit2")},
+                   {"Price2", price2},
+                   {"Cost2", cost2},
+                   {"VPrice2", vprice2},
+                   {"Unit3", row.fieldValue("Unit3")},
+                   {"Price3", price3},
+                   {"Cost3", cost3},
+                   {"VPrice3", vprice3},
+                   {"stationId", Value::integer(m_options.stationNumber)},
+                   {"SCSN", scsn}},
+                  "菜品编码", std::to_string(id));
+    }
+
+    void mergeTable() {
+        db::Query& row = m_q.sqlQuery;
+        Value tableId = row.fieldValue("TableID");
+        m_subject = "桌号" + inQuotes(tableId.toText());
+        if (!tableId.isNull() && exists(kTableExists, {{"ID", tableId}})) {
+            ++m_report.alreadyExisting;
+            return;
+        }
+        Value tableName = row.fieldValue("TableName");
+        Value hallId = lookupValue(kTableHallLookup + quoted(row.fieldAsText("HallName")), "ID");
+        insertRow(kTableInsert,
+                  {{"ID", tableId}, {"Code", tableId}, {"Name", tableName}, {"hallID", hallId}},
+                  "桌号", tableId.toText());
+    }
+
+    void mergeAnnotation() {
+        db::Query& row = m_q.sqlQuery;
+        Value name = row.fieldValue("Annotatename");
+        std::string typeName = row.fieldAsText("AnnotateTypeName");
+        m_subject = "注释" + inQuotes(name.toText()) + "（注释类别" + inQuotes(typeName) + "）";
+        Value typeId = lookupValue(kAnnotateTypeIdLookup + quoted(typeName), "ID");
+        if (typeId.isNull()) {
+            throw ConversionError("找不到注释类别" + inQuotes(typeName));
+        }
+        std::int32_t typeNumber = toInt32(typeId, "注释类别编号");
+        if (!name.isNull() &&
+            exists(kAnnotateExists, {{"AnnotateTypeID", typeId}, {"Name", name}})) {
+            ++m_report.alreadyExisting;
+            return;
+        }
+        Value id = nextId("ID", kAnnotateNumbering + std::to_string(typeNumber));
+        insertRow(kAnnotateInsert, {{"ID", id}, {"Name", name}, {"AnnotateTypeID", typeId}}, "注释",
+                  name.toText());
+    }
+
+    // Opens a pass on the driving cursor and handles its rows one by one,
+    // moving the gauge after each; `firstOrdinal` is the ordinal of the first
+    // row in the progress arithmetic.
+    void walkPass(const char* step, const std::string& statement, int span, int firstOrdinal,
+                  const std::function<void()>& handleRow) {
+        m_step = step;
+        m_subject.clear();
+        db::Query& driver = m_q.sqlQuery;
+        executePreamble(driver, m_options.database);
+        openStatement(driver, statement);
+        driver.first();
+        int ordinal = firstOrdinal;
+        while (!driver.eof()) {
+            handleRow();
+            m_progress.step(ordinal, driver.recordCount(), span);
+            ++ordinal;
+            driver.next();
+        }
+        m_subject.clear();
+        m_progress.endPass();
+    }
+
+    // A blank name needs no reference row; a name not yet stored gets one.
+    void ensureReference(const std::string& name, const std::string& lookup,
+                         const std::function<void()>& insert) {
+        if (isBlank(name)) {
+            return;
+        }
+        openStatement(m_q.tempQuery, lookup + quoted(name));
+        if (m_q.tempQuery.eof()) {
+            insert();
+        }
+    }
+
+    // The first column value of a lookup, NULL when it finds no row.
+    Value lookupValue(const std::string& statement, const std::string& column) {
+        openStatement(m_q.tempQuery, statement);
+        if (m_q.tempQuery.eof()) {
+            return Value();
+        }
+        return m_q.tempQuery.fieldValue(column);
+    }
+
+    bool exists(const std::string& statement, const db::Parameters& params) {
+        db::Query& q = m_q.tempQuery;
+        q.close();
+        q.clearLines();
+        q.addLine(statement);
+        for (const auto& [name, value] : params) {
+            q.setParameter(name, value);
+        }
+        q.open();
+        return !q.eof();
+    }
+
+    Value nextId(const std::string& column, const std::string& source) {
+        std::int64_t largest = queryMaxId(m_q.tempQuery2, m_options.database, column, source);
+        if (largest == std::numeric_limits<std::int32_t>::max()) {
+            throw ConversionError(source + "的" + column + "已达整数上限，无法编号");
+        }
+        return Value::integer(largest + 1);
+    }
+
+    void prepareInsert(const std::string& statement, const db::Parameters& params) {
+        db::Query& q = m_q.tempQuery2;
+        q.close();
+        q.clearLines();
+        q.addLine(statement);
+        for (const auto& [name, value] : params) {
+            q.setParameter(name, value);
+        }
+        q.execute();
+    }
+
+    // A reference row that the database refuses stops the merge: the rows
+    // that refer to it could not be stored either.
+    void insertReference(const std::string& statement, const db::Parameters& params) {
+        prepareInsert(statement, params);
+    }
+
+    // A last-pass row that the database refuses is left out and recorded
+    // with its key and the database's reason; the pass goes on.
+    void insertRow(const std::string& statement, const db::Parameters& params,
+                   const std::string& keyName, const std::string& key) {
+        try {
+            prepareInsert(statement, params);
+            ++m_report.inserted;
+        } catch (const std::exception& e) {
+            m_report.refused.push_back({keyName, key, e.what()});
+        }
+    }
+
+    std::string quoted(const std::string& name) const {
+        return m_q.connection.dialect().stringLiteral(name);
+    }
+
+    std::string stopMessage(const std::string& reason) const {
+        std::string text = "数据合并在" + m_dataset + "的" + inQuotes(m_step) + "一步中止";
+        if (!m_subject.empty()) {
+            text += "，" + m_subject;
+        }
+        text += "：" + reason +
+                "\n在此之前的数据已写入数据库。请改正后重新导入，已写入的数据不会重复导入。";
+        return text;
+    }
+
+    TransferQueries& m_q;
+    const TransferOptions& m_options;
+    Progress m_progress;
+    MergeReport m_report;
+    std::string m_dataset;
+    std::string m_step;
+    std::string m_subject;
+};
+
+}  // namespace
+
+std::int32_t queryMaxId(db::Query& tempQuery2, const std::string& database,
+                        const std::string& column, const std::string& source) {
+    executePreamble(tempQuery2, database);
+    openStatement(tempQuery2, "select * from " + source);
+    if (tempQuery2.eof()) {
+        return 0;
+    }
+    openStatement(tempQuery2, "select Max(" + column + ") as MaxId from " + source);
+    Value largest = tempQuery2.fieldValue("MaxId");
+    if (largest.isNull()) {
+        return 0;
+    }
+    return toInt32(largest, source + "的最大" + column);
+}
+
+MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& options,
+                            int& progressBase, TransferView& view) {
+    try {
+        executePreamble(queries.sqlQuery, options.database);
+    } catch (const std::exception&) {
+        // Each pass sends the preamble again and stops on its failure.
+    }
+    Merger merger(queries, options, progressBase, view);
+    if (equalsIgnoreCase(options.datasetKey, "Menu")) {
+        merger.run(&Merger::mergeMenu);
+    }
+    if (equalsIgnoreCase(options.datasetKey, "HallTable")) {
+        merger.run(&Merger::mergeHallTable);
+    }
+    if (equalsIgnoreCase(options.datasetKey, "MenuAnnotate")) {
+        merger.run(&Merger::mergeMenuAnnotate);
+    }
+    return merger.report();
+}
+
+std::string formatMergeSummary(const MergeReport& report) {
+    std::string text = "已导入" + std::to_string(report.inserted) + "行";
+    if (report.alreadyExisting > 0) {
+        text += "；" + std::to_string(report.alreadyExisting) + "行已存在，未重复导入";
+    }
+    if (report.refused.empty()) {
+        return text + "。";
+    }
+    text += "；" + std::to_string(report.refused.size()) + "行未能导入，请检查后手动添加：";
+    for (const RefusedRow& row : report.refused) {
+        text += "\n" + row.keyName + inQuotes(row.key) + "：" + row.reason;
+    }
+    return text;
+}
+
+}  // namespace pos::transfer

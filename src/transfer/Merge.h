@@ -1,0 +1,68 @@
+// The merge of an import's staged rows into the point-of-sale tables: missing
+// reference rows (categories, statistics categories, units, halls, annotation
+// types) are created under new identifiers, then every staged dish, dining
+// table or annotation is offered for insertion, and what happened to each row
+// is counted so that the user learns which rows did not arrive.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "db/Connection.h"
+#include "transfer/TransferContext.h"
+#include "transfer/TransferView.h"
+
+namespace pos::transfer {
+
+// A staged row of the last pass that the database refused.
+struct RefusedRow {
+    std::string keyName;  // "菜品编码", "桌号" or "注释"
+    std::string key;      // the row's dish ID, table number or annotation name
+    std::string reason;   // the database's own message
+};
+
+// What the last pass of a dataset did with the staged rows.
+struct MergeReport {
+    int inserted = 0;
+    // Left out because a row with the same key is already stored: a dish whose
+    // ID is in menu, a table whose ID is in tables, an annotation whose name is
+    // in its annotation type. Decided by a lookup right before the insert.
+    int alreadyExisting = 0;
+    std::vector<RefusedRow> refused;
+};
+
+// The merge stopped part-way. Every row inserted before the stop stays in the
+// database (each insert commits by itself); `report` counts those of the last
+// pass. The message names the dataset, the step, the row and the reason.
+class MergeStopped : public std::runtime_error {
+public:
+    MergeStopped(const std::string& message, MergeReport report)
+        : std::runtime_error(message), m_report(std::move(report)) {}
+    const MergeReport& report() const { return m_report; }
+
+private:
+    MergeReport m_report;
+};
+
+// Carries the rows of the staging table "TEMP" + datasetKey into the
+// point-of-sale tables of `options.database`, moving the gauge on from
+// `progressBase` by at most 100 and leaving `progressBase` at the position the
+// last pass reached. Throws MergeStopped when a step other than a last-pass
+// insert fails. An unknown dataset key writes nothing.
+MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& options,
+                            int& progressBase, TransferView& view);
+
+// The largest `column` of the rows "select * from " + `source` gives, 0 when
+// there are none or when the largest is NULL; `source` is a table name,
+// optionally followed by a where-clause. Runs the database preamble first and
+// leaves `tempQuery2` holding the maximum's statement. Callers add one.
+std::int32_t queryMaxId(db::Query& tempQuery2, const std::string& database,
+                        const std::string& column, const std::string& source);
+
+// The summary that follows "数据导入成功！": rows imported, rows that already
+// existed, and each refused row with its key and the database's reason.
+std::string formatMergeSummary(const MergeReport& report);
+
+}  // namespace pos::transfer
