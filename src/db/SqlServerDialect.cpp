@@ -24,4 +24,8 @@ std::string SqlServerDialect::tablePresenceLine(const std::string& datasetKey) c
     return {};
 }
 
+std::string SqlServerDialect::stringLiteral(const std::string& text) const {
+    return "N" + Dialect::stringLiteral(text);
+}
+
 }  // namespace pos::db

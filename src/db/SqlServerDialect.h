@@ -10,6 +10,9 @@ public:
     std::string name() const override { return "sqlserver"; }
     std::string listDatabasesLine() const override;
     std::string tablePresenceLine(const std::string& datasetKey) const override;
+    // N'...': a Unicode literal, so a Chinese name is compared as written
+    // whatever the database's collation.
+    std::string stringLiteral(const std::string& text) const override;
 };
 
 }  // namespace pos::db
