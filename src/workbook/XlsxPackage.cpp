@@ -1,0 +1,410 @@
+// The zip container of an .xlsx workbook (libzip) and the streaming XML
+// parser (expat) that every part goes through, with the limits that keep a
+// hostile package from exhausting memory or time.
+#include <expat.h>
+#include <zip.h>
+
+#include <cstring>
+
+#include "workbook/WorkbookError.h"
+#include "workbook/XlsxParts.h"
+
+namespace pos::workbook::xlsx {
+
+namespace {
+
+std::string zipErrorText(int code) {
+    switch (code) {
+        case ZIP_ER_NOENT:
+            return "the file does not exist";
+        case ZIP_ER_OPEN:
+            return "the file cannot be opened (check that it exists and that you may read it)";
+        case ZIP_ER_NOZIP:
+            return "it is not a zip package, so not an .xlsx workbook";
+        case ZIP_ER_INCONS:
+        case ZIP_ER_CRC:
+        case ZIP_ER_EOF:
+        case ZIP_ER_ZLIB:
+        case ZIP_ER_COMPRESSED_DATA:
+            return "the package is damaged or cut short";
+        case ZIP_ER_READ:
+        case ZIP_ER_SEEK:
+            return "the file cannot be read";
+        case ZIP_ER_MEMORY:
+            return "there is not enough memory";
+        case ZIP_ER_COMPNOTSUPP:
+            return "the package uses a compression method this program cannot read";
+        case ZIP_ER_ENCRNOTSUPP:
+        case ZIP_ER_NOPASSWD:
+        case ZIP_ER_WRONGPASSWD:
+            return "the package is encrypted";
+        default: {
+            zip_error_t error;
+            zip_error_init_with_code(&error, code);
+            std::string text = zip_error_strerror(&error);
+            zip_error_fini(&error);
+            return text;
+        }
+    }
+}
+
+[[noreturn]] void fail(const std::string& path, const std::string& what) {
+    throw WorkbookError("Cannot read the workbook " + path + ": " + what + ".");
+}
+
+}  // namespace
+
+struct Package::Zip {
+    zip_t* archive = nullptr;
+    ~Zip() {
+        if (archive) {
+            zip_discard(archive);
+        }
+    }
+};
+
+Package::Package(const std::string& path) : m_path(path), m_zip(std::make_unique<Zip>()) {
+    int code = 0;
+    m_zip->archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    if (!m_zip->archive) {
+        fail(path, zipErrorText(code));
+    }
+}
+
+Package::~Package() = default;
+
+bool Package::has(const std::string& part) const {
+    return zip_name_locate(m_zip->archive, part.c_str(), ZIP_FL_NOCASE) >= 0;
+}
+
+void Package::streamRaw(const std::string& part, void (*sink)(void*, const char*, std::size_t),
+                        void* context) {
+    // Part names compare without regard to case in a package.
+    zip_int64_t index = zip_name_locate(m_zip->archive, part.c_str(), ZIP_FL_NOCASE);
+    if (index < 0) {
+        fail(m_path, "the part " + part + " is missing, so the package is not a complete workbook");
+    }
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(m_zip->archive, static_cast<zip_uint64_t>(index), 0, &st) != 0) {
+        fail(m_path, "the part " + part + " cannot be examined: " + zip_strerror(m_zip->archive));
+    }
+    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+        fail(m_path, "the package is encrypted; save it without a password and try again");
+    }
+    const char* bomb =
+        "the part %s inflates beyond what a workbook holds (a damaged file or a zip bomb)";
+    auto bombText = [&] {
+        std::string text = bomb;
+        return text.replace(text.find("%s"), 2, part);
+    };
+    if (st.valid & ZIP_STAT_SIZE) {
+        if (st.size > kMaxInflatedBytes - m_inflated) {
+            fail(m_path, bombText());
+        }
+        if ((st.valid & ZIP_STAT_COMP_SIZE) && st.size >= kRatioCheckFrom &&
+            st.size / (st.comp_size + 1) > kMaxRatio) {
+            fail(m_path, bombText());
+        }
+    }
+    zip_file_t* file = zip_fopen_index(m_zip->archive, static_cast<zip_uint64_t>(index), 0);
+    if (!file) {
+        fail(m_path, "the part " + part + " cannot be opened: " +
+                         zipErrorText(zip_error_code_zip(zip_get_error(m_zip->archive))));
+    }
+    struct Closer {
+        zip_file_t* f;
+        ~Closer() { zip_fclose(f); }
+    } closer{file};
+
+    // The declared size may lie: count what really comes out.
+    std::uint64_t read = 0;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
+        if (n < 0) {
+            fail(m_path, "the part " + part + " is damaged: " +
+                             zipErrorText(zip_error_code_zip(zip_file_get_error(file))));
+        }
+        if (n == 0) {
+            break;
+        }
+        read += static_cast<std::uint64_t>(n);
+        m_inflated += static_cast<std::uint64_t>(n);
+        if (m_inflated > kMaxInflatedBytes || ((st.valid & ZIP_STAT_SIZE) && read > st.size)) {
+            fail(m_path, bombText());
+        }
+        sink(context, buffer.data(), static_cast<std::size_t>(n));
+    }
+}
+
+std::optional<std::string_view> findAttribute(const std::vector<Attribute>& attributes,
+                                              std::string_view name) {
+    for (const Attribute& a : attributes) {
+        if (a.name == name) {
+            return a.value;
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::string_view localName(const char* qualified) {
+    // Names come as "namespace-uri<sep>local" (expat's namespace mode) or bare.
+    const char* sep = std::strrchr(qualified, '\x01');
+    return sep ? std::string_view(sep + 1) : std::string_view(qualified);
+}
+
+// Drives expat over chunks; keeps the first error thrown by the handler and
+// stops the parser, since exceptions must not cross expat's C frames.
+class XmlParser {
+public:
+    XmlParser(std::string partName, XmlHandler& handler)
+        : m_part(std::move(partName)), m_handler(handler) {
+        m_parser = XML_ParserCreateNS(nullptr, '\x01');
+        if (!m_parser) {
+            throw WorkbookError("Not enough memory to read the workbook.");
+        }
+        XML_SetUserData(m_parser, this);
+        XML_SetElementHandler(m_parser, &XmlParser::onStart, &XmlParser::onEnd);
+        XML_SetCharacterDataHandler(m_parser, &XmlParser::onText);
+        XML_SetStartDoctypeDeclHandler(m_parser, &XmlParser::onDoctype);
+    }
+    ~XmlParser() { XML_ParserFree(m_parser); }
+    XmlParser(const XmlParser&) = delete;
+    XmlParser& operator=(const XmlParser&) = delete;
+
+    void feed(const char* data, std::size_t size, bool last) {
+        while (size > 0 || last) {
+            int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
+            bool final = last && static_cast<std::size_t>(chunk) == size;
+            if (XML_Parse(m_parser, data, chunk, final) != XML_STATUS_OK) {
+                raise();
+            }
+            data += chunk;
+            size -= static_cast<std::size_t>(chunk);
+            if (final) {
+                break;
+            }
+        }
+    }
+
+private:
+    [[noreturn]] void raise() {
+        if (m_error) {
+            std::rethrow_exception(m_error);
+        }
+        throw WorkbookError("The workbook is damaged: its part " + m_part +
+                            " is not well-formed XML (line " +
+                            std::to_string(XML_GetCurrentLineNumber(m_parser)) + ": " +
+                            XML_ErrorString(XML_GetErrorCode(m_parser)) + ").");
+    }
+
+    void stop(std::exception_ptr error) {
+        if (!m_error) {
+            m_error = std::move(error);
+        }
+        XML_StopParser(m_parser, XML_FALSE);
+    }
+
+    static void onStart(void* data, const XML_Char* name, const XML_Char** attrs) {
+        auto* self = static_cast<XmlParser*>(data);
+        if (self->m_error) {
+            return;
+        }
+        try {
+            self->m_attributes.clear();
+            for (int i = 0; attrs[i]; i += 2) {
+                self->m_attributes.push_back({localName(attrs[i]), attrs[i + 1]});
+            }
+            self->m_handler.startElement(localName(name), self->m_attributes);
+        } catch (...) {
+            self->stop(std::current_exception());
+        }
+    }
+    static void onEnd(void* data, const XML_Char* name) {
+        auto* self = static_cast<XmlParser*>(data);
+        if (self->m_error) {
+            return;
+        }
+        try {
+            self->m_handler.endElement(localName(name));
+        } catch (...) {
+            self->stop(std::current_exception());
+        }
+    }
+    static void onText(void* data, const XML_Char* text, int length) {
+        auto* self = static_cast<XmlParser*>(data);
+        if (self->m_error) {
+            return;
+        }
+        try {
+            self->m_handler.characters(std::string_view(text, static_cast<std::size_t>(length)));
+        } catch (...) {
+            self->stop(std::current_exception());
+        }
+    }
+    static void onDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+        auto* self = static_cast<XmlParser*>(data);
+        self->stop(std::make_exception_ptr(
+            WorkbookError("The workbook is damaged or hostile: its part " + self->m_part +
+                          " carries a document type declaration, which no workbook has.")));
+    }
+
+    std::string m_part;
+    XmlHandler& m_handler;
+    XML_Parser m_parser = nullptr;
+    std::vector<Attribute> m_attributes;
+    std::exception_ptr m_error;
+};
+
+}  // namespace
+
+void parsePart(Package& package, const std::string& part, XmlHandler& handler) {
+    XmlParser parser(part, handler);
+    package.stream(part,
+                   [&](const char* data, std::size_t size) { parser.feed(data, size, false); });
+    parser.feed("", 0, true);
+}
+
+void parseXml(std::string_view xml, const std::string& partName, XmlHandler& handler) {
+    XmlParser parser(partName, handler);
+    parser.feed(xml.data(), xml.size(), true);
+}
+
+// --- Relationships -------------------------------------------------------
+
+std::string relationshipsPartOf(const std::string& part) {
+    std::size_t slash = part.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : part.substr(0, slash + 1);
+    std::string file = slash == std::string::npos ? part : part.substr(slash + 1);
+    return folder + "_rels/" + file + ".rels";
+}
+
+std::string resolveTarget(const std::string& sourcePart, std::string_view target) {
+    std::string joined;
+    if (!target.empty() && target.front() == '/') {
+        joined = std::string(target.substr(1));
+    } else {
+        std::size_t slash = sourcePart.rfind('/');
+        joined = (slash == std::string::npos ? "" : sourcePart.substr(0, slash + 1)) +
+                 std::string(target);
+    }
+    // Normalise "." and ".." segments.
+    std::vector<std::string> segments;
+    std::size_t start = 0;
+    while (start <= joined.size()) {
+        std::size_t end = joined.find('/', start);
+        if (end == std::string::npos) {
+            end = joined.size();
+        }
+        std::string segment = joined.substr(start, end - start);
+        if (segment == "..") {
+            if (!segments.empty()) {
+                segments.pop_back();
+            }
+        } else if (!segment.empty() && segment != ".") {
+            segments.push_back(segment);
+        }
+        start = end + 1;
+    }
+    std::string result;
+    for (const std::string& s : segments) {
+        if (!result.empty()) {
+            result += '/';
+        }
+        result += s;
+    }
+    return result;
+}
+
+namespace {
+
+class RelationshipsHandler : public XmlHandler {
+public:
+    explicit RelationshipsHandler(const std::string& source) : m_source(source) {}
+    std::vector<Relationship> relationships;
+
+    void startElement(std::string_view name, const std::vector<Attribute>& attributes) override {
+        if (name != "Relationship") {
+            return;
+        }
+        auto mode = findAttribute(attributes, "TargetMode");
+        if (mode && *mode == "External") {
+            return;
+        }
+        auto id = findAttribute(attributes, "Id");
+        auto type = findAttribute(attributes, "Type");
+        auto target = findAttribute(attributes, "Target");
+        if (!id || !type || !target) {
+            return;
+        }
+        std::string_view t = *type;
+        std::size_t slash = t.rfind('/');
+        relationships.push_back(
+            {std::string(*id),
+             std::string(slash == std::string_view::npos ? t : t.substr(slash + 1)),
+             resolveTarget(m_source, *target)});
+    }
+    void endElement(std::string_view) override {}
+    void characters(std::string_view) override {}
+
+private:
+    std::string m_source;
+};
+
+class ContentTypesHandler : public XmlHandler {
+public:
+    std::string workbookPart;
+    void startElement(std::string_view name, const std::vector<Attribute>& attributes) override {
+        if (name != "Override" || !workbookPart.empty()) {
+            return;
+        }
+        auto type = findAttribute(attributes, "ContentType");
+        auto part = findAttribute(attributes, "PartName");
+        if (type && part &&
+            (type->find("spreadsheetml.sheet.main+xml") != std::string_view::npos ||
+             type->find("spreadsheetml.template.main+xml") != std::string_view::npos ||
+             type->find("ms-excel.sheet.macroEnabled.main+xml") != std::string_view::npos)) {
+            workbookPart = resolveTarget("", *part);
+        }
+    }
+    void endElement(std::string_view) override {}
+    void characters(std::string_view) override {}
+};
+
+}  // namespace
+
+std::vector<Relationship> readRelationships(Package& package, const std::string& sourcePart) {
+    std::string relsPart = sourcePart.empty() ? "_rels/.rels" : relationshipsPartOf(sourcePart);
+    if (!package.has(relsPart)) {
+        return {};
+    }
+    RelationshipsHandler handler(sourcePart);
+    parsePart(package, relsPart, handler);
+    return std::move(handler.relationships);
+}
+
+std::string findOfficeDocument(Package& package) {
+    for (const Relationship& r : readRelationships(package, "")) {
+        if (r.type == "officeDocument" && package.has(r.target)) {
+            return r.target;
+        }
+    }
+    // A package without its root relationships: the content types still name
+    // the workbook part.
+    if (package.has("[Content_Types].xml")) {
+        ContentTypesHandler handler;
+        parsePart(package, "[Content_Types].xml", handler);
+        if (!handler.workbookPart.empty() && package.has(handler.workbookPart)) {
+            return handler.workbookPart;
+        }
+    }
+    throw WorkbookError("Cannot read the workbook " + package.path() +
+                        ": the package holds no workbook part (it may be another kind of "
+                        "document, or damaged). Open it in a spreadsheet program and save it "
+                        "as an .xlsx workbook.");
+}
+
+}  // namespace pos::workbook::xlsx

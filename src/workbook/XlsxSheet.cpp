@@ -1,0 +1,401 @@
+// A worksheet part (xl/worksheets/sheetN.xml), streamed cell by cell into the
+// grid: shared, inline and formula strings, numbers (dates by their format),
+// booleans, errors and ISO dates; formulas give their cached result.
+#include <charconv>
+#include <cmath>
+
+#include "workbook/WorkbookError.h"
+#include "workbook/XlsxParts.h"
+
+namespace pos::workbook::xlsx {
+
+std::string cellRefText(int row, int column) {
+    std::string letters;
+    for (int c = column + 1; c > 0; c = (c - 1) / 26) {
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    }
+    return letters + std::to_string(row + 1);
+}
+
+std::optional<CellRef> parseCellRef(std::string_view ref) {
+    std::size_t i = 0;
+    long long column = 0;
+    while (i < ref.size() &&
+           ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z'))) {
+        column = column * 26 + ((ref[i] | 0x20) - 'a' + 1);
+        if (++i > 7) {
+            return std::nullopt;
+        }
+    }
+    std::size_t digits = i;
+    long long row = 0;
+    while (i < ref.size() && ref[i] >= '0' && ref[i] <= '9') {
+        row = row * 10 + (ref[i] - '0');
+        if (i - digits > 10) {
+            return std::nullopt;
+        }
+        ++i;
+    }
+    if (digits == 0 || i == digits || i != ref.size() || row == 0) {
+        return std::nullopt;
+    }
+    if (row > kXlsxMaxRows || column > kXlsxMaxColumns) {
+        throw WorkbookError("The workbook is damaged: it has a cell at " + std::string(ref) +
+                            ", beyond the last cell of a sheet (XFD1048576).");
+    }
+    return CellRef{static_cast<int>(row - 1), static_cast<int>(column - 1)};
+}
+
+std::optional<std::uint8_t> errorCodeOf(std::string_view text) {
+    static constexpr std::pair<std::string_view, std::uint8_t> kCodes[] = {
+        {"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
+        {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A},    {"#GETTING_DATA", 0x2B}};
+    for (const auto& [name, code] : kCodes) {
+        if (text == name) {
+            return code;
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+void appendUtf8(std::string& out, unsigned cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string decodeEscapes(std::string_view text) {
+    if (text.find("_x") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_') {
+            unsigned cp = 0;
+            bool hex = true;
+            for (std::size_t k = 2; k < 6; ++k) {
+                int d = hexDigit(text[i + k]);
+                hex = hex && d >= 0;
+                cp = cp * 16 + static_cast<unsigned>(d < 0 ? 0 : d);
+            }
+            // A lone surrogate cannot be text; leave such an escape as written.
+            if (hex && !(cp >= 0xD800 && cp <= 0xDFFF)) {
+                appendUtf8(out, cp);
+                i += 6;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+namespace {
+
+std::optional<DateTime> parseIsoDate(std::string_view s) {
+    auto number = [&](std::size_t at, std::size_t len, int& out) {
+        if (at + len > s.size())
+            return false;
+        auto [p, ec] = std::from_chars(s.data() + at, s.data() + at + len, out);
+        return ec == std::errc() && p == s.data() + at + len;
+    };
+    DateTime dt;
+    if (!number(0, 4, dt.year) || s.size() < 10 || s[4] != '-' || !number(5, 2, dt.month) ||
+        s[7] != '-' || !number(8, 2, dt.day)) {
+        return std::nullopt;
+    }
+    if (s.size() >= 19 && s[10] == 'T') {
+        if (!number(11, 2, dt.hour) || s[13] != ':' || !number(14, 2, dt.minute) || s[16] != ':' ||
+            !number(17, 2, dt.second)) {
+            return std::nullopt;
+        }
+        if (s.size() > 20 && s[19] == '.') {
+            std::size_t digits = 0;
+            int ms = 0;
+            for (std::size_t i = 20; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++digits) {
+                if (digits < 3)
+                    ms = ms * 10 + (s[i] - '0');
+            }
+            for (; digits < 3; ++digits)
+                ms *= 10;
+            dt.millisecond = ms;
+        }
+    }
+    if (dt.month < 1 || dt.month > 12 || dt.day < 1 || dt.day > 31 || dt.hour > 23 ||
+        dt.minute > 59 || dt.second > 60) {
+        return std::nullopt;
+    }
+    return dt;
+}
+
+class SheetHandler : public XmlHandler {
+public:
+    SheetHandler(const std::vector<std::string>& strings, const Styles& styles, bool date1904,
+                 SheetData& sheet)
+        : m_strings(strings), m_styles(styles), m_date1904(date1904), m_sheet(sheet) {}
+
+    void startElement(std::string_view name, const std::vector<Attribute>& attributes) override {
+        if (name == "sheetData") {
+            m_inSheetData = true;
+        } else if (!m_inSheetData) {
+            return;
+        } else if (name == "row") {
+            auto r = findAttribute(attributes, "r");
+            if (r) {
+                int n = 0;
+                auto [p, ec] = std::from_chars(r->data(), r->data() + r->size(), n);
+                if (ec != std::errc() || p != r->data() + r->size() || n < 1) {
+                    damaged("a row numbered \"" + std::string(*r) + "\"");
+                }
+                if (n > kXlsxMaxRows) {
+                    damaged("row " + std::to_string(n) + ", beyond the 1,048,576 rows of a sheet");
+                }
+                m_row = n - 1;
+            } else {
+                ++m_row;
+            }
+            m_nextColumn = 0;
+            if (m_row >= kXlsxMaxRows) {
+                damaged("more rows than the 1,048,576 of a sheet");
+            }
+        } else if (name == "c") {
+            beginCell(attributes);
+        } else if (!m_inCell) {
+            return;
+        } else if (name == "v") {
+            m_capture = &m_valueText;
+        } else if (name == "f") {
+            m_hasFormula = true;
+        } else if (name == "is") {
+            m_inInline = true;
+            m_sawInline = true;
+        } else if (name == "rPh") {
+            ++m_phonetic;
+        } else if (name == "t" && m_inInline && m_phonetic == 0) {
+            m_capture = &m_inlineText;
+        }
+    }
+
+    void endElement(std::string_view name) override {
+        if (name == "sheetData") {
+            m_inSheetData = false;
+        } else if (!m_inCell) {
+            return;
+        } else if (name == "c") {
+            endCell();
+        } else if (name == "v" || name == "t") {
+            m_capture = nullptr;
+        } else if (name == "is") {
+            m_inInline = false;
+        } else if (name == "rPh") {
+            --m_phonetic;
+        }
+    }
+
+    void characters(std::string_view text) override {
+        if (m_capture) {
+            if (m_capture->size() + text.size() > kMaxCellBytes) {
+                damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) +
+                        " longer than any cell can be");
+            }
+            m_capture->append(text);
+        }
+    }
+
+private:
+    // Four bytes for each of a cell's 32,767 characters, with room for escapes.
+    static constexpr std::size_t kMaxCellBytes = 32767 * 7;
+
+    [[noreturn]] void damaged(const std::string& what) {
+        throw WorkbookError("The workbook is damaged: its first sheet has " + what +
+                            ". Open it in a spreadsheet program, save it again and retry.");
+    }
+
+    void beginCell(const std::vector<Attribute>& attributes) {
+        m_inCell = true;
+        m_hasFormula = false;
+        m_inInline = false;
+        m_sawInline = false;
+        m_phonetic = 0;
+        m_capture = nullptr;
+        m_valueText.clear();
+        m_inlineText.clear();
+        m_type = "n";
+        m_style = 0;
+        if (m_row < 0) {
+            m_row = 0;  // a cell outside any <row>: take the first row
+        }
+        m_cellRow = m_row;
+        m_cellColumn = m_nextColumn;
+        for (const Attribute& a : attributes) {
+            if (a.name == "r") {
+                auto ref = parseCellRef(a.value);
+                if (!ref) {
+                    damaged("a cell named \"" + std::string(a.value) + "\"");
+                }
+                m_cellRow = ref->row;
+                m_cellColumn = ref->column;
+            } else if (a.name == "t") {
+                m_type = a.value;
+            } else if (a.name == "s") {
+                auto [p, ec] =
+                    std::from_chars(a.value.data(), a.value.data() + a.value.size(), m_style);
+                if (ec != std::errc()) {
+                    m_style = 0;
+                }
+            }
+        }
+        if (m_cellColumn >= kXlsxMaxColumns) {
+            damaged("a cell beyond column XFD, the last column of a sheet");
+        }
+        m_nextColumn = m_cellColumn + 1;
+    }
+
+    void endCell() {
+        m_inCell = false;
+        std::optional<Value> value = cellValue();
+        if (value) {
+            reserveGrid();
+            m_sheet.setCell(m_cellRow, m_cellColumn, std::move(*value));
+        } else if (m_style != 0 || m_hasFormula) {
+            m_sheet.markFormatted(m_cellRow, m_cellColumn);
+        }
+    }
+
+    // The grid pads each row up to its last value; refuse a sheet whose padded
+    // grid would not fit in memory rather than try to allocate it.
+    void reserveGrid() {
+        if (m_cellRow != m_gridRow) {
+            m_gridRow = m_cellRow;
+            m_gridRowWidth = 0;
+        }
+        if (m_cellColumn + 1 > m_gridRowWidth) {
+            m_gridCells += static_cast<std::uint64_t>(m_cellColumn + 1 - m_gridRowWidth);
+            m_gridRowWidth = m_cellColumn + 1;
+        }
+        if (m_gridCells > kMaxGridCells) {
+            throw WorkbookError(
+                "The workbook's first sheet spreads its data over more cells than this program "
+                "can hold in memory (more than " +
+                std::to_string(kMaxGridCells) +
+                "). Remove the unused rows and columns, or split the sheet, and retry.");
+        }
+    }
+
+    std::optional<Value> cellValue() {
+        std::string_view type = m_type;
+        if (type == "inlineStr") {
+            if (!m_sawInline) {
+                return std::nullopt;
+            }
+            return Value::text(decodeEscapes(m_inlineText));
+        }
+        // A formula without a cached result, or an empty cell.
+        if (m_valueText.empty() && type != "str") {
+            return std::nullopt;
+        }
+        if (type == "s") {
+            std::size_t index = 0;
+            auto [p, ec] =
+                std::from_chars(m_valueText.data(), m_valueText.data() + m_valueText.size(), index);
+            if (ec != std::errc() || index >= m_strings.size()) {
+                damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) +
+                        " that refers to a shared string that does not exist");
+            }
+            return Value::text(m_strings[index]);
+        }
+        if (type == "str") {
+            return Value::text(decodeEscapes(m_valueText));
+        }
+        if (type == "b") {
+            return Value::boolean(m_valueText == "1" || m_valueText == "true");
+        }
+        if (type == "e") {
+            auto code = errorCodeOf(m_valueText);
+            return Value::error(code ? *code : 0x2A);
+        }
+        if (type == "d") {
+            auto dt = parseIsoDate(m_valueText);
+            if (!dt) {
+                damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) + " with the date \"" +
+                        m_valueText + "\" that cannot be read");
+            }
+            return Value::dateTime(*dt);
+        }
+        double number = 0;
+        std::string_view v = m_valueText;
+        while (!v.empty() && (v.front() == ' ' || v.front() == '+'))
+            v.remove_prefix(1);
+        while (!v.empty() && v.back() == ' ')
+            v.remove_suffix(1);
+        auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), number);
+        if (ec != std::errc() || p != v.data() + v.size() || !std::isfinite(number)) {
+            damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) + " with the number \"" +
+                    m_valueText + "\" that cannot be read");
+        }
+        if (m_styles.isDate(m_style)) {
+            if (auto dt = serialToDateTime(number, m_date1904)) {
+                return Value::dateTime(*dt);
+            }
+        }
+        return Value::floating(number);
+    }
+
+    const std::vector<std::string>& m_strings;
+    const Styles& m_styles;
+    bool m_date1904;
+    SheetData& m_sheet;
+
+    bool m_inSheetData = false;
+    int m_row = -1;
+    int m_nextColumn = 0;
+
+    bool m_inCell = false;
+    int m_cellRow = 0;
+    int m_cellColumn = 0;
+    std::string m_type;
+    int m_style = 0;
+    bool m_hasFormula = false;
+    bool m_inInline = false;
+    bool m_sawInline = false;
+    int m_phonetic = 0;
+    std::string* m_capture = nullptr;
+    std::string m_valueText;
+    std::string m_inlineText;
+
+    int m_gridRow = -1;
+    int m_gridRowWidth = 0;
+    std::uint64_t m_gridCells = 0;
+};
+
+}  // namespace
+
+void readSheet(Package& package, const std::string& part, const std::vector<std::string>& strings,
+               const Styles& styles, bool date1904, SheetData& sheet) {
+    SheetHandler handler(strings, styles, date1904, sheet);
+    parsePart(package, part, handler);
+}
+
+}  // namespace pos::workbook::xlsx

@@ -1,0 +1,169 @@
+// Writes one sheet of text cells as an .xlsx workbook with libxlsxwriter in
+// its constant-memory mode: rows go to a temporary file as they come, so the
+// memory used does not grow with the row count.
+#include <xlsxwriter.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "workbook/CellSpool.h"
+#include "workbook/SheetData.h"
+#include "workbook/WorkbookError.h"
+#include "workbook/XlsxParts.h"
+
+namespace pos::workbook {
+
+namespace {
+
+std::string withSeparators(long long n) {
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) {
+        digits.insert(static_cast<std::size_t>(i), ",");
+    }
+    return digits;
+}
+
+// Characters as spreadsheet programs count them (UTF-16 code units); -1 when
+// the text is not valid UTF-8 or holds a NUL, which no workbook can carry.
+long long countCharacters(std::string_view text) {
+    long long units = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        auto c = static_cast<unsigned char>(text[i]);
+        int length = c < 0x80           ? 1
+                     : (c >> 5) == 0x6  ? 2
+                     : (c >> 4) == 0xE  ? 3
+                     : (c >> 3) == 0x1E ? 4
+                                        : 0;
+        if (c == 0 || length == 0 || i + static_cast<std::size_t>(length) > text.size()) {
+            return -1;
+        }
+        unsigned cp = length == 1 ? c : c & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            if ((next & 0xC0) != 0x80) {
+                return -1;
+            }
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        static constexpr unsigned kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return -1;
+        }
+        units += cp >= 0x10000 ? 2 : 1;
+        i += static_cast<std::size_t>(length);
+    }
+    return units;
+}
+
+std::string writeErrorText(lxw_error error, const std::string& path, const std::string& tmpdir) {
+    switch (error) {
+        case LXW_ERROR_CREATING_XLSX_FILE:
+            return "Cannot create the file " + path +
+                   ". Check that the folder exists, that you may write in it and that the file "
+                   "is not open in another program.";
+        case LXW_ERROR_CREATING_TMPFILE:
+        case LXW_ERROR_READING_TMPFILE:
+            return "Cannot save " + path + ": the temporary folder " + tmpdir +
+                   " cannot be used. Check that it exists, that you may write in it and that its "
+                   "disk has free space (or set TMPDIR to another folder).";
+        case LXW_ERROR_MEMORY_MALLOC_FAILED:
+            return "Cannot save " + path + ": there is not enough memory.";
+        case LXW_ERROR_ZIP_FILE_OPERATION:
+        case LXW_ERROR_ZIP_FILE_ADD:
+        case LXW_ERROR_ZIP_CLOSE:
+            return "Cannot write the file " + path +
+                   " completely. Check that the disk has free space and retry.";
+        case LXW_ERROR_ZIP_PARAMETER_ERROR:
+        case LXW_ERROR_ZIP_BAD_ZIP_FILE:
+        case LXW_ERROR_ZIP_INTERNAL_ERROR:
+            return "Cannot write the file " + path +
+                   ": the sheet is too large for an .xlsx package (over 4 GB).";
+        default:
+            return "Cannot save " + path + ": " + lxw_strerror(error) + ".";
+    }
+}
+
+struct WorkbookDeleter {
+    void operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
+};
+
+}  // namespace
+
+void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
+    const CellSpool& cells = sheet.cells;
+    if (!cells.isEmpty()) {
+        if (cells.lastRow() >= kXlsxMaxRows) {
+            throw WorkbookError("Cannot save " + path + ": row " +
+                                withSeparators(cells.lastRow() + 1LL) +
+                                " is beyond the 1,048,576 rows that an .xlsx sheet holds.");
+        }
+        if (cells.lastColumn() >= kXlsxMaxColumns) {
+            throw WorkbookError("Cannot save " + path + ": column " +
+                                withSeparators(cells.lastColumn() + 1LL) +
+                                " is beyond the 16,384 columns that an .xlsx sheet holds.");
+        }
+    }
+
+    // libxlsxwriter's own default (tmpfile) ignores TMPDIR; follow it.
+    std::error_code ec;
+    std::string tmpdir = std::filesystem::temp_directory_path(ec).string();
+    if (ec || tmpdir.empty()) {
+        tmpdir = "/tmp";
+    }
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    options.tmpdir = tmpdir.data();
+    options.use_zip64 = LXW_FALSE;
+
+    // Nothing reaches the path before workbook_close, so a sheet refused
+    // half-way leaves no file behind: the workbook is freed unwritten.
+    std::unique_ptr<lxw_workbook, WorkbookDeleter> workbook(
+        workbook_new_opt(path.c_str(), &options));
+    if (!workbook) {
+        throw WorkbookError("Cannot save " + path + ": there is not enough memory.");
+    }
+    lxw_worksheet* worksheet = workbook_add_worksheet(workbook.get(), sheet.name.c_str());
+    if (!worksheet) {
+        throw WorkbookError("Cannot save " + path + ": \"" + sheet.name +
+                            "\" is not a valid sheet name (at most 31 characters, none of : \\ / "
+                            "? * [ ], not starting or ending with an apostrophe).");
+    }
+    lxw_format* wrap = nullptr;
+    if (sheet.wrapText) {
+        wrap = workbook_add_format(workbook.get());
+        format_set_text_wrap(wrap);
+    }
+
+    std::string text;  // libxlsxwriter wants NUL-terminated text
+    cells.forEach([&](int row, int column, std::string_view value) {
+        long long characters = countCharacters(value);
+        if (characters < 0) {
+            throw WorkbookError("Cannot save " + path + ": the cell " +
+                                xlsx::cellRefText(row, column) +
+                                " holds text that is not valid Unicode (or holds a NUL "
+                                "character), which a workbook cannot carry.");
+        }
+        if (characters > kMaxCellCharacters) {
+            throw WorkbookError("Cannot save " + path + ": the cell " +
+                                xlsx::cellRefText(row, column) + " holds " +
+                                withSeparators(characters) +
+                                " characters, more than the 32,767 that a cell holds.");
+        }
+        text.assign(value);
+        lxw_error error =
+            worksheet_write_string(worksheet, static_cast<lxw_row_t>(row),
+                                   static_cast<lxw_col_t>(column), text.c_str(), wrap);
+        if (error != LXW_NO_ERROR) {
+            throw WorkbookError("Cannot save " + path + ": the cell " +
+                                xlsx::cellRefText(row, column) +
+                                " cannot be written: " + lxw_strerror(error) + ".");
+        }
+    });
+
+    lxw_error error = workbook_close(workbook.release());  // frees the workbook
+    if (error != LXW_NO_ERROR) {
+        throw WorkbookError(writeErrorText(error, path, tmpdir));
+    }
+}
+
+}  // namespace pos::workbook
