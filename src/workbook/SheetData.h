@@ -3,6 +3,8 @@
 // with a format of their own). Rows and columns count from 0 here.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -37,7 +39,14 @@ public:
 
 private:
     void touch(int row, int column);
-    std::vector<std::vector<Value>> m_rows;  // m_rows[row][column]; short rows are padded with NULL
+    std::uint32_t intern(Value&& value);
+    // m_rows[row][column]: 1 + the index of the cell's value in m_values, 0
+    // for an empty cell; short rows end early. Equal texts share one value,
+    // so a sheet's repeated texts are held once.
+    std::vector<std::vector<std::uint32_t>> m_rows;
+    std::deque<Value> m_values;              // a deque keeps the addresses that cell() hands out
+    std::vector<std::uint32_t> m_textSlots;  // open addressing over the texts: 1 + index
+    std::size_t m_textCount = 0;
     int m_firstRow = -1;
     int m_lastRow = -1;
     int m_firstColumn = -1;

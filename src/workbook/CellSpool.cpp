@@ -1,0 +1,244 @@
+// The cells a session writes, in a compact memory buffer that spills to an
+// unlinked temporary file once it grows, so that a large sheet costs disk,
+// not memory, until the writer replays it.
+#include "workbook/CellSpool.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "workbook/SheetData.h"
+#include "workbook/WorkbookError.h"
+
+namespace pos::workbook {
+
+namespace {
+
+// Each entry: row, column and text length (three little-endian u32), then the
+// text bytes.
+constexpr std::size_t kHeader = 12;
+constexpr std::size_t kSpillAt = 4u << 20;
+
+void putU32(std::string& out, std::uint32_t v) {
+    const char b[4] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                       static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
+    out.append(b, 4);
+}
+
+std::uint32_t getU32(const char* p) {
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    return u[0] | (u[1] << 8) | (u[2] << 16) | (static_cast<std::uint32_t>(u[3]) << 24);
+}
+
+[[noreturn]] void throwSpoolError(const char* what) {
+    throw WorkbookError(std::string("Cannot ") + what +
+                        " the temporary file that holds the cells being written: " +
+                        std::strerror(errno) + ". Check the free space of the temporary folder.");
+}
+
+}  // namespace
+
+struct CellSpool::Impl {
+    std::string buffer;
+    int fd = -1;
+    std::uint64_t fileSize = 0;
+    int firstRow = -1, lastRow = -1, firstColumn = -1, lastColumn = -1;
+    std::int64_t lastKey = -1;
+    bool ordered = true;  // every write came after the previous one in row-major order
+
+    ~Impl() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+
+    void spill() {
+        if (fd < 0) {
+            const char* dir = std::getenv("TMPDIR");
+            std::string path = std::string(dir && *dir ? dir : "/tmp") + "/pos-cells-XXXXXX";
+            fd = ::mkstemp(path.data());
+            if (fd < 0) {
+                throwSpoolError("create");
+            }
+            ::unlink(path.c_str());
+        }
+        const char* p = buffer.data();
+        std::size_t left = buffer.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd, p, left);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                throwSpoolError("write");
+            }
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        fileSize += buffer.size();
+        buffer.clear();
+    }
+
+    void readAt(std::uint64_t offset, char* out, std::size_t size) const {
+        while (size > 0) {
+            const ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                throwSpoolError("read");
+            }
+            out += n;
+            size -= static_cast<std::size_t>(n);
+            offset += static_cast<std::uint64_t>(n);
+        }
+    }
+
+    // Walks the entries in the order written; `visit` gets the entry's
+    // position (file offsets first, then the memory buffer's after them).
+    template <typename Visit>
+    void scan(Visit&& visit) const {
+        std::vector<char> chunk;
+        std::size_t begin = 0, end = 0;
+        std::uint64_t consumed = 0;  // file bytes before chunk[begin]
+        std::uint64_t fileLeft = fileSize;
+        auto ensure = [&](std::size_t n) {
+            if (end - begin >= n) {
+                return true;
+            }
+            std::memmove(chunk.data(), chunk.data() + begin, end - begin);
+            end -= begin;
+            begin = 0;
+            const std::size_t want = std::max<std::size_t>(n, 1u << 20);
+            if (chunk.size() < want) {
+                chunk.resize(want);
+            }
+            const std::size_t take =
+                static_cast<std::size_t>(std::min<std::uint64_t>(fileLeft, chunk.size() - end));
+            readAt(fileSize - fileLeft, chunk.data() + end, take);
+            fileLeft -= take;
+            end += take;
+            return end - begin >= n;
+        };
+        while (consumed < fileSize) {
+            if (!ensure(kHeader)) {
+                break;
+            }
+            const char* h = chunk.data() + begin;
+            const std::uint32_t length = getU32(h + 8);
+            if (!ensure(kHeader + length)) {
+                break;
+            }
+            h = chunk.data() + begin;
+            visit(static_cast<int>(getU32(h)), static_cast<int>(getU32(h + 4)),
+                  std::string_view(h + kHeader, length), consumed);
+            begin += kHeader + length;
+            consumed += kHeader + length;
+        }
+        std::size_t pos = 0;
+        while (pos + kHeader <= buffer.size()) {
+            const char* h = buffer.data() + pos;
+            const std::uint32_t length = getU32(h + 8);
+            visit(static_cast<int>(getU32(h)), static_cast<int>(getU32(h + 4)),
+                  std::string_view(h + kHeader, length), fileSize + pos);
+            pos += kHeader + length;
+        }
+    }
+
+    std::string_view textAt(std::uint64_t position, std::string& scratch) const {
+        if (position >= fileSize) {
+            const char* h = buffer.data() + (position - fileSize);
+            return std::string_view(h + kHeader, getU32(h + 8));
+        }
+        char header[kHeader];
+        readAt(position, header, kHeader);
+        scratch.resize(getU32(header + 8));
+        readAt(position + kHeader, scratch.data(), scratch.size());
+        return scratch;
+    }
+};
+
+CellSpool::CellSpool() : m_impl(std::make_unique<Impl>()) {}
+CellSpool::~CellSpool() = default;
+
+void CellSpool::add(int row, int column, std::string_view text) {
+    Impl& s = *m_impl;
+    if (row < 0 || column < 0 || row >= kXlsxMaxRows || column >= kXlsxMaxColumns) {
+        throw WorkbookError("The cell at row " + std::to_string(row + 1) + ", column " +
+                            std::to_string(column + 1) + " lies outside any worksheet.");
+    }
+    const std::int64_t key = (static_cast<std::int64_t>(row) << 20) | column;
+    if (key <= s.lastKey) {
+        s.ordered = false;
+    }
+    s.lastKey = std::max(s.lastKey, key);
+    putU32(s.buffer, static_cast<std::uint32_t>(row));
+    putU32(s.buffer, static_cast<std::uint32_t>(column));
+    putU32(s.buffer, static_cast<std::uint32_t>(text.size()));
+    s.buffer.append(text);
+    if (s.firstRow < 0 || row < s.firstRow) {
+        s.firstRow = row;
+    }
+    s.lastRow = std::max(s.lastRow, row);
+    if (s.firstColumn < 0 || column < s.firstColumn) {
+        s.firstColumn = column;
+    }
+    s.lastColumn = std::max(s.lastColumn, column);
+    if (s.buffer.size() >= kSpillAt) {
+        s.spill();
+    }
+}
+
+bool CellSpool::isEmpty() const {
+    return m_impl->lastRow < 0;
+}
+int CellSpool::firstRow() const {
+    return m_impl->firstRow;
+}
+int CellSpool::lastRow() const {
+    return m_impl->lastRow;
+}
+int CellSpool::firstColumn() const {
+    return m_impl->firstColumn;
+}
+int CellSpool::lastColumn() const {
+    return m_impl->lastColumn;
+}
+
+void CellSpool::forEach(
+    const std::function<void(int row, int column, std::string_view text)>& visit) const {
+    const Impl& s = *m_impl;
+    if (s.ordered) {
+        s.scan([&](int row, int column, std::string_view text, std::uint64_t) {
+            visit(row, column, text);
+        });
+        return;
+    }
+    // Written out of order: sort the positions (stable, so that among writes
+    // of one cell the later stays last) and keep the last write of each cell.
+    struct Key {
+        std::int64_t cell;
+        std::uint64_t position;
+    };
+    std::vector<Key> keys;
+    s.scan([&](int row, int column, std::string_view, std::uint64_t position) {
+        keys.push_back({(static_cast<std::int64_t>(row) << 20) | column, position});
+    });
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const Key& a, const Key& b) { return a.cell < b.cell; });
+    std::string scratch;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (i + 1 < keys.size() && keys[i + 1].cell == keys[i].cell) {
+            continue;
+        }
+        visit(static_cast<int>(keys[i].cell >> 20), static_cast<int>(keys[i].cell & 0xFFFFF),
+              s.textAt(keys[i].position, scratch));
+    }
+}
+
+}  // namespace pos::workbook

@@ -1,0 +1,111 @@
+// UTF-8 and UTF-16 conversions for the workbook formats.
+#include "workbook/Unicode.h"
+
+namespace pos::workbook {
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
+        cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::uint32_t nextCodePoint(std::string_view s, std::size_t& pos) {
+    const auto b0 = static_cast<unsigned char>(s[pos]);
+    if (b0 < 0x80) {
+        ++pos;
+        return b0;
+    }
+    int extra = 0;
+    std::uint32_t cp = 0;
+    std::uint32_t minimum = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        extra = 1;
+        cp = b0 & 0x1F;
+        minimum = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        extra = 2;
+        cp = b0 & 0x0F;
+        minimum = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        extra = 3;
+        cp = b0 & 0x07;
+        minimum = 0x10000;
+    } else {
+        ++pos;
+        return 0xFFFD;
+    }
+    if (pos + extra >= s.size()) {
+        ++pos;
+        return 0xFFFD;
+    }
+    for (int i = 1; i <= extra; ++i) {
+        const auto b = static_cast<unsigned char>(s[pos + i]);
+        if ((b & 0xC0) != 0x80) {
+            ++pos;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++pos;
+        return 0xFFFD;
+    }
+    pos += extra + 1;
+    return cp;
+}
+
+void appendUtf16LeAsUtf8(std::string& out, const std::uint8_t* data, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t unit = data[2 * i] | (data[2 * i + 1] << 8);
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+            continue;
+        }
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count) {
+            std::uint32_t low = data[2 * i + 2] | (data[2 * i + 3] << 8);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        appendUtf8(out, unit);
+    }
+}
+
+void appendLatin1AsUtf8(std::string& out, const std::uint8_t* data, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (data[i] < 0x80) {
+            out.push_back(static_cast<char>(data[i]));
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (data[i] >> 6)));
+            out.push_back(static_cast<char>(0x80 | (data[i] & 0x3F)));
+        }
+    }
+}
+
+std::size_t utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        units += nextCodePoint(utf8, pos) >= 0x10000 ? 2 : 1;
+    }
+    return units;
+}
+
+}  // namespace pos::workbook

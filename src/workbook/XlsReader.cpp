@@ -1,0 +1,743 @@
+// The .xls reader: the Workbook stream of an OLE2 compound file (BIFF8, and
+// the BIFF5/7 of older programs), read once into memory and walked with a
+// bounds-checked cursor that never trusts a length field. It reads the
+// globals (code page, date system, formats, sheets, shared strings) and the
+// cells of the first worksheet; chart and other substreams are skipped.
+#include "workbook/XlsReader.h"
+
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-memory.h>
+#include <gsf/gsf-input-stdio.h>
+#include <iconv.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "workbook/GsfHandles.h"
+#include "workbook/Unicode.h"
+#include "workbook/WorkbookError.h"
+#include "workbook/XlsxParts.h"
+
+namespace pos::workbook {
+
+namespace {
+
+// A file that breaks the format; the message says what was found.
+struct Corrupt {
+    std::string reason;
+};
+struct Encrypted {};
+struct TooOld {};
+
+std::uint16_t le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t le32(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+struct Record {
+    std::uint16_t type = 0;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+// The record stream: each header's length is checked against what is left.
+class RecordCursor {
+public:
+    RecordCursor(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+
+    bool atEnd() const { return m_pos >= m_size; }
+    std::size_t position() const { return m_pos; }
+    void seek(std::size_t pos) {
+        if (pos > m_size) {
+            throw Corrupt{"a sheet lies beyond the end of the workbook stream"};
+        }
+        m_pos = pos;
+    }
+    Record next() {
+        if (m_size - m_pos < 4) {
+            throw Corrupt{"the workbook stream ends inside a record"};
+        }
+        Record r;
+        r.type = le16(m_data + m_pos);
+        r.size = le16(m_data + m_pos + 2);
+        if (r.size > m_size - m_pos - 4) {
+            throw Corrupt{"the workbook stream ends inside a record"};
+        }
+        r.data = m_data + m_pos + 4;
+        m_pos += 4 + r.size;
+        return r;
+    }
+    // The type of the record that follows, or 0xFFFFFFFF at the end.
+    std::uint32_t peekType() const {
+        if (m_size - m_pos < 4) {
+            return 0xFFFFFFFF;
+        }
+        return le16(m_data + m_pos);
+    }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_pos = 0;
+};
+
+// Fields of one record, read with bounds checks.
+class Fields {
+public:
+    explicit Fields(const Record& r) : m_data(r.data), m_size(r.size) {}
+    void need(std::size_t n) const {
+        if (m_size - m_pos < n) {
+            throw Corrupt{"a record is shorter than its contents"};
+        }
+    }
+    std::uint8_t u8() {
+        need(1);
+        return m_data[m_pos++];
+    }
+    std::uint16_t u16() {
+        need(2);
+        m_pos += 2;
+        return le16(m_data + m_pos - 2);
+    }
+    std::uint32_t u32() {
+        need(4);
+        m_pos += 4;
+        return le32(m_data + m_pos - 4);
+    }
+    double f64() {
+        need(8);
+        std::uint64_t bits =
+            le32(m_data + m_pos) | (static_cast<std::uint64_t>(le32(m_data + m_pos + 4)) << 32);
+        m_pos += 8;
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    }
+    const std::uint8_t* bytes(std::size_t n) {
+        need(n);
+        m_pos += n;
+        return m_data + m_pos - n;
+    }
+    std::size_t left() const { return m_size - m_pos; }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_pos = 0;
+};
+
+// A BIFF8 string's bytes may run on from a record into its CONTINUE records;
+// where characters continue, the next record starts with a new flag byte.
+class ContinuedReader {
+public:
+    void addSegment(const std::uint8_t* data, std::size_t size) {
+        m_segments.push_back({data, size});
+    }
+
+    bool atEnd() {
+        while (m_segment < m_segments.size() && m_pos == m_segments[m_segment].second) {
+            ++m_segment;
+            m_pos = 0;
+        }
+        return m_segment >= m_segments.size();
+    }
+    std::uint8_t u8() {
+        if (atEnd()) {
+            throw Corrupt{"a text runs past the end of its records"};
+        }
+        return m_segments[m_segment].first[m_pos++];
+    }
+    std::uint16_t u16() {
+        const std::uint8_t lo = u8();
+        return static_cast<std::uint16_t>(lo | (u8() << 8));
+    }
+    std::uint32_t u32() {
+        const std::uint32_t lo = u16();
+        return lo | (static_cast<std::uint32_t>(u16()) << 16);
+    }
+    void skip(std::uint64_t n) {
+        while (n > 0) {
+            if (atEnd()) {
+                throw Corrupt{"a text runs past the end of its records"};
+            }
+            const std::size_t take = static_cast<std::size_t>(
+                std::min<std::uint64_t>(n, m_segments[m_segment].second - m_pos));
+            m_pos += take;
+            n -= take;
+        }
+    }
+    void chars(std::size_t count, bool wide, std::string& out) {
+        bool first = true;
+        while (count > 0) {
+            const std::size_t avail =
+                m_segment < m_segments.size() ? m_segments[m_segment].second - m_pos : 0;
+            if (avail == 0) {
+                // The characters continue in the next record, after a flag byte.
+                ++m_segment;
+                m_pos = 0;
+                if (m_segment >= m_segments.size() || m_segments[m_segment].second == 0) {
+                    throw Corrupt{"a text runs past the end of its records"};
+                }
+                wide = (m_segments[m_segment].first[m_pos++] & 0x01) != 0;
+                first = false;
+                continue;
+            }
+            const std::size_t size = wide ? 2 : 1;
+            const std::size_t n = std::min(count, avail / size);
+            if (n == 0) {
+                throw Corrupt{"a text character is split between records"};
+            }
+            const std::uint8_t* p = m_segments[m_segment].first + m_pos;
+            if (wide) {
+                appendUtf16LeAsUtf8(out, p, n);
+            } else {
+                appendLatin1AsUtf8(out, p, n);
+            }
+            m_pos += n * size;
+            count -= n;
+        }
+        (void)first;
+    }
+    // An XLUnicodeString (16-bit count) or, for `shortCount`, its 8-bit kin.
+    std::string string(bool shortCount) {
+        const std::size_t count = shortCount ? u8() : u16();
+        const std::uint8_t flags = u8();
+        std::uint16_t runs = 0;
+        std::uint32_t extra = 0;
+        if (flags & 0x08) {
+            runs = u16();
+        }
+        if (flags & 0x04) {
+            extra = u32();
+        }
+        std::string out;
+        chars(count, (flags & 0x01) != 0, out);
+        skip(4ull * runs);
+        skip(extra);
+        return out;
+    }
+
+private:
+    std::vector<std::pair<const std::uint8_t*, std::size_t>> m_segments;
+    std::size_t m_segment = 0;
+    std::size_t m_pos = 0;
+};
+
+// Byte strings of BIFF5/7 files, in the workbook's code page.
+class CodePage {
+public:
+    ~CodePage() {
+        if (m_iconv != reinterpret_cast<iconv_t>(-1)) {
+            iconv_close(m_iconv);
+        }
+    }
+    void set(std::uint16_t codePage) { m_codePage = codePage; }
+
+    std::string decode(const std::uint8_t* data, std::size_t size) {
+        std::string out;
+        bool ascii = true;
+        for (std::size_t i = 0; i < size && ascii; ++i) {
+            ascii = data[i] < 0x80;
+        }
+        if (ascii) {
+            out.assign(reinterpret_cast<const char*>(data), size);
+            return out;
+        }
+        if (m_codePage == 1200 || m_codePage == 0) {
+            appendLatin1AsUtf8(out, data, size);
+            return out;
+        }
+        open();
+        if (m_iconv == reinterpret_cast<iconv_t>(-1)) {
+            appendLatin1AsUtf8(out, data, size);
+            return out;
+        }
+        iconv(m_iconv, nullptr, nullptr, nullptr, nullptr);
+        char* in = const_cast<char*>(reinterpret_cast<const char*>(data));
+        std::size_t inLeft = size;
+        std::string buffer(size * 4 + 8, '\0');
+        while (inLeft > 0) {
+            char* outPtr = buffer.data();
+            std::size_t outLeft = buffer.size();
+            const std::size_t rc = iconv(m_iconv, &in, &inLeft, &outPtr, &outLeft);
+            out.append(buffer.data(), buffer.size() - outLeft);
+            if (rc == static_cast<std::size_t>(-1)) {
+                if (errno == E2BIG) {
+                    continue;
+                }
+                // An invalid or cut-off byte sequence: one replacement
+                // character, then go on after the byte.
+                appendUtf8(out, 0xFFFD);
+                ++in;
+                --inLeft;
+                iconv(m_iconv, nullptr, nullptr, nullptr, nullptr);
+            }
+        }
+        return out;
+    }
+
+private:
+    void open() {
+        if (m_opened) {
+            return;
+        }
+        m_opened = true;
+        m_iconv = iconv_open("UTF-8", iconvName().c_str());
+    }
+    std::string iconvName() const {
+        switch (m_codePage) {
+            case 367:
+                return "ASCII";
+            case 936:
+                return "GB18030";  // a superset of GBK
+            case 950:
+                return "BIG5";
+            case 932:
+                return "CP932";
+            case 949:
+                return "CP949";
+            case 1361:
+                return "JOHAB";
+            case 10000:
+            case 32768:
+                return "MACINTOSH";
+            case 32769:
+                return "CP1252";
+            default:
+                return "CP" + std::to_string(m_codePage);
+        }
+    }
+    std::uint16_t m_codePage = 1252;
+    bool m_opened = false;
+    iconv_t m_iconv = reinterpret_cast<iconv_t>(-1);
+};
+
+struct SheetEntry {
+    std::uint32_t offset;
+    std::string name;
+};
+
+class BiffReader {
+public:
+    BiffReader(const std::uint8_t* data, std::size_t size) : m_cursor(data, size) {}
+
+    WorkbookData read() {
+        readGlobals();
+        WorkbookData book;
+        for (const auto& s : m_worksheets) {
+            book.sheetNames.push_back(s.name);
+        }
+        if (!m_worksheets.empty()) {
+            book.firstSheet.name = m_worksheets.front().name;
+            readSheet(m_worksheets.front().offset, book.firstSheet);
+        }
+        return book;
+    }
+
+private:
+    void readGlobals() {
+        Record bof = m_cursor.next();
+        if (bof.type == 0x0009 || bof.type == 0x0209 || bof.type == 0x0409) {
+            throw TooOld{};
+        }
+        if (bof.type != 0x0809 || bof.size < 4) {
+            throw Corrupt{"the workbook stream does not start with a beginning-of-file record"};
+        }
+        const std::uint16_t version = le16(bof.data);
+        m_biff8 = version == 0x0600;
+        if (!m_biff8 && version != 0x0500) {
+            throw TooOld{};
+        }
+        if (!m_biff8) {
+            m_codePage.set(1252);
+        }
+        std::vector<std::uint16_t> xfFormats;
+        std::unordered_map<std::uint16_t, bool> customDate;
+        for (;;) {
+            const Record r = m_cursor.next();
+            Fields f(r);
+            switch (r.type) {
+                case 0x000A:  // EOF
+                    finishFormats(xfFormats, customDate);
+                    return;
+                case 0x002F:  // FILEPASS
+                    throw Encrypted{};
+                case 0x0042:  // CODEPAGE
+                    m_codePage.set(f.u16());
+                    break;
+                case 0x0022:  // DATEMODE
+                    m_date1904 = f.u16() != 0;
+                    break;
+                case 0x041E: {  // FORMAT
+                    const std::uint16_t index = f.u16();
+                    const std::string code =
+                        m_biff8 ? singleString(r, 2, false) : byteString(f, true);
+                    customDate[index] = xlsx::isDateFormatCode(code);
+                    break;
+                }
+                case 0x00E0:  // XF
+                    f.u16();
+                    xfFormats.push_back(f.u16());
+                    break;
+                case 0x0085: {  // BOUNDSHEET
+                    const std::uint32_t offset = f.u32();
+                    f.u8();
+                    const std::uint8_t type = f.u8();
+                    std::string name = m_biff8 ? singleString(r, 6, true) : byteString(f, false);
+                    if (type == 0x00) {
+                        m_worksheets.push_back({offset, std::move(name)});
+                    }
+                    break;
+                }
+                case 0x00FC:  // SST
+                    readSst(r);
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+
+    void finishFormats(const std::vector<std::uint16_t>& xfFormats,
+                       const std::unordered_map<std::uint16_t, bool>& customDate) {
+        m_dateXf.resize(xfFormats.size());
+        for (std::size_t i = 0; i < xfFormats.size(); ++i) {
+            const auto custom = customDate.find(xfFormats[i]);
+            m_dateXf[i] = custom != customDate.end() ? custom->second
+                                                     : xlsx::isBuiltinDateFormat(xfFormats[i]);
+        }
+    }
+
+    // A BIFF8 string inside one record, from `offset`.
+    static std::string singleString(const Record& r, std::size_t offset, bool shortCount) {
+        if (offset > r.size) {
+            throw Corrupt{"a record is shorter than its contents"};
+        }
+        ContinuedReader reader;
+        reader.addSegment(r.data + offset, r.size - offset);
+        return reader.string(shortCount);
+    }
+
+    // A BIFF5/7 byte string with an 8-bit or 16-bit length.
+    std::string byteString(Fields& f, bool longCount) {
+        const std::size_t count = longCount ? f.u16() : f.u8();
+        return m_codePage.decode(f.bytes(count), count);
+    }
+
+    // The record and the CONTINUE records after it, as one reader.
+    ContinuedReader continued(const Record& first, std::size_t offset) {
+        ContinuedReader reader;
+        if (offset > first.size) {
+            throw Corrupt{"a record is shorter than its contents"};
+        }
+        reader.addSegment(first.data + offset, first.size - offset);
+        while (m_cursor.peekType() == 0x003C) {
+            const Record c = m_cursor.next();
+            reader.addSegment(c.data, c.size);
+        }
+        return reader;
+    }
+
+    void readSst(const Record& r) {
+        ContinuedReader reader = continued(r, 0);
+        reader.u32();
+        const std::uint32_t unique = reader.u32();
+        // The count is only a hint: reserve no more than the bytes could hold.
+        m_sst.reserve(std::min<std::size_t>(unique, r.size / 3 + 1));
+        for (std::uint32_t i = 0; i < unique && !reader.atEnd(); ++i) {
+            m_sst.push_back(reader.string(false));
+        }
+    }
+
+    Value number(double v, std::uint16_t xf) const {
+        if (xf < m_dateXf.size() && m_dateXf[xf]) {
+            if (auto dt = xlsx::serialToDateTime(v, m_date1904)) {
+                return Value::dateTime(*dt);
+            }
+        }
+        return Value::floating(v);
+    }
+
+    static double rk(std::uint32_t v) {
+        double d;
+        if (v & 0x02) {
+            d = static_cast<double>(static_cast<std::int32_t>(v) >> 2);
+        } else {
+            const std::uint64_t bits = static_cast<std::uint64_t>(v & 0xFFFFFFFC) << 32;
+            std::memcpy(&d, &bits, sizeof d);
+        }
+        return (v & 0x01) ? d / 100 : d;
+    }
+
+    static void checkColumn(int column) {
+        if (column >= kXlsMaxColumns) {
+            throw Corrupt{"a cell lies beyond column 256"};
+        }
+    }
+
+    void readSheet(std::uint32_t offset, SheetData& sheet) {
+        m_cursor.seek(offset);
+        const Record bof = m_cursor.next();
+        if (bof.type != 0x0809) {
+            throw Corrupt{"a sheet does not start with a beginning-of-file record"};
+        }
+        std::optional<std::pair<int, int>> pendingString;  // a formula cell awaiting STRING
+        for (;;) {
+            const Record r = m_cursor.next();
+            Fields f(r);
+            const std::uint16_t type = r.type;
+            if (type != 0x0207 && type != 0x04BC && type != 0x0221 && type != 0x0236) {
+                pendingString.reset();
+            }
+            switch (type) {
+                case 0x000A:  // EOF
+                    return;
+                case 0x0809:  // a chart or other substream inside the sheet
+                    skipSubstream();
+                    break;
+                case 0x00FD: {  // LABELSST
+                    const int row = f.u16(), col = f.u16();
+                    f.u16();
+                    const std::uint32_t index = f.u32();
+                    checkColumn(col);
+                    if (index >= m_sst.size()) {
+                        throw Corrupt{"a cell refers to a text that the string table lacks"};
+                    }
+                    sheet.setCell(row, col, Value::text(m_sst[index]));
+                    break;
+                }
+                case 0x0204:    // LABEL
+                case 0x00D6: {  // RSTRING
+                    const int row = f.u16(), col = f.u16();
+                    f.u16();
+                    checkColumn(col);
+                    std::string text = m_biff8 ? singleString(r, 6, false) : byteString(f, true);
+                    sheet.setCell(row, col, Value::text(std::move(text)));
+                    break;
+                }
+                case 0x0203: {  // NUMBER
+                    const int row = f.u16(), col = f.u16();
+                    const std::uint16_t xf = f.u16();
+                    checkColumn(col);
+                    sheet.setCell(row, col, number(f.f64(), xf));
+                    break;
+                }
+                case 0x027E: {  // RK
+                    const int row = f.u16(), col = f.u16();
+                    const std::uint16_t xf = f.u16();
+                    checkColumn(col);
+                    sheet.setCell(row, col, number(rk(f.u32()), xf));
+                    break;
+                }
+                case 0x00BD: {  // MULRK
+                    const int row = f.u16();
+                    int col = f.u16();
+                    while (f.left() >= 8) {  // each xf + RK, then the last column
+                        const std::uint16_t xf = f.u16();
+                        checkColumn(col);
+                        sheet.setCell(row, col, number(rk(f.u32()), xf));
+                        ++col;
+                    }
+                    break;
+                }
+                case 0x0205: {  // BOOLERR
+                    const int row = f.u16(), col = f.u16();
+                    f.u16();
+                    const std::uint8_t value = f.u8();
+                    const std::uint8_t isError = f.u8();
+                    checkColumn(col);
+                    sheet.setCell(row, col,
+                                  isError ? Value::error(value) : Value::boolean(value != 0));
+                    break;
+                }
+                case 0x0201: {  // BLANK
+                    const int row = f.u16(), col = f.u16();
+                    checkColumn(col);
+                    sheet.markFormatted(row, col);
+                    break;
+                }
+                case 0x00BE: {  // MULBLANK
+                    const int row = f.u16();
+                    int col = f.u16();
+                    while (f.left() >= 4) {  // each xf, then the last column
+                        f.u16();
+                        checkColumn(col);
+                        sheet.markFormatted(row, col);
+                        ++col;
+                    }
+                    break;
+                }
+                case 0x0006: {  // FORMULA: the cached result
+                    const int row = f.u16(), col = f.u16();
+                    const std::uint16_t xf = f.u16();
+                    const std::uint8_t* result = f.bytes(8);
+                    checkColumn(col);
+                    if (result[6] == 0xFF && result[7] == 0xFF) {
+                        switch (result[0]) {
+                            case 0x00:  // text, in the STRING record that follows
+                                sheet.setCell(row, col, Value::text(std::string()));
+                                pendingString = std::make_pair(row, col);
+                                break;
+                            case 0x01:
+                                sheet.setCell(row, col, Value::boolean(result[2] != 0));
+                                break;
+                            case 0x02:
+                                sheet.setCell(row, col, Value::error(result[2]));
+                                break;
+                            default:  // an empty text
+                                sheet.setCell(row, col, Value::text(std::string()));
+                                break;
+                        }
+                    } else {
+                        double v;
+                        std::memcpy(&v, result, sizeof v);  // little-endian host
+                        sheet.setCell(row, col, number(v, xf));
+                    }
+                    break;
+                }
+                case 0x0207: {  // STRING: a formula's text result
+                    if (!pendingString) {
+                        break;
+                    }
+                    std::string text;
+                    if (m_biff8) {
+                        ContinuedReader reader = continued(r, 0);
+                        text = reader.string(false);
+                    } else {
+                        text = byteString(f, true);
+                    }
+                    sheet.setCell(pendingString->first, pendingString->second,
+                                  Value::text(std::move(text)));
+                    pendingString.reset();
+                    break;
+                }
+                default:
+                    break;
+            }
+        }
+    }
+
+    // From a nested BOF to its matching EOF.
+    void skipSubstream() {
+        int depth = 1;
+        while (depth > 0) {
+            const Record r = m_cursor.next();
+            if (r.type == 0x0809) {
+                ++depth;
+            } else if (r.type == 0x000A) {
+                --depth;
+            }
+        }
+    }
+
+    RecordCursor m_cursor;
+    bool m_biff8 = true;
+    bool m_date1904 = false;
+    CodePage m_codePage;
+    std::vector<bool> m_dateXf;
+    std::vector<std::string> m_sst;
+    std::vector<SheetEntry> m_worksheets;
+};
+
+const char* const kSaveAgain =
+    " Open it in your spreadsheet program and save it again as an Excel workbook.";
+
+WorkbookData readFromInput(GsfInput* input, const std::string& name) {
+    GError* rawError = nullptr;
+    GsfHandle<GsfInfile> ole(gsf_infile_msole_new(input, &rawError));
+    GErrorHandle error(rawError);
+    if (!ole) {
+        throw WorkbookError("The file " + name + " is not a readable .xls workbook (" +
+                            errorMessage(error.get(), "damaged compound file") + ")." + kSaveAgain);
+    }
+    for (const char* encrypted : {"EncryptedPackage", "EncryptionInfo"}) {
+        GsfHandle<GsfInput> child(gsf_infile_child_by_name(ole.get(), encrypted));
+        if (child) {
+            throw WorkbookError("The workbook " + name +
+                                " is protected by a password and cannot be read. Remove the "
+                                "password in your spreadsheet program, save it, and try again.");
+        }
+    }
+    GsfHandle<GsfInput> stream;
+    for (const char* streamName : {"Workbook", "Book", "WORKBOOK", "BOOK"}) {
+        stream.reset(gsf_infile_child_by_name(ole.get(), streamName));
+        if (stream) {
+            break;
+        }
+    }
+    if (!stream) {
+        throw WorkbookError("The file " + name +
+                            " is a compound document but holds no workbook (it may be a "
+                            "document of another program)." +
+                            kSaveAgain);
+    }
+    const gsf_off_t size = gsf_input_size(stream.get());
+    const gsf_off_t containerSize = gsf_input_size(input);
+    if (size < 0 || size > containerSize) {
+        throw WorkbookError("The workbook " + name +
+                            " is damaged: its stream is larger than the "
+                            "file." +
+                            std::string(kSaveAgain));
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t n = std::min<std::size_t>(bytes.size() - done, 1u << 20);
+        if (gsf_input_read(stream.get(), n, bytes.data() + done) == nullptr) {
+            throw WorkbookError("The workbook " + name +
+                                " is damaged or cut short: its stream cannot be read." +
+                                kSaveAgain);
+        }
+        done += n;
+    }
+    try {
+        return BiffReader(bytes.data(), bytes.size()).read();
+    } catch (const Corrupt& c) {
+        throw WorkbookError("The workbook " + name + " is damaged or cut short (" + c.reason +
+                            ")." + kSaveAgain);
+    } catch (const Encrypted&) {
+        throw WorkbookError("The workbook " + name +
+                            " is protected by a password (encrypted) and cannot be read. Remove "
+                            "the password in your spreadsheet program, save it, and try again.");
+    } catch (const TooOld&) {
+        throw WorkbookError("The workbook " + name +
+                            " was saved in a format older than Excel 5 and cannot be read." +
+                            kSaveAgain);
+    } catch (const WorkbookError& e) {
+        throw WorkbookError("The workbook " + name + " cannot be read: " + e.what());
+    }
+}
+
+}  // namespace
+
+WorkbookData readXlsFromMemory(const std::uint8_t* data, std::size_t size,
+                               const std::string& name) {
+    ensureGsf();
+    GsfHandle<GsfInput> input(gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE));
+    if (!input) {
+        throw WorkbookError("The file " + name + " is empty or cannot be read.");
+    }
+    return readFromInput(input.get(), name);
+}
+
+WorkbookData readXls(const std::string& path) {
+    ensureGsf();
+    GError* rawError = nullptr;
+    GsfHandle<GsfInput> input(gsf_input_stdio_new(path.c_str(), &rawError));
+    GErrorHandle error(rawError);
+    if (!input) {
+        throw WorkbookError("Cannot open the workbook " + path + ": " +
+                            errorMessage(error.get(), "unknown error") + ".");
+    }
+    return readFromInput(input.get(), path);
+}
+
+}  // namespace pos::workbook

@@ -1,0 +1,16 @@
+// The .xls reader's entry points beyond readXls: reading a compound file held
+// in memory (the fuzz target uses it).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "workbook/SheetData.h"
+
+namespace pos::workbook {
+
+// Reads a .xls file from memory; `name` stands for the file in messages.
+WorkbookData readXlsFromMemory(const std::uint8_t* data, std::size_t size, const std::string& name);
+
+}  // namespace pos::workbook

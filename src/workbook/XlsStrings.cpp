@@ -1,0 +1,195 @@
+// The shared string table of the .xls writer: each distinct text once, and
+// its SST/CONTINUE/EXTSST records split by the format's rules.
+#include <functional>
+
+#include "workbook/SheetData.h"
+#include "workbook/Unicode.h"
+#include "workbook/XlsRecords.h"
+
+namespace pos::workbook::biff {
+
+namespace {
+
+std::size_t hashBytes(std::string_view s) {
+    return std::hash<std::string_view>{}(s);
+}
+
+// The part of an arena entry that identifies a string: flag and bytes.
+std::string_view entryKey(const std::string& arena, std::uint32_t offset) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(arena.data()) + offset;
+    const std::size_t count = p[0] | (p[1] << 8);
+    const std::size_t bytes = p[2] ? count * 2 : count;
+    return std::string_view(arena.data() + offset, 3 + bytes);
+}
+
+}  // namespace
+
+std::uint32_t SharedStrings::add(std::string_view utf8) {
+    ++m_references;
+    // Encode into the scratch buffer: compressed while every character fits
+    // in Latin-1, else start again as UTF-16.
+    m_scratch.assign(3, '\0');
+    bool wide = false;
+    std::size_t pos = 0;
+    std::size_t units = 0;
+    while (pos < utf8.size()) {
+        const auto c = static_cast<unsigned char>(utf8[pos]);
+        if (c < 0x80) {
+            m_scratch.push_back(static_cast<char>(c));
+            ++pos;
+            ++units;
+            continue;
+        }
+        const std::uint32_t cp = nextCodePoint(utf8, pos);
+        if (cp > 0xFF) {
+            wide = true;
+            break;
+        }
+        m_scratch.push_back(static_cast<char>(cp));
+        ++units;
+    }
+    if (wide) {
+        m_scratch.assign(3, '\0');
+        units = 0;
+        pos = 0;
+        while (pos < utf8.size()) {
+            std::uint32_t cp = nextCodePoint(utf8, pos);
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                put16(m_scratch, static_cast<std::uint16_t>(0xD800 + (cp >> 10)));
+                put16(m_scratch, static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FF)));
+                units += 2;
+            } else {
+                put16(m_scratch, static_cast<std::uint16_t>(cp));
+                ++units;
+            }
+        }
+    }
+    if (units > static_cast<std::size_t>(kMaxCellCharacters)) {
+        --m_references;
+        return kTooLong;
+    }
+    m_scratch[0] = static_cast<char>(units & 0xFF);
+    m_scratch[1] = static_cast<char>(units >> 8);
+    m_scratch[2] = wide ? 1 : 0;
+
+    if (m_slots.size() < 2 * (m_offsets.size() + 1)) {
+        grow();
+    }
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t slot = hashBytes(m_scratch) & mask;
+    while (m_slots[slot] != 0) {
+        const std::uint32_t index = m_slots[slot] - 1;
+        if (entryKey(m_arena, m_offsets[index]) == m_scratch) {
+            return index;
+        }
+        slot = (slot + 1) & mask;
+    }
+    const auto index = static_cast<std::uint32_t>(m_offsets.size());
+    m_offsets.push_back(static_cast<std::uint32_t>(m_arena.size()));
+    m_arena.append(m_scratch);
+    m_slots[slot] = index + 1;
+    return index;
+}
+
+void SharedStrings::grow() {
+    const std::size_t size = m_slots.empty() ? 1024 : m_slots.size() * 2;
+    m_slots.assign(size, 0);
+    const std::size_t mask = size - 1;
+    for (std::uint32_t i = 0; i < m_offsets.size(); ++i) {
+        std::size_t slot = hashBytes(entryKey(m_arena, m_offsets[i])) & mask;
+        while (m_slots[slot] != 0) {
+            slot = (slot + 1) & mask;
+        }
+        m_slots[slot] = i + 1;
+    }
+}
+
+std::uint16_t SharedStrings::characterCount(std::uint32_t index) const {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(m_arena.data()) + m_offsets[index];
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+bool SharedStrings::isWide(std::uint32_t index) const {
+    return m_arena[m_offsets[index] + 2] != 0;
+}
+
+std::string_view SharedStrings::characterBytes(std::uint32_t index) const {
+    return entryKey(m_arena, m_offsets[index]).substr(3);
+}
+
+std::uint16_t extSstBucketSize(std::uint32_t count) {
+    // At most 128 buckets, each of at least 8 strings.
+    const std::uint32_t size = count / 128 + 1;
+    return static_cast<std::uint16_t>(size < 8 ? 8 : size);
+}
+
+std::string encodeSst(const SharedStrings& strings, std::uint32_t streamOffset,
+                      std::uint16_t bucketSize, std::vector<ExtSstBucket>& buckets) {
+    std::string out;
+    buckets.clear();
+    std::size_t recordStart = 0;  // of the current record's header in `out`
+    auto beginRecord = [&](std::uint16_t type) {
+        if (!out.empty()) {
+            // Patch the finished record's length.
+            const std::size_t length = out.size() - recordStart - 4;
+            out[recordStart + 2] = static_cast<char>(length & 0xFF);
+            out[recordStart + 3] = static_cast<char>(length >> 8);
+        }
+        recordStart = out.size();
+        put16(out, type);
+        put16(out, 0);
+    };
+    auto space = [&]() { return kMaxRecordData - (out.size() - recordStart - 4); };
+
+    beginRecord(kSst);
+    put32(out, strings.references());
+    put32(out, strings.size());
+    for (std::uint32_t i = 0; i < strings.size(); ++i) {
+        const bool wide = strings.isWide(i);
+        const std::size_t charSize = wide ? 2 : 1;
+        const std::uint16_t count = strings.characterCount(i);
+        std::string_view bytes = strings.characterBytes(i);
+        // A string's header and first character never split.
+        if (space() < 3 + (count > 0 ? charSize : 0)) {
+            beginRecord(kContinue);
+        }
+        if (i % bucketSize == 0) {
+            buckets.push_back({static_cast<std::uint32_t>(streamOffset + out.size()),
+                               static_cast<std::uint16_t>(out.size() - recordStart)});
+        }
+        put16(out, count);
+        put8(out, wide ? 0x01 : 0x00);
+        while (!bytes.empty()) {
+            std::size_t fits = space() / charSize * charSize;
+            if (fits >= bytes.size()) {
+                out.append(bytes);
+                break;
+            }
+            out.append(bytes.substr(0, fits));
+            bytes.remove_prefix(fits);
+            // The characters continue in a new record that starts with the
+            // flag byte.
+            beginRecord(kContinue);
+            put8(out, wide ? 0x01 : 0x00);
+        }
+    }
+    beginRecord(kContinue);  // patches the last record's length
+    out.resize(recordStart);
+    return out;
+}
+
+std::string encodeExtSst(std::uint16_t bucketSize, const std::vector<ExtSstBucket>& buckets) {
+    std::string d;
+    put16(d, bucketSize);
+    for (const auto& b : buckets) {
+        put32(d, b.streamOffset);
+        put16(d, b.recordOffset);
+        put16(d, 0);
+    }
+    std::string out;
+    appendRecord(out, kExtSst, d);
+    return out;
+}
+
+}  // namespace pos::workbook::biff

@@ -1,0 +1,193 @@
+// The .xls writer: one worksheet of text cells in a BIFF8 Workbook stream
+// inside an OLE2 compound file. The sheet's records are built in memory (a
+// few bytes per cell, each distinct text once) so that every limit is checked
+// before the file is touched; then the stream is written in one go.
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-output-stdio.h>
+
+#include <array>
+#include <mutex>
+
+#include "workbook/CellSpool.h"
+#include "workbook/GsfHandles.h"
+#include "workbook/SheetData.h"
+#include "workbook/Unicode.h"
+#include "workbook/WorkbookError.h"
+#include "workbook/XlsRecords.h"
+
+namespace pos::workbook {
+
+void ensureGsf() {
+    static std::once_flag once;
+    std::call_once(once, [] { gsf_init(); });
+}
+
+namespace {
+
+using namespace biff;
+
+std::string cellName(int row, int column) {
+    return "row " + std::to_string(row + 1) + ", column " + std::to_string(column + 1);
+}
+
+// Collects cells into blocks of 32 rows: the ROW records of a block, then
+// its cells, as spreadsheet programs write them.
+class SheetBody {
+public:
+    SheetBody(SharedStrings& strings, std::uint16_t xf) : m_strings(strings), m_xf(xf) {}
+
+    void add(int row, int column, std::string_view text) {
+        if (row / 32 != m_block) {
+            flush();
+            m_block = row / 32;
+        }
+        auto& r = m_rows[static_cast<std::size_t>(row % 32)];
+        if (r.first < 0) {
+            r.first = r.last = column;
+        } else {
+            r.first = std::min(r.first, column);
+            r.last = std::max(r.last, column);
+        }
+        if (text.empty()) {
+            // An empty text leaves a formatted blank cell, which keeps its
+            // place in the used range.
+            appendBlank(m_cells, row, column, m_xf);
+            return;
+        }
+        const std::uint32_t index = m_strings.add(text);
+        if (index == SharedStrings::kTooLong) {
+            throw WorkbookError("The text at " + cellName(row, column) + " has " +
+                                std::to_string(utf16Length(text)) +
+                                " characters; a cell holds at most 32,767. Shorten the text.");
+        }
+        appendLabelSst(m_cells, row, column, m_xf, index);
+    }
+
+    void flush() {
+        for (std::size_t i = 0; i < m_rows.size(); ++i) {
+            if (m_rows[i].first >= 0) {
+                appendRow(m_out, m_block * 32 + static_cast<int>(i), m_rows[i].first,
+                          m_rows[i].last, kDefaultCellXf);
+                m_rows[i] = RowSpan{};
+            }
+        }
+        m_out += m_cells;
+        m_cells.clear();
+    }
+
+    std::string& bytes() { return m_out; }
+
+private:
+    struct RowSpan {
+        int first = -1;
+        int last = -1;
+    };
+    SharedStrings& m_strings;
+    std::uint16_t m_xf;
+    int m_block = -1;
+    std::array<RowSpan, 32> m_rows{};
+    std::string m_cells;
+    std::string m_out;
+};
+
+void writeAll(GsfOutput* out, const std::string& bytes, const std::string& path) {
+    const auto* p = reinterpret_cast<const guint8*>(bytes.data());
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const std::size_t n = std::min<std::size_t>(left, 1u << 20);
+        if (!gsf_output_write(out, n, p)) {
+            throw WorkbookError("Cannot write the workbook " + path + ": " +
+                                errorMessage(gsf_output_error(out), "write failed") +
+                                ". Check the free space and permissions of the folder.");
+        }
+        p += n;
+        left -= n;
+    }
+}
+
+void closeOutput(GsfOutput* out, const std::string& path) {
+    if (!gsf_output_close(out)) {
+        throw WorkbookError("Cannot finish the workbook " + path + ": " +
+                            errorMessage(gsf_output_error(out), "close failed") +
+                            ". Check the free space and permissions of the folder.");
+    }
+}
+
+}  // namespace
+
+void writeXls(const std::string& path, const SheetToWrite& sheet) {
+    const CellSpool& cells = sheet.cells;
+    // Limits first, so that nothing is written for a sheet that cannot fit.
+    if (!cells.isEmpty() && cells.lastRow() >= kXlsMaxRows) {
+        throw WorkbookError("The sheet reaches row " + std::to_string(cells.lastRow() + 1) +
+                            ", but an .xls worksheet holds at most 65,536 rows. Save as .xlsx "
+                            "or export fewer rows.");
+    }
+    if (!cells.isEmpty() && cells.lastColumn() >= kXlsMaxColumns) {
+        throw WorkbookError("The sheet reaches column " + std::to_string(cells.lastColumn() + 1) +
+                            ", but an .xls worksheet holds at most 256 columns. Save as .xlsx "
+                            "or export fewer columns.");
+    }
+    if (utf16Length(sheet.name) > static_cast<std::size_t>(kMaxSheetNameCharacters) ||
+        sheet.name.empty()) {
+        throw WorkbookError("The sheet name \"" + sheet.name +
+                            "\" must have from 1 to 31 characters.");
+    }
+
+    const std::uint16_t xf = sheet.wrapText ? kWrapCellXf : kDefaultCellXf;
+    SharedStrings strings;
+    SheetBody body(strings, xf);
+    cells.forEach([&](int row, int column, std::string_view text) { body.add(row, column, text); });
+    body.flush();
+
+    // Globals: everything before the SST has a known size, so the SST's and
+    // the sheet's offsets follow from it.
+    std::string globals = encodeBof(kGlobalsSubstream) + encodeWorkbookPrologue(1) +
+                          encodeFormatting() + encodeUseSelfs();
+    const std::size_t boundSheetAt = globals.size();
+    globals += encodeBoundSheet(0, sheet.name);
+    globals += encodeCountry();
+    const std::uint16_t bucketSize = extSstBucketSize(strings.size());
+    std::vector<ExtSstBucket> buckets;
+    globals += encodeSst(strings, static_cast<std::uint32_t>(globals.size()), bucketSize, buckets);
+    globals += encodeExtSst(bucketSize, buckets);
+    globals += encodeEof();
+    const std::string boundSheet =
+        encodeBoundSheet(static_cast<std::uint32_t>(globals.size()), sheet.name);
+    globals.replace(boundSheetAt, boundSheet.size(), boundSheet);
+
+    std::string head = encodeBof(kWorksheetSubstream) + encodeDefColWidth();
+    if (sheet.wrapText) {
+        head += encodeColInfo(0, 255, kWrapCellXf);
+    }
+    head += encodeDimensions(cells.firstRow(), cells.lastRow(), cells.firstColumn(),
+                             cells.lastColumn());
+    const std::string tail = encodeWindow2() + encodeEof();
+
+    ensureGsf();
+    GError* rawError = nullptr;
+    GsfHandle<GsfOutput> sink(gsf_output_stdio_new(path.c_str(), &rawError));
+    GErrorHandle error(rawError);
+    if (!sink) {
+        throw WorkbookError("Cannot create the workbook " + path + ": " +
+                            errorMessage(error.get(), "unknown error") +
+                            ". Check that the folder exists and can be written.");
+    }
+    GsfHandle<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
+    if (!ole) {
+        throw WorkbookError("Cannot create the compound file for the workbook " + path + ".");
+    }
+    GsfHandle<GsfOutput> stream(gsf_outfile_new_child(ole.get(), "Workbook", FALSE));
+    if (!stream) {
+        throw WorkbookError("Cannot create the Workbook stream in " + path + ".");
+    }
+    writeAll(stream.get(), globals, path);
+    writeAll(stream.get(), head, path);
+    writeAll(stream.get(), body.bytes(), path);
+    writeAll(stream.get(), tail, path);
+    closeOutput(stream.get(), path);
+    closeOutput(GSF_OUTPUT(ole.get()), path);
+    closeOutput(sink.get(), path);
+}
+
+}  // namespace pos::workbook
