@@ -1,0 +1,701 @@
+// The SQL Server back end: unixODBC with the FreeTDS driver. Every result is
+// read whole when its batch runs (FreeTDS allows one active result per
+// connection), so several query objects can hold rows at the same time.
+#include "db/OdbcBackend.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/Text.h"
+#include "db/DbError.h"
+#include "db/SqlServerDialect.h"
+
+namespace pos::db {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC's SQLWCHAR is UTF-16");
+
+// ---- UTF-8 and UTF-16 ------------------------------------------------------
+
+// Invalid UTF-8 becomes U+FFFD rather than an error: the text still reaches
+// the server and the user sees where it was damaged.
+std::u16string toUtf16(const std::string& s) {
+    std::u16string out;
+    out.reserve(s.size());
+    std::size_t i = 0;
+    const std::size_t n = s.size();
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        char32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c & 0xE0) == 0xC0) {
+            len = 2;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+        }
+        if (len > 1) {
+            bool ok = i + len <= n;
+            char32_t v = c & (0x7F >> len);
+            for (std::size_t k = 1; ok && k < len; ++k) {
+                unsigned char cc = static_cast<unsigned char>(s[i + k]);
+                ok = (cc & 0xC0) == 0x80;
+                v = (v << 6) | (cc & 0x3F);
+            }
+            static const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+            if (ok && v >= minimum[len] && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF)) {
+                cp = v;
+            } else {
+                len = 1;
+            }
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::string toUtf8(const char16_t* s, std::size_t n) {
+    std::string out;
+    out.reserve(n * 3);
+    for (std::size_t i = 0; i < n; ++i) {
+        char32_t cp = s[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+SQLWCHAR* wide(std::u16string& s) {
+    return reinterpret_cast<SQLWCHAR*>(s.data());
+}
+
+// ---- handles and diagnostics -------------------------------------------------
+
+bool succeeded(SQLRETURN rc) {
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+// Every diagnostic record of a handle, one per line: "[SQLSTATE] message".
+std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+    std::string out;
+    if (handle == SQL_NULL_HANDLE) {
+        return out;
+    }
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        std::u16string message(1024, u'\0');
+        SQLSMALLINT length = 0;
+        SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, wide(message),
+                                      static_cast<SQLSMALLINT>(message.size()), &length);
+        if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
+            message.assign(static_cast<std::size_t>(length) + 1, u'\0');
+            rc = SQLGetDiagRecW(type, handle, record, state, &native, wide(message),
+                                static_cast<SQLSMALLINT>(message.size()), &length);
+        }
+        if (!succeeded(rc)) {
+            break;
+        }
+        message.resize(std::min<std::size_t>(
+            static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), message.size()));
+        if (!out.empty()) {
+            out += '\n';
+        }
+        out += '[' + toUtf8(reinterpret_cast<const char16_t*>(state), 5) + "] " +
+               toUtf8(message.data(), message.size());
+    }
+    return out;
+}
+
+std::string firstState(SQLSMALLINT type, SQLHANDLE handle) {
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR message[8];
+    SQLSMALLINT length = 0;
+    if (succeeded(
+            SQLGetDiagRecA(type, handle, 1, state, &native, message, sizeof message, &length))) {
+        return reinterpret_cast<const char*>(state);
+    }
+    return {};
+}
+
+class Handle {
+public:
+    Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type) {
+        if (!succeeded(SQLAllocHandle(type, parent, &m_handle))) {
+            std::string detail = diagnostics(type == SQL_HANDLE_ENV   ? SQL_HANDLE_ENV
+                                             : type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV
+                                                                      : SQL_HANDLE_DBC,
+                                             parent);
+            m_handle = SQL_NULL_HANDLE;
+            throw DbError("The ODBC driver manager could not allocate a handle" +
+                          (detail.empty() ? std::string(".") : ": " + detail));
+        }
+    }
+    ~Handle() {
+        if (m_handle != SQL_NULL_HANDLE) {
+            SQLFreeHandle(m_type, m_handle);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    SQLHANDLE get() const { return m_handle; }
+    SQLSMALLINT type() const { return m_type; }
+
+    // Throws DbError with `what` and the handle's diagnostic records.
+    void check(SQLRETURN rc, const std::string& what) const {
+        if (!succeeded(rc) && rc != SQL_NO_DATA) {
+            std::string detail = diagnostics(m_type, m_handle);
+            throw DbError(what + (detail.empty() ? std::string(".") : ":\n" + detail));
+        }
+    }
+
+private:
+    SQLSMALLINT m_type;
+    SQLHANDLE m_handle = SQL_NULL_HANDLE;
+};
+
+// ---- results -----------------------------------------------------------------
+
+class MemoryCursor : public Cursor {
+public:
+    MemoryCursor(std::vector<std::string> columns, std::deque<std::vector<Value>> rows)
+        : m_columns(std::move(columns)), m_rows(std::move(rows)) {}
+    const std::vector<std::string>& columnNames() const override { return m_columns; }
+    bool fetch(std::vector<Value>& row) override {
+        if (m_rows.empty()) {
+            return false;
+        }
+        row = std::move(m_rows.front());
+        m_rows.pop_front();
+        return true;
+    }
+
+private:
+    std::vector<std::string> m_columns;
+    std::deque<std::vector<Value>> m_rows;
+};
+
+// "12.5000" -> "12.5", ".50" -> "0.5", "-0.0000" -> "0": money keeps its
+// exact digits without the scale's padding.
+std::string normalisedDecimal(std::string s) {
+    s = trimmed(s);
+    if (s.find('.') != std::string::npos) {
+        while (!s.empty() && s.back() == '0') {
+            s.pop_back();
+        }
+        if (!s.empty() && s.back() == '.') {
+            s.pop_back();
+        }
+    }
+    bool negative = !s.empty() && s.front() == '-';
+    std::string body = negative ? s.substr(1) : s;
+    if (body.empty() || body.front() == '.') {
+        body.insert(body.begin(), '0');
+    }
+    if (body == "0") {
+        negative = false;
+    }
+    return negative ? "-" + body : body;
+}
+
+enum class Fetch { Text, Decimal, Integer, Float, Boolean, Timestamp, Time };
+
+Fetch fetchKind(SQLSMALLINT sqlType) {
+    switch (sqlType) {
+        case SQL_DECIMAL:
+        case SQL_NUMERIC:
+            return Fetch::Decimal;
+        case SQL_TINYINT:
+        case SQL_SMALLINT:
+        case SQL_INTEGER:
+        case SQL_BIGINT:
+            return Fetch::Integer;
+        case SQL_REAL:
+        case SQL_FLOAT:
+        case SQL_DOUBLE:
+            return Fetch::Float;
+        case SQL_BIT:
+            return Fetch::Boolean;
+        case SQL_TYPE_DATE:
+        case SQL_TYPE_TIMESTAMP:
+        case SQL_DATETIME:
+        case -155:  // datetimeoffset
+            return Fetch::Timestamp;
+        case SQL_TYPE_TIME:
+        case -154:  // time(n)
+            return Fetch::Time;
+        default:
+            return Fetch::Text;
+    }
+}
+
+// One column of the current row; the statement has just been fetched.
+Value readColumn(const Handle& stmt, SQLUSMALLINT column, Fetch kind) {
+    SQLHSTMT h = stmt.get();
+    SQLLEN indicator = 0;
+    SQLRETURN rc;
+    switch (kind) {
+        case Fetch::Integer: {
+            SQLBIGINT v = 0;
+            rc = SQLGetData(h, column, SQL_C_SBIGINT, &v, sizeof v, &indicator);
+            stmt.check(rc, "A field could not be read");
+            return indicator == SQL_NULL_DATA ? Value::null() : Value::integer(v);
+        }
+        case Fetch::Float: {
+            double v = 0;
+            rc = SQLGetData(h, column, SQL_C_DOUBLE, &v, sizeof v, &indicator);
+            stmt.check(rc, "A field could not be read");
+            return indicator == SQL_NULL_DATA ? Value::null() : Value::floating(v);
+        }
+        case Fetch::Boolean: {
+            unsigned char v = 0;
+            rc = SQLGetData(h, column, SQL_C_BIT, &v, sizeof v, &indicator);
+            stmt.check(rc, "A field could not be read");
+            return indicator == SQL_NULL_DATA ? Value::null() : Value::boolean(v != 0);
+        }
+        case Fetch::Timestamp: {
+            SQL_TIMESTAMP_STRUCT v{};
+            rc = SQLGetData(h, column, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &indicator);
+            stmt.check(rc, "A field could not be read");
+            if (indicator == SQL_NULL_DATA) {
+                return Value::null();
+            }
+            return Value::dateTime(DateTime{v.year, v.month, v.day, v.hour, v.minute, v.second,
+                                            static_cast<int>(v.fraction / 1000000)});
+        }
+        case Fetch::Time: {
+            SQL_TIME_STRUCT v{};
+            rc = SQLGetData(h, column, SQL_C_TYPE_TIME, &v, sizeof v, &indicator);
+            stmt.check(rc, "A field could not be read");
+            if (indicator == SQL_NULL_DATA) {
+                return Value::null();
+            }
+            DateTime t;  // the time of day on the spreadsheet's day zero
+            t.hour = v.hour;
+            t.minute = v.minute;
+            t.second = v.second;
+            return Value::dateTime(t);
+        }
+        case Fetch::Decimal: {
+            char buffer[80] = {};
+            rc = SQLGetData(h, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+            stmt.check(rc, "A field could not be read");
+            return indicator == SQL_NULL_DATA ? Value::null()
+                                              : Value::decimal(normalisedDecimal(buffer));
+        }
+        case Fetch::Text:
+            break;
+    }
+    // Text in pieces: SQLGetData returns SQL_SUCCESS_WITH_INFO (01004) while
+    // more of a long value remains.
+    std::u16string text;
+    std::vector<SQLWCHAR> buffer(2048);
+    const SQLLEN bytes = static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR));
+    for (;;) {
+        rc = SQLGetData(h, column, SQL_C_WCHAR, buffer.data(), bytes, &indicator);
+        if (rc == SQL_NO_DATA) {
+            break;
+        }
+        stmt.check(rc, "A field could not be read");
+        if (indicator == SQL_NULL_DATA) {
+            return Value::null();
+        }
+        std::size_t units;
+        if (indicator == SQL_NO_TOTAL || indicator >= bytes) {
+            units = buffer.size() - 1;  // the buffer less its terminating zero
+        } else {
+            units = static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
+        }
+        text.append(reinterpret_cast<const char16_t*>(buffer.data()), units);
+        if (rc == SQL_SUCCESS) {
+            break;
+        }
+    }
+    return Value::text(toUtf8(text.data(), text.size()));
+}
+
+// ---- parameters --------------------------------------------------------------
+
+// The storage behind one bound parameter; it must outlive the execution.
+struct BoundParameter {
+    std::u16string wideText;
+    std::string narrowText;
+    SQLBIGINT integer = 0;
+    SQLINTEGER integer32 = 0;
+    double floating = 0;
+    unsigned char boolean = 0;
+    SQL_TIMESTAMP_STRUCT timestamp{};
+    SQLLEN indicator = 0;
+};
+
+const Value* findParameter(const Parameters& params, const std::string& name) {
+    for (const auto& [key, value] : params) {
+        if (equalsIgnoreCase(key, name)) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+void bindParameter(const Handle& stmt, SQLUSMALLINT number, const std::string& name,
+                   const Value& value, BoundParameter& p) {
+    SQLHSTMT h = stmt.get();
+    SQLRETURN rc = SQL_SUCCESS;
+    switch (value.type()) {
+        case ValueType::Null:
+            p.indicator = SQL_NULL_DATA;
+            rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0,
+                                  nullptr, 0, &p.indicator);
+            break;
+        case ValueType::Integer:
+            if (value.asInteger() >= INT32_MIN && value.asInteger() <= INT32_MAX) {
+                p.integer32 = static_cast<SQLINTEGER>(value.asInteger());
+                rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                                      &p.integer32, 0, &p.indicator);
+            } else {
+                p.integer = value.asInteger();
+                rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                                      &p.integer, 0, &p.indicator);
+            }
+            break;
+        case ValueType::Float:
+            p.floating = value.asFloat();
+            rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
+                                  &p.floating, 0, &p.indicator);
+            break;
+        case ValueType::Decimal: {
+            // Sent as its digits with the precision and scale they need, so
+            // the server converts an exact number, never a float.
+            p.narrowText = trimmed(value.asDecimalDigits());
+            std::size_t point = p.narrowText.find('.');
+            SQLSMALLINT scale = 0;
+            if (point != std::string::npos) {
+                scale = static_cast<SQLSMALLINT>(p.narrowText.size() - point - 1);
+            }
+            SQLULEN precision =
+                static_cast<SQLULEN>(std::count_if(p.narrowText.begin(), p.narrowText.end(),
+                                                   [](char c) { return c >= '0' && c <= '9'; }));
+            precision = std::clamp<SQLULEN>(std::max<SQLULEN>(precision, scale + 1), 1, 38);
+            scale = std::min<SQLSMALLINT>(scale, static_cast<SQLSMALLINT>(precision));
+            p.indicator = static_cast<SQLLEN>(p.narrowText.size());
+            rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_DECIMAL, precision,
+                                  scale, p.narrowText.data(), p.indicator, &p.indicator);
+            break;
+        }
+        case ValueType::Text: {
+            p.wideText = toUtf16(value.asText());
+            const std::size_t units = p.wideText.size();
+            p.indicator = static_cast<SQLLEN>(units * sizeof(SQLWCHAR));
+            // nvarchar holds up to 4000 characters; a longer text goes as nvarchar(max).
+            SQLSMALLINT sqlType = units > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+            rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_WCHAR, sqlType,
+                                  std::max<SQLULEN>(units, 1), 0, wide(p.wideText), p.indicator,
+                                  &p.indicator);
+            break;
+        }
+        case ValueType::Boolean:
+            p.boolean = value.asBoolean() ? 1 : 0;
+            rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_BIT, SQL_BIT, 1, 0, &p.boolean,
+                                  0, &p.indicator);
+            break;
+        case ValueType::DateTime: {
+            const DateTime& d = value.asDateTime();
+            p.timestamp.year = static_cast<SQLSMALLINT>(d.year);
+            p.timestamp.month = static_cast<SQLUSMALLINT>(d.month);
+            p.timestamp.day = static_cast<SQLUSMALLINT>(d.day);
+            p.timestamp.hour = static_cast<SQLUSMALLINT>(d.hour);
+            p.timestamp.minute = static_cast<SQLUSMALLINT>(d.minute);
+            p.timestamp.second = static_cast<SQLUSMALLINT>(d.second);
+            p.timestamp.fraction = static_cast<SQLUINTEGER>(d.millisecond) * 1000000u;
+            rc = SQLBindParameter(h, number, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
+                                  SQL_TYPE_TIMESTAMP, 23, 3, &p.timestamp, 0, &p.indicator);
+            break;
+        }
+        case ValueType::Error:
+            throw DbError("The value of the parameter :" + name + " is the spreadsheet error " +
+                          errorText(value.errorCode()) +
+                          ", which no database column can hold. Correct the cell and try again.");
+    }
+    stmt.check(rc, "The parameter :" + name + " could not be bound");
+}
+
+// ---- the back end -------------------------------------------------------------
+
+class OdbcBackend : public Backend {
+public:
+    OdbcBackend(const ConnectionText& text, const ConnectionSettings& settings)
+        : m_env(SQL_HANDLE_ENV, SQL_NULL_HANDLE), m_dbc(allocateConnection()) {
+        std::string connectionString = odbcConnectionString(text);
+        std::string server = trimmed(text.get("Data Source").value_or(""));
+
+        m_dbc.check(SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(
+                                           std::max(settings.loginTimeoutSeconds, 1))),
+                                       SQL_IS_UINTEGER),
+                    "The login time-out could not be set");
+
+        std::u16string wideString = toUtf16(connectionString);
+        SQLSMALLINT outLength = 0;
+        SQLRETURN rc = SQLDriverConnectW(m_dbc.get(), nullptr, wide(wideString),
+                                         static_cast<SQLSMALLINT>(wideString.size()), nullptr, 0,
+                                         &outLength, SQL_DRIVER_NOPROMPT);
+        if (!succeeded(rc)) {
+            std::string state = firstState(SQL_HANDLE_DBC, m_dbc.get());
+            std::string detail = diagnostics(SQL_HANDLE_DBC, m_dbc.get());
+            if (state == "IM002" ||
+                (state == "01000" && detail.find("file not found") != std::string::npos)) {
+                throw DbError(
+                    "The FreeTDS ODBC driver is not installed or not registered with unixODBC (" +
+                    detail +
+                    "). Run scripts/install-deps, or register it with \"odbcinst -i -d -f "
+                    "/usr/share/tdsodbc/odbcinst.ini\".");
+            }
+            throw DbError("Cannot connect to the SQL Server \"" + server + "\" (waited at most " +
+                          std::to_string(settings.loginTimeoutSeconds) + " s):\n" + detail +
+                          "\nCheck the data source (host, host,port or host\\instance), that "
+                          "the server runs and accepts TCP connections, and the user and "
+                          "password.");
+        }
+        m_connected = true;
+    }
+
+    ~OdbcBackend() override {
+        m_prepared.clear();
+        if (m_connected) {
+            if (m_inTransaction) {
+                SQLEndTran(SQL_HANDLE_DBC, m_dbc.get(), SQL_ROLLBACK);
+            }
+            SQLDisconnect(m_dbc.get());
+        }
+    }
+
+    std::unique_ptr<Cursor> run(const std::string& batch, const Parameters& params,
+                                bool wantRows) override {
+        std::vector<std::string> order;
+        std::string sql = rewriteNamedParameters(batch, order);
+        if (order.empty()) {
+            // Without parameters the batch goes as plain text: a "use" in it
+            // then changes the connection's database, which it would not do
+            // inside the procedure call that a prepared statement becomes.
+            Handle stmt(SQL_HANDLE_STMT, m_dbc.get());
+            std::u16string text = toUtf16(sql);
+            SQLRETURN rc =
+                SQLExecDirectW(stmt.get(), wide(text), static_cast<SQLINTEGER>(text.size()));
+            stmt.check(rc, "The statement failed");
+            return collectResults(stmt, wantRows);
+        }
+
+        Handle& stmt = preparedStatement(sql);
+        std::vector<BoundParameter> bound(order.size());
+        try {
+            for (std::size_t k = 0; k < order.size(); ++k) {
+                const Value* value = findParameter(params, order[k]);
+                if (value == nullptr) {
+                    throw DbError("No value was given for the parameter :" + order[k] + ".");
+                }
+                bindParameter(stmt, static_cast<SQLUSMALLINT>(k + 1), order[k], *value, bound[k]);
+            }
+            stmt.check(SQLExecute(stmt.get()), "The statement failed");
+            std::unique_ptr<Cursor> result = collectResults(stmt, wantRows);
+            release(stmt);
+            return result;
+        } catch (...) {
+            release(stmt);
+            throw;
+        }
+    }
+
+    void beginTransaction() override {
+        m_dbc.check(
+            SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER),
+            "A transaction could not be started");
+        m_inTransaction = true;
+    }
+
+    void commit() override { endTransaction(SQL_COMMIT, "The transaction could not be committed"); }
+
+    void rollback() override {
+        endTransaction(SQL_ROLLBACK, "The transaction could not be rolled back");
+    }
+
+    const Dialect& dialect() const override { return m_dialect; }
+
+private:
+    Handle allocateConnection() {
+        m_env.check(SQLSetEnvAttr(m_env.get(), SQL_ATTR_ODBC_VERSION,
+                                  reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+                    "The ODBC driver manager refused ODBC 3");
+        return Handle(SQL_HANDLE_DBC, m_env.get());
+    }
+
+    void endTransaction(SQLSMALLINT how, const char* what) {
+        SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_dbc.get(), how);
+        std::string failure;
+        if (!succeeded(rc)) {
+            failure = diagnostics(SQL_HANDLE_DBC, m_dbc.get());
+        }
+        // Back to one transaction per statement whatever the outcome.
+        SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER);
+        m_inTransaction = false;
+        if (!succeeded(rc)) {
+            throw DbError(std::string(what) + (failure.empty() ? "." : ":\n" + failure));
+        }
+    }
+
+    // The connection's current database, as the driver tracks it from the
+    // server's notices; prepared statements are kept per database.
+    std::string currentCatalog() {
+        std::u16string name(256, u'\0');
+        SQLINTEGER length = 0;
+        SQLRETURN rc =
+            SQLGetConnectAttrW(m_dbc.get(), SQL_ATTR_CURRENT_CATALOG, wide(name),
+                               static_cast<SQLINTEGER>(name.size() * sizeof(SQLWCHAR)), &length);
+        if (!succeeded(rc) || length < 0) {
+            return {};
+        }
+        std::size_t units = std::min(name.size() - 1, static_cast<std::size_t>(length) / 2);
+        return toUtf8(name.data(), units);
+    }
+
+    // Statements with parameters are prepared once per text and database and
+    // then re-executed (the per-row inserts of an import).
+    Handle& preparedStatement(const std::string& sql) {
+        std::string key = currentCatalog() + '\n' + sql;
+        auto found = m_prepared.find(key);
+        if (found != m_prepared.end()) {
+            return *found->second;
+        }
+        if (m_prepared.size() >= kPreparedLimit) {
+            m_prepared.clear();
+        }
+        auto stmt = std::make_unique<Handle>(SQL_HANDLE_STMT, m_dbc.get());
+        std::u16string text = toUtf16(sql);
+        stmt->check(SQLPrepareW(stmt->get(), wide(text), static_cast<SQLINTEGER>(text.size())),
+                    "The statement could not be prepared");
+        return *m_prepared.emplace(std::move(key), std::move(stmt)).first->second;
+    }
+
+    // Leaves a prepared statement ready for its next execution.
+    static void release(const Handle& stmt) {
+        SQLFreeStmt(stmt.get(), SQL_CLOSE);
+        SQLFreeStmt(stmt.get(), SQL_RESET_PARAMS);
+    }
+
+    // Walks every result of the batch, keeping the rows of the first one that
+    // has columns when rows are wanted, and draining the others so that the
+    // connection is free for the next statement. An error of any statement
+    // of the batch is raised.
+    std::unique_ptr<Cursor> collectResults(const Handle& stmt, bool wantRows) {
+        std::unique_ptr<Cursor> result;
+        for (;;) {
+            SQLSMALLINT columns = 0;
+            stmt.check(SQLNumResultCols(stmt.get(), &columns), "The result could not be read");
+            if (columns > 0 && wantRows && !result) {
+                result = readResult(stmt, columns);
+            }
+            SQLRETURN rc = SQLMoreResults(stmt.get());
+            if (rc == SQL_NO_DATA) {
+                break;
+            }
+            stmt.check(rc, "The statement failed");
+        }
+        if (wantRows && !result) {
+            result = std::make_unique<MemoryCursor>(std::vector<std::string>{},
+                                                    std::deque<std::vector<Value>>{});
+        }
+        return result;
+    }
+
+    static std::unique_ptr<Cursor> readResult(const Handle& stmt, SQLSMALLINT columns) {
+        std::vector<std::string> names;
+        std::vector<Fetch> kinds;
+        for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c) {
+            std::u16string name(256, u'\0');
+            SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            stmt.check(
+                SQLDescribeColW(stmt.get(), c, wide(name), static_cast<SQLSMALLINT>(name.size()),
+                                &nameLength, &sqlType, &size, &digits, &nullable),
+                "The result's columns could not be read");
+            name.resize(std::min<std::size_t>(
+                static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), name.size() - 1));
+            names.push_back(toUtf8(name.data(), name.size()));
+            kinds.push_back(fetchKind(sqlType));
+        }
+        std::deque<std::vector<Value>> rows;
+        for (;;) {
+            SQLRETURN rc = SQLFetch(stmt.get());
+            if (rc == SQL_NO_DATA) {
+                break;
+            }
+            stmt.check(rc, "A row could not be read");
+            std::vector<Value> row;
+            row.reserve(kinds.size());
+            for (std::size_t c = 0; c < kinds.size(); ++c) {
+                row.push_back(readColumn(stmt, static_cast<SQLUSMALLINT>(c + 1), kinds[c]));
+            }
+            rows.push_back(std::move(row));
+        }
+        return std::make_unique<MemoryCursor>(std::move(names), std::move(rows));
+    }
+
+    static constexpr std::size_t kPreparedLimit = 64;
+
+    Handle m_env;
+    Handle m_dbc;
+    bool m_connected = false;
+    bool m_inTransaction = false;
+    std::map<std::string, std::unique_ptr<Handle>> m_prepared;
+    SqlServerDialect m_dialect;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> connectOdbc(const ConnectionText& text,
+                                     const ConnectionSettings& settings) {
+    return std::make_unique<OdbcBackend>(text, settings);
+}
+
+}  // namespace pos::db
