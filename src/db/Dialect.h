@@ -5,6 +5,7 @@
 // are written once by their callers and do not appear here.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,31 @@ public:
     // and the number of rows that must come back.
     virtual std::string tablePresenceLine(const std::string& datasetKey) const = 0;
     static int requiredTableCount(const std::string& datasetKey);
+
+    // A select that fails when a view just created cannot be read, or empty.
+    // SQL Server checks a view's tables and columns when it creates it; SQLite
+    // accepts a view over missing tables and fails only when it is used, so
+    // its dialect reads the view at once to report the fault where the server
+    // does.
+    virtual std::string viewCheckLine(const std::string& viewName) const {
+        (void)viewName;
+        return {};
+    }
+
+    // The import's staging table ("TEMP" + key; for "Menu" also the
+    // intermediate "TEMPmenu0"): the statements that build it from the
+    // point-of-sale tables with their column types and every current row,
+    // each a batch of its own after one preamble; none for an unknown key.
+    // `readRows` runs a one-line select on the chosen database and returns
+    // its rows as text, for a dialect that must read the source columns first.
+    using RowReader = std::function<std::vector<std::vector<std::string>>(const std::string&)>;
+    virtual std::vector<std::string> stagingTableStatements(const std::string& datasetKey,
+                                                            const RowReader& readRows) const = 0;
+    // A query whose rows name the columns of `table` in catalogue order ("name").
+    virtual std::string tableColumnsLine(const std::string& table) const = 0;
+    // The lines of a query with one row per column of `table`: its name in
+    // "字段名" and, in "标识", a non-blank text for the identity column.
+    virtual std::vector<std::string> identityColumnLines(const std::string& table) const = 0;
 };
 
 // `use "NAME"` with inner double quotes doubled.

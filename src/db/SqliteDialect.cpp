@@ -25,4 +25,8 @@ std::string SqliteDialect::tablePresenceLine(const std::string& datasetKey) cons
     return {};
 }
 
+std::string SqliteDialect::viewCheckLine(const std::string& viewName) const {
+    return " select * from " + quoteIdentifier(viewName) + " where 0 = 1";
+}
+
 }  // namespace pos::db

@@ -1,0 +1,346 @@
+// The export worker. Every statement goes through the borrowed SQLQuery; the
+// workbook session lives for one call of exportToExcel; the view hears of
+// every outcome, failures included.
+#include "transfer/ExThread.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <exception>
+
+#include "common/Text.h"
+#include "datasets/FieldMap.h"
+#include "datasets/IniFile.h"
+#include "workbook/SpreadsheetSession.h"
+
+namespace pos::transfer {
+
+namespace {
+
+const char* const kQueryFailedMessage = "导出失败，有可能所需导出的字段不存在，请检查！";
+const char* const kEngineFailedMessage = "不能导出数据，EXCEL可能未正确安装！";
+const char* const kSuccessMessage = "数据导出成功！";
+
+std::string viewCreationFailedMessage(const TransferOptions& options) {
+    return "数据库" + options.database + "的" + options.datasetText +
+           "相关设置表记录不全，请检查数据库！";
+}
+
+std::string tooManyRecordsMessage(int count, int limit) {
+    const bool xlsx = limit == kXlsxMaxRecords;
+    std::string text = "要导出的记录共有" + std::to_string(count) + "条，超过了" +
+                       (xlsx ? ".xlsx" : ".xls") + "工作表最多能容纳的" + std::to_string(limit) +
+                       "条记录（第1行留空，第2行为标题），无法导出！";
+    if (!xlsx) {
+        text += "请把保存路径的扩展名改为.xlsx后重新导出。";
+    }
+    return text;
+}
+
+std::string writeFailedMessage(const std::string& reason) {
+    return "数据导出失败：" + reason + "\n目标文件没有写入，请检查保存路径是否可以写入后重新导出！";
+}
+
+std::string selectFromView(const std::string& columns, const std::string& key) {
+    return " select " + columns + " from \"VS" + key + "\"";
+}
+
+// Asks for the highest scheduling priority that the process's resource limits
+// grant without privileges: a real-time round-robin priority when
+// RLIMIT_RTPRIO allows one, otherwise the lowest nice value RLIMIT_NICE
+// allows. Privileges are never used (a worker of a desktop program must not
+// starve the machine), and a refusal is ignored.
+void raiseOwnPriority() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0 &&
+        limit.rlim_cur != RLIM_INFINITY) {
+        sched_param param{};
+        param.sched_priority =
+            std::min(static_cast<int>(limit.rlim_cur), sched_get_priority_max(SCHED_RR));
+        if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) {
+            return;
+        }
+    }
+    if (getrlimit(RLIMIT_NICE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        const int lowestNice = 20 - static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 40));
+        const id_t self = static_cast<id_t>(gettid());
+        errno = 0;
+        const int current = getpriority(PRIO_PROCESS, self);
+        if (errno == 0 && lowestNice < current) {
+            setpriority(PRIO_PROCESS, self, lowestNice);
+        }
+    }
+}
+
+}  // namespace
+
+int exportProgress(std::int32_t row, std::int32_t recordCount) {
+    if (recordCount <= 0) {
+        return 0;
+    }
+    const double percent = static_cast<double>(row) / static_cast<double>(recordCount) * 100.0;
+    const double position = 3.0 * std::trunc(percent);
+    return static_cast<int>(std::clamp(position, 0.0, 300.0));
+}
+
+std::vector<std::string> createViewStatements(const std::string& datasetKey) {
+    // Each statement is its pieces joined with nothing between them.
+    if (equalsIgnoreCase(datasetKey, "menu")) {
+        return {
+            std::string("create view VSmenu0 as ") +
+                " select menu.ID,menu.Name,Menu.FirstLetter,Menu.CategoryID,STCA.SCNA," +
+                " Menu.Unit1,Menu.Price1,Menu.Cost1,Menu.VPrice1,Menu.Unit2,Menu.Price2," +
+                " Menu.Cost2,Menu.VPrice2,Menu.Unit3,Menu.Price3,Menu.Cost3,Menu.VPrice3 " +
+                " from menu,STCA  " + " where menu.SCSN = STCA.SCSN ",
+            std::string("create view VSmenu as ") +
+                " select VSmenu0.ID,VSmenu0.Name,VSmenu0.FirstLetter,Category.Name as "
+                "CategoryName," +
+                " VSmenu0.SCNA,VSmenu0.Unit1,VSmenu0.Price1,VSmenu0.Cost1,VSmenu0.VPrice1," +
+                " VSmenu0.Unit2,VSmenu0.Price2,VSmenu0.Cost2,VSmenu0.VPrice2, " +
+                " VSmenu0.Unit3,VSmenu0.Price3,VSmenu0.Cost3,VSmenu0.VPrice3 " +
+                " from VSmenu0,Category  " + " where VSmenu0.CategoryID =Category.ID  ",
+        };
+    }
+    if (equalsIgnoreCase(datasetKey, "HallTable")) {
+        return {std::string("create view VSHallTable as ") +
+                " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName  "
+                "from tables,hall " +
+                " where tables.Hallid=hall.id "};
+    }
+    if (equalsIgnoreCase(datasetKey, "MenuAnnotate")) {
+        return {std::string("create view VSMenuAnnotate as  ") +
+                " select AnnotateType.Name as AnnotateTypeName,Annotate.name as Annotatename "
+                "from AnnotateType,Annotate " +
+                " where AnnotateType.ID = Annotate.AnnotateTypeID "};
+    }
+    return {};
+}
+
+int recordLimitForPath(const std::string& path) {
+    const std::string lower = asciiLower(trimmed(path));
+    const std::string xlsx = ".xlsx";
+    if (lower.size() >= xlsx.size() &&
+        lower.compare(lower.size() - xlsx.size(), xlsx.size(), xlsx) == 0) {
+        return kXlsxMaxRecords;
+    }
+    return kXlsMaxRecords;
+}
+
+MyExThread::MyExThread(TransferQueries queries, TransferOptions options, TransferView& view)
+    : m_queries(queries), m_options(std::move(options)), m_view(view) {}
+
+MyExThread::~MyExThread() {
+    join();
+}
+
+void MyExThread::start() {
+    m_thread = std::thread([this] { threadMain(); });
+}
+
+void MyExThread::join() {
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void MyExThread::threadMain() {
+    raiseOwnPriority();
+    try {
+        runExport();
+    } catch (const std::exception& e) {
+        // Every failure a user can meet is reported where it happens; this is
+        // the last resort for one that nobody foresaw, so it is not silent.
+        try {
+            m_view.showMessage(writeFailedMessage(e.what()));
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            m_view.showMessage(writeFailedMessage("未知错误"));
+        } catch (...) {
+        }
+    }
+    try {
+        finishExport();
+    } catch (...) {
+    }
+    m_finished.store(true);
+}
+
+std::string MyExThread::key() const {
+    return trimmed(m_options.datasetKey);
+}
+
+void MyExThread::runExport() {
+    m_view.setChoiceControlsEnabled(false);
+    m_selectColumns.clear();
+    dropViews();
+    if (!createViews()) {
+        return;
+    }
+    if (!prepareShowNames()) {
+        return;
+    }
+    m_selectColumns = "*";
+    exportToExcel();
+    m_showNames.clear();
+}
+
+void MyExThread::finishExport() {
+    // The views go first and the window comes back last, so that no new
+    // transfer can use SQLQuery while the drops still run; enabling the start
+    // button is the last call this worker makes into the view.
+    dropViews();
+    m_view.setProgress(0);
+    m_view.setChoiceControlsEnabled(true);
+}
+
+void MyExThread::dropViews() {
+    db::Query& query = m_queries.sqlQuery;
+    const std::string k = key();
+    // A view that does not exist cannot be dropped; that is the usual case
+    // and says nothing, so the errors of both drops are ignored.
+    try {
+        executePreamble(query, m_options.database);
+        executeStatement(query, "drop view VS" + k);
+    } catch (...) {
+    }
+    try {
+        executePreamble(query, m_options.database);
+        executeStatement(query, "drop view VS" + k + "0");
+    } catch (...) {
+    }
+}
+
+bool MyExThread::createViews() {
+    db::Query& query = m_queries.sqlQuery;
+    try {
+        const std::vector<std::string> statements = createViewStatements(key());
+        if (!statements.empty()) {
+            executePreamble(query, m_options.database);
+        }
+        for (const std::string& statement : statements) {
+            executeStatement(query, statement);
+        }
+        const std::string check = query.connection().dialect().viewCheckLine("VS" + key());
+        if (!statements.empty() && !check.empty()) {
+            openStatement(query, check);
+            query.close();
+        }
+    } catch (const std::exception&) {
+        m_view.showMessage(viewCreationFailedMessage(m_options));
+        return false;
+    }
+    return true;
+}
+
+bool MyExThread::prepareShowNames() {
+    db::Query& query = m_queries.sqlQuery;
+    const std::string k = key();
+    const std::string path = datasets::fieldMapPath(m_options.fieldMapDir, k);
+    if (datasets::IniFile::exists(path)) {
+        try {
+            m_showNames = datasets::readFieldMap(path).showNames();
+        } catch (const std::exception& e) {
+            m_view.showMessage(std::string("读取字段对照文件失败：") + e.what());
+            return false;
+        }
+        return true;
+    }
+
+    // No field map: the view's own column names become the headings and are
+    // kept in a new field map for the next export and for the import.
+    std::vector<std::string> columns;
+    try {
+        executePreamble(query, m_options.database);
+        openStatement(query, selectFromView("*", k));
+        for (int i = 0; i < query.fieldCount(); ++i) {
+            columns.push_back(query.fieldName(i));
+        }
+    } catch (const std::exception&) {
+        m_view.showMessage(kQueryFailedMessage);
+        return false;
+    }
+    try {
+        datasets::writeFieldMap(path, datasets::fieldMapFromColumns(columns));
+    } catch (const std::exception& e) {
+        m_view.showMessage(std::string("写入字段对照文件失败：") + e.what());
+        return false;
+    }
+    m_showNames = std::move(columns);
+    return true;
+}
+
+void MyExThread::exportToExcel() {
+    db::Query& query = m_queries.sqlQuery;
+    const std::string k = key();
+
+    int recordCount = 0;
+    try {
+        executePreamble(query, m_options.database);
+        openStatement(query, selectFromView(m_selectColumns, k));
+        recordCount = query.recordCount();
+    } catch (const std::exception&) {
+        m_view.showMessage(kQueryFailedMessage);
+        return;
+    }
+
+    // A sheet that cannot hold every record would be cut short: refuse before
+    // the engine starts.
+    const int limit = recordLimitForPath(m_options.path);
+    if (recordCount > limit) {
+        m_view.showMessage(tooManyRecordsMessage(recordCount, limit));
+        return;
+    }
+
+    workbook::SpreadsheetSession session;
+    try {
+        session.startExcel();
+        session.addWorkbook();
+        session.nameFirstSheet(k);
+        session.sheetByName(k);
+        session.wrapAllCells();
+        session.hideExcel();
+    } catch (const std::exception&) {
+        session.quitExcel();
+        session.releaseExcel();
+        m_view.showMessage(kEngineFailedMessage);
+        return;
+    }
+
+    try {
+        query.first();
+        for (std::size_t i = 0; i < m_showNames.size(); ++i) {
+            session.writeCell(2, static_cast<int>(i) + 1, m_showNames[i]);
+        }
+        std::int32_t row = 3;
+        while (!query.eof()) {
+            const int fields = query.fieldCount();
+            for (int j = 1; j <= fields; ++j) {
+                session.writeCell(row, j, query.fieldValue(j - 1).toText());
+            }
+            query.next();
+            m_view.setProgress(exportProgress(row, query.recordCount()));
+            ++row;
+        }
+        // The session saves atomically: a failure leaves no partial file and
+        // an existing file whole.
+        session.saveSheetAs(m_options.path);
+    } catch (const std::exception& e) {
+        session.quitExcel();
+        session.releaseExcel();
+        m_view.showMessage(writeFailedMessage(e.what()));
+        return;
+    }
+    session.quitExcel();
+    session.releaseExcel();
+    m_view.showMessage(kSuccessMessage);
+    m_view.clearPath();
+}
+
+}  // namespace pos::transfer

@@ -1,0 +1,85 @@
+// The export worker: builds the dataset's view in the chosen database, takes
+// the headings from the field map and writes the view's rows into a new
+// workbook, on a thread of its own, reporting through a TransferView.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "transfer/TransferContext.h"
+#include "transfer/TransferView.h"
+
+namespace pos::transfer {
+
+// The most rows an .xls worksheet holds, and so the most records an export
+// to .xls can write below the empty row 1 and the heading row 2.
+inline constexpr int kXlsMaxRows = 65536;
+inline constexpr int kXlsMaxRecords = kXlsMaxRows - 2;
+// The same for .xlsx.
+inline constexpr int kXlsxMaxRows = 1048576;
+inline constexpr int kXlsxMaxRecords = kXlsxMaxRows - 2;
+
+// The gauge after the record in worksheet row `row` has been passed, with
+// `recordCount` records in all: 3 x trunc(row / count x 100), held within
+// 0 to 300. The row number, not the count written, is the numerator, so the
+// gauge is full two records before the end.
+int exportProgress(std::int32_t row, std::int32_t recordCount);
+
+// The statements that create the views of a dataset key (compared without
+// regard to letter case), in the order they are sent; empty for another key.
+std::vector<std::string> createViewStatements(const std::string& datasetKey);
+
+// The record limit of the workbook format that `path` is saved in: .xlsx by
+// its extension (any letter case), .xls otherwise.
+int recordLimitForPath(const std::string& path);
+
+class MyExThread {
+public:
+    // Borrows the queries and the view for the length of the export; both must
+    // outlive the worker.
+    MyExThread(TransferQueries queries, TransferOptions options, TransferView& view);
+    // Waits for the thread; by the time a window replaces its latest worker the
+    // thread has ended or is about to, since the start button is enabled again
+    // only as the worker's very last call into the view.
+    ~MyExThread();
+    MyExThread(const MyExThread&) = delete;
+    MyExThread& operator=(const MyExThread&) = delete;
+
+    // Starts the thread: the highest priority this process may take without
+    // privileges, then RunExport, then FinishExport however RunExport ended.
+    void start();
+    void join();
+    // True once FinishExport has run and the thread is about to return.
+    bool finished() const { return m_finished.load(); }
+
+    // The thread body and the termination step, public so that a caller may
+    // run them on its own thread (the CLI runs the thread; tests use both).
+    void runExport();
+    void finishExport();
+
+    // The text after " select " in the export query: empty, then "*".
+    const std::string& selectColumns() const { return m_selectColumns; }
+    // The heading texts, one per heading column; emptied after the export.
+    const std::vector<std::string>& showNames() const { return m_showNames; }
+
+private:
+    void threadMain();
+    void exportToExcel();
+    bool createViews();
+    bool prepareShowNames();
+    void dropViews();
+    std::string key() const;
+
+    TransferQueries m_queries;
+    TransferOptions m_options;
+    TransferView& m_view;
+    std::string m_selectColumns;
+    std::vector<std::string> m_showNames;
+    std::thread m_thread;
+    std::atomic<bool> m_finished{false};
+};
+
+}  // namespace pos::transfer

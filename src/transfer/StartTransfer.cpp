@@ -1,0 +1,81 @@
+// The start button's flow: step 1 (the path) is common to both directions;
+// step 2 starts an export, step 3 an import.
+#include "transfer/StartTransfer.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "common/Text.h"
+#include "transfer/Catalogue.h"
+
+namespace pos::transfer {
+
+namespace {
+
+// A file (not a folder) of that name exists.
+bool fileExists(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+TransferOptions workerOptions(const StartTransferHost& host) {
+    TransferOptions options;
+    options.database = host.databaseText();
+    options.datasetKey = host.currentDatasetKey();
+    options.datasetText = host.datasetText();
+    options.path = host.pathText();
+    options.fieldMapDir = host.fieldMapDir();
+    return options;
+}
+
+// Step 2: export mode. Returns when the worker runs or the handler stops.
+void startExport(StartTransferHost& host) {
+    if (fileExists(host.pathText()) && !host.askYesNo("文件已经存在，是否覆盖？")) {
+        host.chooseWorkbookPath();
+        return;
+    }
+    if (!checkDatasetTables(host.connQuery(), host.currentDatasetKey(), host.databaseText())) {
+        // A Yes/No box whose answer changes nothing.
+        host.askYesNo(exportTablesMissingMessage(host.databaseText(), host.datasetText()));
+        return;
+    }
+    auto worker =
+        std::make_unique<MyExThread>(host.workerQueries(), workerOptions(host), host.workerView());
+    MyExThread& started = *worker;
+    host.keepExportWorker(std::move(worker));
+    started.start();
+}
+
+}  // namespace
+
+std::string defaultWorkbookPath(const std::string& executableDir, const std::string& datasetText) {
+    return executableDir + trimmed(datasetText) + ".xls";
+}
+
+std::string exportTablesMissingMessage(const std::string& database,
+                                       const std::string& datasetText) {
+    return "您选择的'" + database + "'数据库的'" + datasetText +
+           "'相关表不全，请重新选择数据库或设置项！";
+}
+
+void exImButtonClick(StartTransferHost& host) {
+    // Step 1: a blank path takes the default one, or the user chooses a file
+    // and presses the start button again.
+    if (isBlank(host.pathText())) {
+        if (!host.askYesNo("是否采用默认路径？")) {
+            host.chooseWorkbookPath();
+            return;
+        }
+        host.setPathText(defaultWorkbookPath(host.executableDir(), host.datasetText()));
+    }
+
+    if (host.exportMode()) {
+        startExport(host);
+        return;
+    }
+
+    // Step 3: import mode goes here (the import worker's start).
+}
+
+}  // namespace pos::transfer

@@ -1,0 +1,64 @@
+// The start button's flow: settle the workbook path, ask the questions and
+// make the checks of the chosen direction, then start one worker. The window
+// implements StartTransferHost; the flow itself knows nothing of widgets.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/Connection.h"
+#include "transfer/ExThread.h"
+#include "transfer/TransferContext.h"
+#include "transfer/TransferView.h"
+
+namespace pos::transfer {
+
+class StartTransferHost {
+public:
+    virtual ~StartTransferHost() = default;
+
+    // Modal message boxes owned by the window, caption "提示", no icon.
+    // askYesNo returns true for Yes.
+    virtual bool askYesNo(const std::string& text) = 0;
+    virtual void showMessage(const std::string& text) = 0;
+
+    // The save dialog in export mode, the open dialog in import mode.
+    virtual void chooseWorkbookPath() = 0;
+
+    virtual std::string pathText() const = 0;  // PathEdit
+    virtual void setPathText(const std::string& text) = 0;
+    virtual std::string databaseText() const = 0;  // ExIMDataBase
+    virtual std::string datasetText() const = 0;   // ExIMTable
+    virtual std::string stationText() const = 0;   // StationEdit
+    virtual std::string currentDatasetKey() const = 0;
+    virtual bool exportMode() const = 0;            // ExData checked
+    virtual std::string executableDir() const = 0;  // with its trailing '/'
+    virtual std::string fieldMapDir() const = 0;    // with its trailing '/'
+
+    // ConnQuery, for the table-presence check.
+    virtual db::Query& connQuery() = 0;
+    // What a worker borrows for one transfer: SQLConn and the three worker
+    // queries, and the view through which it reaches the window.
+    virtual TransferQueries workerQueries() = 0;
+    virtual TransferView& workerView() = 0;
+
+    // Records `worker` as the latest export worker, replacing (and so joining)
+    // the previous one, whose thread has ended since the start button could
+    // be pressed.
+    virtual void keepExportWorker(std::unique_ptr<MyExThread> worker) = 0;
+};
+
+// The default workbook path: the executable's folder, the trimmed display
+// text of the dataset, ".xls".
+std::string defaultWorkbookPath(const std::string& executableDir, const std::string& datasetText);
+
+// The message shown in a Yes/No box when the database lacks the tables of the
+// dataset in export mode.
+std::string exportTablesMissingMessage(const std::string& database, const std::string& datasetText);
+
+// ExImButtonClick: run on the window's thread each time the start button is
+// pressed. Errors of the table-presence query pass through to the caller (the
+// window's general error report); no worker is started then.
+void exImButtonClick(StartTransferHost& host);
+
+}  // namespace pos::transfer

@@ -1,0 +1,302 @@
+// What the export tests share: a store database built from SQL scripts, a
+// view that records what a worker tells it, and the read-back of a written
+// workbook by an independent reader (/usr/bin/python3 with xlrd).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "db/Connection.h"
+#include "db/SqliteBackend.h"
+#include "transfer/TransferContext.h"
+#include "transfer/TransferView.h"
+
+namespace pos::exporttest {
+
+namespace fs = std::filesystem;
+
+inline std::string readText(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeText(const fs::path& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+}
+
+inline std::string schemaScript() {
+    return readText(fs::path(POS_SOURCE_DIR) / "sql" / "schema_sqlite.sql");
+}
+inline std::string demoScript() {
+    return readText(fs::path(POS_SOURCE_DIR) / "sql" / "demo_data.sql");
+}
+
+class TempDir {
+public:
+    TempDir() {
+        std::string templ = (fs::temp_directory_path() / "pos-export-XXXXXX").string();
+        m_path = ::mkdtemp(templ.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path& path() const { return m_path; }
+    std::string dir() const { return m_path.string() + "/"; }
+
+private:
+    fs::path m_path;
+};
+
+// A store folder with one database made from `scripts`, connected as the
+// window connects, with the window's four query objects.
+class Store {
+public:
+    Store(const std::string& storeDir, const std::string& database,
+          const std::vector<std::string>& scripts)
+        : m_storeDir(storeDir),
+          m_database(database),
+          m_connection(db::ConnectionSettings{storeDir}) {
+        db::createStoreDatabase(storeDir, database, scripts);
+        m_connection.setConnectionText(
+            "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
+            "Initial Catalog=master;Data Source=.");
+        m_connection.connect();
+        m_connQuery = std::make_unique<db::Query>(m_connection);
+        m_sqlQuery = std::make_unique<db::Query>(m_connection);
+        m_tempQuery = std::make_unique<db::Query>(m_connection);
+        m_tempQuery2 = std::make_unique<db::Query>(m_connection);
+    }
+
+    transfer::TransferQueries queries() {
+        return {m_connection, *m_sqlQuery, *m_tempQuery, *m_tempQuery2};
+    }
+    db::Connection& connection() { return m_connection; }
+    db::Query& connQuery() { return *m_connQuery; }
+    const std::string& database() const { return m_database; }
+    std::string dbFile() const { return m_storeDir + "/" + m_database + ".db"; }
+
+    // The names of the views left in the database.
+    std::vector<std::string> views() {
+        transfer::executePreamble(*m_connQuery, m_database);
+        transfer::openStatement(*m_connQuery,
+                                "select name from sqlite_master where type = 'view' order by name");
+        std::vector<std::string> names;
+        for (; !m_connQuery->eof(); m_connQuery->next()) {
+            names.push_back(m_connQuery->fieldAsText("name"));
+        }
+        m_connQuery->close();
+        return names;
+    }
+
+private:
+    std::string m_storeDir;
+    std::string m_database;
+    db::Connection m_connection;
+    std::unique_ptr<db::Query> m_connQuery, m_sqlQuery, m_tempQuery, m_tempQuery2;
+};
+
+// Records every call a worker makes, in order, from any thread.
+class RecordingView : public transfer::TransferView {
+public:
+    void setChoiceControlsEnabled(bool enabled) override { add(enabled ? "enable" : "disable"); }
+    void setProgress(int position) override {
+        std::lock_guard lock(m_mutex);
+        m_events.push_back("progress " + std::to_string(position));
+        m_progress.push_back(position);
+    }
+    void clearPath() override { add("clearPath"); }
+    void showMessage(const std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        m_events.push_back("message " + text);
+        m_messages.push_back(text);
+    }
+
+    std::vector<std::string> events() const {
+        std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+    std::vector<std::string> messages() const {
+        std::lock_guard lock(m_mutex);
+        return m_messages;
+    }
+    std::vector<int> progress() const {
+        std::lock_guard lock(m_mutex);
+        return m_progress;
+    }
+
+private:
+    void add(const std::string& event) {
+        std::lock_guard lock(m_mutex);
+        m_events.push_back(event);
+    }
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_events;
+    std::vector<std::string> m_messages;
+    std::vector<int> m_progress;
+};
+
+using Rows = std::vector<std::vector<std::string>>;
+
+inline std::string unhex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+inline std::vector<std::string> splitTabs(const std::string& line) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        std::size_t tab = line.find('\t', start);
+        parts.push_back(
+            line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) {
+            return parts;
+        }
+        start = tab + 1;
+    }
+}
+
+inline std::string shellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+// Runs a Python script with the given arguments; returns its standard output.
+inline std::string runPython(const std::string& script, const std::vector<std::string>& args) {
+    TempDir tmp;
+    const fs::path file = tmp.path() / "script.py";
+    writeText(file, script);
+    std::string command = "/usr/bin/python3 " + shellQuote(file.string());
+    for (const std::string& a : args) {
+        command += " " + shellQuote(a);
+    }
+    command += " 2>&1";
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run " << command;
+        return output;
+    }
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        output.append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    return output;
+}
+
+// Rows as printed by the scripts below: "R" and one hex field per cell.
+inline Rows parseRows(const std::string& output, std::vector<std::string>* other = nullptr) {
+    Rows rows;
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> parts = splitTabs(line);
+        if (parts[0] == "R") {
+            std::vector<std::string> row;
+            for (std::size_t i = 1; i < parts.size(); ++i) {
+                row.push_back(unhex(parts[i]));
+            }
+            while (!row.empty() && row.back().empty()) {
+                row.pop_back();
+            }
+            rows.push_back(row);
+        } else if (other != nullptr) {
+            other->push_back(line);
+        }
+    }
+    return rows;
+}
+
+// The first sheet of a written workbook, read by xlrd: its name, every row
+// (trailing empty cells dropped) and the problems found: a cell that is not
+// text, a written cell whose format does not wrap.
+struct SheetReadBack {
+    std::vector<std::string> sheetNames;
+    Rows rows;
+    std::vector<std::string> problems;
+};
+
+inline SheetReadBack readFirstSheet(const std::string& path) {
+    static const char* const kScript = R"PY(
+import sys, xlrd
+book = xlrd.open_workbook(sys.argv[1], formatting_info=True)
+for name in book.sheet_names():
+    print("S\t" + name.encode("utf-8").hex())
+sheet = book.sheet_by_index(0)
+for r in range(sheet.nrows):
+    cells = []
+    for c in range(sheet.ncols):
+        cell = sheet.cell(r, c)
+        if cell.ctype == xlrd.XL_CELL_TEXT:
+            cells.append(cell.value)
+            if not book.xf_list[cell.xf_index].alignment.text_wrapped:
+                print("P\tcell %d,%d does not wrap" % (r + 1, c + 1))
+        elif cell.ctype in (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK):
+            cells.append("")
+        else:
+            print("P\tcell %d,%d is not text (type %d)" % (r + 1, c + 1, cell.ctype))
+            cells.append(str(cell.value))
+    print("\t".join(["R"] + [x.encode("utf-8").hex() for x in cells]))
+)PY";
+    SheetReadBack result;
+    std::vector<std::string> other;
+    result.rows = parseRows(runPython(kScript, {path}), &other);
+    for (const std::string& line : other) {
+        std::vector<std::string> parts = splitTabs(line);
+        if (parts[0] == "S" && parts.size() == 2) {
+            result.sheetNames.push_back(unhex(parts[1]));
+        } else {
+            result.problems.push_back(line);
+        }
+    }
+    return result;
+}
+
+// Rows of a query run by Python's own sqlite3 on the database file, each value
+// in the export's text form: empty for NULL, integers plainly, floating point
+// with up to 15 significant digits, text as stored.
+inline Rows queryWithPython(const std::string& dbFile, const std::string& sql) {
+    static const char* const kScript = R"PY(
+import sys, sqlite3
+con = sqlite3.connect(sys.argv[1])
+def text(v):
+    if v is None:
+        return ""
+    if isinstance(v, float):
+        return "%.15g" % v
+    return str(v)
+for row in con.execute(sys.argv[2]):
+    print("\t".join(["R"] + [text(v).encode("utf-8").hex() for v in row]))
+)PY";
+    Rows rows = parseRows(runPython(kScript, {dbFile, sql}));
+    return rows;
+}
+
+}  // namespace pos::exporttest

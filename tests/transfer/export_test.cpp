@@ -1,0 +1,381 @@
+// The export worker against real store databases, with every workbook read
+// back by xlrd: the three datasets, a schema with other types and columns,
+// field maps, the gauge, and each failure with its message.
+#include "transfer/ExThread.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "datasets/FieldMap.h"
+#include "export_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace pos;
+using namespace pos::exporttest;
+using transfer::MyExThread;
+using transfer::TransferOptions;
+
+namespace {
+
+const char* const kSuccess = "数据导出成功！";
+
+// One export on its own thread, as the window starts it, waited for.
+void exportWith(Store& store, const std::string& key, const std::string& path,
+                const std::string& fieldMapDir, RecordingView& view,
+                const std::string& datasetText = "菜品信息") {
+    TransferOptions options;
+    options.database = store.database();
+    options.datasetKey = key;
+    options.datasetText = datasetText;
+    options.path = path;
+    options.fieldMapDir = fieldMapDir;
+    MyExThread worker(store.queries(), options, view);
+    worker.start();
+    worker.join();
+    EXPECT_TRUE(worker.finished());
+}
+
+Rows sortedData(const Rows& rows, std::size_t from) {
+    Rows data(rows.begin() + static_cast<std::ptrdiff_t>(std::min(from, rows.size())), rows.end());
+    std::sort(data.begin(), data.end());
+    return data;
+}
+
+std::string annotationScript(int count) {
+    std::string script =
+        schemaScript() + "INSERT INTO AnnotateType (ID, Name) VALUES (1, '口味');\n";
+    for (int i = 1; i <= count; ++i) {
+        script += "INSERT INTO Annotate (ID, Name, AnnotateTypeID) VALUES (" + std::to_string(i) +
+                  ", '注释" + std::to_string(i) + "', 1);\n";
+    }
+    return script;
+}
+
+}  // namespace
+
+// --- the three datasets of the demo database ------------------------------------------
+
+struct DatasetCase {
+    const char* key;
+    const char* text;
+    const char* oracle;  // the same rows, joined independently
+};
+
+class ExportDemoDataset : public testing::TestWithParam<DatasetCase> {};
+
+TEST_P(ExportDemoDataset, WritesKeySheetHeadingsAndEveryValueAsText) {
+    const DatasetCase& c = GetParam();
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    datasets::writeDefaultFieldMaps(tmp.dir());
+    const std::string path = tmp.dir() + c.text + ".xls";
+
+    RecordingView view;
+    exportWith(store, c.key, path, tmp.dir(), view, c.text);
+
+    EXPECT_EQ(view.messages(), std::vector<std::string>{kSuccess});
+    const std::vector<std::string> events = view.events();
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(events.front(), "disable");
+    EXPECT_EQ(events.back(), "enable");
+    EXPECT_EQ(events[events.size() - 2], "progress 0");
+    EXPECT_NE(std::find(events.begin(), events.end(), "clearPath"), events.end());
+    EXPECT_TRUE(store.views().empty());
+
+    SheetReadBack sheet = readFirstSheet(path);
+    EXPECT_TRUE(sheet.problems.empty()) << sheet.problems.front();
+    ASSERT_FALSE(sheet.sheetNames.empty());
+    EXPECT_EQ(sheet.sheetNames.front(), c.key);
+    ASSERT_GE(sheet.rows.size(), 3u);
+    EXPECT_TRUE(sheet.rows[0].empty());
+    EXPECT_EQ(sheet.rows[1], datasets::defaultFieldMap(c.key).showNames());
+    const Rows expected = sortedData(queryWithPython(store.dbFile(), c.oracle), 0);
+    EXPECT_GT(expected.size(), 2u);
+    EXPECT_EQ(sortedData(sheet.rows, 2), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Datasets, ExportDemoDataset,
+    testing::Values(
+        DatasetCase{"Menu", "菜品信息",
+                    "select m.ID, m.Name, m.FirstLetter, c.Name, s.SCNA, m.Unit1, m.Price1, "
+                    "m.Cost1, m.VPrice1, m.Unit2, m.Price2, m.Cost2, m.VPrice2, m.Unit3, m.Price3, "
+                    "m.Cost3, m.VPrice3 from menu m join STCA s on m.SCSN = s.SCSN "
+                    "join Category c on m.CategoryID = c.ID"},
+        DatasetCase{"HallTable", "厅桌信息",
+                    "select h.Name, t.Code, t.Name from tables t join Hall h on t.Hallid = h.ID"},
+        DatasetCase{"MenuAnnotate", "菜品注释",
+                    "select y.Name, a.Name from Annotate a join AnnotateType y "
+                    "on a.AnnotateTypeID = y.ID"}),
+    [](const auto& p) { return std::string(p.param.key); });
+
+// --- a database whose tables differ from the demo schema -------------------------------
+
+TEST(ExportOtherSchema, TextFormsFollowTheColumnTypes) {
+    // Other column order, extra columns, other types: text keys, money,
+    // floating point, bit and date columns.
+    const std::string script = R"SQL(
+CREATE TABLE Category (Extra TEXT, Name NVARCHAR(10), ID INTEGER PRIMARY KEY);
+CREATE TABLE STCA (SCNA TEXT, Note TEXT, SCSN INTEGER);
+CREATE TABLE menu (VPrice3 REAL, Price3 FLOAT, Cost3 MONEY, Unit3 TEXT, Added DATETIME,
+  ID TEXT, Name TEXT, FirstLetter TEXT, CategoryID INTEGER, SCSN INTEGER,
+  Unit1 TEXT, Price1 MONEY, Cost1 FLOAT, VPrice1 BIT,
+  Unit2 TEXT, Price2 REAL, Cost2 INTEGER, VPrice2 DECIMAL(19,4));
+INSERT INTO Category VALUES ('x', '凉菜', 1);
+INSERT INTO STCA VALUES ('菜品', 'n', 7);
+INSERT INTO menu VALUES (2.5, 1e-7, 3, '只', '2024-03-01 12:30:05',
+  'A-7', '拍"黄''瓜', NULL, 1, 7, '份', 9.5, 0.30000000000000004, 1,
+  NULL, 1234567.125, -3, 12.3456);
+CREATE TABLE hall (ID INTEGER, Name TEXT);
+CREATE TABLE tables (Hallid INTEGER, Name DATETIME, Code DATE);
+INSERT INTO hall VALUES (1, '大厅');
+INSERT INTO tables VALUES (1, '2024-03-01 00:00:00', '2024-03-01 08:00:00');
+)SQL";
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "other", {script});
+    datasets::writeDefaultFieldMaps(tmp.dir());
+
+    RecordingView menuView;
+    exportWith(store, "Menu", tmp.dir() + "menu.xls", tmp.dir(), menuView);
+    ASSERT_EQ(menuView.messages(), std::vector<std::string>{kSuccess});
+    SheetReadBack menu = readFirstSheet(tmp.dir() + "menu.xls");
+    ASSERT_EQ(menu.rows.size(), 3u);
+    EXPECT_EQ(menu.rows[2], (std::vector<std::string>{"A-7", "拍\"黄'瓜", "", "凉菜", "菜品", "份",
+                                                      "9.5", "0.3", "True", "", "1234567.125", "-3",
+                                                      "12.3456", "只", "1e-07", "3", "2.5"}));
+
+    RecordingView hallView;
+    exportWith(store, "HallTable", tmp.dir() + "hall.xls", tmp.dir(), hallView);
+    ASSERT_EQ(hallView.messages(), std::vector<std::string>{kSuccess});
+    SheetReadBack hall = readFirstSheet(tmp.dir() + "hall.xls");
+    ASSERT_EQ(hall.rows.size(), 3u);
+    EXPECT_EQ(hall.rows[2],
+              (std::vector<std::string>{"大厅", "2024-03-01 08:00:00", "2024-03-01"}));
+}
+
+// --- field maps -------------------------------------------------------------------------
+
+struct FieldMapCase {
+    const char* name;
+    const char* file;  // UTF-8 with a byte-order mark; nullptr: no file
+    std::vector<std::string> headings;
+};
+
+class ExportFieldMap : public testing::TestWithParam<FieldMapCase> {};
+
+TEST_P(ExportFieldMap, HeadingsComeFromTheMapAndDataFromTheView) {
+    const FieldMapCase& c = GetParam();
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    const std::string mapPath = tmp.dir() + "HallTable.ini";
+    if (c.file != nullptr) {
+        writeText(mapPath, std::string("\xEF\xBB\xBF") + c.file);
+    }
+    const std::string path = tmp.dir() + "out.xls";
+    RecordingView view;
+    exportWith(store, "HallTable", path, tmp.dir(), view);
+    ASSERT_EQ(view.messages(), std::vector<std::string>{kSuccess});
+
+    SheetReadBack sheet = readFirstSheet(path);
+    ASSERT_GE(sheet.rows.size(), 3u);
+    EXPECT_EQ(sheet.rows[1], c.headings);
+    // The data are always all of the view's columns in the view's order.
+    const Rows expected = queryWithPython(store.dbFile(),
+                                          "select h.Name, t.Code, t.Name from tables t "
+                                          "join Hall h on t.Hallid = h.ID");
+    EXPECT_EQ(sortedData(sheet.rows, 2), sortedData(expected, 0));
+
+    if (c.file == nullptr) {
+        // The map written from the view's columns is there for the next run.
+        ASSERT_TRUE(fs::exists(mapPath));
+        EXPECT_EQ(datasets::readFieldMap(mapPath).showNames(), c.headings);
+        EXPECT_EQ(datasets::readFieldMap(mapPath).entries[0].showField, "HallName");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Maps, ExportFieldMap,
+    testing::Values(
+        FieldMapCase{"FieldCountZero", "[Field]\r\nFieldCount=0\r\n", {}},
+        FieldMapCase{"FieldCountMissing",
+                     "[field]\r\n1=HallName\r\n2=TableID\r\n[HallName]\r\nShowName=厅\r\n"
+                     "[TableID]\r\nShowName=桌\r\n",
+                     {"厅"}},
+        FieldMapCase{"FewerEntriesOtherOrder",
+                     "[FIELD]\r\nFieldCount=2\r\n1=TableName\r\n2=HallName\r\n"
+                     "[TableName]\r\nShowName=桌名\r\n[HallName]\r\nShowName=厅名\r\n",
+                     {"桌名", "厅名"}},
+        FieldMapCase{"EntryNamesMissingSection",
+                     "[Field]\r\nFieldCount=2\r\n1=Nowhere\r\n2=TableID\r\n[TableID]\r\n"
+                     "ShowName=桌号\r\n",
+                     {"", "桌号"}},
+        FieldMapCase{
+            "MissingFileIsWrittenFromTheView", nullptr, {"HallName", "TableID", "TableName"}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// --- the gauge --------------------------------------------------------------------------
+
+struct GaugeCase {
+    int records;
+    std::vector<int> positions;  // after each record, then FinishExport's 0
+};
+
+class ExportGauge : public testing::TestWithParam<GaugeCase> {};
+
+TEST_P(ExportGauge, MovesByTheWorksheetRowOverTheRecordCount) {
+    const GaugeCase& c = GetParam();
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "n", {annotationScript(c.records)});
+    datasets::writeDefaultFieldMaps(tmp.dir());
+    const std::string path = tmp.dir() + "out.xls";
+    RecordingView view;
+    exportWith(store, "MenuAnnotate", path, tmp.dir(), view);
+    EXPECT_EQ(view.progress(), c.positions);
+    EXPECT_EQ(view.messages(), std::vector<std::string>{kSuccess});
+    SheetReadBack sheet = readFirstSheet(path);
+    EXPECT_EQ(sheet.rows.size(), static_cast<std::size_t>(c.records) + 2);
+    ASSERT_GE(sheet.rows.size(), 2u);
+    EXPECT_EQ(sheet.rows[1], (std::vector<std::string>{"注释类别", "注释名称"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, ExportGauge,
+                         testing::Values(GaugeCase{8, {111, 150, 186, 225, 261, 300, 300, 300, 0}},
+                                         GaugeCase{4, {225, 300, 300, 300, 0}},
+                                         GaugeCase{1, {300, 0}}, GaugeCase{0, {0}}),
+                         [](const auto& p) { return std::to_string(p.param.records); });
+
+TEST(ExportProgress, IsHeldWithinTheGauge) {
+    EXPECT_EQ(transfer::exportProgress(3, 8), 111);
+    EXPECT_EQ(transfer::exportProgress(65536, 65534), 300);
+    EXPECT_EQ(transfer::exportProgress(3, 0), 0);
+    EXPECT_EQ(transfer::exportProgress(3, 100000), 0);
+}
+
+// --- failures ---------------------------------------------------------------------------
+
+TEST(ExportFailure, MissingTablesGiveTheViewMessageAndNoWorkbook) {
+    // Menu and STCA exist, Category does not: VSmenu0 is made, VSmenu reads a
+    // missing table. Both views are gone afterwards.
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "partial",
+                {"CREATE TABLE menu (ID INTEGER, Name TEXT, FirstLetter TEXT, CategoryID INTEGER,"
+                 " SCSN INTEGER, Unit1 TEXT, Price1 REAL, Cost1 REAL, VPrice1 REAL, Unit2 TEXT,"
+                 " Price2 REAL, Cost2 REAL, VPrice2 REAL, Unit3 TEXT, Price3 REAL, Cost3 REAL,"
+                 " VPrice3 REAL); CREATE TABLE STCA (SCSN INTEGER, SCNA TEXT);"});
+    datasets::writeDefaultFieldMaps(tmp.dir());
+    const std::string path = tmp.dir() + "out.xls";
+    RecordingView view;
+    exportWith(store, "Menu", path, tmp.dir(), view, "菜品信息");
+    EXPECT_EQ(view.messages(), std::vector<std::string>{
+                                   "数据库partial的菜品信息相关设置表记录不全，请检查数据库！"});
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(store.views().empty());
+    EXPECT_EQ(view.events().back(), "enable");
+}
+
+TEST(ExportFailure, MissingColumnGivesTheViewMessage) {
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "nocol",
+                {"CREATE TABLE AnnotateType (ID INTEGER, Name TEXT);"
+                 " CREATE TABLE Annotate (ID INTEGER, AnnotateTypeID INTEGER);"});
+    datasets::writeDefaultFieldMaps(tmp.dir());
+    RecordingView view;
+    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), view, "菜品注释");
+    EXPECT_EQ(view.messages(),
+              std::vector<std::string>{"数据库nocol的菜品注释相关设置表记录不全，请检查数据库！"});
+}
+
+TEST(ExportFailure, UnwritableTargetIsReportedAndLeavesNoFile) {
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    datasets::writeDefaultFieldMaps(tmp.dir());
+    const std::string path = tmp.dir() + "no-such-folder/out.xls";
+    RecordingView view;
+    exportWith(store, "HallTable", path, tmp.dir(), view);
+    const std::vector<std::string> messages = view.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("数据导出失败：", 0), 0u) << messages[0];
+    EXPECT_FALSE(fs::exists(tmp.path() / "no-such-folder"));
+    const std::vector<std::string> events = view.events();
+    EXPECT_EQ(std::find(events.begin(), events.end(), "clearPath"), events.end());
+    EXPECT_TRUE(store.views().empty());
+}
+
+TEST(ExportFailure, ExistingFileSurvivesAFailedSave) {
+    // A target that is a folder cannot be replaced; nothing beside it is left.
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    datasets::writeDefaultFieldMaps(tmp.dir());
+    fs::create_directory(tmp.path() / "taken.xls");
+    writeText(tmp.path() / "taken.xls" / "inside", "kept");
+    RecordingView view;
+    exportWith(store, "HallTable", tmp.dir() + "taken.xls", tmp.dir(), view);
+    ASSERT_EQ(view.messages().size(), 1u);
+    EXPECT_EQ(view.messages()[0].rfind("数据导出失败：", 0), 0u);
+    EXPECT_EQ(readText(tmp.path() / "taken.xls" / "inside"), "kept");
+    std::size_t entries = 0;
+    for (const auto& e : fs::directory_iterator(tmp.path())) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 5u);  // store, taken.xls and the three field maps
+}
+
+TEST(ExportFailure, TooManyRecordsForXlsAreRefusedBeforeAnythingIsWritten) {
+    TempDir tmp;
+    const std::string script =
+        schemaScript() +
+        "INSERT INTO AnnotateType (ID, Name) VALUES (1, '口味');"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 65535)"
+        " INSERT INTO Annotate (ID, Name, AnnotateTypeID) SELECT i, 'a' || i, 1 FROM n;";
+    Store store(tmp.dir() + "store", "big", {script});
+    datasets::writeDefaultFieldMaps(tmp.dir());
+    RecordingView view;
+    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), view);
+    EXPECT_EQ(view.messages(),
+              std::vector<std::string>{
+                  "要导出的记录共有65535条，超过了.xls工作表最多能容纳的65534条记录（第1行留空，"
+                  "第2行为标题），无法导出！请把保存路径的扩展名改为.xlsx后重新导出。"});
+    EXPECT_FALSE(fs::exists(tmp.dir() + "out.xls"));
+    EXPECT_EQ(view.progress(), std::vector<int>{0});
+}
+
+TEST(ExportFailure, FieldMapThatCannotBeWrittenIsReported) {
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    RecordingView view;
+    exportWith(store, "HallTable", tmp.dir() + "out.xls", tmp.dir() + "missing-folder/", view);
+    ASSERT_EQ(view.messages().size(), 1u);
+    EXPECT_EQ(view.messages()[0].rfind("写入字段对照文件失败：", 0), 0u) << view.messages()[0];
+    EXPECT_FALSE(fs::exists(tmp.dir() + "out.xls"));
+    EXPECT_TRUE(store.views().empty());
+}
+
+// --- the worker's own statements --------------------------------------------------------
+
+TEST(ExportStatements, RecordLimitFollowsTheExtension) {
+    EXPECT_EQ(transfer::recordLimitForPath("/a/b.xls"), 65534);
+    EXPECT_EQ(transfer::recordLimitForPath("/a/b.XLSX "), 1048574);
+    EXPECT_EQ(transfer::recordLimitForPath("/a/xlsx"), 65534);
+}
+
+TEST(ExportStatements, ReplacingAFinishedWorkerJoinsIt) {
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    datasets::writeDefaultFieldMaps(tmp.dir());
+    RecordingView view;
+    TransferOptions options{"pos_demo",          "MenuAnnotate", "菜品注释",
+                            tmp.dir() + "a.xls", tmp.dir(),      0};
+    auto latest = std::make_unique<MyExThread>(store.queries(), options, view);
+    latest->start();
+    while (!latest->finished()) {
+        std::this_thread::yield();
+    }
+    options.path = tmp.dir() + "b.xls";
+    latest = std::make_unique<MyExThread>(store.queries(), options, view);  // no terminate
+    latest->start();
+    latest.reset();
+    EXPECT_EQ(view.messages(), (std::vector<std::string>{kSuccess, kSuccess}));
+    EXPECT_TRUE(fs::exists(tmp.dir() + "b.xls"));
+}
