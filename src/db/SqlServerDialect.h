@@ -13,6 +13,11 @@ public:
     // N'...': a Unicode literal, so a Chinese name is compared as written
     // whatever the database's collation.
     std::string stringLiteral(const std::string& text) const override;
+    // The import's staging statements (SqlServerStaging.cpp).
+    std::vector<std::string> stagingTableStatements(const std::string& datasetKey,
+                                                    const RowReader& readRows) const override;
+    std::string tableColumnsLine(const std::string& table) const override;
+    std::vector<std::string> identityColumnLines(const std::string& table) const override;
 };
 
 }  // namespace pos::db

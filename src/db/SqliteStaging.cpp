@@ -1,0 +1,187 @@
+// The embedded store's staging statements. SQLite has no SELECT ... INTO, so
+// a staging table is created first, with the declared type and NOT NULL of
+// each column it is copied from, and then filled by INSERT ... SELECT. It is
+// a STRICT table so that a worksheet value of the wrong type is refused, as
+// the server refuses it, instead of being stored as text in a number column.
+#include <string>
+#include <vector>
+
+#include "common/Text.h"
+#include "db/DbError.h"
+#include "db/SqliteDialect.h"
+
+namespace pos::db {
+
+namespace {
+
+std::string sqlLiteral(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c;
+        if (c == '\'') {
+            out += '\'';
+        }
+    }
+    return out + "'";
+}
+
+bool contains(const std::string& haystack, const char* needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+// A column of a staging table: its own name when given (an alias), else the
+// source column's name as its table declares it.
+struct StagedColumn {
+    const char* alias;
+    const char* sourceTable;
+    const char* sourceColumn;
+};
+
+struct StagingStep {
+    const char* table;
+    std::vector<StagedColumn> columns;
+    const char* select;  // the rows, in the order of `columns`
+};
+
+std::vector<StagedColumn> menuColumns(const char* categoryAlias, const char* categoryTable,
+                                      const char* categoryColumn) {
+    return {
+        {nullptr, "menu", "ID"},          {nullptr, "menu", "Name"},
+        {nullptr, "menu", "FirstLetter"}, {categoryAlias, categoryTable, categoryColumn},
+        {nullptr, "STCA", "SCNA"},        {nullptr, "menu", "Unit1"},
+        {nullptr, "menu", "Price1"},      {nullptr, "menu", "Cost1"},
+        {nullptr, "menu", "VPrice1"},     {nullptr, "menu", "Unit2"},
+        {nullptr, "menu", "Price2"},      {nullptr, "menu", "Cost2"},
+        {nullptr, "menu", "VPrice2"},     {nullptr, "menu", "Unit3"},
+        {nullptr, "menu", "Price3"},      {nullptr, "menu", "Cost3"},
+        {nullptr, "menu", "VPrice3"},
+    };
+}
+
+// The steps of each dataset, with the selects of the server's statements.
+// TEMPMenu's columns come from TEMPmenu0, whose columns come from menu and
+// STCA; their types are taken from those point-of-sale columns directly.
+std::vector<StagingStep> stagingSteps(const std::string& key) {
+    if (equalsIgnoreCase(key, "menu")) {
+        return {
+            {"TEMPmenu0", menuColumns(nullptr, "menu", "CategoryID"),
+             " select menu.ID,menu.Name,Menu.FirstLetter,Menu.CategoryID,STCA.SCNA,"
+             " Menu.Unit1,Menu.Price1,Menu.Cost1,Menu.VPrice1,Menu.Unit2,Menu.Price2,"
+             " Menu.Cost2,Menu.VPrice2,Menu.Unit3,Menu.Price3,Menu.Cost3,Menu.VPrice3 "
+             " from menu,STCA  "
+             " where menu.SCSN = STCA.SCSN "},
+            {"TEMPMenu", menuColumns("CategoryName", "Category", "Name"),
+             " select TEMPmenu0.ID,TEMPmenu0.Name,TEMPmenu0.FirstLetter,"
+             " Category.Name as  CategoryName,TEMPmenu0.SCNA,"
+             " TEMPmenu0.Unit1,TEMPmenu0.Price1,TEMPmenu0.Cost1,TEMPmenu0.VPrice1, "
+             " TEMPmenu0.Unit2,TEMPmenu0.Price2,TEMPmenu0.Cost2,TEMPmenu0.VPrice2,"
+             " TEMPmenu0.Unit3,TEMPmenu0.Price3,TEMPmenu0.Cost3,TEMPmenu0.VPrice3  "
+             " from TEMPmenu0,Category where TEMPmenu0.CategoryID =Category.ID   "},
+        };
+    }
+    if (equalsIgnoreCase(key, "HallTable")) {
+        return {{"TEMPHallTable",
+                 {{"HallName", "Hall", "Name"},
+                  {"TableID", "tables", "Code"},
+                  {"TableName", "tables", "Name"}},
+                 " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName   "
+                 "  from tables,hall where tables.Hallid=hall.id "}};
+    }
+    if (equalsIgnoreCase(key, "MenuAnnotate")) {
+        return {
+            {"TEMPMenuAnnotate",
+             {{"AnnotateTypeName", "AnnotateType", "Name"}, {"Annotatename", "Annotate", "name"}},
+             " select AnnotateType.Name as AnnotateTypeName,Annotate.name as Annotatename "
+             "  from AnnotateType,Annotate "
+             " where AnnotateType.ID = Annotate.AnnotateTypeID "}};
+    }
+    return {};
+}
+
+struct SourceColumn {
+    std::string name;
+    std::string declaredType;
+    bool notNull = false;
+};
+
+SourceColumn findSourceColumn(const Dialect::RowReader& readRows, const std::string& table,
+                              const std::string& column) {
+    const auto rows = readRows("select name, type, \"notnull\" from pragma_table_info(" +
+                               sqlLiteral(table) + ") order by cid");
+    for (const auto& row : rows) {
+        if (row.size() >= 3 && equalsIgnoreCase(row[0], column)) {
+            return {row[0], row[1], row[2] == "1"};
+        }
+    }
+    throw DbError("表" + table + "中没有列" + column);
+}
+
+std::string sqliteStrictType(const std::string& declaredType) {
+    std::string t = declaredType;
+    for (char& c : t) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    if (contains(t, "INT") || contains(t, "BOOL") || contains(t, "BIT")) {
+        return "INTEGER";
+    }
+    if (contains(t, "CHAR") || contains(t, "CLOB") || contains(t, "TEXT")) {
+        return "TEXT";
+    }
+    // Exact decimals (money, prices) are held as REAL in the staging copy: a
+    // STRICT table has no decimal type, and REAL takes "12.5" and 12 alike
+    // while it refuses a text that is not a number.
+    if (contains(t, "REAL") || contains(t, "FLOA") || contains(t, "DOUB") || contains(t, "DEC") ||
+        contains(t, "NUM") || contains(t, "MONEY")) {
+        return "REAL";
+    }
+    if (contains(t, "BLOB") || contains(t, "BINARY") || contains(t, "IMAGE")) {
+        return "BLOB";
+    }
+    return "ANY";
+}
+
+}  // namespace
+
+std::vector<std::string> SqliteDialect::stagingTableStatements(const std::string& datasetKey,
+                                                               const RowReader& readRows) const {
+    std::vector<std::string> statements;
+    for (const StagingStep& step : stagingSteps(datasetKey)) {
+        std::string create = "create table " + quoteIdentifier(step.table) + " (";
+        std::string names;
+        for (std::size_t i = 0; i < step.columns.size(); ++i) {
+            const StagedColumn& c = step.columns[i];
+            const SourceColumn source = findSourceColumn(readRows, c.sourceTable, c.sourceColumn);
+            const std::string name = quoteIdentifier(c.alias ? c.alias : source.name);
+            const char* separator = i == 0 ? "" : ", ";
+            create += separator + name + " " + sqliteStrictType(source.declaredType);
+            if (source.notNull) {
+                create += " NOT NULL";
+            }
+            names += separator + name;
+        }
+        create += ") strict";
+        statements.push_back(create);
+        statements.push_back("insert into " + quoteIdentifier(step.table) + " (" + names + ")" +
+                             step.select);
+    }
+    return statements;
+}
+
+std::string SqliteDialect::tableColumnsLine(const std::string& table) const {
+    return "select name from pragma_table_info(" + sqlLiteral(table) + ") order by cid";
+}
+
+std::vector<std::string> SqliteDialect::identityColumnLines(const std::string& table) const {
+    // An INTEGER PRIMARY KEY of its own is the store's identity column: SQLite
+    // numbers it when a row comes without one.
+    const std::string source = "pragma_table_info(" + sqlLiteral(table) + ")";
+    return {" select name as \"字段名\",",
+            " case when pk = 1 and upper(type) = 'INTEGER'"
+            " and (select count(*) from " +
+                source + " where pk > 0) = 1 then '是' else '' end as \"标识\"",
+            " from " + source};
+}
+
+}  // namespace pos::db

@@ -1,0 +1,118 @@
+// The import worker: reads the workbook's first worksheet, stages its rows in
+// the dataset's staging table (a dry validation pass, then the insertion
+// pass), hands over to the merge and reports the outcome, on a thread of its
+// own, through a TransferView.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "transfer/Merge.h"
+#include "transfer/TransferContext.h"
+#include "transfer/TransferView.h"
+
+namespace pos::workbook {
+class SpreadsheetSession;
+}
+
+namespace pos::transfer {
+
+// What one import works with; rebuilt by every import.
+struct ImportState {
+    // The gauge position at which the current pass starts; 0 at the start.
+    int progressBase = 0;
+    // Entry c-1: the heading in row 2, column c, as text, trimmed.
+    std::vector<std::string> headerNames;
+    // The staging table's columns in catalogue order, untrimmed.
+    std::vector<std::string> stagingColumns;
+    // Entry c-1: the staging column that receives worksheet column c.
+    std::vector<std::string> matchedColumns;
+    std::int32_t columnCount = 0;   // columns of the used range
+    std::int32_t dataRowCount = 0;  // rows of the used range minus 1
+    // The last worksheet row read by the passes: the last used row that
+    // holds a value (rows 3 up to it hold the records).
+    std::int32_t lastDataRow = 2;
+};
+
+enum class ImportOutcome {
+    NotRun,
+    Refused,           // stopped before any row was staged, with a message
+    ValidationFailed,  // the dry run refused rows: nothing inserted, no merge
+    RowsFailed,        // some rows could not be staged; the others were merged
+    MergeStopped,      // the merge stopped part-way
+    Failed,            // an unforeseen error ended the import
+    Succeeded,
+};
+
+struct ImportResult {
+    ImportOutcome outcome = ImportOutcome::NotRun;
+    std::string message;          // the closing message, as shown
+    std::vector<int> failedRows;  // worksheet rows of the pass that failed
+    bool mergeRan = false;
+    MergeReport merge;
+    // Every workbook row is now in the database: inserted, or left out
+    // because the same key is already stored.
+    bool everyRowInDatabase() const;
+};
+
+// The gauge before worksheet row `row` of a pass over `dataRowCount` rows
+// that starts at `progressBase`: trunc((row - 2) / count x 100) + base.
+int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase);
+
+// The failure texts of the two passes for the failed worksheet rows in
+// ascending order; empty when no row failed.
+std::string validationFailureText(const std::vector<int>& rows);
+std::string insertionFailureText(const std::vector<int>& rows);
+
+class MyImThread {
+public:
+    // Borrows the queries and the view for the length of the import; both
+    // must outlive the worker.
+    MyImThread(TransferQueries queries, TransferOptions options, TransferView& view);
+    // Waits for the thread.
+    ~MyImThread();
+    MyImThread(const MyImThread&) = delete;
+    MyImThread& operator=(const MyImThread&) = delete;
+
+    // Starts the thread: RunImport, then FinishImport however it ended.
+    void start();
+    void join();
+    bool finished() const { return m_finished.load(); }
+    // RunImport then FinishImport on the calling thread, as the thread does.
+    void run();
+
+    // The thread body and the termination step.
+    void runImport();
+    void finishImport();
+
+    const ImportState& state() const { return m_state; }
+    const ImportResult& result() const { return m_result; }
+
+private:
+    void threadMain();
+    bool readWorksheet();
+    bool buildStagingTable();
+    bool matchHeaders();
+    std::string validateRows();
+    std::string insertRows();
+    std::vector<int> passRows(bool insert);
+    void setProgress(int position);
+    void finishWith(ImportOutcome outcome, const std::string& message);
+    std::string key() const;
+
+    TransferQueries m_queries;
+    TransferOptions m_options;
+    TransferView& m_view;
+    ImportState m_state;
+    ImportResult m_result;
+    std::unique_ptr<workbook::SpreadsheetSession> m_session;
+    int m_gauge = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_finished{false};
+};
+
+}  // namespace pos::transfer

@@ -1,0 +1,109 @@
+// The import's pre-checks. The workbook session opened here is separate from
+// the worker's: renaming its first sheet changes nothing on disk.
+#include "transfer/ImportPrecheck.h"
+
+#include <charconv>
+#include <filesystem>
+#include <system_error>
+
+#include "common/Text.h"
+#include "transfer/Catalogue.h"
+#include "workbook/SpreadsheetSession.h"
+
+namespace pos::transfer {
+
+namespace {
+
+bool fileExists(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+ImportPrecheck refused(ImportPrecheckStatus status, std::string message) {
+    ImportPrecheck check;
+    check.status = status;
+    check.message = std::move(message);
+    return check;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> parseStationNumber(const std::string& text) {
+    std::string t = trimmed(text);
+    if (!t.empty() && t.front() == '+') {
+        t.erase(0, 1);
+    }
+    if (t.empty() || t == "-") {
+        return std::nullopt;
+    }
+    std::int32_t value = 0;
+    const char* end = t.data() + t.size();
+    const auto [ptr, ec] = std::from_chars(t.data(), end, value);
+    if (ec != std::errc() || ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string importTablesMissingMessage(const std::string& database,
+                                       const std::string& datasetText) {
+    return "您选择的'" + database + "'数据库的'" + datasetText + "'相关表不全，请检查数据库！";
+}
+
+ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& options,
+                              const std::string& stationText) {
+    if (!fileExists(options.path)) {
+        return refused(ImportPrecheckStatus::FileMissing, "指定路径的文件不存在，请重新选择！");
+    }
+
+    const std::string key = trimmed(options.datasetKey);
+    workbook::SpreadsheetSession session;
+    try {
+        session.startExcel();
+        session.openWorkbook(trimmed(options.path));
+        session.nameFirstSheet(key);
+        session.hideExcel();
+    } catch (const std::exception& e) {
+        session.quitExcel();
+        session.releaseExcel();
+        // The document's text first; the engine's reason says what to mend.
+        return refused(ImportPrecheckStatus::EngineFailed,
+                       std::string("不能导入数据，EXCEL可能未正确安装！\n") + e.what());
+    }
+
+    if (isBlank(stationText)) {
+        return refused(ImportPrecheckStatus::StationMissing, "必须输入站点号！");
+    }
+    const std::optional<std::int32_t> station = parseStationNumber(stationText);
+    if (!station) {
+        return refused(ImportPrecheckStatus::StationInvalid,
+                       "站点号必须是整数（-2147483648至2147483647），请重新输入！");
+    }
+
+    int rows = 0;
+    int columns = 0;
+    try {
+        rows = session.usedRowCount(key);
+        columns = session.usedColumnCount(key);
+    } catch (const std::exception&) {
+        rows = 0;
+    }
+    if (rows < 2 || columns < 1) {
+        return refused(ImportPrecheckStatus::TooFewRecords,
+                       "您选择的文件内数据记录不全，无法导入数据！");
+    }
+
+    if (!checkDatasetTables(connQuery, options.datasetKey, options.database)) {
+        return refused(ImportPrecheckStatus::TablesMissing,
+                       importTablesMissingMessage(options.database, options.datasetText));
+    }
+
+    session.quitExcel();
+    session.releaseExcel();
+    ImportPrecheck ready;
+    ready.stationNumber = *station;
+    return ready;
+}
+
+}  // namespace pos::transfer

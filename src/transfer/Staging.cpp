@@ -1,0 +1,154 @@
+// The staging table: every statement goes through the borrowed SQLQuery, each
+// after the database preamble; the statements that differ between servers
+// come from the connection's dialect.
+#include "transfer/Staging.h"
+
+#include <algorithm>
+
+#include "common/Text.h"
+
+namespace pos::transfer {
+
+std::string stagingTableName(const std::string& datasetKey) {
+    return "TEMP" + trimmed(datasetKey);
+}
+
+void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept {
+    const std::string table = stagingTableName(options.datasetKey);
+    try {
+        executePreamble(query, options.database);
+        executeStatement(query, "drop table " + table);
+    } catch (...) {
+    }
+    try {
+        executePreamble(query, options.database);
+        executeStatement(query, "drop table " + table + "0");
+    } catch (...) {
+    }
+    try {
+        query.close();
+        query.clearLines();
+    } catch (...) {
+    }
+}
+
+bool buildStagingTable(db::Query& query, const TransferOptions& options) {
+    dropStagingTables(query, options);
+    try {
+        const db::Dialect& dialect = query.connection().dialect();
+        // The store needs the source columns' declared types; it asks for them
+        // through this reader, which runs on the database the preamble chose.
+        const db::Dialect::RowReader readRows = [&query](const std::string& line) {
+            std::vector<std::vector<std::string>> rows;
+            openStatement(query, line);
+            for (; !query.eof(); query.next()) {
+                std::vector<std::string> row;
+                for (int i = 0; i < query.fieldCount(); ++i) {
+                    row.push_back(query.fieldValue(i).toText());
+                }
+                rows.push_back(std::move(row));
+            }
+            query.close();
+            return rows;
+        };
+        executePreamble(query, options.database);
+        const std::vector<std::string> statements =
+            dialect.stagingTableStatements(trimmed(options.datasetKey), readRows);
+        for (const std::string& statement : statements) {
+            executeStatement(query, statement);
+        }
+        query.close();
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> readStagingColumns(db::Query& query, const TransferOptions& options) {
+    executePreamble(query, options.database);
+    openStatement(
+        query, query.connection().dialect().tableColumnsLine(stagingTableName(options.datasetKey)));
+    std::vector<std::string> columns;
+    columns.reserve(static_cast<std::size_t>(std::max(query.recordCount(), 0)));
+    for (query.first(); !query.eof(); query.next()) {
+        columns.push_back(query.fieldAsText("name"));
+    }
+    query.close();
+    return columns;
+}
+
+std::string findIdentityColumn(db::Query& query, const TransferOptions& options) {
+    executePreamble(query, options.database);
+    query.close();
+    query.clearLines();
+    for (const std::string& line :
+         query.connection().dialect().identityColumnLines(stagingTableName(options.datasetKey))) {
+        query.addLine(line);
+    }
+    query.open();
+    std::string identity;
+    for (; !query.eof(); query.next()) {
+        if (!isBlank(query.fieldAsText("标识"))) {
+            identity = trimmed(query.fieldAsText("字段名"));
+        }
+    }
+    query.close();
+    return identity;
+}
+
+StagingInsert buildStagingInsert(const std::string& datasetKey,
+                                 const std::vector<std::string>& matchedColumns,
+                                 const std::string& identityColumn) {
+    std::string columns = " insert into " + stagingTableName(datasetKey) + " (";
+    std::string values = " values (";
+    StagingInsert insert;
+    for (std::size_t i = 0; i < matchedColumns.size(); ++i) {
+        const std::string& column = matchedColumns[i];
+        if (column == identityColumn) {
+            insert.skippedColumn = static_cast<int>(i) + 1;
+            continue;
+        }
+        columns += column + ",";
+        values += ":" + column + ",";
+    }
+    // The trailing separators go; a part without any column keeps its bracket.
+    if (columns.back() == ',') {
+        columns.pop_back();
+        values.pop_back();
+    }
+    insert.statement = columns + ") " + values + ") ";
+    return insert;
+}
+
+std::optional<std::vector<std::string>> matchHeaderNames(
+    const std::vector<std::string>& headerNames, const std::vector<std::string>& stagingColumns,
+    const datasets::FieldMap* fieldMap) {
+    std::vector<std::string> matched;
+    matched.reserve(headerNames.size());
+    const auto isStagingColumn = [&](const std::string& name) {
+        return std::find(stagingColumns.begin(), stagingColumns.end(), name) !=
+               stagingColumns.end();
+    };
+    for (const std::string& heading : headerNames) {
+        if (fieldMap != nullptr) {
+            const auto entry = std::find_if(
+                fieldMap->entries.begin(), fieldMap->entries.end(),
+                [&](const datasets::FieldMapEntry& e) { return e.showName == heading; });
+            if (entry == fieldMap->entries.end()) {
+                return std::nullopt;
+            }
+            matched.push_back(entry->showField);
+        } else {
+            if (!isStagingColumn(heading)) {
+                return std::nullopt;
+            }
+            matched.push_back(heading);
+        }
+    }
+    if (!std::all_of(matched.begin(), matched.end(), isStagingColumn)) {
+        return std::nullopt;
+    }
+    return matched;
+}
+
+}  // namespace pos::transfer

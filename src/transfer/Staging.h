@@ -1,0 +1,56 @@
+// The staging table of an import ("TEMP" + dataset key): building it from the
+// point-of-sale tables, reading its columns and its identity column, the
+// INSERT that appends a worksheet row, and dropping it again.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "datasets/FieldMap.h"
+#include "db/Connection.h"
+#include "transfer/TransferContext.h"
+
+namespace pos::transfer {
+
+// "TEMP" + the key with blanks around it removed.
+std::string stagingTableName(const std::string& datasetKey);
+
+// Drops the staging table and the intermediate "TEMP" + key + "0", each after
+// the database preamble. A table that is absent is the usual case, so every
+// error is ignored.
+void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept;
+
+// Drops any staging table left over and builds the dataset's anew, holding
+// every current row of the dataset. False when building failed (a required
+// table or column is missing, or a stored value does not fit). An unknown key
+// builds nothing and gives true.
+bool buildStagingTable(db::Query& query, const TransferOptions& options);
+
+// The staging table's column names in catalogue order.
+std::vector<std::string> readStagingColumns(db::Query& query, const TransferOptions& options);
+
+// The staging table's identity column, trimmed, or empty when it has none.
+std::string findIdentityColumn(db::Query& query, const TransferOptions& options);
+
+// The INSERT that appends one worksheet row, with a ":" parameter per matched
+// column; the identity column is left out and its 1-based worksheet column
+// remembered (0 when none was left out).
+struct StagingInsert {
+    std::string statement;
+    int skippedColumn = 0;
+};
+StagingInsert buildStagingInsert(const std::string& datasetKey,
+                                 const std::vector<std::string>& matchedColumns,
+                                 const std::string& identityColumn);
+
+// The staging column that receives each worksheet column, in column order, or
+// nothing when a heading finds no match. With a field map a heading (already
+// trimmed) is compared exactly with each entry's ShowName in entry order, the
+// first equal entry's ShowField wins, and every ShowField found must be a
+// staging column; without one a heading must equal a staging column itself.
+std::optional<std::vector<std::string>> matchHeaderNames(
+    const std::vector<std::string>& headerNames, const std::vector<std::string>& stagingColumns,
+    const datasets::FieldMap* fieldMap);
+
+}  // namespace pos::transfer
