@@ -12,6 +12,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <system_error>
 
 #include "common/Text.h"
@@ -763,8 +764,14 @@ std::string storeDirectory(const ConnectionSettings& settings) {
 }
 
 bool isValidStoreDatabaseName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
+    if (name.empty() || name == "." || name == "..") {
+        return false;
+    }
+    // No folder separator, and no control character that would split the
+    // line a name travels in.
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        return c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
 }
 
 std::vector<std::string> listStoreDatabases(const std::string& storeDir) {
@@ -817,16 +824,23 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
         throw DbError("The database \"" + name + "\" already exists in the store " + storeDir +
                       "; choose another name or remove " + target + " first.");
     }
-    std::string tmpl = storeDir + "/." + name + ".db.tmp-XXXXXX";
-    std::vector<char> tmpPath(tmpl.begin(), tmpl.end());
-    tmpPath.push_back('\0');
-    int fd = ::mkstemp(tmpPath.data());
-    if (fd < 0) {
-        throw DbError("A file cannot be created in the store folder " + storeDir + ": " +
-                      std::generic_category().message(errno) + ".");
+    // A new file of our own (the umask decides its permissions, as for any
+    // database file the user makes), under a name no listing shows.
+    std::string tmp;
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+        tmp = storeDir + "/." + name + ".db.tmp-" + std::to_string(::getpid()) + "-" +
+              std::to_string(random());
+        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            break;
+        }
+        if (errno != EEXIST || attempt > 100) {
+            throw DbError("A file cannot be created in the store folder " + storeDir + ": " +
+                          std::generic_category().message(errno) + ".");
+        }
     }
-    ::close(fd);
-    std::string tmp(tmpPath.data());
     auto removeTemp = [&]() {
         for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
             std::error_code ignored;

@@ -28,8 +28,8 @@ std::string storeDirectory(const ConnectionSettings& settings);
 // The database names of a store folder (NAME of each NAME.db), sorted by name.
 std::vector<std::string> listStoreDatabases(const std::string& storeDir);
 
-// Whether a name can be a database of the store: not empty, no '/', no NUL,
-// not "." or "..".
+// Whether a name can be a database of the store: not empty, not "." or "..",
+// without '/' and without control characters.
 bool isValidStoreDatabaseName(const std::string& name);
 
 // Creates NAME.db in the store from SQL scripts run in one transaction. The

@@ -1,0 +1,28 @@
+# Writes a C++ source that holds every sql/*.sql file as a raw string literal,
+# so the programs carry their schema and demo data with them.
+# Arguments: -DSQL_DIR=<folder of the .sql files> -DOUT=<generated .cpp>
+file(GLOB files ${SQL_DIR}/*.sql)
+list(SORT files)
+set(delim "pos_sql")
+set(body "// Generated from the sql/ folder at build time; do not edit.\n")
+string(APPEND body "#include \"db/EmbeddedSql.h\"\n\nnamespace pos::db {\n\n")
+string(APPEND body "const std::vector<EmbeddedSqlFile>& embeddedSqlFiles() {\n")
+string(APPEND body "    static const std::vector<EmbeddedSqlFile> files{\n")
+foreach(f ${files})
+    get_filename_component(name ${f} NAME)
+    file(READ ${f} content)
+    string(FIND "${content}" ")${delim}\"" clash)
+    if(NOT clash EQUAL -1)
+        message(FATAL_ERROR "${f} holds the raw-string delimiter )${delim}\"")
+    endif()
+    string(APPEND body "        {\"${name}\", R\"${delim}(${content})${delim}\"},\n")
+endforeach()
+string(APPEND body "    };\n    return files;\n}\n\n}  // namespace pos::db\n")
+# Rewrite only on change, so an unchanged folder rebuilds nothing.
+if(EXISTS ${OUT})
+    file(READ ${OUT} old)
+    if(old STREQUAL body)
+        return()
+    endif()
+endif()
+file(WRITE ${OUT} "${body}")

@@ -1,0 +1,48 @@
+// "demo": a new database of the embedded store holding the point-of-sale
+// schema and the demo data built into the program.
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "cli/Command.h"
+#include "db/EmbeddedSql.h"
+#include "db/SqliteBackend.h"
+
+namespace pos::cli {
+
+namespace {
+
+class DemoCommand : public Command {
+public:
+    CLI::App* addTo(CLI::App& app) override {
+        CLI::App* sub = app.add_subcommand(
+            "demo", "Create database NAME in the embedded store with the demo data");
+        sub->add_option("NAME", m_name, "Name of the new database")->required();
+        return sub;
+    }
+
+    int run(const GlobalOptions& global) override {
+        if (!global.usesStore()) {
+            throw UsageError(
+                "The demo database is made in the embedded store only; leave out "
+                "--data-source (for a SQL Server run sql/schema_sqlserver.sql and "
+                "sql/demo_data.sql there).");
+        }
+        std::string dir = global.storeDir();
+        db::createStoreDatabase(dir, m_name,
+                                {std::string(db::embeddedSql("schema_sqlite.sql")),
+                                 std::string(db::embeddedSql("demo_data.sql"))});
+        std::cout << "Created the database " << m_name << " in the store " << dir << '\n';
+        return kExitSuccess;
+    }
+
+private:
+    std::string m_name;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeDemoCommand() {
+    return std::make_unique<DemoCommand>();
+}
+
+}  // namespace pos::cli

@@ -1,0 +1,35 @@
+// The options every command shares: where the databases are and who logs in.
+// Commands read them once, after the command line has been parsed.
+#pragma once
+
+#include <string>
+
+#include "db/Connection.h"
+#include "transfer/Catalogue.h"
+
+namespace CLI {
+class App;
+}
+
+namespace pos::cli {
+
+struct GlobalOptions {
+    std::string store;       // --store; empty: POS_TRANSFER_STORE, else data/ beside the program
+    std::string dataSource;  // --data-source; empty or ".": the embedded store
+    std::string user;        // --user; empty: integrated security on a server
+    std::string catalog;     // --catalog; empty: master
+
+    // Declares the options on the program's command line.
+    void addTo(CLI::App& app);
+
+    bool usesStore() const;
+    // The store folder after --store, POS_TRANSFER_STORE and the default.
+    std::string storeDir() const;
+    db::ConnectionSettings connectionSettings() const;
+    // The connection arguments: the window's start-up call on the store, a
+    // SQL login when a user is given (password from POS_TRANSFER_PASSWORD),
+    // integrated security otherwise.
+    transfer::ConnectionArguments connectionArguments() const;
+};
+
+}  // namespace pos::cli

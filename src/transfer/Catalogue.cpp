@@ -1,0 +1,91 @@
+// The connection text, the list of user databases and the table-presence
+// check of a dataset.
+#include "transfer/Catalogue.h"
+
+#include <array>
+
+#include "common/Text.h"
+
+namespace pos::transfer {
+
+namespace {
+// Never listed; compared exactly, so a database named Master is listed.
+constexpr std::array<const char*, 5> kSystemDatabases{"master", "tempdb", "model", "msdb",
+                                                      "resource"};
+}  // namespace
+
+ConnectionArguments startupConnectionArguments() {
+    ConnectionArguments args;
+    args.integratedSecurity = "SSPI";
+    args.persistSecurityInfo = "false";
+    args.initialCatalog = "master";
+    args.dataSource = ".";
+    return args;
+}
+
+std::string buildConnectionText(const ConnectionArguments& args) {
+    std::string text = "Provider=SQLOLEDB.1";
+    if (!isBlank(args.integratedSecurity)) {
+        text += ";Integrated Security=" + args.integratedSecurity +
+                ";Persist Security Info=" + args.persistSecurityInfo;
+    } else {
+        if (!isBlank(args.password)) {
+            text += ";Password=" + args.password;
+        }
+        text += ";Persist Security Info=" + args.persistSecurityInfo;
+        if (!isBlank(args.user)) {
+            text += ";User ID=" + args.user;
+        }
+    }
+    text += isBlank(args.initialCatalog) ? std::string(";Initial Catalog=master")
+                                         : ";Initial Catalog=" + args.initialCatalog;
+    text += isBlank(args.dataSource) ? std::string(";Data Source=.")
+                                     : ";Data Source=" + args.dataSource;
+    return text;
+}
+
+std::vector<std::string> connectAndListDatabases(db::Connection& connection, db::Query& connQuery,
+                                                 const ConnectionArguments& args) {
+    std::string text = buildConnectionText(args);
+    connection.disconnect();
+    connection.setConnectionText(text);
+    connection.connect();
+
+    connQuery.close();
+    connQuery.clearLines();
+    connQuery.addLine(connection.dialect().listDatabasesLine());
+    connQuery.open();
+
+    std::vector<std::string> databases;
+    while (!connQuery.eof()) {
+        std::string name = connQuery.fieldAsText("DATABASE_NAME");
+        bool system = false;
+        for (const char* s : kSystemDatabases) {
+            system = system || name == s;
+        }
+        if (!system) {
+            databases.push_back(std::move(name));
+        }
+        connQuery.next();
+    }
+    return databases;
+}
+
+bool checkDatasetTables(db::Query& connQuery, const std::string& datasetKey,
+                        const std::string& database) {
+    const db::Dialect& dialect = connQuery.connection().dialect();
+    std::string line = dialect.tablePresenceLine(datasetKey);
+    if (line.empty()) {
+        return false;
+    }
+    connQuery.close();
+    connQuery.clearLines();
+    for (const std::string& preamble : dialect.preambleLines(database)) {
+        connQuery.addLine(preamble);
+    }
+    connQuery.addLine(line);
+    connQuery.open();
+    return connQuery.recordCount() == db::Dialect::requiredTableCount(datasetKey);
+}
+
+}  // namespace pos::transfer
