@@ -7,6 +7,7 @@
 
 #include "common/Text.h"
 #include "transfer/Catalogue.h"
+#include "transfer/ImportPrecheck.h"
 
 namespace pos::transfer {
 
@@ -47,6 +48,27 @@ void startExport(StartTransferHost& host) {
     started.start();
 }
 
+// Step 3: import mode. The pre-checks open the workbook in a session of
+// their own; the worker opens it again on its thread.
+void startImport(StartTransferHost& host) {
+    TransferOptions options = workerOptions(host);
+    const ImportPrecheck check = precheckImport(host.connQuery(), options, host.stationText());
+    if (check.status == ImportPrecheckStatus::FileMissing) {
+        host.showMessage(check.message);
+        host.chooseWorkbookPath();
+        return;
+    }
+    if (check.status != ImportPrecheckStatus::Ready) {
+        host.showMessage(check.message);
+        return;
+    }
+    options.stationNumber = check.stationNumber;
+    auto worker = std::make_unique<MyImThread>(host.workerQueries(), options, host.workerView());
+    MyImThread& started = *worker;
+    host.keepImportWorker(std::move(worker));
+    started.start();
+}
+
 }  // namespace
 
 std::string defaultWorkbookPath(const std::string& executableDir, const std::string& datasetText) {
@@ -75,7 +97,7 @@ void exImButtonClick(StartTransferHost& host) {
         return;
     }
 
-    // Step 3: import mode goes here (the import worker's start).
+    startImport(host);
 }
 
 }  // namespace pos::transfer

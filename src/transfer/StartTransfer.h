@@ -8,6 +8,7 @@
 
 #include "db/Connection.h"
 #include "transfer/ExThread.h"
+#include "transfer/ImThread.h"
 #include "transfer/TransferContext.h"
 #include "transfer/TransferView.h"
 
@@ -46,6 +47,8 @@ public:
     // the previous one, whose thread has ended since the start button could
     // be pressed.
     virtual void keepExportWorker(std::unique_ptr<MyExThread> worker) = 0;
+    // Records `worker` as the latest import worker, likewise.
+    virtual void keepImportWorker(std::unique_ptr<MyImThread> worker) = 0;
 };
 
 // The default workbook path: the executable's folder, the trimmed display
