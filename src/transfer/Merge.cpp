@@ -97,11 +97,11 @@ std::int32_t toInt32(const Value& value, const std::string& what) {
     try {
         wide = value.toInteger();
     } catch (const std::exception&) {
-        throw ConversionError(what + inQuotes(value.toText()) + "不是数字");
+        throw ConversionError(what + "不是数字");
     }
     if (wide < std::numeric_limits<std::int32_t>::min() ||
         wide > std::numeric_limits<std::int32_t>::max()) {
-        throw ConversionError(what + inQuotes(value.toText()) + "超出整数范围");
+        throw ConversionError(what + "超出整数范围");
     }
     return static_cast<std::int32_t>(wide);
 }
@@ -268,7 +268,10 @@ public:
 private:
     void mergeDish() {
         db::Query& row = m_q.sqlQuery;
-        m_subject = "菜品编码" + inQuotes(row.fieldAsText("ID"));
+        std::string idText = row.fieldAsText("ID");
+        std::string dishName = "菜品" + inQuotes(row.fieldAsText("Name"));
+        m_subject =
+            isBlank(idText) ? dishName : "菜品编码" + inQuotes(idText) + "（" + dishName + "）";
         std::int32_t id = toInt32(row.fieldValue("ID"), "菜品编码");
         if (exists(kDishExists, {{"ID", Value::integer(id)}})) {
             ++m_report.alreadyExisting;
@@ -487,7 +490,7 @@ std::int32_t queryMaxId(db::Query& tempQuery2, const std::string& database,
     if (largest.isNull()) {
         return 0;
     }
-    return toInt32(largest, source + "的最大" + column);
+    return toInt32(largest, source + "的最大" + column + inQuotes(largest.toText()));
 }
 
 MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& options,

@@ -1,0 +1,80 @@
+// Test fixtures shared by the transfer tests: a store folder with one
+// database built from the point-of-sale schema (and, when asked, the demo
+// data), the window's connection and query objects on it, the staging tables
+// an import builds, a reader that checks the file through SQLite itself, and
+// a view that records what a worker shows.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/Connection.h"
+#include "transfer/TransferContext.h"
+#include "transfer/TransferView.h"
+
+namespace pos::testing {
+
+std::string readTextFile(const std::string& path);
+
+class StoreFixture {
+public:
+    // Builds `database` in a fresh temporary store folder from
+    // sql/schema_sqlite.sql, plus sql/demo_data.sql when `withDemoData`, and
+    // connects to it.
+    explicit StoreFixture(bool withDemoData = false, std::string database = "pos");
+    ~StoreFixture();
+    StoreFixture(const StoreFixture&) = delete;
+    StoreFixture& operator=(const StoreFixture&) = delete;
+
+    const std::string& storeDir() const { return m_storeDir; }
+    const std::string& database() const { return m_database; }
+    std::string databasePath() const { return m_storeDir + "/" + m_database + ".db"; }
+
+    db::Connection& connection() { return *m_connection; }
+    transfer::TransferQueries queries() {
+        return {*m_connection, *m_sqlQuery, *m_tempQuery, *m_tempQuery2};
+    }
+
+    // Creates the staging tables TEMPMenu, TEMPHallTable and TEMPMenuAnnotate
+    // with the columns the import gives them, declared with the types of the
+    // point-of-sale columns they come from, all nullable and without
+    // constraints, so that a test can stage any value.
+    void createStagingTables();
+    // Copies the current point-of-sale rows into the staging tables, as the
+    // import does when it builds them.
+    void stageCurrentRows();
+
+    // Direct access to the database file through SQLite, independent of the
+    // program's database layer.
+    void exec(const std::string& sql) const;
+    // Every row of a select, each value in SQLite's text form, NULL as "NULL".
+    std::vector<std::vector<std::string>> rows(const std::string& sql) const;
+    // The first value of the first row; "" when there is no row.
+    std::string scalar(const std::string& sql) const;
+    int count(const std::string& table) const;
+
+private:
+    std::string m_storeDir;
+    std::string m_database;
+    std::unique_ptr<db::Connection> m_connection;
+    std::unique_ptr<db::Query> m_sqlQuery;
+    std::unique_ptr<db::Query> m_tempQuery;
+    std::unique_ptr<db::Query> m_tempQuery2;
+};
+
+// A view that keeps every call, for tests of the workers.
+class RecordingView : public transfer::TransferView {
+public:
+    void setChoiceControlsEnabled(bool enabled) override { controlStates.push_back(enabled); }
+    void setProgress(int position) override { progress.push_back(position); }
+    void clearPath() override { ++pathClears; }
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+
+    std::vector<bool> controlStates;
+    std::vector<int> progress;
+    int pathClears = 0;
+    std::vector<std::string> messages;
+};
+
+}  // namespace pos::testing

@@ -1,0 +1,164 @@
+// A temporary embedded store for the transfer tests, checked through SQLite.
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "db/SqliteBackend.h"
+#include "store_fixture.h"
+
+namespace pos::testing {
+
+namespace {
+
+// Staging columns with the declared types of the point-of-sale columns they
+// are copied from.
+const char* const kStagingTables = R"sql(
+CREATE TABLE TEMPMenu (
+    ID INTEGER, Name NVARCHAR(50), FirstLetter NVARCHAR(20), CategoryName NVARCHAR(50),
+    SCNA NVARCHAR(50),
+    Unit1 NVARCHAR(20), Price1 DECIMAL(19,4), Cost1 DECIMAL(19,4), VPrice1 DECIMAL(19,4),
+    Unit2 NVARCHAR(20), Price2 DECIMAL(19,4), Cost2 DECIMAL(19,4), VPrice2 DECIMAL(19,4),
+    Unit3 NVARCHAR(20), Price3 DECIMAL(19,4), Cost3 DECIMAL(19,4), VPrice3 DECIMAL(19,4));
+CREATE TABLE TEMPHallTable (HallName NVARCHAR(50), TableID NVARCHAR(10), TableName NVARCHAR(50));
+CREATE TABLE TEMPMenuAnnotate (AnnotateTypeName NVARCHAR(50), Annotatename NVARCHAR(50));
+)sql";
+
+const char* const kCurrentRows = R"sql(
+INSERT INTO TEMPMenu
+SELECT menu.ID, menu.Name, menu.FirstLetter, Category.Name, STCA.SCNA,
+       menu.Unit1, menu.Price1, menu.Cost1, menu.VPrice1,
+       menu.Unit2, menu.Price2, menu.Cost2, menu.VPrice2,
+       menu.Unit3, menu.Price3, menu.Cost3, menu.VPrice3
+  FROM menu, STCA, Category
+ WHERE menu.SCSN = STCA.SCSN AND menu.CategoryID = Category.ID
+ ORDER BY menu.ID;
+INSERT INTO TEMPHallTable
+SELECT Hall.Name, tables.Code, tables.Name FROM tables, Hall
+ WHERE tables.Hallid = Hall.ID ORDER BY tables.ID;
+INSERT INTO TEMPMenuAnnotate
+SELECT AnnotateType.Name, Annotate.Name FROM AnnotateType, Annotate
+ WHERE AnnotateType.ID = Annotate.AnnotateTypeID ORDER BY Annotate.AnnotateTypeID, Annotate.ID;
+)sql";
+
+class SqliteFile {
+public:
+    explicit SqliteFile(const std::string& path) {
+        if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+            std::string message = sqlite3_errmsg(m_db);
+            sqlite3_close(m_db);
+            throw std::runtime_error("cannot open " + path + ": " + message);
+        }
+        sqlite3_busy_timeout(m_db, 5000);
+    }
+    ~SqliteFile() { sqlite3_close(m_db); }
+    SqliteFile(const SqliteFile&) = delete;
+    SqliteFile& operator=(const SqliteFile&) = delete;
+    sqlite3* get() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+}  // namespace
+
+std::string readTextFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+StoreFixture::StoreFixture(bool withDemoData, std::string database)
+    : m_database(std::move(database)) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pos-store-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary store folder");
+    }
+    m_storeDir = pattern;
+    std::vector<std::string> scripts{readTextFile(POS_SOURCE_DIR "/sql/schema_sqlite.sql")};
+    if (withDemoData) {
+        scripts.push_back(readTextFile(POS_SOURCE_DIR "/sql/demo_data.sql"));
+    }
+    db::createStoreDatabase(m_storeDir, m_database, scripts);
+
+    db::ConnectionSettings settings;
+    settings.storeDir = m_storeDir;
+    m_connection = std::make_unique<db::Connection>(settings);
+    m_connection->setConnectionText(
+        "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
+        "Initial Catalog=" +
+        m_database + ";Data Source=.");
+    m_connection->connect();
+    m_sqlQuery = std::make_unique<db::Query>(*m_connection);
+    m_tempQuery = std::make_unique<db::Query>(*m_connection);
+    m_tempQuery2 = std::make_unique<db::Query>(*m_connection);
+}
+
+StoreFixture::~StoreFixture() {
+    m_sqlQuery.reset();
+    m_tempQuery.reset();
+    m_tempQuery2.reset();
+    m_connection.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(m_storeDir, ec);
+}
+
+void StoreFixture::createStagingTables() {
+    exec(kStagingTables);
+}
+
+void StoreFixture::stageCurrentRows() {
+    exec(kCurrentRows);
+}
+
+void StoreFixture::exec(const std::string& sql) const {
+    SqliteFile file(databasePath());
+    char* error = nullptr;
+    if (sqlite3_exec(file.get(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string message = error ? error : "unknown error";
+        sqlite3_free(error);
+        throw std::runtime_error(message + " in: " + sql);
+    }
+}
+
+std::vector<std::vector<std::string>> StoreFixture::rows(const std::string& sql) const {
+    SqliteFile file(databasePath());
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(file.get(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        throw std::runtime_error(std::string(sqlite3_errmsg(file.get())) + " in: " + sql);
+    }
+    std::vector<std::vector<std::string>> result;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+            const unsigned char* text = sqlite3_column_text(statement, i);
+            row.emplace_back(text ? reinterpret_cast<const char*>(text) : "NULL");
+        }
+        result.push_back(std::move(row));
+    }
+    std::string message = sqlite3_errmsg(file.get());
+    sqlite3_finalize(statement);
+    if (rc != SQLITE_DONE) {
+        throw std::runtime_error(message + " in: " + sql);
+    }
+    return result;
+}
+
+std::string StoreFixture::scalar(const std::string& sql) const {
+    auto result = rows(sql);
+    return result.empty() || result[0].empty() ? std::string() : result[0][0];
+}
+
+int StoreFixture::count(const std::string& table) const {
+    return std::stoi(scalar("SELECT count(*) FROM " + table));
+}
+
+}  // namespace pos::testing
