@@ -36,6 +36,8 @@ public:
 std::unique_ptr<Command> makeDatabasesCommand();
 std::unique_ptr<Command> makeCheckCommand();
 std::unique_ptr<Command> makeDemoCommand();
+std::unique_ptr<Command> makeExportCommand();
+std::unique_ptr<Command> makeImportCommand();
 
 // Every command, in the order the help lists them.
 std::vector<std::unique_ptr<Command>> allCommands();

@@ -8,6 +8,8 @@ std::vector<std::unique_ptr<Command>> allCommands() {
     commands.push_back(makeDatabasesCommand());
     commands.push_back(makeCheckCommand());
     commands.push_back(makeDemoCommand());
+    commands.push_back(makeExportCommand());
+    commands.push_back(makeImportCommand());
     return commands;
 }
 

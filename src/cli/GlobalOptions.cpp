@@ -3,8 +3,12 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
 
 #include "common/Text.h"
+#include "datasets/FieldMap.h"
 
 namespace pos::cli {
 
@@ -18,6 +22,9 @@ void GlobalOptions::addTo(CLI::App& app) {
                    "SQL Server login (password from POS_TRANSFER_PASSWORD); without it, "
                    "integrated security");
     app.add_option("--catalog", catalog, "Database to connect to first (default: master)");
+    app.add_option("--field-maps", fieldMaps,
+                   "Folder of the field-map files Menu.ini, HallTable.ini, MenuAnnotate.ini "
+                   "(default: the program's folder); created when missing");
 }
 
 bool GlobalOptions::usesStore() const {
@@ -55,6 +62,24 @@ transfer::ConnectionArguments GlobalOptions::connectionArguments() const {
         }
     }
     return args;
+}
+
+std::string GlobalOptions::fieldMapDir() const {
+    if (isBlank(fieldMaps)) {
+        return executableDir();
+    }
+    return fieldMaps.back() == '/' ? fieldMaps : fieldMaps + "/";
+}
+
+void GlobalOptions::prepareFieldMaps() const {
+    const std::string dir = fieldMapDir();
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) {
+        throw std::runtime_error("The field-map folder " + dir + " cannot be created: " +
+                                 error.message() + ". Choose another folder with --field-maps.");
+    }
+    datasets::writeDefaultFieldMaps(dir);
 }
 
 }  // namespace pos::cli

@@ -18,6 +18,7 @@ struct GlobalOptions {
     std::string dataSource;  // --data-source; empty or ".": the embedded store
     std::string user;        // --user; empty: integrated security on a server
     std::string catalog;     // --catalog; empty: master
+    std::string fieldMaps;   // --field-maps; empty: the program's folder
 
     // Declares the options on the program's command line.
     void addTo(CLI::App& app);
@@ -30,6 +31,13 @@ struct GlobalOptions {
     // SQL login when a user is given (password from POS_TRANSFER_PASSWORD),
     // integrated security otherwise.
     transfer::ConnectionArguments connectionArguments() const;
+    // The folder of the field-map files, with its trailing '/'. The transfer
+    // commands call prepareFieldMaps() first: it creates the folder when
+    // missing and writes the default map of every dataset whose file is
+    // missing there, as the window does at start-up. Throws with a message
+    // naming the folder or file.
+    std::string fieldMapDir() const;
+    void prepareFieldMaps() const;
 };
 
 }  // namespace pos::cli
