@@ -1,0 +1,141 @@
+// The command-line program as a user runs it: the built binary, started from
+// a folder of its own, with its exit codes and messages.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "db/TempStore.h"
+
+namespace {
+
+using pos::testing::TempStore;
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string shellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return q + "'";
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Runs pos-transfer-cli in `cwd` with `env` ("NAME=value" pairs) added.
+CliRun runCli(const std::vector<std::string>& args, const std::string& cwd,
+              const std::vector<std::string>& env = {}) {
+    std::string cmd = "cd " + shellQuote(cwd) + " && env -u POS_TRANSFER_STORE";
+    for (const std::string& e : env) {
+        cmd += " " + shellQuote(e);
+    }
+    cmd += " " + shellQuote(std::string(POS_BIN_DIR) + "/pos-transfer-cli");
+    for (const std::string& a : args) {
+        cmd += " " + shellQuote(a);
+    }
+    cmd += " >" + shellQuote(cwd + "/out.txt") + " 2>" + shellQuote(cwd + "/err.txt");
+    int status = std::system(cmd.c_str());
+    CliRun r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = slurp(cwd + "/out.txt");
+    r.err = slurp(cwd + "/err.txt");
+    return r;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    CliRun cli(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+        args.insert(args.begin(), {"--store", store.dir() + "/store"});
+        return runCli(args, work.dir(), env);
+    }
+    TempStore store;
+    TempStore work;  // the current folder: no source tree, no sql/ folder
+};
+
+TEST_F(CliTest, DemoThenDatabasesThenCheck) {
+    CliRun demo = cli({"demo", "pos_demo"});
+    ASSERT_EQ(demo.exitCode, 0) << demo.err;
+    CliRun list = cli({"databases"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.out, "pos_demo\n");
+
+    for (const char* dataset :
+         {"Menu", "menu", "hallTable", "MENUANNOTATE", "菜品信息", "厅桌信息", "菜品注释"}) {
+        CliRun check = cli({"check", "--database", "pos_demo", "--dataset", dataset});
+        EXPECT_EQ(check.exitCode, 0) << dataset << ": " << check.err;
+    }
+}
+
+struct ExitCase {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* message;  // part of stderr
+};
+
+TEST_F(CliTest, RefusalsAndBadUsage) {
+    ASSERT_EQ(cli({"demo", "pos_demo"}).exitCode, 0);
+    store.createDatabase("store/empty", "create table menu(ID integer);");
+    const ExitCase cases[] = {
+        {"demo over an existing database", {"demo", "pos_demo"}, 1, "already exists"},
+        {"tables missing",
+         {"check", "--database", "empty", "--dataset", "Menu"},
+         1,
+         "您选择的'empty'数据库的'菜品信息'相关表不全，请检查数据库！"},
+        {"missing database",
+         {"check", "--database", "nope", "--dataset", "Menu"},
+         1,
+         "\"nope\" does not exist"},
+        {"unknown dataset",
+         {"check", "--database", "pos_demo", "--dataset", "Dishes"},
+         2,
+         "Unknown dataset \"Dishes\""},
+        {"check without database", {"check", "--dataset", "Menu"}, 2, "--database"},
+        {"no command", {}, 2, ""},
+        {"unknown command", {"frobnicate"}, 2, ""},
+        {"demo on a server",
+         {"--data-source", "db.example", "demo", "x"},
+         2,
+         "embedded store only"},
+        {"bad demo name", {"demo", "a/b"}, 1, "cannot be a database name"},
+    };
+    for (const ExitCase& c : cases) {
+        CliRun r = cli(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+    }
+}
+
+TEST_F(CliTest, StoreFromTheEnvironment) {
+    std::string dir = store.dir() + "/from-env";
+    CliRun demo = runCli({"demo", "envdb"}, work.dir(), {"POS_TRANSFER_STORE=" + dir});
+    ASSERT_EQ(demo.exitCode, 0) << demo.err;
+    CliRun list = runCli({"databases"}, work.dir(), {"POS_TRANSFER_STORE=" + dir});
+    EXPECT_EQ(list.out, "envdb\n");
+}
+
+TEST_F(CliTest, UnreachableServerFailsQuickly) {
+    auto start = std::chrono::steady_clock::now();
+    CliRun r = cli({"--data-source", "127.0.0.1,1", "--user", "sa", "databases"},
+                   {"POS_TRANSFER_PASSWORD=x"});
+    auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_LT(seconds, 20);
+}
+
+}  // namespace

@@ -1,0 +1,367 @@
+// The embedded store through the connection and query objects: the server
+// commands it answers, results, parameters, transactions and its failures.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <functional>
+
+#include "db/Connection.h"
+#include "db/DbError.h"
+#include "db/SqliteBackend.h"
+#include "db/TempStore.h"
+
+namespace pos::db {
+namespace {
+
+using pos::testing::TempStore;
+
+class StoreTest : public ::testing::Test {
+protected:
+    void connect(const std::string& catalog = "master") {
+        ConnectionSettings settings;
+        settings.storeDir = store.dir();
+        settings.busyTimeoutSeconds = 1;
+        conn = std::make_unique<Connection>(settings);
+        conn->setConnectionText(
+            "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security "
+            "Info=false;Initial Catalog=" +
+            catalog + ";Data Source=.");
+        conn->connect();
+    }
+    // Opens (or executes) the lines as one batch on `q`.
+    static void run(Query& q, std::initializer_list<std::string> lines, bool open = true) {
+        q.close();
+        q.clearLines();
+        for (const std::string& l : lines) {
+            q.addLine(l);
+        }
+        open ? q.open() : q.execute();
+    }
+    static std::vector<std::string> column(Query& q, const std::string& name) {
+        std::vector<std::string> out;
+        for (; !q.eof(); q.next()) {
+            out.push_back(q.fieldAsText(name));
+        }
+        return out;
+    }
+    static std::string errorOf(const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const DbError& e) {
+            return e.what();
+        }
+        return "(no error)";
+    }
+
+    TempStore store;
+    std::unique_ptr<Connection> conn;
+};
+
+TEST_F(StoreTest, ListsDatabaseFilesSortedByName) {
+    store.createDatabase("pos_b");
+    store.createDatabase("Master");
+    store.createDatabase("master");
+    store.createDatabase("pos_a");
+    store.writeFile("notes.txt", "x");
+    store.writeFile(".db", "");
+    std::filesystem::create_directory(store.dir() + "/folder.db");
+    connect();
+    Query q(*conn);
+    run(q, {"sp_databases"});
+    EXPECT_EQ(column(q, "database_name"),
+              (std::vector<std::string>{"Master", "master", "pos_a", "pos_b"}));
+}
+
+TEST_F(StoreTest, MissingStoreFolderIsCreatedEmpty) {
+    ConnectionSettings settings;
+    settings.storeDir = store.dir() + "/new/store";
+    Connection c(settings);
+    c.setConnectionText("Provider=SQLOLEDB.1;Initial Catalog=master;Data Source=.");
+    c.connect();
+    Query q(c);
+    q.addLine("sp_databases");
+    q.open();
+    EXPECT_TRUE(q.eof());
+    EXPECT_TRUE(std::filesystem::is_directory(settings.storeDir));
+}
+
+TEST_F(StoreTest, UseSwitchesTheConnectionsDatabase) {
+    store.createDatabase("one", "create table t(v); insert into t values ('first');");
+    store.createDatabase("two", "create table t(v); insert into t values ('second');");
+    connect();
+    Query a(*conn);
+    Query b(*conn);
+    run(a, {" set Nocount on ", " use \"one\"", " select v from t"});
+    EXPECT_EQ(a.fieldAsText("v"), "first");
+    // A later batch without a use line stays on the last database used.
+    run(b, {"select v from t"});
+    EXPECT_EQ(b.fieldAsText("V"), "first");
+    run(b, {" use \"two\"", "select v from t"});
+    EXPECT_EQ(b.fieldAsText("v"), "second");
+    // The first result was read before the switch and is still walkable.
+    EXPECT_EQ(a.fieldAsText("v"), "first");
+}
+
+TEST_F(StoreTest, OpenResultSurvivesUseOfTheSameDatabase) {
+    store.createDatabase("one",
+                         "create table t(v integer);"
+                         "with recursive n(i) as (select 1 union all select i+1 from n "
+                         "where i < 50) insert into t select i from n;");
+    connect("one");
+    Query a(*conn);
+    Query b(*conn);
+    run(a, {"select v from t order by v"});
+    a.next();
+    run(b, {" set Nocount on ", " use \"one\"", "select count(*) as n from t"});
+    EXPECT_EQ(b.fieldAsInteger("n"), 50);
+    EXPECT_EQ(a.fieldAsInteger("v"), 2);
+    EXPECT_EQ(a.recordCount(), 50);
+}
+
+TEST_F(StoreTest, ServerCommandFailuresNameTheDatabase) {
+    store.writeFile("junk.db", std::string(4096, 'x'));
+    store.createDatabase("good");
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"missing database", {" use \"nope\"", "select 1"}, "\"nope\" does not exist"},
+        {"not a database", {" use \"junk\"", "select 1"}, "is not a database"},
+        {"unclosed quote", {" use \"good", "select 1"}, "cannot be read"},
+        {"text after the name", {" use \"good\" x", "select 1"}, "cannot be read"},
+        {"path in the name", {" use \"../good\"", "select 1"}, "not a valid database name"},
+        {"SQL error", {" use \"good\"", "select * from missing_table"}, "no such table"},
+    };
+    connect();
+    for (const Case& c : cases) {
+        Query q(*conn);
+        std::string msg = errorOf([&] {
+            for (const std::string& l : c.lines) {
+                q.addLine(l);
+            }
+            q.open();
+        });
+        EXPECT_NE(msg.find(c.expected), std::string::npos) << c.name << ": " << msg;
+    }
+    EXPECT_NE(errorOf([&] { connect("nope"); }).find("\"nope\" does not exist"), std::string::npos);
+}
+
+TEST_F(StoreTest, NameWithDoubleQuoteIsUsedSafely) {
+    store.createDatabase("we\"ird", "create table t(v); insert into t values ('inside');");
+    store.createDatabase("we", "create table t(v); insert into t values ('wrong');");
+    connect();
+    Query q(*conn);
+    q.addLine(conn->dialect().preambleLines("we\"ird")[0]);
+    q.addLine(conn->dialect().preambleLines("we\"ird")[1]);
+    q.addLine("select v from t");
+    q.open();
+    EXPECT_EQ(q.fieldAsText("v"), "inside");
+    EXPECT_EQ(conn->dialect().preambleLines("we\"ird")[1], " use \"we\"\"ird\"");
+}
+
+TEST_F(StoreTest, ParametersBindByNameInAnyCase) {
+    store.createDatabase("p", "create table t(id integer, name text);");
+    connect("p");
+    Query q(*conn);
+    q.addLine("insert into t values (:ID, :Name)");
+    q.setParameter("id", Value::integer(7));
+    q.setParameter("NAME", Value::text("宫保鸡丁"));
+    q.execute();
+    q.setParameter(":Id", Value::integer(8));  // replaces the earlier value
+    q.setParameter("name", Value());
+    q.execute();
+
+    Query r(*conn);
+    r.addLine("select id, name from t where id >= :low order by id");
+    r.setParameter("LOW", Value::integer(0));
+    r.open();
+    EXPECT_EQ(r.recordCount(), 2);
+    EXPECT_EQ(r.fieldAsText("name"), "宫保鸡丁");
+    r.next();
+    EXPECT_EQ(r.fieldAsInteger("id"), 8);
+    EXPECT_TRUE(r.fieldValue("name").isNull());
+}
+
+TEST_F(StoreTest, MissingParameterValueIsAnError) {
+    store.createDatabase("p", "create table t(id integer);");
+    connect("p");
+    Query q(*conn);
+    q.addLine("select * from t where id = :Wanted");
+    EXPECT_NE(errorOf([&] { q.open(); }).find(":Wanted"), std::string::npos);
+}
+
+TEST_F(StoreTest, ValuesReadWithTheirDeclaredTypes) {
+    store.createDatabase("v",
+                         "create table t(id integer, name text, price decimal(19,4), "
+                         "amount text, flag boolean, at datetime, ratio real);");
+    connect("v");
+    Query w(*conn);
+    w.addLine("insert into t values (:id, :name, :price, :amount, :flag, :at, :ratio)");
+    w.setParameter("id", Value::integer(7));
+    w.setParameter("name", Value::text("宫保鸡丁"));
+    w.setParameter("price", Value::decimal("12.50"));
+    w.setParameter("amount", Value::decimal("0.10"));
+    w.setParameter("flag", Value::boolean(true));
+    w.setParameter("at", Value::dateTime({2024, 3, 1, 12, 30, 0, 0}));
+    w.setParameter("ratio", Value::floating(0.25));
+    w.execute();
+
+    Query q(*conn);
+    run(q, {"select * from t"});
+    EXPECT_EQ(q.fieldValue("ID"), Value::integer(7));
+    EXPECT_EQ(q.fieldValue("Name"), Value::text("宫保鸡丁"));
+    EXPECT_EQ(q.fieldValue("price"), Value::decimal("12.5"));  // numeric column: a number
+    EXPECT_EQ(q.fieldValue("amount"), Value::text("0.10"));    // text column: digits kept
+    EXPECT_EQ(q.fieldValue("flag"), Value::boolean(true));
+    EXPECT_EQ(q.fieldValue("at"), Value::dateTime({2024, 3, 1, 12, 30, 0, 0}));
+    EXPECT_EQ(q.fieldValue("ratio"), Value::floating(0.25));
+    EXPECT_EQ(q.fieldCount(), 7);
+    EXPECT_EQ(q.fieldName(5), "at");
+}
+
+TEST_F(StoreTest, NullReadsAsEmptyTextZeroOrNull) {
+    store.createDatabase("n",
+                         "create table t(a integer, b text); insert into t values (null, null);");
+    connect("n");
+    Query q(*conn);
+    run(q, {"select a, B from t"});
+    EXPECT_EQ(q.fieldAsText("A"), "");
+    EXPECT_EQ(q.fieldAsInteger("b"), 0);
+    EXPECT_TRUE(q.fieldValue("a").isNull());
+    EXPECT_NE(errorOf([&] { q.fieldAsText("c"); }).find("no field named c"), std::string::npos);
+    q.next();
+    EXPECT_TRUE(q.eof());
+    EXPECT_NE(errorOf([&] { q.fieldAsText("a"); }).find("no current row"), std::string::npos);
+}
+
+TEST_F(StoreTest, RecordCountFetchesTheRestAndTheWalkGoesOn) {
+    store.createDatabase("c",
+                         "create table t(v integer);"
+                         "with recursive n(i) as (select 1 union all select i+1 from n "
+                         "where i < 1000) insert into t select i from n;");
+    connect("c");
+    Query q(*conn);
+    run(q, {" set Nocount on ", " use \"c\"", "select v from t order by v"});
+    q.next();
+    q.next();
+    EXPECT_EQ(q.recordCount(), 1000);
+    EXPECT_EQ(q.fieldAsInteger("v"), 3);
+    int walked = 0;
+    std::int64_t sum = 0;
+    for (q.first(); !q.eof(); q.next()) {
+        ++walked;
+        sum += q.fieldAsInteger("v");
+    }
+    EXPECT_EQ(walked, 1000);
+    EXPECT_EQ(sum, 500500);
+
+    run(q, {"select v from t where v < 0"});
+    EXPECT_TRUE(q.eof());
+    EXPECT_EQ(q.recordCount(), 0);
+}
+
+TEST_F(StoreTest, TwoOpenResultsWhileAnotherQueryWrites) {
+    store.createDatabase("w",
+                         "create table t(v integer); create table log(v integer);"
+                         "with recursive n(i) as (select 1 union all select i+1 from n "
+                         "where i < 100) insert into t select i from n;");
+    connect("w");
+    Query reader(*conn);
+    Query same(*conn);  // the same text at once: the cached statement is busy
+    Query writer(*conn);
+    run(reader, {"select v from t order by v"});
+    run(same, {"select v from t order by v"});
+    std::int64_t sum = 0;
+    for (; !reader.eof(); reader.next()) {
+        std::int64_t v = reader.fieldAsInteger("v");
+        sum += v;
+        writer.close();
+        writer.clearLines();
+        writer.addLine("insert into t values (:v)");  // grows the table being read
+        writer.setParameter("v", Value::integer(v + 1000));
+        writer.execute();
+    }
+    EXPECT_EQ(sum, 5050);
+    EXPECT_EQ(same.recordCount(), 100);
+    run(writer, {"select count(*) as n from t"});
+    EXPECT_EQ(writer.fieldAsInteger("n"), 200);
+}
+
+TEST_F(StoreTest, CommitKeepsAndRollbackUndoes) {
+    store.createDatabase("tx", "create table t(v integer); insert into t values (1), (2), (3);");
+    connect("tx");
+    Query reader(*conn);
+    Query q(*conn);
+    run(reader, {"select v from t order by v"});
+
+    conn->beginTransaction();
+    run(q, {"insert into t values (10)"}, false);
+    conn->rollback();
+    conn->beginTransaction();
+    run(q, {"insert into t values (20)"}, false);
+    conn->commit();
+
+    run(q, {"select v from t order by v"});
+    EXPECT_EQ(column(q, "v"), (std::vector<std::string>{"1", "2", "3", "20"}));
+    // The rollback did not cut short the result open before it.
+    EXPECT_EQ(column(reader, "v"), (std::vector<std::string>{"1", "2", "3"}));
+}
+
+TEST_F(StoreTest, BatchRunsStatementsInOrderAndReturnsTheSelect) {
+    store.createDatabase("b");
+    connect();
+    Query q(*conn);
+    run(q, {" set Nocount on ", " use \"b\"", "create table x(v integer);",
+            "insert into x values (1);", "insert into x values (2);", "select sum(v) as s from x;",
+            "-- a comment at the end"});
+    EXPECT_EQ(q.fieldAsInteger("s"), 3);
+    // A select that is not the batch's last statement is read into memory.
+    run(q, {"select v from x order by v;", "insert into x values (3);"});
+    EXPECT_EQ(column(q, "v"), (std::vector<std::string>{"1", "2"}));
+    // The same texts again come from the statement cache.
+    for (int i = 0; i < 3; ++i) {
+        run(q, {"select count(*) as n from x"});
+        EXPECT_EQ(q.fieldAsInteger("n"), 3 + i);
+        run(q, {"select v from x order by v;", "insert into x values (3);"});
+    }
+}
+
+TEST_F(StoreTest, DatabaseHeldByAnotherProgram) {
+    store.createDatabase("busy", "create table t(v integer);");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(store.path("busy").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other,
+                           "PRAGMA journal_mode=WAL; BEGIN IMMEDIATE; insert into t "
+                           "values (1);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    connect("busy");
+    Query q(*conn);
+    std::string msg = errorOf([&] { run(q, {"insert into t values (2)"}, false); });
+    EXPECT_NE(msg.find("\"busy\" is held by another program"), std::string::npos) << msg;
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    run(q, {"insert into t values (2)"}, false);
+}
+
+TEST(StoreCreate, BuildsTheDatabaseOrLeavesNothing) {
+    TempStore store;
+    createStoreDatabase(store.dir(), "ok", {"create table t(v);", "insert into t values (1);"});
+    EXPECT_EQ(listStoreDatabases(store.dir()), std::vector<std::string>{"ok"});
+
+    EXPECT_THROW(createStoreDatabase(store.dir(), "ok", {"create table u(v);"}), DbError);
+    EXPECT_THROW(createStoreDatabase(store.dir(), "bad", {"create table t(v);", "not sql"}),
+                 DbError);
+    EXPECT_THROW(createStoreDatabase(store.dir(), "a/b", {}), DbError);
+    // Neither the failed database nor a temporary file is left behind.
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(store.dir())) {
+        files.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(files, std::vector<std::string>{"ok.db"});
+}
+
+}  // namespace
+}  // namespace pos::db
