@@ -83,6 +83,28 @@ std::string writeErrorText(lxw_error error, const std::string& path, const std::
     }
 }
 
+bool isHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Readers turn "_xHHHH_" into the character it names, and libxlsxwriter
+// leaves such text as it is: escape its underscore ("_x005F_") so that a
+// text like "_x000D_" comes back as written, not as a carriage return.
+void assignEscaped(std::string& out, std::string_view text) {
+    if (text.find("_x") == std::string_view::npos) {
+        out.assign(text);
+        return;
+    }
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && isHex(text[i + 2]) &&
+            isHex(text[i + 3]) && isHex(text[i + 4]) && isHex(text[i + 5]) && text[i + 6] == '_') {
+            out += "_x005F";
+        }
+        out += text[i];
+    }
+}
+
 struct WorkbookDeleter {
     void operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
 };
@@ -149,7 +171,7 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
                                 withSeparators(characters) +
                                 " characters, more than the 32,767 that a cell holds.");
         }
-        text.assign(value);
+        assignEscaped(text, value);
         lxw_error error =
             worksheet_write_string(worksheet, static_cast<lxw_row_t>(row),
                                    static_cast<lxw_col_t>(column), text.c_str(), wrap);
