@@ -404,16 +404,25 @@ private:
         return m_q.tempQuery.fieldValue(column);
     }
 
+    // Whether a row with the staged row's key is already stored. A key the
+    // server cannot even compare (a table number "A01" against an integer ID
+    // on SQL Server) counts as not stored: the insert that follows is then
+    // refused and recorded with the database's reason, instead of stopping
+    // the merge.
     bool exists(const std::string& statement, const db::Parameters& params) {
         db::Query& q = m_q.tempQuery;
-        q.close();
-        q.clearLines();
-        q.addLine(statement);
-        for (const auto& [name, value] : params) {
-            q.setParameter(name, value);
+        try {
+            q.close();
+            q.clearLines();
+            q.addLine(statement);
+            for (const auto& [name, value] : params) {
+                q.setParameter(name, value);
+            }
+            q.open();
+            return !q.eof();
+        } catch (const std::exception&) {
+            return false;
         }
-        q.open();
-        return !q.eof();
     }
 
     Value nextId(const std::string& column, const std::string& source) {

@@ -337,6 +337,21 @@ TEST(TransferMerge, RefusedDishesAreReportedWithKeyAndReason) {
                   run.report.refused[0].reason);
 }
 
+TEST(TransferMerge, RefusedTableNumberIsReportedAndThePassGoesOn) {
+    StoreFixture fx;
+    fx.createStagingTables();
+    fx.exec("INSERT INTO TEMPHallTable VALUES ('大厅', 'A01', '甲'), ('大厅', '2', '乙')");
+
+    MergeRun run = merge(fx, "HallTable");
+
+    EXPECT_EQ(fx.rows("SELECT ID, Code FROM tables"), (Rows{{"2", "2"}}));
+    EXPECT_EQ(run.report.inserted, 1);
+    ASSERT_EQ(run.report.refused.size(), 1u);
+    EXPECT_EQ(run.report.refused[0].keyName, "桌号");
+    EXPECT_EQ(run.report.refused[0].key, "A01");
+    EXPECT_FALSE(run.report.refused[0].reason.empty());
+}
+
 TEST(TransferMerge, StopsWithWhereAndWhyAndKeepsTheRowsBefore) {
     struct Case {
         const char* what;
