@@ -48,6 +48,20 @@ bool isEmptyCell(const Value& value) {
     return value.isNull() || (value.type() == ValueType::Text && value.asText().empty());
 }
 
+// A cell as the statement receives it. A spreadsheet keeps every number as a
+// double; a whole number goes on as an integer, so that a table number typed
+// as 12 reaches a text column as "12" (the server's conversion), not "12.0".
+// Every other value is handed over as the workbook holds it.
+Value cellParameter(Value value) {
+    if (value.type() == ValueType::Float) {
+        const double d = value.asFloat();
+        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15) {
+            return Value::integer(static_cast<std::int64_t>(d));
+        }
+    }
+    return value;
+}
+
 // The highest scheduling priority that the process's resource limits grant
 // without privileges (a worker of a desktop program must not starve the
 // machine); a refusal is ignored.
@@ -332,7 +346,7 @@ std::vector<int> MyImThread::passRows(bool insert) {
                     continue;
                 }
                 query.setParameter(m_state.matchedColumns[static_cast<std::size_t>(c - 1)],
-                                   session.readCell(row, c));
+                                   cellParameter(session.readCell(row, c)));
             }
             // The validation pass is a dry run: the row is really inserted, so
             // that the database judges its types and required values, and then
