@@ -1,0 +1,147 @@
+// pos-transfer-cli export, run as a user runs it: messages, exit codes, the
+// files it writes and the files it refuses to touch.
+#include <gtest/gtest.h>
+
+#include "transfer/StartTransfer.h"
+#include "transfer/export_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace pos::exporttest;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+Result runCli(const std::string& binary, const std::vector<std::string>& args) {
+    TempDir tmp;
+    std::string command = shellQuote(binary);
+    for (const std::string& a : args) {
+        command += " " + shellQuote(a);
+    }
+    command += " >" + shellQuote(tmp.dir() + "out") + " 2>" + shellQuote(tmp.dir() + "err") +
+               " </dev/null";
+    const int status = std::system(command.c_str());
+    Result r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readText(tmp.path() / "out");
+    r.err = readText(tmp.path() / "err");
+    return r;
+}
+
+const std::string kCli = std::string(POS_BIN_DIR) + "/pos-transfer-cli";
+
+class CliExport : public testing::Test {
+protected:
+    void SetUp() override {
+        pos::db::createStoreDatabase(m_tmp.dir() + "store", "pos_demo",
+                                     {schemaScript(), demoScript()});
+        pos::db::createStoreDatabase(m_tmp.dir() + "store", "empty", {"CREATE TABLE x (a);"});
+    }
+    Result run(std::vector<std::string> args) {
+        std::vector<std::string> all{"--store", m_tmp.dir() + "store", "--field-maps",
+                                     m_tmp.dir() + "maps"};
+        all.insert(all.end(), args.begin(), args.end());
+        return runCli(kCli, all);
+    }
+    TempDir m_tmp;
+};
+
+}  // namespace
+
+TEST_F(CliExport, WritesTheWorkbookAndTheMissingFieldMaps) {
+    const std::string out = m_tmp.dir() + "menu.xls";
+    Result r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output", out});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "数据导出成功！\n");
+    EXPECT_EQ(r.err, "");  // no progress bar when stderr is not a terminal
+    for (const char* file : {"Menu.ini", "HallTable.ini", "MenuAnnotate.ini"}) {
+        EXPECT_TRUE(fs::exists(m_tmp.path() / "maps" / file)) << file;
+    }
+    SheetReadBack sheet = readFirstSheet(out);
+    ASSERT_GE(sheet.rows.size(), 3u);
+    EXPECT_EQ(sheet.sheetNames.front(), "Menu");
+    EXPECT_EQ(sheet.rows[1].front(), "菜品编码");
+}
+
+TEST_F(CliExport, RefusesAnExistingFileUnlessOverwriteIsGiven) {
+    const std::string out = m_tmp.dir() + "hall.xls";
+    writeText(out, "kept");
+    Result refused =
+        run({"export", "--database", "pos_demo", "--dataset", "厅桌信息", "--output", out});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err,
+              "文件已经存在：" + out + "\n如需覆盖，请加上 --overwrite 选项重新导出。\n");
+    EXPECT_EQ(readText(out), "kept");
+
+    Result replaced = run({"export", "--database", "pos_demo", "--dataset", "halltable", "--output",
+                           out, "--overwrite"});
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+    EXPECT_EQ(readFirstSheet(out).sheetNames.front(), "HallTable");
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<std::string> args;  // after "export"; OUT stands for the output path
+    int exitCode;
+    std::string errPrefix;
+};
+
+class CliExportRefusal : public CliExport, public testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(CliExportRefusal, SaysWhyOnStderrAndWritesNoWorkbook) {
+    const RefusalCase& c = GetParam();
+    const std::string out = m_tmp.dir() + "sub/out.xls";
+    std::vector<std::string> args{"export"};
+    for (const std::string& a : c.args) {
+        args.push_back(a == "OUT" ? out : a);
+    }
+    Result r = run(args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.rfind(c.errPrefix, 0), 0u) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, CliExportRefusal,
+    testing::Values(
+        RefusalCase{"TablesMissing",
+                    {"--database", "empty", "--dataset", "MenuAnnotate", "--output", "OUT"},
+                    1,
+                    pos::transfer::exportTablesMissingMessage("empty", "菜品注释") + "\n"},
+        RefusalCase{"DatabaseMissing",
+                    {"--database", "nowhere", "--dataset", "Menu", "--output", "OUT"},
+                    1,
+                    ""},
+        RefusalCase{"FolderMissing",
+                    {"--database", "pos_demo", "--dataset", "Menu", "--output", "OUT"},
+                    1,
+                    "数据导出失败："},
+        RefusalCase{"UnknownDataset",
+                    {"--database", "pos_demo", "--dataset", "Dishes", "--output", "OUT"},
+                    2,
+                    "Unknown dataset \"Dishes\""},
+        RefusalCase{"DatabaseNotGiven", {"--dataset", "Menu", "--output", "OUT"}, 2, ""}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CliExportDefaults, WritesBesideTheProgramUnderTheDisplayText) {
+    // A copy of the program in a folder of its own, so that its folder is ours.
+    TempDir tmp;
+    fs::create_directory(tmp.path() / "bin");
+    const fs::path program = tmp.path() / "bin" / "pos-transfer-cli";
+    fs::copy_file(kCli, program);
+    pos::db::createStoreDatabase(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    Result r = runCli(program.string(), {"--store", tmp.dir() + "store", "export", "--database",
+                                         "pos_demo", "--dataset", "MenuAnnotate"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(tmp.path() / "bin" / "MenuAnnotate.ini"));
+    SheetReadBack sheet = readFirstSheet((tmp.path() / "bin" / "菜品注释.xls").string());
+    ASSERT_GE(sheet.rows.size(), 2u);
+    EXPECT_EQ(sheet.rows[1], (std::vector<std::string>{"注释类别", "注释名称"}));
+}
