@@ -111,7 +111,9 @@ struct CellSpool::Impl {
             if (end - begin >= n) {
                 return true;
             }
-            std::memmove(chunk.data(), chunk.data() + begin, end - begin);
+            if (end > begin) {
+                std::memmove(chunk.data(), chunk.data() + begin, end - begin);
+            }
             end -= begin;
             begin = 0;
             const std::size_t want = std::max<std::size_t>(n, 1u << 20);

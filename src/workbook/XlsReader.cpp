@@ -655,7 +655,8 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name) {
     GsfHandle<GsfInfile> ole(gsf_infile_msole_new(input, &rawError));
     GErrorHandle error(rawError);
     if (!ole) {
-        throw WorkbookError("The file " + name + " is not a readable .xls workbook (" +
+        throw WorkbookError("The file " + name +
+                            " is damaged or is not a readable .xls workbook (" +
                             errorMessage(error.get(), "damaged compound file") + ")." + kSaveAgain);
     }
     for (const char* encrypted : {"EncryptedPackage", "EncryptionInfo"}) {

@@ -186,8 +186,10 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
     writeAll(stream.get(), body.bytes(), path);
     writeAll(stream.get(), tail, path);
     closeOutput(stream.get(), path);
-    closeOutput(GSF_OUTPUT(ole.get()), path);
-    closeOutput(sink.get(), path);
+    closeOutput(GSF_OUTPUT(ole.get()), path);  // closes the sink too
+    if (!gsf_output_is_closed(sink.get())) {
+        closeOutput(sink.get(), path);
+    }
 }
 
 }  // namespace pos::workbook

@@ -1,0 +1,178 @@
+// The workbook session as its callers use it: states, the rename rules, the
+// used range, and reading a workbook that the engine wrote.
+#include <gtest/gtest.h>
+
+#include "XlsTestSupport.h"
+#include "workbook/SheetData.h"
+#include "workbook/SpreadsheetSession.h"
+#include "workbook/WorkbookError.h"
+
+using namespace pos;
+using namespace pos::workbook;
+using xlstest::Biff;
+using xlstest::TempDir;
+using xlstest::u16;
+using xlstest::u32;
+
+namespace {
+
+// A workbook with sheets "Data", "menu" and "Other" written by the engine's
+// writer for the first and by hand for the names of the others.
+std::string threeSheetBook(const TempDir& dir) {
+    auto globals = [&](std::uint32_t at) {
+        Biff g;
+        g.rec(0x0809, u16(0x0600) + u16(0x0005) + std::string(12, '\0'));
+        for (const char* name : {"Data", "menu", "Other"}) {
+            g.rec(0x0085, u32(at) + std::string(2, '\0') +
+                              std::string(1, static_cast<char>(std::strlen(name))) +
+                              std::string(1, '\0') + name);
+        }
+        g.rec(0x000A, "");
+        return g.bytes();
+    };
+    Biff sheet;
+    sheet.rec(0x0809, u16(0x0600) + u16(0x0010) + std::string(12, '\0'));
+    sheet.rec(0x0203, u16(1) + u16(0) + u16(15) + xlstest::f64(5));
+    sheet.rec(0x000A, "");
+    const std::string path = dir.file("three.xls");
+    xlstest::writeCompound(path, "Workbook",
+                           globals(static_cast<std::uint32_t>(globals(0).size())) + sheet.bytes());
+    return path;
+}
+
+}  // namespace
+
+TEST(SessionRename, RulesOfSheetNames) {
+    TempDir dir;
+    const std::string path = threeSheetBook(dir);
+    struct Case {
+        std::string name;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"Menu", false},  // "menu" is another sheet, compared without regard to case
+        {"OTHER", false},
+        {"data", true},  // the first sheet's own name in other case
+        {"HallTable", true},
+        {std::string(31, 'x'), true},
+        {std::string(32, 'x'), false},
+        {"菜品信息", true},
+        {"a:b", false},
+        {"a\\b", false},
+        {"a/b", false},
+        {"a?b", false},
+        {"a*b", false},
+        {"a[b", false},
+        {"a]b", false},
+        {"", false},
+        {"'quoted'", false},
+    };
+    for (const auto& c : cases) {
+        SpreadsheetSession s;
+        s.startExcel();
+        s.openWorkbook(path);
+        if (c.accepted) {
+            EXPECT_NO_THROW(s.nameFirstSheet(c.name)) << c.name;
+            EXPECT_NO_THROW(s.sheetByName(c.name)) << c.name;
+            EXPECT_EQ(s.readCell(2, 1).asFloat(), 5) << c.name;
+        } else {
+            EXPECT_THROW(s.nameFirstSheet(c.name), WorkbookError) << c.name;
+        }
+        s.quitExcel();
+        s.releaseExcel();
+    }
+    // The rename happened in memory only.
+    EXPECT_EQ(readWorkbookFile(path).sheetNames,
+              (std::vector<std::string>{"Data", "menu", "Other"}));
+}
+
+TEST(SessionUsedRange, CountsAsSpreadsheetProgramsDo) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, int>> cells;  // 1-based, written as text
+        int rows;
+        int columns;
+    };
+    const Case cases[] = {
+        {"headings in row 2, two data rows", {{2, 1}, {2, 2}, {3, 1}, {4, 2}}, 3, 2},
+        {"data from column 3", {{2, 3}, {3, 5}}, 2, 3},
+        {"an empty sheet is its first cell", {}, 1, 1},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.file("used.xls");
+        {
+            SpreadsheetSession s;
+            s.startExcel();
+            s.addWorkbook();
+            s.nameFirstSheet("Menu");
+            s.sheetByName("Menu");
+            for (auto [r, col] : c.cells)
+                s.writeCell(r, col, "v");
+            EXPECT_EQ(s.usedRowCount("Menu"), c.rows) << c.what << " (written)";
+            s.saveSheetAs(path);
+        }
+        SpreadsheetSession s;
+        s.startExcel();
+        s.openWorkbook(path);
+        s.nameFirstSheet("Menu");
+        s.sheetByName("Menu");
+        EXPECT_EQ(s.usedRowCount("menu"), c.rows) << c.what;
+        EXPECT_EQ(s.usedColumnCount("Menu"), c.columns) << c.what;
+    }
+    // A formatted blank cell beyond the data (an empty text leaves one).
+    const std::string path = dir.file("blank.xls");
+    {
+        SpreadsheetSession s;
+        s.startExcel();
+        s.addWorkbook();
+        s.sheetByName("Sheet1");
+        s.writeCell(2, 1, "heading");
+        s.writeCell(3, 1, "data");
+        s.writeCell(9, 4, "");
+        s.saveSheetAs(path);
+    }
+    SpreadsheetSession s;
+    s.startExcel();
+    s.openWorkbook(path);
+    s.sheetByName("Sheet1");
+    EXPECT_EQ(s.usedRowCount("Sheet1"), 8);
+    EXPECT_EQ(s.usedColumnCount("Sheet1"), 4);
+    EXPECT_TRUE(s.readCell(9, 4).isNull());
+    EXPECT_EQ(s.readCell(3, 1).asText(), "data");
+}
+
+TEST(SessionStates, FailuresThatCallersCatch) {
+    TempDir dir;
+    SpreadsheetSession s;
+    EXPECT_THROW(s.addWorkbook(), WorkbookError);  // not started
+    EXPECT_NO_THROW(s.quitExcel());
+    s.startExcel();
+    EXPECT_TRUE(s.started());
+    EXPECT_THROW(s.sheetByName("Sheet1"), WorkbookError);  // no workbook
+    EXPECT_THROW(s.openWorkbook(dir.file("missing.xls")), WorkbookError);
+    s.addWorkbook();
+    EXPECT_THROW(s.writeCell(1, 1, "x"), WorkbookError);  // no sheet attached
+    EXPECT_THROW(s.sheetByName("Menu"), WorkbookError);
+    s.sheetByName("sheet1");
+    s.writeCell(1, 1, "x");
+    EXPECT_EQ(s.usedRowCount("Sheet1"), 1);
+    s.closeWorkbooks();
+    EXPECT_THROW(s.usedRowCount("Sheet1"), WorkbookError);
+    s.quitExcel();
+    EXPECT_FALSE(s.started());
+    EXPECT_NO_THROW(s.quitExcel());
+    EXPECT_THROW(s.closeWorkbooks(), WorkbookError);
+    s.releaseExcel();
+    EXPECT_THROW(s.startExcel(), WorkbookError);  // a session is never reused
+
+    // An opened workbook is for reading only.
+    const std::string path = threeSheetBook(dir);
+    SpreadsheetSession r;
+    r.startExcel();
+    r.openWorkbook(path);
+    r.sheetByName("Data");
+    EXPECT_THROW(r.writeCell(1, 1, "x"), WorkbookError);
+    EXPECT_THROW(r.saveSheetAs(dir.file("copy.xls")), WorkbookError);
+    EXPECT_THROW(r.sheetByName("Other"), WorkbookError);  // not the first sheet
+}
