@@ -1,0 +1,526 @@
+// The import worker against real store databases and real workbooks (written
+// by the session, or by xlwt for layouts the session does not write): round
+// trips of the three datasets, the heading match, the dry validation pass,
+// rows refused by the insertion pass, a merge that stops part-way, the gauge,
+// and the staging tables gone after every outcome.
+#include "transfer/ImThread.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "datasets/FieldMap.h"
+#include "store_fixture.h"
+#include "transfer/ExThread.h"
+#include "transfer/Staging.h"
+#include "workbook/SpreadsheetSession.h"
+
+namespace pos::transfer {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RecordingView;
+using testing::StoreFixture;
+using Grid = std::vector<std::vector<std::string>>;
+
+const char* const kSuccess = "数据导入成功！";
+const char* const kMismatch = "不可以进行数据导入，请检查对应字段是否一致！";
+const char* const kTooManyColumns = "导入的数据字段多余数据库字段，请检查导入的Excel表字段";
+
+const std::vector<std::string> kMenuHeadings{
+    "菜品编码", "菜品名称", "首字母", "菜品类别", "统计类别", "单位1", "价格1", "成本1",  "会员价1",
+    "单位2",    "价格2",    "成本2",  "会员价2",  "单位3",    "价格3", "成本3", "会员价3"};
+
+struct Dir {
+    Dir() {
+        std::string pattern = (fs::temp_directory_path() / "pos-import-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+        path += "/";
+    }
+    ~Dir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+// Writes `grid` from row 2 (row 1 left empty) on the first sheet; an empty
+// text leaves its cell empty.
+void writeWorkbook(const std::string& path, const Grid& grid, int firstRow = 2) {
+    workbook::SpreadsheetSession session;
+    session.startExcel();
+    session.addWorkbook();
+    session.nameFirstSheet("Sheet1");
+    session.sheetByName("Sheet1");
+    for (std::size_t r = 0; r < grid.size(); ++r) {
+        for (std::size_t c = 0; c < grid[r].size(); ++c) {
+            if (!grid[r][c].empty()) {
+                session.writeCell(firstRow + static_cast<int>(r), static_cast<int>(c) + 1,
+                                  grid[r][c]);
+            }
+        }
+    }
+    session.saveSheetAs(path);
+    session.quitExcel();
+    session.releaseExcel();
+}
+
+// A dish row in the default column order.
+std::vector<std::string> dish(const std::string& id, const std::string& name,
+                              const std::string& category = "热菜",
+                              const std::string& price1 = "18") {
+    return {id, name, "CS", category, "菜品", "份", price1, "6", "16",
+            "", "",   "",   "",       "",     "",   "",     ""};
+}
+
+struct Import {
+    ImportResult result;
+    ImportState state;
+};
+
+// One import on its own thread, as the window starts it, waited for.
+Import importWith(StoreFixture& store, const std::string& key, const std::string& path,
+                  const std::string& fieldMapDir, RecordingView& view,
+                  const std::string& datasetText = "菜品信息", std::int32_t station = 1) {
+    TransferOptions options;
+    options.database = store.database();
+    options.datasetKey = key;
+    options.datasetText = datasetText;
+    options.path = path;
+    options.fieldMapDir = fieldMapDir;
+    options.stationNumber = station;
+    MyImThread worker(store.queries(), options, view);
+    worker.start();
+    worker.join();
+    EXPECT_TRUE(worker.finished());
+    return {worker.result(), worker.state()};
+}
+
+std::vector<std::vector<std::string>> stagingTables(StoreFixture& store) {
+    return store.rows("select name from sqlite_master where name like 'TEMP%'");
+}
+
+// Every point-of-sale table in full, to see that an import changed nothing.
+std::map<std::string, Grid> snapshot(StoreFixture& store) {
+    std::map<std::string, Grid> tables;
+    for (const char* t :
+         {"Category", "STCA", "Unit", "menu", "Hall", "tables", "AnnotateType", "Annotate"}) {
+        tables[t] = store.rows(std::string("select * from ") + t + " order by 1, 2");
+    }
+    return tables;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// --- round trips of the demo database ------------------------------------------------
+
+struct RoundTripCase {
+    const char* key;
+    const char* text;
+};
+
+class ImportRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(ImportRoundTrip, ExportedWorkbookComesBackWithoutChangingAnything) {
+    const RoundTripCase& c = GetParam();
+    Dir dir;
+    StoreFixture store(true, "pos_demo");
+    datasets::writeDefaultFieldMaps(dir.path);
+    const std::string path = dir.path + c.text + ".xls";
+    {
+        TransferOptions options;
+        options.database = store.database();
+        options.datasetKey = c.key;
+        options.datasetText = c.text;
+        options.path = path;
+        options.fieldMapDir = dir.path;
+        RecordingView exportView;
+        MyExThread exporter(store.queries(), options, exportView);
+        exporter.start();
+        exporter.join();
+        ASSERT_EQ(exportView.messages, std::vector<std::string>{"数据导出成功！"});
+    }
+    const auto before = snapshot(store);
+
+    RecordingView view;
+    const Import run = importWith(store, c.key, path, dir.path, view, c.text);
+
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages[0], std::string(kSuccess) + "\n")) << view.messages[0];
+    EXPECT_NE(view.messages[0].find("已存在"), std::string::npos) << view.messages[0];
+    EXPECT_EQ(run.result.outcome, ImportOutcome::Succeeded);
+    EXPECT_TRUE(run.result.everyRowInDatabase());
+    EXPECT_EQ(run.result.merge.inserted, 0);
+    EXPECT_GT(run.result.merge.alreadyExisting, 0);
+    EXPECT_EQ(snapshot(store), before);
+    EXPECT_TRUE(stagingTables(store).empty());
+    EXPECT_EQ(view.pathClears, 1);
+    EXPECT_EQ(view.controlStates, (std::vector<bool>{false, true}));
+    ASSERT_FALSE(view.progress.empty());
+    EXPECT_EQ(view.progress.back(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Datasets, ImportRoundTrip,
+                         ::testing::Values(RoundTripCase{"Menu", "菜品信息"},
+                                           RoundTripCase{"HallTable", "厅桌信息"},
+                                           RoundTripCase{"MenuAnnotate", "菜品注释"}),
+                         [](const auto& p) { return std::string(p.param.key); });
+
+// --- new rows, staged and merged; the gauge of the two passes -----------------------------
+
+TEST(Import, NewDishesAreStagedAfterTheCurrentRowsAndMerged) {
+    Dir dir;
+    StoreFixture store(true);
+    datasets::writeDefaultFieldMaps(dir.path);
+    const std::string path = dir.path + "new.xls";
+    writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜一", "新类别"), dish("9002", "新菜二"),
+                         dish("1001", "拍黄瓜", "凉菜", "12")});
+    const int dishes = store.count("menu");
+
+    RecordingView view;
+    const Import run = importWith(store, "Menu", path, dir.path, view, "菜品信息", 7);
+
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages[0], std::string(kSuccess) + "\n")) << view.messages[0];
+    EXPECT_EQ(run.result.merge.inserted, 2);
+    EXPECT_EQ(store.count("menu"), dishes + 2);
+    EXPECT_EQ(store.scalar("select StationID from menu where ID = 9001"), "7");
+    EXPECT_EQ(store.scalar("select count(*) from Category where Name = '新类别'"), "1");
+    EXPECT_EQ(run.state.lastDataRow, 5);
+    EXPECT_EQ(run.state.progressBase, 300);
+
+    // Rows 3..5 of each pass: 33, 66, 100, then 133, 166, 200; the merge
+    // follows from 200 and the end puts the gauge back to 0.
+    const std::vector<int> passes(view.progress.begin(), view.progress.begin() + 6);
+    EXPECT_EQ(passes, (std::vector<int>{33, 66, 100, 133, 166, 200}));
+    EXPECT_EQ(view.progress.back(), 0);
+    EXPECT_TRUE(stagingTables(store).empty());
+}
+
+// --- the heading row ---------------------------------------------------------------------
+
+struct HeadingCase {
+    const char* name;
+    std::function<void(std::vector<std::string>&, std::vector<std::string>&)> edit;
+    bool withFieldMap;
+    const char* message;  // nullptr: success
+};
+
+class ImportHeadings : public ::testing::TestWithParam<HeadingCase> {};
+
+TEST_P(ImportHeadings, MatchOrRefuse) {
+    const HeadingCase& c = GetParam();
+    Dir dir;
+    StoreFixture store(true);
+    if (c.withFieldMap) {
+        datasets::writeDefaultFieldMaps(dir.path);
+    }
+    std::vector<std::string> headings = kMenuHeadings;
+    std::vector<std::string> row = dish("9001", "新菜");
+    c.edit(headings, row);
+    const std::string path = dir.path + "headings.xls";
+    writeWorkbook(path, {headings, row});
+    const auto before = snapshot(store);
+
+    RecordingView view;
+    importWith(store, "Menu", path, dir.path, view);
+
+    ASSERT_EQ(view.messages.size(), 1u);
+    if (c.message == nullptr) {
+        EXPECT_TRUE(startsWith(view.messages[0], kSuccess)) << view.messages[0];
+        EXPECT_EQ(store.scalar("select Name from menu where ID = 9001"), "新菜");
+    } else {
+        EXPECT_EQ(view.messages[0], c.message);
+        EXPECT_EQ(snapshot(store), before);
+    }
+    EXPECT_TRUE(stagingTables(store).empty());
+}
+
+const std::vector<std::string> kStagingColumns{
+    "ID",      "Name",  "FirstLetter", "CategoryName", "SCNA",   "Unit1",
+    "Price1",  "Cost1", "VPrice1",     "Unit2",        "Price2", "Cost2",
+    "VPrice2", "Unit3", "Price3",      "Cost3",        "VPrice3"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImportHeadings,
+    ::testing::Values(
+        HeadingCase{"BlanksAroundMatch",
+                    [](auto& h, auto&) {
+                        h[1] = "  " + h[1] + " ";
+                        h[16] = "\t" + h[16];
+                    },
+                    true, nullptr},
+        HeadingCase{"OtherLetterCaseRefused",
+                    [](auto& h, auto&) { h = kStagingColumns, h[0] = "id"; }, false, kMismatch},
+        HeadingCase{"UnknownHeadingRefused", [](auto& h, auto&) { h[9] = "单位二"; }, true,
+                    kMismatch},
+        HeadingCase{"MoreColumnsThanStagingRefused",
+                    [](auto& h, auto& r) {
+                        h.push_back("");
+                        r.push_back("x");
+                    },
+                    true, kTooManyColumns},
+        HeadingCase{"FewerColumnsAccepted",
+                    [](auto& h, auto& r) {
+                        h.resize(9);
+                        r.resize(9);
+                    },
+                    true, nullptr},
+        HeadingCase{"NoFieldMapTakesColumnNames", [](auto& h, auto&) { h = kStagingColumns; },
+                    false, nullptr},
+        HeadingCase{"NoFieldMapRefusesShowNames", [](auto&, auto&) {}, false, kMismatch}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(ImportHeadings, FieldMapEntryNamingNoStagingColumnRefuses) {
+    Dir dir;
+    StoreFixture store(true);
+    datasets::FieldMap map = datasets::defaultFieldMap("Menu");
+    map.entries[2].showField = "Initials";
+    datasets::writeFieldMap(datasets::fieldMapPath(dir.path, "Menu"), map);
+    const std::string path = dir.path + "map.xls";
+    writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜")});
+
+    RecordingView view;
+    importWith(store, "Menu", path, dir.path, view);
+    EXPECT_EQ(view.messages, std::vector<std::string>{kMismatch});
+}
+
+// --- the two passes -----------------------------------------------------------------------
+
+TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
+    Dir dir;
+    StoreFixture store(true);
+    datasets::writeDefaultFieldMaps(dir.path);
+    std::vector<std::string> badPrice = dish("9002", "坏价格", "新类别", "十八");
+    std::vector<std::string> badId = dish("九", "坏编码");
+    std::vector<std::string> noName = dish("9004", "");
+    const std::string path = dir.path + "bad.xls";
+    writeWorkbook(path, {kMenuHeadings, dish("9001", "好菜", "新类别"), badPrice,
+                         dish("9003", "好菜二", "新类别", "12.5"), badId, noName});
+    const auto before = snapshot(store);
+
+    RecordingView view;
+    const Import run = importWith(store, "Menu", path, dir.path, view);
+
+    EXPECT_EQ(view.messages, std::vector<std::string>{
+                                 "第4,6,7行数据无法插入,有可能这几行数据有空值，或者数据类型不正确"
+                                 "，请检查后再导入！"});
+    EXPECT_EQ(run.result.outcome, ImportOutcome::ValidationFailed);
+    EXPECT_FALSE(run.result.mergeRan);
+    EXPECT_EQ(snapshot(store), before);  // no new category, no dish
+    EXPECT_EQ(view.pathClears, 0);
+    EXPECT_TRUE(stagingTables(store).empty());
+    EXPECT_EQ(view.progress, (std::vector<int>{20, 40, 60, 80, 100, 0}));
+}
+
+// A view that runs `hook` once, on the worker's thread, when the gauge first
+// passes 100: right before the first row of the insertion pass.
+class HookView : public RecordingView {
+public:
+    explicit HookView(std::function<void()> hook) : m_hook(std::move(hook)) {}
+    void setProgress(int position) override {
+        if (position > 100 && m_hook) {
+            std::function<void()> hook = std::move(m_hook);
+            m_hook = nullptr;
+            hook();
+        }
+        RecordingView::setProgress(position);
+    }
+
+private:
+    std::function<void()> m_hook;
+};
+
+TEST(ImportPasses, RowsRefusedByTheInsertionPassAreListedAndTheOthersMerged) {
+    Dir dir;
+    StoreFixture store(true);
+    datasets::writeDefaultFieldMaps(dir.path);
+    const std::string path = dir.path + "dup.xls";
+    writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜一"), dish("1001", "拍黄瓜", "凉菜"),
+                         dish("9002", "新菜二"), dish("1002", "凉拌木耳", "凉菜")});
+    // Another client makes dish codes unique in the staging table between
+    // the two passes: the rows whose codes are already staged now fail.
+    HookView view([&] { store.exec("create unique index TEMPMenu_ID on TEMPMenu (ID)"); });
+    const Import run = importWith(store, "Menu", path, dir.path, view);
+
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages[0],
+                           "第4,6行数据插入失败,有可能主键信息重复，或者这几行数据有空值，"
+                           "或者数据类型不正确，请手动添加这几行数据！\n"))
+        << view.messages[0];
+    EXPECT_EQ(run.result.outcome, ImportOutcome::RowsFailed);
+    EXPECT_FALSE(run.result.everyRowInDatabase());
+    EXPECT_EQ(store.scalar("select count(*) from menu where ID in (9001, 9002)"), "2");
+    EXPECT_EQ(view.pathClears, 0);
+    EXPECT_TRUE(stagingTables(store).empty());
+}
+
+TEST(ImportPasses, MergeStoppingPartWayIsReportedAndCleanedUp) {
+    Dir dir;
+    StoreFixture store(true);
+    datasets::writeDefaultFieldMaps(dir.path);
+    store.exec(
+        "create trigger units_locked before insert on Unit "
+        "begin select raise(abort, 'units are locked'); end");
+    std::vector<std::string> row = dish("9001", "新菜", "新类别");
+    row[5] = "新单位";
+    const std::string path = dir.path + "stop.xls";
+    writeWorkbook(path, {kMenuHeadings, row});
+
+    RecordingView view;
+    const Import run = importWith(store, "Menu", path, dir.path, view);
+
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(run.result.outcome, ImportOutcome::MergeStopped);
+    EXPECT_NE(view.messages[0].find("units are locked"), std::string::npos) << view.messages[0];
+    EXPECT_FALSE(startsWith(view.messages[0], kSuccess));
+    // The category pass ran before the unit pass stopped: its row stays.
+    EXPECT_EQ(store.scalar("select count(*) from Category where Name = '新类别'"), "1");
+    EXPECT_EQ(store.scalar("select count(*) from menu where ID = 9001"), "0");
+    EXPECT_EQ(view.pathClears, 0);
+    EXPECT_TRUE(stagingTables(store).empty());
+    EXPECT_EQ(view.progress.back(), 0);
+}
+
+// --- worksheet layouts written by another program ---------------------------------------
+
+void runPython(const std::string& script, const std::vector<std::string>& args) {
+    Dir dir;
+    const std::string file = dir.path + "script.py";
+    FILE* out = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(script.data(), 1, script.size(), out);
+    std::fclose(out);
+    std::string command = "/usr/bin/python3 '" + file + "'";
+    for (const std::string& a : args) {
+        command += " '" + a + "'";
+    }
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST(ImportLayout, UsedRangeFromRowOneReadsNoRowPastTheData) {
+    Dir dir;
+    StoreFixture store(true);
+    datasets::writeDefaultFieldMaps(dir.path);
+    const std::string path = dir.path + "titled.xls";
+    // A title in row 1, numbers stored as numbers, the first sheet named
+    // something else and a second sheet that is ignored.
+    runPython(R"PY(
+import sys, xlwt
+book = xlwt.Workbook(encoding="utf-8")
+sheet = book.add_sheet("厅桌")
+sheet.write(0, 0, "厅桌清单")
+for c, h in enumerate(["厅名", "桌号", "桌名"]):
+    sheet.write(1, c, h)
+sheet.write(2, 0, "新厅")
+sheet.write(2, 1, 901)
+sheet.write(2, 2, "新桌")
+book.add_sheet("其他").write(0, 0, "ignored")
+book.save(sys.argv[1])
+)PY",
+              {path});
+    const int tables = store.count("tables");
+
+    RecordingView view;
+    const Import run = importWith(store, "HallTable", path, dir.path, view, "厅桌信息");
+
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages[0], kSuccess)) << view.messages[0];
+    EXPECT_EQ(run.state.dataRowCount, 2);  // the used range counts rows 1 to 3
+    EXPECT_EQ(run.state.lastDataRow, 3);
+    EXPECT_EQ(store.count("tables"), tables + 1);
+    EXPECT_EQ(store.rows("select ID, Code, Name from tables where ID = 901"),
+              (Grid{{"901", "901", "新桌"}}));
+}
+
+TEST(ImportLayout, UnreadableWorkbookGivesTheEngineMessage) {
+    Dir dir;
+    StoreFixture store(true);
+    const std::string path = dir.path + "broken.xls";
+    FILE* out = std::fopen(path.c_str(), "wb");
+    std::fputs("not a workbook", out);
+    std::fclose(out);
+
+    RecordingView view;
+    importWith(store, "Menu", path, dir.path, view);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages[0], "不能导入数据，EXCEL可能未正确安装！"));
+    EXPECT_EQ(view.controlStates, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(stagingTables(store).empty());
+}
+
+TEST(ImportLayout, MissingPointOfSaleTableRefusesStaging) {
+    Dir dir;
+    StoreFixture store(true);
+    datasets::writeDefaultFieldMaps(dir.path);
+    const std::string path = dir.path + "menu.xls";
+    writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜")});
+    store.exec("drop table Category");
+
+    RecordingView view;
+    importWith(store, "Menu", path, dir.path, view);
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"数据库pos的菜品信息相关设置表记录不全，请检查数据库！"});
+    EXPECT_TRUE(stagingTables(store).empty());  // TEMPmenu0 was built, and dropped
+}
+
+// --- the staging table -------------------------------------------------------------------
+
+TEST(Staging, StrictCopyOfTheCurrentRowsWithSourceTypes) {
+    StoreFixture store(true);
+    TransferOptions options;
+    options.database = store.database();
+    options.datasetKey = "Menu";
+    db::Query& query = store.queries().sqlQuery;
+    ASSERT_TRUE(buildStagingTable(query, options));
+    EXPECT_EQ(readStagingColumns(query, options), kStagingColumns);
+    EXPECT_EQ(findIdentityColumn(query, options), "");
+    EXPECT_EQ(store.count("TEMPMenu"),
+              std::stoi(store.scalar("select count(*) from menu, STCA, Category where "
+                                     "menu.SCSN = STCA.SCSN and menu.CategoryID = Category.ID")));
+    EXPECT_EQ(store.rows("select name, type, \"notnull\" from pragma_table_info('TEMPMenu') "
+                         "where name in ('ID', 'Name', 'Price1', 'Unit2') order by cid"),
+              (Grid{{"ID", "INTEGER", "1"},
+                    {"Name", "TEXT", "1"},
+                    {"Price1", "REAL", "0"},
+                    {"Unit2", "TEXT", "0"}}));
+    EXPECT_THROW(store.exec("insert into TEMPMenu (ID, Name, CategoryName, SCNA, Price1) values "
+                            "(1, 'x', 'c', 's', 'abc')"),
+                 std::runtime_error);
+    store.exec(
+        "insert into TEMPMenu (ID, Name, CategoryName, SCNA, Price1) values ('2', 'x', 'c', 's', "
+        "'12.5')");
+    dropStagingTables(query, options);
+    EXPECT_TRUE(stagingTables(store).empty());
+}
+
+TEST(Staging, InsertStatementLeavesOutTheIdentityColumn) {
+    EXPECT_EQ(buildStagingInsert("HallTable", {"HallName", "TableID", "TableName"}, "").statement,
+              " insert into TEMPHallTable (HallName,TableID,TableName)  values "
+              "(:HallName,:TableID,:TableName) ");
+    const StagingInsert withIdentity = buildStagingInsert("Menu", {"Name", "ID", "Price1"}, "ID");
+    EXPECT_EQ(withIdentity.statement,
+              " insert into TEMPMenu (Name,Price1)  values (:Name,:Price1) ");
+    EXPECT_EQ(withIdentity.skippedColumn, 2);
+}
+
+TEST(Staging, ProgressAndFailureTexts) {
+    EXPECT_EQ(importProgress(3, 3, 0), 33);
+    EXPECT_EQ(importProgress(5, 3, 100), 200);
+    EXPECT_EQ(insertionFailureText({4, 7}),
+              "第4,7行数据插入失败,有可能主键信息重复，或者这几行数据有空值，或者数据类型不正确，"
+              "请手动添加这几行数据！");
+    EXPECT_EQ(validationFailureText({}), "");
+}
+
+}  // namespace
+}  // namespace pos::transfer
