@@ -1,0 +1,243 @@
+// "pos-transfer-cli import" as a user runs it: the built binary on a store
+// made by "demo", workbooks written by xlwt (or by the program's own export
+// for the round trips), the pre-check messages and the exit codes.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "db/TempStore.h"
+
+namespace {
+
+using pos::testing::TempStore;
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string shellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return q + "'";
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+int runShell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A JSON array of arrays of strings, for the workbook writer below.
+std::string json(const std::vector<std::vector<std::string>>& rows) {
+    std::string out = "[";
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        out += r ? ",[" : "[";
+        for (std::size_t c = 0; c < rows[r].size(); ++c) {
+            out += c ? ",\"" : "\"";
+            for (char ch : rows[r][c]) {
+                out += ch == '"' || ch == '\\' ? std::string("\\") + ch : std::string(1, ch);
+            }
+            out += "\"";
+        }
+        out += "]";
+    }
+    return out + "]";
+}
+
+class CliImport : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(cli({"demo", "pos_demo"}).exitCode, 0); }
+
+    CliRun cli(std::vector<std::string> args) {
+        args.insert(args.begin(),
+                    {"--store", store.dir() + "/store", "--field-maps", work.dir() + "/maps"});
+        std::string cmd = "cd " + shellQuote(work.dir()) + " && env -u POS_TRANSFER_STORE " +
+                          shellQuote(std::string(POS_BIN_DIR) + "/pos-transfer-cli");
+        for (const std::string& a : args) {
+            cmd += " " + shellQuote(a);
+        }
+        cmd += " >" + shellQuote(work.dir() + "/out.txt") + " 2>" +
+               shellQuote(work.dir() + "/err.txt");
+        CliRun r;
+        r.exitCode = runShell(cmd);
+        r.out = slurp(work.dir() + "/out.txt");
+        r.err = slurp(work.dir() + "/err.txt");
+        return r;
+    }
+
+    CliRun import(const std::string& dataset, const std::string& input,
+                  const std::string& station = "1", const std::string& database = "pos_demo") {
+        return cli({"import", "--database", database, "--dataset", dataset, "--station", station,
+                    "--input", input});
+    }
+
+    // Writes `rows` with xlwt from worksheet row `firstRow` (1-based); every
+    // value is a text cell, an empty one is left out.
+    std::string workbook(const std::string& name, const std::vector<std::vector<std::string>>& rows,
+                         int firstRow = 2) {
+        const std::string path = work.dir() + "/" + name;
+        const std::string script = work.dir() + "/write.py";
+        std::ofstream(script) << R"PY(
+import sys, json, xlwt
+book = xlwt.Workbook(encoding="utf-8")
+sheet = book.add_sheet("Sheet1")
+for r, row in enumerate(json.loads(sys.argv[2])):
+    for c, value in enumerate(row):
+        if value != "":
+            sheet.write(int(sys.argv[3]) - 1 + r, c, value)
+book.save(sys.argv[1])
+)PY";
+        EXPECT_EQ(runShell("/usr/bin/python3 " + shellQuote(script) + " " + shellQuote(path) + " " +
+                           shellQuote(json(rows)) + " " + std::to_string(firstRow)),
+                  0);
+        return path;
+    }
+
+    std::string scalar(const std::string& sql) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2((store.dir() + "/store/pos_demo.db").c_str(), &db, SQLITE_OPEN_READONLY,
+                        nullptr);
+        sqlite3_stmt* st = nullptr;
+        std::string value;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0)) {
+            value = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        }
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return value;
+    }
+
+    TempStore store;
+    TempStore work;
+};
+
+const std::vector<std::string> kMenuHeadings{
+    "菜品编码", "菜品名称", "首字母", "菜品类别", "统计类别", "单位1", "价格1", "成本1",  "会员价1",
+    "单位2",    "价格2",    "成本2",  "会员价2",  "单位3",    "价格3", "成本3", "会员价3"};
+
+std::vector<std::string> dish(const std::string& id, const std::string& price1 = "18") {
+    return {id, "新菜" + id, "XC", "热菜", "菜品", "份", price1, "6", "16"};
+}
+
+TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
+    for (const char* dataset : {"Menu", "HallTable", "MenuAnnotate"}) {
+        const std::string path = work.dir() + "/" + dataset + ".xls";
+        CliRun exported =
+            cli({"export", "--database", "pos_demo", "--dataset", dataset, "--output", path});
+        ASSERT_EQ(exported.exitCode, 0) << exported.err;
+        const std::string counts = scalar(
+            "select (select count(*) from menu) || '/' || (select count(*) from tables) "
+            "|| '/' || (select count(*) from Annotate) || '/' || (select count(*) from "
+            "Category) || '/' || (select count(*) from Unit)");
+
+        CliRun imported = import(dataset, path);
+        EXPECT_EQ(imported.exitCode, 0) << dataset << ": " << imported.err;
+        EXPECT_EQ(imported.out.rfind("数据导入成功！\n", 0), 0u) << imported.out;
+        EXPECT_NE(imported.out.find("已存在"), std::string::npos) << imported.out;
+        EXPECT_EQ(imported.err, "");
+        EXPECT_EQ(counts, scalar("select (select count(*) from menu) || '/' || (select count(*) "
+                                 "from tables) || '/' || (select count(*) from Annotate) || '/' "
+                                 "|| (select count(*) from Category) || '/' || (select count(*) "
+                                 "from Unit)"));
+        EXPECT_EQ(scalar("select count(*) from sqlite_master where name like 'TEMP%'"), "0");
+    }
+}
+
+TEST_F(CliImport, NewDishesWithTheStationNumber) {
+    const std::string path = workbook("new.xls", {kMenuHeadings, dish("9001"), dish("9002")});
+    CliRun r = import("菜品信息", path, "0007");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "数据导入成功！\n已导入2行。\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(scalar("select group_concat(StationID) from menu where ID in (9001, 9002)"), "7,7");
+}
+
+TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {
+    TempStore extra;
+    const std::string good = workbook("good.xls", {kMenuHeadings, dish("9001")});
+    const std::string headingOnly = workbook("heading.xls", {kMenuHeadings});
+    const std::string broken = work.dir() + "/broken.xls";
+    std::ofstream(broken) << "not a workbook";
+    const std::string badRows =
+        workbook("bad.xls", {kMenuHeadings, dish("9001"), dish("9002", "贵"), dish("x")});
+    // A database without the dishes' tables, made by the program's own store.
+    ASSERT_EQ(cli({"demo", "other"}).exitCode, 0);
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open((store.dir() + "/store/other.db").c_str(), &db);
+        sqlite3_exec(db, "drop table STCA", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+
+    struct Case {
+        const char* name;
+        std::string input;
+        std::string station;
+        std::string database;
+        int exitCode;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"missing file", work.dir() + "/none.xls", "1", "pos_demo", 1,
+         "指定路径的文件不存在，请重新选择！\n"},
+        {"unreadable workbook", broken, "1", "pos_demo", 1,
+         "不能导入数据，EXCEL可能未正确安装！\n"},
+        {"blank station", good, " ", "pos_demo", 1, "必须输入站点号！\n"},
+        {"station not a number", good, "7a", "pos_demo", 1, "站点号必须是整数"},
+        {"heading row only", headingOnly, "1", "pos_demo", 1,
+         "您选择的文件内数据记录不全，无法导入数据！\n"},
+        {"tables missing", good, "1", "other", 1,
+         "您选择的'other'数据库的'菜品信息'相关表不全，请检查数据库！\n"},
+        {"rows of the wrong type", badRows, "1", "pos_demo", 1,
+         "第4,5行数据无法插入,有可能这几行数据有空值，或者数据类型不正确，请检查后再导入！\n"},
+    };
+    for (const Case& c : cases) {
+        CliRun r = import("Menu", c.input, c.station, c.database);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.name;
+    }
+    EXPECT_EQ(scalar("select count(*) from menu where ID >= 9000"), "0");
+    EXPECT_EQ(
+        cli({"import", "--database", "pos_demo", "--dataset", "Menu", "--input", good}).exitCode,
+        2);  // --station is required
+}
+
+TEST_F(CliImport, RowsRefusedByTheMergeGiveExitOne) {
+    // The database refuses one dish: the merge goes on and the summary names it.
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open((store.dir() + "/store/pos_demo.db").c_str(), &db);
+        sqlite3_exec(db,
+                     "create trigger dish_9002_locked before insert on menu "
+                     "when new.ID = 9002 begin select raise(abort, 'dish 9002 is locked'); end",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    const std::string path = workbook("two.xls", {kMenuHeadings, dish("9001"), dish("9002")});
+    CliRun r = import("Menu", path);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("数据导入成功！\n", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("9002"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("dish 9002 is locked"), std::string::npos) << r.err;
+    EXPECT_EQ(scalar("select count(*) from menu where ID = 9001"), "1");
+}
+
+}  // namespace
