@@ -57,6 +57,15 @@ bool buildStagingTable(db::Query& query, const TransferOptions& options) {
         for (const std::string& statement : statements) {
             executeStatement(query, statement);
         }
+        // The copy gives the staging table its column types and proves the
+        // dataset's tables whole; its rows go again, so that the merge works
+        // on the workbook's rows alone. Offering every stored row once more
+        // would count them all as "already there" in the summary and could
+        // turn a stored row whose key the merge reads differently (a table
+        // number that is not its ID) into a refusal the user never caused.
+        if (!statements.empty()) {
+            executeStatement(query, "delete from " + stagingTableName(options.datasetKey));
+        }
         query.close();
     } catch (const std::exception&) {
         return false;

@@ -21,10 +21,11 @@ std::string stagingTableName(const std::string& datasetKey);
 // error is ignored.
 void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept;
 
-// Drops any staging table left over and builds the dataset's anew, holding
-// every current row of the dataset. False when building failed (a required
-// table or column is missing, or a stored value does not fit). An unknown key
-// builds nothing and gives true.
+// Drops any staging table left over and builds the dataset's anew from the
+// point-of-sale tables, with their column types, then empties it, so that
+// it receives the workbook's rows alone. False when building failed (a
+// required table or column is missing, or a stored value does not fit). An
+// unknown key builds nothing and gives true.
 bool buildStagingTable(db::Query& query, const TransferOptions& options);
 
 // The staging table's column names in catalogue order.
