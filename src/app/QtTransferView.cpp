@@ -1,0 +1,53 @@
+// Marshals a worker's calls to the window's thread.
+#include "QtTransferView.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+#include <algorithm>
+
+#include "TransferForm.h"
+
+namespace pos::app {
+
+template <typename F>
+void QtTransferView::runOnWindowThread(F&& f) {
+    if (QThread::currentThread() == m_form.thread()) {
+        f();
+        return;
+    }
+    // Blocking: the worker goes on only after the window has done it, and the
+    // calls keep their order.
+    QMetaObject::invokeMethod(&m_form, std::forward<F>(f), Qt::BlockingQueuedConnection);
+}
+
+void QtTransferView::setChoiceControlsEnabled(bool enabled) {
+    runOnWindowThread([this, enabled] {
+        m_form.exData()->setEnabled(enabled);
+        m_form.imData()->setEnabled(enabled);
+        m_form.exIMDataBase()->setEnabled(enabled);
+        m_form.exIMTable()->setEnabled(enabled);
+        m_form.btn1()->setEnabled(enabled);
+        m_form.exImButton()->setEnabled(enabled);
+    });
+}
+
+void QtTransferView::setProgress(int position) {
+    const int clamped = std::clamp(position, 0, 300);
+    runOnWindowThread([this, clamped] { m_form.gauge1()->setValue(clamped); });
+}
+
+void QtTransferView::clearPath() {
+    runOnWindowThread([this] { m_form.pathEdit()->clear(); });
+}
+
+void QtTransferView::showMessage(const std::string& text) {
+    const QString message = QString::fromStdString(text);
+    runOnWindowThread([this, message] { m_form.messageBoxes().ok(message); });
+}
+
+}  // namespace pos::app

@@ -1,0 +1,159 @@
+// The one window of the program: it arranges the controls, owns the database
+// connection and the query objects that the workers borrow, and calls the
+// core for everything else (no SQL here).
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "MessageBoxes.h"
+#include "WindowOptions.h"
+#include "db/Connection.h"
+#include "transfer/TransferContext.h"
+#include "transfer/TransferView.h"
+
+class QComboBox;
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QAction;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+namespace pos::app {
+
+class QtTransferView;
+
+class TTransferForm : public QWidget {
+    Q_OBJECT
+
+public:
+    // FormCreate runs here. `boxes` answers the message boxes (the window's
+    // own real boxes when null); it must outlive the window.
+    explicit TTransferForm(WindowOptions options, MessageBoxes* boxes = nullptr,
+                           QWidget* parent = nullptr);
+    ~TTransferForm() override;
+
+    // Handlers, public so that the start flow and the tests reach them.
+    void formShow();
+    void applyTransferMode();
+    void exImTableClick();
+    void chooseWorkbookPath();
+    void exImButtonClick();
+    void n1Click();
+
+    // What closing the window does; by default the process ends at once with
+    // exit code 0 (a running transfer is cut off). Tests replace it.
+    void setCloseAction(std::function<void()> action) { m_closeAction = std::move(action); }
+
+    // The state that the start flow and the workers read and write.
+    bool exportMode() const;  // ExData checked
+    const std::string& currentDatasetKey() const { return m_currentDatasetKey; }
+    std::int32_t stationNumber() const { return m_stationNumber; }
+    void setStationNumber(std::int32_t n) { m_stationNumber = n; }
+    std::string databaseText() const;  // ExIMDataBase
+    std::string datasetText() const;   // ExIMTable
+    std::string pathText() const;      // PathEdit
+    void setPathText(const std::string& text);
+    std::string stationText() const;  // StationEdit
+    const std::string& executableDir() const { return m_options.executableDir; }
+    const std::string& fieldMapDir() const { return m_options.fieldMapDir; }
+    const WindowOptions& options() const { return m_options; }
+
+    // The inputs of a transfer, read once when it starts.
+    transfer::TransferOptions transferOptions() const;
+
+    db::Connection& sqlConn() { return m_sqlConn; }
+    db::Query& connQuery() { return m_connQuery; }
+    db::Query& sqlQuery() { return m_sqlQuery; }
+    db::Query& tempQuery() { return m_tempQuery; }
+    db::Query& tempQuery2() { return m_tempQuery2; }
+    transfer::TransferQueries transferQueries();
+
+    // The view through which a worker reaches this window from its thread.
+    transfer::TransferView& transferView();
+    MessageBoxes& messageBoxes() { return *m_boxes; }
+
+    // The controls, named as designed.
+    QRadioButton* exData() const { return m_exData; }
+    QRadioButton* imData() const { return m_imData; }
+    QComboBox* exIMDataBase() const { return m_exIMDataBase; }
+    QComboBox* exIMTable() const { return m_exIMTable; }
+    QLineEdit* pathEdit() const { return m_pathEdit; }
+    QPushButton* btn1() const { return m_btn1; }
+    QProgressBar* gauge1() const { return m_gauge1; }
+    QLineEdit* stationEdit() const { return m_stationEdit; }
+    QPushButton* exImButton() const { return m_exImButton; }
+    QPushButton* btn3() const { return m_btn3; }
+    QLabel* label2() const { return m_label2; }
+    QLabel* label3() const { return m_label3; }
+    QLabel* label4() const { return m_label4; }
+    QLabel* label7() const { return m_label7; }
+    QMenu* popupMenu1() const { return m_popupMenu1; }
+    QAction* n1() const { return m_n1; }
+    QAction* n2() const { return m_n2; }
+    QFileDialog* saveFilePath() const { return m_saveFilePath; }
+    QFileDialog* openFilePath() const { return m_openFilePath; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void formCreate();
+    void imDataClick(bool checked);
+    void btn4Click();
+    void n2Click();
+
+    WindowOptions m_options;
+    std::unique_ptr<MessageBoxes> m_ownBoxes;
+    MessageBoxes* m_boxes;
+    std::function<void()> m_closeAction;
+    bool m_shown = false;
+
+    db::Connection m_sqlConn;
+    db::Query m_connQuery;
+    db::Query m_sqlQuery;
+    db::Query m_tempQuery;
+    db::Query m_tempQuery2;
+    std::unique_ptr<QtTransferView> m_view;
+
+    std::string m_currentDatasetKey;
+    std::int32_t m_stationNumber = 0;
+    // The file name each dialog holds from its last confirmed use.
+    QString m_saveFileName;
+    QString m_openFileName;
+
+    QRadioButton* m_exData = nullptr;
+    QRadioButton* m_imData = nullptr;
+    QLabel* m_label1 = nullptr;
+    QComboBox* m_exIMDataBase = nullptr;
+    QLabel* m_label2 = nullptr;
+    QComboBox* m_exIMTable = nullptr;
+    QLabel* m_label3 = nullptr;
+    QLineEdit* m_pathEdit = nullptr;
+    QPushButton* m_btn1 = nullptr;
+    QLabel* m_label4 = nullptr;
+    QProgressBar* m_gauge1 = nullptr;
+    QLabel* m_label7 = nullptr;
+    QLineEdit* m_stationEdit = nullptr;
+    QPushButton* m_exImButton = nullptr;
+    QPushButton* m_btn3 = nullptr;
+    QLabel* m_label5 = nullptr;
+    QLabel* m_label6 = nullptr;
+    QLabel* m_rzLabel2 = nullptr;
+    QMenu* m_popupMenu1 = nullptr;
+    QAction* m_n1 = nullptr;
+    QAction* m_n2 = nullptr;
+    QFileDialog* m_saveFilePath = nullptr;
+    QFileDialog* m_openFilePath = nullptr;
+};
+
+}  // namespace pos::app

@@ -1,0 +1,103 @@
+// The window's command-line options and the start-up connection arguments.
+#include "WindowOptions.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
+#include <cstdlib>
+
+#include "common/Text.h"
+
+namespace pos::app {
+
+transfer::ConnectionArguments connectionArguments(const WindowOptions& options) {
+    transfer::ConnectionArguments args = transfer::startupConnectionArguments();
+    if (options.dataSource) {
+        args.dataSource = *options.dataSource;
+    }
+    if (options.catalog) {
+        args.initialCatalog = *options.catalog;
+    }
+    if (options.user) {
+        args.user = *options.user;
+    }
+    if (options.password) {
+        args.password = *options.password;
+    }
+    if (options.user || options.password) {
+        args.integratedSecurity.clear();
+    }
+    return args;
+}
+
+WindowOptions defaultWindowOptions() {
+    WindowOptions options;
+    options.executableDir = pos::executableDir();
+    options.fieldMapDir = options.executableDir;
+    return options;
+}
+
+ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& options,
+                               QString& message) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Moves dishes, halls with tables and dish annotations between a database and Excel "
+        "workbooks. The password of a SQL login comes from POS_TRANSFER_PASSWORD."));
+    parser.addHelpOption();
+    const QCommandLineOption dataSource(
+        QStringLiteral("data-source"),
+        QStringLiteral("SQL Server to connect to (host, host,port or host\\instance); "
+                       "\".\" (the default) is the embedded store."),
+        QStringLiteral("SERVER"));
+    const QCommandLineOption user(QStringLiteral("user"),
+                                  QStringLiteral("SQL login; without it integrated security."),
+                                  QStringLiteral("NAME"));
+    const QCommandLineOption catalog(QStringLiteral("catalog"),
+                                     QStringLiteral("Starting database (default master)."),
+                                     QStringLiteral("NAME"));
+    const QCommandLineOption store(
+        QStringLiteral("store"),
+        QStringLiteral("Folder of the embedded store (default: POS_TRANSFER_STORE, else data/ "
+                       "beside the program)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption screenshot(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the window after start-up to FILE and quit."),
+        QStringLiteral("FILE"));
+    parser.addOptions({dataSource, user, catalog, store, screenshot});
+    if (!parser.parse(arguments)) {
+        message = parser.errorText();
+        return ParseResult::BadUsage;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        message = parser.helpText();
+        return ParseResult::Help;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        message = QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first();
+        return ParseResult::BadUsage;
+    }
+    auto text = [&parser](const QCommandLineOption& o) { return parser.value(o).toStdString(); };
+    if (parser.isSet(dataSource)) {
+        options.dataSource = text(dataSource);
+    }
+    if (parser.isSet(user)) {
+        options.user = text(user);
+    }
+    if (parser.isSet(catalog)) {
+        options.catalog = text(catalog);
+    }
+    if (const char* password = std::getenv("POS_TRANSFER_PASSWORD"); password && *password) {
+        options.password = password;
+    }
+    if (parser.isSet(store)) {
+        options.connection.storeDir = text(store);
+    } else if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
+        options.connection.storeDir = env;
+    }
+    if (parser.isSet(screenshot)) {
+        options.screenshotPath = text(screenshot);
+    }
+    return ParseResult::Ok;
+}
+
+}  // namespace pos::app

@@ -1,0 +1,55 @@
+// Shared pieces of the window tests.
+#include "app/app_helpers.h"
+
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+
+#include "TransferApplication.h"
+#include "db/SqliteBackend.h"
+
+namespace pos::app::testing {
+
+void ensureApplication() {
+    if (QApplication::instance() == nullptr) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        static int argc = 1;
+        static char name[] = "tests_app";
+        static char* argv[] = {name, nullptr};
+        // Lives until the process ends, like the program's own.
+        new TransferApplication(argc, argv);
+    }
+}
+
+TempDir::TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "window-XXXXXX").string();
+    m_path = ::mkdtemp(templ.data());
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+WindowOptions storeOptions(const std::string& storeDir, const std::string& exeDir) {
+    WindowOptions o;
+    o.connection.storeDir = storeDir;
+    o.executableDir = exeDir;
+    o.fieldMapDir = exeDir;
+    return o;
+}
+
+void createDatabase(const std::string& storeDir, const std::string& name) {
+    db::createStoreDatabase(storeDir, name, {"CREATE TABLE menu (ID integer);"});
+}
+
+void typeKey(QWidget* w, int key, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &release);
+}
+
+}  // namespace pos::app::testing

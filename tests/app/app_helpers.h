@@ -1,0 +1,69 @@
+// Shared pieces of the window tests: the application object, a temporary
+// folder, message boxes that record and answer, and event helpers.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <filesystem>
+#include <string>
+
+#include "MessageBoxes.h"
+#include "WindowOptions.h"
+
+class QWidget;
+
+namespace pos::app::testing {
+
+// The one application object of the test binary (created on first use).
+void ensureApplication();
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return m_path; }
+    std::string dir() const { return m_path.string() + "/"; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Records every box; Yes/No answers come from `answers` (Yes when empty).
+class RecordingBoxes : public MessageBoxes {
+public:
+    void message(const QString& caption, const QString& text) override {
+        captions << caption;
+        messages << text;
+    }
+    bool yesNo(const QString& text) override {
+        questions << text;
+        if (answers.empty()) {
+            return true;
+        }
+        bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void errorReport(const QString& errorText) override { errors << errorText; }
+
+    QStringList captions;
+    QStringList messages;
+    QStringList questions;
+    QStringList errors;
+    std::deque<bool> answers;
+};
+
+// Options for a window on a store folder, with the field maps and the
+// dialogs in `exeDir`.
+WindowOptions storeOptions(const std::string& storeDir, const std::string& exeDir);
+
+// Creates a store database with one small table.
+void createDatabase(const std::string& storeDir, const std::string& name);
+
+// Sends a key press (and release) with its text, as typing does.
+void typeKey(QWidget* w, int key, const QString& text = {});
+
+}  // namespace pos::app::testing

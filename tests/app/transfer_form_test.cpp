@@ -1,0 +1,423 @@
+// The main window as real widgets: the control table, start-up on a store and
+// on an unreachable server, the mode switch and the path, the workbook
+// dialogs, the station field, the About box and closing.
+#include "TransferForm.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <fstream>
+#include <sstream>
+
+#include "app/app_helpers.h"
+
+using namespace pos::app;
+using namespace pos::app::testing;
+
+namespace {
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { ensureApplication(); }
+
+    // A window on a store with `databases`, shown (so start-up has run).
+    std::unique_ptr<TTransferForm> shownWindow(std::initializer_list<const char*> databases) {
+        for (const char* name : databases) {
+            createDatabase(m_store.dir(), name);
+        }
+        auto form =
+            std::make_unique<TTransferForm>(storeOptions(m_store.dir(), m_exe.dir()), &m_boxes);
+        form->setCloseAction([this] { ++m_closed; });
+        form->show();
+        return form;
+    }
+
+    TempDir m_store;
+    TempDir m_exe;
+    RecordingBoxes m_boxes;
+    int m_closed = 0;
+};
+
+std::string readBytes(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+TEST_F(WindowTest, ControlsStandWhereTheDesignPutsThem) {
+    struct Control {
+        const char* name;
+        const char* className;
+        QRect geometry;
+        QString text;
+        int pixelSize;
+        bool bold;
+    };
+    const Control controls[] = {
+        {"ExData", "QRadioButton", {47, 16, 145, 33}, "导出数据", 24, true},
+        {"IMData", "QRadioButton", {244, 16, 133, 33}, "导入数据", 24, true},
+        {"Label1", "QLabel", {24, 56, 165, 24}, "请选择数据库：", 19, false},
+        {"ExIMDataBase", "QComboBox", {184, 50, 225, 32}, "", 19, false},
+        {"Label2", "QLabel", {24, 100, 153, 24}, "导出的设置项：", 19, false},
+        {"ExIMTable", "QComboBox", {184, 94, 225, 32}, "菜品信息", 19, false},
+        {"Label3", "QLabel", {24, 137, 155, 24}, "数据导出路径：", 19, false},
+        {"PathEdit", "QLineEdit", {184, 135, 193, 32}, "", 19, false},
+        {"btn1", "QPushButton", {376, 134, 33, 35}, "...", 27, false},
+        {"Label4", "QLabel", {24, 179, 155, 24}, "数据导出进度：", 19, false},
+        {"Gauge1", "QProgressBar", {184, 176, 225, 33}, "0%", 19, false},
+        {"Label7", "QLabel", {26, 221, 89, 24}, "站点号：", 19, false},
+        {"StationEdit", "QLineEdit", {112, 219, 65, 32}, "", 19, false},
+        {"ExImButton", "QPushButton", {184, 215, 81, 41}, "导出", 27, false},
+        {"btn3", "QPushButton", {312, 215, 81, 41}, "退出", 27, false},
+        {"Label5",
+         "QLabel",
+         {24, 267, 385, 38},
+         "注意：该工具用于将数据从SQL数据库导出到Excel表格中，或者从Excel表格将数据导入到SQL数据库"
+         "中。",
+         15,
+         false},
+        {"Label6", "QLabel", {368, 291, 63, 16}, "版本1.2", 13, true},
+        {"RzLabel2", "QLabel", {24, 288, 6, 16}, "  ", 15, false},
+    };
+    TTransferForm form(storeOptions(m_store.dir(), m_exe.dir()), &m_boxes);
+    EXPECT_EQ(form.size(), QSize(422, 309));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("SQL数据库与Excel数据互导"));
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
+
+    for (const Control& c : controls) {
+        SCOPED_TRACE(c.name);
+        QWidget* w = form.findChild<QWidget*>(QString::fromLatin1(c.name));
+        ASSERT_NE(w, nullptr);
+        EXPECT_STREQ(w->metaObject()->className(), c.className);
+        EXPECT_EQ(w->geometry(), c.geometry);
+        EXPECT_EQ(w->font().family(), QStringLiteral("MS Sans Serif"));
+        EXPECT_EQ(w->font().pixelSize(), c.pixelSize);
+        EXPECT_EQ(w->font().bold(), c.bold);
+        QString text;
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            text = b->text();
+        } else if (auto* l = qobject_cast<QLabel*>(w)) {
+            text = l->text();
+        } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+            text = e->text();
+        } else if (auto* cb = qobject_cast<QComboBox*>(w)) {
+            text = cb->currentText();
+            EXPECT_FALSE(cb->isEditable());
+        } else if (auto* g = qobject_cast<QProgressBar*>(w)) {
+            text = g->text();
+        }
+        EXPECT_EQ(text, c.text);
+    }
+    for (const char* red : {"Label5", "Label6", "RzLabel2"}) {
+        EXPECT_EQ(form.findChild<QLabel*>(red)->palette().color(QPalette::WindowText),
+                  QColor(Qt::red))
+            << red;
+    }
+    EXPECT_TRUE(form.findChild<QLabel*>("Label5")->wordWrap());
+
+    // The dataset list, the gauge and the edits.
+    QComboBox* table = form.exIMTable();
+    ASSERT_EQ(table->count(), 3);
+    EXPECT_EQ(table->itemText(1), QStringLiteral("厅桌信息"));
+    EXPECT_EQ(table->itemText(2), QStringLiteral("菜品注释"));
+    EXPECT_EQ(form.gauge1()->minimum(), 0);
+    EXPECT_EQ(form.gauge1()->maximum(), 300);
+    EXPECT_TRUE(form.pathEdit()->isReadOnly());
+    EXPECT_EQ(form.stationEdit()->maxLength(), 4);
+
+    // Before start-up neither mode is checked and the station field shows.
+    EXPECT_FALSE(form.exData()->isChecked());
+    EXPECT_FALSE(form.imData()->isChecked());
+    EXPECT_FALSE(form.stationEdit()->isHidden());
+
+    // Tab order 0..8.
+    const char* tabOrder[] = {"ExIMDataBase", "ExIMTable", "PathEdit", "ExImButton", "btn3",
+                              "btn1",         "ExData",    "IMData",   "StationEdit"};
+    QWidget* w = form.findChild<QWidget*>("ExIMDataBase");
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
+        QWidget* next = w->nextInFocusChain();
+        while (next->focusPolicy() == Qt::NoFocus || next->objectName().isEmpty()) {
+            next = next->nextInFocusChain();
+        }
+        EXPECT_EQ(next->objectName(), QString::fromLatin1(tabOrder[i]))
+            << "after " << tabOrder[i - 1];
+        w = next;
+    }
+
+    // The pop-up menu.
+    ASSERT_EQ(form.popupMenu1()->actions().size(), 2);
+    EXPECT_EQ(form.n1()->text(), QStringLiteral("关于"));
+    EXPECT_EQ(form.n2()->text(), QStringLiteral("退出"));
+    EXPECT_EQ(form.contextMenuPolicy(), Qt::CustomContextMenu);
+}
+
+TEST_F(WindowTest, CreationWritesTheMissingFieldMapsBesideTheProgram) {
+    std::ofstream(m_exe.path() / "Menu.ini", std::ios::binary) << "[Field]\r\nFieldCount=0\r\n";
+    TTransferForm form(storeOptions(m_store.dir(), m_exe.dir()), &m_boxes);
+    EXPECT_EQ(readBytes(m_exe.path() / "Menu.ini"), "[Field]\r\nFieldCount=0\r\n");
+    EXPECT_EQ(readBytes(m_exe.path() / "HallTable.ini"),
+              readBytes(std::filesystem::path(POS_TEST_DATA_DIR) / "default_HallTable.ini"));
+    EXPECT_TRUE(m_boxes.errors.isEmpty());
+}
+
+TEST_F(WindowTest, AFieldMapWriteErrorGoesToTheErrorReportAndTheWindowStillComes) {
+    std::filesystem::create_directory(m_exe.path() / "Menu.ini");
+    auto form = shownWindow({"pos_demo"});
+    ASSERT_EQ(m_boxes.errors.size(), 1);
+    EXPECT_TRUE(m_boxes.errors[0].contains(QStringLiteral("Menu.ini")))
+        << m_boxes.errors[0].toStdString();
+    EXPECT_FALSE(std::filesystem::exists(m_exe.path() / "HallTable.ini"));
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->exData()->isChecked());
+}
+
+TEST_F(WindowTest, StartUpWithTwoDatabasesSelectsTheFirstAndSwitchesToExport) {
+    auto form = shownWindow({"pos_b", "pos_a"});
+    EXPECT_TRUE(m_boxes.errors.isEmpty()) << m_boxes.errors.join('\n').toStdString();
+    ASSERT_EQ(form->exIMDataBase()->count(), 2);
+    EXPECT_EQ(form->exIMDataBase()->itemText(0), QStringLiteral("pos_a"));
+    EXPECT_EQ(form->exIMDataBase()->currentIndex(), 0);
+    EXPECT_EQ(form->databaseText(), "pos_a");
+    EXPECT_EQ(form->exIMTable()->currentIndex(), 0);
+    EXPECT_EQ(form->currentDatasetKey(), "Menu");
+    EXPECT_TRUE(form->exData()->isChecked());
+    EXPECT_FALSE(form->imData()->isChecked());
+    EXPECT_TRUE(form->stationEdit()->isHidden());
+    EXPECT_TRUE(form->label7()->isHidden());
+    EXPECT_EQ(form->gauge1()->value(), 0);
+    EXPECT_EQ(form->saveFilePath()->directory().absolutePath() + '/',
+              QString::fromStdString(m_exe.dir()));
+    EXPECT_EQ(form->openFilePath()->directory().absolutePath() + '/',
+              QString::fromStdString(m_exe.dir()));
+    for (QWidget* w :
+         {static_cast<QWidget*>(form->exData()), static_cast<QWidget*>(form->imData()),
+          static_cast<QWidget*>(form->exIMDataBase()), static_cast<QWidget*>(form->exIMTable()),
+          static_cast<QWidget*>(form->btn1()), static_cast<QWidget*>(form->exImButton()),
+          static_cast<QWidget*>(form->btn3())}) {
+        EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+    }
+}
+
+TEST_F(WindowTest, StartUpWithNoDatabaseLeavesTheListEmpty) {
+    auto form = shownWindow({});
+    EXPECT_TRUE(m_boxes.errors.isEmpty()) << m_boxes.errors.join('\n').toStdString();
+    EXPECT_EQ(form->exIMDataBase()->count(), 0);
+    EXPECT_EQ(form->exIMDataBase()->currentText(), QString());
+    EXPECT_TRUE(form->exData()->isChecked());
+    EXPECT_EQ(form->currentDatasetKey(), "Menu");
+}
+
+TEST_F(WindowTest, StartUpAgainstAnUnreachableServerReportsAndStopsThere) {
+    WindowOptions options = storeOptions(m_store.dir(), m_exe.dir());
+    options.dataSource = "127.0.0.1,1";  // nothing listens on port 1
+    options.user = "sa";
+    options.password = "unused";
+    options.connection.loginTimeoutSeconds = 3;
+    TTransferForm form(options, &m_boxes);
+    form.setCloseAction([] {});
+    form.show();
+    ASSERT_EQ(m_boxes.errors.size(), 1);
+    EXPECT_FALSE(m_boxes.errors[0].isEmpty());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.exIMDataBase()->count(), 0);
+    EXPECT_FALSE(form.exData()->isChecked());
+    EXPECT_FALSE(form.imData()->isChecked());
+    EXPECT_FALSE(form.stationEdit()->isHidden());
+    EXPECT_EQ(form.currentDatasetKey(), "");
+    EXPECT_NE(form.saveFilePath()->directory().absolutePath() + '/',
+              QString::fromStdString(m_exe.dir()));
+}
+
+TEST_F(WindowTest, ModeSwitchesEmptyThePathAndDatasetChoiceKeepsIt) {
+    auto form = shownWindow({"pos_a"});
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        const char* pathAfter;
+        bool importing;
+        const char* key;
+    };
+    const Step steps[] = {
+        {"path set", [&] { form->setPathText("/x/菜品信息.xls"); }, "/x/菜品信息.xls", false,
+         "Menu"},
+        {"export clicked again", [&] { form->exData()->click(); }, "/x/菜品信息.xls", false,
+         "Menu"},
+        {"other dataset", [&] { typeKey(form->exIMTable(), Qt::Key_Down); }, "/x/菜品信息.xls",
+         false, "HallTable"},
+        {"to import", [&] { form->imData()->click(); }, "", true, "HallTable"},
+        {"path set", [&] { form->setPathText("/x/a.xls"); }, "/x/a.xls", true, "HallTable"},
+        {"import clicked again", [&] { form->imData()->click(); }, "/x/a.xls", true, "HallTable"},
+        {"last dataset", [&] { typeKey(form->exIMTable(), Qt::Key_Down); }, "/x/a.xls", true,
+         "MenuAnnotate"},
+        {"back to export", [&] { form->exData()->click(); }, "", false, "MenuAnnotate"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.act();
+        EXPECT_EQ(form->pathText(), s.pathAfter);
+        EXPECT_EQ(form->imData()->isChecked(), s.importing);
+        EXPECT_EQ(form->exData()->isChecked(), !s.importing);
+        EXPECT_EQ(form->stationEdit()->isHidden(), !s.importing);
+        EXPECT_EQ(form->label7()->isHidden(), !s.importing);
+        EXPECT_EQ(form->currentDatasetKey(), s.key);
+        EXPECT_EQ(form->label2()->text(), s.importing ? QStringLiteral("导入的设置项：")
+                                                      : QStringLiteral("导出的设置项："));
+        EXPECT_EQ(form->label3()->text(), s.importing ? QStringLiteral("数据导入路径：")
+                                                      : QStringLiteral("数据导出路径："));
+        EXPECT_EQ(form->label4()->text(), s.importing ? QStringLiteral("数据导入进度：")
+                                                      : QStringLiteral("数据导出进度："));
+        EXPECT_EQ(form->exImButton()->text(),
+                  s.importing ? QStringLiteral("导入") : QStringLiteral("导出"));
+    }
+}
+
+namespace {
+
+// Runs the workbook dialog with `act` done to the dialog once it is open.
+void chooseWith(TTransferForm& form, std::function<void(QFileDialog*)> act,
+                QFileDialog** seen = nullptr) {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible()) {
+            return;
+        }
+        poll.stop();
+        if (seen != nullptr) {
+            *seen = dialog;
+        }
+        act(dialog);
+    });
+    poll.start(10);
+    form.chooseWorkbookPath();
+    EXPECT_FALSE(poll.isActive()) << "the dialog never opened";
+}
+
+}  // namespace
+
+TEST_F(WindowTest, WorkbookDialogsFollowTheModeAndCancellingRestoresTheLastName) {
+    auto form = shownWindow({"pos_a"});
+    const QString dir = QString::fromStdString(m_exe.dir());
+
+    QFileDialog* seen = nullptr;
+    chooseWith(
+        *form, [](QFileDialog* d) { d->reject(); }, &seen);
+    EXPECT_EQ(seen, form->saveFilePath());
+    EXPECT_EQ(form->pathText(), "");  // nothing chosen yet: the path stays
+    EXPECT_EQ(seen->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_EQ(seen->defaultSuffix(), QStringLiteral("xls"));
+    EXPECT_TRUE(seen->testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_TRUE(seen->testOption(QFileDialog::HideNameFilterDetails));
+    EXPECT_EQ(seen->nameFilters(), QStringList{QStringLiteral("Excel文件（*.xls） (*.xls)")});
+
+    chooseWith(*form, [&](QFileDialog* d) {
+        // What typing a name does.
+        d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+            ->setText(dir + QStringLiteral("出口"));
+        static_cast<QDialog*>(d)->accept();
+    });
+    EXPECT_EQ(form->pathText(), (dir + QStringLiteral("出口.xls")).toStdString());
+
+    // A mode switch empties the path; the import dialog holds no name yet.
+    form->imData()->click();
+    chooseWith(
+        *form, [](QFileDialog* d) { d->reject(); }, &seen);
+    EXPECT_EQ(seen, form->openFilePath());
+    EXPECT_EQ(seen->acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(form->pathText(), "");
+
+    // Back in export mode, cancelling puts back the name chosen before.
+    form->exData()->click();
+    EXPECT_EQ(form->pathText(), "");
+    chooseWith(*form, [](QFileDialog* d) { d->reject(); });
+    EXPECT_EQ(form->pathText(), (dir + QStringLiteral("出口.xls")).toStdString());
+}
+
+TEST_F(WindowTest, StationFieldTakesAtMostFourDigits) {
+    auto form = shownWindow({"pos_a"});
+    form->imData()->click();
+    QLineEdit* station = form->stationEdit();
+    struct Case {
+        const char* name;
+        QString typed;   // characters typed one by one ('\b' is backspace)
+        QString pasted;  // then pasted at the end
+        QString expected;
+    };
+    const Case cases[] = {
+        {"digits", "0123", "", "0123"},
+        {"fifth digit refused", "12345", "", "1234"},
+        {"letters and signs refused", "1a-2 .b", "", "12"},
+        {"backspace", "123\b\b4", "", "14"},
+        {"zero", "0", "", "0"},
+        {"full-width digit refused", QStringLiteral("1２"), "", "1"},
+        {"digits pasted", "", "0042", "0042"},
+        {"paste with a letter refused", "7", "8x", "7"},
+        {"paste cut to four", "", "123456", "1234"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        station->clear();
+        station->setFocus();
+        for (QChar ch : c.typed) {
+            if (ch == QLatin1Char('\b')) {
+                typeKey(station, Qt::Key_Backspace);
+            } else {
+                typeKey(station, Qt::Key_unknown, QString(ch));
+            }
+        }
+        if (!c.pasted.isEmpty()) {
+            QApplication::clipboard()->setText(c.pasted);
+            station->end(false);
+            station->paste();
+        }
+        EXPECT_EQ(station->text(), c.expected);
+    }
+}
+
+TEST_F(WindowTest, AboutBoxAndBothWaysOut) {
+    auto form = shownWindow({"pos_a"});
+    form->n1()->trigger();
+    ASSERT_EQ(m_boxes.messages.size(), 1);
+    EXPECT_EQ(m_boxes.captions[0], QStringLiteral("关于程序"));
+    EXPECT_EQ(m_boxes.messages[0],
+              QStringLiteral(
+                  "此版本为版本1.1，此版本导入菜品信息导入原来的菜品编号，并修正导入失败问题。"));
+    EXPECT_EQ(m_closed, 0);
+    form->n2()->trigger();
+    EXPECT_EQ(m_closed, 1);
+    form->show();
+    form->btn3()->click();
+    EXPECT_EQ(m_closed, 2);
+}
+
+TEST(WindowClose, ClosingEndsTheProcessAtOnceWithExitCodeZero) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ensureApplication();
+            TempDir store;
+            TempDir exe;
+            RecordingBoxes boxes;
+            TTransferForm form(storeOptions(store.dir(), exe.dir()), &boxes);
+            form.show();
+            form.close();
+            std::exit(3);  // not reached when closing ends the process
+        },
+        ::testing::ExitedWithCode(0), "");
+}
