@@ -8,8 +8,8 @@ namespace pos::workbook {
 
 namespace {
 
-std::size_t hashText(const std::string& s) {
-    return std::hash<std::string>{}(s);
+std::size_t hashText(std::string_view s) {
+    return std::hash<std::string_view>{}(s);
 }
 
 }  // namespace
@@ -36,40 +36,61 @@ void SheetData::touch(int row, int column) {
 }
 
 std::uint32_t SheetData::intern(Value&& value) {
-    if (value.type() != ValueType::Text) {
-        m_values.push_back(std::move(value));
-        return static_cast<std::uint32_t>(m_values.size());
+    if (value.type() == ValueType::Text) {
+        return internText(value.asText());
     }
+    m_values.push_back(std::move(value));
+    return static_cast<std::uint32_t>(m_values.size());
+}
+
+SheetData::TextHandle SheetData::internText(std::string_view text) {
+    // Each slot holds the text's 32-bit hash beside its reference, so that
+    // probing and growing rarely touch the texts themselves.
     if (m_textSlots.size() < 2 * (m_textCount + 1)) {
         const std::size_t size = m_textSlots.empty() ? 256 : m_textSlots.size() * 2;
-        std::vector<std::uint32_t> slots(size, 0);
-        for (std::uint32_t ref : m_textSlots) {
-            if (ref == 0)
+        std::vector<std::uint64_t> slots(size, 0);
+        for (std::uint64_t entry : m_textSlots) {
+            if (entry == 0)
                 continue;
-            std::size_t slot = hashText(m_values[ref - 1].asText()) & (size - 1);
+            std::size_t slot = (entry >> 32) & (size - 1);
             while (slots[slot] != 0)
                 slot = (slot + 1) & (size - 1);
-            slots[slot] = ref;
+            slots[slot] = entry;
         }
         m_textSlots.swap(slots);
     }
+    const std::size_t full = hashText(text);
+    const auto hash = static_cast<std::uint32_t>(full ^ (full >> 32));
     const std::size_t mask = m_textSlots.size() - 1;
-    std::size_t slot = hashText(value.asText()) & mask;
+    std::size_t slot = hash & mask;
     while (m_textSlots[slot] != 0) {
-        const std::uint32_t ref = m_textSlots[slot];
-        if (m_values[ref - 1].asText() == value.asText()) {
+        const std::uint64_t entry = m_textSlots[slot];
+        const auto ref = static_cast<std::uint32_t>(entry);
+        if ((entry >> 32) == hash && m_values[ref - 1].asText() == text) {
             return ref;
         }
         slot = (slot + 1) & mask;
     }
-    m_values.push_back(std::move(value));
+    m_values.push_back(Value::text(std::string(text)));
     const auto ref = static_cast<std::uint32_t>(m_values.size());
-    m_textSlots[slot] = ref;
+    m_textSlots[slot] = (static_cast<std::uint64_t>(hash) << 32) | ref;
     ++m_textCount;
     return ref;
 }
 
-void SheetData::setCell(int row, int column, Value value) {
+SheetData::TextHandle SheetData::addText(std::string text) {
+    m_values.push_back(Value::text(std::move(text)));
+    return static_cast<TextHandle>(m_values.size());
+}
+
+void SheetData::setInterned(int row, int column, TextHandle handle) {
+    if (handle == 0 || handle > m_values.size()) {
+        throw WorkbookError("An unknown text handle was placed in a sheet.");
+    }
+    place(row, column, handle);
+}
+
+void SheetData::place(int row, int column, std::uint32_t ref) {
     touch(row, column);
     if (static_cast<std::size_t>(row) >= m_rows.size()) {
         m_rows.resize(static_cast<std::size_t>(row) + 1);
@@ -78,7 +99,12 @@ void SheetData::setCell(int row, int column, Value value) {
     if (static_cast<std::size_t>(column) >= cells.size()) {
         cells.resize(static_cast<std::size_t>(column) + 1, 0);
     }
-    cells[static_cast<std::size_t>(column)] = value.isNull() ? 0 : intern(std::move(value));
+    cells[static_cast<std::size_t>(column)] = ref;
+}
+
+void SheetData::setCell(int row, int column, Value value) {
+    touch(row, column);
+    place(row, column, value.isNull() ? 0 : intern(std::move(value)));
 }
 
 void SheetData::markFormatted(int row, int column) {

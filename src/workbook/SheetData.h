@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/Value.h"
@@ -30,6 +31,16 @@ public:
     // but it counts in the used range.
     void markFormatted(int row, int column);
 
+    // A text held once in the sheet, for readers that place the same text in
+    // many cells (a shared string table): intern it once, then place the
+    // handle in each cell without hashing or copying the text again.
+    using TextHandle = std::uint32_t;
+    TextHandle internText(std::string_view text);
+    // The same for a text known to be new (an entry of a table of distinct
+    // texts): no lookup, and the text is moved in.
+    TextHandle addText(std::string text);
+    void setInterned(int row, int column, TextHandle handle);
+
     const Value* cell(int row, int column) const;  // nullptr for an empty cell
     bool isEmpty() const { return m_lastRow < 0; }
     int firstRow() const { return m_firstRow; }  // -1 when empty
@@ -40,12 +51,13 @@ public:
 private:
     void touch(int row, int column);
     std::uint32_t intern(Value&& value);
+    void place(int row, int column, std::uint32_t ref);
     // m_rows[row][column]: 1 + the index of the cell's value in m_values, 0
     // for an empty cell; short rows end early. Equal texts share one value,
     // so a sheet's repeated texts are held once.
     std::vector<std::vector<std::uint32_t>> m_rows;
     std::deque<Value> m_values;              // a deque keeps the addresses that cell() hands out
-    std::vector<std::uint32_t> m_textSlots;  // open addressing over the texts: 1 + index
+    std::vector<std::uint64_t> m_textSlots;  // open addressing: hash << 32 | (1 + index)
     std::size_t m_textCount = 0;
     int m_firstRow = -1;
     int m_lastRow = -1;

@@ -455,6 +455,7 @@ private:
         for (std::uint32_t i = 0; i < unique && !reader.atEnd(); ++i) {
             m_sst.push_back(reader.string(false));
         }
+        m_sstHandles.assign(m_sst.size(), 0);
     }
 
     Value number(double v, std::uint16_t xf) const {
@@ -511,7 +512,10 @@ private:
                     if (index >= m_sst.size()) {
                         throw Corrupt{"a cell refers to a text that the string table lacks"};
                     }
-                    sheet.setCell(row, col, Value::text(m_sst[index]));
+                    if (m_sstHandles[index] == 0) {
+                        m_sstHandles[index] = sheet.addText(std::move(m_sst[index]));
+                    }
+                    sheet.setInterned(row, col, m_sstHandles[index]);
                     break;
                 }
                 case 0x0204:    // LABEL
@@ -644,6 +648,7 @@ private:
     CodePage m_codePage;
     std::vector<bool> m_dateXf;
     std::vector<std::string> m_sst;
+    std::vector<SheetData::TextHandle> m_sstHandles;  // 0 until first placed
     std::vector<SheetEntry> m_worksheets;
 };
 

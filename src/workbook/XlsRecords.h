@@ -98,7 +98,7 @@ private:
     void grow();
     std::string m_arena;                   // [u16 count][u8 flag][bytes] per string
     std::vector<std::uint32_t> m_offsets;  // into m_arena
-    std::vector<std::uint32_t> m_slots;    // open addressing: index + 1, 0 free
+    std::vector<std::uint64_t> m_slots;    // open addressing: hash << 32 | (index + 1), 0 free
     std::string m_scratch;
     std::uint32_t m_references = 0;
 };

@@ -76,11 +76,16 @@ std::uint32_t SharedStrings::add(std::string_view utf8) {
     if (m_slots.size() < 2 * (m_offsets.size() + 1)) {
         grow();
     }
+    // Each slot holds the string's 32-bit hash beside its index, so that
+    // probing and growing rarely touch the strings themselves.
+    const std::size_t full = hashBytes(m_scratch);
+    const auto hash = static_cast<std::uint32_t>(full ^ (full >> 32));
     const std::size_t mask = m_slots.size() - 1;
-    std::size_t slot = hashBytes(m_scratch) & mask;
+    std::size_t slot = hash & mask;
     while (m_slots[slot] != 0) {
-        const std::uint32_t index = m_slots[slot] - 1;
-        if (entryKey(m_arena, m_offsets[index]) == m_scratch) {
+        const std::uint64_t entry = m_slots[slot];
+        const auto index = static_cast<std::uint32_t>(entry) - 1;
+        if ((entry >> 32) == hash && entryKey(m_arena, m_offsets[index]) == m_scratch) {
             return index;
         }
         slot = (slot + 1) & mask;
@@ -88,21 +93,24 @@ std::uint32_t SharedStrings::add(std::string_view utf8) {
     const auto index = static_cast<std::uint32_t>(m_offsets.size());
     m_offsets.push_back(static_cast<std::uint32_t>(m_arena.size()));
     m_arena.append(m_scratch);
-    m_slots[slot] = index + 1;
+    m_slots[slot] = (static_cast<std::uint64_t>(hash) << 32) | (index + 1);
     return index;
 }
 
 void SharedStrings::grow() {
     const std::size_t size = m_slots.empty() ? 1024 : m_slots.size() * 2;
-    m_slots.assign(size, 0);
+    std::vector<std::uint64_t> slots(size, 0);
     const std::size_t mask = size - 1;
-    for (std::uint32_t i = 0; i < m_offsets.size(); ++i) {
-        std::size_t slot = hashBytes(entryKey(m_arena, m_offsets[i])) & mask;
-        while (m_slots[slot] != 0) {
+    for (std::uint64_t entry : m_slots) {
+        if (entry == 0)
+            continue;
+        std::size_t slot = (entry >> 32) & mask;
+        while (slots[slot] != 0) {
             slot = (slot + 1) & mask;
         }
-        m_slots[slot] = i + 1;
+        slots[slot] = entry;
     }
+    m_slots.swap(slots);
 }
 
 std::uint16_t SharedStrings::characterCount(std::uint32_t index) const {
