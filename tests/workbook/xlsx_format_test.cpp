@@ -24,6 +24,10 @@ struct Format {
     const char* rowLimitText;  // how the refusal names the limit
 };
 
+void PrintTo(const Format& format, std::ostream* os) {
+    *os << format.extension;
+}
+
 const Format kXls{".xls", kXlsMaxRows, kXlsMaxColumns, "65,536"};
 const Format kXlsx{".xlsx", kXlsxMaxRows, kXlsxMaxColumns, "1,048,576"};
 
