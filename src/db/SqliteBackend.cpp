@@ -100,7 +100,11 @@ public:
         int primary = rc & 0xff;
         std::string who =
             m_name.empty() ? std::string("The store") : "The database \"" + m_name + "\"";
-        if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+        if (primary == SQLITE_LOCKED) {
+            throw DbError(who + ": " + msg +
+                          " (a result still being read holds the table; close it first).");
+        }
+        if (primary == SQLITE_BUSY) {
             throw DbError(who + " is held by another program (waited " +
                           std::to_string(m_busySeconds) + " s: " + msg +
                           "). Close the other program or try again later.");
