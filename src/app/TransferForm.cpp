@@ -21,6 +21,7 @@
 #include <exception>
 
 #include "QtTransferView.h"
+#include "WindowStartHost.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
@@ -97,7 +98,8 @@ TTransferForm::TTransferForm(WindowOptions options, MessageBoxes* boxes, QWidget
       m_sqlQuery(m_sqlConn),
       m_tempQuery(m_sqlConn),
       m_tempQuery2(m_sqlConn),
-      m_view(std::make_unique<QtTransferView>(*this)) {
+      m_view(std::make_unique<QtTransferView>(*this)),
+      m_startHost(std::make_unique<WindowStartHost>(*this)) {
     buildControls();
     formCreate();
 }
@@ -312,8 +314,9 @@ void TTransferForm::chooseWorkbookPath() {
 }
 
 void TTransferForm::exImButtonClick() {
-    // The start of a transfer goes here: settle the path, ask and check, then
-    // start the worker of the chosen direction.
+    // Settle the path, ask and check, then start the worker of the chosen
+    // direction; the flow itself lives in the core.
+    transfer::exImButtonClick(*m_startHost);
 }
 
 void TTransferForm::n1Click() {

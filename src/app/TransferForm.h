@@ -29,6 +29,7 @@ class QRadioButton;
 namespace pos::app {
 
 class QtTransferView;
+class WindowStartHost;
 
 class TTransferForm : public QWidget {
     Q_OBJECT
@@ -124,6 +125,9 @@ private:
     db::Query m_tempQuery;
     db::Query m_tempQuery2;
     std::unique_ptr<QtTransferView> m_view;
+    // After the view and the queries, so that it goes first and its latest
+    // workers are joined while what they borrow still exists.
+    std::unique_ptr<WindowStartHost> m_startHost;
 
     std::string m_currentDatasetKey;
     std::int32_t m_stationNumber = 0;
