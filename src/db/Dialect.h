@@ -58,6 +58,23 @@ public:
     // The lines of a query with one row per column of `table`: its name in
     // "字段名" and, in "标识", a non-blank text for the identity column.
     virtual std::vector<std::string> identityColumnLines(const std::string& table) const = 0;
+    // Savepoint lines that let a row pass run in one transaction and still
+    // undo one row alone: set, undo to, and forget a savepoint. Empty where
+    // a failed statement can doom the whole transaction (SQL Server), so that
+    // the pass keeps a transaction per row there. Each line ends with ";", as
+    // it shares a batch with the row's statement.
+    virtual std::string savepointLine(const std::string& name) const {
+        (void)name;
+        return {};
+    }
+    virtual std::string rollbackToSavepointLine(const std::string& name) const {
+        (void)name;
+        return {};
+    }
+    virtual std::string releaseSavepointLine(const std::string& name) const {
+        (void)name;
+        return {};
+    }
 };
 
 // `use "NAME"` with inner double quotes doubled.

@@ -24,6 +24,9 @@ public:
                                                     const RowReader& readRows) const override;
     std::string tableColumnsLine(const std::string& table) const override;
     std::vector<std::string> identityColumnLines(const std::string& table) const override;
+    std::string savepointLine(const std::string& name) const override;
+    std::string rollbackToSavepointLine(const std::string& name) const override;
+    std::string releaseSavepointLine(const std::string& name) const override;
 };
 
 }  // namespace pos::db

@@ -184,4 +184,18 @@ std::vector<std::string> SqliteDialect::identityColumnLines(const std::string& t
             " from " + source};
 }
 
+// A failed statement undoes only itself in SQLite, so a savepoint per row
+// inside one transaction costs no commit per row.
+std::string SqliteDialect::savepointLine(const std::string& name) const {
+    return "savepoint " + quoteIdentifier(name) + ";";
+}
+
+std::string SqliteDialect::rollbackToSavepointLine(const std::string& name) const {
+    return "rollback to " + quoteIdentifier(name) + ";";
+}
+
+std::string SqliteDialect::releaseSavepointLine(const std::string& name) const {
+    return "release " + quoteIdentifier(name) + ";";
+}
+
 }  // namespace pos::db

@@ -328,42 +328,107 @@ std::string MyImThread::insertRows() {
 std::vector<int> MyImThread::passRows(bool insert) {
     db::Query& query = m_queries.sqlQuery;
     db::Connection& connection = m_queries.connection;
+    const db::Dialect& dialect = connection.dialect();
     const workbook::SpreadsheetSession& session = *m_session;
 
     const std::string identity = findIdentityColumn(query, m_options);
     const StagingInsert statement = buildStagingInsert(key(), m_state.matchedColumns, identity);
 
+    // Each row is undone alone when it fails, and in the validation pass
+    // always: the row is really inserted, so that the database judges its
+    // types and required values, and then rolled back. Where the database
+    // allows it the rows share one transaction with a savepoint each, which
+    // spares a commit per row; elsewhere every row has its own transaction.
+    const std::string savepoint = "staged_row";
+    const std::string setSavepoint = dialect.savepointLine(savepoint);
+    const bool sharedTransaction = !setSavepoint.empty();
+    const std::string undoRow = dialect.rollbackToSavepointLine(savepoint);
+    const std::string forgetSavepoint = dialect.releaseSavepointLine(savepoint);
+
     std::vector<int> failed;
+    std::vector<int> staged;
     const std::int32_t rowCount = m_state.lastDataRow - 2;
-    for (std::int32_t row = 3; row <= m_state.lastDataRow; ++row) {
-        setProgress(importProgress(row, rowCount, m_state.progressBase));
-        executePreamble(query, m_options.database);
-        query.addLine(statement.statement);
-        try {
-            connection.beginTransaction();
-            for (int c = 1; c <= m_state.columnCount; ++c) {
-                if (c == statement.skippedColumn) {
-                    continue;
+    if (sharedTransaction) {
+        connection.beginTransaction();
+    }
+    try {
+        for (std::int32_t row = 3; row <= m_state.lastDataRow; ++row) {
+            setProgress(importProgress(row, rowCount, m_state.progressBase));
+            executePreamble(query, m_options.database);
+            if (sharedTransaction) {
+                // Several statements in one batch, each ended by ";".
+                query.addLine(setSavepoint);
+                query.addLine(statement.statement + ";");
+                query.addLine(insert ? forgetSavepoint : undoRow);
+                if (!insert) {
+                    query.addLine(forgetSavepoint);
                 }
-                query.setParameter(m_state.matchedColumns[static_cast<std::size_t>(c - 1)],
-                                   cellParameter(session.readCell(row, c)));
+            } else {
+                query.addLine(statement.statement);
             }
-            // The validation pass is a dry run: the row is really inserted, so
-            // that the database judges its types and required values, and then
-            // rolled back.
-            query.execute();
+            try {
+                if (!sharedTransaction) {
+                    connection.beginTransaction();
+                }
+                for (int c = 1; c <= m_state.columnCount; ++c) {
+                    if (c == statement.skippedColumn) {
+                        continue;
+                    }
+                    query.setParameter(m_state.matchedColumns[static_cast<std::size_t>(c - 1)],
+                                       cellParameter(session.readCell(row, c)));
+                }
+                query.execute();
+                if (!sharedTransaction) {
+                    if (insert) {
+                        connection.commit();
+                    } else {
+                        connection.rollback();
+                    }
+                }
+                staged.push_back(row);
+            } catch (const std::exception&) {
+                if (sharedTransaction) {
+                    // A failure here leaves the transaction in an unknown
+                    // state: it ends the pass through the handler below.
+                    query.close();
+                    query.clearLines();
+                    query.addLine(undoRow);
+                    query.addLine(forgetSavepoint);
+                    query.execute();
+                } else {
+                    try {
+                        connection.rollback();
+                    } catch (...) {
+                    }
+                }
+                failed.push_back(row);
+            }
+        }
+        if (sharedTransaction) {
             if (insert) {
-                connection.commit();
+                try {
+                    connection.commit();
+                } catch (const std::exception&) {
+                    // Nothing of the pass was kept: every row failed.
+                    try {
+                        connection.rollback();
+                    } catch (...) {
+                    }
+                    failed.insert(failed.end(), staged.begin(), staged.end());
+                    std::sort(failed.begin(), failed.end());
+                }
             } else {
                 connection.rollback();
             }
-        } catch (const std::exception&) {
+        }
+    } catch (...) {
+        if (sharedTransaction) {
             try {
                 connection.rollback();
             } catch (...) {
             }
-            failed.push_back(row);
         }
+        throw;
     }
     m_state.progressBase = m_gauge;
     return failed;

@@ -1,0 +1,262 @@
+// Import of 10,000 new dishes (50 categories, 10 statistics categories, 20
+// units, a third of the dishes with three units) into a copy of the demo
+// database: the time of each phase measured in-process with the worker the
+// command line runs, then the command line itself end to end with its peak
+// memory, and, as the floor, sqlite3's own .import of the same rows from CSV.
+//
+//   bench_import [ROWS] [--cli PATH] [--keep]
+//   (defaults: 10000 rows, pos-transfer-cli beside this program; --keep leaves
+//   the workbook, the CSV and the stores in place for a profiler)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/Text.h"
+#include "datasets/FieldMap.h"
+#include "db/Connection.h"
+#include "db/SqliteBackend.h"
+#include "transfer/ImThread.h"
+#include "workbook/SpreadsheetSession.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace pos;
+
+namespace {
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> dishRow(int i) {
+    const std::string price = std::to_string(10 + i % 90) + ".5";
+    std::vector<std::string> row{std::to_string(100000 + i),
+                                 "测试菜品" + std::to_string(i),
+                                 "CSCP",
+                                 "类别" + std::to_string(i % 50),
+                                 "统计" + std::to_string(i % 10),
+                                 "单位" + std::to_string(i % 20),
+                                 price,
+                                 "4",
+                                 "0"};
+    if (i % 3 == 0) {
+        row.insert(row.end(), {"单位" + std::to_string((i + 7) % 20), price, "5", "0",
+                               "单位" + std::to_string((i + 13) % 20), price, "6", "0"});
+    } else {
+        row.insert(row.end(), {"", "", "", "", "", "", "", ""});
+    }
+    return row;
+}
+
+// The gauge's passes, timed: the first position above 100 starts the
+// insertion pass, the first above 200 the merge.
+class TimingView : public transfer::TransferView {
+public:
+    explicit TimingView(Clock::time_point start) : m_start(start) {}
+    void setChoiceControlsEnabled(bool) override {}
+    void setProgress(int position) override {
+        const double t = secondsSince(m_start);
+        if (firstProgress < 0 && position > 0) {
+            firstProgress = t;
+        }
+        if (insertionStart < 0 && position > 100) {
+            insertionStart = t;
+        }
+        if (mergeStart < 0 && position > 200) {
+            mergeStart = t;
+        }
+    }
+    void clearPath() override {}
+    void showMessage(const std::string& text) override {
+        messageAt = secondsSince(m_start);
+        message = text;
+    }
+
+    double firstProgress = -1, insertionStart = -1, mergeStart = -1, messageAt = -1;
+    std::string message;
+
+private:
+    Clock::time_point m_start;
+};
+
+struct ChildRun {
+    int exitCode = -1;
+    double seconds = 0;
+    long peakKb = 0;
+};
+
+ChildRun runChild(const std::vector<std::string>& args, const std::string& outFile) {
+    ChildRun run;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::FILE* out = std::freopen(outFile.c_str(), "w", stdout);
+        std::FILE* err = std::freopen((outFile + ".err").c_str(), "w", stderr);
+        (void)out;
+        (void)err;
+        std::vector<char*> argv;
+        for (const std::string& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    run.seconds = secondsSince(start);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.peakKb = usage.ru_maxrss;
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int rows = 10000;
+    bool keep = false;
+    std::string cli = executableDir() + "pos-transfer-cli";
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--keep") {
+            keep = true;
+        } else if (a == "--cli" && i + 1 < argc) {
+            cli = argv[++i];
+        } else {
+            rows = std::atoi(argv[i]);
+        }
+    }
+
+    std::string pattern = (fs::temp_directory_path() / "pos-bench-import-XXXXXX").string();
+    const std::string dir = std::string(mkdtemp(pattern.data())) + "/";
+    const std::vector<std::string> scripts{readFile(POS_SQL_DIR "/schema_sqlite.sql"),
+                                           readFile(POS_SQL_DIR "/demo_data.sql")};
+    db::createStoreDatabase(dir + "store", "pos_demo", scripts);
+    db::createStoreDatabase(dir + "store2", "pos_demo", scripts);
+    datasets::writeDefaultFieldMaps(dir);
+
+    // The workbook, written with the program's own session.
+    const std::string path = dir + "dishes.xls";
+    auto t = Clock::now();
+    {
+        workbook::SpreadsheetSession session;
+        session.startExcel();
+        session.addWorkbook();
+        session.nameFirstSheet("Menu");
+        session.sheetByName("Menu");
+        const datasets::FieldMap& map = datasets::defaultFieldMap("Menu");
+        for (std::size_t c = 0; c < map.entries.size(); ++c) {
+            session.writeCell(2, static_cast<int>(c) + 1, map.entries[c].showName);
+        }
+        std::ofstream csv(dir + "dishes.csv");
+        for (int i = 0; i < rows; ++i) {
+            const std::vector<std::string> row = dishRow(i);
+            for (std::size_t c = 0; c < row.size(); ++c) {
+                if (!row[c].empty()) {
+                    session.writeCell(3 + i, static_cast<int>(c) + 1, row[c]);
+                }
+                csv << (c ? "," : "") << row[c];
+            }
+            csv << "\n";
+        }
+        session.saveSheetAs(path);
+        session.releaseExcel();
+    }
+    std::printf("workbook of %d dishes written in %.3f s (%s, %ju bytes)\n", rows, secondsSince(t),
+                path.c_str(), static_cast<std::uintmax_t>(fs::file_size(path)));
+
+    // In-process: the worker that the command line runs, phase by phase.
+    {
+        db::ConnectionSettings settings;
+        settings.storeDir = dir + "store";
+        db::Connection connection(settings);
+        connection.setConnectionText(
+            "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
+            "Initial Catalog=pos_demo;Data Source=.");
+        connection.connect();
+        db::Query sqlQuery(connection), tempQuery(connection), tempQuery2(connection);
+        transfer::TransferOptions options;
+        options.database = "pos_demo";
+        options.datasetKey = "Menu";
+        options.datasetText = "菜品信息";
+        options.path = path;
+        options.fieldMapDir = dir;
+        options.stationNumber = 1;
+        const auto start = Clock::now();
+        TimingView view(start);
+        transfer::MyImThread worker({connection, sqlQuery, tempQuery, tempQuery2}, options, view);
+        worker.run();
+        const double total = secondsSince(start);
+        const double read = view.firstProgress;
+        const double validation = view.insertionStart - view.firstProgress;
+        const double insertion = view.mergeStart - view.insertionStart;
+        const double merge = view.messageAt - view.mergeStart;
+        std::printf("in-process import: outcome %s, %d dishes inserted\n",
+                    worker.result().everyRowInDatabase() ? "complete" : "INCOMPLETE",
+                    worker.result().merge.inserted);
+        std::printf("  read workbook, build staging, match headings  %8.3f s\n", read);
+        std::printf("  validation pass (dry run)                     %8.3f s\n", validation);
+        std::printf("  insertion pass                                %8.3f s\n", insertion);
+        std::printf("  merge                                         %8.3f s\n", merge);
+        std::printf("  clean-up                                      %8.3f s\n",
+                    total - view.messageAt);
+        std::printf("  total %.3f s, %.0f rows/s\n", total, rows / total);
+        if (!worker.result().everyRowInDatabase()) {
+            std::printf("  message: %s\n", view.message.c_str());
+        }
+    }
+
+    // The command line, end to end, into a fresh copy.
+    {
+        const ChildRun run =
+            runChild({cli, "--store", dir + "store2", "--field-maps", dir, "import", "--database",
+                      "pos_demo", "--dataset", "Menu", "--station", "1", "--input", path},
+                     dir + "cli.out");
+        std::printf("pos-transfer-cli import: exit %d, %.3f s, %.0f rows/s, peak memory %.1f MB\n",
+                    run.exitCode, run.seconds, rows / run.seconds, run.peakKb / 1024.0);
+        if (run.exitCode != 0) {
+            std::printf("  stderr: %s\n", readFile(dir + "cli.out.err").c_str());
+        }
+    }
+
+    // The floor: sqlite3 loading the same rows from CSV into a plain table.
+    {
+        const std::string db = dir + "floor.db";
+        const ChildRun run = runChild(
+            {"/usr/bin/sqlite3", db,
+             "create table dishes (ID, Name, FirstLetter, CategoryName, SCNA, Unit1, Price1, "
+             "Cost1, VPrice1, Unit2, Price2, Cost2, VPrice2, Unit3, Price3, Cost3, VPrice3);",
+             ".import --csv " + dir + "dishes.csv dishes"},
+            dir + "floor.out");
+        std::printf("sqlite3 .import of the same rows: exit %d, %.3f s, %.0f rows/s\n",
+                    run.exitCode, run.seconds, rows / run.seconds);
+    }
+
+    if (keep) {
+        std::printf("files kept in %s\n", dir.c_str());
+    } else {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    return 0;
+}

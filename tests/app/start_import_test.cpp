@@ -1,0 +1,216 @@
+// The start button in import mode on the real window: the pre-checks with
+// their messages (in the window's order), and a whole import of new dishes
+// on the demo store with the controls held while it runs and given back after.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "TransferForm.h"
+#include "app/app_helpers.h"
+#include "db/SqliteBackend.h"
+
+using namespace pos::app;
+using namespace pos::app::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class WatchingBoxes : public RecordingBoxes {
+public:
+    void message(const QString& caption, const QString& text) override {
+        RecordingBoxes::message(caption, text);
+        if (form != nullptr) {
+            startEnabledAtMessage.push_back(form->exImButton()->isEnabled());
+        }
+    }
+    TTransferForm* form = nullptr;
+    std::vector<bool> startEnabledAtMessage;
+};
+
+bool waitUntil(const std::function<bool()>& done, int milliseconds = 60000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+const char* const kMenuHeadings =
+    "菜品编码|菜品名称|首字母|菜品类别|统计类别|单位1|价格1|成本1|会员价1";
+
+// Writes rows ('|' between cells) from worksheet row 2 with xlwt.
+void writeWorkbook(const std::string& path, const std::vector<std::string>& rows) {
+    const std::string script = path + ".py";
+    std::ofstream(script) << R"PY(
+import sys, xlwt
+book = xlwt.Workbook(encoding="utf-8")
+sheet = book.add_sheet("Sheet1")
+for r, line in enumerate(sys.argv[2:]):
+    for c, value in enumerate(line.split("|")):
+        if value:
+            sheet.write(1 + r, c, value)
+book.save(sys.argv[1])
+)PY";
+    std::string command = "/usr/bin/python3 '" + script + "' '" + path + "'";
+    for (const std::string& row : rows) {
+        command += " '" + row + "'";
+    }
+    ASSERT_EQ(std::system(command.c_str()), 0);
+}
+
+class StartImport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ensureApplication();
+        const std::string root = POS_SOURCE_DIR;
+        auto script = [&](const char* name) { return readAll(fs::path(root) / "sql" / name); };
+        pos::db::createStoreDatabase(m_store.dir(), "pos_demo",
+                                     {script("schema_sqlite.sql"), script("demo_data.sql")});
+        pos::db::createStoreDatabase(m_store.dir(), "bare", {"CREATE TABLE x (a);"});
+        form = std::make_unique<TTransferForm>(storeOptions(m_store.dir(), m_exe.dir()), &boxes);
+        form->setCloseAction([] {});
+        boxes.form = form.get();
+        form->show();
+        form->exIMDataBase()->setCurrentText(QStringLiteral("pos_demo"));
+        form->imData()->click();
+        ASSERT_FALSE(form->exportMode());
+        good = m_exe.dir() + "good.xls";
+        writeWorkbook(good, {kMenuHeadings, "9001|新菜|XC|热菜|菜品|份|18|6|16",
+                             "9002|新菜二|XCE|新类别|菜品|份|28|9|0"});
+    }
+    void TearDown() override {
+        if (form != nullptr) {
+            waitUntil([&] { return form->exImButton()->isEnabled(); });
+            form.reset();
+        }
+    }
+
+    // Presses the start button with `path` and `station`; a file dialog that
+    // opens is cancelled.
+    void press(const std::string& path, const QString& station, bool* dialogOpened = nullptr) {
+        form->pathEdit()->setText(QString::fromStdString(path));
+        form->stationEdit()->setText(station);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog != nullptr && dialog->isVisible()) {
+                if (dialogOpened != nullptr) {
+                    *dialogOpened = true;
+                }
+                dialog->reject();
+            }
+        });
+        poll.start(10);
+        form->exImButtonClick();
+    }
+
+    std::string scalar(const std::string& sql) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2((m_store.dir() + "pos_demo.db").c_str(), &db, SQLITE_OPEN_READONLY,
+                        nullptr);
+        sqlite3_stmt* st = nullptr;
+        std::string value;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0)) {
+            value = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        }
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return value;
+    }
+
+    TempDir m_store;
+    TempDir m_exe;
+    WatchingBoxes boxes;
+    std::unique_ptr<TTransferForm> form;
+    std::string good;
+};
+
+}  // namespace
+
+TEST_F(StartImport, NewDishesArriveWithTheStationNumber) {
+    press(good, QStringLiteral("0007"));
+    ASSERT_TRUE(
+        waitUntil([&] { return !boxes.messages.isEmpty() && form->exImButton()->isEnabled(); }));
+    ASSERT_EQ(boxes.messages.size(), 1);
+    EXPECT_EQ(boxes.messages[0], QStringLiteral("数据导入成功！\n已导入2行。"));
+    EXPECT_EQ(boxes.captions, QStringList{QStringLiteral("提示")});
+    EXPECT_EQ(boxes.startEnabledAtMessage, std::vector<bool>{false});
+    EXPECT_TRUE(form->exIMTable()->isEnabled());
+    EXPECT_TRUE(form->imData()->isEnabled());
+    EXPECT_EQ(form->gauge1()->value(), 0);
+    EXPECT_TRUE(form->pathEdit()->text().isEmpty());
+    form.reset();  // joins the worker
+    EXPECT_EQ(scalar("select group_concat(StationID) from menu where ID in (9001, 9002)"), "7,7");
+    EXPECT_EQ(scalar("select count(*) from Category where Name = '新类别'"), "1");
+    EXPECT_EQ(scalar("select count(*) from sqlite_master where name like 'TEMP%'"), "0");
+}
+
+struct PrecheckCase {
+    const char* name;
+    const char* file;  // in the executable's folder; "good.xls" is a valid workbook
+    const char* station;
+    const char* database;
+    const char* message;  // the box's text starts with it
+    bool dialog;          // the open dialog follows the message
+};
+
+class StartImportPrecheck : public StartImport,
+                            public ::testing::WithParamInterface<PrecheckCase> {};
+
+TEST_P(StartImportPrecheck, RefusesWithTheWindowsMessage) {
+    const PrecheckCase& c = GetParam();
+    writeWorkbook(m_exe.dir() + "heading.xls", {kMenuHeadings});
+    std::ofstream(m_exe.dir() + "broken.xls") << "not a workbook";
+    form->exIMDataBase()->setCurrentText(QString::fromUtf8(c.database));
+    bool dialogOpened = false;
+    press(m_exe.dir() + c.file, QString::fromUtf8(c.station), &dialogOpened);
+    QApplication::processEvents();
+    ASSERT_EQ(boxes.messages.size(), 1) << c.name;
+    EXPECT_TRUE(boxes.messages[0].startsWith(QString::fromUtf8(c.message)))
+        << boxes.messages[0].toStdString();
+    EXPECT_EQ(dialogOpened, c.dialog);
+    EXPECT_TRUE(form->exImButton()->isEnabled());
+    EXPECT_EQ(form->pathEdit()->text().toStdString(), m_exe.dir() + c.file);
+    EXPECT_EQ(scalar("select count(*) from menu where ID >= 9000"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartImportPrecheck,
+    ::testing::Values(
+        PrecheckCase{"FileMissing", "none.xls", "1", "pos_demo",
+                     "指定路径的文件不存在，请重新选择！", true},
+        PrecheckCase{"WorkbookUnreadable", "broken.xls", "1", "pos_demo",
+                     "不能导入数据，EXCEL可能未正确安装！", false},
+        // The workbook is opened before the station number is looked at.
+        PrecheckCase{"UnreadableBeforeBlankStation", "broken.xls", "", "pos_demo",
+                     "不能导入数据，EXCEL可能未正确安装！", false},
+        PrecheckCase{"StationBlank", "good.xls", "  ", "pos_demo", "必须输入站点号！", false},
+        PrecheckCase{"HeadingRowOnly", "heading.xls", "1", "pos_demo",
+                     "您选择的文件内数据记录不全，无法导入数据！", false},
+        PrecheckCase{"TablesMissing", "good.xls", "1", "bare",
+                     "您选择的'bare'数据库的'菜品信息'相关表不全，请检查数据库！", false}),
+    [](const auto& p) { return std::string(p.param.name); });
