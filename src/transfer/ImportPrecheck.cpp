@@ -67,7 +67,7 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
     } catch (const std::exception& e) {
         session.quitExcel();
         session.releaseExcel();
-        // The document's text first; the engine's reason says what to mend.
+        // The usual text first; the engine's reason says what to mend.
         return refused(ImportPrecheckStatus::EngineFailed,
                        std::string("不能导入数据，EXCEL可能未正确安装！\n") + e.what());
     }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "datasets/FieldMap.h"
+#include "db/SqlServerDialect.h"
 #include "store_fixture.h"
 #include "transfer/ExThread.h"
 #include "transfer/Staging.h"
@@ -514,6 +515,27 @@ TEST(Staging, InsertStatementLeavesOutTheIdentityColumn) {
     EXPECT_EQ(withIdentity.statement,
               " insert into TEMPMenu (Name,Price1)  values (:Name,:Price1) ");
     EXPECT_EQ(withIdentity.skippedColumn, 2);
+}
+
+TEST(Staging, ServerTextsAsWrittenWithoutSysproperties) {
+    const db::SqlServerDialect server;
+    const auto noRows = [](const std::string&) {
+        ADD_FAILURE() << "the server needs no catalogue reads";
+        return std::vector<std::vector<std::string>>{};
+    };
+    EXPECT_EQ(server.stagingTableStatements("HallTable", noRows),
+              std::vector<std::string>{
+                  " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName "
+                  "    into TEMPHallTable from tables,hall where tables.Hallid=hall.id "});
+    EXPECT_EQ(server.stagingTableStatements("menu", noRows).size(), 2u);
+    EXPECT_EQ(server.tableColumnsLine("TEMPMenu"),
+              "Select name from syscolumns Where ID=OBJECT_ID('TEMPMenu') ");
+    const std::vector<std::string> identity = server.identityColumnLines("TEMPMenu");
+    for (const std::string& line : identity) {
+        EXPECT_EQ(line.find("sysproperties"), std::string::npos) << line;
+    }
+    EXPECT_EQ(identity.back(), " where d.name=N'TEMPMenu'");
+    EXPECT_EQ(server.savepointLine("r"), "");  // a transaction per row there
 }
 
 TEST(Staging, ProgressAndFailureTexts) {
