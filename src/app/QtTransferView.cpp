@@ -38,7 +38,17 @@ void QtTransferView::setChoiceControlsEnabled(bool enabled) {
 
 void QtTransferView::setProgress(int position) {
     const int clamped = std::clamp(position, 0, 300);
-    runOnWindowThread([this, clamped] { m_form.gauge1()->setValue(clamped); });
+    if (m_lastProgress.exchange(clamped) == clamped) {
+        return;
+    }
+    if (QThread::currentThread() == m_form.thread()) {
+        m_form.gauge1()->setValue(clamped);
+        return;
+    }
+    // Queued events keep their order with the blocking calls that follow, so
+    // the gauge never shows an older position after a newer one.
+    QMetaObject::invokeMethod(
+        &m_form, [this, clamped] { m_form.gauge1()->setValue(clamped); }, Qt::QueuedConnection);
 }
 
 void QtTransferView::clearPath() {

@@ -1,9 +1,11 @@
 // The window's side of the interface through which a worker reaches it. Every
 // call runs on the window's thread; a call from a worker waits until the
 // window has carried it out, so a message box holds the worker until the user
-// closes it.
+// closes it. Progress alone is posted without waiting, and only when the
+// position changes, so that a long export does not pay a round trip per row.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "transfer/TransferView.h"
@@ -26,6 +28,7 @@ private:
     void runOnWindowThread(F&& f);
 
     TTransferForm& m_form;
+    std::atomic<int> m_lastProgress{-1};
 };
 
 }  // namespace pos::app

@@ -72,6 +72,8 @@ TEST(QtTransferView, AWorkersCallsRunOnTheWindowThreadInOrder) {
     poll.start(5);
     loop.exec();
     worker.join();
+    // Progress is posted without waiting; let the last position arrive.
+    QCoreApplication::processEvents();
 
     EXPECT_TRUE(disabledSeenByWorker);
     EXPECT_TRUE(messageReturned);
