@@ -63,7 +63,11 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         QStringLiteral("screenshot"),
         QStringLiteral("Save a picture of the window after start-up to FILE and quit."),
         QStringLiteral("FILE"));
-    parser.addOptions({dataSource, user, catalog, store, screenshot});
+    const QCommandLineOption screenshotMode(
+        QStringLiteral("screenshot-mode"),
+        QStringLiteral("The mode shown in the picture: export (the default) or import."),
+        QStringLiteral("MODE"));
+    parser.addOptions({dataSource, user, catalog, store, screenshot, screenshotMode});
     if (!parser.parse(arguments)) {
         message = parser.errorText();
         return ParseResult::BadUsage;
@@ -96,6 +100,14 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     }
     if (parser.isSet(screenshot)) {
         options.screenshotPath = text(screenshot);
+    }
+    if (parser.isSet(screenshotMode)) {
+        const QString mode = parser.value(screenshotMode);
+        if (mode != QStringLiteral("export") && mode != QStringLiteral("import")) {
+            message = QStringLiteral("--screenshot-mode takes export or import, not ") + mode;
+            return ParseResult::BadUsage;
+        }
+        options.screenshotImport = mode == QStringLiteral("import");
     }
     return ParseResult::Ok;
 }

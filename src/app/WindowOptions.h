@@ -22,6 +22,7 @@ struct WindowOptions {
     std::string executableDir;              // with its trailing '/'
     std::string fieldMapDir;                // with its trailing '/'
     std::string screenshotPath;             // --screenshot: save a picture after start-up, quit
+    bool screenshotImport = false;          // --screenshot-mode import: picture in import mode
 };
 
 // The start-up arguments (integrated security on ".", catalogue "master") with

@@ -2,6 +2,7 @@
 // the one window, the message loop.
 #include <unistd.h>
 
+#include <QRadioButton>
 #include <QTimer>
 #include <cstdio>
 
@@ -29,7 +30,11 @@ int main(int argc, char** argv) {
     form.show();
 
     if (!options.screenshotPath.empty()) {
-        // A picture for the documentation: taken once the window has painted.
+        // A picture for the documentation: taken once the window has painted,
+        // in import mode when asked (as if the user had clicked it).
+        if (options.screenshotImport) {
+            QTimer::singleShot(200, &form, [&form] { form.imData()->click(); });
+        }
         QTimer::singleShot(500, &form, [&form, &options] {
             const bool saved = form.grab().save(QString::fromStdString(options.screenshotPath));
             std::fflush(stdout);
