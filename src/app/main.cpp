@@ -27,11 +27,11 @@ int main(int argc, char** argv) {
     }
 
     pos::app::TTransferForm form(options);
-    form.show();
 
     if (!options.screenshotPath.empty()) {
         // A picture for the documentation: taken once the window has painted,
-        // in import mode when asked (as if the user had clicked it).
+        // in import mode when asked (as if the user had clicked it). Set up
+        // before showing, so that an error report at start-up cannot hold it.
         if (options.screenshotImport) {
             QTimer::singleShot(200, &form, [&form] { form.imData()->click(); });
         }
@@ -41,5 +41,6 @@ int main(int argc, char** argv) {
             ::_exit(saved ? 0 : 1);
         });
     }
+    form.show();
     return QApplication::exec();
 }
