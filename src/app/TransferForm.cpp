@@ -33,10 +33,23 @@ namespace {
 
 const QString kTitle = QStringLiteral("SQL数据库与Excel数据互导");
 const QString kFontFamily = QStringLiteral("MS Sans Serif");
-// The dialogs' one filter entry "Excel文件（*.xls）|*.xls". Qt reads the pattern
-// from ASCII parentheses and hides them from the list with
-// HideNameFilterDetails, so the user sees the description as designed.
+// The dialogs' filter entries "Excel文件（*.xls）|*.xls" and
+// "Excel文件（*.xlsx）|*.xlsx". Qt reads the pattern from ASCII parentheses and
+// hides them from the list with HideNameFilterDetails, so the user sees the
+// descriptions as designed.
 const QString kXlsFilter = QStringLiteral("Excel文件（*.xls） (*.xls)");
+const QString kXlsxFilter = QStringLiteral("Excel文件（*.xlsx） (*.xlsx)");
+
+bool isXlsxFilter(const QString& filter) {
+    return filter.contains(QStringLiteral("*.xlsx"));
+}
+
+// A name typed without an extension gets the one of the chosen filter: .xls
+// unless the .xlsx filter is chosen.
+void followFilter(QFileDialog* d) {
+    d->setDefaultSuffix(isXlsxFilter(d->selectedNameFilter()) ? QStringLiteral("xlsx")
+                                                              : QStringLiteral("xls"));
+}
 
 QFont designFont(int pixelSize, bool bold = false) {
     QFont font(kFontFamily);
@@ -72,9 +85,11 @@ QFileDialog* workbookDialog(QWidget* parent, const char* name, QFileDialog::Acce
     d->setAcceptMode(mode);
     // The open dialog takes any name; the start button says when it is missing.
     d->setFileMode(QFileDialog::AnyFile);
-    d->setDefaultSuffix(QStringLiteral("xls"));
-    d->setNameFilter(kXlsFilter);
+    d->setNameFilters({kXlsFilter, kXlsxFilter});
     d->setOption(QFileDialog::HideNameFilterDetails);
+    d->selectNameFilter(kXlsFilter);
+    followFilter(d);
+    QObject::connect(d, &QFileDialog::filterSelected, d, [d] { followFilter(d); });
     // The start button asks about overwriting, not the dialog.
     d->setOption(QFileDialog::DontConfirmOverwrite);
     // Qt's own dialog on every desktop, so the filter reads as designed.
@@ -301,6 +316,11 @@ void TTransferForm::chooseWorkbookPath() {
     QFileDialog* dialog = exporting ? m_saveFilePath : m_openFilePath;
     QString& fileName = exporting ? m_saveFileName : m_openFileName;
     if (!fileName.isEmpty()) {
+        // The filter of the name's own format, so that the name stays in view.
+        dialog->selectNameFilter(fileName.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive)
+                                     ? kXlsxFilter
+                                     : kXlsFilter);
+        followFilter(dialog);
         dialog->selectFile(fileName);
     }
     if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {

@@ -324,7 +324,14 @@ TEST_F(WindowTest, WorkbookDialogsFollowTheModeAndCancellingRestoresTheLastName)
     EXPECT_EQ(seen->defaultSuffix(), QStringLiteral("xls"));
     EXPECT_TRUE(seen->testOption(QFileDialog::DontConfirmOverwrite));
     EXPECT_TRUE(seen->testOption(QFileDialog::HideNameFilterDetails));
-    EXPECT_EQ(seen->nameFilters(), QStringList{QStringLiteral("Excel文件（*.xls） (*.xls)")});
+    EXPECT_EQ(seen->nameFilters(), (QStringList{QStringLiteral("Excel文件（*.xls） (*.xls)"),
+                                                QStringLiteral("Excel文件（*.xlsx） (*.xlsx)")}));
+    // The entry shown is the description alone, the .xls one first.
+    EXPECT_EQ(seen->selectedNameFilter(), QStringLiteral("Excel文件（*.xls）"));
+    auto* types = seen->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    ASSERT_NE(types, nullptr);
+    EXPECT_EQ(types->itemText(0), QStringLiteral("Excel文件（*.xls）"));
+    EXPECT_EQ(types->itemText(1), QStringLiteral("Excel文件（*.xlsx）"));
 
     chooseWith(*form, [&](QFileDialog* d) {
         // What typing a name does.
@@ -347,6 +354,45 @@ TEST_F(WindowTest, WorkbookDialogsFollowTheModeAndCancellingRestoresTheLastName)
     EXPECT_EQ(form->pathText(), "");
     chooseWith(*form, [](QFileDialog* d) { d->reject(); });
     EXPECT_EQ(form->pathText(), (dir + QStringLiteral("出口.xls")).toStdString());
+}
+
+TEST_F(WindowTest, TypedNameTakesTheExtensionOfTheChosenFilter) {
+    auto form = shownWindow({"pos_a"});
+    const QString dir = QString::fromStdString(m_exe.dir());
+    struct Case {
+        const char* name;
+        bool importing;
+        int filterKey;  // a key pressed in the file type list first, or 0
+        QString typed;
+        QString expected;     // the path afterwards
+        QString shownFilter;  // the filter entry the dialog opened with
+    };
+    const QString xls = QStringLiteral("Excel文件（*.xls）");
+    const QString xlsx = QStringLiteral("Excel文件（*.xlsx）");
+    const Case cases[] = {
+        {"xls filter", false, 0, "a", "a.xls", xls},
+        {"xlsx filter chosen", false, Qt::Key_Down, "b", "b.xlsx", xls},
+        {"an .xlsx name opens the xlsx filter", false, 0, "c", "c.xlsx", xlsx},
+        {"back to the xls filter", false, Qt::Key_Up, "d", "d.xls", xlsx},
+        {"own extension kept", false, Qt::Key_Down, "e.XLS", "e.XLS", xls},
+        {"import with the xlsx filter", true, Qt::Key_Down, "f", "f.xlsx", xls},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        (c.importing ? form->imData() : form->exData())->click();
+        QString shown;
+        chooseWith(*form, [&](QFileDialog* d) {
+            shown = d->selectedNameFilter();
+            if (c.filterKey != 0) {
+                // What choosing an entry of the file type list does.
+                typeKey(d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")), c.filterKey);
+            }
+            d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(dir + c.typed);
+            static_cast<QDialog*>(d)->accept();
+        });
+        EXPECT_EQ(shown, c.shownFilter);
+        EXPECT_EQ(form->pathText(), (dir + c.expected).toStdString());
+    }
 }
 
 TEST_F(WindowTest, StationFieldTakesAtMostFourDigits) {
