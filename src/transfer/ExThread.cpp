@@ -31,15 +31,21 @@ std::string viewCreationFailedMessage(const TransferOptions& options) {
            "相关设置表记录不全，请检查数据库！";
 }
 
-std::string tooManyRecordsMessage(int count, int limit) {
-    const bool xlsx = limit == kXlsxMaxRecords;
-    std::string text = "要导出的记录共有" + std::to_string(count) + "条，超过了" +
-                       (xlsx ? ".xlsx" : ".xls") + "工作表最多能容纳的" + std::to_string(limit) +
-                       "条记录（第1行留空，第2行为标题），无法导出！";
-    if (!xlsx) {
-        text += "请把保存路径的扩展名改为.xlsx后重新导出。";
-    }
-    return text;
+bool endsWithIgnoreCase(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() &&
+           equalsIgnoreCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
+}
+
+// The workbook session writes the format that the path's extension names, and
+// only these two; the same test as the session's, made before any work.
+bool namesAWorkbookFormat(const std::string& path) {
+    return endsWithIgnoreCase(path, ".xls") || endsWithIgnoreCase(path, ".xlsx");
+}
+
+std::string extensionRefusedMessage(const std::string& path) {
+    return "数据导出失败：保存路径" + path +
+           "的扩展名既不是.xls也不是.xlsx，无法确定工作簿的格式。\n请把保存路径的扩展名改为.xls或"
+           ".xlsx后重新导出。";
 }
 
 std::string writeFailedMessage(const std::string& reason) {
@@ -121,6 +127,21 @@ std::vector<std::string> createViewStatements(const std::string& datasetKey) {
     return {};
 }
 
+std::string tooManyRecordsMessage(int recordCount, const std::string& path) {
+    const int limit = recordLimitForPath(path);
+    if (recordCount <= limit) {
+        return {};
+    }
+    const bool xlsx = limit == kXlsxMaxRecords;
+    std::string text = "要导出的记录共有" + std::to_string(recordCount) + "条，超过了" +
+                       (xlsx ? ".xlsx" : ".xls") + "工作表最多能容纳的" + std::to_string(limit) +
+                       "条记录（第1行留空，第2行为标题），无法导出！";
+    if (!xlsx) {
+        text += "请把保存路径的扩展名改为.xlsx后重新导出。";
+    }
+    return text;
+}
+
 int recordLimitForPath(const std::string& path) {
     const std::string lower = asciiLower(trimmed(path));
     const std::string xlsx = ".xlsx";
@@ -178,6 +199,10 @@ std::string MyExThread::key() const {
 
 void MyExThread::runExport() {
     m_view.setChoiceControlsEnabled(false);
+    if (!namesAWorkbookFormat(m_options.path)) {
+        m_view.showMessage(extensionRefusedMessage(m_options.path));
+        return;
+    }
     m_selectColumns.clear();
     dropViews();
     if (!createViews()) {
@@ -292,9 +317,9 @@ void MyExThread::exportToExcel() {
 
     // A sheet that cannot hold every record would be cut short: refuse before
     // the engine starts.
-    const int limit = recordLimitForPath(m_options.path);
-    if (recordCount > limit) {
-        m_view.showMessage(tooManyRecordsMessage(recordCount, limit));
+    const std::string tooMany = tooManyRecordsMessage(recordCount, m_options.path);
+    if (!tooMany.empty()) {
+        m_view.showMessage(tooMany);
         return;
     }
 

@@ -35,6 +35,10 @@ std::vector<std::string> createViewStatements(const std::string& datasetKey);
 // The record limit of the workbook format that `path` is saved in: .xlsx by
 // its extension (any letter case), .xls otherwise.
 int recordLimitForPath(const std::string& path);
+// The refusal of `recordCount` records for a workbook saved at `path` when its
+// sheet cannot hold them all (naming .xlsx as the way out of .xls's limit), or
+// empty when they fit.
+std::string tooManyRecordsMessage(int recordCount, const std::string& path);
 
 class MyExThread {
 public:

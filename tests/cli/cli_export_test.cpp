@@ -84,6 +84,38 @@ TEST_F(CliExport, RefusesAnExistingFileUnlessOverwriteIsGiven) {
     EXPECT_EQ(readFirstSheet(out).sheetNames.front(), "HallTable");
 }
 
+TEST_F(CliExport, FormatFollowsTheOutputsExtension) {
+    struct Case {
+        const char* file;
+        int exitCode;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"menu.xlsx", 0, false}, {"MENU.XLSX", 0, false}, {"menu.xls", 0, false},
+        {"menu.csv", 1, true},   {"menu", 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string out = m_tmp.dir() + c.file;
+        Result r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output", out});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (c.refused) {
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "数据导出失败：保存路径" + out +
+                                 "的扩展名既不是.xls也不是.xlsx，无法确定工作簿的格式。\n请把保存"
+                                 "路径的扩展名改为.xls或.xlsx后重新导出。\n");
+            EXPECT_FALSE(fs::exists(out));
+            continue;
+        }
+        EXPECT_EQ(r.out, "数据导出成功！\n");
+        SheetReadBack sheet = readFirstSheet(out);  // by the reader of its format
+        EXPECT_TRUE(sheet.problems.empty()) << sheet.problems.front();
+        ASSERT_GE(sheet.rows.size(), 3u);
+        EXPECT_EQ(sheet.sheetNames.front(), "Menu");
+        EXPECT_EQ(sheet.rows[1].front(), "菜品编码");
+    }
+}
+
 struct RefusalCase {
     const char* name;
     std::vector<std::string> args;  // after "export"; OUT stands for the output path

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -234,7 +235,8 @@ inline Rows parseRows(const std::string& output, std::vector<std::string>* other
     return rows;
 }
 
-// The first sheet of a written workbook, read by xlrd: its name, every row
+// The first sheet of a written workbook, read by xlrd (.xls) or by openpyxl
+// (.xlsx, by the path's extension): its name, every row
 // (trailing empty cells dropped) and the problems found: a cell that is not
 // text, a written cell whose format does not wrap.
 struct SheetReadBack {
@@ -265,9 +267,36 @@ for r in range(sheet.nrows):
             cells.append(str(cell.value))
     print("\t".join(["R"] + [x.encode("utf-8").hex() for x in cells]))
 )PY";
+    // The same read-back for .xlsx, by openpyxl.
+    static const char* const kXlsxScript = R"PY(
+import sys, openpyxl
+book = openpyxl.load_workbook(sys.argv[1])
+for name in book.sheetnames:
+    print("S\t" + name.encode("utf-8").hex())
+sheet = book.worksheets[0]
+for row in sheet.iter_rows(min_row=1, min_col=1):
+    cells = []
+    for cell in row:
+        r, c = cell.row, cell.column
+        if cell.value is None:
+            cells.append("")
+        elif cell.data_type == "s":
+            cells.append(cell.value)
+            if not cell.alignment.wrap_text:
+                print("P\tcell %d,%d does not wrap" % (r, c))
+        else:
+            print("P\tcell %d,%d is not text (type %s)" % (r, c, cell.data_type))
+            cells.append(str(cell.value))
+    print("\t".join(["R"] + [x.encode("utf-8").hex() for x in cells]))
+)PY";
+    std::string extension = path.substr(path.size() < 5 ? 0 : path.size() - 5);
+    for (char& ch : extension) {
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    const bool xlsx = extension == ".xlsx";
     SheetReadBack result;
     std::vector<std::string> other;
-    result.rows = parseRows(runPython(kScript, {path}), &other);
+    result.rows = parseRows(runPython(xlsx ? kXlsxScript : kScript, {path}), &other);
     for (const std::string& line : other) {
         std::vector<std::string> parts = splitTabs(line);
         if (parts[0] == "S" && parts.size() == 2) {

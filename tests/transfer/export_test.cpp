@@ -62,15 +62,24 @@ struct DatasetCase {
     const char* oracle;  // the same rows, joined independently
 };
 
-class ExportDemoDataset : public testing::TestWithParam<DatasetCase> {};
+class ExportDemoDataset : public testing::TestWithParam<DatasetCase> {
+protected:
+    void exportAndCheck(const DatasetCase& c, Store& store, TempDir& tmp, const std::string& path);
+};
 
 TEST_P(ExportDemoDataset, WritesKeySheetHeadingsAndEveryValueAsText) {
     const DatasetCase& c = GetParam();
     TempDir tmp;
     Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
     datasets::writeDefaultFieldMaps(tmp.dir());
-    const std::string path = tmp.dir() + c.text + ".xls";
+    for (const char* extension : {".xls", ".xlsx"}) {
+        SCOPED_TRACE(extension);
+        exportAndCheck(c, store, tmp, tmp.dir() + c.text + extension);
+    }
+}
 
+void ExportDemoDataset::exportAndCheck(const DatasetCase& c, Store& store, TempDir& tmp,
+                                       const std::string& path) {
     RecordingView view;
     exportWith(store, c.key, path, tmp.dir(), view, c.text);
 
@@ -322,7 +331,7 @@ TEST(ExportFailure, ExistingFileSurvivesAFailedSave) {
     EXPECT_EQ(entries, 5u);  // store, taken.xls and the three field maps
 }
 
-TEST(ExportFailure, TooManyRecordsForXlsAreRefusedBeforeAnythingIsWritten) {
+TEST(ExportFailure, RecordsBeyondAnXlsSheetAreRefusedAndAnXlsxSheetTakesThem) {
     TempDir tmp;
     const std::string script =
         schemaScript() +
@@ -331,14 +340,44 @@ TEST(ExportFailure, TooManyRecordsForXlsAreRefusedBeforeAnythingIsWritten) {
         " INSERT INTO Annotate (ID, Name, AnnotateTypeID) SELECT i, 'a' || i, 1 FROM n;";
     Store store(tmp.dir() + "store", "big", {script});
     datasets::writeDefaultFieldMaps(tmp.dir());
-    RecordingView view;
-    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), view);
-    EXPECT_EQ(view.messages(),
+    RecordingView refused;
+    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), refused);
+    EXPECT_EQ(refused.messages(),
               std::vector<std::string>{
                   "要导出的记录共有65535条，超过了.xls工作表最多能容纳的65534条记录（第1行留空，"
                   "第2行为标题），无法导出！请把保存路径的扩展名改为.xlsx后重新导出。"});
     EXPECT_FALSE(fs::exists(tmp.dir() + "out.xls"));
-    EXPECT_EQ(view.progress(), std::vector<int>{0});
+    EXPECT_EQ(refused.progress(), std::vector<int>{0});
+
+    // The way out that the message names.
+    RecordingView view;
+    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xlsx", tmp.dir(), view);
+    EXPECT_EQ(view.messages(), std::vector<std::string>{kSuccess});
+    SheetReadBack sheet = readFirstSheet(tmp.dir() + "out.xlsx");
+    EXPECT_TRUE(sheet.problems.empty()) << sheet.problems.front();
+    ASSERT_EQ(sheet.rows.size(), 65537u);
+    EXPECT_EQ(sheet.rows[2], (std::vector<std::string>{"口味", "a1"}));
+    EXPECT_EQ(sheet.rows[65536], (std::vector<std::string>{"口味", "a65535"}));
+}
+
+TEST(ExportFailure, PathOfAnotherFormatIsRefusedBeforeAnyWork) {
+    TempDir tmp;
+    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    for (const char* name : {"out.csv", "out", "out.xlsx.bak", "out.xls "}) {
+        SCOPED_TRACE(name);
+        const std::string path = tmp.dir() + name;
+        RecordingView view;
+        exportWith(store, "HallTable", path, tmp.dir(), view);
+        EXPECT_EQ(view.messages(),
+                  std::vector<std::string>{"数据导出失败：保存路径" + path +
+                                           "的扩展名既不是.xls也不是.xlsx，无法确定工作簿的格式。"
+                                           "\n请把保存路径的扩展名改为.xls或.xlsx后重新导出。"});
+        EXPECT_EQ(view.events().back(), "enable");
+        EXPECT_FALSE(fs::exists(path));
+    }
+    // Nothing was done: no field map written, no view left.
+    EXPECT_FALSE(fs::exists(tmp.path() / "HallTable.ini"));
+    EXPECT_TRUE(store.views().empty());
 }
 
 TEST(ExportFailure, FieldMapThatCannotBeWrittenIsReported) {
@@ -358,6 +397,28 @@ TEST(ExportStatements, RecordLimitFollowsTheExtension) {
     EXPECT_EQ(transfer::recordLimitForPath("/a/b.xls"), 65534);
     EXPECT_EQ(transfer::recordLimitForPath("/a/b.XLSX "), 1048574);
     EXPECT_EQ(transfer::recordLimitForPath("/a/xlsx"), 65534);
+}
+
+TEST(ExportStatements, RecordCountAgainstTheSheetOfTheFormat) {
+    const std::string xlsBeyond =
+        "要导出的记录共有65535条，超过了.xls工作表最多能容纳的65534条记录（第1行留空，第2行为标"
+        "题），无法导出！请把保存路径的扩展名改为.xlsx后重新导出。";
+    const std::string xlsxBeyond =
+        "要导出的记录共有1048575条，超过了.xlsx工作表最多能容纳的1048574条记录（第1行留空，第2行"
+        "为标题），无法导出！";
+    struct Case {
+        int count;
+        const char* path;
+        std::string message;
+    };
+    const Case cases[] = {
+        {0, "/a/b.xls", ""},      {65534, "/a/b.xls", ""},    {65535, "/a/b.xls", xlsBeyond},
+        {65535, "/a/b.xlsx", ""}, {1048574, "/a/b.Xlsx", ""}, {1048575, "/a/b.xlsx", xlsxBeyond},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.count) + " " + c.path);
+        EXPECT_EQ(transfer::tooManyRecordsMessage(c.count, c.path), c.message);
+    }
 }
 
 TEST(ExportStatements, ReplacingAFinishedWorkerJoinsIt) {
