@@ -275,6 +275,9 @@ private:
 
     void endCell() {
         m_inCell = false;
+        if (placeText()) {
+            return;
+        }
         std::optional<Value> value = cellValue();
         if (value) {
             reserveGrid();
@@ -282,6 +285,47 @@ private:
         } else if (m_style != 0 || m_hasFormula) {
             m_sheet.markFormatted(m_cellRow, m_cellColumn);
         }
+    }
+
+    // Text cells go into the grid by handle: an inline text is added as it
+    // stands, and each shared string is interned once, on its first use,
+    // however many cells show it. False for a cell of another kind.
+    bool placeText() {
+        const std::string_view type = m_type;
+        if (type == "inlineStr") {
+            if (!m_sawInline) {
+                return false;
+            }
+            reserveGrid();
+            // Inline texts are a writer's way of giving each cell its own
+            // text, mostly distinct: looking each up among the sheet's texts
+            // costs more than keeping the few repeats twice.
+            const SheetData::TextHandle handle = m_sheet.addText(
+                m_inlineText.find("_x") == std::string::npos ? m_inlineText
+                                                             : decodeEscapes(m_inlineText));
+            m_sheet.setInterned(m_cellRow, m_cellColumn, handle);
+            return true;
+        }
+        if (type != "s" || m_valueText.empty()) {
+            return false;
+        }
+        std::size_t index = 0;
+        auto [p, ec] =
+            std::from_chars(m_valueText.data(), m_valueText.data() + m_valueText.size(), index);
+        if (ec != std::errc() || index >= m_strings.size()) {
+            damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) +
+                    " that refers to a shared string that does not exist");
+        }
+        reserveGrid();
+        if (m_sharedHandles.empty()) {
+            m_sharedHandles.resize(m_strings.size(), 0);
+        }
+        SheetData::TextHandle& handle = m_sharedHandles[index];
+        if (handle == 0) {
+            handle = m_sheet.internText(m_strings[index]);
+        }
+        m_sheet.setInterned(m_cellRow, m_cellColumn, handle);
+        return true;
     }
 
     // The grid pads each row up to its last value; refuse a sheet whose padded
@@ -305,26 +349,15 @@ private:
     }
 
     std::optional<Value> cellValue() {
+        // Text cells ("inlineStr", "s") are placed by placeText; one left here
+        // holds no text.
         std::string_view type = m_type;
-        if (type == "inlineStr") {
-            if (!m_sawInline) {
-                return std::nullopt;
-            }
-            return Value::text(decodeEscapes(m_inlineText));
+        if (type == "inlineStr" || type == "s") {
+            return std::nullopt;
         }
         // A formula without a cached result, or an empty cell.
         if (m_valueText.empty() && type != "str") {
             return std::nullopt;
-        }
-        if (type == "s") {
-            std::size_t index = 0;
-            auto [p, ec] =
-                std::from_chars(m_valueText.data(), m_valueText.data() + m_valueText.size(), index);
-            if (ec != std::errc() || index >= m_strings.size()) {
-                damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) +
-                        " that refers to a shared string that does not exist");
-            }
-            return Value::text(m_strings[index]);
         }
         if (type == "str") {
             return Value::text(decodeEscapes(m_valueText));
@@ -384,6 +417,7 @@ private:
     std::string* m_capture = nullptr;
     std::string m_valueText;
     std::string m_inlineText;
+    std::vector<SheetData::TextHandle> m_sharedHandles;  // by shared string index, 0: not yet
 
     int m_gridRow = -1;
     int m_gridRowWidth = 0;
