@@ -96,6 +96,37 @@ TEST(XlsxReader, ReadsEveryKindOfCell) {
     EXPECT_EQ(s.lastColumn(), 9);  // J, not the unstyled K9
 }
 
+TEST(XlsxReader, PrefixedNamesAndRepeatedTexts) {
+    // Some writers prefix every element; a namespace declaration on a cell is
+    // no attribute of it (xmlns:r must not pass for the reference r).
+    TempDir dir;
+    auto parts = minimalParts("", "<si><t>热菜</t></si>");
+    for (auto& [name, xml] : parts) {
+        if (name == "xl/worksheets/sheet1.xml") {
+            xml =
+                "<?xml version=\"1.0\"?><x:worksheet "
+                "xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+                "<x:sheetData><x:row r=\"2\">"
+                "<x:c r=\"A2\" t=\"s\" xmlns:r=\"urn:other\"><x:v>0</x:v></x:c>"
+                "<x:c r=\"B2\" t=\"s\"><x:v>0</x:v></x:c>"
+                "<x:c r=\"C2\" t=\"inlineStr\"><x:is><x:t>例汤</x:t></x:is></x:c>"
+                "<x:c r=\"D2\" t=\"inlineStr\"><x:is><x:t>例汤</x:t></x:is></x:c>"
+                "<x:c r=\"E2\" t=\"inlineStr\"><x:is><x:t>a_x005F_x000D_b</x:t></x:is></x:c>"
+                "</x:row></x:sheetData></x:worksheet>";
+        }
+    }
+    makePackage(dir.file("prefixed.xlsx"), parts);
+    const SheetData s = readXlsx(dir.file("prefixed.xlsx")).firstSheet;
+    const char* const expected[] = {"热菜", "热菜", "例汤", "例汤", "a_x000D_b"};
+    for (int column = 0; column < 5; ++column) {
+        const Value* v = s.cell(1, column);
+        ASSERT_NE(v, nullptr) << column;
+        EXPECT_EQ(*v, Value::text(expected[column])) << column;
+    }
+    EXPECT_EQ(s.firstRow(), 1);
+    EXPECT_EQ(s.lastColumn(), 4);
+}
+
 TEST(XlsxReader, Dates1904AndPackagesWithoutOptionalParts) {
     TempDir dir;
     // No shared strings, no styles: numbers stay numbers.
