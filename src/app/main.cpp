@@ -3,28 +3,61 @@
 #include <unistd.h>
 
 #include <QRadioButton>
+#include <QStringList>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 
 #include "TransferApplication.h"
 #include "TransferForm.h"
 #include "WindowOptions.h"
 
-int main(int argc, char** argv) {
-    pos::app::TransferApplication app(argc, argv);
+namespace {
 
+bool haveDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The options are read before the application exists, so that --help and
+    // a bad option answer on a machine without a display too.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
     pos::app::WindowOptions options = pos::app::defaultWindowOptions();
     QString message;
-    switch (pos::app::parseWindowOptions(QApplication::arguments(), options, message)) {
+    const pos::app::ParseResult parsed = pos::app::parseWindowOptions(arguments, options, message);
+    switch (parsed) {
         case pos::app::ParseResult::Ok:
             break;
         case pos::app::ParseResult::Help:
+            // Without an application object the parser cannot name the program.
+            message.replace(QStringLiteral("<executable_name>"), QStringLiteral("pos-transfer"));
             std::fputs(qPrintable(message), stdout);
             return 0;
         case pos::app::ParseResult::BadUsage:
             std::fprintf(stderr, "%s\nTry --help.\n", qPrintable(message));
             return 2;
     }
+
+    if (!haveDisplay()) {
+        std::fputs(
+            "pos-transfer: no display to show the window on (DISPLAY is not set).\n"
+            "Run it in a desktop session, or use pos-transfer-cli for the same transfers "
+            "from a terminal.\n",
+            stderr);
+        return 1;
+    }
+    pos::app::TransferApplication app(argc, argv);
 
     pos::app::TTransferForm form(options);
 
