@@ -3,15 +3,10 @@
 // every outcome, failures included.
 #include "transfer/ExThread.h"
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 #include "common/Text.h"
 #include "datasets/FieldMap.h"
@@ -54,33 +49,6 @@ std::string writeFailedMessage(const std::string& reason) {
 
 std::string selectFromView(const std::string& columns, const std::string& key) {
     return " select " + columns + " from \"VS" + key + "\"";
-}
-
-// Asks for the highest scheduling priority that the process's resource limits
-// grant without privileges: a real-time round-robin priority when
-// RLIMIT_RTPRIO allows one, otherwise the lowest nice value RLIMIT_NICE
-// allows. Privileges are never used (a worker of a desktop program must not
-// starve the machine), and a refusal is ignored.
-void raiseOwnPriority() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0 &&
-        limit.rlim_cur != RLIM_INFINITY) {
-        sched_param param{};
-        param.sched_priority =
-            std::min(static_cast<int>(limit.rlim_cur), sched_get_priority_max(SCHED_RR));
-        if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) {
-            return;
-        }
-    }
-    if (getrlimit(RLIMIT_NICE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        const int lowestNice = 20 - static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 40));
-        const id_t self = static_cast<id_t>(gettid());
-        errno = 0;
-        const int current = getpriority(PRIO_PROCESS, self);
-        if (errno == 0 && lowestNice < current) {
-            setpriority(PRIO_PROCESS, self, lowestNice);
-        }
-    }
 }
 
 }  // namespace
@@ -153,44 +121,24 @@ int recordLimitForPath(const std::string& path) {
 }
 
 MyExThread::MyExThread(TransferQueries queries, TransferOptions options, TransferView& view)
-    : m_queries(queries), m_options(std::move(options)), m_view(view) {}
+    : m_queries(queries),
+      m_options(std::move(options)),
+      m_view(view),
+      m_worker(
+          [this] { runExport(); },
+          [this](const std::string& reason) { m_view.showMessage(writeFailedMessage(reason)); },
+          [this] { finishExport(); }) {}
 
 MyExThread::~MyExThread() {
     join();
 }
 
 void MyExThread::start() {
-    m_thread = std::thread([this] { threadMain(); });
+    m_worker.start();
 }
 
 void MyExThread::join() {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-}
-
-void MyExThread::threadMain() {
-    raiseOwnPriority();
-    try {
-        runExport();
-    } catch (const std::exception& e) {
-        // Every failure a user can meet is reported where it happens; this is
-        // the last resort for one that nobody foresaw, so it is not silent.
-        try {
-            m_view.showMessage(writeFailedMessage(e.what()));
-        } catch (...) {
-        }
-    } catch (...) {
-        try {
-            m_view.showMessage(writeFailedMessage("未知错误"));
-        } catch (...) {
-        }
-    }
-    try {
-        finishExport();
-    } catch (...) {
-    }
-    m_finished.store(true);
+    m_worker.join();
 }
 
 std::string MyExThread::key() const {

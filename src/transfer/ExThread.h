@@ -3,14 +3,13 @@
 // workbook, on a thread of its own, reporting through a TransferView.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "transfer/TransferContext.h"
 #include "transfer/TransferView.h"
+#include "transfer/WorkerThread.h"
 
 namespace pos::transfer {
 
@@ -57,7 +56,7 @@ public:
     void start();
     void join();
     // True once FinishExport has run and the thread is about to return.
-    bool finished() const { return m_finished.load(); }
+    bool finished() const { return m_worker.finished(); }
 
     // The thread body and the termination step, public so that a caller may
     // run them on its own thread (the CLI runs the thread; tests use both).
@@ -70,7 +69,6 @@ public:
     const std::vector<std::string>& showNames() const { return m_showNames; }
 
 private:
-    void threadMain();
     void exportToExcel();
     bool createViews();
     bool prepareShowNames();
@@ -82,8 +80,8 @@ private:
     TransferView& m_view;
     std::string m_selectColumns;
     std::vector<std::string> m_showNames;
-    std::thread m_thread;
-    std::atomic<bool> m_finished{false};
+    // Last, so that the thread has ended before the members its steps use go.
+    WorkerThread m_worker;
 };
 
 }  // namespace pos::transfer

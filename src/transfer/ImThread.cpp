@@ -3,13 +3,7 @@
 // the thread body to the termination step; the view hears of every outcome.
 #include "transfer/ImThread.h"
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <exception>
 #include <filesystem>
@@ -62,31 +56,6 @@ Value cellParameter(Value value) {
     return value;
 }
 
-// The highest scheduling priority that the process's resource limits grant
-// without privileges (a worker of a desktop program must not starve the
-// machine); a refusal is ignored.
-void raiseOwnPriority() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0 &&
-        limit.rlim_cur != RLIM_INFINITY) {
-        sched_param param{};
-        param.sched_priority =
-            std::min(static_cast<int>(limit.rlim_cur), sched_get_priority_max(SCHED_RR));
-        if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) {
-            return;
-        }
-    }
-    if (getrlimit(RLIMIT_NICE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        const int lowestNice = 20 - static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 40));
-        const id_t self = static_cast<id_t>(gettid());
-        errno = 0;
-        const int current = getpriority(PRIO_PROCESS, self);
-        if (errno == 0 && lowestNice < current) {
-            setpriority(PRIO_PROCESS, self, lowestNice);
-        }
-    }
-}
-
 }  // namespace
 
 bool ImportResult::everyRowInDatabase() const {
@@ -119,52 +88,32 @@ std::string insertionFailureText(const std::vector<int>& rows) {
 }
 
 MyImThread::MyImThread(TransferQueries queries, TransferOptions options, TransferView& view)
-    : m_queries(queries), m_options(std::move(options)), m_view(view) {}
+    : m_queries(queries),
+      m_options(std::move(options)),
+      m_view(view),
+      m_worker([this] { runImport(); },
+               // The last resort for a failure nobody foresaw (the connection
+               // lost mid-run, say), so that the import never ends without a
+               // word.
+               [this](const std::string& reason) {
+                   finishWith(ImportOutcome::Failed, "导入数据时出错，导入已中止：" + reason);
+               },
+               [this] { finishImport(); }) {}
 
 MyImThread::~MyImThread() {
     join();
 }
 
 void MyImThread::start() {
-    m_thread = std::thread([this] {
-        raiseOwnPriority();
-        threadMain();
-    });
+    m_worker.start();
 }
 
 void MyImThread::join() {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
+    m_worker.join();
 }
 
 void MyImThread::run() {
-    threadMain();
-}
-
-void MyImThread::threadMain() {
-    try {
-        runImport();
-    } catch (const std::exception& e) {
-        // Every refusal a user can meet is reported where it happens; this is
-        // the last resort for a failure nobody foresaw (the connection lost
-        // mid-run, say), so that the import never ends without a word.
-        try {
-            finishWith(ImportOutcome::Failed,
-                       std::string("导入数据时出错，导入已中止：") + e.what());
-        } catch (...) {
-        }
-    } catch (...) {
-        try {
-            finishWith(ImportOutcome::Failed, "导入数据时出错，导入已中止：未知错误");
-        } catch (...) {
-        }
-    }
-    try {
-        finishImport();
-    } catch (...) {
-    }
-    m_finished.store(true);
+    m_worker.run();
 }
 
 std::string MyImThread::key() const {

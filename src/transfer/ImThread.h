@@ -4,16 +4,15 @@
 // own, through a TransferView.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "transfer/Merge.h"
 #include "transfer/TransferContext.h"
 #include "transfer/TransferView.h"
+#include "transfer/WorkerThread.h"
 
 namespace pos::workbook {
 class SpreadsheetSession;
@@ -81,7 +80,7 @@ public:
     // Starts the thread: RunImport, then FinishImport however it ended.
     void start();
     void join();
-    bool finished() const { return m_finished.load(); }
+    bool finished() const { return m_worker.finished(); }
     // RunImport then FinishImport on the calling thread, as the thread does.
     void run();
 
@@ -93,7 +92,6 @@ public:
     const ImportResult& result() const { return m_result; }
 
 private:
-    void threadMain();
     bool readWorksheet();
     bool buildStagingTable();
     bool matchHeaders();
@@ -111,8 +109,8 @@ private:
     ImportResult m_result;
     std::unique_ptr<workbook::SpreadsheetSession> m_session;
     int m_gauge = 0;
-    std::thread m_thread;
-    std::atomic<bool> m_finished{false};
+    // Last, so that the thread has ended before the members its steps use go.
+    WorkerThread m_worker;
 };
 
 }  // namespace pos::transfer
