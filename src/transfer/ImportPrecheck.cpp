@@ -3,9 +3,8 @@
 #include "transfer/ImportPrecheck.h"
 
 #include <charconv>
-#include <filesystem>
-#include <system_error>
 
+#include "common/Files.h"
 #include "common/Text.h"
 #include "transfer/Catalogue.h"
 #include "workbook/SpreadsheetSession.h"
@@ -13,12 +12,6 @@
 namespace pos::transfer {
 
 namespace {
-
-bool fileExists(const std::string& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
 
 ImportPrecheck refused(ImportPrecheckStatus status, std::string message) {
     ImportPrecheck check;

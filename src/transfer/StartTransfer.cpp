@@ -2,9 +2,7 @@
 // step 2 starts an export, step 3 an import.
 #include "transfer/StartTransfer.h"
 
-#include <filesystem>
-#include <system_error>
-
+#include "common/Files.h"
 #include "common/Text.h"
 #include "transfer/Catalogue.h"
 #include "transfer/ImportPrecheck.h"
@@ -12,13 +10,6 @@
 namespace pos::transfer {
 
 namespace {
-
-// A file (not a folder) of that name exists.
-bool fileExists(const std::string& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
 
 TransferOptions workerOptions(const StartTransferHost& host) {
     TransferOptions options;
