@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/Command.h"
+#include "cli/CommandSupport.h"
 #include "datasets/Datasets.h"
 
 namespace pos::cli {
@@ -14,26 +15,17 @@ public:
     CLI::App* addTo(CLI::App& app) override {
         CLI::App* sub = app.add_subcommand(
             "check", "Exit 0 when the database holds the tables that the dataset needs");
-        sub->add_option("--database", m_database, "The database to check")->required();
-        sub->add_option("--dataset", m_dataset,
-                        "Menu, HallTable or MenuAnnotate (any letter case), or the dataset's "
-                        "display text")
-            ->required();
+        addDatabaseAndDatasetOptions(*sub, m_database, "The database to check", m_dataset);
         return sub;
     }
 
     int run(const GlobalOptions& global) override {
-        const datasets::Dataset* dataset = datasets::findDataset(m_dataset);
-        if (!dataset) {
-            throw UsageError("Unknown dataset \"" + m_dataset +
-                             "\": give Menu, HallTable, MenuAnnotate, 菜品信息, 厅桌信息 or "
-                             "菜品注释.");
-        }
+        const datasets::Dataset& dataset = requireDataset(m_dataset);
         db::Connection connection(global.connectionSettings());
         db::Query connQuery(connection);
         transfer::connectAndListDatabases(connection, connQuery, global.connectionArguments());
-        if (!transfer::checkDatasetTables(connQuery, dataset->key, m_database)) {
-            std::cerr << "您选择的'" << m_database << "'数据库的'" << dataset->displayText
+        if (!transfer::checkDatasetTables(connQuery, dataset.key, m_database)) {
+            std::cerr << "您选择的'" << m_database << "'数据库的'" << dataset.displayText
                       << "'相关表不全，请检查数据库！\n";
             return kExitFailed;
         }

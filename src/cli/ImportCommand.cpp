@@ -2,14 +2,12 @@
 // pre-checks (the file, the workbook, the station number, the dataset's
 // tables) with their messages. Exit 0 only when every workbook row is in the
 // database: inserted, or left out because a row with its key already exists.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cstdio>
 #include <iostream>
+#include <vector>
 
 #include "cli/Command.h"
+#include "cli/CommandSupport.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "transfer/Catalogue.h"
@@ -25,41 +23,20 @@ namespace {
 // known (stdout when every row arrived, stderr otherwise).
 class ImportTerminalView : public transfer::TransferView {
 public:
-    ImportTerminalView() : m_bar(::isatty(STDERR_FILENO) == 1) {}
-
     void setChoiceControlsEnabled(bool) override {}
 
-    void setProgress(int position) override {
-        const int percent = std::clamp(position, 0, 300) / 3;
-        if (!m_bar || percent == m_percent || (position == 0 && m_percent > 0)) {
-            return;
-        }
-        m_percent = percent;
-        const int filled = percent * kWidth / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(kWidth - filled, '.').c_str(), percent);
-        std::fflush(stderr);
-        m_lineOpen = true;
-    }
+    void setProgress(int position) override { m_bar.show(position); }
 
     void clearPath() override {}
 
     void showMessage(const std::string& text) override { m_messages.push_back(text); }
 
-    void endBar() {
-        if (m_lineOpen) {
-            std::fputc('\n', stderr);
-            m_lineOpen = false;
-        }
-    }
+    void endBar() { m_bar.end(); }
 
     const std::vector<std::string>& messages() const { return m_messages; }
 
 private:
-    static constexpr int kWidth = 40;
-    bool m_bar;
-    bool m_lineOpen = false;
-    int m_percent = -1;
+    ProgressBar m_bar{true};
     std::vector<std::string> m_messages;
 };
 
@@ -68,11 +45,7 @@ public:
     CLI::App* addTo(CLI::App& app) override {
         CLI::App* sub = app.add_subcommand(
             "import", "Read a workbook into a dataset of a database (staged, then merged)");
-        sub->add_option("--database", m_database, "The database to import into")->required();
-        sub->add_option("--dataset", m_dataset,
-                        "Menu, HallTable or MenuAnnotate (any letter case), or the dataset's "
-                        "display text")
-            ->required();
+        addDatabaseAndDatasetOptions(*sub, m_database, "The database to import into", m_dataset);
         sub->add_option("--station", m_station, "The station number written into new dishes")
             ->required();
         sub->add_option("--input", m_input, "The workbook to read (.xls or .xlsx)")->required();
@@ -80,29 +53,14 @@ public:
     }
 
     int run(const GlobalOptions& global) override {
-        const datasets::Dataset* dataset = datasets::findDataset(m_dataset);
-        if (!dataset) {
-            throw UsageError("Unknown dataset \"" + m_dataset +
-                             "\": give Menu, HallTable, MenuAnnotate, 菜品信息, 厅桌信息 or "
-                             "菜品注释.");
-        }
+        const datasets::Dataset& dataset = requireDataset(m_dataset);
         global.prepareFieldMaps();
 
-        db::Connection connection(global.connectionSettings());
-        db::Query connQuery(connection);
-        db::Query sqlQuery(connection);
-        db::Query tempQuery(connection);
-        db::Query tempQuery2(connection);
-        transfer::connectAndListDatabases(connection, connQuery, global.connectionArguments());
+        WorkerConnection link(global);
 
-        transfer::TransferOptions options;
-        options.database = m_database;
-        options.datasetKey = dataset->key;
-        options.datasetText = dataset->displayText;
-        options.path = m_input;
-        options.fieldMapDir = global.fieldMapDir();
+        transfer::TransferOptions options = transferOptions(global, m_database, dataset, m_input);
         const transfer::ImportPrecheck check =
-            transfer::precheckImport(connQuery, options, m_station);
+            transfer::precheckImport(link.connQuery, options, m_station);
         if (check.status != transfer::ImportPrecheckStatus::Ready) {
             std::cerr << check.message << std::endl;
             return kExitFailed;
@@ -110,7 +68,7 @@ public:
         options.stationNumber = check.stationNumber;
 
         ImportTerminalView view;
-        transfer::MyImThread worker({connection, sqlQuery, tempQuery, tempQuery2}, options, view);
+        transfer::MyImThread worker(link.queries(), options, view);
         worker.start();
         worker.join();
         view.endBar();

@@ -1,0 +1,76 @@
+#include "cli/CommandSupport.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/Command.h"
+
+namespace pos::cli {
+
+void addDatabaseAndDatasetOptions(CLI::App& sub, std::string& database,
+                                  const std::string& databaseHelp, std::string& dataset) {
+    sub.add_option("--database", database, databaseHelp)->required();
+    sub.add_option("--dataset", dataset,
+                   "Menu, HallTable or MenuAnnotate (any letter case), or the dataset's "
+                   "display text")
+        ->required();
+}
+
+const datasets::Dataset& requireDataset(const std::string& name) {
+    const datasets::Dataset* dataset = datasets::findDataset(name);
+    if (!dataset) {
+        throw UsageError("Unknown dataset \"" + name +
+                         "\": give Menu, HallTable, MenuAnnotate, 菜品信息, 厅桌信息 or "
+                         "菜品注释.");
+    }
+    return *dataset;
+}
+
+WorkerConnection::WorkerConnection(const GlobalOptions& global)
+    : connection(global.connectionSettings()),
+      connQuery(connection),
+      sqlQuery(connection),
+      tempQuery(connection),
+      tempQuery2(connection) {
+    transfer::connectAndListDatabases(connection, connQuery, global.connectionArguments());
+}
+
+transfer::TransferOptions transferOptions(const GlobalOptions& global, const std::string& database,
+                                          const datasets::Dataset& dataset,
+                                          const std::string& path) {
+    transfer::TransferOptions options;
+    options.database = database;
+    options.datasetKey = dataset.key;
+    options.datasetText = dataset.displayText;
+    options.path = path;
+    options.fieldMapDir = global.fieldMapDir();
+    return options;
+}
+
+ProgressBar::ProgressBar(bool keepAtReset)
+    : m_enabled(::isatty(STDERR_FILENO) == 1), m_keepAtReset(keepAtReset) {}
+
+void ProgressBar::show(int position) {
+    const int percent = std::clamp(position, 0, 300) / 3;
+    if (!m_enabled || percent == m_percent || (m_keepAtReset && position == 0 && m_percent > 0)) {
+        return;
+    }
+    m_percent = percent;
+    const int filled = percent * kWidth / 100;
+    std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, '.').c_str(), percent);
+    std::fflush(stderr);
+    m_lineOpen = true;
+}
+
+void ProgressBar::end() {
+    if (m_lineOpen) {
+        std::fputc('\n', stderr);
+        m_lineOpen = false;
+    }
+}
+
+}  // namespace pos::cli

@@ -1,0 +1,68 @@
+// What the commands share: the --database and --dataset options, the dataset
+// lookup, the connection with the workers' queries, the workers' options and
+// a progress bar on a terminal.
+#pragma once
+
+#include <string>
+
+#include "cli/GlobalOptions.h"
+#include "datasets/Datasets.h"
+#include "db/Connection.h"
+#include "transfer/TransferContext.h"
+
+namespace CLI {
+class App;
+}
+
+namespace pos::cli {
+
+// Adds the required --database option, described by `databaseHelp`, and the
+// required --dataset option.
+void addDatabaseAndDatasetOptions(CLI::App& sub, std::string& database,
+                                  const std::string& databaseHelp, std::string& dataset);
+
+// The dataset that `name` names (its key in any letter case, or its display
+// text); throws UsageError listing the names there are otherwise.
+const datasets::Dataset& requireDataset(const std::string& name);
+
+// A connection opened as the window opens it (the database list read through
+// connQuery), with the queries a transfer worker borrows.
+struct WorkerConnection {
+    explicit WorkerConnection(const GlobalOptions& global);
+
+    transfer::TransferQueries queries() { return {connection, sqlQuery, tempQuery, tempQuery2}; }
+
+    db::Connection connection;
+    db::Query connQuery;
+    db::Query sqlQuery;
+    db::Query tempQuery;
+    db::Query tempQuery2;
+};
+
+// The worker's options for `dataset` of `database` with the workbook at
+// `path` and the field maps of `global`.
+transfer::TransferOptions transferOptions(const GlobalOptions& global, const std::string& database,
+                                          const datasets::Dataset& dataset,
+                                          const std::string& path);
+
+// The gauge (0 to 300) as a bar on stderr, drawn only when stderr is a
+// terminal and only when its percentage changes.
+class ProgressBar {
+public:
+    // With `keepAtReset`, a return to 0 after some progress leaves the bar as
+    // it stands.
+    explicit ProgressBar(bool keepAtReset);
+
+    void show(int position);
+    // Ends the bar's line, when one is open.
+    void end();
+
+private:
+    static constexpr int kWidth = 40;
+    bool m_enabled;
+    bool m_keepAtReset;
+    bool m_lineOpen = false;
+    int m_percent = -1;
+};
+
+}  // namespace pos::cli
