@@ -10,37 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_run.h"
 #include "db/TempStore.h"
 
 namespace {
 
 using pos::testing::TempStore;
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string shellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-int runShell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using namespace pos::clitest;
 
 // A JSON array of arrays of strings, for the workbook writer below.
 std::string json(const std::vector<std::vector<std::string>>& rows) {
@@ -66,18 +43,7 @@ protected:
     CliRun cli(std::vector<std::string> args) {
         args.insert(args.begin(),
                     {"--store", store.dir() + "/store", "--field-maps", work.dir() + "/maps"});
-        std::string cmd = "cd " + shellQuote(work.dir()) + " && env -u POS_TRANSFER_STORE " +
-                          shellQuote(std::string(POS_BIN_DIR) + "/pos-transfer-cli");
-        for (const std::string& a : args) {
-            cmd += " " + shellQuote(a);
-        }
-        cmd += " >" + shellQuote(work.dir() + "/out.txt") + " 2>" +
-               shellQuote(work.dir() + "/err.txt");
-        CliRun r;
-        r.exitCode = runShell(cmd);
-        r.out = slurp(work.dir() + "/out.txt");
-        r.err = slurp(work.dir() + "/err.txt");
-        return r;
+        return runCli(args, work.dir());
     }
 
     CliRun import(const std::string& dataset, const std::string& input,

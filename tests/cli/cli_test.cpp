@@ -7,52 +7,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/cli_run.h"
 #include "db/TempStore.h"
 
 namespace {
 
 using pos::testing::TempStore;
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string shellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// Runs pos-transfer-cli in `cwd` with `env` ("NAME=value" pairs) added.
-CliRun runCli(const std::vector<std::string>& args, const std::string& cwd,
-              const std::vector<std::string>& env = {}) {
-    std::string cmd = "cd " + shellQuote(cwd) + " && env -u POS_TRANSFER_STORE";
-    for (const std::string& e : env) {
-        cmd += " " + shellQuote(e);
-    }
-    cmd += " " + shellQuote(std::string(POS_BIN_DIR) + "/pos-transfer-cli");
-    for (const std::string& a : args) {
-        cmd += " " + shellQuote(a);
-    }
-    cmd += " >" + shellQuote(cwd + "/out.txt") + " 2>" + shellQuote(cwd + "/err.txt");
-    int status = std::system(cmd.c_str());
-    CliRun r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(cwd + "/out.txt");
-    r.err = slurp(cwd + "/err.txt");
-    return r;
-}
+using namespace pos::clitest;
 
 class CliTest : public ::testing::Test {
 protected:
