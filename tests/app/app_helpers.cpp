@@ -4,8 +4,11 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QWidget>
+#include <fstream>
+#include <sstream>
 
 #include "TransferApplication.h"
 #include "db/SqliteBackend.h"
@@ -50,6 +53,25 @@ void typeKey(QWidget* w, int key, const QString& text) {
     QApplication::sendEvent(w, &press);
     QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
     QApplication::sendEvent(w, &release);
+}
+
+std::string readAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool waitUntil(const std::function<bool()>& done, int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
 }
 
 }  // namespace pos::app::testing

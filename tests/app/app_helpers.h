@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "MessageBoxes.h"
@@ -65,5 +66,11 @@ void createDatabase(const std::string& storeDir, const std::string& name);
 
 // Sends a key press (and release) with its text, as typing does.
 void typeKey(QWidget* w, int key, const QString& text = {});
+
+// The whole file at `p` as bytes; empty when it cannot be read.
+std::string readAll(const std::filesystem::path& p);
+
+// Handles events until `done` holds (true) or `milliseconds` pass (false).
+bool waitUntil(const std::function<bool()>& done, int milliseconds = 60000);
 
 }  // namespace pos::app::testing

@@ -26,13 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Records the boxes and, for each OK message, whether the start button was
 // enabled at that moment (the worker shows its outcome before giving the
 // window back).
@@ -49,18 +42,6 @@ public:
     std::vector<bool> startEnabledAtMessage;
     std::vector<bool> datasetEnabledAtMessage;
 };
-
-bool waitUntil(const std::function<bool()>& done, int milliseconds = 60000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 class StartExport : public ::testing::Test {
 protected:

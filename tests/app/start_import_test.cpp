@@ -27,13 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class WatchingBoxes : public RecordingBoxes {
 public:
     void message(const QString& caption, const QString& text) override {
@@ -45,18 +38,6 @@ public:
     TTransferForm* form = nullptr;
     std::vector<bool> startEnabledAtMessage;
 };
-
-bool waitUntil(const std::function<bool()>& done, int milliseconds = 60000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 const char* const kMenuHeadings =
     "菜品编码|菜品名称|首字母|菜品类别|统计类别|单位1|价格1|成本1|会员价1";
