@@ -46,7 +46,18 @@ std::string asciiLower(std::string_view s) {
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && asciiLower(a) == asciiLower(b);
+    if (a.size() != b.size()) {
+        return false;
+    }
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string executableDir() {

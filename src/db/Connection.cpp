@@ -93,7 +93,7 @@ std::string Query::text() const {
 void Query::setParameter(const std::string& name, Value value) {
     std::string bare = !name.empty() && name[0] == ':' ? name.substr(1) : name;
     for (auto& [key, v] : m_params) {
-        if (equalsIgnoreCase(key, bare)) {
+        if (key.size() == bare.size() && equalsIgnoreCase(key, bare)) {
             v = std::move(value);
             return;
         }
@@ -181,7 +181,7 @@ std::string Query::fieldName(int index) const {
 
 int Query::columnIndex(const std::string& name) const {
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
-        if (equalsIgnoreCase(m_columns[i], name)) {
+        if (m_columns[i].size() == name.size() && equalsIgnoreCase(m_columns[i], name)) {
             return static_cast<int>(i);
         }
     }

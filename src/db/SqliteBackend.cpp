@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
-#include <map>
+#include <mutex>
 #include <random>
+#include <string_view>
 #include <system_error>
+#include <unordered_map>
 
 #include "common/Text.h"
 #include "db/DbError.h"
@@ -56,6 +58,10 @@ class SqliteFile {
 public:
     SqliteFile(std::string name, const std::string& path, int busyTimeoutSeconds)
         : m_name(std::move(name)), m_busySeconds(busyTimeoutSeconds) {
+        // No memory statistics: they cost a global lock on every allocation
+        // of the library. Refused (and harmless) once the library has started.
+        static std::once_flag once;
+        std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
         int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE,
                                  nullptr);
         if (rc != SQLITE_OK) {
@@ -124,13 +130,12 @@ public:
         }
     }
 
-    // Takes a prepared chunk for the text out of the cache, or makes one.
+    // Takes a prepared chunk for the text out of the cache, or makes one. A
+    // chunk out on loan leaves an empty slot under its text.
     std::unique_ptr<PreparedChunk> acquire(const std::string& text) {
         auto it = m_cache.find(text);
-        if (it != m_cache.end()) {
-            std::unique_ptr<PreparedChunk> chunk = std::move(it->second);
-            m_cache.erase(it);
-            return chunk;
+        if (it != m_cache.end() && it->second) {
+            return std::move(it->second);
         }
         auto chunk = std::make_unique<PreparedChunk>();
         chunk->text = text;
@@ -144,6 +149,13 @@ public:
             return;
         }
         chunk->reset();
+        auto it = m_cache.find(chunk->text);
+        if (it != m_cache.end()) {
+            if (!it->second) {
+                it->second = std::move(chunk);
+            }
+            return;
+        }
         if (m_cache.size() >= kCacheLimit) {
             m_cache.clear();
         }
@@ -164,21 +176,50 @@ private:
     std::string m_name;
     int m_busySeconds;
     sqlite3* m_db = nullptr;
-    std::map<std::string, std::unique_ptr<PreparedChunk>> m_cache;
+    std::unordered_map<std::string, std::unique_ptr<PreparedChunk>> m_cache;
     std::vector<LazyCursor*> m_cursors;
 };
 
-bool declaredAs(const char* declType, std::initializer_list<const char*> words) {
+// Whether the declared type holds one of the (lower-case) words, letter case
+// aside.
+bool declaredAs(const char* declType, std::initializer_list<std::string_view> words) {
     if (!declType) {
         return false;
     }
-    std::string d = asciiLower(declType);
-    for (const char* w : words) {
-        if (d.find(w) != std::string::npos) {
-            return true;
+    const std::string_view d(declType);
+    for (std::string_view w : words) {
+        for (std::size_t i = 0; i + w.size() <= d.size(); ++i) {
+            if (equalsIgnoreCase(d.substr(i, w.size()), w)) {
+                return true;
+            }
         }
     }
     return false;
+}
+
+// How a column's values are handed back, from the words of its declared type.
+struct ColumnKind {
+    bool boolean = false;   // "bit", "bool"
+    bool decimal = false;   // "dec", "numeric", "money"
+    bool dateTime = false;  // "date", "time"
+};
+
+ColumnKind columnKind(const char* declType) {
+    ColumnKind kind;
+    kind.boolean = declaredAs(declType, {"bit", "bool"});
+    kind.decimal = declaredAs(declType, {"dec", "numeric", "money"});
+    kind.dateTime = declaredAs(declType, {"date", "time"});
+    return kind;
+}
+
+std::vector<ColumnKind> columnKinds(sqlite3_stmt* s) {
+    std::vector<ColumnKind> kinds;
+    const int n = sqlite3_column_count(s);
+    kinds.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        kinds.push_back(columnKind(sqlite3_column_decltype(s, i)));
+    }
+    return kinds;
 }
 
 bool parseDateTime(const std::string& s, DateTime& out) {
@@ -229,24 +270,23 @@ bool parseDateTime(const std::string& s, DateTime& out) {
 // so that the store hands back what SQL Server would: DATE/TIME columns give
 // dates, BIT/BOOL columns booleans, DECIMAL/NUMERIC/MONEY columns exact
 // decimals. Anything else keeps its storage class.
-Value columnValue(sqlite3_stmt* s, int i) {
-    const char* declType = sqlite3_column_decltype(s, i);
+Value columnValue(sqlite3_stmt* s, int i, ColumnKind kind) {
     switch (sqlite3_column_type(s, i)) {
         case SQLITE_NULL:
             return Value::null();
         case SQLITE_INTEGER: {
             std::int64_t v = sqlite3_column_int64(s, i);
-            if (declaredAs(declType, {"bit", "bool"}) && (v == 0 || v == 1)) {
+            if (kind.boolean && (v == 0 || v == 1)) {
                 return Value::boolean(v == 1);
             }
-            if (declaredAs(declType, {"dec", "numeric", "money"})) {
+            if (kind.decimal) {
                 return Value::decimal(std::to_string(v));
             }
             return Value::integer(v);
         }
         case SQLITE_FLOAT: {
             double v = sqlite3_column_double(s, i);
-            if (declaredAs(declType, {"dec", "numeric", "money"})) {
+            if (kind.decimal) {
                 return Value::decimal(formatFloat(v));
             }
             return Value::floating(v);
@@ -255,7 +295,7 @@ Value columnValue(sqlite3_stmt* s, int i) {
             const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
             std::string text(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(s, i)));
             DateTime dt;
-            if (declaredAs(declType, {"date", "time"}) && parseDateTime(text, dt)) {
+            if (kind.dateTime && parseDateTime(text, dt)) {
                 return Value::dateTime(dt);
             }
             return Value::text(std::move(text));
@@ -281,6 +321,10 @@ std::string dateTimeText(const DateTime& d) {
 // where binding a double would round the amount before any column saw it.
 void bindParameters(const SqliteFile& file, sqlite3_stmt* s, const Parameters& params) {
     int count = sqlite3_bind_parameter_count(s);
+    // Names are unique without regard to letter case, so where the search
+    // starts does not change what it finds; the values usually come in the
+    // markers' order, so it starts after the last one found.
+    std::size_t hint = 0;
     for (int i = 1; i <= count; ++i) {
         const char* marker = sqlite3_bind_parameter_name(s, i);
         if (!marker || marker[0] != ':') {
@@ -288,13 +332,20 @@ void bindParameters(const SqliteFile& file, sqlite3_stmt* s, const Parameters& p
                                       "holds ") +
                           (marker ? marker : "?") + ".");
         }
-        std::string name(marker + 1);
-        auto it = std::find_if(params.begin(), params.end(),
-                               [&](const auto& p) { return equalsIgnoreCase(p.first, name); });
-        if (it == params.end()) {
-            throw DbError("No value was given for the parameter :" + name + ".");
+        const std::string_view name(marker + 1);
+        const Value* found = nullptr;
+        for (std::size_t k = 0; k < params.size() && !found; ++k) {
+            const std::size_t at = (hint + k) % params.size();
+            if (params[at].first.size() == name.size() &&
+                equalsIgnoreCase(params[at].first, name)) {
+                found = &params[at].second;
+                hint = at + 1;
+            }
         }
-        const Value& v = it->second;
+        if (!found) {
+            throw DbError("No value was given for the parameter :" + std::string(name) + ".");
+        }
+        const Value& v = *found;
         int rc = SQLITE_OK;
         switch (v.type()) {
             case ValueType::Null:
@@ -313,8 +364,13 @@ void bindParameters(const SqliteFile& file, sqlite3_stmt* s, const Parameters& p
                 rc = sqlite3_bind_text(s, i, dateTimeText(v.asDateTime()).c_str(), -1,
                                        SQLITE_TRANSIENT);
                 break;
+            case ValueType::Text: {
+                const std::string& t = v.asText();
+                rc =
+                    sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+                break;
+            }
             case ValueType::Decimal:
-            case ValueType::Text:
             case ValueType::Error: {
                 std::string t = v.toText();
                 rc =
@@ -338,12 +394,17 @@ std::vector<std::string> columnNamesOf(sqlite3_stmt* s) {
     return names;
 }
 
-void readRow(sqlite3_stmt* s, std::vector<Value>& row) {
-    int n = sqlite3_column_count(s);
+// The current row; `kinds` is filled from the statement on the first row, as
+// the declared types are those of the statement as it ran.
+void readRow(sqlite3_stmt* s, std::vector<ColumnKind>& kinds, std::vector<Value>& row) {
+    if (kinds.empty()) {
+        kinds = columnKinds(s);
+    }
+    const int n = static_cast<int>(kinds.size());
     row.clear();
-    row.reserve(static_cast<std::size_t>(n));
+    row.reserve(kinds.size());
     for (int i = 0; i < n; ++i) {
-        row.push_back(columnValue(s, i));
+        row.push_back(columnValue(s, i, kinds[static_cast<std::size_t>(i)]));
     }
 }
 
@@ -410,7 +471,7 @@ private:
     bool step(std::vector<Value>& row) {
         int rc = sqlite3_step(m_stmt);
         if (rc == SQLITE_ROW) {
-            readRow(m_stmt, row);
+            readRow(m_stmt, m_kinds, row);
             return true;
         }
         if (rc == SQLITE_DONE) {
@@ -432,6 +493,7 @@ private:
     std::unique_ptr<PreparedChunk> m_chunk;
     sqlite3_stmt* m_stmt;
     std::vector<std::string> m_columns;
+    std::vector<ColumnKind> m_kinds;
     std::deque<std::vector<Value>> m_buffer;
 };
 
@@ -531,6 +593,12 @@ std::string parseUseName(const std::string& line) {
 enum class LineKind { Sql, NoCount, Use, ListDatabases };
 
 LineKind classify(const std::string& line) {
+    // Only a line that starts with s, u or e can be one of the commands.
+    const auto first = std::find_if(line.begin(), line.end(),
+                                    [](char c) { return static_cast<unsigned char>(c) > ' '; });
+    if (first == line.end() || std::string_view("sSuUeE").find(*first) == std::string_view::npos) {
+        return LineKind::Sql;
+    }
     std::vector<std::string> words = splitWords(line);
     if (words.size() == 3 && equalsIgnoreCase(words[0], "set") &&
         equalsIgnoreCase(words[1], "nocount") &&
@@ -620,7 +688,7 @@ public:
 
     std::unique_ptr<Cursor> run(const std::string& batch, const Parameters& params,
                                 bool wantRows) override {
-        std::vector<Segment> segments = splitBatch(batch);
+        const std::vector<Segment>& segments = segmentsOf(batch);
         std::unique_ptr<Cursor> result;
         for (std::size_t i = 0; i < segments.size(); ++i) {
             const Segment& seg = segments[i];
@@ -666,6 +734,19 @@ public:
     const Dialect& dialect() const override { return m_dialect; }
 
 private:
+    // The parts of a batch, split once per text: the per-row batches of the
+    // import come again and again.
+    const std::vector<Segment>& segmentsOf(const std::string& batch) {
+        auto it = m_batches.find(batch);
+        if (it != m_batches.end()) {
+            return it->second;
+        }
+        if (m_batches.size() >= kBatchCacheLimit) {
+            m_batches.clear();
+        }
+        return m_batches.emplace(batch, splitBatch(batch)).first->second;
+    }
+
     std::unique_ptr<Cursor> databaseList() {
         std::deque<std::vector<Value>> rows;
         for (const std::string& name : listStoreDatabases(m_storeDir)) {
@@ -725,9 +806,10 @@ private:
                     }
                     std::deque<std::vector<Value>> rows;
                     std::vector<Value> row;
+                    std::vector<ColumnKind> kinds;
                     int rc;
                     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-                        readRow(stmt, row);
+                        readRow(stmt, kinds, row);
                         rows.push_back(std::move(row));
                     }
                     if (rc != SQLITE_DONE) {
@@ -751,8 +833,10 @@ private:
         file->release(std::move(chunk));
     }
 
+    static constexpr std::size_t kBatchCacheLimit = 256;
     std::string m_storeDir;
     int m_busySeconds;
+    std::unordered_map<std::string, std::vector<Segment>> m_batches;
     std::shared_ptr<SqliteFile> m_file;
     SqliteDialect m_dialect;
     bool m_inTransaction = false;

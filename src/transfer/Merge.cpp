@@ -165,6 +165,119 @@ std::string datasetTitle(const std::string& key) {
     return "菜品注释";
 }
 
+// A refused row could not be undone alone: the pass's transaction is in an
+// unknown state, and the merge stops.
+class RowNotUndone : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The transaction of one pass on a database that can undo a single statement
+// inside a transaction (the store): the pass's inserts share it, which spares
+// a commit per row, and each protected insert runs between a savepoint and
+// its release so that a refused row is undone alone. The transaction starts
+// with the pass's first insert, so that it takes the write lock with its
+// first statement and no read of an older state comes before its writes.
+// Where a failed statement can doom the whole transaction (SQL Server) the
+// dialect offers no savepoint and every insert commits by itself, as it
+// always did.
+class PassTransaction {
+public:
+    explicit PassTransaction(db::Connection& connection) : m_connection(connection) {
+        const db::Dialect& dialect = connection.dialect();
+        m_setSavepoint = dialect.savepointLine(kSavepoint);
+        m_undoRow = dialect.rollbackToSavepointLine(kSavepoint);
+        m_forgetSavepoint = dialect.releaseSavepointLine(kSavepoint);
+    }
+    ~PassTransaction() {
+        if (m_open) {
+            try {
+                m_connection.rollback();
+            } catch (...) {
+            }
+        }
+    }
+    PassTransaction(const PassTransaction&) = delete;
+    PassTransaction& operator=(const PassTransaction&) = delete;
+
+    bool open() const { return m_open; }
+
+    // A pass starts: its first insert opens the transaction.
+    void begin() { m_wanted = !m_setSavepoint.empty(); }
+
+    // Makes the pass's rows permanent. A commit the database refuses undoes
+    // them all and throws.
+    void commit() {
+        m_wanted = false;
+        if (!m_open) {
+            return;
+        }
+        m_open = false;
+        try {
+            m_connection.commit();
+        } catch (...) {
+            try {
+                m_connection.rollback();
+            } catch (...) {
+            }
+            throw;
+        }
+    }
+
+    // Runs an insert on `query`. With `fenced`, inside the shared transaction,
+    // the insert runs between a savepoint and its release in one batch, and a
+    // failure undoes it alone before the error goes on. An insert that is not
+    // fenced stops the merge when it fails, and the database undoes a failed
+    // statement by itself.
+    void runInsert(db::Query& query, const std::string& statement, const db::Parameters& params,
+                   bool fenced) {
+        query.close();
+        query.clearLines();
+        if (m_wanted && !m_open) {
+            m_connection.beginTransaction();
+            m_open = true;
+        }
+        fenced = fenced && m_open;
+        if (fenced) {
+            query.addLine(m_setSavepoint);
+            query.addLine(statement + ";");
+            query.addLine(m_forgetSavepoint);
+        } else {
+            query.addLine(statement);
+        }
+        for (const auto& [name, value] : params) {
+            query.setParameter(name, value);
+        }
+        try {
+            query.execute();
+        } catch (...) {
+            if (fenced) {
+                // Undoing the row leaves the transaction as it was before it;
+                // a failure here leaves it unknown and ends the merge.
+                try {
+                    query.close();
+                    query.clearLines();
+                    query.addLine(m_undoRow);
+                    query.addLine(m_forgetSavepoint);
+                    query.execute();
+                } catch (const std::exception& e) {
+                    throw RowNotUndone(e.what());
+                }
+            }
+            throw;
+        }
+    }
+
+private:
+    static constexpr const char* kSavepoint = "merged_row";
+    db::Connection& m_connection;
+    std::string m_setSavepoint;
+    std::string m_undoRow;
+    std::string m_forgetSavepoint;
+    bool m_wanted = false;  // the pass runs in a shared transaction
+    bool m_open = false;
+};
+
 // The gauge of the merge: each step sets it to the pass's base plus the
 // share of the pass done, and the end of a pass makes that the next base.
 class Progress {
@@ -194,6 +307,7 @@ public:
         : m_q(queries),
           m_options(options),
           m_progress(progressBase, view),
+          m_transaction(queries.connection),
           m_dataset(datasetTitle(options.datasetKey)) {}
 
     // Runs one dataset's passes; any failure outside the protected inserts
@@ -202,7 +316,21 @@ public:
         try {
             (this->*passes)();
         } catch (const std::exception& e) {
-            throw MergeStopped(stopMessage(e.what()), m_report);
+            // What the pass wrote before the stop is kept.
+            std::string lost;
+            if (m_transaction.open()) {
+                try {
+                    m_transaction.commit();
+                } catch (const std::exception& commitError) {
+                    lost = commitError.what();
+                }
+            } else {
+                lost = m_lostPass;
+            }
+            if (!lost.empty()) {
+                m_report = m_reportAtPassStart;
+            }
+            throw MergeStopped(stopMessage(e.what(), lost), m_report);
         }
     }
 
@@ -371,6 +499,9 @@ private:
         db::Query& driver = m_q.sqlQuery;
         executePreamble(driver, m_options.database);
         openStatement(driver, statement);
+        m_reportAtPassStart = m_report;
+        m_lostPass.clear();
+        m_transaction.begin();
         driver.first();
         int ordinal = firstOrdinal;
         while (!driver.eof()) {
@@ -380,6 +511,12 @@ private:
             driver.next();
         }
         m_subject.clear();
+        try {
+            m_transaction.commit();
+        } catch (const std::exception& e) {
+            m_lostPass = e.what();
+            throw;
+        }
         m_progress.endPass();
     }
 
@@ -433,21 +570,10 @@ private:
         return Value::integer(largest + 1);
     }
 
-    void prepareInsert(const std::string& statement, const db::Parameters& params) {
-        db::Query& q = m_q.tempQuery2;
-        q.close();
-        q.clearLines();
-        q.addLine(statement);
-        for (const auto& [name, value] : params) {
-            q.setParameter(name, value);
-        }
-        q.execute();
-    }
-
     // A reference row that the database refuses stops the merge: the rows
     // that refer to it could not be stored either.
     void insertReference(const std::string& statement, const db::Parameters& params) {
-        prepareInsert(statement, params);
+        m_transaction.runInsert(m_q.tempQuery2, statement, params, false);
     }
 
     // A last-pass row that the database refuses is left out and recorded
@@ -455,8 +581,10 @@ private:
     void insertRow(const std::string& statement, const db::Parameters& params,
                    const std::string& keyName, const std::string& key) {
         try {
-            prepareInsert(statement, params);
+            m_transaction.runInsert(m_q.tempQuery2, statement, params, true);
             ++m_report.inserted;
+        } catch (const RowNotUndone&) {
+            throw;
         } catch (const std::exception& e) {
             m_report.refused.push_back({keyName, key, e.what()});
         }
@@ -466,20 +594,29 @@ private:
         return m_q.connection.dialect().stringLiteral(name);
     }
 
-    std::string stopMessage(const std::string& reason) const {
+    // `lost` is the database's reason when the rows of the stopped step
+    // could not be kept.
+    std::string stopMessage(const std::string& reason, const std::string& lost) const {
         std::string text = "数据合并在" + m_dataset + "的" + inQuotes(m_step) + "一步中止";
         if (!m_subject.empty()) {
             text += "，" + m_subject;
         }
-        text += "：" + reason +
-                "\n在此之前的数据已写入数据库。请改正后重新导入，已写入的数据不会重复导入。";
-        return text;
+        text += "：" + reason;
+        if (lost.empty()) {
+            text += "\n在此之前的数据已写入数据库。";
+        } else {
+            text += "\n这一步已写入的数据未能保存（" + lost + "），此前各步的数据已写入数据库。";
+        }
+        return text + "请改正后重新导入，已写入的数据不会重复导入。";
     }
 
     TransferQueries& m_q;
     const TransferOptions& m_options;
     Progress m_progress;
+    PassTransaction m_transaction;
     MergeReport m_report;
+    MergeReport m_reportAtPassStart;
+    std::string m_lostPass;  // why the last pass's rows could not be kept
     std::string m_dataset;
     std::string m_step;
     std::string m_subject;

@@ -34,8 +34,9 @@ struct MergeReport {
 };
 
 // The merge stopped part-way. Every row inserted before the stop stays in the
-// database (each insert commits by itself); `report` counts those of the last
-// pass. The message names the dataset, the step, the row and the reason.
+// database (committed before the stop is raised); `report` counts those of
+// the last pass. The message names the dataset, the step, the row and the
+// reason.
 class MergeStopped : public std::runtime_error {
 public:
     MergeStopped(const std::string& message, MergeReport report)

@@ -407,6 +407,68 @@ TEST(TransferMerge, StopsWithWhereAndWhyAndKeepsTheRowsBefore) {
     }
 }
 
+// On the store each pass writes in one transaction, with a savepoint around
+// each dish insert. What a second connection sees afterwards must be what
+// inserts committing one by one would have left: every row inserted before a
+// refusal or a stop, none of the refused ones, and no lock left behind.
+TEST(TransferMerge, RowsWrittenBeforeARefusalOrAStopAreCommittedAndVisibleElsewhere) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> setup;
+        bool stops;
+        Rows dishes;  // menu IDs a second connection sees afterwards
+        Rows units;   // Unit names it sees
+    };
+    const std::string refuseUnit =
+        "CREATE TRIGGER refuse_unit BEFORE INSERT ON Unit WHEN NEW.Name = '坏' BEGIN "
+        "SELECT RAISE(ABORT, 'unit refused'); END";
+    const Case cases[] = {
+        {"a refused dish between others",
+         {"INSERT INTO TEMPMenu (ID, Name, CategoryName, Unit1) VALUES (1, '甲', '热菜', '份'), "
+          "(2, '乙', '热菜', '份'), (3, NULL, '热菜', '份'), (4, '丁', '热菜', '碗'), "
+          "(5, '戊', '热菜', '份')"},
+         false,
+         {{"1"}, {"2"}, {"4"}, {"5"}},
+         {{"份"}, {"碗"}}},
+        {"a stop after a refused dish",
+         {"INSERT INTO TEMPMenu (ID, Name, CategoryName, Unit1) VALUES (1, '甲', '热菜', '份'), "
+          "(2, NULL, '热菜', '份'), (3, '丙', '热菜', '份'), ('abc', '丁', '热菜', '份'), "
+          "(5, '戊', '热菜', '份')"},
+         true,
+         {{"1"}, {"3"}},
+         {{"份"}}},
+        {"a stop in a reference pass",
+         {refuseUnit,
+          "INSERT INTO TEMPMenu (ID, Name, CategoryName, Unit1, Unit2, Unit3) VALUES "
+          "(1, '甲', '热菜', '份', '碗', NULL), (2, '乙', '热菜', '盘', '坏', '杯')"},
+         true,
+         {},
+         {{"份"}, {"盘"}, {"碗"}}},
+    };
+    for (const Case& c : cases) {
+        StoreFixture fx;
+        fx.createStagingTables();
+        for (const std::string& sql : c.setup) {
+            fx.exec(sql);
+        }
+        if (c.stops) {
+            mergeExpectingStop(fx, "Menu");
+        } else {
+            MergeRun run = merge(fx, "Menu");
+            EXPECT_EQ(run.report.inserted, static_cast<int>(c.dishes.size())) << c.what;
+            EXPECT_EQ(run.report.refused.size(), 1u) << c.what;
+        }
+        EXPECT_EQ(fx.rows("SELECT ID FROM menu ORDER BY ID"), c.dishes) << c.what;
+        EXPECT_EQ(fx.rows("SELECT Name FROM Unit ORDER BY Name"), c.units) << c.what;
+        EXPECT_EQ(fx.rows("SELECT Name FROM Category"), (Rows{{"热菜"}})) << c.what;
+        // Nothing is left open: another connection writes at once, and the
+        // program's own connection can start a transaction of its own.
+        EXPECT_NO_THROW(fx.exec("INSERT INTO Hall (ID, Name) VALUES (99, '外场')")) << c.what;
+        EXPECT_NO_THROW(fx.connection().beginTransaction()) << c.what;
+        fx.connection().rollback();
+    }
+}
+
 TEST(TransferMerge, GaugeMovesInQuartersOfTheMenuShare) {
     StoreFixture fx;
     fx.createStagingTables();
