@@ -182,19 +182,10 @@ private:
 
 // Whether the declared type holds one of the (lower-case) words, letter case
 // aside.
-bool declaredAs(const char* declType, std::initializer_list<std::string_view> words) {
-    if (!declType) {
-        return false;
-    }
-    const std::string_view d(declType);
-    for (std::string_view w : words) {
-        for (std::size_t i = 0; i + w.size() <= d.size(); ++i) {
-            if (equalsIgnoreCase(d.substr(i, w.size()), w)) {
-                return true;
-            }
-        }
-    }
-    return false;
+bool declaredAs(std::string_view lowerDeclType, std::initializer_list<std::string_view> words) {
+    return std::any_of(words.begin(), words.end(), [&](std::string_view w) {
+        return lowerDeclType.find(w) != std::string_view::npos;
+    });
 }
 
 // How a column's values are handed back, from the words of its declared type.
@@ -206,9 +197,13 @@ struct ColumnKind {
 
 ColumnKind columnKind(const char* declType) {
     ColumnKind kind;
-    kind.boolean = declaredAs(declType, {"bit", "bool"});
-    kind.decimal = declaredAs(declType, {"dec", "numeric", "money"});
-    kind.dateTime = declaredAs(declType, {"date", "time"});
+    if (!declType) {
+        return kind;
+    }
+    const std::string lower = asciiLower(declType);
+    kind.boolean = declaredAs(lower, {"bit", "bool"});
+    kind.decimal = declaredAs(lower, {"dec", "numeric", "money"});
+    kind.dateTime = declaredAs(lower, {"date", "time"});
     return kind;
 }
 
