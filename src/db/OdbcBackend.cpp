@@ -16,6 +16,7 @@
 
 #include "common/Text.h"
 #include "db/DbError.h"
+#include "db/MemoryCursor.h"
 #include "db/SqlServerDialect.h"
 
 namespace pos::db {
@@ -195,25 +196,6 @@ private:
 };
 
 // ---- results -----------------------------------------------------------------
-
-class MemoryCursor : public Cursor {
-public:
-    MemoryCursor(std::vector<std::string> columns, std::deque<std::vector<Value>> rows)
-        : m_columns(std::move(columns)), m_rows(std::move(rows)) {}
-    const std::vector<std::string>& columnNames() const override { return m_columns; }
-    bool fetch(std::vector<Value>& row) override {
-        if (m_rows.empty()) {
-            return false;
-        }
-        row = std::move(m_rows.front());
-        m_rows.pop_front();
-        return true;
-    }
-
-private:
-    std::vector<std::string> m_columns;
-    std::deque<std::vector<Value>> m_rows;
-};
 
 // "12.5000" -> "12.5", ".50" -> "0.5", "-0.0000" -> "0": money keeps its
 // exact digits without the scale's padding.

@@ -19,6 +19,7 @@
 
 #include "common/Text.h"
 #include "db/DbError.h"
+#include "db/MemoryCursor.h"
 #include "db/SqliteDialect.h"
 
 namespace fs = std::filesystem;
@@ -402,27 +403,6 @@ void readRow(sqlite3_stmt* s, std::vector<ColumnKind>& kinds, std::vector<Value>
         row.push_back(columnValue(s, i, kinds[static_cast<std::size_t>(i)]));
     }
 }
-
-// A result held in memory (the database list, a result that is not the
-// batch's last statement).
-class MemoryCursor : public Cursor {
-public:
-    MemoryCursor(std::vector<std::string> columns, std::deque<std::vector<Value>> rows)
-        : m_columns(std::move(columns)), m_rows(std::move(rows)) {}
-    const std::vector<std::string>& columnNames() const override { return m_columns; }
-    bool fetch(std::vector<Value>& row) override {
-        if (m_rows.empty()) {
-            return false;
-        }
-        row = std::move(m_rows.front());
-        m_rows.pop_front();
-        return true;
-    }
-
-private:
-    std::vector<std::string> m_columns;
-    std::deque<std::vector<Value>> m_rows;
-};
 
 // A result read row by row from its statement as the caller walks it. The
 // statement goes back to the cache when the last row has been read.
