@@ -2,6 +2,8 @@
 // folder, message boxes that record and answer, and event helpers.
 #pragma once
 
+#include <QComboBox>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "MessageBoxes.h"
+#include "TransferForm.h"
 #include "WindowOptions.h"
 
 class QWidget;
@@ -55,6 +58,23 @@ public:
     QStringList questions;
     QStringList errors;
     std::deque<bool> answers;
+};
+
+// Records the boxes and, for each OK message, whether the start button was
+// enabled at that moment (the worker shows its outcome before giving the
+// window back).
+class WatchingBoxes : public RecordingBoxes {
+public:
+    void message(const QString& caption, const QString& text) override {
+        RecordingBoxes::message(caption, text);
+        if (form != nullptr) {
+            startEnabledAtMessage.push_back(form->exImButton()->isEnabled());
+            datasetEnabledAtMessage.push_back(form->exIMTable()->isEnabled());
+        }
+    }
+    TTransferForm* form = nullptr;
+    std::vector<bool> startEnabledAtMessage;
+    std::vector<bool> datasetEnabledAtMessage;
 };
 
 // Options for a window on a store folder, with the field maps and the

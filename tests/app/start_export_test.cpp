@@ -26,23 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Records the boxes and, for each OK message, whether the start button was
-// enabled at that moment (the worker shows its outcome before giving the
-// window back).
-class WatchingBoxes : public RecordingBoxes {
-public:
-    void message(const QString& caption, const QString& text) override {
-        RecordingBoxes::message(caption, text);
-        if (form != nullptr) {
-            startEnabledAtMessage.push_back(form->exImButton()->isEnabled());
-            datasetEnabledAtMessage.push_back(form->exIMTable()->isEnabled());
-        }
-    }
-    TTransferForm* form = nullptr;
-    std::vector<bool> startEnabledAtMessage;
-    std::vector<bool> datasetEnabledAtMessage;
-};
-
 class StartExport : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -27,18 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class WatchingBoxes : public RecordingBoxes {
-public:
-    void message(const QString& caption, const QString& text) override {
-        RecordingBoxes::message(caption, text);
-        if (form != nullptr) {
-            startEnabledAtMessage.push_back(form->exImButton()->isEnabled());
-        }
-    }
-    TTransferForm* form = nullptr;
-    std::vector<bool> startEnabledAtMessage;
-};
-
 const char* const kMenuHeadings =
     "菜品编码|菜品名称|首字母|菜品类别|统计类别|单位1|价格1|成本1|会员价1";
 
