@@ -25,6 +25,12 @@ public:
     // Unicode literal (N'...') so that Chinese names survive any collation.
     virtual std::string stringLiteral(const std::string& text) const;
 
+    // The clause that makes a comparison or a DISTINCT of names follow the
+    // server's default rules (trailing blanks and ASCII letter case ignored),
+    // appended after the column or the literal: " collate pos_name" on the
+    // store, empty on SQL Server, whose database collation already does so.
+    virtual std::string nameCollation() const = 0;
+
     // The one-line batch that lists the databases; its rows carry DATABASE_NAME.
     virtual std::string listDatabasesLine() const = 0;
 

@@ -9,6 +9,7 @@ class SqlServerDialect : public Dialect {
 public:
     std::string name() const override { return "sqlserver"; }
     std::string listDatabasesLine() const override;
+    std::string nameCollation() const override { return {}; }
     std::string tablePresenceLine(const std::string& datasetKey) const override;
     // N'...': a Unicode literal, so a Chinese name is compared as written
     // whatever the database's collation.

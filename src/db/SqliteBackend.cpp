@@ -52,6 +52,39 @@ struct PreparedChunk {
 
 class LazyCursor;
 
+// The order of kNameCollation: the texts without their trailing spaces,
+// compared byte by byte with the ASCII letters in lower case, a text that is
+// the start of the other first. Tabs, leading and inner blanks and letters
+// outside ASCII compare as they are.
+int compareNames(void*, int lengthA, const void* a, int lengthB, const void* b) {
+    const auto* textA = static_cast<const unsigned char*>(a);
+    const auto* textB = static_cast<const unsigned char*>(b);
+    while (lengthA > 0 && textA[lengthA - 1] == ' ') {
+        --lengthA;
+    }
+    while (lengthB > 0 && textB[lengthB - 1] == ' ') {
+        --lengthB;
+    }
+    auto folded = [](unsigned char c) -> unsigned char {
+        return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+    };
+    const int common = std::min(lengthA, lengthB);
+    for (int i = 0; i < common; ++i) {
+        const unsigned char x = folded(textA[i]);
+        const unsigned char y = folded(textB[i]);
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+    }
+    return lengthA < lengthB ? -1 : lengthA > lengthB ? 1 : 0;
+}
+
+// Makes kNameCollation known to a connection; it lives only there, never in
+// a schema.
+int registerNameCollation(sqlite3* db) {
+    return sqlite3_create_collation(db, kNameCollation, SQLITE_UTF8, nullptr, compareNames);
+}
+
 // One open database file of the store, or the in-memory stand-in for "no
 // database selected yet". Shared by the back end and by every lazy result
 // read from it, so a result survives a switch to another database.
@@ -74,6 +107,10 @@ public:
         }
         sqlite3_busy_timeout(m_db, busyTimeoutSeconds * 1000);
         try {
+            rc = registerNameCollation(m_db);
+            if (rc != SQLITE_OK) {
+                fail(rc);
+            }
             execSimple("PRAGMA journal_mode=WAL");
             execSimple("PRAGMA synchronous=NORMAL");
             execSimple("PRAGMA foreign_keys=ON");
@@ -918,7 +955,7 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
             sqlite3_close(db);
             throw DbError("The database \"" + name + "\" cannot be created (" + what + "): " + msg);
         };
-        if (rc != SQLITE_OK) {
+        if (rc != SQLITE_OK || (rc = registerNameCollation(db)) != SQLITE_OK) {
             failWith("open");
         }
         char* err = nullptr;

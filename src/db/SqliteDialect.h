@@ -6,11 +6,17 @@
 
 namespace pos::db {
 
+// The collation that compares names as the server's default collation does;
+// the back end registers it on every database file it opens. No table
+// declares it, so other SQLite tools still read the files.
+inline constexpr const char* kNameCollation = "pos_name";
+
 class SqliteDialect : public Dialect {
 public:
     std::string name() const override { return "sqlite"; }
     // The store's back end answers "sp_databases" itself, from the folder.
     std::string listDatabasesLine() const override;
+    std::string nameCollation() const override { return std::string(" collate ") + kNameCollation; }
     // Counts every schema entry (table, view, index, trigger) whose name
     // matches without regard to letter case, as the server counts every
     // object in sysobjects: a trigger or index that shares a required

@@ -148,6 +148,40 @@ TEST_F(StoreTest, ServerCommandFailuresNameTheDatabase) {
     EXPECT_NE(errorOf([&] { connect("nope"); }).find("\"nope\" does not exist"), std::string::npos);
 }
 
+// An import compares names with the dialect's collation so that "热菜 " finds
+// "热菜" and "Cola" finds "cola", as on the server, and makes no look-alike row.
+TEST_F(StoreTest, NamesCompareAsOnTheServer) {
+    const char* names =
+        "create table t(x text); insert into t values ('热菜'), ('热菜 '), (' 热菜'), ('Cola'), "
+        "('cola  '), ('É'), ('é');";
+    store.createDatabase("one", names);
+    store.createDatabase("two", names);
+    connect();
+    const std::string by = conn->dialect().nameCollation();
+    struct Case {
+        const char* what;
+        std::string sql;
+        std::int64_t expected;
+    };
+    const Case cases[] = {
+        {"trailing blank ignored", "select '热菜 ' = '热菜'" + by + " as r", 1},
+        {"letter case ignored", "select 'Cola' = 'cola '" + by + " as r", 1},
+        {"letters ordered without case", "select 'a' < 'B'" + by + " and 'b' > 'A'" + by + " as r",
+         1},
+        {"letters outside ASCII keep their case", "select 'É' = 'é'" + by + " as r", 0},
+        {"leading blank counts", "select ' 热菜' = '热菜'" + by + " as r", 0},
+        {"inner blank counts", "select '热 菜' = '热菜'" + by + " as r", 0},
+        {"distinct names", "select count(*) as r from (select distinct(x" + by + ") from t)", 5},
+    };
+    Query q(*conn);
+    for (const char* database : {"one", "two"}) {
+        for (const Case& c : cases) {
+            run(q, {" use \"" + std::string(database) + "\"", c.sql});
+            EXPECT_EQ(q.fieldAsInteger("r"), c.expected) << database << ": " << c.what;
+        }
+    }
+}
+
 TEST_F(StoreTest, NameWithDoubleQuoteIsUsedSafely) {
     store.createDatabase("we\"ird", "create table t(v); insert into t values ('inside');");
     store.createDatabase("we", "create table t(v); insert into t values ('wrong');");
