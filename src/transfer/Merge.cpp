@@ -6,6 +6,7 @@
 // every statement.
 #include "transfer/Merge.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -21,14 +22,12 @@ namespace {
 
 // Statement texts. Names go into lookups as string literals of the dialect;
 // every other value is a named parameter.
-const std::string kCategoryPass = " select distinct(CategoryName) from TEMPMenu   ";
 const std::string kCategoryLookup = " select * from Category where name = ";
 const std::string kCategoryInsert =
     std::string(
         " insert into Category (ID, Name, IsModify, CanDiscount, IsPreOut, IsGiveLQ, "
         "ODPTypeID, isPrice, CanUseCard, NonCalOrderfee, NonCalIntegral, MaxCharge) ") +
     " values(:Mid,:Name,0,1,1,0,0,1,1,0,0,0) ";
-const std::string kStcaPass = " select distinct(SCNA) from TEMPMenu   ";
 const std::string kStcaLookup = " select * from STCA where SCNA = ";
 const std::string kStcaInsert =
     std::string(" insert into STCA (SCID,SCSN, SCNA, TJLBType) ") + " values(:Mid,:SCSN,:SCNA,0) ";
@@ -45,7 +44,6 @@ const std::string kDishInsert =
     "isSpecial,EProfit1,EProfit2,EProfit3,NotDishTj,isFee,flag,isRate)" +
     " values(:ID,:Name,:FirstLetter,:CategoryID,:Unit1,:Price1,:Cost1,:VPrice1,:Unit2,:Price2,"
     ":Cost2,:VPrice2,:Unit3,:Price3,:Cost3,:VPrice3,0,1,1,1,:stationId,:SCSN,-1,0,0,0,0,0,1,0,1) ";
-const std::string kHallPass = " select distinct(HallName) from TEMPHallTable   ";
 const std::string kHallLookup = " select * from Hall where name = ";
 const std::string kHallInsert =
     " insert into Hall (ID, Name, PrintId) values(:Mid,:Name,:printId) ";
@@ -56,7 +54,6 @@ const std::string kTableInsert =
     "(ID,Code,Name,HallId,Status,TATYP,IsUse,IsPrn,minType,minCharge,popNum,isServer,Oldcapacity,"
     "Unite,isUnite,isReserve,OKTime)" +
     " values(:ID,:Code,:Name,:hallID,'A',1,0,0,0,0,0,1,0,0,0,0,0) ";
-const std::string kAnnotateTypePass = " select distinct(AnnotateTypeName) from TEMPMenuAnnotate   ";
 const std::string kAnnotateTypeLookup = " select * from AnnotateType where name = ";
 const std::string kAnnotateTypeInsert = " insert into AnnotateType (ID, Name) values(:Mid,:Name) ";
 const std::string kAnnotatePass = " select * from TEMPMenuAnnotate   ";
@@ -335,7 +332,7 @@ public:
     }
 
     void mergeMenu() {
-        walkPass("菜品类别", kCategoryPass, kMenuSpan, 1, [this] {
+        walkPass("菜品类别", distinctPass("CategoryName", "TEMPMenu"), kMenuSpan, 1, [this] {
             std::string name = m_q.sqlQuery.fieldAsText("CategoryName");
             m_subject = "类别" + inQuotes(name);
             ensureReference(name, kCategoryLookup, [&] {
@@ -343,11 +340,14 @@ public:
                                 {{"Mid", nextId("ID", "Category")}, {"Name", Value::text(name)}});
             });
         });
-        walkPass("统计类别", kStcaPass, kMenuSpan, 1, [this] {
+        walkPass("统计类别", distinctPass("SCNA", "TEMPMenu"), kMenuSpan, 1, [this] {
             std::string name = m_q.sqlQuery.fieldAsText("SCNA");
             m_subject = "统计类别" + inQuotes(name);
             ensureReference(name, kStcaLookup, [&] {
-                Value number = nextId("SCSN", "STCA");
+                // SCID and SCSN take one number, above every SCID and SCSN
+                // stored, so that neither can collide.
+                Value number = Value::integer(std::max(nextId("SCSN", "STCA").asInteger(),
+                                                       nextId("SCID", "STCA").asInteger()));
                 insertReference(kStcaInsert,
                                 {{"Mid", number}, {"SCSN", number}, {"SCNA", Value::text(name)}});
             });
@@ -366,7 +366,7 @@ public:
     }
 
     void mergeHallTable() {
-        walkPass("大厅", kHallPass, kOtherSpan, 0, [this] {
+        walkPass("大厅", distinctPass("HallName", "TEMPHallTable"), kOtherSpan, 0, [this] {
             std::string name = m_q.sqlQuery.fieldAsText("HallName");
             m_subject = "大厅" + inQuotes(name);
             ensureReference(name, kHallLookup, [&] {
@@ -379,15 +379,18 @@ public:
     }
 
     void mergeMenuAnnotate() {
-        walkPass("注释类别", kAnnotateTypePass, kOtherSpan, 1, [this] {
-            std::string name = m_q.sqlQuery.fieldAsText("AnnotateTypeName");
-            m_subject = "注释类别" + inQuotes(name);
-            ensureReference(name, kAnnotateTypeLookup, [&] {
-                Value id = trimmed(name) == kGeneralAnnotateType ? Value::integer(0)
-                                                                 : nextId("ID", "AnnotateType");
-                insertReference(kAnnotateTypeInsert, {{"Mid", id}, {"Name", Value::text(name)}});
-            });
-        });
+        walkPass("注释类别", distinctPass("AnnotateTypeName", "TEMPMenuAnnotate"), kOtherSpan, 1,
+                 [this] {
+                     std::string name = m_q.sqlQuery.fieldAsText("AnnotateTypeName");
+                     m_subject = "注释类别" + inQuotes(name);
+                     ensureReference(name, kAnnotateTypeLookup, [&] {
+                         Value id = trimmed(name) == kGeneralAnnotateType
+                                        ? Value::integer(0)
+                                        : nextId("ID", "AnnotateType");
+                         insertReference(kAnnotateTypeInsert,
+                                         {{"Mid", id}, {"Name", Value::text(name)}});
+                     });
+                 });
         walkPass("注释", kAnnotatePass, kOtherSpan, 1, [this] { mergeAnnotation(); });
     }
 
@@ -432,26 +435,32 @@ private:
         }
         Value scsn = lookupValue(kDishStcaLookup + quoted(row.fieldAsText("SCNA")), "SCSN");
 
-        insertRow(kDishInsert,
-                  {{"ID", Value::integer(id)},
-                   {"Name", row.fieldValue("Name")},
-                   {"FirstLetter", row.fieldValue("FirstLetter")},
-                   {"CategoryID", categoryId},
-                   {"Unit1", row.fieldValue("Unit1")},
-                   {"Price1", price1},
-                   {"Cost1", cost1},
-                   {"VPrice1", vprice1},
-                   {"Unit2", row.fieldValue("Unit2")},
-                   {"Price2", price2},
-                   {"Cost2", cost2},
-                   {"VPrice2", vprice2},
-                   {"Unit3", row.fieldValue("Unit3")},
-                   {"Price3", price3},
-                   {"Cost3", cost3},
-                   {"VPrice3", vprice3},
-                   {"stationId", Value::integer(m_options.stationNumber)},
-                   {"SCSN", scsn}},
-                  "菜品编码", std::to_string(id));
+        const bool stored = insertRow(kDishInsert,
+                                      {{"ID", Value::integer(id)},
+                                       {"Name", row.fieldValue("Name")},
+                                       {"FirstLetter", row.fieldValue("FirstLetter")},
+                                       {"CategoryID", categoryId},
+                                       {"Unit1", row.fieldValue("Unit1")},
+                                       {"Price1", price1},
+                                       {"Cost1", cost1},
+                                       {"VPrice1", vprice1},
+                                       {"Unit2", row.fieldValue("Unit2")},
+                                       {"Price2", price2},
+                                       {"Cost2", cost2},
+                                       {"VPrice2", vprice2},
+                                       {"Unit3", row.fieldValue("Unit3")},
+                                       {"Price3", price3},
+                                       {"Cost3", cost3},
+                                       {"VPrice3", vprice3},
+                                       {"stationId", Value::integer(m_options.stationNumber)},
+                                       {"SCSN", scsn}},
+                                      "菜品编码", std::to_string(id));
+        if (stored && categoryId.isNull()) {
+            m_report.withoutCategory.push_back(std::to_string(id));
+        }
+        if (stored && scsn.isNull()) {
+            m_report.withoutStatistics.push_back(std::to_string(id));
+        }
     }
 
     void mergeTable() {
@@ -464,9 +473,13 @@ private:
         }
         Value tableName = row.fieldValue("TableName");
         Value hallId = lookupValue(kTableHallLookup + quoted(row.fieldAsText("HallName")), "ID");
-        insertRow(kTableInsert,
-                  {{"ID", tableId}, {"Code", tableId}, {"Name", tableName}, {"hallID", hallId}},
-                  "桌号", tableId.toText());
+        const bool stored =
+            insertRow(kTableInsert,
+                      {{"ID", tableId}, {"Code", tableId}, {"Name", tableName}, {"hallID", hallId}},
+                      "桌号", tableId.toText());
+        if (stored && hallId.isNull()) {
+            m_report.withoutHall.push_back(tableId.toText());
+        }
     }
 
     void mergeAnnotation() {
@@ -479,8 +492,8 @@ private:
             throw ConversionError("找不到注释类别" + inQuotes(typeName));
         }
         std::int32_t typeNumber = toInt32(typeId, "注释类别编号");
-        if (!name.isNull() &&
-            exists(kAnnotateExists, {{"AnnotateTypeID", typeId}, {"Name", name}})) {
+        if (!name.isNull() && exists(kAnnotateExists + m_q.connection.dialect().nameCollation(),
+                                     {{"AnnotateTypeID", typeId}, {"Name", name}})) {
             ++m_report.alreadyExisting;
             return;
         }
@@ -578,20 +591,35 @@ private:
 
     // A last-pass row that the database refuses is left out and recorded
     // with its key and the database's reason; the pass goes on.
-    void insertRow(const std::string& statement, const db::Parameters& params,
+    bool insertRow(const std::string& statement, const db::Parameters& params,
                    const std::string& keyName, const std::string& key) {
         try {
             m_transaction.runInsert(m_q.tempQuery2, statement, params, true);
             ++m_report.inserted;
+            return true;
         } catch (const RowNotUndone&) {
             throw;
         } catch (const std::exception& e) {
             m_report.refused.push_back({keyName, key, e.what()});
+            return false;
         }
     }
 
+    // A name as a literal of a lookup, compared as the server compares
+    // names: trailing blanks and ASCII letter case ignored.
     std::string quoted(const std::string& name) const {
-        return m_q.connection.dialect().stringLiteral(name);
+        const db::Dialect& dialect = m_q.connection.dialect();
+        return dialect.stringLiteral(name) + dialect.nameCollation();
+    }
+
+    // The distinct names of a staging column, equal names once.
+    std::string distinctPass(const std::string& column, const std::string& table) const {
+        const std::string collation = m_q.connection.dialect().nameCollation();
+        if (collation.empty()) {
+            return " select distinct(" + column + ") from " + table + "   ";
+        }
+        return " select distinct(" + column + collation + ") as " + column + " from " + table +
+               "   ";
     }
 
     // `lost` is the database's reason when the rows of the stopped step
@@ -667,10 +695,34 @@ std::string formatMergeSummary(const MergeReport& report) {
     if (report.refused.empty()) {
         return text + "。";
     }
-    text += "；" + std::to_string(report.refused.size()) + "行未能导入，请检查后手动添加：";
+    return text + "；" + formatRefusedRows(report);
+}
+
+std::string formatRefusedRows(const MergeReport& report) {
+    std::string text = std::to_string(report.refused.size()) + "行未能导入，请检查后手动添加：";
     for (const RefusedRow& row : report.refused) {
         text += "\n" + row.keyName + inQuotes(row.key) + "：" + row.reason;
     }
+    return text;
+}
+
+std::string formatMergeWarnings(const MergeReport& report) {
+    std::string text;
+    const auto warn = [&text](const std::vector<std::string>& keys, const char* what,
+                              const char* keyName) {
+        if (keys.empty()) {
+            return;
+        }
+        std::string list;
+        for (const std::string& key : keys) {
+            list += (list.empty() ? "" : "、") + key;
+        }
+        text += std::string(text.empty() ? "" : "\n") + "注意：" + std::to_string(keys.size()) +
+                what + "，导出时不会出现（" + keyName + "：" + list + "）。";
+    };
+    warn(report.withoutCategory, "个菜品没有类别", "菜品编码");
+    warn(report.withoutStatistics, "个菜品没有统计类别", "菜品编码");
+    warn(report.withoutHall, "张餐桌没有所属大厅", "桌号");
     return text;
 }
 

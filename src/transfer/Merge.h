@@ -31,6 +31,12 @@ struct MergeReport {
     // in its annotation type. Decided by a lookup right before the insert.
     int alreadyExisting = 0;
     std::vector<RefusedRow> refused;
+    // Keys of rows stored without a reference that the tool's own export
+    // joins on, so that they will not show in an export: dishes without a
+    // category or a statistics category, dining tables without a hall.
+    std::vector<std::string> withoutCategory;
+    std::vector<std::string> withoutStatistics;
+    std::vector<std::string> withoutHall;
 };
 
 // The merge stopped part-way. Every row inserted before the stop stays in the
@@ -65,5 +71,12 @@ std::int32_t queryMaxId(db::Query& tempQuery2, const std::string& database,
 // The summary that follows "数据导入成功！": rows imported, rows that already
 // existed, and each refused row with its key and the database's reason.
 std::string formatMergeSummary(const MergeReport& report);
+
+// The refused rows alone, a heading line and one line per row.
+std::string formatRefusedRows(const MergeReport& report);
+
+// The warnings about stored rows that an export will not show; empty when
+// there are none.
+std::string formatMergeWarnings(const MergeReport& report);
 
 }  // namespace pos::transfer
