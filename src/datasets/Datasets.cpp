@@ -24,4 +24,13 @@ const Dataset* findDataset(const std::string& keyOrText) {
     return nullptr;
 }
 
+bool isTextColumn(const Dataset& dataset, const std::string& column) {
+    for (const char* name : dataset.textColumns) {
+        if (equalsIgnoreCase(column, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace pos::datasets

@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <map>
+#include <string_view>
 
 #include "common/Text.h"
+#include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "transfer/Staging.h"
 #include "workbook/SpreadsheetSession.h"
@@ -38,28 +42,141 @@ std::string rowList(const std::vector<int>& rows) {
     return list;
 }
 
+// A text of nothing but blanks: spaces, tabs, line breaks and the ideographic
+// space that Chinese input methods type.
+bool isBlankText(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (static_cast<unsigned char>(text[i]) <= ' ') {
+            ++i;
+        } else if (text.compare(i, 3, "\xE3\x80\x80") == 0) {
+            i += 3;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool isEmptyCell(const Value& value) {
-    return value.isNull() || (value.type() == ValueType::Text && value.asText().empty());
+    return value.isNull() || (value.type() == ValueType::Text && isBlankText(value.asText()));
 }
 
 // A cell as the statement receives it. A spreadsheet keeps every number as a
 // double; a whole number goes on as an integer, so that a table number typed
 // as 12 reaches a text column as "12" (the server's conversion), not "12.0".
-// Every other value is handed over as the workbook holds it.
-Value cellParameter(Value value) {
-    if (value.type() == ValueType::Float) {
-        const double d = value.asFloat();
-        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15) {
-            return Value::integer(static_cast<std::int64_t>(d));
+// A cell of blanks is empty: no value in a number column (an empty price is
+// 0), the empty text in a text column. A text column takes a boolean or a
+// date as the spreadsheet shows it. Every other value is handed over as the
+// workbook holds it.
+Value cellParameter(Value value, bool textColumn) {
+    switch (value.type()) {
+        case ValueType::Float: {
+            const double d = value.asFloat();
+            if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15) {
+                return Value::integer(static_cast<std::int64_t>(d));
+            }
+            break;
         }
+        case ValueType::Text:
+            if (isBlankText(value.asText())) {
+                return textColumn ? Value::text(std::string()) : Value();
+            }
+            break;
+        case ValueType::Boolean:
+            if (textColumn) {
+                return Value::text(value.asBoolean() ? "TRUE" : "FALSE");
+            }
+            break;
+        case ValueType::DateTime:
+            if (textColumn) {
+                return Value::text(value.toText());
+            }
+            break;
+        default:
+            break;
     }
     return value;
+}
+
+// How two keys compare, as the database compares them: numbers by their
+// integer value, texts with trailing blanks and ASCII letter case ignored.
+// Empty when the cell is empty.
+std::string keyPart(const Value& value, bool textColumn) {
+    if (isEmptyCell(value)) {
+        return {};
+    }
+    if (!textColumn) {
+        try {
+            return std::to_string(value.toInteger());
+        } catch (const std::exception&) {
+        }
+    }
+    std::string text = value.toText();
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return asciiLower(text);
+}
+
+// Spreadsheet column letters: 1 is A, 27 is AA.
+std::string columnLetters(int column) {
+    std::string letters;
+    for (; column > 0; column = (column - 1) / 26) {
+        letters.insert(letters.begin(), static_cast<char>('A' + (column - 1) % 26));
+    }
+    return letters;
+}
+
+// Whether a database message names the staging column: "TEMPMenu.Price1",
+// 'Price1' or "Price1".
+bool mentionsColumn(const std::string& reason, const std::string& column) {
+    const std::string text = asciiLower(reason);
+    const std::string name = asciiLower(column);
+    const auto isNameChar = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+    };
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        const std::size_t end = at + name.size();
+        if (at == 0 || (end < text.size() && isNameChar(text[end]))) {
+            continue;
+        }
+        const char before = text[at - 1];
+        if (before == '.' || before == '\'' || before == '"') {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string repeatedRowLines(const std::vector<RepeatedRow>& rows) {
+    if (rows.empty()) {
+        return {};
+    }
+    std::string text = "\n" + std::to_string(rows.size()) + "行与本文件中前面的行重复，未导入：";
+    for (const RepeatedRow& r : rows) {
+        text += "\n第" + std::to_string(r.row) + "行：" + r.key + "在本文件中重复（与第" +
+                std::to_string(r.firstRow) + "行相同）";
+    }
+    return text;
+}
+
+std::string detailLines(const std::vector<RowProblem>& problems) {
+    std::string text;
+    for (const RowProblem& p : problems) {
+        text += "\n第" + std::to_string(p.row) + "行";
+        if (!p.heading.empty()) {
+            text += "“" + p.heading + "”列";
+        }
+        text += "：" + p.reason;
+    }
+    return text;
 }
 
 }  // namespace
 
 bool ImportResult::everyRowInDatabase() const {
-    return outcome == ImportOutcome::Succeeded && merge.refused.empty();
+    return outcome == ImportOutcome::Succeeded && merge.refused.empty() && repeatedRows.empty();
 }
 
 int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase) {
@@ -137,7 +254,7 @@ void MyImThread::runImport() {
     m_gauge = 0;
     m_view.setChoiceControlsEnabled(false);
 
-    if (!readWorksheet()) {
+    if (!readWorksheet() || !checkFormulaResults()) {
         return;
     }
     if (!buildStagingTable()) {
@@ -156,29 +273,55 @@ void MyImThread::runImport() {
 
     const std::string validation = validateRows();
     if (!isBlank(validation)) {
-        finishWith(ImportOutcome::ValidationFailed, validation);
+        finishWith(ImportOutcome::ValidationFailed, validation + detailLines(m_result.rowProblems));
         return;
     }
-    const std::string insertion = insertRows();
+    std::string insertion = insertRows();
+    if (!isBlank(insertion)) {
+        insertion += detailLines(m_result.rowProblems);
+    }
 
     m_result.mergeRan = true;
     try {
         m_result.merge = mergeStagedRows(m_queries, m_options, m_state.progressBase, m_view);
     } catch (const MergeStopped& stopped) {
         // The merge's text says where it stopped, why, and that the rows before
-        // the stop were written; the staging tables still go in FinishImport.
+        // the stop were written; the rows that never reached the merge follow,
+        // and the staging tables still go in FinishImport.
         m_result.merge = stopped.report();
-        finishWith(ImportOutcome::MergeStopped, stopped.what());
+        std::string text = stopped.what();
+        if (!isBlank(insertion)) {
+            text += "\n" + insertion;
+        }
+        if (!m_result.merge.refused.empty()) {
+            text += "\n" + formatRefusedRows(m_result.merge);
+        }
+        finishWith(ImportOutcome::MergeStopped, text + repeatedRowLines(m_result.repeatedRows));
         return;
     }
 
-    const std::string summary = formatMergeSummary(m_result.merge);
+    const std::string summary = closingSummary();
     if (!isBlank(insertion)) {
         finishWith(ImportOutcome::RowsFailed, insertion + "\n" + summary);
         return;
     }
+    const std::size_t left = m_result.merge.refused.size() + m_result.repeatedRows.size();
+    if (left > 0) {
+        finishWith(ImportOutcome::RowsFailed, "数据导入已结束，但有" + std::to_string(left) +
+                                                  "行未能导入，请查看以下说明：\n" + summary);
+        return;
+    }
     finishWith(ImportOutcome::Succeeded, std::string(kSuccessMessage) + "\n" + summary);
     m_view.clearPath();
+}
+
+std::string MyImThread::closingSummary() const {
+    std::string text = formatMergeSummary(m_result.merge) + repeatedRowLines(m_result.repeatedRows);
+    const std::string warnings = formatMergeWarnings(m_result.merge);
+    if (!warnings.empty()) {
+        text += "\n" + warnings;
+    }
+    return text;
 }
 
 void MyImThread::finishImport() {
@@ -243,6 +386,37 @@ bool MyImThread::readWorksheet() {
     return true;
 }
 
+// A formula whose result the file does not hold has no value to import, and
+// guessing one (0, or empty) would store a wrong price. The workbook is
+// refused before anything is stored, naming each such cell.
+bool MyImThread::checkFormulaResults() {
+    std::vector<std::string> cells;
+    for (const auto& [row, column] : m_session->cellsWithoutResult()) {
+        if (row < 2 || column > m_state.columnCount) {
+            continue;
+        }
+        const std::string& heading = m_state.headerNames[static_cast<std::size_t>(column - 1)];
+        if (row == 2 || heading.empty()) {
+            cells.push_back("第" + std::to_string(row) + "行第" + columnLetters(column) + "列");
+        } else {
+            cells.push_back("第" + std::to_string(row) + "行“" + heading + "”列");
+        }
+    }
+    if (cells.empty()) {
+        return true;
+    }
+    std::string list;
+    for (const std::string& cell : cells) {
+        list += (list.empty() ? "" : "、") + cell;
+    }
+    finishWith(
+        ImportOutcome::Refused,
+        "不能导入数据：工作簿中有" + std::to_string(cells.size()) +
+            "个公式单元格没有保存计算结果，无法得知它们的值：" + list +
+            "。\n请用电子表格程序打开这个文件并保存一次，使公式的结果存入文件，然后重新导入。");
+    return false;
+}
+
 bool MyImThread::buildStagingTable() {
     return transfer::buildStagingTable(m_queries.sqlQuery, m_options);
 }
@@ -282,6 +456,7 @@ std::vector<int> MyImThread::passRows(bool insert) {
 
     const std::string identity = findIdentityColumn(query, m_options);
     const StagingInsert statement = buildStagingInsert(key(), m_state.matchedColumns, identity);
+    const RowShape shape = rowShape(statement.skippedColumn);
 
     // Each row is undone alone when it fails, and in the validation pass
     // always: the row is really inserted, so that the database judges its
@@ -296,6 +471,12 @@ std::vector<int> MyImThread::passRows(bool insert) {
 
     std::vector<int> failed;
     std::vector<int> staged;
+    std::vector<RowProblem> problems;
+    std::vector<RepeatedRow> repeated;
+    // The key of each staged record, and the row that staged it: a later row
+    // with the same key would be taken for a record already in the database.
+    std::map<std::string, int> stagedKeys;
+    std::vector<Value> cells(static_cast<std::size_t>(m_state.columnCount));
     const std::int32_t rowCount = m_state.lastDataRow - 2;
     if (sharedTransaction) {
         connection.beginTransaction();
@@ -303,6 +484,21 @@ std::vector<int> MyImThread::passRows(bool insert) {
     try {
         for (std::int32_t row = 3; row <= m_state.lastDataRow; ++row) {
             setProgress(importProgress(row, rowCount, m_state.progressBase));
+            for (int c = 1; c <= m_state.columnCount; ++c) {
+                if (c != statement.skippedColumn) {
+                    const auto i = static_cast<std::size_t>(c - 1);
+                    cells[i] = cellParameter(session.readCell(row, c), shape.textColumn[i]);
+                }
+            }
+            std::string recordKey;
+            if (insert) {
+                recordKey = shape.recordKey(cells);
+                const auto earlier = stagedKeys.find(recordKey);
+                if (!recordKey.empty() && earlier != stagedKeys.end()) {
+                    repeated.push_back({row, earlier->second, shape.describeKey(cells)});
+                    continue;
+                }
+            }
             executePreamble(query, m_options.database);
             if (sharedTransaction) {
                 // Several statements in one batch, each ended by ";".
@@ -323,8 +519,8 @@ std::vector<int> MyImThread::passRows(bool insert) {
                     if (c == statement.skippedColumn) {
                         continue;
                     }
-                    query.setParameter(m_state.matchedColumns[static_cast<std::size_t>(c - 1)],
-                                       cellParameter(session.readCell(row, c)));
+                    const auto i = static_cast<std::size_t>(c - 1);
+                    query.setParameter(m_state.matchedColumns[i], cells[i]);
                 }
                 query.execute();
                 if (!sharedTransaction) {
@@ -335,7 +531,10 @@ std::vector<int> MyImThread::passRows(bool insert) {
                     }
                 }
                 staged.push_back(row);
-            } catch (const std::exception&) {
+                if (!recordKey.empty()) {
+                    stagedKeys.emplace(recordKey, row);
+                }
+            } catch (const std::exception& e) {
                 if (sharedTransaction) {
                     // A failure here leaves the transaction in an unknown
                     // state: it ends the pass through the handler below.
@@ -351,20 +550,27 @@ std::vector<int> MyImThread::passRows(bool insert) {
                     }
                 }
                 failed.push_back(row);
+                problems.push_back(shape.describeFailure(row, cells, e.what()));
             }
         }
         if (sharedTransaction) {
             if (insert) {
                 try {
                     connection.commit();
-                } catch (const std::exception&) {
+                } catch (const std::exception& e) {
                     // Nothing of the pass was kept: every row failed.
                     try {
                         connection.rollback();
                     } catch (...) {
                     }
+                    for (int row : staged) {
+                        problems.push_back({row, {}, e.what()});
+                    }
                     failed.insert(failed.end(), staged.begin(), staged.end());
                     std::sort(failed.begin(), failed.end());
+                    std::sort(
+                        problems.begin(), problems.end(),
+                        [](const RowProblem& a, const RowProblem& b) { return a.row < b.row; });
                 }
             } else {
                 connection.rollback();
@@ -380,7 +586,91 @@ std::vector<int> MyImThread::passRows(bool insert) {
         throw;
     }
     m_state.progressBase = m_gauge;
+    m_result.rowProblems = std::move(problems);
+    m_result.repeatedRows = std::move(repeated);
     return failed;
+}
+
+MyImThread::RowShape MyImThread::rowShape(int skippedColumn) const {
+    RowShape shape;
+    const datasets::Dataset* dataset = datasets::findDataset(key());
+    const std::vector<std::string>& matched = m_state.matchedColumns;
+    shape.matchedColumns = &matched;
+    shape.headerNames = &m_state.headerNames;
+    shape.skippedColumn = skippedColumn;
+    shape.textColumn.resize(matched.size());
+    for (std::size_t i = 0; i < matched.size(); ++i) {
+        shape.textColumn[i] = dataset != nullptr && datasets::isTextColumn(*dataset, matched[i]);
+    }
+    if (dataset == nullptr) {
+        return shape;
+    }
+    shape.keyName = dataset->keyName;
+    for (const char* column : dataset->keyColumns) {
+        const auto at = std::find_if(matched.begin(), matched.end(), [&](const std::string& m) {
+            return equalsIgnoreCase(m, column);
+        });
+        const int c = static_cast<int>(at - matched.begin()) + 1;
+        if (at == matched.end() || c == skippedColumn) {
+            // A key not wholly in the worksheet cannot repeat in it.
+            shape.keyColumns.clear();
+            break;
+        }
+        shape.keyColumns.push_back(static_cast<std::size_t>(c - 1));
+    }
+    return shape;
+}
+
+std::string MyImThread::RowShape::recordKey(const std::vector<Value>& cells) const {
+    std::string key;
+    for (std::size_t i : keyColumns) {
+        const std::string part = keyPart(cells[i], textColumn[i]);
+        if (part.empty()) {
+            return {};
+        }
+        key += part;
+        key += '\0';
+    }
+    return key;
+}
+
+std::string MyImThread::RowShape::describeKey(const std::vector<Value>& cells) const {
+    if (keyColumns.size() == 2) {
+        // An annotation: its name within its type.
+        return std::string(keyName) + "“" + cells[keyColumns[1]].toText() + "”（注释类别“" +
+               cells[keyColumns[0]].toText() + "”）";
+    }
+    return std::string(keyName) + "“" + cells[keyColumns[0]].toText() + "”";
+}
+
+// The column at fault is the one the database names; else a number column
+// whose cell holds a text that is no number.
+RowProblem MyImThread::RowShape::describeFailure(int row, const std::vector<Value>& cells,
+                                                 const std::string& reason) const {
+    const std::vector<std::string>& matched = *matchedColumns;
+    for (std::size_t i = 0; i < matched.size(); ++i) {
+        if (static_cast<int>(i) + 1 != skippedColumn && mentionsColumn(reason, matched[i])) {
+            return {row, (*headerNames)[i], reason};
+        }
+    }
+    for (std::size_t i = 0; i < matched.size(); ++i) {
+        if (static_cast<int>(i) + 1 == skippedColumn || textColumn[i] ||
+            cells[i].type() != ValueType::Text) {
+            continue;
+        }
+        try {
+            cells[i].toInteger();
+        } catch (const std::exception&) {
+            char* end = nullptr;
+            const std::string text = trimmed(cells[i].asText());
+            std::strtod(text.c_str(), &end);
+            if (end == nullptr || *end != '\0') {
+                return {row, (*headerNames)[i],
+                        "应为数字，单元格中是“" + cells[i].asText() + "”（" + reason + "）"};
+            }
+        }
+    }
+    return {row, {}, reason};
 }
 
 }  // namespace pos::transfer

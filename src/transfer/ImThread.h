@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Value.h"
 #include "transfer/Merge.h"
 #include "transfer/TransferContext.h"
 #include "transfer/TransferView.h"
@@ -47,10 +48,28 @@ enum class ImportOutcome {
     Succeeded,
 };
 
+// A worksheet row that a staging pass refused: the heading of the column at
+// fault when it can be told, and the reason.
+struct RowProblem {
+    int row = 0;
+    std::string heading;  // empty when no single column is at fault
+    std::string reason;
+};
+
+// A worksheet row left out because an earlier row of the same workbook has
+// the same key.
+struct RepeatedRow {
+    int row = 0;
+    int firstRow = 0;  // the earlier row that was staged
+    std::string key;
+};
+
 struct ImportResult {
     ImportOutcome outcome = ImportOutcome::NotRun;
-    std::string message;          // the closing message, as shown
-    std::vector<int> failedRows;  // worksheet rows of the pass that failed
+    std::string message;                  // the closing message, as shown
+    std::vector<int> failedRows;          // worksheet rows of the pass that failed
+    std::vector<RowProblem> rowProblems;  // the same rows, with their reasons
+    std::vector<RepeatedRow> repeatedRows;
     bool mergeRan = false;
     MergeReport merge;
     // Every workbook row is now in the database: inserted, or left out
@@ -93,11 +112,32 @@ public:
 
 private:
     bool readWorksheet();
+    bool checkFormulaResults();
     bool buildStagingTable();
     bool matchHeaders();
     std::string validateRows();
     std::string insertRows();
     std::vector<int> passRows(bool insert);
+    std::string closingSummary() const;
+
+    // What the staging passes know of the worksheet's columns: which take
+    // text, which name a record, and how to tell the user of a row.
+    struct RowShape {
+        const std::vector<std::string>* matchedColumns = nullptr;
+        const std::vector<std::string>* headerNames = nullptr;
+        int skippedColumn = 0;
+        std::vector<bool> textColumn;         // entry c-1 for worksheet column c
+        std::vector<std::size_t> keyColumns;  // empty when the key is not in the worksheet
+        const char* keyName = "";
+
+        // The row's key as the database compares keys; empty when a part is
+        // empty or the worksheet holds no key.
+        std::string recordKey(const std::vector<Value>& cells) const;
+        std::string describeKey(const std::vector<Value>& cells) const;
+        RowProblem describeFailure(int row, const std::vector<Value>& cells,
+                                   const std::string& reason) const;
+    };
+    RowShape rowShape(int skippedColumn) const;
     void setProgress(int position);
     void finishWith(ImportOutcome outcome, const std::string& message);
     std::string key() const;

@@ -131,6 +131,69 @@ TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
     }
 }
 
+// Names with characters outside the Basic Multilingual Plane (emoji, rare
+// characters) and trailing blanks, in numbers that make some land on the
+// boundaries of the .xls string records: a re-import changes nothing in the
+// whole database, and an import into an emptied copy brings every name back
+// byte for byte.
+TEST_F(CliImport, NamesComeBackByteForByte) {
+    const std::string source = store.dir() + "/store/pos_demo.db";
+    const std::string copy = store.dir() + "/store/pos_copy.db";
+    ASSERT_EQ(cli({"demo", "pos_copy"}).exitCode, 0);
+    const auto sql = [](const std::string& db, const std::string& statements) {
+        return runShell("sqlite3 " + shellQuote(db) + " " + shellQuote(statements));
+    };
+    ASSERT_EQ(sql(source,
+                  "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000) "
+                  "insert into menu (ID, Name, CategoryID, Unit1, Price1, SCSN) "
+                  "select 20000 + i, '菜🍜' || i, 2, '份', 18, 1 from n;"
+                  "update menu set Name = '𩽾𩾌鱼 ' where ID = 20007;"
+                  "update tables set Name = Name || '🍜 ';"
+                  "update Annotate set Name = Name || '🌶 ';"),
+              0);
+    ASSERT_EQ(sql(copy, "delete from menu; delete from tables; delete from Annotate;"), 0);
+    const std::string dumpCommand = "sqlite3 " + shellQuote(source) + " .dump > ";
+    ASSERT_EQ(runShell(dumpCommand + shellQuote(work.dir() + "/before.sql")), 0);
+
+    const std::pair<const char*, const char*> datasets[] = {
+        {"Menu", "select ID, Name from menu order by ID"},
+        {"HallTable", "select ID, Name from tables order by ID"},
+        {"MenuAnnotate", "select AnnotateTypeID, Name from Annotate order by 1, 2"}};
+    for (const auto& [dataset, names] : datasets) {
+        SCOPED_TRACE(dataset);
+        const std::string path = work.dir() + "/" + dataset + ".xls";
+        ASSERT_EQ(cli({"export", "--database", "pos_demo", "--dataset", dataset, "--output", path})
+                      .exitCode,
+                  0);
+        CliRun again = import(dataset, path);
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        CliRun fresh = import(dataset, path, "1", "pos_copy");
+        EXPECT_EQ(fresh.exitCode, 0) << fresh.err;
+        const std::string listed = work.dir() + "/names-";
+        ASSERT_EQ(runShell("sqlite3 " + shellQuote(source) + " " + shellQuote(names) + " > " +
+                           shellQuote(listed + "source")),
+                  0);
+        ASSERT_EQ(runShell("sqlite3 " + shellQuote(copy) + " " + shellQuote(names) + " > " +
+                           shellQuote(listed + "copy")),
+                  0);
+        // Compared whole, reported by the first line that differs.
+        std::istringstream copied(slurp(listed + "copy"));
+        std::istringstream original(slurp(listed + "source"));
+        std::string a;
+        std::string b;
+        int lines = 0;
+        while (std::getline(original, b)) {
+            ++lines;
+            ASSERT_TRUE(std::getline(copied, a)) << "missing: " << b;
+            ASSERT_EQ(a, b);
+        }
+        EXPECT_FALSE(std::getline(copied, a)) << "extra: " << a;
+        EXPECT_GT(lines, 0);
+    }
+    ASSERT_EQ(runShell(dumpCommand + shellQuote(work.dir() + "/after.sql")), 0);
+    EXPECT_TRUE(slurp(work.dir() + "/after.sql") == slurp(work.dir() + "/before.sql"));
+}
+
 TEST_F(CliImport, WorkbookSavedAsXlsxByLibreOfficeImports) {
     // Exported, converted by LibreOffice, and imported after two dishes were
     // deleted: those two come back as they were, the others are found.
@@ -247,7 +310,7 @@ TEST_F(CliImport, RowsRefusedByTheMergeGiveExitOne) {
     CliRun r = import("Menu", path);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind("数据导入成功！\n", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("数据导入已结束，但有1行未能导入", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("9002"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("dish 9002 is locked"), std::string::npos) << r.err;
     EXPECT_EQ(scalar("select count(*) from menu where ID = 9001"), "1");

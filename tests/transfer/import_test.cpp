@@ -316,9 +316,15 @@ TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
     RecordingView view;
     const Import run = importWith(store, "Menu", path, dir.path, view);
 
-    EXPECT_EQ(view.messages, std::vector<std::string>{
-                                 "第4,6,7行数据无法插入,有可能这几行数据有空值，或者数据类型不正确"
-                                 "，请检查后再导入！"});
+    ASSERT_EQ(view.messages.size(), 1u);
+    // The headline, then each row with the column at fault.
+    const std::string& text = view.messages[0];
+    EXPECT_TRUE(startsWith(text,
+                           "第4,6,7行数据无法插入,有可能这几行数据有空值，或者数据类型不正确"
+                           "，请检查后再导入！\n第4行“价格1”列："))
+        << text;
+    EXPECT_NE(text.find("\n第6行“菜品编码”列："), std::string::npos) << text;
+    EXPECT_NE(text.find("\n第7行“菜品名称”列："), std::string::npos) << text;
     EXPECT_EQ(run.result.outcome, ImportOutcome::ValidationFailed);
     EXPECT_FALSE(run.result.mergeRan);
     EXPECT_EQ(snapshot(store), before);  // no new category, no dish
@@ -329,6 +335,10 @@ TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
 
 // A view that runs `hook` once, on the worker's thread, when the gauge first
 // passes 100: right before the first row of the insertion pass.
+const char* const kRefuseBadNames =
+    "create trigger bad_names before insert on TEMPMenu when new.Name like '坏%' "
+    "begin select raise(abort, 'bad name'); end";
+
 class HookView : public RecordingView {
 public:
     explicit HookView(std::function<void()> hook) : m_hook(std::move(hook)) {}
@@ -351,16 +361,19 @@ TEST(ImportPasses, RowsRefusedByTheInsertionPassAreListedAndTheOthersMerged) {
     datasets::writeDefaultFieldMaps(dir.path);
     const std::string path = dir.path + "dup.xls";
     writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜一"), dish("9002", "新菜二"),
-                         dish("9001", "重复一"), dish("9003", "新菜三"), dish("9002", "重复二")});
-    // Another client makes dish codes unique in the staging table between
-    // the two passes: the rows that repeat a staged code now fail alone.
-    HookView view([&] { store.exec("create unique index TEMPMenu_ID on TEMPMenu (ID)"); });
+                         dish("9004", "坏菜一"), dish("9003", "新菜三"), dish("9005", "坏菜二")});
+    // Another client refuses some names between the two passes: those rows
+    // now fail alone.
+    HookView view([&] { store.exec(kRefuseBadNames); });
     const Import run = importWith(store, "Menu", path, dir.path, view);
 
     ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0],
-              "第5,7行数据插入失败,有可能主键信息重复，或者这几行数据有空值，"
-              "或者数据类型不正确，请手动添加这几行数据！\n已导入3行。");
+    EXPECT_TRUE(startsWith(view.messages[0],
+                           "第5,7行数据插入失败,有可能主键信息重复，或者这几行数据有空值，"
+                           "或者数据类型不正确，请手动添加这几行数据！\n第5行："))
+        << view.messages[0];
+    EXPECT_NE(view.messages[0].find("bad name"), std::string::npos);
+    EXPECT_TRUE(view.messages[0].ends_with("\n已导入3行。")) << view.messages[0];
     EXPECT_EQ(run.result.outcome, ImportOutcome::RowsFailed);
     EXPECT_EQ(run.result.failedRows, (std::vector<int>{5, 7}));
     EXPECT_FALSE(run.result.everyRowInDatabase());
@@ -380,14 +393,16 @@ TEST(ImportPasses, MergeStoppingPartWayIsReportedAndCleanedUp) {
     std::vector<std::string> row = dish("9001", "新菜", "新类别");
     row[5] = "新单位";
     const std::string path = dir.path + "stop.xls";
-    writeWorkbook(path, {kMenuHeadings, row});
+    writeWorkbook(path, {kMenuHeadings, row, dish("9002", "坏菜")});
 
-    RecordingView view;
+    // Row 4 fails the insertion pass; the stop must not hide it.
+    HookView view([&] { store.exec(kRefuseBadNames); });
     const Import run = importWith(store, "Menu", path, dir.path, view);
 
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(run.result.outcome, ImportOutcome::MergeStopped);
     EXPECT_NE(view.messages[0].find("units are locked"), std::string::npos) << view.messages[0];
+    EXPECT_NE(view.messages[0].find("\n第4行数据插入失败"), std::string::npos) << view.messages[0];
     EXPECT_FALSE(startsWith(view.messages[0], kSuccess));
     // The category pass ran before the unit pass stopped: its row stays.
     EXPECT_EQ(store.scalar("select count(*) from Category where Name = '新类别'"), "1");
@@ -397,7 +412,7 @@ TEST(ImportPasses, MergeStoppingPartWayIsReportedAndCleanedUp) {
     EXPECT_EQ(view.progress.back(), 0);
 }
 
-// --- worksheet layouts written by another program ---------------------------------------
+// --- what goes in comes out the same, or the user is told which row did not -------------
 
 void runPython(const std::string& script, const std::vector<std::string>& args) {
     Dir dir;
@@ -412,6 +427,222 @@ void runPython(const std::string& script, const std::vector<std::string>& args) 
     }
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
+
+// Writes `rows` from row 2 with openpyxl (.xlsx) or xlwt (.xls), by the
+// path's extension; a cell "=..." is a formula stored without its result,
+// "@TRUE" a boolean cell and "@2024-03-04" a date cell.
+void writeWithPython(const std::string& path, const Grid& rows) {
+    std::string grid = "[";
+    for (const auto& row : rows) {
+        grid += "[";
+        for (const std::string& cell : row) {
+            grid += "'" + cell + "',";  // the cells hold no quote
+        }
+        grid += "],";
+    }
+    runPython(R"PY(
+import sys, datetime
+rows = )PY" + grid +
+                  R"PY(]
+def value(cell):
+    if cell == "@TRUE":
+        return True
+    if cell.startswith("@"):
+        return datetime.datetime.strptime(cell[1:], "%Y-%m-%d")
+    return cell
+path = sys.argv[1]
+if path.endswith(".xlsx"):
+    import openpyxl
+    book = openpyxl.Workbook()
+    sheet = book.active
+    for r, row in enumerate(rows):
+        for c, cell in enumerate(row):
+            if cell:
+                sheet.cell(row=r + 2, column=c + 1, value=value(cell))
+    book.save(path)
+else:
+    import xlwt
+    book = xlwt.Workbook(encoding="utf-8")
+    sheet = book.add_sheet("Sheet1")
+    for r, row in enumerate(rows):
+        for c, cell in enumerate(row):
+            if cell.startswith("="):
+                sheet.write(r + 1, c, xlwt.Formula(cell[1:]))
+            elif cell:
+                sheet.write(r + 1, c, value(cell))
+    book.save(path)
+)PY",
+              {path});
+}
+
+struct FaultCase {
+    const char* name;
+    const char* key;
+    const char* file;     // .xls written by us, else written by Python
+    Grid rows;            // the heading row, then the records
+    const char* prepare;  // SQL run on the store first, or nullptr
+    bool complete;        // every workbook row ends up in the database
+    std::vector<std::string> inMessage;
+    std::vector<std::pair<std::string, Grid>> afterwards;  // query, rows it gives
+};
+
+const std::vector<std::string> kHallHeadings{"厅名", "桌号", "桌名"};
+const std::vector<std::string> kAnnotateHeadings{"注释类别", "注释名称"};
+
+std::vector<std::string> dishWith(std::vector<std::string> row, std::size_t column,
+                                  const std::string& value) {
+    row[column] = value;
+    return row;
+}
+
+class ImportFaults : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(ImportFaults, EveryRowArrivesAsWrittenOrIsNamed) {
+    const FaultCase& c = GetParam();
+    Dir dir;
+    StoreFixture store(true);
+    datasets::writeDefaultFieldMaps(dir.path);
+    if (c.prepare != nullptr) {
+        store.exec(c.prepare);
+    }
+    const std::string path = dir.path + c.file;
+    if (path.ends_with("ours.xls")) {
+        writeWorkbook(path, c.rows);
+    } else {
+        writeWithPython(path, c.rows);
+    }
+    const auto before = snapshot(store);
+
+    RecordingView view;
+    const Import run = importWith(store, c.key, path, dir.path, view);
+
+    ASSERT_EQ(view.messages.size(), 1u);
+    const std::string& text = view.messages[0];
+    EXPECT_EQ(run.result.everyRowInDatabase(), c.complete) << text;
+    EXPECT_EQ(startsWith(text, kSuccess), c.complete) << text;
+    for (const std::string& part : c.inMessage) {
+        EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
+    }
+    if (c.afterwards.empty()) {
+        EXPECT_EQ(snapshot(store), before);
+    }
+    for (const auto& [query, rows] : c.afterwards) {
+        EXPECT_EQ(store.rows(query), rows) << query;
+    }
+    EXPECT_TRUE(stagingTables(store).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImportFaults,
+    ::testing::Values(
+        FaultCase{"RepeatedDishCode",
+                  "Menu",
+                  "ours.xls",
+                  {kMenuHeadings, dish("9100", "甲菜"), dish("9100.0", "乙菜")},
+                  nullptr,
+                  false,
+                  {"数据导入已结束，但有1行未能导入",
+                   "第4行：菜品编码“9100.0”在本文件中重复（与第3行相同）"},
+                  {{"select Name from menu where ID = 9100", {{"甲菜"}}}}},
+        FaultCase{"RepeatedTableNumber",
+                  "HallTable",
+                  "ours.xls",
+                  {kHallHeadings, {"大厅", "901", "甲桌"}, {"大厅", "901", "乙桌"}},
+                  nullptr,
+                  false,
+                  {"第4行：桌号“901”在本文件中重复"},
+                  {{"select Name from tables where ID = 901", {{"甲桌"}}}}},
+        FaultCase{"RepeatedAnnotation",
+                  "MenuAnnotate",
+                  "ours.xls",
+                  {kAnnotateHeadings, {"口味", "加葱"}, {"口味", "加葱 "}},
+                  nullptr,
+                  false,
+                  {"第4行：注释“加葱 ”（注释类别“口味”）在本文件中重复"},
+                  {{"select count(*) from Annotate where Name like '加葱%'", {{"1"}}}}},
+        FaultCase{"PriceOfBlanks",
+                  "Menu",
+                  "ours.xls",
+                  {kMenuHeadings, dishWith(dish("9101", "空价菜"), 6, "   ")},
+                  nullptr,
+                  true,
+                  {},
+                  {{"select Price1 from menu where ID = 9101", {{"0"}}}}},
+        FaultCase{
+            "LookAlikeCategoryUnitAndStatistics",
+            "Menu",
+            "ours.xls",
+            {kMenuHeadings, dishWith(dishWith(dish("9102", "甲", "热菜 "), 5, "份 "), 4, "菜品 "),
+             dish("9103", "乙", "cola")},
+            "insert into Category (ID, Name) values (99, 'Cola')",
+            true,
+            {},
+            {{"select ID, CategoryID, SCSN, Unit1 from menu where ID >= 9102 order by ID",
+              {{"9102", "2", "1", "份 "}, {"9103", "99", "1", "份"}}},
+             {"select (select count(*) from Category) || (select count(*) from Unit) || "
+              "(select count(*) from STCA)",
+              {{"9174"}}}}},
+        FaultCase{"LookAlikeHall",
+                  "HallTable",
+                  "ours.xls",
+                  {kHallHeadings, {"大厅 ", "902", "新桌"}},
+                  nullptr,
+                  true,
+                  {},
+                  {{"select Hallid from tables where ID = 902", {{"1"}}},
+                   {"select count(*) from Hall", {{"3"}}}}},
+        FaultCase{"LookAlikeAnnotationType",
+                  "MenuAnnotate",
+                  "ours.xls",
+                  {kAnnotateHeadings, {"口味 ", "加醋"}},
+                  nullptr,
+                  true,
+                  {},
+                  {{"select AnnotateTypeID from Annotate where Name = '加醋'", {{"1"}}},
+                   {"select count(*) from AnnotateType where Name like '口味%'", {{"1"}}}}},
+        FaultCase{"BlankCategoryIsStoredWithAWarning",
+                  "Menu",
+                  "ours.xls",
+                  {kMenuHeadings, dish("9104", "无类菜", "  ")},
+                  nullptr,
+                  true,
+                  {"注意：1个菜品没有类别，导出时不会出现（菜品编码：9104）"},
+                  {{"select CategoryID from menu where ID = 9104", {{"NULL"}}}}},
+        FaultCase{"NewStatisticsCategoryAboveEveryScid",
+                  "Menu",
+                  "ours.xls",
+                  {kMenuHeadings, dishWith(dish("9105", "新统计菜"), 4, "新统计")},
+                  "update STCA set SCID = 5 where SCSN = 4",
+                  true,
+                  {},
+                  {{"select SCID, SCSN from STCA where SCNA = '新统计'", {{"6", "6"}}},
+                   {"select SCSN from menu where ID = 9105", {{"6"}}}}},
+        FaultCase{
+            "BooleanAndDateInTextColumns",
+            "Menu",
+            "shown.xlsx",
+            {kMenuHeadings, dishWith(dishWith(dish("9106", "@TRUE"), 2, "@2024-03-04"), 6, "18")},
+            nullptr,
+            true,
+            {},
+            {{"select Name, FirstLetter from menu where ID = 9106", {{"TRUE", "2024-03-04"}}}}},
+        FaultCase{"FormulaWithoutResultXlsx",
+                  "Menu",
+                  "formula.xlsx",
+                  {kMenuHeadings, dishWith(dish("9107", "公式菜"), 6, "=12*2")},
+                  nullptr,
+                  false,
+                  {"第3行“价格1”列", "保存"},
+                  {}},
+        FaultCase{"FormulaWithoutResultXls",
+                  "Menu",
+                  "formula.xls",
+                  {kMenuHeadings, dishWith(dish("9108", "公式菜"), 6, "=12*2")},
+                  nullptr,
+                  false,
+                  {"第3行“价格1”列", "保存"},
+                  {}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(ImportLayout, UsedRangeFromRowOneReadsNoRowPastTheData) {
     Dir dir;
