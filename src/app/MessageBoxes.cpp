@@ -8,9 +8,19 @@ namespace pos::app {
 
 namespace {
 
+// A box shows this many lines of a long text (an import that lists every
+// refused row); the whole text is under the box's details, where it scrolls.
+constexpr int kShownLines = 30;
+
 int runBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text,
            QMessageBox::StandardButtons buttons) {
     QMessageBox box(icon, caption, text, buttons, owner);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    if (lines.size() > kShownLines) {
+        box.setText(lines.mid(0, kShownLines).join(QLatin1Char('\n')) +
+                    QStringLiteral("\n……（共%1行，全文见“详细信息”）").arg(lines.size()));
+        box.setDetailedText(text);
+    }
     box.setWindowModality(Qt::ApplicationModal);
     return box.exec();
 }
