@@ -175,7 +175,9 @@ public:
         }
     }
     void chars(std::size_t count, bool wide, std::string& out) {
-        bool first = true;
+        // A writer may end a record between the two halves of a surrogate
+        // pair; the high half waits here for the low one in the next record.
+        std::uint32_t pendingHigh = 0;
         while (count > 0) {
             const std::size_t avail =
                 m_segment < m_segments.size() ? m_segments[m_segment].second - m_pos : 0;
@@ -187,24 +189,47 @@ public:
                     throw Corrupt{"a text runs past the end of its records"};
                 }
                 wide = (m_segments[m_segment].first[m_pos++] & 0x01) != 0;
-                first = false;
                 continue;
             }
             const std::size_t size = wide ? 2 : 1;
-            const std::size_t n = std::min(count, avail / size);
+            std::size_t n = std::min(count, avail / size);
             if (n == 0) {
                 throw Corrupt{"a text character is split between records"};
             }
             const std::uint8_t* p = m_segments[m_segment].first + m_pos;
-            if (wide) {
-                appendUtf16LeAsUtf8(out, p, n);
-            } else {
-                appendLatin1AsUtf8(out, p, n);
-            }
             m_pos += n * size;
             count -= n;
+            if (!wide) {
+                if (pendingHigh != 0) {
+                    appendUtf8(out, 0xFFFD);
+                    pendingHigh = 0;
+                }
+                appendLatin1AsUtf8(out, p, n);
+                continue;
+            }
+            if (pendingHigh != 0) {
+                const std::uint32_t low = le16(p);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    appendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (low - 0xDC00));
+                    p += 2;
+                    --n;
+                } else {
+                    appendUtf8(out, 0xFFFD);
+                }
+                pendingHigh = 0;
+            }
+            if (n > 0 && count > 0) {
+                const std::uint32_t last = le16(p + 2 * (n - 1));
+                if (last >= 0xD800 && last <= 0xDBFF) {
+                    pendingHigh = last;
+                    --n;
+                }
+            }
+            appendUtf16LeAsUtf8(out, p, n);
         }
-        (void)first;
+        if (pendingHigh != 0) {
+            appendUtf8(out, 0xFFFD);
+        }
     }
     // An XLUnicodeString (16-bit count) or, for `shortCount`, its 8-bit kin.
     std::string string(bool shortCount) {
