@@ -516,6 +516,10 @@ private:
             throw Corrupt{"a sheet does not start with a beginning-of-file record"};
         }
         std::optional<std::pair<int, int>> pendingString;  // a formula cell awaiting STRING
+        // Formula cells whose result reads as an empty text, and whether the
+        // sheet was calculated before it was saved (see markUncalculated).
+        std::vector<std::pair<int, int>> emptyResults;
+        bool savedWithoutRecalc = false;
         for (;;) {
             const Record r = m_cursor.next();
             Fields f(r);
@@ -525,7 +529,13 @@ private:
             }
             switch (type) {
                 case 0x000A:  // EOF
+                    if (savedWithoutRecalc) {
+                        markUncalculated(emptyResults, sheet);
+                    }
                     return;
+                case 0x005F:  // SAVERECALC
+                    savedWithoutRecalc = f.u16() == 0;
+                    break;
                 case 0x0809:  // a chart or other substream inside the sheet
                     skipSubstream();
                     break;
@@ -621,7 +631,13 @@ private:
                             case 0x02:
                                 sheet.setCell(row, col, Value::error(result[2]));
                                 break;
-                            default:  // an empty text
+                            case 0x03:  // an empty text
+                                sheet.setCell(row, col, Value::text(std::string()));
+                                if (std::memcmp(result, kEmptyTextResult, 8) == 0) {
+                                    emptyResults.emplace_back(row, col);
+                                }
+                                break;
+                            default:
                                 sheet.setCell(row, col, Value::text(std::string()));
                                 break;
                         }
@@ -651,6 +667,25 @@ private:
                 default:
                     break;
             }
+        }
+    }
+
+    // The result bytes of a formula whose value is an empty text.
+    static constexpr std::uint8_t kEmptyTextResult[8] = {0x03, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+
+    // A program that calculates stores a formula's result; one that does not
+    // fills the result with the empty-text pattern above, and so does a
+    // program that calculated an empty text (LibreOffice writes
+    // =IF(1;"";"") exactly as xlwt writes an uncalculated =A1*2, with the
+    // same flags and no STRING record). The cell alone cannot tell them
+    // apart; the sheet can: spreadsheet programs save with "recalculate
+    // before saving" set in SAVERECALC, and a writer that does not calculate
+    // clears it. Only in such a sheet are empty-text results taken for
+    // missing ones, so that an empty text calculated by a spreadsheet
+    // program is never refused.
+    static void markUncalculated(const std::vector<std::pair<int, int>>& cells, SheetData& sheet) {
+        for (const auto& [row, column] : cells) {
+            sheet.markWithoutResult(row, column);
         }
     }
 
