@@ -111,6 +111,18 @@ void SheetData::markFormatted(int row, int column) {
     touch(row, column);
 }
 
+void SheetData::markWithoutResult(int row, int column) {
+    touch(row, column);
+    // Drop whatever a reader placed there before it knew (an empty text).
+    if (static_cast<std::size_t>(row) < m_rows.size()) {
+        auto& cells = m_rows[static_cast<std::size_t>(row)];
+        if (static_cast<std::size_t>(column) < cells.size()) {
+            cells[static_cast<std::size_t>(column)] = 0;
+        }
+    }
+    m_withoutResult.emplace_back(row, column);
+}
+
 const Value* SheetData::cell(int row, int column) const {
     if (row < 0 || column < 0 || static_cast<std::size_t>(row) >= m_rows.size()) {
         return nullptr;

@@ -7,6 +7,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/Value.h"
@@ -30,6 +31,12 @@ public:
     // A formatted empty cell (BLANK, MULBLANK, a styled empty <c>): no value,
     // but it counts in the used range.
     void markFormatted(int row, int column);
+    // A formula cell whose result the file does not store (written by a
+    // program that does not calculate): no value, but it counts in the used
+    // range, and the sheet remembers its place.
+    void markWithoutResult(int row, int column);
+    // Those cells, in the order the reader met them.
+    const std::vector<std::pair<int, int>>& cellsWithoutResult() const { return m_withoutResult; }
 
     // A text held once in the sheet, for readers that place the same text in
     // many cells (a shared string table): intern it once, then place the
@@ -59,6 +66,7 @@ private:
     std::deque<Value> m_values;              // a deque keeps the addresses that cell() hands out
     std::vector<std::uint64_t> m_textSlots;  // open addressing: hash << 32 | (1 + index)
     std::size_t m_textCount = 0;
+    std::vector<std::pair<int, int>> m_withoutResult;
     int m_firstRow = -1;
     int m_lastRow = -1;
     int m_firstColumn = -1;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -260,6 +261,21 @@ Value SpreadsheetSession::readCell(int row, int column) const {
     }
     const Value* v = s.grid.cell(row - 1, column - 1);
     return v != nullptr ? *v : Value();
+}
+
+std::vector<std::pair<int, int>> SpreadsheetSession::cellsWithoutResult() const {
+    const State& s = *m_state;
+    s.requireSheet("list the formulas without a result");
+    std::vector<std::pair<int, int>> cells;
+    if (s.created) {
+        return cells;  // a new workbook holds text only
+    }
+    for (const auto& [row, column] : s.grid.cellsWithoutResult()) {
+        cells.emplace_back(row + 1, column + 1);
+    }
+    std::sort(cells.begin(), cells.end());
+    cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+    return cells;
 }
 
 void SpreadsheetSession::saveSheetAs(const std::string& path) {

@@ -6,6 +6,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/Value.h"
 
@@ -34,6 +36,10 @@ public:
     int usedColumnCount(const std::string& key) const;
     void writeCell(int row, int column, const std::string& text);
     Value readCell(int row, int column) const;  // an empty cell reads as NULL
+    // The cells of the attached worksheet that hold a formula whose result the
+    // file does not store (a workbook written by a program that does not
+    // calculate), as 1-based (row, column) pairs in row, then column order.
+    std::vector<std::pair<int, int>> cellsWithoutResult() const;
     // Writes the workbook to the path, atomically (a temporary file renamed over
     // the target); the format follows the extension (.xls, .xlsx).
     void saveSheetAs(const std::string& path);

@@ -175,7 +175,9 @@ public:
         }
     }
     void chars(std::size_t count, bool wide, std::string& out) {
-        bool first = true;
+        // A writer may end a record between the two halves of a surrogate
+        // pair; the high half waits here for the low one in the next record.
+        std::uint32_t pendingHigh = 0;
         while (count > 0) {
             const std::size_t avail =
                 m_segment < m_segments.size() ? m_segments[m_segment].second - m_pos : 0;
@@ -187,24 +189,47 @@ public:
                     throw Corrupt{"a text runs past the end of its records"};
                 }
                 wide = (m_segments[m_segment].first[m_pos++] & 0x01) != 0;
-                first = false;
                 continue;
             }
             const std::size_t size = wide ? 2 : 1;
-            const std::size_t n = std::min(count, avail / size);
+            std::size_t n = std::min(count, avail / size);
             if (n == 0) {
                 throw Corrupt{"a text character is split between records"};
             }
             const std::uint8_t* p = m_segments[m_segment].first + m_pos;
-            if (wide) {
-                appendUtf16LeAsUtf8(out, p, n);
-            } else {
-                appendLatin1AsUtf8(out, p, n);
-            }
             m_pos += n * size;
             count -= n;
+            if (!wide) {
+                if (pendingHigh != 0) {
+                    appendUtf8(out, 0xFFFD);
+                    pendingHigh = 0;
+                }
+                appendLatin1AsUtf8(out, p, n);
+                continue;
+            }
+            if (pendingHigh != 0) {
+                const std::uint32_t low = le16(p);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    appendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (low - 0xDC00));
+                    p += 2;
+                    --n;
+                } else {
+                    appendUtf8(out, 0xFFFD);
+                }
+                pendingHigh = 0;
+            }
+            if (n > 0 && count > 0) {
+                const std::uint32_t last = le16(p + 2 * (n - 1));
+                if (last >= 0xD800 && last <= 0xDBFF) {
+                    pendingHigh = last;
+                    --n;
+                }
+            }
+            appendUtf16LeAsUtf8(out, p, n);
         }
-        (void)first;
+        if (pendingHigh != 0) {
+            appendUtf8(out, 0xFFFD);
+        }
     }
     // An XLUnicodeString (16-bit count) or, for `shortCount`, its 8-bit kin.
     std::string string(bool shortCount) {
@@ -491,6 +516,10 @@ private:
             throw Corrupt{"a sheet does not start with a beginning-of-file record"};
         }
         std::optional<std::pair<int, int>> pendingString;  // a formula cell awaiting STRING
+        // Formula cells whose result reads as an empty text, and whether the
+        // sheet was calculated before it was saved (see markUncalculated).
+        std::vector<std::pair<int, int>> emptyResults;
+        bool savedWithoutRecalc = false;
         for (;;) {
             const Record r = m_cursor.next();
             Fields f(r);
@@ -500,7 +529,13 @@ private:
             }
             switch (type) {
                 case 0x000A:  // EOF
+                    if (savedWithoutRecalc) {
+                        markUncalculated(emptyResults, sheet);
+                    }
                     return;
+                case 0x005F:  // SAVERECALC
+                    savedWithoutRecalc = f.u16() == 0;
+                    break;
                 case 0x0809:  // a chart or other substream inside the sheet
                     skipSubstream();
                     break;
@@ -596,7 +631,13 @@ private:
                             case 0x02:
                                 sheet.setCell(row, col, Value::error(result[2]));
                                 break;
-                            default:  // an empty text
+                            case 0x03:  // an empty text
+                                sheet.setCell(row, col, Value::text(std::string()));
+                                if (std::memcmp(result, kEmptyTextResult, 8) == 0) {
+                                    emptyResults.emplace_back(row, col);
+                                }
+                                break;
+                            default:
                                 sheet.setCell(row, col, Value::text(std::string()));
                                 break;
                         }
@@ -626,6 +667,25 @@ private:
                 default:
                     break;
             }
+        }
+    }
+
+    // The result bytes of a formula whose value is an empty text.
+    static constexpr std::uint8_t kEmptyTextResult[8] = {0x03, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+
+    // A program that calculates stores a formula's result; one that does not
+    // fills the result with the empty-text pattern above, and so does a
+    // program that calculated an empty text (LibreOffice writes
+    // =IF(1;"";"") exactly as xlwt writes an uncalculated =A1*2, with the
+    // same flags and no STRING record). The cell alone cannot tell them
+    // apart; the sheet can: spreadsheet programs save with "recalculate
+    // before saving" set in SAVERECALC, and a writer that does not calculate
+    // clears it. Only in such a sheet are empty-text results taken for
+    // missing ones, so that an empty text calculated by a spreadsheet
+    // program is never refused.
+    static void markUncalculated(const std::vector<std::pair<int, int>>& cells, SheetData& sheet) {
+        for (const auto& [row, column] : cells) {
+            sheet.markWithoutResult(row, column);
         }
     }
 

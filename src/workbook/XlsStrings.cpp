@@ -22,6 +22,12 @@ std::string_view entryKey(const std::string& arena, std::uint32_t offset) {
     return std::string_view(arena.data() + offset, 3 + bytes);
 }
 
+// Whether the UTF-16LE unit at the start of `bytes` opens a surrogate pair.
+bool isHighSurrogate(std::string_view bytes) {
+    const auto high = static_cast<unsigned char>(bytes[1]);
+    return high >= 0xD8 && high <= 0xDB;
+}
+
 }  // namespace
 
 std::uint32_t SharedStrings::add(std::string_view utf8) {
@@ -158,8 +164,12 @@ std::string encodeSst(const SharedStrings& strings, std::uint32_t streamOffset,
         const std::size_t charSize = wide ? 2 : 1;
         const std::uint16_t count = strings.characterCount(i);
         std::string_view bytes = strings.characterBytes(i);
-        // A string's header and first character never split.
-        if (space() < 3 + (count > 0 ? charSize : 0)) {
+        // A string's header and first character never split (a character
+        // outside the Basic Multilingual Plane is two UTF-16 units).
+        const std::size_t firstCharacter = count == 0                       ? 0
+                                           : wide && isHighSurrogate(bytes) ? 4
+                                                                            : charSize;
+        if (space() < 3 + firstCharacter) {
             beginRecord(kContinue);
         }
         if (i % bucketSize == 0) {
@@ -173,6 +183,11 @@ std::string encodeSst(const SharedStrings& strings, std::uint32_t streamOffset,
             if (fits >= bytes.size()) {
                 out.append(bytes);
                 break;
+            }
+            // End the record one unit early rather than part a surrogate
+            // pair: readers decode each record's units on their own.
+            if (wide && fits >= 2 && isHighSurrogate(bytes.substr(fits - 2))) {
+                fits -= 2;
             }
             out.append(bytes.substr(0, fits));
             bytes.remove_prefix(fits);

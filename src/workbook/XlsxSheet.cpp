@@ -186,6 +186,7 @@ public:
             return;
         } else if (name == "v") {
             m_capture = &m_valueText;
+            m_sawValue = true;
         } else if (name == "f") {
             m_hasFormula = true;
         } else if (name == "is") {
@@ -236,6 +237,7 @@ private:
     void beginCell(const std::vector<Attribute>& attributes) {
         m_inCell = true;
         m_hasFormula = false;
+        m_sawValue = false;
         m_inInline = false;
         m_sawInline = false;
         m_phonetic = 0;
@@ -275,6 +277,10 @@ private:
 
     void endCell() {
         m_inCell = false;
+        if (m_hasFormula && !hasResult()) {
+            m_sheet.markWithoutResult(m_cellRow, m_cellColumn);
+            return;
+        }
         if (placeText()) {
             return;
         }
@@ -285,6 +291,19 @@ private:
         } else if (m_style != 0 || m_hasFormula) {
             m_sheet.markFormatted(m_cellRow, m_cellColumn);
         }
+    }
+
+    // Whether a formula cell stores its result. A program that calculates
+    // writes a <v> for every formula, an empty one (typed "str") for an
+    // empty text; a writer that does not calculate leaves <v> out or empty.
+    bool hasResult() const {
+        if (m_sawInline) {
+            return true;
+        }
+        if (!m_sawValue) {
+            return false;
+        }
+        return !m_valueText.empty() || m_type == "str";
     }
 
     // Text cells go into the grid by handle: an inline text is added as it
@@ -411,6 +430,7 @@ private:
     std::string m_type;
     int m_style = 0;
     bool m_hasFormula = false;
+    bool m_sawValue = false;
     bool m_inInline = false;
     bool m_sawInline = false;
     int m_phonetic = 0;

@@ -2,10 +2,13 @@
 // used range, and reading a workbook that the engine wrote.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "XlsTestSupport.h"
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
 #include "workbook/WorkbookError.h"
+#include "xlsx_support.h"
 
 using namespace pos;
 using namespace pos::workbook;
@@ -175,4 +178,74 @@ TEST(SessionStates, FailuresThatCallersCatch) {
     EXPECT_THROW(r.writeCell(1, 1, "x"), WorkbookError);
     EXPECT_THROW(r.saveSheetAs(dir.file("copy.xls")), WorkbookError);
     EXPECT_THROW(r.sheetByName("Other"), WorkbookError);  // not the first sheet
+}
+
+// A formula whose result the file does not store (a script that does not
+// calculate wrote it) reads as NULL and is listed, so that the import can
+// refuse the workbook; once a spreadsheet program has saved the file, every
+// result is there, an empty text included.
+TEST(SessionFormulas, CellsWithoutAStoredResult) {
+    xlsxtest::TempDir dir;
+    const std::string fromOpenpyxl = dir.file("openpyxl.xlsx");
+    ASSERT_EQ(xlsxtest::python(R"PY(
+import sys, openpyxl
+wb = openpyxl.Workbook()
+ws = wb.active
+ws["A1"] = 5; ws["B1"] = "=A1*2"; ws["C1"] = '=IF(A1>1,"","x")'; ws["D1"] = "菜"
+ws["B3"] = '="a"&"b"'
+wb.save(sys.argv[1])
+)PY",
+                               {fromOpenpyxl})
+                  .first,
+              0);
+    const std::string fromXlwt = dir.file("xlwt.xls");
+    ASSERT_EQ(xlsxtest::python(R"PY(
+import sys, xlwt
+b = xlwt.Workbook(encoding='utf-8')
+s = b.add_sheet('Sheet')
+s.write(0, 0, 5); s.write(0, 1, xlwt.Formula('A1*2')); s.write(0, 2, xlwt.Formula('IF(A1>1,"","x")'))
+s.write(0, 3, '菜'); s.write(2, 1, xlwt.Formula('"a"&"b"'))
+b.save(sys.argv[1])
+)PY",
+                               {fromXlwt})
+                  .first,
+              0);
+    std::filesystem::create_directory(dir.file("lo"));
+    const std::string xlsxByLibreOffice = xlsxtest::convertWithLibreOffice(
+        fromOpenpyxl, dir.file("lo"), "xlsx:Calc MS Excel 2007 XML", "xlsx");
+    const std::string xlsByLibreOffice =
+        xlsxtest::convertWithLibreOffice(fromOpenpyxl, dir.file("lo"), "xls:MS Excel 97", "xls");
+
+    const std::vector<std::pair<int, int>> uncalculated = {{1, 2}, {1, 3}, {3, 2}};
+    struct Case {
+        const char* name;
+        std::string path;
+        std::vector<std::pair<int, int>> withoutResult;
+    };
+    const Case cases[] = {
+        {"openpyxl .xlsx", fromOpenpyxl, uncalculated},
+        {"xlwt .xls", fromXlwt, uncalculated},
+        {"saved by LibreOffice as .xlsx", xlsxByLibreOffice, {}},
+        {"saved by LibreOffice as .xls", xlsByLibreOffice, {}},
+    };
+    for (const auto& c : cases) {
+        SpreadsheetSession s;
+        s.startExcel();
+        s.openWorkbook(c.path);
+        s.nameFirstSheet("Menu");
+        s.sheetByName("Menu");
+        EXPECT_EQ(s.cellsWithoutResult(), c.withoutResult) << c.name;
+        EXPECT_EQ(s.readCell(1, 1), Value::floating(5)) << c.name;
+        EXPECT_EQ(s.readCell(1, 4), Value::text("菜")) << c.name;
+        EXPECT_EQ(s.usedRowCount("Menu"), 3) << c.name;
+        if (c.withoutResult.empty()) {
+            EXPECT_EQ(s.readCell(1, 2), Value::floating(10)) << c.name;
+            EXPECT_EQ(s.readCell(1, 3), Value::text("")) << c.name;
+            EXPECT_EQ(s.readCell(3, 2), Value::text("ab")) << c.name;
+        } else {
+            for (const auto& [row, column] : c.withoutResult) {
+                EXPECT_TRUE(s.readCell(row, column).isNull()) << c.name;
+            }
+        }
+    }
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <functional>
 
 #include "XlsTestSupport.h"
 #include "workbook/CellSpool.h"
@@ -147,6 +149,63 @@ TEST(XlsEncoders, StringTableSplitsOnlyBetweenCharacters) {
         EXPECT_EQ(pos, sst.size());
         EXPECT_GT(records, 3) << "the table should need CONTINUE records";
         EXPECT_EQ(buckets.size(), (601u + 7) / 8);
+    }
+}
+
+// Characters outside the Basic Multilingual Plane (emoji, rare CJK) are two
+// UTF-16 units each. Our string table never parts a pair between records,
+// and a file whose writer parts them (xlwt does) reads back whole.
+TEST(XlsWriter, CharactersOutsideTheBasicPlaneSurviveRecordBoundaries) {
+    struct Case {
+        const char* name;
+        std::function<std::string(int)> text;
+        int count;
+    };
+    const Case cases[] = {
+        {"short texts", [](int n) { return "菜🍜" + std::to_string(n); }, 3000},
+        {"rare characters among Latin-1 texts",
+         [](int n) { return n % 3 ? "𩽾𩾌鱼" + std::to_string(n) : "x" + std::to_string(n); },
+         3000},
+        {"texts longer than a record", [](int n) { return "菜" + repeat("🍜", 3000 + n); }, 5},
+    };
+    TempDir dir;
+    const std::string xlwtScript = dir.file("write_texts.py");
+    std::ofstream(xlwtScript) << R"PY(
+import sys, xlwt
+b = xlwt.Workbook(encoding='utf-8')
+s = b.add_sheet('Menu')
+for r, line in enumerate(open(sys.argv[1], encoding='utf-8').read().split('\n')):
+    s.write(r + 1, 0, line)
+b.save(sys.argv[2])
+)PY";
+    for (const auto& c : cases) {
+        std::vector<std::vector<std::string>> rows;
+        std::string lines;
+        for (int n = 0; n < c.count; ++n) {
+            rows.push_back({c.text(n)});
+            lines += (n > 0 ? "\n" : "") + rows.back()[0];
+        }
+        const std::string ours = dir.file(std::string(c.name) + ".xls");
+        writeSheet(ours, rows, "Menu", 2);
+        const std::string textsPath = dir.file("texts.txt");
+        std::ofstream(textsPath, std::ios::binary) << lines;
+        const std::string theirs = dir.file(std::string(c.name) + " xlwt.xls");
+        xlstest::run("/usr/bin/python3 '" + xlwtScript + "' '" + textsPath + "' '" + theirs + "'");
+
+        const auto byXlrd = xlstest::readWithXlrd(ours);
+        const SheetData ourFile = readWorkbookFile(ours).firstSheet;
+        const SheetData xlwtFile = readWorkbookFile(theirs).firstSheet;
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const int row = static_cast<int>(r) + 1;
+            const auto found = byXlrd.cells.find({row, 0});
+            ASSERT_NE(found, byXlrd.cells.end()) << c.name << ", row " << row;
+            EXPECT_EQ(found->second.value, rows[r][0]) << c.name << ", xlrd, row " << row;
+            ASSERT_NE(ourFile.cell(row, 0), nullptr) << c.name << ", row " << row;
+            EXPECT_EQ(ourFile.cell(row, 0)->asText(), rows[r][0]) << c.name << ", row " << row;
+            ASSERT_NE(xlwtFile.cell(row, 0), nullptr) << c.name << ", xlwt, row " << row;
+            EXPECT_EQ(xlwtFile.cell(row, 0)->asText(), rows[r][0])
+                << c.name << ", xlwt, row " << row;
+        }
     }
 }
 
