@@ -76,8 +76,8 @@ void GlobalOptions::prepareFieldMaps() const {
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     if (error) {
-        throw std::runtime_error("The field-map folder " + dir + " cannot be created: " +
-                                 error.message() + ". Choose another folder with --field-maps.");
+        throw std::runtime_error("无法创建字段对应文件的文件夹“" + dir + "”（" + error.message() +
+                                 "），请用--field-maps选择另一个文件夹。");
     }
     datasets::writeDefaultFieldMaps(dir);
 }

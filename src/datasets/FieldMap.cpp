@@ -72,7 +72,7 @@ const FieldMap& defaultFieldMap(const std::string& datasetKey) {
     if (equalsIgnoreCase(datasetKey, "MenuAnnotate")) {
         return kMenuAnnotateMap;
     }
-    throw std::invalid_argument("No default field map for the dataset key \"" + datasetKey + "\".");
+    throw std::invalid_argument("数据集“" + datasetKey + "”没有默认的字段对应。");
 }
 
 std::string fieldMapPath(const std::string& dir, const std::string& datasetKey) {
@@ -96,10 +96,9 @@ FieldMap readFieldMap(const std::string& path) {
     IniFile ini = IniFile::load(path);
     int count = ini.readInteger("field", "FieldCount", 1);
     if (count > kMaxFieldMapEntries) {
-        throw IniError("The field-map file " + path +
-                       " declares FieldCount=" + std::to_string(count) + ", more than the " +
-                       std::to_string(kMaxFieldMapEntries) +
-                       " columns a worksheet can hold. Correct FieldCount in the file.");
+        throw IniError("字段对应文件“" + path + "”中的FieldCount=" + std::to_string(count) +
+                       "，超过了工作表最多能容纳的" + std::to_string(kMaxFieldMapEntries) +
+                       "列，请改正该文件中的FieldCount。");
     }
     FieldMap map;
     for (int k = 1; k <= count; ++k) {

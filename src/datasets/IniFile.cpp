@@ -27,9 +27,8 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 std::optional<std::string> convert(const char* to, const char* from, const std::string& in) {
     iconv_t cd = ::iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
-        throw IniError(std::string("The text conversion from ") + from + " to " + to +
-                       " is not available: " + std::strerror(errno) +
-                       ". Install the system's character-set conversion modules (glibc).");
+        throw IniError(std::string("系统不支持从") + from + "到" + to + "的文字转换（" +
+                       std::strerror(errno) + "），请安装系统的字符集转换模块（glibc）。");
     }
     std::string out;
     out.resize(in.size() * 4 + 16);
@@ -69,7 +68,7 @@ bool hasLineBreak(const std::string& s) {
 
 void checkName(const std::string& what, const std::string& text) {
     if (hasLineBreak(text)) {
-        throw IniError("A profile " + what + " cannot hold a line break: \"" + text + "\".");
+        throw IniError("字段对应文件中的" + what + "不能含有换行：“" + text + "”。");
     }
 }
 
@@ -143,13 +142,12 @@ IniFile IniFile::load(const std::string& path) {
         if (!exists(path)) {
             return ini;
         }
-        throw IniError("Cannot read the file " + path + ": " + errnoText() +
-                       ". Check that the file can be read.");
+        throw IniError("无法读取文件“" + path + "”（" + errnoText() + "），请检查该文件能否读取。");
     }
     std::ostringstream buf;
     buf << in.rdbuf();
     if (in.bad()) {
-        throw IniError("Cannot read the file " + path + ". Check the file and the disk.");
+        throw IniError("无法读取文件“" + path + "”，请检查该文件和磁盘。");
     }
     std::string bytes = buf.str();
     std::string text;
@@ -157,16 +155,14 @@ IniFile IniFile::load(const std::string& path) {
         ini.m_utf8 = true;
         text = bytes.substr(kBom.size());
         if (!isValidUtf8(text)) {
-            throw IniError("The file " + path +
-                           " starts with a UTF-8 byte-order mark but is not UTF-8 text. Save it "
-                           "again as GBK or as UTF-8.");
+            throw IniError(
+                "文件“" + path +
+                "”以UTF-8字节顺序标记开头，内容却不是UTF-8文本，请将它另存为GBK或UTF-8。");
         }
     } else if (std::optional<std::string> decoded = convert("UTF-8", "GB18030", bytes)) {
         text = std::move(*decoded);
     } else {
-        throw IniError("The file " + path +
-                       " is not GBK text. Save it again as GBK, or as UTF-8 with a byte-order "
-                       "mark.");
+        throw IniError("文件“" + path + "”不是GBK文本，请将它另存为GBK，或带字节顺序标记的UTF-8。");
     }
 
     Section* current = nullptr;
@@ -239,9 +235,9 @@ int IniFile::readInteger(const std::string& section, const std::string& key,
 
 void IniFile::writeString(const std::string& section, const std::string& key,
                           const std::string& value) {
-    checkName("section name", section);
-    checkName("key", key);
-    checkName("value", value);
+    checkName("节名", section);
+    checkName("键名", key);
+    checkName("值", value);
     std::string sectionName = trimmed(section);
     std::string keyName = trimmed(key);
     Line entry;
@@ -301,8 +297,7 @@ std::string IniFile::encoded() const {
     }
     std::optional<std::string> gbk = convert("GB18030", "UTF-8", text);
     if (!gbk) {
-        throw IniError("The profile text for " + m_path +
-                       " is not valid UTF-8 and cannot be written as GBK.");
+        throw IniError("要写入“" + m_path + "”的文字不是有效的UTF-8，无法以GBK写入。");
     }
     return *gbk;
 }
@@ -325,8 +320,8 @@ void IniFile::save() const {
         }
     }
     if (fd < 0) {
-        throw IniError("Cannot write the file " + m_path + ": " + errnoText() +
-                       ". Check that the folder " + dir + " exists and can be written.");
+        throw IniError("无法写入文件“" + m_path + "”（" + errnoText() + "），请检查文件夹“" + dir +
+                       "”是否存在、能否写入。");
     }
     // A replaced file keeps its permissions.
     struct stat st {};
@@ -362,8 +357,8 @@ void IniFile::save() const {
     }
     if (!ok) {
         ::unlink(tmp.c_str());
-        throw IniError("Cannot write the file " + m_path + ": " + std::strerror(savedErrno) +
-                       ". Check that the folder " + dir + " can be written and the disk has room.");
+        throw IniError("无法写入文件“" + m_path + "”（" + std::strerror(savedErrno) +
+                       "），请检查文件夹“" + dir + "”能否写入、磁盘是否还有空间。");
     }
 }
 
