@@ -36,14 +36,14 @@ void Connection::disconnect() {
 
 Backend& Connection::backend() {
     if (!m_backend) {
-        throw DbError("The database connection is not open; connect first.");
+        throw DbError("数据库尚未连接，请先连接数据库。");
     }
     return *m_backend;
 }
 
 const Dialect& Connection::dialect() const {
     if (!m_backend) {
-        throw DbError("The database connection is not open; connect first.");
+        throw DbError("数据库尚未连接，请先连接数据库。");
     }
     return m_backend->dialect();
 }
@@ -173,8 +173,8 @@ int Query::fieldCount() const {
 
 std::string Query::fieldName(int index) const {
     if (index < 0 || index >= fieldCount()) {
-        throw DbError("There is no field number " + std::to_string(index + 1) +
-                      "; the result has " + std::to_string(fieldCount()) + " fields.");
+        throw DbError("结果中没有第" + std::to_string(index + 1) + "个字段，结果只有" +
+                      std::to_string(fieldCount()) + "个字段。");
     }
     return m_columns[static_cast<std::size_t>(index)];
 }
@@ -185,17 +185,17 @@ int Query::columnIndex(const std::string& name) const {
             return static_cast<int>(i);
         }
     }
-    throw DbError("The result has no field named " + name + ".");
+    throw DbError("结果中没有名为" + name + "的字段。");
 }
 
 Value Query::fieldValue(int index) const {
     if (index < 0 || index >= fieldCount()) {
-        throw DbError("There is no field number " + std::to_string(index + 1) +
-                      "; the result has " + std::to_string(fieldCount()) + " fields.");
+        throw DbError("结果中没有第" + std::to_string(index + 1) + "个字段，结果只有" +
+                      std::to_string(fieldCount()) + "个字段。");
     }
     if (eof()) {
-        throw DbError("The field " + m_columns[static_cast<std::size_t>(index)] +
-                      " cannot be read: there is no current row.");
+        throw DbError("无法读取字段" + m_columns[static_cast<std::size_t>(index)] +
+                      "：没有当前行，结果已读完或为空。");
     }
     return m_rows[m_position][static_cast<std::size_t>(index)];
 }
@@ -213,8 +213,7 @@ std::int64_t Query::fieldAsInteger(const std::string& name) const {
     try {
         return v.toInteger();
     } catch (const std::exception&) {
-        throw DbError("The field " + name + " holds \"" + v.toText() +
-                      "\", which is not a whole number.");
+        throw DbError("字段" + name + "的值“" + v.toText() + "”不是整数。");
     }
 }
 

@@ -1,5 +1,6 @@
-// The error that every database operation raises; its text is the back end's
-// own message, so the user sees what the server or the store said.
+// The error that every database operation raises. Its text is Chinese: what
+// went wrong and what to do, followed by the server's or the store's own
+// words, where there are any, in parentheses.
 #pragma once
 
 #include <stdexcept>
@@ -11,5 +12,29 @@ class DbError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The kinds of a database's own errors that a user can tell apart and act
+// on; each back end sorts its codes into them in one place.
+enum class DbFault {
+    TypeMismatch,  // a value of the wrong type for its column
+    MissingValue,  // no value for a column that requires one
+    DuplicateKey,  // a key or unique value that another row already has
+    TextTooLong,   // a text longer than its column allows
+    Refused,       // another constraint, or a trigger, refused the change
+    Busy,          // another program holds the database
+    Deadlock,      // two programs waited for each other; this one was undone
+    Timeout,       // no answer within the allowed time
+    DiskFull,
+    ReadOnly,
+    CannotOpen,  // the database file cannot be opened
+    Damaged,     // the file is not a database, or is damaged
+    Connection,  // the link to the server failed or broke
+    Login,       // the server refused the user or the password
+    Other,
+};
+
+// The reason for a database's own error, in Chinese, with the original text
+// in full-width parentheses: "主键或唯一值重复（UNIQUE constraint failed: STCA.SCID）".
+std::string faultReason(DbFault fault, const std::string& original);
 
 }  // namespace pos::db

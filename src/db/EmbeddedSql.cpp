@@ -13,8 +13,8 @@ std::string_view embeddedSql(std::string_view fileName) {
             return f.text;
         }
     }
-    throw DbError("The program was built without the SQL file " + std::string(fileName) +
-                  "; rebuild it from a source tree whose sql/ folder holds it.");
+    throw DbError("程序构建时缺少SQL文件" + std::string(fileName) +
+                  "，请用sql文件夹中有该文件的源代码重新构建程序。");
 }
 
 }  // namespace pos::db

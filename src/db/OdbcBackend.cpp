@@ -11,6 +11,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -114,9 +115,16 @@ bool succeeded(SQLRETURN rc) {
     return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
 }
 
-// Every diagnostic record of a handle, one per line: "[SQLSTATE] message".
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
-    std::string out;
+// One diagnostic record of a handle.
+struct Diagnostic {
+    std::string state;  // SQLSTATE
+    SQLINTEGER native;  // the server's own error number
+    std::string text;
+};
+
+// Every diagnostic record of a handle, in order.
+std::vector<Diagnostic> diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+    std::vector<Diagnostic> out;
     if (handle == SQL_NULL_HANDLE) {
         return out;
     }
@@ -137,38 +145,73 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
         }
         message.resize(std::min<std::size_t>(
             static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), message.size()));
-        if (!out.empty()) {
-            out += '\n';
-        }
-        out += '[' + toUtf8(reinterpret_cast<const char16_t*>(state), 5) + "] " +
-               toUtf8(message.data(), message.size());
+        out.push_back({toUtf8(reinterpret_cast<const char16_t*>(state), 5), native,
+                       toUtf8(message.data(), message.size())});
     }
     return out;
 }
 
-std::string firstState(SQLSMALLINT type, SQLHANDLE handle) {
-    SQLCHAR state[6] = {};
-    SQLINTEGER native = 0;
-    SQLCHAR message[8];
-    SQLSMALLINT length = 0;
-    if (succeeded(
-            SQLGetDiagRecA(type, handle, 1, state, &native, message, sizeof message, &length))) {
-        return reinterpret_cast<const char*>(state);
+// The kind of a server error: that of the first record whose SQLSTATE, or
+// native error number, tells one.
+DbFault serverFault(const std::vector<Diagnostic>& records) {
+    for (const Diagnostic& r : records) {
+        const std::string_view state = r.state;
+        if (state == "23000") {
+            if (r.native == 2627 || r.native == 2601) {
+                return DbFault::DuplicateKey;
+            }
+            return r.native == 515 ? DbFault::MissingValue : DbFault::Refused;
+        }
+        if (state == "22001") {
+            return DbFault::TextTooLong;
+        }
+        if (state.substr(0, 2) == "22") {
+            return DbFault::TypeMismatch;
+        }
+        if (state.substr(0, 2) == "08") {
+            return DbFault::Connection;
+        }
+        if (state.substr(0, 2) == "28") {
+            return DbFault::Login;
+        }
+        if (state == "HYT00" || state == "HYT01") {
+            return DbFault::Timeout;
+        }
+        if (state == "40001" || r.native == 1205) {
+            return DbFault::Deadlock;
+        }
     }
-    return {};
+    return DbFault::Other;
+}
+
+// The reason for a server error, every record ("[SQLSTATE] message", one
+// per line) in the parentheses.
+std::string serverReason(const std::vector<Diagnostic>& records) {
+    std::string all;
+    for (const Diagnostic& r : records) {
+        if (!all.empty()) {
+            all += '\n';
+        }
+        all += '[' + r.state + "] " + r.text;
+    }
+    return faultReason(serverFault(records), all);
+}
+
+// `what` went wrong, and why when the handle says.
+std::string failureText(const std::string& what, const std::vector<Diagnostic>& records) {
+    return records.empty() ? what + "。" : what + "：" + serverReason(records);
 }
 
 class Handle {
 public:
     Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type) {
         if (!succeeded(SQLAllocHandle(type, parent, &m_handle))) {
-            std::string detail = diagnostics(type == SQL_HANDLE_ENV   ? SQL_HANDLE_ENV
-                                             : type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV
-                                                                      : SQL_HANDLE_DBC,
-                                             parent);
+            std::vector<Diagnostic> records = diagnostics(type == SQL_HANDLE_ENV   ? SQL_HANDLE_ENV
+                                                          : type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV
+                                                                                   : SQL_HANDLE_DBC,
+                                                          parent);
             m_handle = SQL_NULL_HANDLE;
-            throw DbError("The ODBC driver manager could not allocate a handle" +
-                          (detail.empty() ? std::string(".") : ": " + detail));
+            throw DbError(failureText("ODBC驱动管理器无法分配句柄，请检查unixODBC的安装", records));
         }
     }
     ~Handle() {
@@ -185,8 +228,7 @@ public:
     // Throws DbError with `what` and the handle's diagnostic records.
     void check(SQLRETURN rc, const std::string& what) const {
         if (!succeeded(rc) && rc != SQL_NO_DATA) {
-            std::string detail = diagnostics(m_type, m_handle);
-            throw DbError(what + (detail.empty() ? std::string(".") : ":\n" + detail));
+            throw DbError(failureText(what, diagnostics(m_type, m_handle)));
         }
     }
 
@@ -260,25 +302,25 @@ Value readColumn(const Handle& stmt, SQLUSMALLINT column, Fetch kind) {
         case Fetch::Integer: {
             SQLBIGINT v = 0;
             rc = SQLGetData(h, column, SQL_C_SBIGINT, &v, sizeof v, &indicator);
-            stmt.check(rc, "A field could not be read");
+            stmt.check(rc, "无法读取字段的值");
             return indicator == SQL_NULL_DATA ? Value::null() : Value::integer(v);
         }
         case Fetch::Float: {
             double v = 0;
             rc = SQLGetData(h, column, SQL_C_DOUBLE, &v, sizeof v, &indicator);
-            stmt.check(rc, "A field could not be read");
+            stmt.check(rc, "无法读取字段的值");
             return indicator == SQL_NULL_DATA ? Value::null() : Value::floating(v);
         }
         case Fetch::Boolean: {
             unsigned char v = 0;
             rc = SQLGetData(h, column, SQL_C_BIT, &v, sizeof v, &indicator);
-            stmt.check(rc, "A field could not be read");
+            stmt.check(rc, "无法读取字段的值");
             return indicator == SQL_NULL_DATA ? Value::null() : Value::boolean(v != 0);
         }
         case Fetch::Timestamp: {
             SQL_TIMESTAMP_STRUCT v{};
             rc = SQLGetData(h, column, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &indicator);
-            stmt.check(rc, "A field could not be read");
+            stmt.check(rc, "无法读取字段的值");
             if (indicator == SQL_NULL_DATA) {
                 return Value::null();
             }
@@ -288,7 +330,7 @@ Value readColumn(const Handle& stmt, SQLUSMALLINT column, Fetch kind) {
         case Fetch::Time: {
             SQL_TIME_STRUCT v{};
             rc = SQLGetData(h, column, SQL_C_TYPE_TIME, &v, sizeof v, &indicator);
-            stmt.check(rc, "A field could not be read");
+            stmt.check(rc, "无法读取字段的值");
             if (indicator == SQL_NULL_DATA) {
                 return Value::null();
             }
@@ -301,7 +343,7 @@ Value readColumn(const Handle& stmt, SQLUSMALLINT column, Fetch kind) {
         case Fetch::Decimal: {
             char buffer[80] = {};
             rc = SQLGetData(h, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
-            stmt.check(rc, "A field could not be read");
+            stmt.check(rc, "无法读取字段的值");
             return indicator == SQL_NULL_DATA ? Value::null()
                                               : Value::decimal(normalisedDecimal(buffer));
         }
@@ -318,7 +360,7 @@ Value readColumn(const Handle& stmt, SQLUSMALLINT column, Fetch kind) {
         if (rc == SQL_NO_DATA) {
             break;
         }
-        stmt.check(rc, "A field could not be read");
+        stmt.check(rc, "无法读取字段的值");
         if (indicator == SQL_NULL_DATA) {
             return Value::null();
         }
@@ -434,11 +476,10 @@ void bindParameter(const Handle& stmt, SQLUSMALLINT number, const std::string& n
             break;
         }
         case ValueType::Error:
-            throw DbError("The value of the parameter :" + name + " is the spreadsheet error " +
-                          errorText(value.errorCode()) +
-                          ", which no database column can hold. Correct the cell and try again.");
+            throw DbError("参数:" + name + "的值是电子表格的错误值" + errorText(value.errorCode()) +
+                          "，数据库的列无法保存它，请改正该单元格后重试。");
     }
-    stmt.check(rc, "The parameter :" + name + " could not be bound");
+    stmt.check(rc, "无法绑定参数:" + name);
 }
 
 // ---- the back end -------------------------------------------------------------
@@ -454,7 +495,7 @@ public:
                                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(
                                            std::max(settings.loginTimeoutSeconds, 1))),
                                        SQL_IS_UINTEGER),
-                    "The login time-out could not be set");
+                    "无法设置登录的等待时间");
 
         std::u16string wideString = toUtf16(connectionString);
         SQLSMALLINT outLength = 0;
@@ -462,21 +503,22 @@ public:
                                          static_cast<SQLSMALLINT>(wideString.size()), nullptr, 0,
                                          &outLength, SQL_DRIVER_NOPROMPT);
         if (!succeeded(rc)) {
-            std::string state = firstState(SQL_HANDLE_DBC, m_dbc.get());
-            std::string detail = diagnostics(SQL_HANDLE_DBC, m_dbc.get());
-            if (state == "IM002" ||
-                (state == "01000" && detail.find("file not found") != std::string::npos)) {
-                throw DbError(
-                    "The FreeTDS ODBC driver is not installed or not registered with unixODBC (" +
-                    detail +
-                    "). Run scripts/install-deps, or register it with \"odbcinst -i -d -f "
-                    "/usr/share/tdsodbc/odbcinst.ini\".");
+            const std::vector<Diagnostic> records = diagnostics(SQL_HANDLE_DBC, m_dbc.get());
+            // The driver manager could not load the driver: it says so with
+            // a general warning of its own (no native number) or IM002.
+            const bool noDriver =
+                !records.empty() && (records[0].state == "IM002" ||
+                                     (records[0].state == "01000" && records[0].native == 0));
+            if (noDriver) {
+                throw DbError(failureText(
+                    "FreeTDS ODBC驱动没有安装或没有在unixODBC中登记，请运行scripts/install-deps，"
+                    "或用“odbcinst -i -d -f /usr/share/tdsodbc/odbcinst.ini”登记它",
+                    records));
             }
-            throw DbError("Cannot connect to the SQL Server \"" + server + "\" (waited at most " +
-                          std::to_string(settings.loginTimeoutSeconds) + " s):\n" + detail +
-                          "\nCheck the data source (host, host,port or host\\instance), that "
-                          "the server runs and accepts TCP connections, and the user and "
-                          "password.");
+            throw DbError(failureText("无法连接到SQL Server“" + server + "”", records) +
+                          "\n请检查数据源（主机、主机,端口或主机\\实例）、服务器是否在运行并接受TCP"
+                          "连接，以及用户名和密码。登录最多等待" +
+                          std::to_string(settings.loginTimeoutSeconds) + "秒。");
         }
         m_connected = true;
     }
@@ -503,7 +545,7 @@ public:
             std::u16string text = toUtf16(sql);
             SQLRETURN rc =
                 SQLExecDirectW(stmt.get(), wide(text), static_cast<SQLINTEGER>(text.size()));
-            stmt.check(rc, "The statement failed");
+            stmt.check(rc, "语句执行失败");
             return collectResults(stmt, wantRows);
         }
 
@@ -513,11 +555,11 @@ public:
             for (std::size_t k = 0; k < order.size(); ++k) {
                 const Value* value = findParameter(params, order[k]);
                 if (value == nullptr) {
-                    throw DbError("No value was given for the parameter :" + order[k] + ".");
+                    throw DbError("没有给参数:" + order[k] + "提供值。");
                 }
                 bindParameter(stmt, static_cast<SQLUSMALLINT>(k + 1), order[k], *value, bound[k]);
             }
-            stmt.check(SQLExecute(stmt.get()), "The statement failed");
+            stmt.check(SQLExecute(stmt.get()), "语句执行失败");
             std::unique_ptr<Cursor> result = collectResults(stmt, wantRows);
             release(stmt);
             return result;
@@ -531,15 +573,13 @@ public:
         m_dbc.check(
             SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_AUTOCOMMIT,
                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER),
-            "A transaction could not be started");
+            "无法开始事务");
         m_inTransaction = true;
     }
 
-    void commit() override { endTransaction(SQL_COMMIT, "The transaction could not be committed"); }
+    void commit() override { endTransaction(SQL_COMMIT, "无法提交事务"); }
 
-    void rollback() override {
-        endTransaction(SQL_ROLLBACK, "The transaction could not be rolled back");
-    }
+    void rollback() override { endTransaction(SQL_ROLLBACK, "无法回滚事务"); }
 
     const Dialect& dialect() const override { return m_dialect; }
 
@@ -547,13 +587,13 @@ private:
     Handle allocateConnection() {
         m_env.check(SQLSetEnvAttr(m_env.get(), SQL_ATTR_ODBC_VERSION,
                                   reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
-                    "The ODBC driver manager refused ODBC 3");
+                    "ODBC驱动管理器不支持ODBC 3，请检查unixODBC的安装");
         return Handle(SQL_HANDLE_DBC, m_env.get());
     }
 
     void endTransaction(SQLSMALLINT how, const char* what) {
         SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_dbc.get(), how);
-        std::string failure;
+        std::vector<Diagnostic> failure;
         if (!succeeded(rc)) {
             failure = diagnostics(SQL_HANDLE_DBC, m_dbc.get());
         }
@@ -562,7 +602,7 @@ private:
                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER);
         m_inTransaction = false;
         if (!succeeded(rc)) {
-            throw DbError(std::string(what) + (failure.empty() ? "." : ":\n" + failure));
+            throw DbError(failureText(what, failure));
         }
     }
 
@@ -595,7 +635,7 @@ private:
         auto stmt = std::make_unique<Handle>(SQL_HANDLE_STMT, m_dbc.get());
         std::u16string text = toUtf16(sql);
         stmt->check(SQLPrepareW(stmt->get(), wide(text), static_cast<SQLINTEGER>(text.size())),
-                    "The statement could not be prepared");
+                    "无法准备语句");
         return *m_prepared.emplace(std::move(key), std::move(stmt)).first->second;
     }
 
@@ -613,7 +653,7 @@ private:
         std::unique_ptr<Cursor> result;
         for (;;) {
             SQLSMALLINT columns = 0;
-            stmt.check(SQLNumResultCols(stmt.get(), &columns), "The result could not be read");
+            stmt.check(SQLNumResultCols(stmt.get(), &columns), "无法读取结果");
             if (columns > 0 && wantRows && !result) {
                 result = readResult(stmt, columns);
             }
@@ -621,7 +661,7 @@ private:
             if (rc == SQL_NO_DATA) {
                 break;
             }
-            stmt.check(rc, "The statement failed");
+            stmt.check(rc, "语句执行失败");
         }
         if (wantRows && !result) {
             result = std::make_unique<MemoryCursor>(std::vector<std::string>{},
@@ -640,7 +680,7 @@ private:
             stmt.check(
                 SQLDescribeColW(stmt.get(), c, wide(name), static_cast<SQLSMALLINT>(name.size()),
                                 &nameLength, &sqlType, &size, &digits, &nullable),
-                "The result's columns could not be read");
+                "无法读取结果的列");
             name.resize(std::min<std::size_t>(
                 static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), name.size() - 1));
             names.push_back(toUtf8(name.data(), name.size()));
@@ -652,7 +692,7 @@ private:
             if (rc == SQL_NO_DATA) {
                 break;
             }
-            stmt.check(rc, "A row could not be read");
+            stmt.check(rc, "无法读取一行数据");
             std::vector<Value> row;
             row.reserve(kinds.size());
             for (std::size_t c = 0; c < kinds.size(); ++c) {

@@ -52,6 +52,71 @@ struct PreparedChunk {
 
 class LazyCursor;
 
+// The kind of a store error, from the extended result code of the call that
+// failed. A file that cannot be opened counts as read-only when it, or its
+// folder, may not be written.
+DbFault storeFault(int code, bool writable) {
+    switch (code) {
+        case SQLITE_CONSTRAINT_DATATYPE:
+            return DbFault::TypeMismatch;
+        case SQLITE_CONSTRAINT_NOTNULL:
+            return DbFault::MissingValue;
+        case SQLITE_CONSTRAINT_UNIQUE:
+        case SQLITE_CONSTRAINT_PRIMARYKEY:
+        case SQLITE_CONSTRAINT_ROWID:
+            return DbFault::DuplicateKey;
+        default:
+            break;
+    }
+    switch (code & 0xff) {
+        case SQLITE_MISMATCH:
+            return DbFault::TypeMismatch;
+        case SQLITE_CONSTRAINT:
+            return DbFault::Refused;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return DbFault::Busy;
+        case SQLITE_FULL:
+            return DbFault::DiskFull;
+        case SQLITE_READONLY:
+            return DbFault::ReadOnly;
+        case SQLITE_CANTOPEN:
+            return writable ? DbFault::CannotOpen : DbFault::ReadOnly;
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+            return DbFault::Damaged;
+        default:
+            return DbFault::Other;
+    }
+}
+
+// Whether the file at `path` (when there is one) and its folder may be written.
+bool writable(const std::string& path) {
+    if (path.empty() || path == ":memory:") {
+        return true;
+    }
+    const std::string folder = fs::path(path).parent_path().string();
+    return ::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0 &&
+           (::access(path.c_str(), F_OK) != 0 || ::access(path.c_str(), W_OK) == 0);
+}
+
+// The reason for the error that the last call on `db` returned (`rc` when
+// there is no connection), the library's own text in parentheses.
+std::string storeReason(sqlite3* db, int rc, const std::string& path = {}) {
+    const int code = db ? sqlite3_extended_errcode(db) : rc;
+    const char* text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    return faultReason(storeFault(code, writable(path)), text ? text : "");
+}
+
+// What a database name of the store may be, for the messages that refuse one.
+const char* const kNameRule = "名称不能为空，不能是“.”或“..”，也不能含有“/”或控制字符。";
+
+// How a message names a database of the store: 数据库“NAME”, or 本地数据库
+// before any database is chosen.
+std::string storeSubject(const std::string& name) {
+    return name.empty() ? std::string("本地数据库") : "数据库“" + name + "”";
+}
+
 // The order of kNameCollation: the texts without their trailing spaces,
 // compared byte by byte with the ASCII letters in lower case, a text that is
 // the start of the other first. Tabs, leading and inner blanks and letters
@@ -91,39 +156,28 @@ int registerNameCollation(sqlite3* db) {
 class SqliteFile {
 public:
     SqliteFile(std::string name, const std::string& path, int busyTimeoutSeconds)
-        : m_name(std::move(name)), m_busySeconds(busyTimeoutSeconds) {
+        : m_name(std::move(name)) {
         // No memory statistics: they cost a global lock on every allocation
         // of the library. Refused (and harmless) once the library has started.
         static std::once_flag once;
         std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
         int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE,
                                  nullptr);
-        if (rc != SQLITE_OK) {
-            std::string msg = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
-            sqlite3_close(m_db);
-            m_db = nullptr;
-            throw DbError("The database \"" + m_name + "\" cannot be opened (" + path +
-                          "): " + msg + ".");
-        }
-        sqlite3_busy_timeout(m_db, busyTimeoutSeconds * 1000);
-        try {
+        if (rc == SQLITE_OK) {
+            sqlite3_busy_timeout(m_db, busyTimeoutSeconds * 1000);
             rc = registerNameCollation(m_db);
-            if (rc != SQLITE_OK) {
-                fail(rc);
+        }
+        for (const char* pragma :
+             {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA foreign_keys=ON"}) {
+            if (rc == SQLITE_OK) {
+                rc = sqlite3_exec(m_db, pragma, nullptr, nullptr, nullptr);
             }
-            execSimple("PRAGMA journal_mode=WAL");
-            execSimple("PRAGMA synchronous=NORMAL");
-            execSimple("PRAGMA foreign_keys=ON");
-        } catch (const DbError& e) {
-            int code = sqlite3_errcode(m_db);
+        }
+        if (rc != SQLITE_OK) {
+            std::string reason = storeReason(m_db, rc, path);
             sqlite3_close(m_db);
             m_db = nullptr;
-            if (code == SQLITE_NOTADB) {
-                throw DbError("The file " + path + " of the database \"" + m_name +
-                              "\" is not a database of the store (file is not a database). "
-                              "Move it out of the store folder or restore it from a backup.");
-            }
-            throw;
+            throw DbError(storeSubject(m_name) + "无法打开，文件" + path + "：" + reason);
         }
     }
 
@@ -140,23 +194,7 @@ public:
 
     // A message for the error that the last call on this file returned.
     [[noreturn]] void fail(int rc) const {
-        std::string msg = sqlite3_errmsg(m_db);
-        int primary = rc & 0xff;
-        std::string who =
-            m_name.empty() ? std::string("The store") : "The database \"" + m_name + "\"";
-        if (primary == SQLITE_LOCKED) {
-            throw DbError(who + ": " + msg +
-                          " (a result still being read holds the table; close it first).");
-        }
-        if (primary == SQLITE_BUSY) {
-            throw DbError(who + " is held by another program (waited " +
-                          std::to_string(m_busySeconds) + " s: " + msg +
-                          "). Close the other program or try again later.");
-        }
-        if (primary == SQLITE_NOTADB) {
-            throw DbError(who + " is not a database of the store (" + msg + ").");
-        }
-        throw DbError(who + ": " + msg);
+        throw DbError(storeSubject(m_name) + "：" + storeReason(m_db, rc));
     }
 
     void execSimple(const char* sql) {
@@ -212,7 +250,6 @@ public:
 private:
     static constexpr std::size_t kCacheLimit = 256;
     std::string m_name;
-    int m_busySeconds;
     sqlite3* m_db = nullptr;
     std::unordered_map<std::string, std::unique_ptr<PreparedChunk>> m_cache;
     std::vector<LazyCursor*> m_cursors;
@@ -361,9 +398,8 @@ void bindParameters(const SqliteFile& file, sqlite3_stmt* s, const Parameters& p
     for (int i = 1; i <= count; ++i) {
         const char* marker = sqlite3_bind_parameter_name(s, i);
         if (!marker || marker[0] != ':') {
-            throw DbError(std::string("Only named parameters (:Name) are supported; the statement "
-                                      "holds ") +
-                          (marker ? marker : "?") + ".");
+            throw DbError(std::string("语句中的参数") + (marker ? marker : "?") +
+                          "不是命名参数，只支持:Name形式的参数。");
         }
         const std::string_view name(marker + 1);
         const Value* found = nullptr;
@@ -376,7 +412,7 @@ void bindParameters(const SqliteFile& file, sqlite3_stmt* s, const Parameters& p
             }
         }
         if (!found) {
-            throw DbError("No value was given for the parameter :" + std::string(name) + ".");
+            throw DbError("没有给参数:" + std::string(name) + "提供值。");
         }
         const Value& v = *found;
         int rc = SQLITE_OK;
@@ -568,8 +604,8 @@ std::vector<std::string> splitWords(const std::string& line) {
 std::string parseUseName(const std::string& line) {
     std::string rest = trimmed(trimmed(line).substr(3));
     auto bad = [&]() -> DbError {
-        return DbError("The database name of the line \"" + trimmed(line) +
-                       "\" cannot be read; write it as use \"NAME\" with any inner quote doubled.");
+        return DbError("无法读出“" + trimmed(line) +
+                       "”中的数据库名，请写成use \"NAME\"，名称中的双引号要写两遍。");
     };
     if (rest.empty()) {
         throw bad();
@@ -674,11 +710,10 @@ public:
             return;  // same database: results open on it stay valid
         }
         if (m_inTransaction) {
-            throw DbError("The database cannot be switched to \"" + name +
-                          "\" while a transaction is open; commit or roll back first.");
+            throw DbError("事务尚未结束，不能切换到数据库“" + name + "”，请先提交或回滚事务。");
         }
         if (!isValidStoreDatabaseName(name)) {
-            throw DbError("\"" + name + "\" is not a valid database name of the store.");
+            throw DbError("“" + name + "”不是有效的数据库名：" + kNameRule);
         }
         std::string path = m_storeDir + "/" + name + ".db";
         std::error_code ec;
@@ -691,9 +726,8 @@ public:
                 }
                 return;
             }
-            throw DbError("The database \"" + name + "\" does not exist in the store " +
-                          m_storeDir + " (no file " + name +
-                          ".db). Choose another database or create it.");
+            throw DbError("数据库“" + name + "”不存在：数据库文件夹" + m_storeDir + "中没有文件" +
+                          name + ".db。请选择其他数据库或先创建它。");
         }
         m_file = std::make_shared<SqliteFile>(name, path, m_busySeconds);
     }
@@ -879,7 +913,8 @@ std::vector<std::string> listStoreDatabases(const std::string& storeDir) {
     std::error_code ec;
     fs::directory_iterator it(storeDir, ec);
     if (ec) {
-        throw DbError("The store folder " + storeDir + " cannot be read: " + ec.message() + ".");
+        throw DbError("数据库文件夹" + storeDir +
+                      "无法读取，请检查它是否存在以及是否有读取的权限（" + ec.message() + "）。");
     }
     for (const fs::directory_entry& entry : it) {
         std::string file = entry.path().filename().string();
@@ -898,9 +933,9 @@ std::unique_ptr<Backend> connectSqliteStore(const ConnectionText& text,
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec || !fs::is_directory(dir, ec)) {
-        throw DbError("The store folder " + dir + " cannot be created" +
-                      (ec ? ": " + ec.message() : std::string()) +
-                      ". Choose another folder with --store or POS_TRANSFER_STORE.");
+        throw DbError("数据库文件夹" + dir +
+                      "无法创建，请用--store或POS_TRANSFER_STORE指定其他文件夹" +
+                      (ec ? "（" + ec.message() + "）" : std::string()) + "。");
     }
     auto backend = std::make_unique<SqliteBackend>(dir, settings.busyTimeoutSeconds);
     std::optional<std::string> catalog = text.get("Initial Catalog");
@@ -913,16 +948,14 @@ std::unique_ptr<Backend> connectSqliteStore(const ConnectionText& text,
 void createStoreDatabase(const std::string& storeDir, const std::string& name,
                          const std::vector<std::string>& scripts) {
     if (!isValidStoreDatabaseName(name)) {
-        throw DbError("\"" + name +
-                      "\" cannot be a database name of the store (empty, \".\", "
-                      "\"..\" or with a '/').");
+        throw DbError("“" + name + "”不能作为数据库名：" + kNameRule);
     }
     std::error_code ec;
     fs::create_directories(storeDir, ec);
     std::string target = storeDir + "/" + name + ".db";
     if (fs::exists(target, ec)) {
-        throw DbError("The database \"" + name + "\" already exists in the store " + storeDir +
-                      "; choose another name or remove " + target + " first.");
+        throw DbError("数据库“" + name + "”已存在于数据库文件夹" + storeDir +
+                      "中，请换一个名称或先删除" + target + "。");
     }
     // A new file of our own (the umask decides its permissions, as for any
     // database file the user makes), under a name no listing shows.
@@ -937,8 +970,8 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
             break;
         }
         if (errno != EEXIST || attempt > 100) {
-            throw DbError("A file cannot be created in the store folder " + storeDir + ": " +
-                          std::generic_category().message(errno) + ".");
+            throw DbError("无法在数据库文件夹" + storeDir + "中创建文件，请检查是否有写入的权限（" +
+                          std::generic_category().message(errno) + "）。");
         }
     }
     auto removeTemp = [&]() {
@@ -950,41 +983,42 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
     try {
         sqlite3* db = nullptr;
         int rc = sqlite3_open_v2(tmp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        auto failWith = [&](const std::string& what) {
-            std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        auto failWith = [&](const std::string& step) {
+            std::string reason = storeReason(db, rc, tmp);
             sqlite3_close(db);
-            throw DbError("The database \"" + name + "\" cannot be created (" + what + "): " + msg);
+            throw DbError("创建数据库“" + name + "”时" + step + "出错：" + reason);
         };
         if (rc != SQLITE_OK || (rc = registerNameCollation(db)) != SQLITE_OK) {
-            failWith("open");
+            failWith("打开文件");
         }
         char* err = nullptr;
         rc = sqlite3_exec(db, "PRAGMA foreign_keys=ON; BEGIN", nullptr, nullptr, &err);
         sqlite3_free(err);
         if (rc != SQLITE_OK) {
-            failWith("begin");
+            failWith("开始事务");
         }
         for (const std::string& script : scripts) {
             rc = sqlite3_exec(db, script.c_str(), nullptr, nullptr, &err);
             sqlite3_free(err);
             if (rc != SQLITE_OK) {
-                failWith("running its SQL script");
+                failWith("运行建库脚本");
             }
         }
         rc = sqlite3_exec(db, "COMMIT; PRAGMA journal_mode=WAL", nullptr, nullptr, &err);
         sqlite3_free(err);
         if (rc != SQLITE_OK) {
-            failWith("commit");
+            failWith("提交事务");
         }
         if (sqlite3_close(db) != SQLITE_OK) {
-            throw DbError("The database \"" + name + "\" cannot be closed after creation.");
+            throw DbError("数据库“" + name + "”创建后无法关闭，请重新创建。");
         }
         // Moved into place without replacing: a database that appeared
         // meanwhile is never overwritten.
         if (::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
             int e = errno;
-            throw DbError("The database \"" + name + "\" cannot be moved into place at " + target +
-                          ": " + std::generic_category().message(e) + ".");
+            throw DbError("数据库“" + name + "”无法移到" + target +
+                          "，请检查数据库文件夹是否可以写入（" +
+                          std::generic_category().message(e) + "）。");
         }
     } catch (...) {
         removeTemp();

@@ -113,7 +113,7 @@ SourceColumn findSourceColumn(const Dialect::RowReader& readRows, const std::str
             return {row[0], row[1], row[2] == "1"};
         }
     }
-    throw DbError("表" + table + "中没有列" + column);
+    throw DbError("表" + table + "中没有列" + column + "，请检查数据库的表结构。");
 }
 
 std::string sqliteStrictType(const std::string& declaredType) {

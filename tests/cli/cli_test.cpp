@@ -51,7 +51,7 @@ TEST_F(CliTest, RefusalsAndBadUsage) {
     ASSERT_EQ(cli({"demo", "pos_demo"}).exitCode, 0);
     store.createDatabase("store/empty", "create table menu(ID integer);");
     const ExitCase cases[] = {
-        {"demo over an existing database", {"demo", "pos_demo"}, 1, "already exists"},
+        {"demo over an existing database", {"demo", "pos_demo"}, 1, "已存在"},
         {"tables missing",
          {"check", "--database", "empty", "--dataset", "Menu"},
          1,
@@ -59,7 +59,7 @@ TEST_F(CliTest, RefusalsAndBadUsage) {
         {"missing database",
          {"check", "--database", "nope", "--dataset", "Menu"},
          1,
-         "\"nope\" does not exist"},
+         "数据库“nope”不存在"},
         {"unknown dataset",
          {"check", "--database", "pos_demo", "--dataset", "Dishes"},
          2,
@@ -71,7 +71,7 @@ TEST_F(CliTest, RefusalsAndBadUsage) {
          {"--data-source", "db.example", "demo", "x"},
          2,
          "embedded store only"},
-        {"bad demo name", {"demo", "a/b"}, 1, "cannot be a database name"},
+        {"bad demo name", {"demo", "a/b"}, 1, "不能作为数据库名"},
     };
     for (const ExitCase& c : cases) {
         CliRun r = cli(c.args);

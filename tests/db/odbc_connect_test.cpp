@@ -27,8 +27,7 @@ TEST(odbcConnect, NothingListeningFailsWithTheDriversMessage) {
     std::string message = connectError(
         "Provider=SQLOLEDB.1;Password=p;Persist Security Info=false;User ID=sa;Initial "
         "Catalog=master;Data Source=127.0.0.1,1");
-    EXPECT_NE(message.find("Cannot connect to the SQL Server \"127.0.0.1,1\""), std::string::npos)
-        << message;
+    EXPECT_NE(message.find("无法连接到SQL Server“127.0.0.1,1”"), std::string::npos) << message;
     // The driver's record: SQLSTATE and FreeTDS's text.
     EXPECT_NE(message.find("[08001]"), std::string::npos) << message;
     EXPECT_NE(message.find("Unable to connect"), std::string::npos) << message;
@@ -39,7 +38,7 @@ TEST(odbcConnect, NothingListeningFailsWithTheDriversMessage) {
 TEST(odbcConnect, IntegratedSecurityFailsTheSameWay) {
     std::string message =
         connectError("Integrated Security=SSPI;Initial Catalog=master;Data Source=127.0.0.1,1");
-    EXPECT_NE(message.find("Cannot connect"), std::string::npos) << message;
+    EXPECT_NE(message.find("无法连接"), std::string::npos) << message;
     EXPECT_NE(message.find("FreeTDS"), std::string::npos) << message;
 }
 

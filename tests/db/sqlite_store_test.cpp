@@ -127,11 +127,11 @@ TEST_F(StoreTest, ServerCommandFailuresNameTheDatabase) {
         const char* expected;
     };
     const Case cases[] = {
-        {"missing database", {" use \"nope\"", "select 1"}, "\"nope\" does not exist"},
-        {"not a database", {" use \"junk\"", "select 1"}, "is not a database"},
-        {"unclosed quote", {" use \"good", "select 1"}, "cannot be read"},
-        {"text after the name", {" use \"good\" x", "select 1"}, "cannot be read"},
-        {"path in the name", {" use \"../good\"", "select 1"}, "not a valid database name"},
+        {"missing database", {" use \"nope\"", "select 1"}, "数据库“nope”不存在"},
+        {"not a database", {" use \"junk\"", "select 1"}, "已损坏或不是数据库"},
+        {"unclosed quote", {" use \"good", "select 1"}, "无法读出"},
+        {"text after the name", {" use \"good\" x", "select 1"}, "无法读出"},
+        {"path in the name", {" use \"../good\"", "select 1"}, "不是有效的数据库名"},
         {"SQL error", {" use \"good\"", "select * from missing_table"}, "no such table"},
     };
     connect();
@@ -145,7 +145,7 @@ TEST_F(StoreTest, ServerCommandFailuresNameTheDatabase) {
         });
         EXPECT_NE(msg.find(c.expected), std::string::npos) << c.name << ": " << msg;
     }
-    EXPECT_NE(errorOf([&] { connect("nope"); }).find("\"nope\" does not exist"), std::string::npos);
+    EXPECT_NE(errorOf([&] { connect("nope"); }).find("数据库“nope”不存在"), std::string::npos);
 }
 
 // An import compares names with the dialect's collation so that "热菜 " finds
@@ -264,10 +264,10 @@ TEST_F(StoreTest, NullReadsAsEmptyTextZeroOrNull) {
     EXPECT_EQ(q.fieldAsText("A"), "");
     EXPECT_EQ(q.fieldAsInteger("b"), 0);
     EXPECT_TRUE(q.fieldValue("a").isNull());
-    EXPECT_NE(errorOf([&] { q.fieldAsText("c"); }).find("no field named c"), std::string::npos);
+    EXPECT_NE(errorOf([&] { q.fieldAsText("c"); }).find("没有名为c的字段"), std::string::npos);
     q.next();
     EXPECT_TRUE(q.eof());
-    EXPECT_NE(errorOf([&] { q.fieldAsText("a"); }).find("no current row"), std::string::npos);
+    EXPECT_NE(errorOf([&] { q.fieldAsText("a"); }).find("没有当前行"), std::string::npos);
 }
 
 TEST_F(StoreTest, RecordCountFetchesTheRestAndTheWalkGoesOn) {
@@ -374,10 +374,48 @@ TEST_F(StoreTest, DatabaseHeldByAnotherProgram) {
     connect("busy");
     Query q(*conn);
     std::string msg = errorOf([&] { run(q, {"insert into t values (2)"}, false); });
-    EXPECT_NE(msg.find("\"busy\" is held by another program"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("数据库“busy”：数据库正被另一个程序使用"), std::string::npos) << msg;
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     run(q, {"insert into t values (2)"}, false);
+}
+
+// A refused write says in Chinese what was wrong and what to do, with the
+// store's own words after it.
+TEST_F(StoreTest, RefusedWritesSayWhyInChinese) {
+    store.createDatabase("w",
+                         "create table t(id integer primary key, name text not null, n integer) "
+                         "strict; insert into t values (1, 'a', 0);");
+    connect("w");
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"duplicate key",
+         {"insert into t values (1, 'b', 0)"},
+         "数据库“w”：主键或唯一值重复（UNIQUE constraint failed: t.id）"},
+        {"missing value",
+         {"insert into t values (2, null, 0)"},
+         "数据库“w”：缺少必填的值（NOT NULL constraint failed: t.name）"},
+        {"wrong type",
+         {"insert into t values (3, 'c', 'three')"},
+         "数据库“w”：数据类型不正确（cannot store TEXT value in INTEGER column t.n）"},
+        // Root may write any file, so the connection itself is made read-only.
+        {"read-only",
+         {"pragma query_only = 1;", "insert into t values (4, 'd', 0)"},
+         "数据库“w”：数据库为只读，请检查是否有写入数据库文件及其文件夹的权限（attempt to "
+         "write a readonly database）"},
+    };
+    Query q(*conn);
+    for (const Case& c : cases) {
+        q.clearLines();
+        for (const std::string& l : c.lines) {
+            q.addLine(l);
+        }
+        EXPECT_EQ(errorOf([&] { q.execute(); }), c.expected) << c.what;
+    }
 }
 
 TEST(StoreCreate, BuildsTheDatabaseOrLeavesNothing) {

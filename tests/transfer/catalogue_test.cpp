@@ -147,7 +147,7 @@ TEST_F(CatalogueTest, MissingDatabaseIsAnError) {
         checkDatasetTables(connQuery, "Menu", "nope");
         FAIL() << "no error";
     } catch (const db::DbError& e) {
-        EXPECT_NE(std::string(e.what()).find("\"nope\""), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("“nope”"), std::string::npos) << e.what();
     }
 }
 
