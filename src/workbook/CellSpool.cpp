@@ -36,9 +36,8 @@ std::uint32_t getU32(const char* p) {
 }
 
 [[noreturn]] void throwSpoolError(const char* what) {
-    throw WorkbookError(std::string("Cannot ") + what +
-                        " the temporary file that holds the cells being written: " +
-                        std::strerror(errno) + ". Check the free space of the temporary folder.");
+    throw WorkbookError(std::string("无法") + what + "存放待写入单元格的临时文件（" +
+                        std::strerror(errno) + "）。请检查临时文件夹的剩余空间和写入权限。");
 }
 
 }  // namespace
@@ -63,7 +62,7 @@ struct CellSpool::Impl {
             std::string path = std::string(dir && *dir ? dir : "/tmp") + "/pos-cells-XXXXXX";
             fd = ::mkstemp(path.data());
             if (fd < 0) {
-                throwSpoolError("create");
+                throwSpoolError("创建");
             }
             ::unlink(path.c_str());
         }
@@ -75,7 +74,7 @@ struct CellSpool::Impl {
                 continue;
             }
             if (n <= 0) {
-                throwSpoolError("write");
+                throwSpoolError("写入");
             }
             p += n;
             left -= static_cast<std::size_t>(n);
@@ -91,7 +90,7 @@ struct CellSpool::Impl {
                 continue;
             }
             if (n <= 0) {
-                throwSpoolError("read");
+                throwSpoolError("读取");
             }
             out += n;
             size -= static_cast<std::size_t>(n);
@@ -171,8 +170,8 @@ CellSpool::~CellSpool() = default;
 void CellSpool::add(int row, int column, std::string_view text) {
     Impl& s = *m_impl;
     if (row < 0 || column < 0 || row >= kXlsxMaxRows || column >= kXlsxMaxColumns) {
-        throw WorkbookError("The cell at row " + std::to_string(row + 1) + ", column " +
-                            std::to_string(column + 1) + " lies outside any worksheet.");
+        throw WorkbookError("第" + std::to_string(row + 1) + "行第" + std::to_string(column + 1) +
+                            "列的单元格超出了工作表的范围。");
     }
     const std::int64_t key = (static_cast<std::int64_t>(row) << 20) | column;
     if (key <= s.lastKey) {

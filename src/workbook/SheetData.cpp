@@ -16,9 +16,9 @@ std::size_t hashText(std::string_view s) {
 
 void SheetData::touch(int row, int column) {
     if (row < 0 || column < 0 || row >= kXlsxMaxRows || column >= kXlsxMaxColumns) {
-        throw WorkbookError("The workbook names a cell at row " + std::to_string(row + 1) +
-                            ", column " + std::to_string(column + 1) +
-                            ", outside any worksheet: the file is corrupt.");
+        throw WorkbookError("文件已损坏：其中有位于第" + std::to_string(row + 1) + "行第" +
+                            std::to_string(column + 1) + "列的单元格，超出了工作表的范围。" +
+                            kSaveAgainAdvice);
     }
     if (m_lastRow < 0) {
         m_firstRow = m_lastRow = row;
@@ -85,7 +85,7 @@ SheetData::TextHandle SheetData::addText(std::string text) {
 
 void SheetData::setInterned(int row, int column, TextHandle handle) {
     if (handle == 0 || handle > m_values.size()) {
-        throw WorkbookError("An unknown text handle was placed in a sheet.");
+        throw WorkbookError("内部错误：工作表中放入了未知的文本编号。");
     }
     place(row, column, handle);
 }

@@ -29,16 +29,16 @@ enum class Phase { Empty, Started, Quit, Released };
 // Why a sheet name is not acceptable, or empty when it is.
 std::string sheetNameProblem(const std::string& name) {
     if (name.empty()) {
-        return "a sheet name cannot be empty";
+        return "工作表名称不能为空";
     }
     if (utf16Length(name) > static_cast<std::size_t>(kMaxSheetNameCharacters)) {
-        return "a sheet name has at most 31 characters";
+        return "工作表名称最多31个字符";
     }
     if (name.find_first_of(":\\/?*[]") != std::string::npos) {
-        return "a sheet name cannot contain : \\ / ? * [ or ]";
+        return "工作表名称不能包含 : \\ / ? * [ ] 这些字符";
     }
     if (name.front() == '\'' || name.back() == '\'') {
-        return "a sheet name cannot begin or end with an apostrophe";
+        return "工作表名称不能以单引号开头或结尾";
     }
     return {};
 }
@@ -71,21 +71,22 @@ struct SpreadsheetSession::State {
 
     void requireStarted(const char* operation) const {
         if (phase != Phase::Started) {
-            throw WorkbookError(std::string("Cannot ") + operation +
-                                ": the workbook engine is not running.");
+            throw WorkbookError(std::string("无法") + operation +
+                                "：工作簿引擎没有启动。请先启动工作簿引擎。");
         }
     }
     void requireWorkbook(const char* operation) const {
         requireStarted(operation);
         if (!hasWorkbook) {
-            throw WorkbookError(std::string("Cannot ") + operation + ": no workbook is open.");
+            throw WorkbookError(std::string("无法") + operation +
+                                "：没有打开的工作簿。请先新建或打开一个工作簿。");
         }
     }
     void requireSheet(const char* operation) const {
         requireWorkbook(operation);
         if (!attached) {
-            throw WorkbookError(std::string("Cannot ") + operation +
-                                ": no worksheet has been chosen.");
+            throw WorkbookError(std::string("无法") + operation +
+                                "：还没有选择工作表。请先选择一个工作表。");
         }
     }
     // The index of the sheet named `key`, compared without regard to case.
@@ -95,14 +96,14 @@ struct SpreadsheetSession::State {
                 return i;
             }
         }
-        throw WorkbookError("The workbook has no worksheet named \"" + key + "\".");
+        throw WorkbookError("工作簿中没有名为" + inQuotes(key) + "的工作表。请检查工作表名称。");
     }
     // Only the first worksheet's cells are loaded; it is the one every caller uses.
     void requireFirst(std::size_t index, const std::string& key) const {
         if (index != 0) {
-            throw WorkbookError("The worksheet \"" + key +
-                                "\" is not the first worksheet of the workbook; only the first "
-                                "worksheet is read.");
+            throw WorkbookError("工作表" + inQuotes(key) +
+                                "不是工作簿的第一个工作表，而只有第一个工作表会被读取。请把数据放在"
+                                "第一个工作表中。");
         }
     }
     void dropWorkbook() {
@@ -121,17 +122,17 @@ SpreadsheetSession::~SpreadsheetSession() = default;
 
 void SpreadsheetSession::startExcel() {
     if (m_state->phase == Phase::Started) {
-        throw WorkbookError("The workbook engine of this session is already running.");
+        throw WorkbookError("本会话的工作簿引擎已经在运行，不能再次启动。");
     }
     if (m_state->phase != Phase::Empty) {
-        throw WorkbookError("This workbook session has ended; start a new one.");
+        throw WorkbookError("本工作簿会话已经结束，请新建一个会话。");
     }
     m_state->phase = Phase::Started;
 }
 
 void SpreadsheetSession::addWorkbook() {
     State& s = *m_state;
-    s.requireStarted("add a workbook");
+    s.requireStarted("新建工作簿");
     s.dropWorkbook();
     s.hasWorkbook = true;
     s.created = true;
@@ -141,10 +142,11 @@ void SpreadsheetSession::addWorkbook() {
 
 void SpreadsheetSession::openWorkbook(const std::string& path) {
     State& s = *m_state;
-    s.requireStarted("open a workbook");
+    s.requireStarted("打开工作簿");
     WorkbookData data = readWorkbookFile(path);
     if (data.sheetNames.empty()) {
-        throw WorkbookError("The workbook " + path + " holds no worksheet.");
+        throw WorkbookError("无法读取工作簿" + inQuotes(path) +
+                            "：其中没有工作表。请添加一个含有数据的工作表后重试。");
     }
     s.dropWorkbook();
     s.hasWorkbook = true;
@@ -154,16 +156,17 @@ void SpreadsheetSession::openWorkbook(const std::string& path) {
 
 void SpreadsheetSession::nameFirstSheet(const std::string& key) {
     State& s = *m_state;
-    s.requireWorkbook("rename the first worksheet");
+    s.requireWorkbook("重命名第一个工作表");
     const std::string problem = sheetNameProblem(key);
     if (!problem.empty()) {
-        throw WorkbookError("Cannot name the first worksheet \"" + key + "\": " + problem + ".");
+        throw WorkbookError("无法将第一个工作表命名为" + inQuotes(key) + "：" + problem +
+                            "。请换一个名称。");
     }
     for (std::size_t i = 1; i < s.sheetNames.size(); ++i) {
         if (equalsIgnoreCase(s.sheetNames[i], key)) {
-            throw WorkbookError("Cannot name the first worksheet \"" + key +
-                                "\": another worksheet of the workbook, \"" + s.sheetNames[i] +
-                                "\", already bears that name.");
+            throw WorkbookError("无法将第一个工作表命名为" + inQuotes(key) +
+                                "：工作簿中的另一个工作表" + inQuotes(s.sheetNames[i]) +
+                                "已使用这个名称（不区分大小写）。请换一个名称。");
         }
     }
     s.sheetNames[0] = key;
@@ -171,26 +174,26 @@ void SpreadsheetSession::nameFirstSheet(const std::string& key) {
 
 void SpreadsheetSession::sheetByName(const std::string& key) {
     State& s = *m_state;
-    s.requireWorkbook("choose a worksheet");
+    s.requireWorkbook("选择工作表");
     const std::size_t index = s.sheetIndex(key);
     s.requireFirst(index, key);
     s.attached = index;
 }
 
 void SpreadsheetSession::wrapAllCells() {
-    m_state->requireSheet("wrap the text of the cells");
+    m_state->requireSheet("设置单元格自动换行");
     m_state->wrap = true;
 }
 
 void SpreadsheetSession::hideExcel() {
     // The engine has no window; the flag only records the request.
-    m_state->requireStarted("hide the workbook engine");
+    m_state->requireStarted("隐藏工作簿引擎");
     m_state->visible = false;
 }
 
 int SpreadsheetSession::usedRowCount(const std::string& key) const {
     const State& s = *m_state;
-    s.requireWorkbook("count the used rows");
+    s.requireWorkbook("统计已用的行数");
     const std::size_t index = s.sheetIndex(key);
     s.requireFirst(index, key);
     // An empty sheet's used range is its first cell, as spreadsheet programs
@@ -203,7 +206,7 @@ int SpreadsheetSession::usedRowCount(const std::string& key) const {
 
 int SpreadsheetSession::usedColumnCount(const std::string& key) const {
     const State& s = *m_state;
-    s.requireWorkbook("count the used columns");
+    s.requireWorkbook("统计已用的列数");
     const std::size_t index = s.sheetIndex(key);
     s.requireFirst(index, key);
     if (s.created) {
@@ -216,10 +219,8 @@ namespace {
 
 void checkPosition(int row, int column) {
     if (row < 1 || column < 1 || row > kXlsxMaxRows || column > kXlsxMaxColumns) {
-        throw WorkbookError("There is no cell at row " + std::to_string(row) + ", column " +
-                            std::to_string(column) +
-                            ": rows run from 1 to 1,048,576 and "
-                            "columns from 1 to 16,384.");
+        throw WorkbookError("没有位于第" + std::to_string(row) + "行第" + std::to_string(column) +
+                            "列的单元格：行号应在1至1,048,576之间，列号应在1至16,384之间。");
     }
 }
 
@@ -227,25 +228,24 @@ void checkPosition(int row, int column) {
 
 void SpreadsheetSession::writeCell(int row, int column, const std::string& text) {
     State& s = *m_state;
-    s.requireSheet("write a cell");
+    s.requireSheet("写入单元格");
     if (!s.created) {
         throw WorkbookError(
-            "Cannot write a cell: the workbook was opened for reading; only a "
-            "new workbook is written.");
+            "无法写入单元格：这个工作簿是为读取而打开的，只有新建的工作簿才能写入。");
     }
     checkPosition(row, column);
     if (text.size() > static_cast<std::size_t>(kMaxCellCharacters) &&
         utf16Length(text) > static_cast<std::size_t>(kMaxCellCharacters)) {
-        throw WorkbookError("The text for row " + std::to_string(row) + ", column " +
-                            std::to_string(column) + " has " + std::to_string(utf16Length(text)) +
-                            " characters; a cell holds at most 32,767. Shorten the text.");
+        throw WorkbookError("第" + std::to_string(row) + "行第" + std::to_string(column) +
+                            "列的文本有" + std::to_string(utf16Length(text)) +
+                            "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。");
     }
     s.spool->add(row - 1, column - 1, text);
 }
 
 Value SpreadsheetSession::readCell(int row, int column) const {
     const State& s = *m_state;
-    s.requireSheet("read a cell");
+    s.requireSheet("读取单元格");
     checkPosition(row, column);
     if (s.created) {
         // A new workbook's cells live in the spool, which is made for
@@ -265,7 +265,7 @@ Value SpreadsheetSession::readCell(int row, int column) const {
 
 std::vector<std::pair<int, int>> SpreadsheetSession::cellsWithoutResult() const {
     const State& s = *m_state;
-    s.requireSheet("list the formulas without a result");
+    s.requireSheet("列出没有计算结果的公式");
     std::vector<std::pair<int, int>> cells;
     if (s.created) {
         return cells;  // a new workbook holds text only
@@ -280,10 +280,10 @@ std::vector<std::pair<int, int>> SpreadsheetSession::cellsWithoutResult() const 
 
 void SpreadsheetSession::saveSheetAs(const std::string& path) {
     State& s = *m_state;
-    s.requireWorkbook("save the workbook");
+    s.requireWorkbook("保存工作簿");
     if (!s.created) {
-        throw WorkbookError("Cannot save the workbook as " + path +
-                            ": it was opened for reading; only a new workbook is written.");
+        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
+                            "：它是为读取而打开的，只有新建的工作簿才能保存。");
     }
     void (*writer)(const std::string&, const SheetToWrite&) = nullptr;
     if (endsWithIgnoreCase(path, ".xls")) {
@@ -291,18 +291,19 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
     } else if (endsWithIgnoreCase(path, ".xlsx")) {
         writer = &writeXlsx;
     } else {
-        throw WorkbookError("Cannot save the workbook as " + path +
-                            ": the file name must end in .xls or .xlsx.");
+        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
+                            "：文件名必须以.xls或.xlsx结尾。请修改文件名。");
     }
     const std::string folder = folderOf(path);
     struct stat folderInfo {};
     if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) {
-        throw WorkbookError("Cannot save the workbook as " + path + ": the folder " + folder +
-                            " does not exist.");
+        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：文件夹" + inQuotes(folder) +
+                            "不存在。请检查保存路径。");
     }
     struct stat targetInfo {};
     if (::stat(path.c_str(), &targetInfo) == 0 && S_ISDIR(targetInfo.st_mode)) {
-        throw WorkbookError("Cannot save the workbook as " + path + ": that is a folder.");
+        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
+                            "：这是一个文件夹。请换一个文件名。");
     }
 
     // The temporary file reserves a unique name beside the target, so that the
@@ -310,8 +311,8 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
     std::string temp = folder + "/.pos-transfer-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        throw WorkbookError("Cannot save the workbook as " + path + ": " + std::strerror(errno) +
-                            ". Check that the folder can be written.");
+        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法在文件夹中创建文件（" +
+                            std::strerror(errno) + "）。请检查该文件夹是否可以写入。");
     }
     ::close(fd);
     try {
@@ -327,8 +328,9 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
             ::close(sync);
         }
         if (::rename(temp.c_str(), path.c_str()) != 0) {
-            throw WorkbookError("Cannot save the workbook as " + path + ": " +
-                                std::strerror(errno) + ". Check that the file is not read-only.");
+            throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法替换原有文件（" +
+                                std::strerror(errno) +
+                                "）。请检查该文件是否只读，或是否正被其他程序使用。");
         }
     } catch (...) {
         ::unlink(temp.c_str());
@@ -337,7 +339,7 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
 }
 
 void SpreadsheetSession::closeWorkbooks() {
-    m_state->requireStarted("close the workbooks");
+    m_state->requireStarted("关闭工作簿");
     m_state->dropWorkbook();
 }
 

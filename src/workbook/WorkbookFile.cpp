@@ -15,10 +15,16 @@ namespace pos::workbook {
 WorkbookData readWorkbookFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT) {
-            throw WorkbookError("The workbook " + path + " does not exist. Check the path.");
+        if (errno == ENOENT || errno == ENOTDIR) {
+            throw WorkbookError("无法读取文件" + inQuotes(path) +
+                                "：文件不存在。请检查文件路径后重试。");
         }
-        throw WorkbookError("Cannot open the workbook " + path + ": " + std::strerror(errno) + ".");
+        if (errno == EACCES || errno == EPERM) {
+            throw WorkbookError("无法读取文件" + inQuotes(path) + "：没有读取它的权限（" +
+                                std::strerror(errno) + "）。请检查文件的权限后重试。");
+        }
+        throw WorkbookError("无法打开文件" + inQuotes(path) + "（" + std::strerror(errno) +
+                            "）。请检查文件是否存在并且可以读取。");
     }
     struct stat info {};
     unsigned char head[8] = {};
@@ -27,9 +33,11 @@ WorkbookData readWorkbookFile(const std::string& path) {
     if (isFile) {
         got = ::read(fd, head, sizeof head);
     }
+    const int readError = got < 0 ? errno : 0;
     ::close(fd);
     if (!isFile) {
-        throw WorkbookError("The path " + path + " is not a file.");
+        throw WorkbookError("无法读取" + inQuotes(path) +
+                            "：它不是文件（可能是文件夹）。请选择一个Excel工作簿（.xls或.xlsx）。");
     }
     static const unsigned char kCompound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     if (got == 8 && std::memcmp(head, kCompound, 8) == 0) {
@@ -38,12 +46,17 @@ WorkbookData readWorkbookFile(const std::string& path) {
     if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) {
         return readXlsx(path);
     }
-    if (got <= 0) {
-        throw WorkbookError("The workbook " + path + " is empty.");
+    if (got < 0) {
+        throw WorkbookError("无法读取文件" + inQuotes(path) + "：读取时出错（" +
+                            std::strerror(readError) + "）。请检查文件所在的磁盘后重试。");
     }
-    throw WorkbookError("The file " + path +
-                        " is not an Excel workbook (.xls or .xlsx). Open it in your spreadsheet "
-                        "program and save it as an Excel workbook.");
+    if (got == 0) {
+        throw WorkbookError(
+            "无法读取文件" + inQuotes(path) +
+            "：文件是空的，不是Excel工作簿（.xls或.xlsx）。请选择含有数据的工作簿。");
+    }
+    throw WorkbookError("无法读取文件" + inQuotes(path) + "：它不是Excel工作簿（.xls或.xlsx）。" +
+                        kSaveAgainAdvice);
 }
 
 }  // namespace pos::workbook

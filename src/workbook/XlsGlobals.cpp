@@ -9,7 +9,7 @@ namespace pos::workbook::biff {
 
 void appendRecord(std::string& out, std::uint16_t type, std::string_view data) {
     if (data.size() > kMaxRecordData) {
-        throw std::logic_error("BIFF record data over 8,224 bytes");
+        throw std::logic_error("内部错误：BIFF记录的数据超过了8,224字节");
     }
     put16(out, type);
     put16(out, static_cast<std::uint16_t>(data.size()));

@@ -57,19 +57,19 @@ public:
     std::size_t position() const { return m_pos; }
     void seek(std::size_t pos) {
         if (pos > m_size) {
-            throw Corrupt{"a sheet lies beyond the end of the workbook stream"};
+            throw Corrupt{"有工作表的位置超出了工作簿数据的末尾"};
         }
         m_pos = pos;
     }
     Record next() {
         if (m_size - m_pos < 4) {
-            throw Corrupt{"the workbook stream ends inside a record"};
+            throw Corrupt{"工作簿数据在一条记录的中间就结束了"};
         }
         Record r;
         r.type = le16(m_data + m_pos);
         r.size = le16(m_data + m_pos + 2);
         if (r.size > m_size - m_pos - 4) {
-            throw Corrupt{"the workbook stream ends inside a record"};
+            throw Corrupt{"工作簿数据在一条记录的中间就结束了"};
         }
         r.data = m_data + m_pos + 4;
         m_pos += 4 + r.size;
@@ -95,7 +95,7 @@ public:
     explicit Fields(const Record& r) : m_data(r.data), m_size(r.size) {}
     void need(std::size_t n) const {
         if (m_size - m_pos < n) {
-            throw Corrupt{"a record is shorter than its contents"};
+            throw Corrupt{"有记录比它的内容短"};
         }
     }
     std::uint8_t u8() {
@@ -151,7 +151,7 @@ public:
     }
     std::uint8_t u8() {
         if (atEnd()) {
-            throw Corrupt{"a text runs past the end of its records"};
+            throw Corrupt{"有文本超出了所在记录的末尾"};
         }
         return m_segments[m_segment].first[m_pos++];
     }
@@ -166,7 +166,7 @@ public:
     void skip(std::uint64_t n) {
         while (n > 0) {
             if (atEnd()) {
-                throw Corrupt{"a text runs past the end of its records"};
+                throw Corrupt{"有文本超出了所在记录的末尾"};
             }
             const std::size_t take = static_cast<std::size_t>(
                 std::min<std::uint64_t>(n, m_segments[m_segment].second - m_pos));
@@ -186,7 +186,7 @@ public:
                 ++m_segment;
                 m_pos = 0;
                 if (m_segment >= m_segments.size() || m_segments[m_segment].second == 0) {
-                    throw Corrupt{"a text runs past the end of its records"};
+                    throw Corrupt{"有文本超出了所在记录的末尾"};
                 }
                 wide = (m_segments[m_segment].first[m_pos++] & 0x01) != 0;
                 continue;
@@ -194,7 +194,7 @@ public:
             const std::size_t size = wide ? 2 : 1;
             std::size_t n = std::min(count, avail / size);
             if (n == 0) {
-                throw Corrupt{"a text character is split between records"};
+                throw Corrupt{"有文本的字符被拆分在两条记录之间"};
             }
             const std::uint8_t* p = m_segments[m_segment].first + m_pos;
             m_pos += n * size;
@@ -374,7 +374,7 @@ private:
             throw TooOld{};
         }
         if (bof.type != 0x0809 || bof.size < 4) {
-            throw Corrupt{"the workbook stream does not start with a beginning-of-file record"};
+            throw Corrupt{"工作簿数据不以起始记录开头"};
         }
         const std::uint16_t version = le16(bof.data);
         m_biff8 = version == 0x0600;
@@ -444,7 +444,7 @@ private:
     // A BIFF8 string inside one record, from `offset`.
     static std::string singleString(const Record& r, std::size_t offset, bool shortCount) {
         if (offset > r.size) {
-            throw Corrupt{"a record is shorter than its contents"};
+            throw Corrupt{"有记录比它的内容短"};
         }
         ContinuedReader reader;
         reader.addSegment(r.data + offset, r.size - offset);
@@ -461,7 +461,7 @@ private:
     ContinuedReader continued(const Record& first, std::size_t offset) {
         ContinuedReader reader;
         if (offset > first.size) {
-            throw Corrupt{"a record is shorter than its contents"};
+            throw Corrupt{"有记录比它的内容短"};
         }
         reader.addSegment(first.data + offset, first.size - offset);
         while (m_cursor.peekType() == 0x003C) {
@@ -505,7 +505,7 @@ private:
 
     static void checkColumn(int column) {
         if (column >= kXlsMaxColumns) {
-            throw Corrupt{"a cell lies beyond column 256"};
+            throw Corrupt{"有单元格超出了第256列"};
         }
     }
 
@@ -513,7 +513,7 @@ private:
         m_cursor.seek(offset);
         const Record bof = m_cursor.next();
         if (bof.type != 0x0809) {
-            throw Corrupt{"a sheet does not start with a beginning-of-file record"};
+            throw Corrupt{"有工作表不以起始记录开头"};
         }
         std::optional<std::pair<int, int>> pendingString;  // a formula cell awaiting STRING
         // Formula cells whose result reads as an empty text, and whether the
@@ -545,7 +545,7 @@ private:
                     const std::uint32_t index = f.u32();
                     checkColumn(col);
                     if (index >= m_sst.size()) {
-                        throw Corrupt{"a cell refers to a text that the string table lacks"};
+                        throw Corrupt{"有单元格引用了共享字符串表中不存在的文本"};
                     }
                     if (m_sstHandles[index] == 0) {
                         m_sstHandles[index] = sheet.addText(std::move(m_sst[index]));
@@ -712,24 +712,25 @@ private:
     std::vector<SheetEntry> m_worksheets;
 };
 
-const char* const kSaveAgain =
-    " Open it in your spreadsheet program and save it again as an Excel workbook.";
+std::string encryptedMessage(const std::string& name) {
+    return "无法读取工作簿" + inQuotes(name) +
+           "：它设有打开密码（已加密）。请在电子表格程序中取消密码、保存后重试。";
+}
 
 WorkbookData readFromInput(GsfInput* input, const std::string& name) {
     GError* rawError = nullptr;
     GsfHandle<GsfInfile> ole(gsf_infile_msole_new(input, &rawError));
     GErrorHandle error(rawError);
     if (!ole) {
-        throw WorkbookError("The file " + name +
-                            " is damaged or is not a readable .xls workbook (" +
-                            errorMessage(error.get(), "damaged compound file") + ")." + kSaveAgain);
+        throw WorkbookError("无法读取文件" + inQuotes(name) +
+                            "：它不是Excel工作簿（.xls或.xlsx），或者文件已损坏、不完整（" +
+                            errorMessage(error.get(), "复合文档已损坏") + "）。" +
+                            kSaveAgainAdvice);
     }
     for (const char* encrypted : {"EncryptedPackage", "EncryptionInfo"}) {
         GsfHandle<GsfInput> child(gsf_infile_child_by_name(ole.get(), encrypted));
         if (child) {
-            throw WorkbookError("The workbook " + name +
-                                " is protected by a password and cannot be read. Remove the "
-                                "password in your spreadsheet program, save it, and try again.");
+            throw WorkbookError(encryptedMessage(name));
         }
     }
     GsfHandle<GsfInput> stream;
@@ -740,45 +741,40 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name) {
         }
     }
     if (!stream) {
-        throw WorkbookError("The file " + name +
-                            " is a compound document but holds no workbook (it may be a "
-                            "document of another program)." +
-                            kSaveAgain);
+        throw WorkbookError("无法读取文件" + inQuotes(name) +
+                            "：它是复合文档，但其中没有工作簿（可能是其他程序的文档），不是Excel"
+                            "工作簿（.xls或.xlsx）。" +
+                            kSaveAgainAdvice);
     }
     const gsf_off_t size = gsf_input_size(stream.get());
     const gsf_off_t containerSize = gsf_input_size(input);
     if (size < 0 || size > containerSize) {
-        throw WorkbookError("The workbook " + name +
-                            " is damaged: its stream is larger than the "
-                            "file." +
-                            std::string(kSaveAgain));
+        throw WorkbookError("无法读取工作簿" + inQuotes(name) +
+                            "：文件已损坏（其中的工作簿数据比文件本身还大）。" + kSaveAgainAdvice);
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const std::size_t n = std::min<std::size_t>(bytes.size() - done, 1u << 20);
         if (gsf_input_read(stream.get(), n, bytes.data() + done) == nullptr) {
-            throw WorkbookError("The workbook " + name +
-                                " is damaged or cut short: its stream cannot be read." +
-                                kSaveAgain);
+            throw WorkbookError("无法读取工作簿" + inQuotes(name) +
+                                "：文件已损坏或不完整，其中的工作簿数据无法读出。" +
+                                kSaveAgainAdvice);
         }
         done += n;
     }
     try {
         return BiffReader(bytes.data(), bytes.size()).read();
     } catch (const Corrupt& c) {
-        throw WorkbookError("The workbook " + name + " is damaged or cut short (" + c.reason +
-                            ")." + kSaveAgain);
+        throw WorkbookError("无法读取工作簿" + inQuotes(name) + "：文件已损坏或不完整（" +
+                            c.reason + "）。" + kSaveAgainAdvice);
     } catch (const Encrypted&) {
-        throw WorkbookError("The workbook " + name +
-                            " is protected by a password (encrypted) and cannot be read. Remove "
-                            "the password in your spreadsheet program, save it, and try again.");
+        throw WorkbookError(encryptedMessage(name));
     } catch (const TooOld&) {
-        throw WorkbookError("The workbook " + name +
-                            " was saved in a format older than Excel 5 and cannot be read." +
-                            kSaveAgain);
+        throw WorkbookError("无法读取工作簿" + inQuotes(name) +
+                            "：它是Excel 5.0之前的旧格式，本程序无法读取。" + kSaveAgainAdvice);
     } catch (const WorkbookError& e) {
-        throw WorkbookError("The workbook " + name + " cannot be read: " + e.what());
+        throw WorkbookError("无法读取工作簿" + inQuotes(name) + "：" + e.what());
     }
 }
 
@@ -789,7 +785,7 @@ WorkbookData readXlsFromMemory(const std::uint8_t* data, std::size_t size,
     ensureGsf();
     GsfHandle<GsfInput> input(gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE));
     if (!input) {
-        throw WorkbookError("The file " + name + " is empty or cannot be read.");
+        throw WorkbookError("无法读取" + inQuotes(name) + "：数据是空的或无法读取。");
     }
     return readFromInput(input.get(), name);
 }
@@ -800,8 +796,9 @@ WorkbookData readXls(const std::string& path) {
     GsfHandle<GsfInput> input(gsf_input_stdio_new(path.c_str(), &rawError));
     GErrorHandle error(rawError);
     if (!input) {
-        throw WorkbookError("Cannot open the workbook " + path + ": " +
-                            errorMessage(error.get(), "unknown error") + ".");
+        throw WorkbookError("无法打开工作簿" + inQuotes(path) + "（" +
+                            errorMessage(error.get(), "未知错误") +
+                            "）。请检查文件是否存在并且可以读取。");
     }
     return readFromInput(input.get(), path);
 }

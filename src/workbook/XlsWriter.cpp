@@ -27,7 +27,7 @@ namespace {
 using namespace biff;
 
 std::string cellName(int row, int column) {
-    return "row " + std::to_string(row + 1) + ", column " + std::to_string(column + 1);
+    return "第" + std::to_string(row + 1) + "行第" + std::to_string(column + 1) + "列";
 }
 
 // Collects cells into blocks of 32 rows: the ROW records of a block, then
@@ -56,9 +56,9 @@ public:
         }
         const std::uint32_t index = m_strings.add(text);
         if (index == SharedStrings::kTooLong) {
-            throw WorkbookError("The text at " + cellName(row, column) + " has " +
+            throw WorkbookError(cellName(row, column) + "的文本有" +
                                 std::to_string(utf16Length(text)) +
-                                " characters; a cell holds at most 32,767. Shorten the text.");
+                                "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。");
         }
         appendLabelSst(m_cells, row, column, m_xf, index);
     }
@@ -96,9 +96,9 @@ void writeAll(GsfOutput* out, const std::string& bytes, const std::string& path)
     while (left > 0) {
         const std::size_t n = std::min<std::size_t>(left, 1u << 20);
         if (!gsf_output_write(out, n, p)) {
-            throw WorkbookError("Cannot write the workbook " + path + ": " +
-                                errorMessage(gsf_output_error(out), "write failed") +
-                                ". Check the free space and permissions of the folder.");
+            throw WorkbookError("无法写入工作簿" + inQuotes(path) + "（" +
+                                errorMessage(gsf_output_error(out), "写入失败") +
+                                "）。请检查磁盘的剩余空间和文件夹的写入权限。");
         }
         p += n;
         left -= n;
@@ -107,9 +107,9 @@ void writeAll(GsfOutput* out, const std::string& bytes, const std::string& path)
 
 void closeOutput(GsfOutput* out, const std::string& path) {
     if (!gsf_output_close(out)) {
-        throw WorkbookError("Cannot finish the workbook " + path + ": " +
-                            errorMessage(gsf_output_error(out), "close failed") +
-                            ". Check the free space and permissions of the folder.");
+        throw WorkbookError("无法完成工作簿" + inQuotes(path) + "的写入（" +
+                            errorMessage(gsf_output_error(out), "关闭失败") +
+                            "）。请检查磁盘的剩余空间和文件夹的写入权限。");
     }
 }
 
@@ -119,19 +119,18 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
     const CellSpool& cells = sheet.cells;
     // Limits first, so that nothing is written for a sheet that cannot fit.
     if (!cells.isEmpty() && cells.lastRow() >= kXlsMaxRows) {
-        throw WorkbookError("The sheet reaches row " + std::to_string(cells.lastRow() + 1) +
-                            ", but an .xls worksheet holds at most 65,536 rows. Save as .xlsx "
-                            "or export fewer rows.");
+        throw WorkbookError(
+            "工作表的数据到达第" + std::to_string(cells.lastRow() + 1) +
+            "行，但.xls工作表最多只能有65,536行。请另存为.xlsx，或减少导出的行数。");
     }
     if (!cells.isEmpty() && cells.lastColumn() >= kXlsMaxColumns) {
-        throw WorkbookError("The sheet reaches column " + std::to_string(cells.lastColumn() + 1) +
-                            ", but an .xls worksheet holds at most 256 columns. Save as .xlsx "
-                            "or export fewer columns.");
+        throw WorkbookError("工作表的数据到达第" + std::to_string(cells.lastColumn() + 1) +
+                            "列，但.xls工作表最多只能有256列。请另存为.xlsx，或减少导出的列数。");
     }
     if (utf16Length(sheet.name) > static_cast<std::size_t>(kMaxSheetNameCharacters) ||
         sheet.name.empty()) {
-        throw WorkbookError("The sheet name \"" + sheet.name +
-                            "\" must have from 1 to 31 characters.");
+        throw WorkbookError("工作表名称" + inQuotes(sheet.name) +
+                            "必须有1至31个字符。请换一个名称。");
     }
 
     const std::uint16_t xf = sheet.wrapText ? kWrapCellXf : kDefaultCellXf;
@@ -169,17 +168,19 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
     GsfHandle<GsfOutput> sink(gsf_output_stdio_new(path.c_str(), &rawError));
     GErrorHandle error(rawError);
     if (!sink) {
-        throw WorkbookError("Cannot create the workbook " + path + ": " +
-                            errorMessage(error.get(), "unknown error") +
-                            ". Check that the folder exists and can be written.");
+        throw WorkbookError("无法创建工作簿" + inQuotes(path) + "（" +
+                            errorMessage(error.get(), "未知错误") +
+                            "）。请检查文件夹是否存在并且可以写入。");
     }
     GsfHandle<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
     if (!ole) {
-        throw WorkbookError("Cannot create the compound file for the workbook " + path + ".");
+        throw WorkbookError("无法为工作簿" + inQuotes(path) +
+                            "创建复合文档。请检查磁盘的剩余空间后重试。");
     }
     GsfHandle<GsfOutput> stream(gsf_outfile_new_child(ole.get(), "Workbook", FALSE));
     if (!stream) {
-        throw WorkbookError("Cannot create the Workbook stream in " + path + ".");
+        throw WorkbookError("无法在" + inQuotes(path) +
+                            "中创建工作簿数据。请检查磁盘的剩余空间后重试。");
     }
     writeAll(stream.get(), globals, path);
     writeAll(stream.get(), head, path);

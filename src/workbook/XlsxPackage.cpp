@@ -13,43 +13,66 @@ namespace pos::workbook::xlsx {
 
 namespace {
 
+// What went wrong, as a clause of a message; the library's own text
+// follows where it says more.
 std::string zipErrorText(int code) {
     switch (code) {
         case ZIP_ER_NOENT:
-            return "the file does not exist";
+            return "文件不存在";
         case ZIP_ER_OPEN:
-            return "the file cannot be opened (check that it exists and that you may read it)";
+            return "文件无法打开";
         case ZIP_ER_NOZIP:
-            return "it is not a zip package, so not an .xlsx workbook";
+            return "它不是Excel工作簿（.xlsx），或者文件已损坏、不完整（不是有效的zip压缩包）";
         case ZIP_ER_INCONS:
         case ZIP_ER_CRC:
         case ZIP_ER_EOF:
         case ZIP_ER_ZLIB:
         case ZIP_ER_COMPRESSED_DATA:
-            return "the package is damaged or cut short";
+            return "文件已损坏或不完整";
         case ZIP_ER_READ:
         case ZIP_ER_SEEK:
-            return "the file cannot be read";
+            return "读取文件时出错";
         case ZIP_ER_MEMORY:
-            return "there is not enough memory";
+            return "内存不足";
         case ZIP_ER_COMPNOTSUPP:
-            return "the package uses a compression method this program cannot read";
+            return "文件使用了本程序无法读取的压缩方式";
         case ZIP_ER_ENCRNOTSUPP:
         case ZIP_ER_NOPASSWD:
         case ZIP_ER_WRONGPASSWD:
-            return "the package is encrypted";
+            return "它设有打开密码（已加密）";
         default: {
             zip_error_t error;
             zip_error_init_with_code(&error, code);
             std::string text = zip_error_strerror(&error);
             zip_error_fini(&error);
-            return text;
+            return "出现错误（" + text + "）";
         }
     }
 }
 
-[[noreturn]] void fail(const std::string& path, const std::string& what) {
-    throw WorkbookError("Cannot read the workbook " + path + ": " + what + ".");
+// What to do about it.
+const char* zipErrorAdvice(int code) {
+    switch (code) {
+        case ZIP_ER_NOENT:
+            return "请检查文件路径后重试。";
+        case ZIP_ER_OPEN:
+        case ZIP_ER_READ:
+        case ZIP_ER_SEEK:
+            return "请检查文件是否存在并且可以读取。";
+        case ZIP_ER_MEMORY:
+            return "请关闭其他程序后重试。";
+        case ZIP_ER_ENCRNOTSUPP:
+        case ZIP_ER_NOPASSWD:
+        case ZIP_ER_WRONGPASSWD:
+            return "请在电子表格程序中取消密码、保存后重试。";
+        default:
+            return kSaveAgainAdvice;
+    }
+}
+
+[[noreturn]] void fail(const std::string& path, const std::string& what,
+                       const char* advice = kSaveAgainAdvice) {
+    throw WorkbookError("无法读取工作簿" + inQuotes(path) + "：" + what + "。" + advice);
 }
 
 }  // namespace
@@ -67,7 +90,7 @@ Package::Package(const std::string& path) : m_path(path), m_zip(std::make_unique
     int code = 0;
     m_zip->archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
     if (!m_zip->archive) {
-        fail(path, zipErrorText(code));
+        fail(path, zipErrorText(code), zipErrorAdvice(code));
     }
 }
 
@@ -82,21 +105,20 @@ void Package::streamRaw(const std::string& part, void (*sink)(void*, const char*
     // Part names compare without regard to case in a package.
     zip_int64_t index = zip_name_locate(m_zip->archive, part.c_str(), ZIP_FL_NOCASE);
     if (index < 0) {
-        fail(m_path, "the part " + part + " is missing, so the package is not a complete workbook");
+        fail(m_path, "文件不是完整的工作簿，其中缺少部件" + inQuotes(part));
     }
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(m_zip->archive, static_cast<zip_uint64_t>(index), 0, &st) != 0) {
-        fail(m_path, "the part " + part + " cannot be examined: " + zip_strerror(m_zip->archive));
+        fail(m_path,
+             "无法检查其中的部件" + inQuotes(part) + "（" + zip_strerror(m_zip->archive) + "）");
     }
     if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
-        fail(m_path, "the package is encrypted; save it without a password and try again");
+        fail(m_path, "它设有打开密码（已加密）", "请在电子表格程序中取消密码、保存后重试。");
     }
-    const char* bomb =
-        "the part %s inflates beyond what a workbook holds (a damaged file or a zip bomb)";
     auto bombText = [&] {
-        std::string text = bomb;
-        return text.replace(text.find("%s"), 2, part);
+        return "其中的部件" + inQuotes(part) +
+               "解压后超出了工作簿可能的大小（文件已损坏，或是恶意的zip炸弹）";
     };
     if (st.valid & ZIP_STAT_SIZE) {
         if (st.size > kMaxInflatedBytes - m_inflated) {
@@ -109,7 +131,7 @@ void Package::streamRaw(const std::string& part, void (*sink)(void*, const char*
     }
     zip_file_t* file = zip_fopen_index(m_zip->archive, static_cast<zip_uint64_t>(index), 0);
     if (!file) {
-        fail(m_path, "the part " + part + " cannot be opened: " +
+        fail(m_path, "无法打开其中的部件" + inQuotes(part) + "：" +
                          zipErrorText(zip_error_code_zip(zip_get_error(m_zip->archive))));
     }
     struct Closer {
@@ -123,7 +145,7 @@ void Package::streamRaw(const std::string& part, void (*sink)(void*, const char*
     for (;;) {
         zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
         if (n < 0) {
-            fail(m_path, "the part " + part + " is damaged: " +
+            fail(m_path, "其中的部件" + inQuotes(part) + "已损坏：" +
                              zipErrorText(zip_error_code_zip(zip_file_get_error(file))));
         }
         if (n == 0) {
@@ -180,7 +202,7 @@ public:
         : m_part(std::move(partName)), m_handler(handler) {
         m_parser = XML_ParserCreate(nullptr);
         if (!m_parser) {
-            throw WorkbookError("Not enough memory to read the workbook.");
+            throw WorkbookError("内存不足，无法读取工作簿。请关闭其他程序后重试。");
         }
         XML_SetUserData(m_parser, this);
         XML_SetElementHandler(m_parser, &XmlParser::onStart, &XmlParser::onEnd);
@@ -211,10 +233,10 @@ private:
         if (m_error) {
             std::rethrow_exception(m_error);
         }
-        throw WorkbookError("The workbook is damaged: its part " + m_part +
-                            " is not well-formed XML (line " +
-                            std::to_string(XML_GetCurrentLineNumber(m_parser)) + ": " +
-                            XML_ErrorString(XML_GetErrorCode(m_parser)) + ").");
+        throw WorkbookError(
+            "工作簿已损坏：其中的部件" + inQuotes(m_part) + "不是格式正确的XML（第" +
+            std::to_string(XML_GetCurrentLineNumber(m_parser)) + "行：" +
+            XML_ErrorString(XML_GetErrorCode(m_parser)) + "）。" + kSaveAgainAdvice);
     }
 
     void stop(std::exception_ptr error) {
@@ -266,8 +288,8 @@ private:
     static void onDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
         auto* self = static_cast<XmlParser*>(data);
         self->stop(std::make_exception_ptr(
-            WorkbookError("The workbook is damaged or hostile: its part " + self->m_part +
-                          " carries a document type declaration, which no workbook has.")));
+            WorkbookError("工作簿已损坏或含有恶意内容：其中的部件" + inQuotes(self->m_part) +
+                          "带有文档类型声明（DOCTYPE），正常的工作簿不会有。" + kSaveAgainAdvice)));
     }
 
     std::string m_part;
@@ -419,10 +441,10 @@ std::string findOfficeDocument(Package& package) {
             return handler.workbookPart;
         }
     }
-    throw WorkbookError("Cannot read the workbook " + package.path() +
-                        ": the package holds no workbook part (it may be another kind of "
-                        "document, or damaged). Open it in a spreadsheet program and save it "
-                        "as an .xlsx workbook.");
+    throw WorkbookError("无法读取文件" + inQuotes(package.path()) +
+                        "：它不是Excel工作簿（.xls或.xlsx）。这个zip压缩包中没有工作簿部件，可能是"
+                        "其他类型的文档，或者已经损坏。" +
+                        kSaveAgainAdvice);
 }
 
 }  // namespace pos::workbook::xlsx

@@ -41,12 +41,13 @@ WorkbookData readXlsx(const std::string& path) {
         data.sheetNames.push_back(sheet.name);
     }
     if (firstSheetPart.empty()) {
-        throw WorkbookError("Cannot read the workbook " + path +
-                            ": it has no worksheet. Add a worksheet with the data and retry.");
+        throw WorkbookError("无法读取工作簿" + inQuotes(path) +
+                            "：其中没有工作表。请添加一个含有数据的工作表后重试。");
     }
     if (!package.has(firstSheetPart)) {
-        throw WorkbookError("Cannot read the workbook " + path + ": the part " + firstSheetPart +
-                            " of its first sheet is missing, so the file is damaged.");
+        throw WorkbookError("无法读取工作簿" + inQuotes(path) +
+                            "：文件已损坏，其第一个工作表的部件" + inQuotes(firstSheetPart) +
+                            "缺失。" + kSaveAgainAdvice);
     }
 
     std::vector<std::string> strings;

@@ -40,8 +40,9 @@ std::optional<CellRef> parseCellRef(std::string_view ref) {
         return std::nullopt;
     }
     if (row > kXlsxMaxRows || column > kXlsxMaxColumns) {
-        throw WorkbookError("The workbook is damaged: it has a cell at " + std::string(ref) +
-                            ", beyond the last cell of a sheet (XFD1048576).");
+        throw WorkbookError("工作簿已损坏：其中有位于" + std::string(ref) +
+                            "的单元格，超出了工作表的最后一个单元格（XFD1048576）。" +
+                            kSaveAgainAdvice);
     }
     return CellRef{static_cast<int>(row - 1), static_cast<int>(column - 1)};
 }
@@ -167,10 +168,10 @@ public:
                 int n = 0;
                 auto [p, ec] = std::from_chars(r->data(), r->data() + r->size(), n);
                 if (ec != std::errc() || p != r->data() + r->size() || n < 1) {
-                    damaged("a row numbered \"" + std::string(*r) + "\"");
+                    damaged("编号为" + inQuotes(std::string(*r)) + "的行");
                 }
                 if (n > kXlsxMaxRows) {
-                    damaged("row " + std::to_string(n) + ", beyond the 1,048,576 rows of a sheet");
+                    damaged("第" + std::to_string(n) + "行，超出了工作表的1,048,576行");
                 }
                 m_row = n - 1;
             } else {
@@ -178,7 +179,7 @@ public:
             }
             m_nextColumn = 0;
             if (m_row >= kXlsxMaxRows) {
-                damaged("more rows than the 1,048,576 of a sheet");
+                damaged("超过1,048,576行的行，超出了工作表的范围");
             }
         } else if (name == "c") {
             beginCell(attributes);
@@ -218,8 +219,8 @@ public:
     void characters(std::string_view text) override {
         if (m_capture) {
             if (m_capture->size() + text.size() > kMaxCellBytes) {
-                damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) +
-                        " longer than any cell can be");
+                damaged("位于" + cellRefText(m_cellRow, m_cellColumn) +
+                        "的单元格，其内容超出了单元格可能的长度");
             }
             m_capture->append(text);
         }
@@ -230,8 +231,7 @@ private:
     static constexpr std::size_t kMaxCellBytes = 32767 * 7;
 
     [[noreturn]] void damaged(const std::string& what) {
-        throw WorkbookError("The workbook is damaged: its first sheet has " + what +
-                            ". Open it in a spreadsheet program, save it again and retry.");
+        throw WorkbookError("工作簿已损坏：第一个工作表中有" + what + "。" + kSaveAgainAdvice);
     }
 
     void beginCell(const std::vector<Attribute>& attributes) {
@@ -255,7 +255,8 @@ private:
             if (a.name == "r") {
                 auto ref = parseCellRef(a.value);
                 if (!ref) {
-                    damaged("a cell named \"" + std::string(a.value) + "\"");
+                    damaged("名为" + inQuotes(std::string(a.value)) +
+                            "的单元格（无效的单元格引用）");
                 }
                 m_cellRow = ref->row;
                 m_cellColumn = ref->column;
@@ -270,7 +271,7 @@ private:
             }
         }
         if (m_cellColumn >= kXlsxMaxColumns) {
-            damaged("a cell beyond column XFD, the last column of a sheet");
+            damaged("超出工作表最后一列（XFD列）的单元格");
         }
         m_nextColumn = m_cellColumn + 1;
     }
@@ -332,8 +333,8 @@ private:
         auto [p, ec] =
             std::from_chars(m_valueText.data(), m_valueText.data() + m_valueText.size(), index);
         if (ec != std::errc() || index >= m_strings.size()) {
-            damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) +
-                    " that refers to a shared string that does not exist");
+            damaged("位于" + cellRefText(m_cellRow, m_cellColumn) +
+                    "的单元格，引用了不存在的共享字符串");
         }
         reserveGrid();
         if (m_sharedHandles.empty()) {
@@ -359,11 +360,10 @@ private:
             m_gridRowWidth = m_cellColumn + 1;
         }
         if (m_gridCells > kMaxGridCells) {
-            throw WorkbookError(
-                "The workbook's first sheet spreads its data over more cells than this program "
-                "can hold in memory (more than " +
-                std::to_string(kMaxGridCells) +
-                "). Remove the unused rows and columns, or split the sheet, and retry.");
+            throw WorkbookError("工作簿第一个工作表的数据分布在太多的单元格中（超过" +
+                                std::to_string(kMaxGridCells) +
+                                "个），本程序的内存容纳不下。请删除未使用的行和列，或拆分工作表后"
+                                "重试。");
         }
     }
 
@@ -391,8 +391,8 @@ private:
         if (type == "d") {
             auto dt = parseIsoDate(m_valueText);
             if (!dt) {
-                damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) + " with the date \"" +
-                        m_valueText + "\" that cannot be read");
+                damaged("位于" + cellRefText(m_cellRow, m_cellColumn) + "的单元格，其日期" +
+                        inQuotes(m_valueText) + "无法识别");
             }
             return Value::dateTime(*dt);
         }
@@ -404,8 +404,8 @@ private:
             v.remove_suffix(1);
         auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), number);
         if (ec != std::errc() || p != v.data() + v.size() || !std::isfinite(number)) {
-            damaged("a cell at " + cellRefText(m_cellRow, m_cellColumn) + " with the number \"" +
-                    m_valueText + "\" that cannot be read");
+            damaged("位于" + cellRefText(m_cellRow, m_cellColumn) + "的单元格，其数字" +
+                    inQuotes(m_valueText) + "无法识别");
         }
         if (m_styles.isDate(m_style)) {
             if (auto dt = serialToDateTime(number, m_date1904)) {

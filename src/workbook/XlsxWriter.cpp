@@ -58,28 +58,26 @@ long long countCharacters(std::string_view text) {
 std::string writeErrorText(lxw_error error, const std::string& path, const std::string& tmpdir) {
     switch (error) {
         case LXW_ERROR_CREATING_XLSX_FILE:
-            return "Cannot create the file " + path +
-                   ". Check that the folder exists, that you may write in it and that the file "
-                   "is not open in another program.";
+            return "无法创建文件" + inQuotes(path) +
+                   "。请检查文件夹是否存在、是否可以写入，以及该文件是否正被其他程序打开。";
         case LXW_ERROR_CREATING_TMPFILE:
         case LXW_ERROR_READING_TMPFILE:
-            return "Cannot save " + path + ": the temporary folder " + tmpdir +
-                   " cannot be used. Check that it exists, that you may write in it and that its "
-                   "disk has free space (or set TMPDIR to another folder).";
+            return "无法保存" + inQuotes(path) + "：临时文件夹" + inQuotes(tmpdir) +
+                   "无法使用。请检查它是否存在、是否可以写入、所在磁盘是否还有空间（或把TMPDIR"
+                   "设为另一个文件夹）。";
         case LXW_ERROR_MEMORY_MALLOC_FAILED:
-            return "Cannot save " + path + ": there is not enough memory.";
+            return "无法保存" + inQuotes(path) + "：内存不足。请关闭其他程序后重试。";
         case LXW_ERROR_ZIP_FILE_OPERATION:
         case LXW_ERROR_ZIP_FILE_ADD:
         case LXW_ERROR_ZIP_CLOSE:
-            return "Cannot write the file " + path +
-                   " completely. Check that the disk has free space and retry.";
+            return "无法完整写入文件" + inQuotes(path) + "。请检查磁盘的剩余空间后重试。";
         case LXW_ERROR_ZIP_PARAMETER_ERROR:
         case LXW_ERROR_ZIP_BAD_ZIP_FILE:
         case LXW_ERROR_ZIP_INTERNAL_ERROR:
-            return "Cannot write the file " + path +
-                   ": the sheet is too large for an .xlsx package (over 4 GB).";
+            return "无法写入文件" + inQuotes(path) +
+                   "：工作表太大，超出了.xlsx文件的容量（4 GB）。请减少导出的数据。";
         default:
-            return "Cannot save " + path + ": " + lxw_strerror(error) + ".";
+            return "无法保存" + inQuotes(path) + "（" + lxw_strerror(error) + "）。";
     }
 }
 
@@ -115,14 +113,14 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
     const CellSpool& cells = sheet.cells;
     if (!cells.isEmpty()) {
         if (cells.lastRow() >= kXlsxMaxRows) {
-            throw WorkbookError("Cannot save " + path + ": row " +
+            throw WorkbookError("无法保存" + inQuotes(path) + "：第" +
                                 withSeparators(cells.lastRow() + 1LL) +
-                                " is beyond the 1,048,576 rows that an .xlsx sheet holds.");
+                                "行超出了.xlsx工作表最多可容纳的1,048,576行。请减少导出的行数。");
         }
         if (cells.lastColumn() >= kXlsxMaxColumns) {
-            throw WorkbookError("Cannot save " + path + ": column " +
+            throw WorkbookError("无法保存" + inQuotes(path) + "：第" +
                                 withSeparators(cells.lastColumn() + 1LL) +
-                                " is beyond the 16,384 columns that an .xlsx sheet holds.");
+                                "列超出了.xlsx工作表最多可容纳的16,384列。请减少导出的列数。");
         }
     }
 
@@ -142,13 +140,13 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
     std::unique_ptr<lxw_workbook, WorkbookDeleter> workbook(
         workbook_new_opt(path.c_str(), &options));
     if (!workbook) {
-        throw WorkbookError("Cannot save " + path + ": there is not enough memory.");
+        throw WorkbookError("无法保存" + inQuotes(path) + "：内存不足。请关闭其他程序后重试。");
     }
     lxw_worksheet* worksheet = workbook_add_worksheet(workbook.get(), sheet.name.c_str());
     if (!worksheet) {
-        throw WorkbookError("Cannot save " + path + ": \"" + sheet.name +
-                            "\" is not a valid sheet name (at most 31 characters, none of : \\ / "
-                            "? * [ ], not starting or ending with an apostrophe).");
+        throw WorkbookError("无法保存" + inQuotes(path) + "：" + inQuotes(sheet.name) +
+                            "不是有效的工作表名称（最多31个字符，不能包含 : \\ / ? * [ ]，"
+                            "不能以单引号开头或结尾）。请换一个名称。");
     }
     lxw_format* wrap = nullptr;
     if (sheet.wrapText) {
@@ -160,25 +158,24 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
     cells.forEach([&](int row, int column, std::string_view value) {
         long long characters = countCharacters(value);
         if (characters < 0) {
-            throw WorkbookError("Cannot save " + path + ": the cell " +
+            throw WorkbookError("无法保存" + inQuotes(path) + "：单元格" +
                                 xlsx::cellRefText(row, column) +
-                                " holds text that is not valid Unicode (or holds a NUL "
-                                "character), which a workbook cannot carry.");
+                                "中的文本不是有效的Unicode文本（或含有NUL字符），工作簿无法保存。"
+                                "请修改该文本后重试。");
         }
         if (characters > kMaxCellCharacters) {
-            throw WorkbookError("Cannot save " + path + ": the cell " +
-                                xlsx::cellRefText(row, column) + " holds " +
-                                withSeparators(characters) +
-                                " characters, more than the 32,767 that a cell holds.");
+            throw WorkbookError("无法保存" + inQuotes(path) + "：单元格" +
+                                xlsx::cellRefText(row, column) + "有" + withSeparators(characters) +
+                                "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。");
         }
         assignEscaped(text, value);
         lxw_error error =
             worksheet_write_string(worksheet, static_cast<lxw_row_t>(row),
                                    static_cast<lxw_col_t>(column), text.c_str(), wrap);
         if (error != LXW_NO_ERROR) {
-            throw WorkbookError("Cannot save " + path + ": the cell " +
-                                xlsx::cellRefText(row, column) +
-                                " cannot be written: " + lxw_strerror(error) + ".");
+            throw WorkbookError("无法保存" + inQuotes(path) + "：单元格" +
+                                xlsx::cellRefText(row, column) + "无法写入（" +
+                                lxw_strerror(error) + "）。");
         }
     });
 

@@ -1,4 +1,4 @@
-// Support for the .xls tests: a temporary folder, the independent readers
+// Support for the .xls tests: the independent readers
 // (python3-xlrd, LibreOffice), and hand-made BIFF streams in a compound file.
 #pragma once
 
@@ -18,30 +18,14 @@
 #include <vector>
 
 #include "workbook/GsfHandles.h"
+#include "xlsx_support.h"
 
 namespace xlstest {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "pos-xls-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-    const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
+// One temporary folder class for the .xls and the .xlsx tests.
+using xlsxtest::TempDir;
 
 inline std::string run(const std::string& command) {
     std::string out;
@@ -141,43 +125,8 @@ for r in range(s.nrows):
 // LibreOffice's view of the first sheet, converted to UTF-8 CSV.
 inline std::vector<std::vector<std::string>> readWithLibreOffice(const std::string& path,
                                                                  const std::string& outDir) {
-    const std::string profile = "file://" + outDir + "/lo-profile";
-    run("cd '" + outDir + "' && soffice -env:UserInstallation=" + profile +
-        " --headless --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1' --outdir '" +
-        outDir + "' '" + path + "' >/dev/null 2>&1");
-    const std::string stem = fs::path(path).stem().string();
-    std::ifstream file(outDir + "/" + stem + ".csv", std::ios::binary);
-    std::string csv((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::vector<std::vector<std::string>> rows(1);
-    std::string field;
-    bool quoted = false;
-    for (std::size_t i = 0; i < csv.size(); ++i) {
-        const char c = csv[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < csv.size() && csv[i + 1] == '"') {
-                field.push_back('"');
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field.push_back(c);
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            rows.back().push_back(std::move(field));
-            field.clear();
-        } else if (c == '\n') {
-            rows.back().push_back(std::move(field));
-            field.clear();
-            rows.emplace_back();
-        } else if (c != '\r') {
-            field.push_back(c);
-        }
-    }
-    if (rows.back().empty())
-        rows.pop_back();
-    return rows;
+    return xlsxtest::parseCsv(xlsxtest::readFile(xlsxtest::convertWithLibreOffice(
+        path, outDir, "csv:Text - txt - csv (StarCalc):44,34,76,1", "csv")));
 }
 
 // A hand-made BIFF stream, record by record.

@@ -331,19 +331,19 @@ TEST(XlsReaderBroken, RefusedWithAClearMessage) {
         const char* message;
     };
     const Case cases[] = {
-        {"truncated file", good.substr(0, good.size() / 2), true, "damaged"},
-        {"empty file", "", true, "empty"},
-        {"text file", "name,price\n", true, "not an Excel workbook"},
+        {"truncated file", good.substr(0, good.size() / 2), true, "损坏"},
+        {"empty file", "", true, "文件是空的"},
+        {"text file", "name,price\n", true, "不是Excel工作簿"},
         {"zip that is no workbook", "PK\x03\x04garbage", true, ""},
         {"encrypted", biff8Book(Biff().rec(0x002F, u16(1) + std::string(52, '\0')).bytes(), ""),
-         false, "password"},
-        {"string index beyond the table", biff8Book("", cells.bytes()), false, "string table"},
-        {"column beyond 256", biff8Book("", wide.bytes()), false, "column 256"},
-        {"record shorter than its contents", biff8Book("", shortRecord.bytes()), false, "damaged"},
-        {"stream cut inside a record", cutStream, false, "damaged"},
-        {"record length beyond the stream", hugeLength, false, "damaged"},
-        {"sheet beyond the stream", badSheetOffset, false, "damaged"},
-        {"BIFF4", Biff().rec(0x0409, u16(0) + u16(0x0100)).bytes(), false, "older than Excel 5"},
+         false, "密码"},
+        {"string index beyond the table", biff8Book("", cells.bytes()), false, "共享字符串表"},
+        {"column beyond 256", biff8Book("", wide.bytes()), false, "第256列"},
+        {"record shorter than its contents", biff8Book("", shortRecord.bytes()), false, "损坏"},
+        {"stream cut inside a record", cutStream, false, "损坏"},
+        {"record length beyond the stream", hugeLength, false, "损坏"},
+        {"sheet beyond the stream", badSheetOffset, false, "损坏"},
+        {"BIFF4", Biff().rec(0x0409, u16(0) + u16(0x0100)).bytes(), false, "Excel 5.0之前"},
     };
     for (const auto& c : cases) {
         const std::string path = dir.file(std::string(c.name) + ".xls");

@@ -299,8 +299,8 @@ TEST(XlsWriter, LimitsAreRefusedBeforeAnythingIsWritten) {
         const char* message;
     };
     const Case cases[] = {
-        {"row 65,537", 65537, 1, 1, "65,536 rows"},
-        {"column 257", 1, 257, 1, "256 columns"},
+        {"row 65,537", 65537, 1, 1, "65,536行"},
+        {"column 257", 1, 257, 1, "256列"},
     };
     for (const auto& c : cases) {
         TempDir dir;

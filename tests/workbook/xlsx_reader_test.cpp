@@ -224,58 +224,57 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
                              sheetXml + "</sheetData></worksheet>");
     };
     const Broken cases[] = {
-        {"missing file", [](const std::string&) {}, "does not exist"},
+        {"missing file", [](const std::string&) {}, "文件不存在"},
         {"not a zip", [](const std::string& p) { xlsxtest::writeFile(p, "hello, not a zip"); },
-         "not a zip package"},
+         "不是有效的zip压缩包"},
         {"compound file",
          [](const std::string& p) {
              xlsxtest::writeFile(
                  p, std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(504, '\0'));
          },
-         "not a zip package"},
+         "不是有效的zip压缩包"},
         {"truncated zip",
          [&](const std::string& p) {
              std::string bytes = xlsxtest::readFile(good);
              xlsxtest::writeFile(p, bytes.substr(0, bytes.size() / 2));
          },
-         "Cannot read the workbook"},
+         "损坏"},
         {"missing workbook part",
          [](const std::string& p) {
              auto parts = minimalParts("");
              parts.erase(parts.begin() + 2);  // xl/workbook.xml
              makePackage(p, parts);
          },
-         "no workbook part"},
+         "没有工作簿部件"},
         {"missing sheet part",
          [](const std::string& p) {
              auto parts = minimalParts("");
              parts.erase(parts.begin() + 4);  // xl/worksheets/sheet1.xml
              makePackage(p, parts);
          },
-         "is missing"},
+         "缺失"},
         {"malformed workbook XML", replacing("xl/workbook.xml", "<workbook><sheets></workbook>"),
-         "not well-formed XML"},
+         "不是格式正确的XML"},
         {"malformed sheet XML", withSheet("<row r=\"1\"><c r=\"A1\"><v>1</c></row>"),
-         "not well-formed XML"},
+         "不是格式正确的XML"},
         {"entity expansion",
          replacing(
              "xl/sharedStrings.xml",
              "<?xml version=\"1.0\"?><!DOCTYPE sst [<!ENTITY a \"aaaaaaaaaa\">"
              "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><sst><si><t>&b;</t></si></sst>"),
-         "document type declaration"},
+         "文档类型声明"},
         {"cell beyond XFD1048576", withSheet("<row r=\"1\"><c r=\"XFD1048577\"><v>1</v></c></row>"),
-         "beyond the last cell"},
+         "超出了工作表的最后一个单元格"},
         {"column beyond XFD", withSheet("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"),
-         "beyond the last cell"},
+         "超出了工作表的最后一个单元格"},
         {"row beyond the limit", withSheet("<row r=\"1048577\"><c><v>1</v></c></row>"),
-         "beyond the 1,048,576 rows"},
+         "超出了工作表的1,048,576行"},
         {"garbage cell reference", withSheet("<row r=\"1\"><c r=\"1A\"><v>1</v></c></row>"),
-         "a cell named \"1A\""},
+         "名为“1A”的单元格"},
         {"shared string out of range",
-         withSheet("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>7</v></c></row>"),
-         "shared string that does not exist"},
+         withSheet("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>7</v></c></row>"), "不存在的共享字符串"},
         {"unreadable number", withSheet("<row r=\"1\"><c r=\"A1\"><v>12abc</v></c></row>"),
-         "cannot be read"},
+         "数字“12abc”无法识别"},
         {"zip bomb",
          [](const std::string& p) {
              auto parts = minimalParts("");
@@ -283,7 +282,7 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
                  "<worksheet><sheetData>" + bombBytes(64u << 20) + "</sheetData></worksheet>";
              makePackage(p, parts);
          },
-         "zip bomb"},
+         "zip炸弹"},
         {"grid too wide",
          [](const std::string& p) {
              std::string rows;
@@ -293,7 +292,7 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
              }
              makePackage(p, minimalParts(rows));
          },
-         "more cells than this program"},
+         "太多的单元格"},
     };
     for (const Broken& c : cases) {
         SCOPED_TRACE(c.name);
