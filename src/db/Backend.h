@@ -26,6 +26,13 @@ public:
     virtual bool fetch(std::vector<Value>& row) = 0;
 };
 
+// Keeps every other import away from one database while it lives; released
+// when destroyed (and by the server itself when the session ends).
+class ImportLock {
+public:
+    virtual ~ImportLock() = default;
+};
+
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -38,6 +45,11 @@ public:
     virtual void commit() = 0;
     virtual void rollback() = 0;
     virtual const Dialect& dialect() const = 0;
+    // Takes the import lock of `database`, the connection's current database,
+    // waiting up to `waitSeconds` for another import to end; nullptr when it
+    // is still held then.
+    virtual std::unique_ptr<ImportLock> lockForImport(const std::string& database,
+                                                      int waitSeconds) = 0;
 };
 
 }  // namespace pos::db

@@ -60,6 +60,11 @@ void Connection::rollback() {
     backend().rollback();
 }
 
+std::unique_ptr<ImportLock> Connection::lockForImport(const std::string& database,
+                                                      int waitSeconds) {
+    return backend().lockForImport(database, waitSeconds);
+}
+
 Query::Query(Connection& connection) : m_connection(connection) {}
 
 Query::~Query() = default;

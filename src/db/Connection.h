@@ -42,6 +42,11 @@ public:
     void commit();
     void rollback();
 
+    // The lock that lets one import at a time work on `database` (its staging
+    // tables are shared): held until the returned lock is destroyed, nullptr
+    // when another import still holds it after `waitSeconds`.
+    std::unique_ptr<ImportLock> lockForImport(const std::string& database, int waitSeconds);
+
     // The statements that differ between the back ends. Throws when not connected.
     const Dialect& dialect() const;
     Backend& backend();

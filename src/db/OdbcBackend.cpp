@@ -583,7 +583,52 @@ public:
 
     const Dialect& dialect() const override { return m_dialect; }
 
+    // An exclusive application lock of the session, named after the tool and
+    // the database, in the current database: two machines that import into
+    // one database take turns, and the server releases the lock itself when
+    // a session ends without releasing it.
+    std::unique_ptr<ImportLock> lockForImport(const std::string& database,
+                                              int waitSeconds) override {
+        const std::string resource =
+            m_dialect.stringLiteral("pos-transfer:" + trimmed(database).substr(0, 200));
+        auto cursor = run(
+            "declare @result int\r\n"
+            "exec @result = sp_getapplock @Resource = " +
+                resource +
+                ", @LockMode = 'Exclusive', @LockOwner = 'Session', "
+                "@LockTimeout = " +
+                std::to_string(std::max(waitSeconds, 0) * 1000) + "\r\nselect @result as result",
+            {}, true);
+        std::vector<Value> row;
+        if (!cursor || !cursor->fetch(row) || row.empty() || row[0].toInteger() < 0) {
+            return nullptr;
+        }
+        return std::make_unique<AppLock>(*this, resource);
+    }
+
 private:
+    // Must not outlive the back end that took it.
+    class AppLock : public ImportLock {
+    public:
+        AppLock(OdbcBackend& backend, std::string resource)
+            : m_backend(backend), m_resource(std::move(resource)) {}
+        ~AppLock() override {
+            try {
+                m_backend.run(
+                    "exec sp_releaseapplock @Resource = " + m_resource + ", @LockOwner = 'Session'",
+                    {}, false);
+            } catch (...) {
+                // The session may be gone; the server released the lock with it.
+            }
+        }
+        AppLock(const AppLock&) = delete;
+        AppLock& operator=(const AppLock&) = delete;
+
+    private:
+        OdbcBackend& m_backend;
+        std::string m_resource;
+    };
+
     Handle allocateConnection() {
         m_env.check(SQLSetEnvAttr(m_env.get(), SQL_ATTR_ODBC_VERSION,
                                   reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),

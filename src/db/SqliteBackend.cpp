@@ -5,16 +5,21 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <mutex>
 #include <random>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "common/Text.h"
@@ -779,7 +784,47 @@ public:
     }
     const Dialect& dialect() const override { return m_dialect; }
 
+    // An exclusive advisory lock on the file NAME.import-lock beside the
+    // database file. The lock goes with the descriptor, so a killed import
+    // leaves nothing held; the file itself stays for the next import.
+    std::unique_ptr<ImportLock> lockForImport(const std::string& database,
+                                              int waitSeconds) override {
+        const std::string name =
+            m_file && !m_file->name().empty() ? m_file->name() : trimmed(database);
+        const std::string path = m_storeDir + "/" + name + ".import-lock";
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        }
+        if (fd < 0) {
+            throw DbError("无法打开导入锁文件" + path + "（" + std::strerror(errno) +
+                          "），请检查数据库文件夹能否写入。");
+        }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(std::max(waitSeconds, 0));
+        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                ::close(fd);
+                return nullptr;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return std::make_unique<FileLock>(fd);
+    }
+
 private:
+    class FileLock : public ImportLock {
+    public:
+        explicit FileLock(int fd) : m_fd(fd) {}
+        ~FileLock() override { ::close(m_fd); }
+        FileLock(const FileLock&) = delete;
+        FileLock& operator=(const FileLock&) = delete;
+
+    private:
+        int m_fd;
+    };
+
     // The parts of a batch, split once per text: the per-row batches of the
     // import come again and again.
     const std::vector<Segment>& segmentsOf(const std::string& batch) {

@@ -25,6 +25,8 @@ const char* const kEngineFailedMessage = "不能导入数据，EXCEL可能未正
 const char* const kTooManyColumnsMessage = "导入的数据字段多余数据库字段，请检查导入的Excel表字段";
 const char* const kHeadersMismatchMessage = "不可以进行数据导入，请检查对应字段是否一致！";
 const char* const kSuccessMessage = "数据导入成功！";
+// How long an import waits for another import of the same database to end.
+constexpr int kLockWaitSeconds = 5;
 
 std::string stagingFailedMessage(const TransferOptions& options) {
     return "数据库" + options.database + "的" + options.datasetText +
@@ -254,7 +256,7 @@ void MyImThread::runImport() {
     m_gauge = 0;
     m_view.setChoiceControlsEnabled(false);
 
-    if (!readWorksheet() || !checkFormulaResults()) {
+    if (!readWorksheet() || !checkFormulaResults() || !lockDatabase()) {
         return;
     }
     if (!buildStagingTable()) {
@@ -328,7 +330,12 @@ void MyImThread::finishImport() {
     // Clean up first, then give the window back: enabling the start button is
     // the last call this worker makes into the view, so no new transfer can
     // use SQLQuery while the staging tables are still being dropped.
-    dropStagingTables(m_queries.sqlQuery, m_options);
+    // The staging tables are this import's only while it holds the lock;
+    // without it they may be another import's, and stay.
+    if (m_importLock) {
+        dropStagingTables(m_queries.sqlQuery, m_options);
+        m_importLock.reset();
+    }
     if (m_session) {
         try {
             m_session->closeWorkbooks();
@@ -414,6 +421,19 @@ bool MyImThread::checkFormulaResults() {
         "不能导入数据：工作簿中有" + std::to_string(cells.size()) +
             "个公式单元格没有保存计算结果，无法得知它们的值：" + list +
             "。\n请用电子表格程序打开这个文件并保存一次，使公式的结果存入文件，然后重新导入。");
+    return false;
+}
+
+// One import at a time per database: another one would drop and refill the
+// staging tables under this one's feet.
+bool MyImThread::lockDatabase() {
+    executePreamble(m_queries.sqlQuery, m_options.database);
+    m_importLock = m_queries.connection.lockForImport(m_options.database, kLockWaitSeconds);
+    if (m_importLock) {
+        return true;
+    }
+    finishWith(ImportOutcome::Refused,
+               "数据库" + m_options.database + "正在被另一个导入使用，请等那个导入结束后再导入。");
     return false;
 }
 

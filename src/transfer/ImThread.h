@@ -113,6 +113,7 @@ public:
 private:
     bool readWorksheet();
     bool checkFormulaResults();
+    bool lockDatabase();
     bool buildStagingTable();
     bool matchHeaders();
     std::string validateRows();
@@ -148,6 +149,9 @@ private:
     ImportState m_state;
     ImportResult m_result;
     std::unique_ptr<workbook::SpreadsheetSession> m_session;
+    // Held from the staging step to the end of the clean-up: the staging
+    // tables of a database are shared by every import into it.
+    std::unique_ptr<db::ImportLock> m_importLock;
     int m_gauge = 0;
     // Last, so that the thread has ended before the members its steps use go.
     WorkerThread m_worker;

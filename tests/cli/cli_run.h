@@ -40,10 +40,12 @@ inline int runShell(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs pos-transfer-cli in `cwd` with `env` ("NAME=value" pairs) added and
-// POS_TRANSFER_STORE removed; the output streams go through files in `cwd`.
-inline CliRun runCli(const std::vector<std::string>& args, const std::string& cwd,
-                     const std::vector<std::string>& env = {}) {
+// The shell command that runs pos-transfer-cli in `cwd` with `env`
+// ("NAME=value" pairs) added and POS_TRANSFER_STORE removed; its output
+// streams go to the files `tag`.out and `tag`.err in `cwd`.
+inline std::string cliCommandLine(const std::vector<std::string>& args, const std::string& cwd,
+                                  const std::vector<std::string>& env = {},
+                                  const std::string& tag = "cli") {
     std::string cmd = "cd " + shellQuote(cwd) + " && env -u POS_TRANSFER_STORE";
     for (const std::string& e : env) {
         cmd += " " + shellQuote(e);
@@ -52,11 +54,18 @@ inline CliRun runCli(const std::vector<std::string>& args, const std::string& cw
     for (const std::string& a : args) {
         cmd += " " + shellQuote(a);
     }
-    cmd += " >" + shellQuote(cwd + "/out.txt") + " 2>" + shellQuote(cwd + "/err.txt");
+    return cmd + " >" + shellQuote(cwd + "/" + tag + ".out") + " 2>" +
+           shellQuote(cwd + "/" + tag + ".err");
+}
+
+// Runs pos-transfer-cli as cliCommandLine says, the exit code and both
+// output streams kept.
+inline CliRun runCli(const std::vector<std::string>& args, const std::string& cwd,
+                     const std::vector<std::string>& env = {}) {
     CliRun r;
-    r.exitCode = runShell(cmd);
-    r.out = slurp(cwd + "/out.txt");
-    r.err = slurp(cwd + "/err.txt");
+    r.exitCode = runShell(cliCommandLine(args, cwd, env));
+    r.out = slurp(cwd + "/cli.out");
+    r.err = slurp(cwd + "/cli.err");
     return r;
 }
 
