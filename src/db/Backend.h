@@ -44,6 +44,9 @@ public:
     virtual void beginTransaction() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
+    // Whether a transaction is open now: a database may end one by itself
+    // (the store rolls back when the disk is full).
+    virtual bool inTransaction() = 0;
     virtual const Dialect& dialect() const = 0;
     // Takes the import lock of `database`, the connection's current database,
     // waiting up to `waitSeconds` for another import to end; nullptr when it

@@ -60,6 +60,10 @@ void Connection::rollback() {
     backend().rollback();
 }
 
+bool Connection::inTransaction() {
+    return m_backend && m_backend->inTransaction();
+}
+
 std::unique_ptr<ImportLock> Connection::lockForImport(const std::string& database,
                                                       int waitSeconds) {
     return backend().lockForImport(database, waitSeconds);

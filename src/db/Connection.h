@@ -41,6 +41,7 @@ public:
     void beginTransaction();
     void commit();
     void rollback();
+    bool inTransaction();  // asks the back end; false when not connected
 
     // The lock that lets one import at a time work on `database` (its staging
     // tables are shared): held until the returned lock is destroyed, nullptr

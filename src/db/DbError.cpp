@@ -24,7 +24,9 @@ const char* explanation(DbFault fault) {
         case DbFault::Timeout:
             return "数据库在限定的时间内没有响应，请稍后再试";
         case DbFault::DiskFull:
-            return "磁盘已满，请腾出空间后再试";
+            return "磁盘空间不足，请腾出空间后再试";
+        case DbFault::DiskIo:
+            return "读写数据库文件时出错，可能是磁盘空间不足或磁盘故障，请检查磁盘后再试";
         case DbFault::ReadOnly:
             return "数据库为只读，请检查是否有写入数据库文件及其文件夹的权限";
         case DbFault::CannotOpen:
@@ -42,6 +44,24 @@ const char* explanation(DbFault fault) {
 }
 
 }  // namespace
+
+bool isEnvironmentFault(DbFault fault) {
+    switch (fault) {
+        case DbFault::Busy:
+        case DbFault::Deadlock:
+        case DbFault::Timeout:
+        case DbFault::DiskFull:
+        case DbFault::DiskIo:
+        case DbFault::ReadOnly:
+        case DbFault::CannotOpen:
+        case DbFault::Damaged:
+        case DbFault::Connection:
+        case DbFault::Login:
+            return true;
+        default:
+            return false;
+    }
+}
 
 std::string faultReason(DbFault fault, const std::string& original) {
     std::string text = explanation(fault);

@@ -8,11 +8,6 @@
 
 namespace pos::db {
 
-class DbError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // The kinds of a database's own errors that a user can tell apart and act
 // on; each back end sorts its codes into them in one place.
 enum class DbFault {
@@ -25,6 +20,7 @@ enum class DbFault {
     Deadlock,      // two programs waited for each other; this one was undone
     Timeout,       // no answer within the allowed time
     DiskFull,
+    DiskIo,  // the file could not be read or written (a disk fault, a size limit)
     ReadOnly,
     CannotOpen,  // the database file cannot be opened
     Damaged,     // the file is not a database, or is damaged
@@ -32,6 +28,22 @@ enum class DbFault {
     Login,       // the server refused the user or the password
     Other,
 };
+
+class DbError : public std::runtime_error {
+public:
+    explicit DbError(const std::string& message, DbFault fault = DbFault::Other)
+        : std::runtime_error(message), m_fault(fault) {}
+    // What kind of failure the database reported; Other for the layer's own.
+    DbFault fault() const { return m_fault; }
+
+private:
+    DbFault m_fault;
+};
+
+// Whether the fault lies with the database or its surroundings (busy, full,
+// read-only, unreachable, damaged) rather than with the values of a row:
+// every further row would fail the same way.
+bool isEnvironmentFault(DbFault fault);
 
 // The reason for a database's own error, in Chinese, with the original text
 // in full-width parentheses: "主键或唯一值重复（UNIQUE constraint failed: STCA.SCID）".

@@ -228,7 +228,9 @@ public:
     // Throws DbError with `what` and the handle's diagnostic records.
     void check(SQLRETURN rc, const std::string& what) const {
         if (!succeeded(rc) && rc != SQL_NO_DATA) {
-            throw DbError(failureText(what, diagnostics(m_type, m_handle)));
+            const std::vector<Diagnostic> records = diagnostics(m_type, m_handle);
+            throw DbError(failureText(what, records),
+                          records.empty() ? DbFault::Other : serverFault(records));
         }
     }
 
@@ -580,6 +582,8 @@ public:
     void commit() override { endTransaction(SQL_COMMIT, "无法提交事务"); }
 
     void rollback() override { endTransaction(SQL_ROLLBACK, "无法回滚事务"); }
+
+    bool inTransaction() override { return m_inTransaction; }
 
     const Dialect& dialect() const override { return m_dialect; }
 

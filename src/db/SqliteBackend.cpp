@@ -83,6 +83,8 @@ DbFault storeFault(int code, bool writable) {
             return DbFault::Busy;
         case SQLITE_FULL:
             return DbFault::DiskFull;
+        case SQLITE_IOERR:
+            return DbFault::DiskIo;
         case SQLITE_READONLY:
             return DbFault::ReadOnly;
         case SQLITE_CANTOPEN:
@@ -199,7 +201,8 @@ public:
 
     // A message for the error that the last call on this file returned.
     [[noreturn]] void fail(int rc) const {
-        throw DbError(storeSubject(m_name) + "：" + storeReason(m_db, rc));
+        throw DbError(storeSubject(m_name) + "：" + storeReason(m_db, rc),
+                      storeFault(m_db ? sqlite3_extended_errcode(m_db) : rc, writable({})));
     }
 
     void execSimple(const char* sql) {
@@ -781,6 +784,10 @@ public:
         m_file->materialiseCursors();
         m_inTransaction = false;
         m_file->execSimple("ROLLBACK");
+    }
+    bool inTransaction() override {
+        m_inTransaction = m_file && sqlite3_get_autocommit(m_file->db()) == 0;
+        return m_inTransaction;
     }
     const Dialect& dialect() const override { return m_dialect; }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,8 @@
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
+#include "db/DbError.h"
+#include "transfer/Catalogue.h"
 #include "transfer/Staging.h"
 #include "workbook/SpreadsheetSession.h"
 
@@ -33,13 +36,17 @@ std::string stagingFailedMessage(const TransferOptions& options) {
            "相关设置表记录不全，请检查数据库！";
 }
 
+// The first rows of a list, then how many there are in all.
 std::string rowList(const std::vector<int>& rows) {
     std::string list;
-    for (int row : rows) {
+    for (std::size_t i = 0; i < rows.size() && i < kListedRows; ++i) {
         if (!list.empty()) {
             list += ",";
         }
-        list += std::to_string(row);
+        list += std::to_string(rows[i]);
+    }
+    if (rows.size() > kListedRows) {
+        list += "等，共" + std::to_string(rows.size());
     }
     return list;
 }
@@ -156,24 +163,38 @@ std::string repeatedRowLines(const std::vector<RepeatedRow>& rows) {
         return {};
     }
     std::string text = "\n" + std::to_string(rows.size()) + "行与本文件中前面的行重复，未导入：";
-    for (const RepeatedRow& r : rows) {
+    for (std::size_t i = 0; i < rows.size() && i < kListedRows; ++i) {
+        const RepeatedRow& r = rows[i];
         text += "\n第" + std::to_string(r.row) + "行：" + r.key + "在本文件中重复（与第" +
                 std::to_string(r.firstRow) + "行相同）";
     }
-    return text;
+    return text + moreRowsNote(rows.size());
 }
 
 std::string detailLines(const std::vector<RowProblem>& problems) {
     std::string text;
-    for (const RowProblem& p : problems) {
+    for (std::size_t i = 0; i < problems.size() && i < kListedRows; ++i) {
+        const RowProblem& p = problems[i];
         text += "\n第" + std::to_string(p.row) + "行";
         if (!p.heading.empty()) {
             text += "“" + p.heading + "”列";
         }
         text += "：" + p.reason;
     }
-    return text;
+    return text + moreRowsNote(problems.size());
 }
+
+// A staging pass that cannot go on: the database failed in a way that every
+// further row would meet (busy, full, read-only), or ended the pass's
+// transaction by itself. Row 0: the pass's closing commit.
+class PassStopped : public std::runtime_error {
+public:
+    PassStopped(int row, const std::string& reason) : std::runtime_error(reason), m_row(row) {}
+    int row() const { return m_row; }
+
+private:
+    int m_row;
+};
 
 }  // namespace
 
@@ -259,26 +280,39 @@ void MyImThread::runImport() {
     if (!readWorksheet() || !checkFormulaResults() || !lockDatabase()) {
         return;
     }
-    if (!buildStagingTable()) {
-        finishWith(ImportOutcome::Refused, stagingFailedMessage(m_options));
+    std::string stagingReason;
+    if (!buildStagingTable(stagingReason)) {
+        finishWith(ImportOutcome::Refused, stagingReason);
         return;
     }
     m_state.stagingColumns = readStagingColumns(m_queries.sqlQuery, m_options);
     if (m_state.headerNames.size() > m_state.stagingColumns.size()) {
-        finishWith(ImportOutcome::Refused, kTooManyColumnsMessage);
+        closeWith(ImportOutcome::Refused, kTooManyColumnsMessage);
         return;
     }
     if (!matchHeaders()) {
-        finishWith(ImportOutcome::Refused, kHeadersMismatchMessage);
+        closeWith(ImportOutcome::Refused, kHeadersMismatchMessage);
         return;
     }
 
-    const std::string validation = validateRows();
-    if (!isBlank(validation)) {
-        finishWith(ImportOutcome::ValidationFailed, validation + detailLines(m_result.rowProblems));
+    std::string validation;
+    std::string insertion;
+    try {
+        validation = validateRows();
+        if (isBlank(validation)) {
+            insertion = insertRows();
+        }
+    } catch (const PassStopped& stopped) {
+        const std::string where = stopped.row() > 0 ? "在第" + std::to_string(stopped.row()) + "行"
+                                                    : std::string("在保存暂存数据时");
+        closeWith(ImportOutcome::Failed, "数据导入" + where + "中止：" + stopped.what() +
+                                             "\n数据库中的数据没有改变，请排除问题后重新导入。");
         return;
     }
-    std::string insertion = insertRows();
+    if (!isBlank(validation)) {
+        closeWith(ImportOutcome::ValidationFailed, validation + detailLines(m_result.rowProblems));
+        return;
+    }
     if (!isBlank(insertion)) {
         insertion += detailLines(m_result.rowProblems);
     }
@@ -287,9 +321,8 @@ void MyImThread::runImport() {
     try {
         m_result.merge = mergeStagedRows(m_queries, m_options, m_state.progressBase, m_view);
     } catch (const MergeStopped& stopped) {
-        // The merge's text says where it stopped, why, and that the rows before
-        // the stop were written; the rows that never reached the merge follow,
-        // and the staging tables still go in FinishImport.
+        // The merge's text says where it stopped, why, and what was written;
+        // the rows that never reached the merge follow.
         m_result.merge = stopped.report();
         std::string text = stopped.what();
         if (!isBlank(insertion)) {
@@ -298,23 +331,75 @@ void MyImThread::runImport() {
         if (!m_result.merge.refused.empty()) {
             text += "\n" + formatRefusedRows(m_result.merge);
         }
-        finishWith(ImportOutcome::MergeStopped, text + repeatedRowLines(m_result.repeatedRows));
+        closeWith(ImportOutcome::MergeStopped, text + repeatedRowLines(m_result.repeatedRows));
         return;
     }
 
     const std::string summary = closingSummary();
     if (!isBlank(insertion)) {
-        finishWith(ImportOutcome::RowsFailed, insertion + "\n" + summary);
+        closeWith(ImportOutcome::RowsFailed, insertion + "\n" + summary);
         return;
     }
     const std::size_t left = m_result.merge.refused.size() + m_result.repeatedRows.size();
     if (left > 0) {
-        finishWith(ImportOutcome::RowsFailed, "数据导入已结束，但有" + std::to_string(left) +
-                                                  "行未能导入，请查看以下说明：\n" + summary);
+        closeWith(ImportOutcome::RowsFailed, "数据导入已结束，但有" + std::to_string(left) +
+                                                 "行未能导入，请查看以下说明：\n" + summary);
         return;
     }
-    finishWith(ImportOutcome::Succeeded, std::string(kSuccessMessage) + "\n" + summary);
-    m_view.clearPath();
+    if (closeWith(ImportOutcome::Succeeded, std::string(kSuccessMessage) + "\n" + summary)) {
+        m_view.clearPath();
+    }
+}
+
+bool MyImThread::closeWith(ImportOutcome outcome, std::string message) {
+    // The staging tables go before the closing message, so that it can say
+    // when one of them could not be dropped; FinishImport tries again.
+    const std::string left = dropStagingTablesNow();
+    if (!left.empty()) {
+        message += "\n" + left;
+        if (outcome == ImportOutcome::Succeeded) {
+            message.replace(0, std::strlen(kSuccessMessage), "数据已导入，但清理没有完成。");
+            outcome = ImportOutcome::RowsFailed;
+        }
+    }
+    finishWith(outcome, message);
+    return outcome == ImportOutcome::Succeeded;
+}
+
+std::string MyImThread::dropStagingTablesNow() {
+    db::Query& query = m_queries.sqlQuery;
+    const std::string table = stagingTableName(m_options.datasetKey);
+    std::string left;
+    std::string reason;
+    for (const std::string& name : {table, table + "0"}) {
+        // A table that is absent is the usual case: the drop's failure counts
+        // only when the table is still there afterwards.
+        std::string failure;
+        try {
+            executePreamble(query, m_options.database);
+            executeStatement(query, "drop table " + name);
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        try {
+            executePreamble(query, m_options.database);
+            openStatement(query, query.connection().dialect().tableColumnsLine(name));
+            const bool stays = !query.eof();
+            query.close();
+            if (stays) {
+                left += (left.empty() ? "" : "、") + name;
+                reason = failure;
+            }
+        } catch (const std::exception& e) {
+            return "无法确认暂存表" + name + "已经删除（" + e.what() +
+                   "）；下次导入这个数据库时会自动删除它。";
+        }
+    }
+    if (left.empty()) {
+        return {};
+    }
+    return "暂存表" + left + "未能删除" + (reason.empty() ? "" : "（" + reason + "）") +
+           "，留在了数据库" + m_options.database + "中；下次导入这个数据库时会自动删除。";
 }
 
 std::string MyImThread::closingSummary() const {
@@ -413,8 +498,11 @@ bool MyImThread::checkFormulaResults() {
         return true;
     }
     std::string list;
-    for (const std::string& cell : cells) {
-        list += (list.empty() ? "" : "、") + cell;
+    for (std::size_t i = 0; i < cells.size() && i < kListedRows; ++i) {
+        list += (list.empty() ? "" : "、") + cells[i];
+    }
+    if (cells.size() > kListedRows) {
+        list += "等";
     }
     finishWith(
         ImportOutcome::Refused,
@@ -437,8 +525,24 @@ bool MyImThread::lockDatabase() {
     return false;
 }
 
-bool MyImThread::buildStagingTable() {
-    return transfer::buildStagingTable(m_queries.sqlQuery, m_options);
+// A staging table that cannot be built is the document's "tables incomplete"
+// only when the dataset's tables are really missing; a busy, read-only or
+// full database says so.
+bool MyImThread::buildStagingTable(std::string& reason) {
+    std::string failure;
+    if (transfer::buildStagingTable(m_queries.sqlQuery, m_options, &failure)) {
+        return true;
+    }
+    try {
+        if (!checkDatasetTables(m_queries.sqlQuery, key(), m_options.database)) {
+            reason = stagingFailedMessage(m_options);
+            return false;
+        }
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    reason = "不能导入数据：无法在数据库" + m_options.database + "中建立暂存表。" + failure;
+    return false;
 }
 
 bool MyImThread::matchHeaders() {
@@ -555,6 +659,14 @@ std::vector<int> MyImThread::passRows(bool insert) {
                     stagedKeys.emplace(recordKey, row);
                 }
             } catch (const std::exception& e) {
+                // A busy, full or read-only database fails every row alike:
+                // the pass stops, and no row is blamed for it. So it does
+                // when the database has ended the transaction by itself.
+                const auto* dbError = dynamic_cast<const db::DbError*>(&e);
+                if ((dbError != nullptr && db::isEnvironmentFault(dbError->fault())) ||
+                    (sharedTransaction && !connection.inTransaction())) {
+                    throw PassStopped(row, e.what());
+                }
                 if (sharedTransaction) {
                     // A failure here leaves the transaction in an unknown
                     // state: it ends the pass through the handler below.
@@ -578,26 +690,15 @@ std::vector<int> MyImThread::passRows(bool insert) {
                 try {
                     connection.commit();
                 } catch (const std::exception& e) {
-                    // Nothing of the pass was kept: every row failed.
-                    try {
-                        connection.rollback();
-                    } catch (...) {
-                    }
-                    for (int row : staged) {
-                        problems.push_back({row, {}, e.what()});
-                    }
-                    failed.insert(failed.end(), staged.begin(), staged.end());
-                    std::sort(failed.begin(), failed.end());
-                    std::sort(
-                        problems.begin(), problems.end(),
-                        [](const RowProblem& a, const RowProblem& b) { return a.row < b.row; });
+                    // Nothing of the pass was kept.
+                    throw PassStopped(0, e.what());
                 }
             } else {
                 connection.rollback();
             }
         }
     } catch (...) {
-        if (sharedTransaction) {
+        if (sharedTransaction && connection.inTransaction()) {
             try {
                 connection.rollback();
             } catch (...) {

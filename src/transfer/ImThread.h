@@ -114,12 +114,16 @@ private:
     bool readWorksheet();
     bool checkFormulaResults();
     bool lockDatabase();
-    bool buildStagingTable();
+    bool buildStagingTable(std::string& reason);
     bool matchHeaders();
     std::string validateRows();
     std::string insertRows();
     std::vector<int> passRows(bool insert);
     std::string closingSummary() const;
+    // Drops the staging tables, then shows the closing message with a note
+    // of any table left; true when the import ends as a success.
+    bool closeWith(ImportOutcome outcome, std::string message);
+    std::string dropStagingTablesNow();
 
     // What the staging passes know of the worksheet's columns: which take
     // text, which name a record, and how to tell the user of a row.

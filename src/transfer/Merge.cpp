@@ -16,6 +16,7 @@
 
 #include "common/Text.h"
 #include "common/Value.h"
+#include "db/DbError.h"
 
 namespace pos::transfer {
 namespace {
@@ -198,9 +199,15 @@ public:
     PassTransaction& operator=(const PassTransaction&) = delete;
 
     bool open() const { return m_open; }
+    // Why the database ended the pass's transaction by itself, undoing its
+    // rows; empty when it did not.
+    const std::string& lost() const { return m_lost; }
 
     // A pass starts: its first insert opens the transaction.
-    void begin() { m_wanted = !m_setSavepoint.empty(); }
+    void begin() {
+        m_wanted = !m_setSavepoint.empty();
+        m_lost.clear();
+    }
 
     // Makes the pass's rows permanent. A commit the database refuses undoes
     // them all and throws.
@@ -247,7 +254,14 @@ public:
         }
         try {
             query.execute();
-        } catch (...) {
+        } catch (const std::exception& e) {
+            if (m_open && !m_connection.inTransaction()) {
+                // The database ended the pass's transaction by itself (a full
+                // disk): the pass's rows are gone, and the merge stops.
+                m_open = false;
+                m_lost = e.what();
+                throw RowNotUndone(e.what());
+            }
             if (fenced) {
                 // Undoing the row leaves the transaction as it was before it;
                 // a failure here leaves it unknown and ends the merge.
@@ -257,8 +271,8 @@ public:
                     query.addLine(m_undoRow);
                     query.addLine(m_forgetSavepoint);
                     query.execute();
-                } catch (const std::exception& e) {
-                    throw RowNotUndone(e.what());
+                } catch (const std::exception& undoError) {
+                    throw RowNotUndone(undoError.what());
                 }
             }
             throw;
@@ -273,6 +287,7 @@ private:
     std::string m_forgetSavepoint;
     bool m_wanted = false;  // the pass runs in a shared transaction
     bool m_open = false;
+    std::string m_lost;
 };
 
 // The gauge of the merge: each step sets it to the pass's base plus the
@@ -321,6 +336,8 @@ public:
                 } catch (const std::exception& commitError) {
                     lost = commitError.what();
                 }
+            } else if (!m_transaction.lost().empty()) {
+                lost = m_transaction.lost();
             } else {
                 lost = m_lostPass;
             }
@@ -599,6 +616,14 @@ private:
             return true;
         } catch (const RowNotUndone&) {
             throw;
+        } catch (const db::DbError& e) {
+            // A busy, full or read-only database would refuse every further
+            // row alike: the merge stops instead of blaming each row.
+            if (db::isEnvironmentFault(e.fault())) {
+                throw;
+            }
+            m_report.refused.push_back({keyName, key, e.what()});
+            return false;
         } catch (const std::exception& e) {
             m_report.refused.push_back({keyName, key, e.what()});
             return false;
@@ -687,6 +712,13 @@ MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& opt
     return merger.report();
 }
 
+std::string moreRowsNote(std::size_t total) {
+    if (total <= kListedRows) {
+        return {};
+    }
+    return "\n……另有" + std::to_string(total - kListedRows) + "行未列出";
+}
+
 std::string formatMergeSummary(const MergeReport& report) {
     std::string text = "已导入" + std::to_string(report.inserted) + "行";
     if (report.alreadyExisting > 0) {
@@ -700,10 +732,11 @@ std::string formatMergeSummary(const MergeReport& report) {
 
 std::string formatRefusedRows(const MergeReport& report) {
     std::string text = std::to_string(report.refused.size()) + "行未能导入，请检查后手动添加：";
-    for (const RefusedRow& row : report.refused) {
+    for (std::size_t i = 0; i < report.refused.size() && i < kListedRows; ++i) {
+        const RefusedRow& row = report.refused[i];
         text += "\n" + row.keyName + inQuotes(row.key) + "：" + row.reason;
     }
-    return text;
+    return text + moreRowsNote(report.refused.size());
 }
 
 std::string formatMergeWarnings(const MergeReport& report) {
@@ -714,8 +747,11 @@ std::string formatMergeWarnings(const MergeReport& report) {
             return;
         }
         std::string list;
-        for (const std::string& key : keys) {
-            list += (list.empty() ? "" : "、") + key;
+        for (std::size_t i = 0; i < keys.size() && i < kListedRows; ++i) {
+            list += (list.empty() ? "" : "、") + keys[i];
+        }
+        if (keys.size() > kListedRows) {
+            list += "等";
         }
         text += std::string(text.empty() ? "" : "\n") + "注意：" + std::to_string(keys.size()) +
                 what + "，导出时不会出现（" + keyName + "：" + list + "）。";

@@ -5,6 +5,7 @@
 // is counted so that the user learns which rows did not arrive.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,13 @@
 #include "transfer/TransferView.h"
 
 namespace pos::transfer {
+
+// A message lists at most this many rows, then says how many were left out.
+inline constexpr std::size_t kListedRows = 20;
+
+// "\n……另有N行未列出" for the rows of a list of `total` beyond kListedRows;
+// empty when every row was listed.
+std::string moreRowsNote(std::size_t total);
 
 // A staged row of the last pass that the database refused.
 struct RefusedRow {

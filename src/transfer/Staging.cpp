@@ -32,7 +32,7 @@ void dropStagingTables(db::Query& query, const TransferOptions& options) noexcep
     }
 }
 
-bool buildStagingTable(db::Query& query, const TransferOptions& options) {
+bool buildStagingTable(db::Query& query, const TransferOptions& options, std::string* reason) {
     dropStagingTables(query, options);
     try {
         const db::Dialect& dialect = query.connection().dialect();
@@ -67,7 +67,10 @@ bool buildStagingTable(db::Query& query, const TransferOptions& options) {
             executeStatement(query, "delete from " + stagingTableName(options.datasetKey));
         }
         query.close();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (reason != nullptr) {
+            *reason = e.what();
+        }
         return false;
     }
     return true;

@@ -26,7 +26,9 @@ void dropStagingTables(db::Query& query, const TransferOptions& options) noexcep
 // it receives the workbook's rows alone. False when building failed (a
 // required table or column is missing, or a stored value does not fit). An
 // unknown key builds nothing and gives true.
-bool buildStagingTable(db::Query& query, const TransferOptions& options);
+// `reason`, when given, receives the database's reason for a failure.
+bool buildStagingTable(db::Query& query, const TransferOptions& options,
+                       std::string* reason = nullptr);
 
 // The staging table's column names in catalogue order.
 std::vector<std::string> readStagingColumns(db::Query& query, const TransferOptions& options);

@@ -6,6 +6,7 @@
 #include "transfer/ImThread.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
@@ -693,6 +694,30 @@ TEST(ImportLayout, UnreadableWorkbookGivesTheEngineMessage) {
     EXPECT_TRUE(startsWith(view.messages[0], "不能导入数据，EXCEL可能未正确安装！"));
     EXPECT_EQ(view.controlStates, (std::vector<bool>{false, true}));
     EXPECT_TRUE(stagingTables(store).empty());
+}
+
+// A database that another program holds is named as busy, not as a database
+// whose tables are incomplete, and nothing is written.
+TEST(ImportLayout, BusyDatabaseIsNamedAsBusy) {
+    Dir dir;
+    StoreFixture store(true);
+    datasets::writeDefaultFieldMaps(dir.path);
+    const std::string path = dir.path + "busy.xls";
+    writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜")});
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(store.databasePath().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    RecordingView view;
+    const Import run = importWith(store, "Menu", path, dir.path, view);
+    sqlite3_exec(other, "rollback", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(run.result.outcome, ImportOutcome::Refused);
+    EXPECT_NE(view.messages[0].find("正被另一个程序使用"), std::string::npos) << view.messages[0];
+    EXPECT_EQ(view.messages[0].find("记录不全"), std::string::npos) << view.messages[0];
+    EXPECT_EQ(store.scalar("select count(*) from menu where ID = 9001"), "0");
 }
 
 TEST(ImportLayout, MissingPointOfSaleTableRefusesStaging) {
