@@ -11,4 +11,9 @@ bool fileExists(const std::string& path) {
     return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
+bool regularFileExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && !error;
+}
+
 }  // namespace pos

@@ -19,6 +19,7 @@
 #include "transfer/Catalogue.h"
 #include "transfer/Staging.h"
 #include "workbook/SpreadsheetSession.h"
+#include "workbook/WorkbookError.h"
 
 namespace pos::transfer {
 
@@ -472,7 +473,12 @@ bool MyImThread::readWorksheet() {
     } catch (const std::exception& e) {
         session.quitExcel();
         session.releaseExcel();
-        finishWith(ImportOutcome::Refused, std::string(kEngineFailedMessage) + "\n" + e.what());
+        // A file that is no workbook, or a damaged one, is named by the
+        // engine's reason; the usual text stays for any other failure.
+        finishWith(ImportOutcome::Refused,
+                   dynamic_cast<const workbook::WorkbookError*>(&e) != nullptr
+                       ? std::string(e.what())
+                       : std::string(kEngineFailedMessage) + "\n" + e.what());
         return false;
     }
     return true;

@@ -8,6 +8,7 @@
 #include "common/Text.h"
 #include "transfer/Catalogue.h"
 #include "workbook/SpreadsheetSession.h"
+#include "workbook/WorkbookError.h"
 
 namespace pos::transfer {
 
@@ -46,7 +47,7 @@ std::string importTablesMissingMessage(const std::string& database,
 
 ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& options,
                               const std::string& stationText) {
-    if (!fileExists(options.path)) {
+    if (!regularFileExists(options.path)) {
         return refused(ImportPrecheckStatus::FileMissing, "指定路径的文件不存在，请重新选择！");
     }
 
@@ -57,10 +58,14 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
         session.openWorkbook(trimmed(options.path));
         session.nameFirstSheet(key);
         session.hideExcel();
+    } catch (const workbook::WorkbookError& e) {
+        session.quitExcel();
+        session.releaseExcel();
+        // The file is no workbook, or a damaged one: the reason says which.
+        return refused(ImportPrecheckStatus::EngineFailed, e.what());
     } catch (const std::exception& e) {
         session.quitExcel();
         session.releaseExcel();
-        // The usual text first; the engine's reason says what to mend.
         return refused(ImportPrecheckStatus::EngineFailed,
                        std::string("不能导入数据，EXCEL可能未正确安装！\n") + e.what());
     }

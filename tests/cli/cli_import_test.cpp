@@ -3,6 +3,7 @@
 // for the round trips), the pre-check messages and the exit codes.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -373,6 +374,9 @@ TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {
     const std::string headingOnly = workbook("heading.xls", {kMenuHeadings});
     const std::string broken = work.dir() + "/broken.xls";
     std::ofstream(broken) << "not a workbook";
+    // A reader of a pipe would wait for a writer forever.
+    const std::string pipe = work.dir() + "/pipe.xls";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
     const std::string badRows =
         workbook("bad.xls", {kMenuHeadings, dish("9001"), dish("9002", "贵"), dish("x")});
     // A database without the dishes' tables, made by the program's own store.
@@ -395,8 +399,8 @@ TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {
     const Case cases[] = {
         {"missing file", work.dir() + "/none.xls", "1", "pos_demo", 1,
          "指定路径的文件不存在，请重新选择！\n"},
-        {"unreadable workbook", broken, "1", "pos_demo", 1,
-         "不能导入数据，EXCEL可能未正确安装！\n"},
+        {"unreadable workbook", broken, "1", "pos_demo", 1, "不是Excel工作簿（.xls或.xlsx）"},
+        {"a pipe, not a file", pipe, "1", "pos_demo", 1, "指定路径的文件不存在，请重新选择！\n"},
         {"blank station", good, " ", "pos_demo", 1, "必须输入站点号！\n"},
         {"station not a number", good, "7a", "pos_demo", 1, "站点号必须是整数"},
         {"heading row only", headingOnly, "1", "pos_demo", 1,
