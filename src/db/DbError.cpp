@@ -43,8 +43,11 @@ const char* explanation(DbFault fault) {
 
 }  // namespace
 
-std::string faultReason(DbFault fault, const std::string& original) {
+std::string faultReason(DbFault fault, const std::string& original, const std::string& detail) {
     std::string text = explanation(fault);
+    if (!detail.empty()) {
+        text += "：" + detail;
+    }
     if (!original.empty()) {
         text += "（" + original + "）";
     }

@@ -53,10 +53,13 @@ struct PreparedChunk {
 class LazyCursor;
 
 // The kind of a store error, from the extended result code of the call that
-// failed. A file that cannot be opened counts as read-only when it, or its
-// folder, may not be written.
-DbFault storeFault(int code, bool writable) {
+// failed and, for a CHECK, the name of the constraint (`text`). A file that
+// cannot be opened counts as read-only when it, or its folder, may not be
+// written.
+DbFault storeFault(int code, const char* text, bool writable) {
     switch (code) {
+        case SQLITE_CONSTRAINT_CHECK:
+            return text && failedLengthCheck(text) ? DbFault::TextTooLong : DbFault::Refused;
         case SQLITE_CONSTRAINT_DATATYPE:
             return DbFault::TypeMismatch;
         case SQLITE_CONSTRAINT_NOTNULL:
@@ -105,7 +108,14 @@ bool writable(const std::string& path) {
 std::string storeReason(sqlite3* db, int rc, const std::string& path = {}) {
     const int code = db ? sqlite3_extended_errcode(db) : rc;
     const char* text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    return faultReason(storeFault(code, writable(path)), text ? text : "");
+    const DbFault fault = storeFault(code, text, writable(path));
+    if (fault == DbFault::TextTooLong) {
+        const std::optional<LengthCheck> check = failedLengthCheck(text);
+        return faultReason(
+            fault, text,
+            "列" + check->column + "最多" + std::to_string(check->maxLength) + "个字符");
+    }
+    return faultReason(fault, text ? text : "");
 }
 
 // What a database name of the store may be, for the messages that refuse one.
