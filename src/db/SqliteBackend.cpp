@@ -160,6 +160,20 @@ int registerNameCollation(sqlite3* db) {
     return sqlite3_create_collation(db, kNameCollation, SQLITE_UTF8, nullptr, compareNames);
 }
 
+// Reads the open file's journal mode into `wal` (whether it is WAL); asking
+// writes nothing, and a file that is no database fails here.
+int readWalMode(sqlite3* db, bool& wal) {
+    wal = false;
+    return sqlite3_exec(
+        db, "PRAGMA journal_mode",
+        [](void* out, int columns, char** values, char**) {
+            *static_cast<bool*>(out) =
+                columns > 0 && values[0] && equalsIgnoreCase(values[0], "wal");
+            return 0;
+        },
+        &wal, nullptr);
+}
+
 // One open database file of the store, or the in-memory stand-in for "no
 // database selected yet". Shared by the back end and by every lazy result
 // read from it, so a result survives a switch to another database.
@@ -177,11 +191,19 @@ public:
             sqlite3_busy_timeout(m_db, busyTimeoutSeconds * 1000);
             rc = registerNameCollation(m_db);
         }
-        for (const char* pragma :
-             {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA foreign_keys=ON"}) {
-            if (rc == SQLITE_OK) {
-                rc = sqlite3_exec(m_db, pragma, nullptr, nullptr, nullptr);
-            }
+        // The journal mode belongs to the file and is set when the store
+        // creates a database: setting it here would write to a file that a
+        // command only reads, and make an empty file a database. Syncing
+        // less often is safe in WAL mode only.
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_exec(m_db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+        }
+        bool wal = false;
+        if (rc == SQLITE_OK) {
+            rc = readWalMode(m_db, wal);
+        }
+        if (rc == SQLITE_OK && wal) {
+            rc = sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
         }
         if (rc != SQLITE_OK) {
             std::string reason = storeReason(m_db, rc, path);
