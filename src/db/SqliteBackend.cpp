@@ -8,11 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <string_view>
 #include <system_error>
 #include <unordered_map>
@@ -984,18 +984,29 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
     }
     std::error_code ec;
     fs::create_directories(storeDir, ec);
+    // NAME.db-wal, the longest name among the database's files, must fit the
+    // folder's limit on a file name.
+    const long nameMax = ::pathconf(storeDir.c_str(), _PC_NAME_MAX);
+    const std::size_t longest =
+        static_cast<std::size_t>(nameMax > 0 ? nameMax : 255) - std::string_view(".db-wal").size();
+    if (name.size() > longest) {
+        throw DbError("“" + name + "”不能作为数据库名：名称太长，最多" + std::to_string(longest) +
+                      "个字节（一个汉字占3个字节），请换一个短一些的名称。");
+    }
     std::string target = storeDir + "/" + name + ".db";
     if (fs::exists(target, ec)) {
         throw DbError("数据库“" + name + "”已存在于数据库文件夹" + storeDir +
                       "中，请换一个名称或先删除" + target + "。");
     }
     // A new file of our own (the umask decides its permissions, as for any
-    // database file the user makes), under a name no listing shows.
+    // database file the user makes), under a name no listing shows. The name
+    // is short: one built from the database's name would not fit where
+    // NAME.db still does.
+    static std::atomic<unsigned> created{0};
     std::string tmp;
-    std::random_device random;
     for (int attempt = 0;; ++attempt) {
-        tmp = storeDir + "/." + name + ".db.tmp-" + std::to_string(::getpid()) + "-" +
-              std::to_string(random());
+        tmp = storeDir + "/.pos-new-" + std::to_string(::getpid()) + "-" +
+              std::to_string(created++) + ".tmp";
         int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);

@@ -28,11 +28,16 @@ protected:
 };
 
 TEST_F(CliTest, DemoThenDatabasesThenCheck) {
-    CliRun demo = cli({"demo", "pos_demo"});
-    ASSERT_EQ(demo.exitCode, 0) << demo.err;
+    // NAME.db of a 240-character name fits in a file name.
+    const std::string longName(240, 'z');
+    for (const std::string& name : {std::string("pos_demo"), longName}) {
+        CliRun demo = cli({"demo", name});
+        ASSERT_EQ(demo.exitCode, 0) << demo.err;
+    }
     CliRun list = cli({"databases"});
     EXPECT_EQ(list.exitCode, 0) << list.err;
-    EXPECT_EQ(list.out, "pos_demo\n");
+    EXPECT_EQ(list.out, "pos_demo\n" + longName + "\n");
+    EXPECT_EQ(cli({"check", "--database", longName, "--dataset", "Menu"}).exitCode, 0);
 
     for (const char* dataset :
          {"Menu", "menu", "hallTable", "MENUANNOTATE", "菜品信息", "厅桌信息", "菜品注释"}) {
