@@ -769,6 +769,42 @@ TEST(Staging, ServerTextsAsWrittenWithoutSysproperties) {
     EXPECT_EQ(server.savepointLine("r"), "");  // a transaction per row there
 }
 
+// A field map that gives one heading twice, or two headings one column,
+// would make every row fail as "empty values or wrong types": the heading is
+// found so that the import can name it.
+TEST(Staging, RepeatedHeadingIsFound) {
+    const auto menuMapWith = [](std::size_t entry, const char* field, const char* name) {
+        datasets::FieldMap map = datasets::defaultFieldMap("Menu");
+        map.entries[entry].showField = field;
+        map.entries[entry].showName = name;
+        return map;
+    };
+    std::vector<std::string> twice = kMenuHeadings;
+    twice[2] = "菜品名称";
+    std::vector<std::string> withBlanks = kMenuHeadings;
+    withBlanks[15] = withBlanks[16] = "";
+    struct Case {
+        const char* name;
+        std::vector<std::string> headings;
+        datasets::FieldMap map;
+        std::string repeated;
+    };
+    const Case cases[] = {
+        {"default map", kMenuHeadings, datasets::defaultFieldMap("Menu"), ""},
+        {"show name given twice", kMenuHeadings, menuMapWith(2, "FirstLetter", "菜品名称"),
+         "菜品名称"},
+        {"show name twice, worksheet has it once",
+         std::vector<std::string>(kMenuHeadings.begin(), kMenuHeadings.begin() + 2),
+         menuMapWith(2, "FirstLetter", "菜品名称"), "菜品名称"},
+        {"heading twice in the worksheet", twice, datasets::defaultFieldMap("Menu"), "菜品名称"},
+        {"two headings for one column", kMenuHeadings, menuMapWith(2, "name", "首字母"), "首字母"},
+        {"blank headings", withBlanks, datasets::defaultFieldMap("Menu"), ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(repeatedHeading(c.headings, c.map), c.repeated) << c.name;
+    }
+}
+
 TEST(Staging, ProgressAndFailureTexts) {
     EXPECT_EQ(importProgress(3, 3, 0), 33);
     EXPECT_EQ(importProgress(5, 3, 100), 200);
