@@ -75,6 +75,14 @@ std::string cellTooLongMessage(std::int32_t row, const std::string& heading, std
            "个字符。\n目标文件没有写入，请在数据库中缩短这段文本后重新导出！";
 }
 
+// The line after the success message when the field map gave no heading: the
+// workbook was written, but without its heading row.
+std::string noHeadingsWarning(const std::string& fieldMapPath) {
+    return "注意：字段对应文件“" + fieldMapPath +
+           "”中没有可用的列，导出的工作簿没有标题行。请改正该文件[Field]节中的FieldCount和各列，"
+           "或删除该文件，程序会重新生成它。";
+}
+
 std::string selectFromView(const std::string& columns, const std::string& key) {
     return " select " + columns + " from \"VS" + key + "\"";
 }
@@ -352,7 +360,12 @@ void MyExThread::exportToExcel() {
     }
     session.quitExcel();
     session.releaseExcel();
-    m_view.showMessage(kSuccessMessage);
+    std::string message = kSuccessMessage;
+    if (std::all_of(m_showNames.begin(), m_showNames.end(),
+                    [](const std::string& name) { return isBlank(name); })) {
+        message += "\n" + noHeadingsWarning(datasets::fieldMapPath(m_options.fieldMapDir, k));
+    }
+    m_view.showMessage(message);
     m_view.clearPath();
 }
 

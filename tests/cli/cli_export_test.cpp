@@ -116,6 +116,21 @@ TEST_F(CliExport, FormatFollowsTheOutputsExtension) {
     }
 }
 
+// A field map that gives no column still exports the rows, with success and
+// a warning that the workbook has no heading row.
+TEST_F(CliExport, AFieldMapWithoutColumnsWarnsOfTheMissingHeadings) {
+    const std::string map = m_tmp.dir() + "maps/Menu.ini";
+    fs::create_directories(m_tmp.path() / "maps");
+    writeText(map, "[Other]\r\nx=1\r\n");
+    Result r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output",
+                    m_tmp.dir() + "a.xls"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "数据导出成功！\n注意：字段对应文件“" + map +
+                         "”中没有可用的列，导出的工作簿没有标题行。请改正该文件[Field]节中的"
+                         "FieldCount和各列，或删除该文件，程序会重新生成它。\n");
+    EXPECT_EQ(r.err, "");
+}
+
 struct RefusalCase {
     const char* name;
     std::vector<std::string> args;  // after "export"; OUT stands for the output path
