@@ -40,19 +40,24 @@ inline int runShell(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs pos-transfer-cli in `cwd` with `env` ("NAME=value" pairs) added and
-// POS_TRANSFER_STORE removed; the output streams go through files in `cwd`.
+inline const std::string kCliProgram = std::string(POS_BIN_DIR) + "/pos-transfer-cli";
+
+// Runs `program` (the built pos-transfer-cli unless told) in `cwd` with `env`
+// ("NAME=value" pairs) added, POS_TRANSFER_STORE removed and no input; the
+// output streams go through files in `cwd`.
 inline CliRun runCli(const std::vector<std::string>& args, const std::string& cwd,
-                     const std::vector<std::string>& env = {}) {
+                     const std::vector<std::string>& env = {},
+                     const std::string& program = kCliProgram) {
     std::string cmd = "cd " + shellQuote(cwd) + " && env -u POS_TRANSFER_STORE";
     for (const std::string& e : env) {
         cmd += " " + shellQuote(e);
     }
-    cmd += " " + shellQuote(std::string(POS_BIN_DIR) + "/pos-transfer-cli");
+    cmd += " " + shellQuote(program);
     for (const std::string& a : args) {
         cmd += " " + shellQuote(a);
     }
-    cmd += " >" + shellQuote(cwd + "/out.txt") + " 2>" + shellQuote(cwd + "/err.txt");
+    cmd +=
+        " >" + shellQuote(cwd + "/out.txt") + " 2>" + shellQuote(cwd + "/err.txt") + " </dev/null";
     CliRun r;
     r.exitCode = runShell(cmd);
     r.out = slurp(cwd + "/out.txt");
