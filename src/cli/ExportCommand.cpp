@@ -17,8 +17,9 @@ namespace {
 
 const char* const kExportSucceeded = "数据导出成功！";
 
-// The worker's view on a terminal: the success message on stdout, every other
-// message on stderr, and a progress bar on stderr when stderr is a terminal.
+// The worker's view on a terminal: the success message (with any warning in
+// the lines after its first) on stdout, every other message on stderr, and a
+// progress bar on stderr when stderr is a terminal.
 class TerminalView : public transfer::TransferView {
 public:
     void setChoiceControlsEnabled(bool) override {}
@@ -29,7 +30,7 @@ public:
 
     void showMessage(const std::string& text) override {
         endBar();
-        if (text == kExportSucceeded) {
+        if (text.rfind(kExportSucceeded, 0) == 0) {
             m_succeeded = true;
             std::cout << text << std::endl;
         } else {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -151,18 +152,25 @@ IniFile IniFile::load(const std::string& path) {
     }
     std::string bytes = buf.str();
     std::string text;
+    const auto beyondAscii = [](const std::string& s) {
+        return std::any_of(s.begin(), s.end(),
+                           [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    };
     if (bytes.compare(0, kBom.size(), kBom) == 0) {
-        ini.m_utf8 = true;
+        ini.m_encoding = Encoding::Utf8WithMark;
         text = bytes.substr(kBom.size());
         if (!isValidUtf8(text)) {
             throw IniError(
                 "文件“" + path +
                 "”以UTF-8字节顺序标记开头，内容却不是UTF-8文本，请将它另存为GBK或UTF-8。");
         }
+    } else if (beyondAscii(bytes) && isValidUtf8(bytes)) {
+        ini.m_encoding = Encoding::Utf8;
+        text = std::move(bytes);
     } else if (std::optional<std::string> decoded = convert("UTF-8", "GB18030", bytes)) {
         text = std::move(*decoded);
     } else {
-        throw IniError("文件“" + path + "”不是GBK文本，请将它另存为GBK，或带字节顺序标记的UTF-8。");
+        throw IniError("文件“" + path + "”既不是GBK文本也不是UTF-8文本，请将它另存为GBK或UTF-8。");
     }
 
     Section* current = nullptr;
@@ -292,8 +300,11 @@ std::string IniFile::encoded() const {
             put(line.raw);
         }
     }
-    if (m_utf8) {
+    if (m_encoding == Encoding::Utf8WithMark) {
         return std::string(kBom) + text;
+    }
+    if (m_encoding == Encoding::Utf8) {
+        return text;
     }
     std::optional<std::string> gbk = convert("GB18030", "UTF-8", text);
     if (!gbk) {

@@ -3,8 +3,10 @@
 // around keys and values not part of them, an existing key replaced in place,
 // a new key at the end of its section, a new section at the end of the file.
 // The file is GBK text (converted with GB18030, which agrees with GBK on every
-// GBK character and covers the rest of Unicode) with CR LF line ends; a file
-// that starts with a UTF-8 byte-order mark is read, and written back, as UTF-8.
+// GBK character and covers the rest of Unicode) with CR LF line ends. A file
+// that starts with a UTF-8 byte-order mark, or whose bytes beyond ASCII are
+// valid UTF-8 (as most editors save it; Chinese text in GBK practically never
+// is), is read, and written back, as UTF-8, with its mark or without.
 #pragma once
 
 #include <optional>
@@ -70,7 +72,8 @@ private:
     const Section* findSection(const std::string& name) const;
 
     std::string m_path;
-    bool m_utf8 = false;
+    enum class Encoding { Gbk, Utf8, Utf8WithMark };
+    Encoding m_encoding = Encoding::Gbk;
     std::vector<Line> m_preamble;  // lines before the first section head
     std::vector<Section> m_sections;
 };

@@ -63,8 +63,11 @@ bool isEnvironmentFault(DbFault fault) {
     }
 }
 
-std::string faultReason(DbFault fault, const std::string& original) {
+std::string faultReason(DbFault fault, const std::string& original, const std::string& detail) {
     std::string text = explanation(fault);
+    if (!detail.empty()) {
+        text += "：" + detail;
+    }
     if (!original.empty()) {
         text += "（" + original + "）";
     }

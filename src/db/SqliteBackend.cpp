@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,7 +17,6 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -58,10 +58,13 @@ struct PreparedChunk {
 class LazyCursor;
 
 // The kind of a store error, from the extended result code of the call that
-// failed. A file that cannot be opened counts as read-only when it, or its
-// folder, may not be written.
-DbFault storeFault(int code, bool writable) {
+// failed and, for a CHECK, the name of the constraint (`text`). A file that
+// cannot be opened counts as read-only when it, or its folder, may not be
+// written.
+DbFault storeFault(int code, const char* text, bool writable) {
     switch (code) {
+        case SQLITE_CONSTRAINT_CHECK:
+            return text && failedLengthCheck(text) ? DbFault::TextTooLong : DbFault::Refused;
         case SQLITE_CONSTRAINT_DATATYPE:
             return DbFault::TypeMismatch;
         case SQLITE_CONSTRAINT_NOTNULL:
@@ -112,7 +115,14 @@ bool writable(const std::string& path) {
 std::string storeReason(sqlite3* db, int rc, const std::string& path = {}) {
     const int code = db ? sqlite3_extended_errcode(db) : rc;
     const char* text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    return faultReason(storeFault(code, writable(path)), text ? text : "");
+    const DbFault fault = storeFault(code, text, writable(path));
+    if (fault == DbFault::TextTooLong) {
+        const std::optional<LengthCheck> check = failedLengthCheck(text);
+        return faultReason(
+            fault, text,
+            "列" + check->column + "最多" + std::to_string(check->maxLength) + "个字符");
+    }
+    return faultReason(fault, text ? text : "");
 }
 
 // What a database name of the store may be, for the messages that refuse one.
@@ -157,6 +167,20 @@ int registerNameCollation(sqlite3* db) {
     return sqlite3_create_collation(db, kNameCollation, SQLITE_UTF8, nullptr, compareNames);
 }
 
+// Reads the open file's journal mode into `wal` (whether it is WAL); asking
+// writes nothing, and a file that is no database fails here.
+int readWalMode(sqlite3* db, bool& wal) {
+    wal = false;
+    return sqlite3_exec(
+        db, "PRAGMA journal_mode",
+        [](void* out, int columns, char** values, char**) {
+            *static_cast<bool*>(out) =
+                columns > 0 && values[0] && equalsIgnoreCase(values[0], "wal");
+            return 0;
+        },
+        &wal, nullptr);
+}
+
 // One open database file of the store, or the in-memory stand-in for "no
 // database selected yet". Shared by the back end and by every lazy result
 // read from it, so a result survives a switch to another database.
@@ -174,11 +198,19 @@ public:
             sqlite3_busy_timeout(m_db, busyTimeoutSeconds * 1000);
             rc = registerNameCollation(m_db);
         }
-        for (const char* pragma :
-             {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA foreign_keys=ON"}) {
-            if (rc == SQLITE_OK) {
-                rc = sqlite3_exec(m_db, pragma, nullptr, nullptr, nullptr);
-            }
+        // The journal mode belongs to the file and is set when the store
+        // creates a database: setting it here would write to a file that a
+        // command only reads, and make an empty file a database. Syncing
+        // less often is safe in WAL mode only.
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_exec(m_db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+        }
+        bool wal = false;
+        if (rc == SQLITE_OK) {
+            rc = readWalMode(m_db, wal);
+        }
+        if (rc == SQLITE_OK && wal) {
+            rc = sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
         }
         if (rc != SQLITE_OK) {
             std::string reason = storeReason(m_db, rc, path);
@@ -202,7 +234,8 @@ public:
     // A message for the error that the last call on this file returned.
     [[noreturn]] void fail(int rc) const {
         throw DbError(storeSubject(m_name) + "：" + storeReason(m_db, rc),
-                      storeFault(m_db ? sqlite3_extended_errcode(m_db) : rc, writable({})));
+                      storeFault(m_db ? sqlite3_extended_errcode(m_db) : rc,
+                                 m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc), writable({})));
     }
 
     void execSimple(const char* sql) {
@@ -1004,18 +1037,29 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
     }
     std::error_code ec;
     fs::create_directories(storeDir, ec);
+    // NAME.db-wal, the longest name among the database's files, must fit the
+    // folder's limit on a file name.
+    const long nameMax = ::pathconf(storeDir.c_str(), _PC_NAME_MAX);
+    const std::size_t longest =
+        static_cast<std::size_t>(nameMax > 0 ? nameMax : 255) - std::string_view(".db-wal").size();
+    if (name.size() > longest) {
+        throw DbError("“" + name + "”不能作为数据库名：名称太长，最多" + std::to_string(longest) +
+                      "个字节（一个汉字占3个字节），请换一个短一些的名称。");
+    }
     std::string target = storeDir + "/" + name + ".db";
     if (fs::exists(target, ec)) {
         throw DbError("数据库“" + name + "”已存在于数据库文件夹" + storeDir +
                       "中，请换一个名称或先删除" + target + "。");
     }
     // A new file of our own (the umask decides its permissions, as for any
-    // database file the user makes), under a name no listing shows.
+    // database file the user makes), under a name no listing shows. The name
+    // is short: one built from the database's name would not fit where
+    // NAME.db still does.
+    static std::atomic<unsigned> created{0};
     std::string tmp;
-    std::random_device random;
     for (int attempt = 0;; ++attempt) {
-        tmp = storeDir + "/." + name + ".db.tmp-" + std::to_string(::getpid()) + "-" +
-              std::to_string(random());
+        tmp = storeDir + "/.pos-new-" + std::to_string(::getpid()) + "-" +
+              std::to_string(created++) + ".tmp";
         int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);

@@ -2,6 +2,10 @@
 // the SQL Server texts.
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "db/Dialect.h"
 
 namespace pos::db {
@@ -10,6 +14,21 @@ namespace pos::db {
 // the back end registers it on every database file it opens. No table
 // declares it, so other SQLite tools still read the files.
 inline constexpr const char* kNameCollation = "pos_name";
+
+// A staging text column whose source declares a length (NVARCHAR(50)) has a
+// CHECK that refuses a longer text, as the server refuses it. The CHECK is
+// named "length(TABLE.COLUMN)<=N", so the store's error names the column as
+// the server's does, and the back end reads the column and the length back.
+std::string lengthCheckName(const std::string& table, const std::string& column, int maxLength);
+
+struct LengthCheck {
+    std::string column;
+    int maxLength = 0;
+};
+
+// The column and length of a store error's "CHECK constraint failed: NAME"
+// when NAME is a length check's; nothing otherwise.
+std::optional<LengthCheck> failedLengthCheck(std::string_view errorText);
 
 class SqliteDialect : public Dialect {
 public:

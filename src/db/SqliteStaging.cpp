@@ -3,6 +3,10 @@
 // each column it is copied from, and then filled by INSERT ... SELECT. It is
 // a STRICT table so that a worksheet value of the wrong type is refused, as
 // the server refuses it, instead of being stored as text in a number column.
+// A text column whose source declares a length gets a CHECK of that length:
+// the server refuses a longer text ("String or binary data would be
+// truncated"), and a text the store took would fail every later export.
+#include <charconv>
 #include <string>
 #include <vector>
 
@@ -116,6 +120,24 @@ SourceColumn findSourceColumn(const Dialect::RowReader& readRows, const std::str
     throw DbError("表" + table + "中没有列" + column + "，请检查数据库的表结构。");
 }
 
+// The length a character type declares: 50 for NVARCHAR(50) or CHAR (50);
+// nothing for a type without one, for MAX, and for a type that is no
+// character type.
+std::optional<int> declaredLength(const std::string& declaredType) {
+    const std::string t = asciiLower(declaredType);
+    const std::size_t open = t.find('(');
+    if (open == std::string::npos || !contains(t.substr(0, open), "char")) {
+        return std::nullopt;
+    }
+    const std::string inside = trimmed(t.substr(open + 1, t.find(')', open) - open - 1));
+    int length = 0;
+    const auto [end, error] = std::from_chars(inside.data(), inside.data() + inside.size(), length);
+    if (error != std::errc() || end != inside.data() + inside.size() || length <= 0) {
+        return std::nullopt;
+    }
+    return length;
+}
+
 std::string sqliteStrictType(const std::string& declaredType) {
     std::string t = declaredType;
     for (char& c : t) {
@@ -144,6 +166,37 @@ std::string sqliteStrictType(const std::string& declaredType) {
 
 }  // namespace
 
+std::string lengthCheckName(const std::string& table, const std::string& column, int maxLength) {
+    return "length(" + table + "." + column + ")<=" + std::to_string(maxLength);
+}
+
+std::optional<LengthCheck> failedLengthCheck(std::string_view errorText) {
+    constexpr std::string_view kFailed = "CHECK constraint failed: ";
+    constexpr std::string_view kOpen = "length(";
+    constexpr std::string_view kClose = ")<=";
+    const std::size_t at = errorText.find(kFailed);
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view name = errorText.substr(at + kFailed.size());
+    const std::size_t close = name.rfind(kClose);
+    if (name.substr(0, kOpen.size()) != kOpen || close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view qualified = name.substr(kOpen.size(), close - kOpen.size());
+    const std::size_t dot = qualified.find('.');
+    const std::string_view digits = name.substr(close + kClose.size());
+    LengthCheck check;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), check.maxLength);
+    if (dot == std::string_view::npos || error != std::errc() ||
+        end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    check.column = std::string(qualified.substr(dot + 1));
+    return check;
+}
+
 std::vector<std::string> SqliteDialect::stagingTableStatements(const std::string& datasetKey,
                                                                const RowReader& readRows) const {
     std::vector<std::string> statements;
@@ -159,12 +212,21 @@ std::vector<std::string> SqliteDialect::stagingTableStatements(const std::string
             if (source.notNull) {
                 create += " NOT NULL";
             }
+            if (const std::optional<int> length = declaredLength(source.declaredType)) {
+                create += " constraint " +
+                          quoteIdentifier(lengthCheckName(
+                              step.table, c.alias ? c.alias : source.name, *length)) +
+                          " check (length(" + name + ") <= " + std::to_string(*length) + ")";
+            }
             names += separator + name;
         }
         create += ") strict";
         statements.push_back(create);
-        statements.push_back("insert into " + quoteIdentifier(step.table) + " (" + names + ")" +
-                             step.select);
+        // The copy proves the tables whole and is emptied again; a stored text
+        // longer than its column (kept before the store checked lengths) is
+        // left out of it rather than making every import fail.
+        statements.push_back("insert or ignore into " + quoteIdentifier(step.table) + " (" + names +
+                             ")" + step.select);
     }
     return statements;
 }

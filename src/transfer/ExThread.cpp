@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 #include "common/Text.h"
 #include "datasets/FieldMap.h"
 #include "datasets/IniFile.h"
+#include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
+#include "workbook/Unicode.h"
 
 namespace pos::transfer {
 
@@ -45,6 +48,39 @@ std::string extensionRefusedMessage(const std::string& path) {
 
 std::string writeFailedMessage(const std::string& reason) {
     return "数据导出失败：" + reason + "\n目标文件没有写入，请检查保存路径是否可以写入后重新导出！";
+}
+
+// A stored text longer than a cell holds: the database's content is at
+// fault, not the saving, so its message names the row and the column.
+class TextTooLongForCell : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The length of a text as the workbook formats count it (UTF-16 units), when
+// that is more than a cell holds; 0 otherwise.
+std::size_t excessCellLength(const std::string& text) {
+    const auto limit = static_cast<std::size_t>(workbook::kMaxCellCharacters);
+    if (text.size() <= limit) {
+        return 0;
+    }
+    const std::size_t length = workbook::utf16Length(text);
+    return length > limit ? length : 0;
+}
+
+std::string cellTooLongMessage(std::int32_t row, const std::string& heading, std::size_t length) {
+    return "数据导出失败：第" + std::to_string(row) + "行（第" + std::to_string(row - 2) +
+           "条记录）“" + heading + "”列的文本有" + std::to_string(length) +
+           "个字符，超过了一个单元格最多能容纳的" + std::to_string(workbook::kMaxCellCharacters) +
+           "个字符。\n目标文件没有写入，请在数据库中缩短这段文本后重新导出！";
+}
+
+// The line after the success message when the field map gave no heading: the
+// workbook was written, but without its heading row.
+std::string noHeadingsWarning(const std::string& fieldMapPath) {
+    return "注意：字段对应文件“" + fieldMapPath +
+           "”中没有可用的列，导出的工作簿没有标题行。请改正该文件[Field]节中的FieldCount和各列，"
+           "或删除该文件，程序会重新生成它。";
 }
 
 std::string selectFromView(const std::string& columns, const std::string& key) {
@@ -295,7 +331,14 @@ void MyExThread::exportToExcel() {
         while (!query.eof()) {
             const int fields = query.fieldCount();
             for (int j = 1; j <= fields; ++j) {
-                session.writeCell(row, j, query.fieldValue(j - 1).toText());
+                const std::string text = query.fieldValue(j - 1).toText();
+                if (const std::size_t length = excessCellLength(text)) {
+                    const auto column = static_cast<std::size_t>(j - 1);
+                    const bool named = column < m_showNames.size() && !isBlank(m_showNames[column]);
+                    throw TextTooLongForCell(cellTooLongMessage(
+                        row, named ? m_showNames[column] : query.fieldName(j - 1), length));
+                }
+                session.writeCell(row, j, text);
             }
             query.next();
             m_view.setProgress(exportProgress(row, query.recordCount()));
@@ -304,6 +347,11 @@ void MyExThread::exportToExcel() {
         // The session saves atomically: a failure leaves no partial file and
         // an existing file whole.
         session.saveSheetAs(m_options.path);
+    } catch (const TextTooLongForCell& e) {
+        session.quitExcel();
+        session.releaseExcel();
+        m_view.showMessage(e.what());
+        return;
     } catch (const std::exception& e) {
         session.quitExcel();
         session.releaseExcel();
@@ -312,7 +360,12 @@ void MyExThread::exportToExcel() {
     }
     session.quitExcel();
     session.releaseExcel();
-    m_view.showMessage(kSuccessMessage);
+    std::string message = kSuccessMessage;
+    if (std::all_of(m_showNames.begin(), m_showNames.end(),
+                    [](const std::string& name) { return isBlank(name); })) {
+        message += "\n" + noHeadingsWarning(datasets::fieldMapPath(m_options.fieldMapDir, k));
+    }
+    m_view.showMessage(message);
     m_view.clearPath();
 }
 

@@ -295,6 +295,14 @@ void MyImThread::runImport() {
         closeWith(ImportOutcome::Refused, kHeadersMismatchMessage);
         return;
     }
+    if (!m_state.repeatedHeading.empty()) {
+        // Two worksheet columns would fill one column: every row would fail.
+        closeWith(ImportOutcome::Refused,
+                  "不能导入数据：标题“" + m_state.repeatedHeading +
+                      "”与另一列对应到同一个字段，请检查工作表第2行的标题和字段对应文件" + key() +
+                      ".ini，改正后再导入。");
+        return;
+    }
 
     std::string validation;
     std::string insertion;
@@ -558,8 +566,16 @@ bool MyImThread::matchHeaders() {
     if (std::filesystem::exists(path, ec)) {
         const datasets::FieldMap map = datasets::readFieldMap(path);
         matched = matchHeaderNames(m_state.headerNames, m_state.stagingColumns, &map);
+        m_state.repeatedHeading = repeatedHeading(m_state.headerNames, map);
     } else {
         matched = matchHeaderNames(m_state.headerNames, m_state.stagingColumns, nullptr);
+        for (std::size_t i = 0; i < m_state.headerNames.size() && m_state.repeatedHeading.empty();
+             ++i) {
+            if (std::count(m_state.headerNames.begin(), m_state.headerNames.begin() + i,
+                           m_state.headerNames[i]) > 0) {
+                m_state.repeatedHeading = m_state.headerNames[i];
+            }
+        }
     }
     if (!matched) {
         return false;

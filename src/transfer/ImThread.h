@@ -31,6 +31,8 @@ struct ImportState {
     std::vector<std::string> stagingColumns;
     // Entry c-1: the staging column that receives worksheet column c.
     std::vector<std::string> matchedColumns;
+    // A heading that would fill one staging column twice; empty when none.
+    std::string repeatedHeading;
     std::int32_t columnCount = 0;   // columns of the used range
     std::int32_t dataRowCount = 0;  // rows of the used range minus 1
     // The last worksheet row read by the passes: the last used row that

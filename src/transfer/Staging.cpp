@@ -4,6 +4,8 @@
 #include "transfer/Staging.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include "common/Text.h"
 
@@ -130,6 +132,37 @@ StagingInsert buildStagingInsert(const std::string& datasetKey,
     }
     insert.statement = columns + ") " + values + ") ";
     return insert;
+}
+
+std::string repeatedHeading(const std::vector<std::string>& headerNames,
+                            const datasets::FieldMap& map) {
+    // Each ShowName: how many entries give it, and the first one's ShowField.
+    std::map<std::string, std::pair<int, std::string>> names;
+    for (const datasets::FieldMapEntry& e : map.entries) {
+        auto& [count, field] = names[e.showName];
+        if (count++ == 0) {
+            field = e.showField;
+        }
+    }
+    std::set<std::string> seen;
+    std::set<std::string> filledColumns;  // in lower case
+    for (const std::string& heading : headerNames) {
+        if (heading.empty()) {
+            continue;
+        }
+        if (!seen.insert(heading).second) {
+            return heading;
+        }
+        const auto name = names.find(heading);
+        if (name == names.end()) {
+            continue;  // matchHeaderNames refuses it
+        }
+        const auto& [count, field] = name->second;
+        if (count > 1 || (!field.empty() && !filledColumns.insert(asciiLower(field)).second)) {
+            return heading;
+        }
+    }
+    return {};
 }
 
 std::optional<std::vector<std::string>> matchHeaderNames(

@@ -47,6 +47,15 @@ StagingInsert buildStagingInsert(const std::string& datasetKey,
                                  const std::vector<std::string>& matchedColumns,
                                  const std::string& identityColumn);
 
+// The heading that a field map would read in two ways or put into one column
+// twice: a worksheet heading (already trimmed, not empty) that stands twice in
+// the worksheet, or whose ShowName stands in two entries of the map, or whose
+// entry's ShowField (letter case aside) an earlier heading's entry names too,
+// the later heading then. Empty when there is none. Every row of such a
+// worksheet would fail, so the import refuses it naming this heading.
+std::string repeatedHeading(const std::vector<std::string>& headerNames,
+                            const datasets::FieldMap& map);
+
 // The staging column that receives each worksheet column, in column order, or
 // nothing when a heading finds no match. With a field map a heading (already
 // trimmed) is compared exactly with each entry's ShowName in entry order, the

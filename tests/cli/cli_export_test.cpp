@@ -2,37 +2,16 @@
 // files it writes and the files it refuses to touch.
 #include <gtest/gtest.h>
 
+#include "cli/cli_run.h"
 #include "transfer/StartTransfer.h"
 #include "transfer/export_fixture.h"
 
 namespace fs = std::filesystem;
 using namespace pos::exporttest;
+using pos::clitest::CliRun;
+using pos::clitest::kCliProgram;
 
 namespace {
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-Result runCli(const std::string& binary, const std::vector<std::string>& args) {
-    TempDir tmp;
-    std::string command = shellQuote(binary);
-    for (const std::string& a : args) {
-        command += " " + shellQuote(a);
-    }
-    command += " >" + shellQuote(tmp.dir() + "out") + " 2>" + shellQuote(tmp.dir() + "err") +
-               " </dev/null";
-    const int status = std::system(command.c_str());
-    Result r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readText(tmp.path() / "out");
-    r.err = readText(tmp.path() / "err");
-    return r;
-}
-
-const std::string kCli = std::string(POS_BIN_DIR) + "/pos-transfer-cli";
 
 class CliExport : public testing::Test {
 protected:
@@ -41,11 +20,11 @@ protected:
                                      {schemaScript(), demoScript()});
         pos::db::createStoreDatabase(m_tmp.dir() + "store", "empty", {"CREATE TABLE x (a);"});
     }
-    Result run(std::vector<std::string> args) {
+    CliRun run(std::vector<std::string> args) {
         std::vector<std::string> all{"--store", m_tmp.dir() + "store", "--field-maps",
                                      m_tmp.dir() + "maps"};
         all.insert(all.end(), args.begin(), args.end());
-        return runCli(kCli, all);
+        return pos::clitest::runCli(all, m_tmp.dir());
     }
     TempDir m_tmp;
 };
@@ -54,7 +33,7 @@ protected:
 
 TEST_F(CliExport, WritesTheWorkbookAndTheMissingFieldMaps) {
     const std::string out = m_tmp.dir() + "menu.xls";
-    Result r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output", out});
+    CliRun r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output", out});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "数据导出成功！\n");
     EXPECT_EQ(r.err, "");  // no progress bar when stderr is not a terminal
@@ -70,7 +49,7 @@ TEST_F(CliExport, WritesTheWorkbookAndTheMissingFieldMaps) {
 TEST_F(CliExport, RefusesAnExistingFileUnlessOverwriteIsGiven) {
     const std::string out = m_tmp.dir() + "hall.xls";
     writeText(out, "kept");
-    Result refused =
+    CliRun refused =
         run({"export", "--database", "pos_demo", "--dataset", "厅桌信息", "--output", out});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.out, "");
@@ -78,7 +57,7 @@ TEST_F(CliExport, RefusesAnExistingFileUnlessOverwriteIsGiven) {
               "文件已经存在：" + out + "\n如需覆盖，请加上 --overwrite 选项重新导出。\n");
     EXPECT_EQ(readText(out), "kept");
 
-    Result replaced = run({"export", "--database", "pos_demo", "--dataset", "halltable", "--output",
+    CliRun replaced = run({"export", "--database", "pos_demo", "--dataset", "halltable", "--output",
                            out, "--overwrite"});
     EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
     EXPECT_EQ(readFirstSheet(out).sheetNames.front(), "HallTable");
@@ -97,7 +76,7 @@ TEST_F(CliExport, FormatFollowsTheOutputsExtension) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const std::string out = m_tmp.dir() + c.file;
-        Result r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output", out});
+        CliRun r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output", out});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         if (c.refused) {
             EXPECT_EQ(r.out, "");
@@ -116,6 +95,21 @@ TEST_F(CliExport, FormatFollowsTheOutputsExtension) {
     }
 }
 
+// A field map that gives no column still exports the rows, with success and
+// a warning that the workbook has no heading row.
+TEST_F(CliExport, AFieldMapWithoutColumnsWarnsOfTheMissingHeadings) {
+    const std::string map = m_tmp.dir() + "maps/Menu.ini";
+    fs::create_directories(m_tmp.path() / "maps");
+    writeText(map, "[Other]\r\nx=1\r\n");
+    CliRun r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output",
+                    m_tmp.dir() + "a.xls"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "数据导出成功！\n注意：字段对应文件“" + map +
+                         "”中没有可用的列，导出的工作簿没有标题行。请改正该文件[Field]节中的"
+                         "FieldCount和各列，或删除该文件，程序会重新生成它。\n");
+    EXPECT_EQ(r.err, "");
+}
+
 struct RefusalCase {
     const char* name;
     std::vector<std::string> args;  // after "export"; OUT stands for the output path
@@ -132,7 +126,7 @@ TEST_P(CliExportRefusal, SaysWhyOnStderrAndWritesNoWorkbook) {
     for (const std::string& a : c.args) {
         args.push_back(a == "OUT" ? out : a);
     }
-    Result r = run(args);
+    CliRun r = run(args);
     EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(r.err.empty());
@@ -167,10 +161,11 @@ TEST(CliExportDefaults, WritesBesideTheProgramUnderTheDisplayText) {
     TempDir tmp;
     fs::create_directory(tmp.path() / "bin");
     const fs::path program = tmp.path() / "bin" / "pos-transfer-cli";
-    fs::copy_file(kCli, program);
+    fs::copy_file(kCliProgram, program);
     pos::db::createStoreDatabase(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
-    Result r = runCli(program.string(), {"--store", tmp.dir() + "store", "export", "--database",
-                                         "pos_demo", "--dataset", "MenuAnnotate"});
+    CliRun r = pos::clitest::runCli({"--store", tmp.dir() + "store", "export", "--database",
+                                     "pos_demo", "--dataset", "MenuAnnotate"},
+                                    tmp.dir(), {}, program.string());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::exists(tmp.path() / "bin" / "MenuAnnotate.ini"));
     SheetReadBack sheet = readFirstSheet((tmp.path() / "bin" / "菜品注释.xls").string());

@@ -422,6 +422,35 @@ TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {
         2);  // --station is required
 }
 
+// A text longer than its column is refused as the server refuses it, before
+// anything is stored; one stored before the store checked lengths, too long
+// for a cell, stops the export with the row and the column named.
+TEST_F(CliImport, TextTooLongForItsColumnOrACellIsNamed) {
+    std::vector<std::string> longName = dish("9001");
+    longName[1] = std::string(50, 'x') + "长";
+    const std::string path = workbook("long.xls", {kMenuHeadings, dish("9002"), longName});
+    CliRun imported = import("Menu", path);
+    EXPECT_EQ(imported.exitCode, 1);
+    EXPECT_NE(imported.err.find("第4行数据无法插入"), std::string::npos) << imported.err;
+    EXPECT_NE(imported.err.find("\n第4行“菜品名称”列：数据库“pos_demo”：文本超出列的长度：列"
+                                "Name最多50个字符（"),
+              std::string::npos)
+        << imported.err;
+    EXPECT_EQ(scalar("select count(*) from menu where ID >= 9000"), "0");
+
+    ASSERT_EQ(runShell("sqlite3 " + shellQuote(store.dir() + "/store/pos_demo.db") +
+                       " \"update menu set Name = printf('%.*c', 40000, 'x')\""),
+              0);
+    CliRun exported = cli({"export", "--database", "pos_demo", "--dataset", "Menu", "--output",
+                           work.dir() + "/long-out.xlsx"});
+    EXPECT_EQ(exported.exitCode, 1);
+    EXPECT_EQ(
+        exported.err.rfind("数据导出失败：第3行（第1条记录）“菜品名称”列的文本有40000个字符", 0),
+        0u)
+        << exported.err;
+    EXPECT_EQ(exported.err.find("请检查保存路径"), std::string::npos) << exported.err;
+}
+
 TEST_F(CliImport, RowsRefusedByTheMergeGiveExitOne) {
     // The database refuses one dish: the merge goes on and the summary names it.
     {

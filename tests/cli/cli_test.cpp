@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -27,11 +28,16 @@ protected:
 };
 
 TEST_F(CliTest, DemoThenDatabasesThenCheck) {
-    CliRun demo = cli({"demo", "pos_demo"});
-    ASSERT_EQ(demo.exitCode, 0) << demo.err;
+    // NAME.db of a 240-character name fits in a file name.
+    const std::string longName(240, 'z');
+    for (const std::string& name : {std::string("pos_demo"), longName}) {
+        CliRun demo = cli({"demo", name});
+        ASSERT_EQ(demo.exitCode, 0) << demo.err;
+    }
     CliRun list = cli({"databases"});
     EXPECT_EQ(list.exitCode, 0) << list.err;
-    EXPECT_EQ(list.out, "pos_demo\n");
+    EXPECT_EQ(list.out, "pos_demo\n" + longName + "\n");
+    EXPECT_EQ(cli({"check", "--database", longName, "--dataset", "Menu"}).exitCode, 0);
 
     for (const char* dataset :
          {"Menu", "menu", "hallTable", "MENUANNOTATE", "菜品信息", "厅桌信息", "菜品注释"}) {
@@ -78,6 +84,25 @@ TEST_F(CliTest, RefusalsAndBadUsage) {
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
     }
+}
+
+// Commands that only read never write a store file: an empty NAME.db stays
+// empty, with its time, and the check says what it lacks.
+TEST_F(CliTest, ReadingCommandsLeaveAnEmptyFileAlone) {
+    std::filesystem::create_directory(store.dir() + "/store");
+    const std::filesystem::path file = store.path("store/blank");
+    store.writeFile("store/blank.db", "");
+    const auto before = std::filesystem::last_write_time(file) - std::chrono::hours(1);
+    std::filesystem::last_write_time(file, before);
+
+    CliRun list = cli({"databases"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.out, "blank\n");
+    CliRun check = cli({"check", "--database", "blank", "--dataset", "Menu"});
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_EQ(check.err, "您选择的'blank'数据库的'菜品信息'相关表不全，请检查数据库！\n");
+    EXPECT_EQ(std::filesystem::file_size(file), 0u);
+    EXPECT_EQ(std::filesystem::last_write_time(file), before);
 }
 
 TEST_F(CliTest, StoreFromTheEnvironment) {

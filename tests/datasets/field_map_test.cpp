@@ -174,6 +174,15 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"Utf8WithByteOrderMark",
                  "\xEF\xBB\xBF[Field]\r\nFieldCount=1\r\n1=A\r\n[A]\r\nShowName=厅名\r\n",
                  {{"A", "", "厅名"}}},
+        // As most editors on Linux save it: headings read as written, not as
+        // GBK (which would give 鍘呭悕 for 厅名).
+        ReadCase{"Utf8WithoutByteOrderMark",
+                 "[Field]\nFieldCount=2\n1=A\n2=B\n[A]\nShowName=厅名\n[B]\nShowName=菜品名称\n",
+                 {{"A", "", "厅名"}, {"B", "", "菜品名称"}}},
+        ReadCase{"Gbk",
+                 "[Field]\r\nFieldCount=2\r\n1=A\r\n2=B\r\n[A]\r\nShowName=\xCC\xFC\xC3\xFB\r\n"
+                 "[B]\r\nShowName=\xB2\xCB\xC6\xB7\xC3\xFB\xB3\xC6\r\n",
+                 {{"A", "", "厅名"}, {"B", "", "菜品名称"}}},
         ReadCase{"MissingFileGivesOneEmptyEntry", "", {{"", "", ""}}}),
     [](const testing::TestParamInfo<ReadCase>& p) { return std::string(p.param.name); });
 

@@ -283,7 +283,10 @@ INSTANTIATE_TEST_SUITE_P(
                     true, nullptr},
         HeadingCase{"NoFieldMapTakesColumnNames", [](auto& h, auto&) { h = kStagingColumns; },
                     false, nullptr},
-        HeadingCase{"NoFieldMapRefusesShowNames", [](auto&, auto&) {}, false, kMismatch}),
+        HeadingCase{"NoFieldMapRefusesShowNames", [](auto&, auto&) {}, false, kMismatch},
+        HeadingCase{"SameHeadingTwiceRefused", [](auto& h, auto&) { h[2] = h[1]; }, true,
+                    "不能导入数据：标题“菜品名称”与另一列对应到同一个字段，请检查工作表第2行的"
+                    "标题和字段对应文件Menu.ini，改正后再导入。"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(ImportHeadings, FieldMapEntryNamingNoStagingColumnRefuses) {
@@ -793,6 +796,42 @@ TEST(Staging, ServerTextsAsWrittenWithoutSysproperties) {
     }
     EXPECT_EQ(identity.back(), " where d.name=N'TEMPMenu'");
     EXPECT_EQ(server.savepointLine("r"), "");  // a transaction per row there
+}
+
+// A field map that gives one heading twice, or two headings one column,
+// would make every row fail as "empty values or wrong types": the heading is
+// found so that the import can name it.
+TEST(Staging, RepeatedHeadingIsFound) {
+    const auto menuMapWith = [](std::size_t entry, const char* field, const char* name) {
+        datasets::FieldMap map = datasets::defaultFieldMap("Menu");
+        map.entries[entry].showField = field;
+        map.entries[entry].showName = name;
+        return map;
+    };
+    std::vector<std::string> twice = kMenuHeadings;
+    twice[2] = "菜品名称";
+    std::vector<std::string> withBlanks = kMenuHeadings;
+    withBlanks[15] = withBlanks[16] = "";
+    struct Case {
+        const char* name;
+        std::vector<std::string> headings;
+        datasets::FieldMap map;
+        std::string repeated;
+    };
+    const Case cases[] = {
+        {"default map", kMenuHeadings, datasets::defaultFieldMap("Menu"), ""},
+        {"show name given twice", kMenuHeadings, menuMapWith(2, "FirstLetter", "菜品名称"),
+         "菜品名称"},
+        {"show name twice, worksheet has it once",
+         std::vector<std::string>(kMenuHeadings.begin(), kMenuHeadings.begin() + 2),
+         menuMapWith(2, "FirstLetter", "菜品名称"), "菜品名称"},
+        {"heading twice in the worksheet", twice, datasets::defaultFieldMap("Menu"), "菜品名称"},
+        {"two headings for one column", kMenuHeadings, menuMapWith(2, "name", "首字母"), "首字母"},
+        {"blank headings", withBlanks, datasets::defaultFieldMap("Menu"), ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(repeatedHeading(c.headings, c.map), c.repeated) << c.name;
+    }
 }
 
 TEST(Staging, ProgressAndFailureTexts) {
