@@ -19,10 +19,19 @@
 namespace pos::workbook::xlsx {
 
 // Safety limits against zip bombs and hostile sheets. Every part is streamed,
-// so the limits bound the bytes inflated and the cells held, not a buffer.
-inline constexpr std::uint64_t kMaxInflatedBytes = 1ull << 30;  // all parts read, together
-// A part larger than this must not inflate more than kMaxRatio times its
-// compressed size; XML sheets from real programs stay far below it.
+// so the limits bound the bytes inflated (time), not a buffer: the memory a
+// read takes follows the cells and texts held, which kMaxGridCells bounds.
+//
+// All parts read, together. The largest sheet the program writes is a part
+// of up to 4 GiB (a zip without its 64-bit extension holds no more; a full
+// sheet of 1,048,576 rows already takes over 1 GiB); a spreadsheet program
+// puts the texts in a second part as large at most.
+inline constexpr std::uint64_t kMaxInflatedBytes = 8ull << 30;
+// A part that inflates beyond kRatioCheckFrom must not inflate more than
+// kMaxRatio times its compressed size, by the size it declares and by the
+// bytes it really gives: a bomb is refused before it is read, or after at
+// most kMaxRatio times its own size. XML sheets from real programs compress
+// ten to thirty times.
 inline constexpr std::uint64_t kRatioCheckFrom = 16ull << 20;
 inline constexpr std::uint64_t kMaxRatio = 200;
 // Cells the grid may hold, counting the empty cells to the left of a value in
