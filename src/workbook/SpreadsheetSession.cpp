@@ -140,10 +140,10 @@ void SpreadsheetSession::addWorkbook() {
     s.spool = std::make_unique<CellSpool>();
 }
 
-void SpreadsheetSession::openWorkbook(const std::string& path) {
+void SpreadsheetSession::openWorkbook(const std::string& path, int rowLimit) {
     State& s = *m_state;
     s.requireStarted("打开工作簿");
-    WorkbookData data = readWorkbookFile(path);
+    WorkbookData data = readWorkbookFile(path, rowLimit);
     if (data.sheetNames.empty()) {
         throw WorkbookError("无法读取工作簿" + inQuotes(path) +
                             "：其中没有工作表。请添加一个含有数据的工作表后重试。");
@@ -259,8 +259,8 @@ Value SpreadsheetSession::readCell(int row, int column) const {
         });
         return found;
     }
-    const Value* v = s.grid.cell(row - 1, column - 1);
-    return v != nullptr ? *v : Value();
+    std::optional<Value> v = s.grid.cell(row - 1, column - 1);
+    return v ? std::move(*v) : Value();
 }
 
 std::vector<std::pair<int, int>> SpreadsheetSession::cellsWithoutResult() const {

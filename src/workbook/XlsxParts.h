@@ -121,7 +121,9 @@ struct WorkbookPart {
 };
 WorkbookPart readWorkbookPart(Package& package, const std::string& part);
 
-std::vector<std::string> readSharedStrings(Package& package, const std::string& part);
+// The shared strings, added to the sheet's texts once each: their handles, by index.
+std::vector<SheetData::TextHandle> readSharedStrings(Package& package, const std::string& part,
+                                                     SheetData& sheet);
 
 // The cell formats: for each cellXfs entry, whether its number format shows a date.
 struct Styles {
@@ -156,7 +158,11 @@ std::optional<std::uint8_t> errorCodeOf(std::string_view text);
 // Decodes the _xHHHH_ escapes that writers use for characters XML cannot carry.
 std::string decodeEscapes(std::string_view text);
 
-void readSheet(Package& package, const std::string& part, const std::vector<std::string>& strings,
-               const Styles& styles, bool date1904, SheetData& sheet);
+// Reads the worksheet into `sheet`. With a row limit on the sheet, it stops at
+// the first cell below the limit when the sheet's <dimension> covers every
+// cell met so far; the used range is then the union of the two.
+void readSheet(Package& package, const std::string& part,
+               const std::vector<SheetData::TextHandle>& strings, const Styles& styles,
+               bool date1904, SheetData& sheet);
 
 }  // namespace pos::workbook::xlsx

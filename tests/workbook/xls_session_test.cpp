@@ -145,6 +145,71 @@ TEST(SessionUsedRange, CountsAsSpreadsheetProgramsDo) {
     EXPECT_EQ(s.readCell(3, 1).asText(), "data");
 }
 
+// The import's pre-check opens a workbook with a row limit to learn its size
+// without holding its cells; it must count what the import will count,
+// whatever the writer recorded of the sheet's size.
+TEST(SessionUsedRange, TheFirstRowsAloneGiveTheWholeUsedRange) {
+    TempDir dir;
+    auto written = [&](const std::string& name) {
+        const std::string path = dir.file(name);
+        SpreadsheetSession s;
+        s.startExcel();
+        s.addWorkbook();
+        s.sheetByName("Sheet1");
+        for (int r = 2; r <= 51; ++r)
+            s.writeCell(r, 1, "row " + std::to_string(r));
+        s.writeCell(40, 6, "wide");
+        s.saveSheetAs(path);
+        return path;
+    };
+    // The same cells in a package of our own, with the <dimension> given.
+    auto byHand = [&](const std::string& name, const std::string& dimension) {
+        std::string rows;
+        for (int r = 2; r <= 51; ++r) {
+            rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) +
+                    "\" t=\"inlineStr\"><is><t>row " + std::to_string(r) + "</t></is></c>" +
+                    (r == 40 ? "<c r=\"F40\" t=\"inlineStr\"><is><t>wide</t></is></c>" : "") +
+                    "</row>";
+        }
+        auto parts = xlsxtest::minimalParts("");
+        parts[4].second =
+            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" +
+            dimension + "<sheetData>" + rows + "</sheetData></worksheet>";
+        const std::string path = dir.file(name);
+        xlsxtest::makePackage(path, parts);
+        return path;
+    };
+    struct File {
+        const char* what;
+        std::string path;
+        std::string sheet;
+    };
+    const File files[] = {
+        {".xls", written("written.xls"), "Sheet1"},
+        {".xlsx", written("written.xlsx"), "Sheet1"},
+        {"no <dimension>", byHand("none.xlsx", ""), "First"},
+        {"stale <dimension>", byHand("stale.xlsx", "<dimension ref=\"A1\"/>"), "First"},
+    };
+    for (const auto& [what, path, sheet] : files) {
+        SCOPED_TRACE(what);
+        SpreadsheetSession full;
+        full.startExcel();
+        full.openWorkbook(path);
+        SpreadsheetSession top;
+        top.startExcel();
+        top.openWorkbook(path, 3);
+        full.sheetByName(sheet);
+        top.sheetByName(sheet);
+        EXPECT_EQ(full.usedRowCount(sheet), 50);
+        EXPECT_EQ(full.usedColumnCount(sheet), 6);
+        EXPECT_EQ(top.usedRowCount(sheet), 50);
+        EXPECT_EQ(top.usedColumnCount(sheet), 6);
+        EXPECT_EQ(top.readCell(2, 1).asText(), "row 2");
+        EXPECT_EQ(top.readCell(3, 1).asText(), "row 3");
+        EXPECT_TRUE(top.readCell(40, 6).isNull());
+    }
+}
+
 TEST(SessionStates, FailuresThatCallersCatch) {
     TempDir dir;
     SpreadsheetSession s;
