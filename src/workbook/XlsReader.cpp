@@ -788,7 +788,7 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name, int rowLimi
 
 WorkbookData readXlsFromMemory(const std::uint8_t* data, std::size_t size,
                                const std::string& name) {
-    ensureGsf();
+    const QuietGsf quiet;
     GsfHandle<GsfInput> input(gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE));
     if (!input) {
         throw WorkbookError("无法读取" + inQuotes(name) + "：数据是空的或无法读取。");
@@ -797,7 +797,7 @@ WorkbookData readXlsFromMemory(const std::uint8_t* data, std::size_t size,
 }
 
 WorkbookData readXls(const std::string& path, int rowLimit) {
-    ensureGsf();
+    const QuietGsf quiet;
     GError* rawError = nullptr;
     GsfHandle<GsfInput> input(gsf_input_stdio_new(path.c_str(), &rawError));
     GErrorHandle error(rawError);
