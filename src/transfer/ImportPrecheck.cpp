@@ -14,6 +14,9 @@ namespace pos::transfer {
 
 namespace {
 
+// The heading row (the second) and the first data row.
+constexpr int kPrecheckRows = 3;
+
 ImportPrecheck refused(ImportPrecheckStatus status, std::string message) {
     ImportPrecheck check;
     check.status = status;
@@ -55,7 +58,9 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
     workbook::SpreadsheetSession session;
     try {
         session.startExcel();
-        session.openWorkbook(trimmed(options.path));
+        // The checks need the used range only, which the reader learns
+        // without holding the sheet: the worker reads it in full.
+        session.openWorkbook(trimmed(options.path), kPrecheckRows);
         session.nameFirstSheet(key);
         session.hideExcel();
     } catch (const workbook::WorkbookError& e) {

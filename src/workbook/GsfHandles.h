@@ -29,6 +29,18 @@ using GErrorHandle = std::unique_ptr<GError, GErrorFree>;
 // Calls gsf_init() once per process.
 void ensureGsf();
 
+// While one lives, the warnings and criticals that libgsf (and GObject under
+// it) log on this thread are dropped: on a damaged file they only restate,
+// in a library's words on the terminal, what our message tells the user.
+// Messages of other threads, and of other times, pass as before.
+class QuietGsf {
+public:
+    QuietGsf();
+    ~QuietGsf();
+    QuietGsf(const QuietGsf&) = delete;
+    QuietGsf& operator=(const QuietGsf&) = delete;
+};
+
 // The message of a GError, or `fallback` when there is none.
 inline std::string errorMessage(const GError* error, const char* fallback) {
     return error != nullptr && error->message != nullptr ? std::string(error->message)

@@ -4,7 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,11 +24,22 @@ inline constexpr int kXlsxMaxColumns = 16384;
 inline constexpr int kMaxCellCharacters = 32767;
 inline constexpr int kMaxSheetNameCharacters = 31;
 
+// Every row of a sheet, for readers and sessions that take a row limit.
+inline constexpr int kEveryRow = 0;
+
 class SheetData {
 public:
     std::string name;
 
-    void setCell(int row, int column, Value value);
+    // Keeps the values of the first `rows` rows only (kEveryRow: all); a cell
+    // further down still counts in the used range but holds no value, so a
+    // caller that needs the top of a large sheet and its size does not hold
+    // the whole sheet in memory.
+    void limitRows(int rows) { m_rowLimit = rows; }
+    int rowLimit() const { return m_rowLimit; }
+    bool keepsRow(int row) const { return m_rowLimit == kEveryRow || row < m_rowLimit; }
+
+    void setCell(int row, int column, const Value& value);
     // A formatted empty cell (BLANK, MULBLANK, a styled empty <c>): no value,
     // but it counts in the used range.
     void markFormatted(int row, int column);
@@ -40,15 +52,16 @@ public:
 
     // A text held once in the sheet, for readers that place the same text in
     // many cells (a shared string table): intern it once, then place the
-    // handle in each cell without hashing or copying the text again.
-    using TextHandle = std::uint32_t;
+    // handle in each cell without hashing or copying the text again. A
+    // handle is never 0.
+    using TextHandle = std::uint64_t;
     TextHandle internText(std::string_view text);
     // The same for a text known to be new (an entry of a table of distinct
-    // texts): no lookup, and the text is moved in.
-    TextHandle addText(std::string text);
+    // texts): no lookup.
+    TextHandle addText(std::string_view text);
     void setInterned(int row, int column, TextHandle handle);
 
-    const Value* cell(int row, int column) const;  // nullptr for an empty cell
+    std::optional<Value> cell(int row, int column) const;  // empty for an empty cell
     bool isEmpty() const { return m_lastRow < 0; }
     int firstRow() const { return m_firstRow; }  // -1 when empty
     int lastRow() const { return m_lastRow; }
@@ -56,17 +69,39 @@ public:
     int lastColumn() const { return m_lastColumn; }
 
 private:
+    // Each cell is one 64-bit slot: a number as its own bits, anything else
+    // in the bits of a negative NaN that no number read from a file carries
+    // (kind in bits 48-51, payload below). Texts live in one byte stream,
+    // each a length and its bytes; a text cell holds 1 + the text's offset.
+    using Slot = std::uint64_t;
+    struct Row {
+        std::uint64_t start = 0;  // index of the row's first slot (column 0)
+        std::uint32_t width = 0;  // columns with a slot
+        std::uint32_t capacity = 0;
+    };
     void touch(int row, int column);
-    std::uint32_t intern(Value&& value);
-    void place(int row, int column, std::uint32_t ref);
-    // m_rows[row][column]: 1 + the index of the cell's value in m_values, 0
-    // for an empty cell; short rows end early. Equal texts share one value,
-    // so a sheet's repeated texts are held once.
-    std::vector<std::vector<std::uint32_t>> m_rows;
-    std::deque<Value> m_values;              // a deque keeps the addresses that cell() hands out
-    std::vector<std::uint64_t> m_textSlots;  // open addressing: hash << 32 | (1 + index)
+    Slot encode(const Value& value);
+    Value decode(Slot slot) const;
+    void place(int row, int column, Slot slot);
+    Slot& slotAt(std::uint64_t index);
+    Slot slotAt(std::uint64_t index) const;
+    std::uint64_t allocateSlots(std::uint32_t count);
+    void appendBytes(const char* data, std::size_t size);
+    // The length of the text at `handle`, and the offset of its first byte.
+    std::pair<std::size_t, std::uint64_t> textAt(TextHandle handle) const;
+    bool textEquals(TextHandle handle, std::string_view text) const;
+    std::string textOf(TextHandle handle) const;
+
+    std::vector<Row> m_rows;                       // by row number
+    std::vector<std::unique_ptr<Slot[]>> m_slots;  // fixed-size chunks, so growth never copies
+    std::uint64_t m_slotCount = 0;
+    std::vector<std::unique_ptr<char[]>> m_textBytes;  // the same for the texts
+    std::uint64_t m_textSize = 0;
+    std::vector<std::uint64_t> m_textSlots;  // open addressing: hash << 40 | handle
     std::size_t m_textCount = 0;
+    std::vector<Value> m_otherValues;  // values no slot can carry (dates beyond the packed ranges)
     std::vector<std::pair<int, int>> m_withoutResult;
+    int m_rowLimit = kEveryRow;
     int m_firstRow = -1;
     int m_lastRow = -1;
     int m_firstColumn = -1;
@@ -79,10 +114,14 @@ struct WorkbookData {
 };
 
 // Readers, by format. Each throws WorkbookError with a clear message for a
-// file that is missing, encrypted, truncated or corrupt.
-WorkbookData readXls(const std::string& path);
-WorkbookData readXlsx(const std::string& path);
+// file that is missing, encrypted, truncated or corrupt. With a row limit the
+// first sheet keeps the values of its first `rowLimit` rows only (see
+// SheetData::limitRows), and the .xlsx reader stops reading the sheet there
+// when the sheet records its used range (<dimension>) and that record agrees
+// with the cells read; otherwise it reads on, keeping no values, to learn it.
+WorkbookData readXls(const std::string& path, int rowLimit = kEveryRow);
+WorkbookData readXlsx(const std::string& path, int rowLimit = kEveryRow);
 // Reads by content: a zip package is .xlsx, a compound file is .xls.
-WorkbookData readWorkbookFile(const std::string& path);
+WorkbookData readWorkbookFile(const std::string& path, int rowLimit = kEveryRow);
 
 }  // namespace pos::workbook

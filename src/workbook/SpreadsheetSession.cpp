@@ -51,6 +51,28 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The file a path names once its symbolic links are followed (the path
+// itself when it is no link); a link to a file not yet there gives that file.
+std::string followLinks(const std::string& path) {
+    std::string target = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat info {};
+        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return target;
+        }
+        std::string link(4096, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= link.size()) {
+            break;
+        }
+        link.resize(static_cast<std::size_t>(n));
+        target = !link.empty() && link.front() == '/' ? link : folderOf(target) + "/" + link;
+    }
+    throw WorkbookError(
+        "无法将工作簿保存为" + inQuotes(path) +
+        "：它是一个无法解析的符号链接（链接层数过多或链接无法读取）。请检查保存路径。");
+}
+
 bool endsWithIgnoreCase(const std::string& s, std::string_view suffix) {
     return s.size() >= suffix.size() &&
            equalsIgnoreCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
@@ -140,10 +162,10 @@ void SpreadsheetSession::addWorkbook() {
     s.spool = std::make_unique<CellSpool>();
 }
 
-void SpreadsheetSession::openWorkbook(const std::string& path) {
+void SpreadsheetSession::openWorkbook(const std::string& path, int rowLimit) {
     State& s = *m_state;
     s.requireStarted("打开工作簿");
-    WorkbookData data = readWorkbookFile(path);
+    WorkbookData data = readWorkbookFile(path, rowLimit);
     if (data.sheetNames.empty()) {
         throw WorkbookError("无法读取工作簿" + inQuotes(path) +
                             "：其中没有工作表。请添加一个含有数据的工作表后重试。");
@@ -259,8 +281,8 @@ Value SpreadsheetSession::readCell(int row, int column) const {
         });
         return found;
     }
-    const Value* v = s.grid.cell(row - 1, column - 1);
-    return v != nullptr ? *v : Value();
+    std::optional<Value> v = s.grid.cell(row - 1, column - 1);
+    return v ? std::move(*v) : Value();
 }
 
 std::vector<std::pair<int, int>> SpreadsheetSession::cellsWithoutResult() const {
@@ -294,16 +316,29 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
         throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
                             "：文件名必须以.xls或.xlsx结尾。请修改文件名。");
     }
-    const std::string folder = folderOf(path);
+    // A symbolic link stays a link: the workbook goes to the file it points
+    // to, and the temporary file beside that one.
+    const std::string target = followLinks(path);
+    const std::string folder = folderOf(target);
     struct stat folderInfo {};
     if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) {
         throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：文件夹" + inQuotes(folder) +
                             "不存在。请检查保存路径。");
     }
     struct stat targetInfo {};
-    if (::stat(path.c_str(), &targetInfo) == 0 && S_ISDIR(targetInfo.st_mode)) {
-        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
-                            "：这是一个文件夹。请换一个文件名。");
+    if (::stat(target.c_str(), &targetInfo) == 0) {
+        if (S_ISDIR(targetInfo.st_mode)) {
+            throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
+                                "：这是一个文件夹。请换一个文件名。");
+        }
+        // The rename would replace a read-only file as readily as any other
+        // (it needs only the folder's permission), and a check of access
+        // rights says yes to the superuser: the mode is what the owner set.
+        if ((targetInfo.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：文件" +
+                                inQuotes(target) +
+                                "是只读的，不能覆盖。请换一个文件名，或先取消该文件的只读属性。");
+        }
     }
 
     // The temporary file reserves a unique name beside the target, so that the
@@ -317,7 +352,17 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
     ::close(fd);
     try {
         const SheetToWrite sheet{s.sheetNames[0], s.wrap, *s.spool};
-        writer(temp, sheet);
+        try {
+            writer(temp, sheet);
+        } catch (const WorkbookError& e) {
+            // The writer names the file it writes; the user knows the target.
+            std::string message = e.what();
+            for (std::size_t at = message.find(temp); at != std::string::npos;
+                 at = message.find(temp, at + path.size())) {
+                message.replace(at, temp.size(), path);
+            }
+            throw WorkbookError(message);
+        }
         // mkstemp made the file private; give it the mode a new file gets.
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -327,7 +372,7 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
             ::fsync(sync);
             ::close(sync);
         }
-        if (::rename(temp.c_str(), path.c_str()) != 0) {
+        if (::rename(temp.c_str(), target.c_str()) != 0) {
             throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法替换原有文件（" +
                                 std::strerror(errno) +
                                 "）。请检查该文件是否只读，或是否正被其他程序使用。");

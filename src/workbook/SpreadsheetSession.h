@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/Value.h"
+#include "workbook/SheetData.h"
 
 namespace pos::workbook {
 
@@ -21,8 +22,12 @@ public:
     SpreadsheetSession& operator=(const SpreadsheetSession&) = delete;
 
     void startExcel();
-    void addWorkbook();                          // a new workbook with one worksheet
-    void openWorkbook(const std::string& path);  // reads .xls or .xlsx by content
+    void addWorkbook();  // a new workbook with one worksheet
+    // Reads .xls or .xlsx by content. With a row limit, the cells of the first
+    // `rowLimit` rows only are read (a cell below them reads as NULL), while
+    // the used range still spans the whole sheet: for a caller that needs
+    // the headings and the size of a large sheet, not its cells.
+    void openWorkbook(const std::string& path, int rowLimit = kEveryRow);
     // Renames the first worksheet of the workbook in memory; fails when another
     // sheet bears the name (without regard to case) or the name is not a valid
     // sheet name (over 31 characters, or one of : \ / ? * [ ]).

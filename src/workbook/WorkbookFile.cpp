@@ -12,7 +12,7 @@
 
 namespace pos::workbook {
 
-WorkbookData readWorkbookFile(const std::string& path) {
+WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
@@ -41,10 +41,10 @@ WorkbookData readWorkbookFile(const std::string& path) {
     }
     static const unsigned char kCompound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     if (got == 8 && std::memcmp(head, kCompound, 8) == 0) {
-        return readXls(path);
+        return readXls(path, rowLimit);
     }
     if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) {
-        return readXlsx(path);
+        return readXlsx(path, rowLimit);
     }
     if (got < 0) {
         throw WorkbookError("无法读取文件" + inQuotes(path) + "：读取时出错（" +

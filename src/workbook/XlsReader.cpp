@@ -354,9 +354,10 @@ class BiffReader {
 public:
     BiffReader(const std::uint8_t* data, std::size_t size) : m_cursor(data, size) {}
 
-    WorkbookData read() {
+    WorkbookData read(int rowLimit) {
         readGlobals();
         WorkbookData book;
+        book.firstSheet.limitRows(rowLimit);
         for (const auto& s : m_worksheets) {
             book.sheetNames.push_back(s.name);
         }
@@ -547,8 +548,13 @@ private:
                     if (index >= m_sst.size()) {
                         throw Corrupt{"有单元格引用了共享字符串表中不存在的文本"};
                     }
+                    if (!sheet.keepsRow(row)) {
+                        sheet.markFormatted(row, col);
+                        break;
+                    }
                     if (m_sstHandles[index] == 0) {
-                        m_sstHandles[index] = sheet.addText(std::move(m_sst[index]));
+                        m_sstHandles[index] = sheet.addText(m_sst[index]);
+                        std::string().swap(m_sst[index]);
                     }
                     sheet.setInterned(row, col, m_sstHandles[index]);
                     break;
@@ -717,7 +723,7 @@ std::string encryptedMessage(const std::string& name) {
            "：它设有打开密码（已加密）。请在电子表格程序中取消密码、保存后重试。";
 }
 
-WorkbookData readFromInput(GsfInput* input, const std::string& name) {
+WorkbookData readFromInput(GsfInput* input, const std::string& name, int rowLimit) {
     GError* rawError = nullptr;
     GsfHandle<GsfInfile> ole(gsf_infile_msole_new(input, &rawError));
     GErrorHandle error(rawError);
@@ -764,7 +770,7 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name) {
         done += n;
     }
     try {
-        return BiffReader(bytes.data(), bytes.size()).read();
+        return BiffReader(bytes.data(), bytes.size()).read(rowLimit);
     } catch (const Corrupt& c) {
         throw WorkbookError("无法读取工作簿" + inQuotes(name) + "：文件已损坏或不完整（" +
                             c.reason + "）。" + kSaveAgainAdvice);
@@ -782,16 +788,16 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name) {
 
 WorkbookData readXlsFromMemory(const std::uint8_t* data, std::size_t size,
                                const std::string& name) {
-    ensureGsf();
+    const QuietGsf quiet;
     GsfHandle<GsfInput> input(gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE));
     if (!input) {
         throw WorkbookError("无法读取" + inQuotes(name) + "：数据是空的或无法读取。");
     }
-    return readFromInput(input.get(), name);
+    return readFromInput(input.get(), name, kEveryRow);
 }
 
-WorkbookData readXls(const std::string& path) {
-    ensureGsf();
+WorkbookData readXls(const std::string& path, int rowLimit) {
+    const QuietGsf quiet;
     GError* rawError = nullptr;
     GsfHandle<GsfInput> input(gsf_input_stdio_new(path.c_str(), &rawError));
     GErrorHandle error(rawError);
@@ -800,7 +806,7 @@ WorkbookData readXls(const std::string& path) {
                             errorMessage(error.get(), "未知错误") +
                             "）。请检查文件是否存在并且可以读取。");
     }
-    return readFromInput(input.get(), path);
+    return readFromInput(input.get(), path, rowLimit);
 }
 
 }  // namespace pos::workbook

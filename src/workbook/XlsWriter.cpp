@@ -17,9 +17,39 @@
 
 namespace pos::workbook {
 
+namespace {
+
+thread_local int tQuiet = 0;
+
+void dropWhileQuiet(const gchar* domain, GLogLevelFlags level, const gchar* message,
+                    gpointer data) {
+    if (tQuiet > 0 && (level & G_LOG_LEVEL_ERROR) == 0) {
+        return;
+    }
+    g_log_default_handler(domain, level, message, data);
+}
+
+}  // namespace
+
 void ensureGsf() {
     static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    std::call_once(once, [] {
+        gsf_init();
+        const auto levels =
+            static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+        for (const char* domain : {"libgsf", "libgsf:msole", "GLib-GObject"}) {
+            g_log_set_handler(domain, levels, &dropWhileQuiet, nullptr);
+        }
+    });
+}
+
+QuietGsf::QuietGsf() {
+    ensureGsf();
+    ++tQuiet;
+}
+
+QuietGsf::~QuietGsf() {
+    --tQuiet;
 }
 
 namespace {
@@ -163,7 +193,7 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
                              cells.lastColumn());
     const std::string tail = encodeWindow2() + encodeEof();
 
-    ensureGsf();
+    const QuietGsf quiet;
     GError* rawError = nullptr;
     GsfHandle<GsfOutput> sink(gsf_output_stdio_new(path.c_str(), &rawError));
     GErrorHandle error(rawError);

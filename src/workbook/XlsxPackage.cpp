@@ -153,7 +153,9 @@ void Package::streamRaw(const std::string& part, void (*sink)(void*, const char*
         }
         read += static_cast<std::uint64_t>(n);
         m_inflated += static_cast<std::uint64_t>(n);
-        if (m_inflated > kMaxInflatedBytes || ((st.valid & ZIP_STAT_SIZE) && read > st.size)) {
+        if (m_inflated > kMaxInflatedBytes || ((st.valid & ZIP_STAT_SIZE) && read > st.size) ||
+            ((st.valid & ZIP_STAT_COMP_SIZE) && read >= kRatioCheckFrom &&
+             read / (st.comp_size + 1) > kMaxRatio)) {
             fail(m_path, bombText());
         }
         sink(context, buffer.data(), static_cast<std::size_t>(n));

@@ -19,10 +19,19 @@
 namespace pos::workbook::xlsx {
 
 // Safety limits against zip bombs and hostile sheets. Every part is streamed,
-// so the limits bound the bytes inflated and the cells held, not a buffer.
-inline constexpr std::uint64_t kMaxInflatedBytes = 1ull << 30;  // all parts read, together
-// A part larger than this must not inflate more than kMaxRatio times its
-// compressed size; XML sheets from real programs stay far below it.
+// so the limits bound the bytes inflated (time), not a buffer: the memory a
+// read takes follows the cells and texts held, which kMaxGridCells bounds.
+//
+// All parts read, together. The largest sheet the program writes is a part
+// of up to 4 GiB (a zip without its 64-bit extension holds no more; a full
+// sheet of 1,048,576 rows already takes over 1 GiB); a spreadsheet program
+// puts the texts in a second part as large at most.
+inline constexpr std::uint64_t kMaxInflatedBytes = 8ull << 30;
+// A part that inflates beyond kRatioCheckFrom must not inflate more than
+// kMaxRatio times its compressed size, by the size it declares and by the
+// bytes it really gives: a bomb is refused before it is read, or after at
+// most kMaxRatio times its own size. XML sheets from real programs compress
+// ten to thirty times.
 inline constexpr std::uint64_t kRatioCheckFrom = 16ull << 20;
 inline constexpr std::uint64_t kMaxRatio = 200;
 // Cells the grid may hold, counting the empty cells to the left of a value in
@@ -112,7 +121,9 @@ struct WorkbookPart {
 };
 WorkbookPart readWorkbookPart(Package& package, const std::string& part);
 
-std::vector<std::string> readSharedStrings(Package& package, const std::string& part);
+// The shared strings, added to the sheet's texts once each: their handles, by index.
+std::vector<SheetData::TextHandle> readSharedStrings(Package& package, const std::string& part,
+                                                     SheetData& sheet);
 
 // The cell formats: for each cellXfs entry, whether its number format shows a date.
 struct Styles {
@@ -147,7 +158,11 @@ std::optional<std::uint8_t> errorCodeOf(std::string_view text);
 // Decodes the _xHHHH_ escapes that writers use for characters XML cannot carry.
 std::string decodeEscapes(std::string_view text);
 
-void readSheet(Package& package, const std::string& part, const std::vector<std::string>& strings,
-               const Styles& styles, bool date1904, SheetData& sheet);
+// Reads the worksheet into `sheet`. With a row limit on the sheet, it stops at
+// the first cell below the limit when the sheet's <dimension> covers every
+// cell met so far; the used range is then the union of the two.
+void readSheet(Package& package, const std::string& part,
+               const std::vector<SheetData::TextHandle>& strings, const Styles& styles,
+               bool date1904, SheetData& sheet);
 
 }  // namespace pos::workbook::xlsx

@@ -7,7 +7,7 @@
 
 namespace pos::workbook {
 
-WorkbookData readXlsx(const std::string& path) {
+WorkbookData readXlsx(const std::string& path, int rowLimit) {
     xlsx::Package package(path);
     const std::string workbookPart = xlsx::findOfficeDocument(package);
     const xlsx::WorkbookPart workbook = xlsx::readWorkbookPart(package, workbookPart);
@@ -26,6 +26,7 @@ WorkbookData readXlsx(const std::string& path) {
     // Chart sheets and dialog sheets are sheets too, but not worksheets: the
     // first worksheet is the first <sheet> whose relationship is a worksheet.
     WorkbookData data;
+    data.firstSheet.limitRows(rowLimit);
     std::string firstSheetPart;
     for (const auto& sheet : workbook.sheets) {
         const xlsx::Relationship* r = find([&](const xlsx::Relationship& x) {
@@ -50,10 +51,11 @@ WorkbookData readXlsx(const std::string& path) {
                             "缺失。" + kSaveAgainAdvice);
     }
 
-    std::vector<std::string> strings;
+    // The shared strings go straight into the sheet's texts, held once.
+    std::vector<SheetData::TextHandle> strings;
     if (auto* r = find([](const xlsx::Relationship& x) { return x.type == "sharedStrings"; });
         r && package.has(r->target)) {
-        strings = xlsx::readSharedStrings(package, r->target);
+        strings = xlsx::readSharedStrings(package, r->target, data.firstSheet);
     }
     xlsx::Styles styles;
     if (auto* r = find([](const xlsx::Relationship& x) { return x.type == "styles"; });

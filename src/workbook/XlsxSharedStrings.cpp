@@ -9,7 +9,8 @@ namespace {
 
 class SharedStringsHandler : public XmlHandler {
 public:
-    std::vector<std::string> strings;
+    explicit SharedStringsHandler(SheetData& sheet) : m_sheet(sheet) {}
+    std::vector<SheetData::TextHandle> strings;
 
     void startElement(std::string_view name, const std::vector<Attribute>&) override {
         if (name == "si") {
@@ -23,7 +24,8 @@ public:
     }
     void endElement(std::string_view name) override {
         if (name == "si") {
-            strings.push_back(decodeEscapes(m_text));
+            strings.push_back(m_sheet.addText(
+                m_text.find("_x") == std::string::npos ? m_text : decodeEscapes(m_text)));
             m_inItem = false;
         } else if (name == "rPh") {
             --m_phonetic;
@@ -38,6 +40,7 @@ public:
     }
 
 private:
+    SheetData& m_sheet;
     bool m_inItem = false;
     bool m_inText = false;
     int m_phonetic = 0;
@@ -46,8 +49,9 @@ private:
 
 }  // namespace
 
-std::vector<std::string> readSharedStrings(Package& package, const std::string& part) {
-    SharedStringsHandler handler;
+std::vector<SheetData::TextHandle> readSharedStrings(Package& package, const std::string& part,
+                                                     SheetData& sheet) {
+    SharedStringsHandler handler(sheet);
     parsePart(package, part, handler);
     return std::move(handler.strings);
 }

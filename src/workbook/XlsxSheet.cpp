@@ -151,16 +151,22 @@ std::optional<DateTime> parseIsoDate(std::string_view s) {
     return dt;
 }
 
+// Thrown to stop reading a sheet once the rows a caller asked for are read.
+struct EnoughRows {};
+
 class SheetHandler : public XmlHandler {
 public:
-    SheetHandler(const std::vector<std::string>& strings, const Styles& styles, bool date1904,
-                 SheetData& sheet)
+    SheetHandler(const std::vector<SheetData::TextHandle>& strings, const Styles& styles,
+                 bool date1904, SheetData& sheet)
         : m_strings(strings), m_styles(styles), m_date1904(date1904), m_sheet(sheet) {}
 
     void startElement(std::string_view name, const std::vector<Attribute>& attributes) override {
         if (name == "sheetData") {
             m_inSheetData = true;
         } else if (!m_inSheetData) {
+            if (name == "dimension") {
+                readDimension(attributes);
+            }
             return;
         } else if (name == "row") {
             auto r = findAttribute(attributes, "r");
@@ -274,6 +280,47 @@ private:
             damaged("超出工作表最后一列（XFD列）的单元格");
         }
         m_nextColumn = m_cellColumn + 1;
+        if (!m_sheet.keepsRow(m_cellRow) && !m_readingOn) {
+            stopOrReadOn();
+        }
+    }
+
+    // The used range as the writer recorded it ("A1:Q1000", or "A1").
+    void readDimension(const std::vector<Attribute>& attributes) {
+        const auto ref = findAttribute(attributes, "ref");
+        if (!ref) {
+            return;
+        }
+        try {
+            const std::size_t colon = ref->find(':');
+            const auto first = parseCellRef(ref->substr(0, colon));
+            const auto last =
+                colon == std::string_view::npos ? first : parseCellRef(ref->substr(colon + 1));
+            if (first && last && first->row <= last->row && first->column <= last->column) {
+                m_dimension = std::make_pair(*first, *last);
+            }
+        } catch (const WorkbookError&) {
+            // A range beyond the sheet's limits says nothing to rely on.
+        }
+    }
+
+    // At the first cell below the rows the caller keeps: the rest of the sheet
+    // is left unread when its recorded range holds every cell met so far,
+    // this one included (a writer that records a stale range is caught
+    // here); otherwise the sheet is read on, keeping no values, to learn it.
+    void stopOrReadOn() {
+        const auto covers = [&](int row, int column) {
+            return row >= m_dimension->first.row && row <= m_dimension->second.row &&
+                   column >= m_dimension->first.column && column <= m_dimension->second.column;
+        };
+        if (m_dimension && covers(m_cellRow, m_cellColumn) &&
+            (m_sheet.isEmpty() || (covers(m_sheet.firstRow(), m_sheet.firstColumn()) &&
+                                   covers(m_sheet.lastRow(), m_sheet.lastColumn())))) {
+            m_sheet.markFormatted(m_dimension->first.row, m_dimension->first.column);
+            m_sheet.markFormatted(m_dimension->second.row, m_dimension->second.column);
+            throw EnoughRows{};
+        }
+        m_readingOn = true;
     }
 
     void endCell() {
@@ -316,6 +363,10 @@ private:
             if (!m_sawInline) {
                 return false;
             }
+            if (!m_sheet.keepsRow(m_cellRow)) {
+                m_sheet.markFormatted(m_cellRow, m_cellColumn);
+                return true;
+            }
             reserveGrid();
             // Inline texts are a writer's way of giving each cell its own
             // text, mostly distinct: looking each up among the sheet's texts
@@ -337,20 +388,16 @@ private:
                     "的单元格，引用了不存在的共享字符串");
         }
         reserveGrid();
-        if (m_sharedHandles.empty()) {
-            m_sharedHandles.resize(m_strings.size(), 0);
-        }
-        SheetData::TextHandle& handle = m_sharedHandles[index];
-        if (handle == 0) {
-            handle = m_sheet.internText(m_strings[index]);
-        }
-        m_sheet.setInterned(m_cellRow, m_cellColumn, handle);
+        m_sheet.setInterned(m_cellRow, m_cellColumn, m_strings[index]);
         return true;
     }
 
     // The grid pads each row up to its last value; refuse a sheet whose padded
     // grid would not fit in memory rather than try to allocate it.
     void reserveGrid() {
+        if (!m_sheet.keepsRow(m_cellRow)) {
+            return;
+        }
         if (m_cellRow != m_gridRow) {
             m_gridRow = m_cellRow;
             m_gridRowWidth = 0;
@@ -415,7 +462,7 @@ private:
         return Value::floating(number);
     }
 
-    const std::vector<std::string>& m_strings;
+    const std::vector<SheetData::TextHandle>& m_strings;
     const Styles& m_styles;
     bool m_date1904;
     SheetData& m_sheet;
@@ -437,7 +484,8 @@ private:
     std::string* m_capture = nullptr;
     std::string m_valueText;
     std::string m_inlineText;
-    std::vector<SheetData::TextHandle> m_sharedHandles;  // by shared string index, 0: not yet
+    std::optional<std::pair<CellRef, CellRef>> m_dimension;
+    bool m_readingOn = false;  // below the rows kept, without a range to rely on
 
     int m_gridRow = -1;
     int m_gridRowWidth = 0;
@@ -446,10 +494,15 @@ private:
 
 }  // namespace
 
-void readSheet(Package& package, const std::string& part, const std::vector<std::string>& strings,
-               const Styles& styles, bool date1904, SheetData& sheet) {
+void readSheet(Package& package, const std::string& part,
+               const std::vector<SheetData::TextHandle>& strings, const Styles& styles,
+               bool date1904, SheetData& sheet) {
     SheetHandler handler(strings, styles, date1904, sheet);
-    parsePart(package, part, handler);
+    try {
+        parsePart(package, part, handler);
+    } catch (const EnoughRows&) {
+        // The rows asked for are read, and the used range is known.
+    }
 }
 
 }  // namespace pos::workbook::xlsx

@@ -3,8 +3,13 @@
 // memory used does not grow with the row count.
 #include <xlsxwriter.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 
 #include "workbook/CellSpool.h"
 #include "workbook/SheetData.h"
@@ -103,6 +108,51 @@ void assignEscaped(std::string& out, std::string_view text) {
     }
 }
 
+// libxlsxwriter prints its errors on stderr ("[ERROR]...", "[WARNING]...")
+// and has no way to take them instead; the error code it returns is what our
+// message is made of. While a workbook is written, file descriptor 2 goes to
+// a temporary file; then the library's lines are dropped and any other line
+// written meanwhile (by another thread) is passed on, late but whole.
+class LibraryStderr {
+public:
+    LibraryStderr() : m_lock(s_mutex) {
+        std::fflush(stderr);
+        m_file = std::tmpfile();
+        if (m_file == nullptr) {
+            return;
+        }
+        m_saved = ::dup(2);
+        if (m_saved < 0 || ::dup2(::fileno(m_file), 2) < 0) {
+            std::fclose(m_file);
+            m_file = nullptr;
+        }
+    }
+    ~LibraryStderr() {
+        if (m_file == nullptr) {
+            return;
+        }
+        std::fflush(stderr);
+        ::dup2(m_saved, 2);
+        ::close(m_saved);
+        std::rewind(m_file);
+        char line[4096];
+        while (std::fgets(line, sizeof line, m_file) != nullptr) {
+            if (std::strncmp(line, "[ERROR]", 7) != 0 && std::strncmp(line, "[WARNING]", 9) != 0) {
+                std::fputs(line, stderr);
+            }
+        }
+        std::fclose(m_file);
+    }
+    LibraryStderr(const LibraryStderr&) = delete;
+    LibraryStderr& operator=(const LibraryStderr&) = delete;
+
+private:
+    static inline std::mutex s_mutex;  // one redirection at a time
+    std::lock_guard<std::mutex> m_lock;
+    std::FILE* m_file = nullptr;
+    int m_saved = -1;
+};
+
 struct WorkbookDeleter {
     void operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
 };
@@ -123,6 +173,8 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
                                 "列超出了.xlsx工作表最多可容纳的16,384列。请减少导出的列数。");
         }
     }
+
+    const LibraryStderr quiet;
 
     // libxlsxwriter's own default (tmpfile) ignores TMPDIR; follow it.
     std::error_code ec;

@@ -371,8 +371,8 @@ TEST(ExportFailure, RecordsBeyondAnXlsSheetAreRefusedAndAnXlsxSheetTakesThem) {
     const workbook::SheetData& sheet = book.firstSheet;
     ASSERT_EQ(sheet.lastRow(), 65536);
     const auto text = [&](int row, int column) {
-        const Value* v = sheet.cell(row, column);
-        return v == nullptr ? std::string() : v->toText();
+        const std::optional<Value> v = sheet.cell(row, column);
+        return v ? v->toText() : std::string();
     };
     EXPECT_EQ(text(0, 0), "");
     EXPECT_EQ(text(2, 0) + "|" + text(2, 1), "口味|a1");

@@ -62,19 +62,19 @@ void expectSameAsXlrd(const std::string& path) {
     EXPECT_EQ(ours.firstSheet.name, theirs.name);
     ASSERT_FALSE(theirs.cells.empty());
     for (const auto& [at, cell] : theirs.cells) {
-        const Value* v = ours.firstSheet.cell(at.first, at.second);
+        const std::optional<Value> v = ours.firstSheet.cell(at.first, at.second);
         const auto& withoutResult = ours.firstSheet.cellsWithoutResult();
         if (std::find(withoutResult.begin(), withoutResult.end(), at) != withoutResult.end()) {
-            EXPECT_EQ(v, nullptr);
+            EXPECT_EQ(v, std::nullopt);
             EXPECT_EQ(cell.type, 1);
             EXPECT_EQ(cell.value, "");
             continue;
         }
         if (cell.type == 6) {
-            EXPECT_EQ(v, nullptr);
+            EXPECT_EQ(v, std::nullopt);
             continue;
         }
-        ASSERT_NE(v, nullptr) << "row " << at.first << " column " << at.second;
+        ASSERT_NE(v, std::nullopt) << "row " << at.first << " column " << at.second;
         const auto [type, text] = asXlrd(*v);
         EXPECT_EQ(type, cell.type) << "row " << at.first << " column " << at.second;
         if (cell.type == 2) {
@@ -234,7 +234,7 @@ TEST(XlsReaderRecords, EveryCellRecordGivesItsValue) {
     const WorkbookData book = readWorkbookFile(path);
     EXPECT_EQ(book.sheetNames, std::vector<std::string>{"菜品"});  // the chart sheet is not listed
     const SheetData& s = book.firstSheet;
-    EXPECT_EQ(s.cell(0, 0), nullptr) << "the chart's cell must not leak into the sheet";
+    EXPECT_EQ(s.cell(0, 0), std::nullopt) << "the chart's cell must not leak into the sheet";
     EXPECT_EQ(s.cell(1, 0)->asText(), "中");
     EXPECT_EQ(s.cell(1, 1)->asFloat(), 28.5);
     EXPECT_EQ(s.cell(1, 2)->asFloat(), 123.45);
@@ -249,7 +249,7 @@ TEST(XlsReaderRecords, EveryCellRecordGivesItsValue) {
     EXPECT_EQ(s.cell(3, 5)->asDateTime(), (DateTime{2023, 3, 15, 12, 0, 0, 0}));
     EXPECT_EQ(s.cell(4, 0)->asText(), "菜品");
     EXPECT_EQ(s.cell(5, 0)->asText(), "菜🍜\uFFFD");
-    EXPECT_EQ(s.cell(6, 4), nullptr);
+    EXPECT_EQ(s.cell(6, 4), std::nullopt);
     EXPECT_EQ(s.firstRow(), 1);
     EXPECT_EQ(s.lastRow(), 6);  // the MULBLANK row counts
     EXPECT_EQ(s.lastColumn(), 5);

@@ -200,9 +200,9 @@ b.save(sys.argv[2])
             const auto found = byXlrd.cells.find({row, 0});
             ASSERT_NE(found, byXlrd.cells.end()) << c.name << ", row " << row;
             EXPECT_EQ(found->second.value, rows[r][0]) << c.name << ", xlrd, row " << row;
-            ASSERT_NE(ourFile.cell(row, 0), nullptr) << c.name << ", row " << row;
+            ASSERT_NE(ourFile.cell(row, 0), std::nullopt) << c.name << ", row " << row;
             EXPECT_EQ(ourFile.cell(row, 0)->asText(), rows[r][0]) << c.name << ", row " << row;
-            ASSERT_NE(xlwtFile.cell(row, 0), nullptr) << c.name << ", xlwt, row " << row;
+            ASSERT_NE(xlwtFile.cell(row, 0), std::nullopt) << c.name << ", xlwt, row " << row;
             EXPECT_EQ(xlwtFile.cell(row, 0)->asText(), rows[r][0])
                 << c.name << ", xlwt, row " << row;
         }
@@ -237,12 +237,12 @@ TEST(XlsWriter, TextsSurviveXlrdAndOurReader) {
             ASSERT_NE(found, sheet.cells.end()) << r << "," << c;
             EXPECT_EQ(found->second.value, rows[r][c]) << "xlrd, row " << r << " column " << c;
             EXPECT_TRUE(found->second.wrap);
-            const Value* v = ours.firstSheet.cell(row, col);
+            const std::optional<Value> v = ours.firstSheet.cell(row, col);
             if (rows[r][c].empty()) {
-                EXPECT_EQ(v, nullptr);
+                EXPECT_EQ(v, std::nullopt);
                 EXPECT_EQ(found->second.type, 6);  // a formatted blank
             } else {
-                ASSERT_NE(v, nullptr);
+                ASSERT_NE(v, std::nullopt);
                 EXPECT_EQ(v->asText(), rows[r][c]) << "ours, row " << r << " column " << c;
             }
         }

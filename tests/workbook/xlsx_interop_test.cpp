@@ -96,8 +96,8 @@ TEST(XlsxInterop, FilesWeWriteReadByOpenpyxlAndLibreOffice) {
     EXPECT_EQ(data.firstSheet.firstRow(), 1);
     EXPECT_EQ(data.firstSheet.lastRow(), 1 + static_cast<int>(texts.size()));
     for (const auto& [at, text] : expected) {
-        const Value* v = data.firstSheet.cell(at.first - 1, at.second - 1);
-        ASSERT_NE(v, nullptr);
+        const std::optional<Value> v = data.firstSheet.cell(at.first - 1, at.second - 1);
+        ASSERT_NE(v, std::nullopt);
         EXPECT_EQ(*v, Value::text(text));
     }
 }
@@ -144,7 +144,7 @@ void expectSameAsOpenpyxl(const std::string& path) {
     const SheetData& s = ours.firstSheet;
     for (int r = std::max(0, s.firstRow()); r <= s.lastRow(); ++r) {
         for (int c = std::max(0, s.firstColumn()); c <= s.lastColumn(); ++c) {
-            const Value* v = s.cell(r, c);
+            const std::optional<Value> v = s.cell(r, c);
             if (!v)
                 continue;
             ++count;
@@ -203,7 +203,7 @@ TEST(XlsxInterop, FilesOpenpyxlAndLibreOfficeWriteReadByUs) {
         convertWithLibreOffice(fromOpenpyxl, dir.file("lo"), "xlsx:Calc MS Excel 2007 XML", "xlsx");
     expectSameAsOpenpyxl(fromLibreOffice);
     const SheetData lo = readXlsx(fromLibreOffice).firstSheet;
-    ASSERT_NE(lo.cell(2, 5), nullptr);
+    ASSERT_NE(lo.cell(2, 5), std::nullopt);
     EXPECT_EQ(*lo.cell(2, 5), Value::floating(57));
     EXPECT_EQ(*lo.cell(3, 5), Value::error(0x07));
     EXPECT_EQ(*lo.cell(4, 5), Value::text("宫保鸡丁!"));
@@ -233,8 +233,8 @@ TEST(XlsxInterop, RichTextSavedByLibreOfficeReadsAsItsPlainText) {
     EXPECT_NE(strings.find("<r>"), std::string::npos) << strings;
     expectSameAsOpenpyxl(path);
     const SheetData s = readXlsx(path).firstSheet;
-    const Value* rich = s.cell(s.firstRow(), s.firstColumn() + 1);
-    ASSERT_NE(rich, nullptr);
+    const std::optional<Value> rich = s.cell(s.firstRow(), s.firstColumn() + 1);
+    ASSERT_NE(rich, std::nullopt);
     EXPECT_EQ(*rich, Value::text("mixed bold and 斜体 runs"));
 }
 

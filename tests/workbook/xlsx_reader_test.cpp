@@ -84,12 +84,12 @@ TEST(XlsxReader, ReadsEveryKindOfCell) {
         {4, 1, Value::error(0x2A)},
     };
     for (const Expect& e : expected) {
-        const Value* v = s.cell(e.row, e.column);
-        ASSERT_NE(v, nullptr) << xlsx::cellRefText(e.row, e.column);
+        const std::optional<Value> v = s.cell(e.row, e.column);
+        ASSERT_NE(v, std::nullopt) << xlsx::cellRefText(e.row, e.column);
         EXPECT_EQ(*v, e.value) << xlsx::cellRefText(e.row, e.column) << " read " << v->toText();
     }
-    EXPECT_EQ(s.cell(4, 2), nullptr);  // formula without a cached result
-    EXPECT_EQ(s.cell(0, 0), nullptr);
+    EXPECT_EQ(s.cell(4, 2), std::nullopt);  // formula without a cached result
+    EXPECT_EQ(s.cell(0, 0), std::nullopt);
     EXPECT_EQ(s.firstRow(), 1);
     EXPECT_EQ(s.lastRow(), 8);  // the styled blank J9
     EXPECT_EQ(s.firstColumn(), 0);
@@ -119,8 +119,8 @@ TEST(XlsxReader, PrefixedNamesAndRepeatedTexts) {
     const SheetData s = readXlsx(dir.file("prefixed.xlsx")).firstSheet;
     const char* const expected[] = {"热菜", "热菜", "例汤", "例汤", "a_x000D_b"};
     for (int column = 0; column < 5; ++column) {
-        const Value* v = s.cell(1, column);
-        ASSERT_NE(v, nullptr) << column;
+        const std::optional<Value> v = s.cell(1, column);
+        ASSERT_NE(v, std::nullopt) << column;
         EXPECT_EQ(*v, Value::text(expected[column])) << column;
     }
     EXPECT_EQ(s.firstRow(), 1);
