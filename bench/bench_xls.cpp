@@ -118,7 +118,7 @@ int main() {
         std::size_t cells = 0;
         for (int r = 0; r <= book.firstSheet.lastRow(); ++r) {
             for (int c = 0; c <= book.firstSheet.lastColumn(); ++c) {
-                cells += book.firstSheet.cell(r, c) != nullptr;
+                cells += book.firstSheet.cell(r, c).has_value();
             }
         }
         const double seconds = now() - start;
