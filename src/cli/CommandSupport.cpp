@@ -1,9 +1,11 @@
 #include "cli/CommandSupport.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 #include "cli/Command.h"
@@ -71,6 +73,40 @@ void ProgressBar::end() {
         std::fputc('\n', stderr);
         m_lineOpen = false;
     }
+}
+
+namespace {
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void recordStopSignal(int signal) {
+    g_stopSignal = signal;
+}
+
+}  // namespace
+
+StopSignals::StopSignals() {
+    g_stopSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = recordStopSignal;
+    sigemptyset(&action.sa_mask);
+    // The second signal finds the default handler again and ends the program.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+StopSignals::~StopSignals() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+bool StopSignals::requested() {
+    return g_stopSignal != 0;
+}
+
+int StopSignals::exitCode(int otherwise) {
+    return g_stopSignal != 0 ? 128 + g_stopSignal : otherwise;
 }
 
 }  // namespace pos::cli

@@ -45,6 +45,22 @@ transfer::TransferOptions transferOptions(const GlobalOptions& global, const std
                                           const datasets::Dataset& dataset,
                                           const std::string& path);
 
+// Ctrl-C (SIGINT) and SIGTERM ask a running transfer to stop, while an object
+// of this class lives: the worker stops at its next row, undoes the pass in
+// progress and cleans up. A second signal ends the program at once.
+class StopSignals {
+public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    static bool requested();
+    // 128 + the signal's number (130 for Ctrl-C, 143 for SIGTERM) after a
+    // stop, else `otherwise`.
+    static int exitCode(int otherwise);
+};
+
 // The gauge (0 to 300) as a bar on stderr, drawn only when stderr is a
 // terminal and only when its percentage changes.
 class ProgressBar {

@@ -38,6 +38,8 @@ public:
         }
     }
 
+    bool stopRequested() const override { return StopSignals::requested(); }
+
     void endBar() { m_bar.end(); }
 
     bool succeeded() const { return m_succeeded; }
@@ -82,12 +84,13 @@ public:
         }
 
         TerminalView view;
+        StopSignals stop;
         transfer::MyExThread worker(link.queries(),
                                     transferOptions(global, m_database, dataset, path), view);
         worker.start();
         worker.join();
         view.endBar();
-        return view.succeeded() ? kExitSuccess : kExitFailed;
+        return StopSignals::exitCode(view.succeeded() ? kExitSuccess : kExitFailed);
     }
 
 private:

@@ -31,6 +31,8 @@ public:
 
     void showMessage(const std::string& text) override { m_messages.push_back(text); }
 
+    bool stopRequested() const override { return StopSignals::requested(); }
+
     void endBar() { m_bar.end(); }
 
     const std::vector<std::string>& messages() const { return m_messages; }
@@ -68,6 +70,7 @@ public:
         options.stationNumber = check.stationNumber;
 
         ImportTerminalView view;
+        StopSignals stop;
         transfer::MyImThread worker(link.queries(), options, view);
         worker.start();
         worker.join();
@@ -77,7 +80,7 @@ public:
         for (const std::string& message : view.messages()) {
             (complete ? std::cout : std::cerr) << message << std::endl;
         }
-        return complete ? kExitSuccess : kExitFailed;
+        return StopSignals::exitCode(complete ? kExitSuccess : kExitFailed);
     }
 
 private:

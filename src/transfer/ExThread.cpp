@@ -50,9 +50,10 @@ std::string writeFailedMessage(const std::string& reason) {
     return "数据导出失败：" + reason + "\n目标文件没有写入，请检查保存路径是否可以写入后重新导出！";
 }
 
-// A stored text longer than a cell holds: the database's content is at
-// fault, not the saving, so its message names the row and the column.
-class TextTooLongForCell : public std::runtime_error {
+// The export cannot go on for a reason that is not the saving's: a stored
+// text longer than a cell holds (its message names the row and the column),
+// or the user's stop. The message is shown as it stands; no file is written.
+class ExportHalted : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -329,13 +330,17 @@ void MyExThread::exportToExcel() {
         }
         std::int32_t row = 3;
         while (!query.eof()) {
+            if (m_view.stopRequested()) {
+                throw ExportHalted(std::string("数据导出已停止：") + kStoppedByUser +
+                                   "。目标文件没有写入。");
+            }
             const int fields = query.fieldCount();
             for (int j = 1; j <= fields; ++j) {
                 const std::string text = query.fieldValue(j - 1).toText();
                 if (const std::size_t length = excessCellLength(text)) {
                     const auto column = static_cast<std::size_t>(j - 1);
                     const bool named = column < m_showNames.size() && !isBlank(m_showNames[column]);
-                    throw TextTooLongForCell(cellTooLongMessage(
+                    throw ExportHalted(cellTooLongMessage(
                         row, named ? m_showNames[column] : query.fieldName(j - 1), length));
                 }
                 session.writeCell(row, j, text);
@@ -347,7 +352,7 @@ void MyExThread::exportToExcel() {
         // The session saves atomically: a failure leaves no partial file and
         // an existing file whole.
         session.saveSheetAs(m_options.path);
-    } catch (const TextTooLongForCell& e) {
+    } catch (const ExportHalted& e) {
         session.quitExcel();
         session.releaseExcel();
         m_view.showMessage(e.what());

@@ -314,8 +314,11 @@ void MyImThread::runImport() {
     } catch (const PassStopped& stopped) {
         const std::string where = stopped.row() > 0 ? "在第" + std::to_string(stopped.row()) + "行"
                                                     : std::string("在保存暂存数据时");
-        closeWith(ImportOutcome::Failed, "数据导入" + where + "中止：" + stopped.what() +
-                                             "\n数据库中的数据没有改变，请排除问题后重新导入。");
+        closeWith(ImportOutcome::Failed,
+                  "数据导入" + where + "中止：" + stopped.what() +
+                      (std::string(stopped.what()) == kStoppedByUser
+                           ? "\n数据库中的数据没有改变。"
+                           : "\n数据库中的数据没有改变，请排除问题后重新导入。"));
         return;
     }
     if (!isBlank(validation)) {
@@ -629,6 +632,9 @@ std::vector<int> MyImThread::passRows(bool insert) {
     }
     try {
         for (std::int32_t row = 3; row <= m_state.lastDataRow; ++row) {
+            if (m_view.stopRequested()) {
+                throw PassStopped(row, kStoppedByUser);
+            }
             setProgress(importProgress(row, rowCount, m_state.progressBase));
             for (int c = 1; c <= m_state.columnCount; ++c) {
                 if (c != statement.skippedColumn) {

@@ -33,6 +33,7 @@ const std::string kStcaLookup = " select * from STCA where SCNA = ";
 const std::string kStcaInsert =
     std::string(" insert into STCA (SCID,SCSN, SCNA, TJLBType) ") + " values(:Mid,:SCSN,:SCNA,0) ";
 const std::string kMenuPass = " select * from TEMPMenu   ";
+const std::string kMenuCount = "select count(*) as n from TEMPMenu";
 const std::string kUnitLookup = " select * from unit where name = ";
 const std::string kUnitInsert =
     std::string(" insert into Unit (ID,Name) ") + " values(:Mid,:Name) ";
@@ -49,6 +50,7 @@ const std::string kHallLookup = " select * from Hall where name = ";
 const std::string kHallInsert =
     " insert into Hall (ID, Name, PrintId) values(:Mid,:Name,:printId) ";
 const std::string kTablePass = " select * from TEMPHallTable   ";
+const std::string kTableCount = "select count(*) as n from TEMPHallTable";
 const std::string kTableHallLookup = " select ID from Hall where name = ";
 const std::string kTableInsert =
     std::string(" insert into tables ") +
@@ -58,6 +60,7 @@ const std::string kTableInsert =
 const std::string kAnnotateTypeLookup = " select * from AnnotateType where name = ";
 const std::string kAnnotateTypeInsert = " insert into AnnotateType (ID, Name) values(:Mid,:Name) ";
 const std::string kAnnotatePass = " select * from TEMPMenuAnnotate   ";
+const std::string kAnnotateCount = "select count(*) as n from TEMPMenuAnnotate";
 const std::string kAnnotateTypeIdLookup = " select ID from AnnotateType where name = ";
 const std::string kAnnotateNumbering = "Annotate where AnnotateTypeID=";
 const std::string kAnnotateInsert = std::string(" insert into Annotate ") +
@@ -163,6 +166,9 @@ std::string datasetTitle(const std::string& key) {
     return "菜品注释";
 }
 
+// The user asked the merge to stop.
+class StopRequested : public std::exception {};
+
 // A refused row could not be undone alone: the pass's transaction is in an
 // unknown state, and the merge stops.
 class RowNotUndone : public std::runtime_error {
@@ -207,6 +213,21 @@ public:
     void begin() {
         m_wanted = !m_setSavepoint.empty();
         m_lost.clear();
+    }
+
+    // Undoes the pass's rows (the user stopped the merge); false when they
+    // were committed one by one and stay.
+    bool rollBack() {
+        m_wanted = false;
+        if (!m_open) {
+            return false;
+        }
+        m_open = false;
+        try {
+            m_connection.rollback();
+        } catch (...) {
+        }
+        return true;
     }
 
     // Makes the pass's rows permanent. A commit the database refuses undoes
@@ -318,6 +339,7 @@ public:
            TransferView& view)
         : m_q(queries),
           m_options(options),
+          m_view(view),
           m_progress(progressBase, view),
           m_transaction(queries.connection),
           m_dataset(datasetTitle(options.datasetKey)) {}
@@ -327,6 +349,17 @@ public:
     void run(void (Merger::*passes)()) {
         try {
             (this->*passes)();
+        } catch (const StopRequested&) {
+            // The pass in progress is undone where the database allows it.
+            const bool undone = m_transaction.rollBack();
+            if (undone) {
+                m_report = m_reportAtPassStart;
+            }
+            std::string text = "数据合并在" + m_dataset + "的" + inQuotes(m_step) + "一步停止：" +
+                               kStoppedByUser + "。\n";
+            text += undone ? "这一步写入的数据已撤销，此前各步的数据已写入数据库。"
+                           : "在此之前的数据已写入数据库。";
+            throw MergeStopped(text + "重新导入时，已写入的数据不会重复导入。", m_report);
         } catch (const std::exception& e) {
             // What the pass wrote before the stop is kept.
             std::string lost;
@@ -369,17 +402,21 @@ public:
                                 {{"Mid", number}, {"SCSN", number}, {"SCNA", Value::text(name)}});
             });
         });
-        walkPass("单位", kMenuPass, kMenuSpan, 1, [this] {
-            for (const char* column : {"Unit1", "Unit2", "Unit3"}) {
-                std::string name = m_q.sqlQuery.fieldAsText(column);
-                m_subject = "单位" + inQuotes(name);
-                ensureReference(name, kUnitLookup, [&] {
-                    insertReference(kUnitInsert,
-                                    {{"Mid", nextId("ID", "Unit")}, {"Name", Value::text(name)}});
-                });
-            }
-        });
-        walkPass("菜品", kMenuPass, kMenuSpan, 1, [this] { mergeDish(); });
+        walkPass(
+            "单位", kMenuPass, kMenuSpan, 1,
+            [this] {
+                for (const char* column : {"Unit1", "Unit2", "Unit3"}) {
+                    std::string name = m_q.sqlQuery.fieldAsText(column);
+                    m_subject = "单位" + inQuotes(name);
+                    ensureReference(name, kUnitLookup, [&] {
+                        insertReference(kUnitInsert, {{"Mid", nextId("ID", "Unit")},
+                                                      {"Name", Value::text(name)}});
+                    });
+                }
+            },
+            kMenuCount);
+        walkPass(
+            "菜品", kMenuPass, kMenuSpan, 1, [this] { mergeDish(); }, kMenuCount);
     }
 
     void mergeHallTable() {
@@ -392,7 +429,8 @@ public:
                                               {"printId", Value::integer(0)}});
             });
         });
-        walkPass("餐桌", kTablePass, kOtherSpan, 1, [this] { mergeTable(); });
+        walkPass(
+            "餐桌", kTablePass, kOtherSpan, 1, [this] { mergeTable(); }, kTableCount);
     }
 
     void mergeMenuAnnotate() {
@@ -408,7 +446,8 @@ public:
                                          {{"Mid", id}, {"Name", Value::text(name)}});
                      });
                  });
-        walkPass("注释", kAnnotatePass, kOtherSpan, 1, [this] { mergeAnnotation(); });
+        walkPass(
+            "注释", kAnnotatePass, kOtherSpan, 1, [this] { mergeAnnotation(); }, kAnnotateCount);
     }
 
     const MergeReport& report() const { return m_report; }
@@ -523,7 +562,7 @@ private:
     // moving the gauge after each; `firstOrdinal` is the ordinal of the first
     // row in the progress arithmetic.
     void walkPass(const char* step, const std::string& statement, int span, int firstOrdinal,
-                  const std::function<void()>& handleRow) {
+                  const std::function<void()>& handleRow, const std::string& countStatement = {}) {
         m_step = step;
         m_subject.clear();
         db::Query& driver = m_q.sqlQuery;
@@ -533,10 +572,21 @@ private:
         m_lostPass.clear();
         m_transaction.begin();
         driver.first();
+        // The row count of the progress arithmetic; counting a pass over the
+        // whole staging table apart keeps its rows from being read at once.
+        int rowCount = -1;
+        if (!countStatement.empty()) {
+            openStatement(m_q.tempQuery, countStatement);
+            rowCount = static_cast<int>(m_q.tempQuery.fieldValue("n").toInteger());
+            m_q.tempQuery.close();
+        }
         int ordinal = firstOrdinal;
         while (!driver.eof()) {
+            if (m_view.stopRequested()) {
+                throw StopRequested();
+            }
             handleRow();
-            m_progress.step(ordinal, driver.recordCount(), span);
+            m_progress.step(ordinal, rowCount >= 0 ? rowCount : driver.recordCount(), span);
             ++ordinal;
             driver.next();
         }
@@ -665,6 +715,7 @@ private:
 
     TransferQueries& m_q;
     const TransferOptions& m_options;
+    TransferView& m_view;
     Progress m_progress;
     PassTransaction m_transaction;
     MergeReport m_report;

@@ -17,6 +17,13 @@ public:
     virtual void clearPath() = 0;
     // A modal message with an OK button; returns when the user has closed it.
     virtual void showMessage(const std::string& text) = 0;
+    // Whether the user asked the transfer to stop (Ctrl-C on a terminal).
+    // Asked before every row: the worker then undoes the pass in progress,
+    // cleans up and says what was kept.
+    virtual bool stopRequested() const { return false; }
 };
+
+// The text of a transfer stopped at the user's request.
+inline constexpr const char* kStoppedByUser = "用户中断了操作（Ctrl-C或终止信号）";
 
 }  // namespace pos::transfer

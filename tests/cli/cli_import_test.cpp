@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -316,6 +317,55 @@ TEST_F(CliImport, FullDiskIsNamedAndNothingIsHalfDone) {
         EXPECT_EQ(scalar("select count(*) from menu where ID >= 50000"), "5000");
         EXPECT_EQ(scalar(kLeftovers), "0");
     }
+}
+
+// Ctrl-C or SIGTERM at several moments of an import and an export: the
+// transfer stops with the signal's exit code and says so, the dishes are all
+// there or none, nothing is left behind, and the import can be run again.
+TEST_F(CliImport, StopSignalUndoesThePassAndCleansUp) {
+    std::vector<std::vector<std::string>> rows{kMenuHeadings};
+    for (int i = 0; i < 5000; ++i) {
+        rows.push_back(dish(std::to_string(50000 + i)));
+    }
+    const std::string path = workbook("many.xls", rows);
+    const std::string output = work.dir() + "/out.xls";
+    const std::vector<std::string> common{"--store", store.dir() + "/store", "--field-maps",
+                                          work.dir() + "/maps"};
+    std::vector<std::string> importArgs = common;
+    importArgs.insert(importArgs.end(), {"import", "--database", "pos_demo", "--dataset", "Menu",
+                                         "--station", "1", "--input", path});
+    std::vector<std::string> exportArgs = common;
+    exportArgs.insert(exportArgs.end(), {"export", "--database", "pos_demo", "--dataset", "Menu",
+                                         "--output", output, "--overwrite"});
+    const char* const kLeftovers =
+        "select count(*) from sqlite_master where name like 'TEMP%' or name like 'VS%'";
+    struct Case {
+        const std::vector<std::string>* args;
+        const char* signal;
+        const char* delay;
+    };
+    for (const Case& c : {Case{&importArgs, "INT", "0.3"}, Case{&importArgs, "INT", "1"},
+                          Case{&importArgs, "TERM", "2"}, Case{&exportArgs, "TERM", "0.2"}}) {
+        SCOPED_TRACE(std::string(c.signal) + " after " + c.delay + " s, " + (*c.args)[4]);
+        std::error_code ignored;
+        std::filesystem::remove(output, ignored);
+        const int code = runShell(cliCommandLine(*c.args, work.dir()) + " & sleep " + c.delay +
+                                  "; kill -" + c.signal + " $!; wait $!");
+        const std::string err = slurp(work.dir() + "/cli.err");
+        const std::string dishes = scalar("select count(*) from menu where ID >= 50000");
+        EXPECT_TRUE(dishes == "0" || dishes == "5000") << dishes;
+        EXPECT_EQ(scalar(kLeftovers), "0");
+        if (code != 0) {
+            EXPECT_EQ(code, std::string(c.signal) == "INT" ? 130 : 143) << err;
+            EXPECT_NE(err.find("用户中断了操作"), std::string::npos) << err;
+            if ((*c.args)[4] == "export") {
+                EXPECT_FALSE(std::filesystem::exists(output));
+            }
+        }
+    }
+    CliRun again = import("Menu", path);
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(scalar("select count(*) from menu where ID >= 50000"), "5000");
 }
 
 TEST_F(CliImport, WorkbookSavedAsXlsxByLibreOfficeImports) {
