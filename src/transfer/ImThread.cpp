@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <string_view>
+#include <unordered_map>
 
 #include "common/Text.h"
 #include "datasets/Datasets.h"
@@ -624,8 +625,24 @@ std::vector<int> MyImThread::passRows(bool insert) {
     std::vector<RepeatedRow> repeated;
     // The key of each staged record, and the row that staged it: a later row
     // with the same key would be taken for a record already in the database.
-    std::map<std::string, int> stagedKeys;
+    // Held as a hash per row, the key read again from the earlier row on a
+    // match, so that a million rows cost little memory.
     std::vector<Value> cells(static_cast<std::size_t>(m_state.columnCount));
+    std::unordered_multimap<std::size_t, int> stagedKeys;
+    const auto stagedRowWithKey = [&](const std::string& recordKey) {
+        const auto [from, to] = stagedKeys.equal_range(std::hash<std::string>{}(recordKey));
+        for (auto it = from; it != to; ++it) {
+            std::vector<Value> earlier(cells.size());
+            for (std::size_t i : shape.keyColumns) {
+                earlier[i] = cellParameter(session.readCell(it->second, static_cast<int>(i) + 1),
+                                           shape.textColumn[i]);
+            }
+            if (shape.recordKey(earlier) == recordKey) {
+                return it->second;
+            }
+        }
+        return 0;
+    };
     const std::int32_t rowCount = m_state.lastDataRow - 2;
     if (sharedTransaction) {
         connection.beginTransaction();
@@ -645,9 +662,9 @@ std::vector<int> MyImThread::passRows(bool insert) {
             std::string recordKey;
             if (insert) {
                 recordKey = shape.recordKey(cells);
-                const auto earlier = stagedKeys.find(recordKey);
-                if (!recordKey.empty() && earlier != stagedKeys.end()) {
-                    repeated.push_back({row, earlier->second, shape.describeKey(cells)});
+                const int earlier = recordKey.empty() ? 0 : stagedRowWithKey(recordKey);
+                if (earlier > 0) {
+                    repeated.push_back({row, earlier, shape.describeKey(cells)});
                     continue;
                 }
             }
@@ -684,7 +701,7 @@ std::vector<int> MyImThread::passRows(bool insert) {
                 }
                 staged.push_back(row);
                 if (!recordKey.empty()) {
-                    stagedKeys.emplace(recordKey, row);
+                    stagedKeys.emplace(std::hash<std::string>{}(recordKey), row);
                 }
             } catch (const std::exception& e) {
                 // A busy, full or read-only database fails every row alike:
