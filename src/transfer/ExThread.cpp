@@ -12,6 +12,7 @@
 #include "common/Text.h"
 #include "datasets/FieldMap.h"
 #include "datasets/IniFile.h"
+#include "transfer/Catalogue.h"
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
 #include "workbook/Unicode.h"
@@ -242,8 +243,20 @@ bool MyExThread::createViews() {
             openStatement(query, check);
             query.close();
         }
-    } catch (const std::exception&) {
-        m_view.showMessage(viewCreationFailedMessage(m_options));
+    } catch (const std::exception& e) {
+        // The document's "tables incomplete" only when they are; a busy or
+        // damaged database says so.
+        std::string reason = e.what();
+        try {
+            if (!checkDatasetTables(query, key(), m_options.database)) {
+                m_view.showMessage(viewCreationFailedMessage(m_options));
+                return false;
+            }
+        } catch (const std::exception& checkError) {
+            reason = checkError.what();
+        }
+        m_view.showMessage("不能导出数据：无法在数据库" + m_options.database + "中建立视图。" +
+                           reason);
         return false;
     }
     return true;
