@@ -12,7 +12,7 @@
 #include "common/Text.h"
 #include "datasets/FieldMap.h"
 #include "datasets/IniFile.h"
-#include "transfer/Catalogue.h"
+#include "db/DbError.h"
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
 #include "workbook/Unicode.h"
@@ -243,20 +243,16 @@ bool MyExThread::createViews() {
             openStatement(query, check);
             query.close();
         }
-    } catch (const std::exception& e) {
-        // The document's "tables incomplete" only when they are; a busy or
-        // damaged database says so.
-        std::string reason = e.what();
-        try {
-            if (!checkDatasetTables(query, key(), m_options.database)) {
-                m_view.showMessage(viewCreationFailedMessage(m_options));
-                return false;
-            }
-        } catch (const std::exception& checkError) {
-            reason = checkError.what();
-        }
-        m_view.showMessage("不能导出数据：无法在数据库" + m_options.database + "中建立视图。" +
-                           reason);
+    } catch (const db::DbError& e) {
+        // A busy, read-only or damaged database says so; a missing table or
+        // column is the usual "incomplete" message.
+        m_view.showMessage(db::isEnvironmentFault(e.fault())
+                               ? "不能导出数据：无法在数据库" + m_options.database +
+                                     "中建立视图。" + e.what()
+                               : viewCreationFailedMessage(m_options));
+        return false;
+    } catch (const std::exception&) {
+        m_view.showMessage(viewCreationFailedMessage(m_options));
         return false;
     }
     return true;

@@ -17,7 +17,6 @@
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/DbError.h"
-#include "transfer/Catalogue.h"
 #include "transfer/Staging.h"
 #include "workbook/SpreadsheetSession.h"
 #include "workbook/WorkbookError.h"
@@ -543,23 +542,18 @@ bool MyImThread::lockDatabase() {
     return false;
 }
 
-// A staging table that cannot be built is the document's "tables incomplete"
-// only when the dataset's tables are really missing; a busy, read-only or
-// full database says so.
+// A staging table that cannot be built because a table or column is missing
+// gives the usual "incomplete" message; a busy, read-only or full database
+// says so.
 bool MyImThread::buildStagingTable(std::string& reason) {
     std::string failure;
-    if (transfer::buildStagingTable(m_queries.sqlQuery, m_options, &failure)) {
+    db::DbFault fault = db::DbFault::Other;
+    if (transfer::buildStagingTable(m_queries.sqlQuery, m_options, &failure, &fault)) {
         return true;
     }
-    try {
-        if (!checkDatasetTables(m_queries.sqlQuery, key(), m_options.database)) {
-            reason = stagingFailedMessage(m_options);
-            return false;
-        }
-    } catch (const std::exception& e) {
-        failure = e.what();
-    }
-    reason = "不能导入数据：无法在数据库" + m_options.database + "中建立暂存表。" + failure;
+    reason = db::isEnvironmentFault(fault)
+                 ? "不能导入数据：无法在数据库" + m_options.database + "中建立暂存表。" + failure
+                 : stagingFailedMessage(m_options);
     return false;
 }
 

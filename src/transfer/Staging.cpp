@@ -34,7 +34,8 @@ void dropStagingTables(db::Query& query, const TransferOptions& options) noexcep
     }
 }
 
-bool buildStagingTable(db::Query& query, const TransferOptions& options, std::string* reason) {
+bool buildStagingTable(db::Query& query, const TransferOptions& options, std::string* reason,
+                       db::DbFault* fault) {
     dropStagingTables(query, options);
     try {
         const db::Dialect& dialect = query.connection().dialect();
@@ -72,6 +73,10 @@ bool buildStagingTable(db::Query& query, const TransferOptions& options, std::st
     } catch (const std::exception& e) {
         if (reason != nullptr) {
             *reason = e.what();
+        }
+        const auto* dbError = dynamic_cast<const db::DbError*>(&e);
+        if (fault != nullptr && dbError != nullptr) {
+            *fault = dbError->fault();
         }
         return false;
     }

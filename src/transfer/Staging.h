@@ -26,9 +26,10 @@ void dropStagingTables(db::Query& query, const TransferOptions& options) noexcep
 // it receives the workbook's rows alone. False when building failed (a
 // required table or column is missing, or a stored value does not fit). An
 // unknown key builds nothing and gives true.
-// `reason`, when given, receives the database's reason for a failure.
+// `reason` and `fault`, when given, receive the database's reason for a
+// failure and its kind.
 bool buildStagingTable(db::Query& query, const TransferOptions& options,
-                       std::string* reason = nullptr);
+                       std::string* reason = nullptr, db::DbFault* fault = nullptr);
 
 // The staging table's column names in catalogue order.
 std::vector<std::string> readStagingColumns(db::Query& query, const TransferOptions& options);
