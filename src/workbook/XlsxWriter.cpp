@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -230,6 +231,21 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
                                 lxw_strerror(error) + "）。");
         }
     });
+
+    // The rows of a constant-memory sheet go to a temporary file whose
+    // failed writes (a full disk) the library does not notice: it would
+    // assemble a workbook with rows missing and report it written. Flushing
+    // the file tells.
+    if (FILE* rows = worksheet->optimize_tmpfile) {
+        errno = 0;
+        const bool flushed = std::fflush(rows) == 0;
+        if (!flushed || std::ferror(rows) != 0) {
+            const int cause = flushed ? ENOSPC : errno;
+            throw WorkbookError("无法保存" + inQuotes(path) + "：写入临时文件夹" +
+                                inQuotes(tmpdir) + "失败（" + std::strerror(cause) +
+                                "），工作簿没有写入。请检查磁盘空间后重试。");
+        }
+    }
 
     lxw_error error = workbook_close(workbook.release());  // frees the workbook
     if (error != LXW_NO_ERROR) {

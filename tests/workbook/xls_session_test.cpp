@@ -310,7 +310,7 @@ TEST(SessionSave, ExistingTargetsAndFailures) {
     }
     // A full disk, as a file size limit in a child process: the message
     // names the workbook, not the hidden temporary file.
-    for (const char* name : {"full.xls"}) {
+    for (const char* name : {"full.xls", "full.xlsx"}) {
         SCOPED_TRACE(name);
         const std::string path = dir.file(name);
         const std::string log = dir.file("child.log");
