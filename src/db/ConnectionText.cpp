@@ -7,22 +7,76 @@ namespace pos::db {
 
 ConnectionText ConnectionText::parse(const std::string& text) {
     ConnectionText out;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(';', start);
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t end = text.find_first_of(";=", at);
+        if (end == std::string::npos || text[end] == ';') {
+            // A piece without "=": a name alone, or nothing.
+            end = end == std::string::npos ? text.size() : end;
+            const std::string piece = text.substr(at, end - at);
+            if (!isBlank(piece)) {
+                out.m_pairs.emplace_back(trimmed(piece), std::string());
+            }
+            at = end + 1;
+            continue;
+        }
+        const std::string name = trimmed(text.substr(at, end - at));
+        std::size_t valueStart = end + 1;
+        std::size_t first = valueStart;
+        while (first < text.size() && (text[first] == ' ' || text[first] == '\t')) {
+            ++first;
+        }
+        std::string value;
+        if (first < text.size() && (text[first] == '"' || text[first] == '\'')) {
+            // A quoted value: up to the closing quote, a doubled quote
+            // standing for one; anything up to the next ";" after it is
+            // ignored.
+            const char quote = text[first];
+            std::size_t i = first + 1;
+            while (i < text.size()) {
+                if (text[i] == quote) {
+                    if (i + 1 < text.size() && text[i + 1] == quote) {
+                        value += quote;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                value += text[i++];
+            }
+            end = text.find(';', i);
+        } else {
+            end = text.find(';', valueStart);
+            value = text.substr(valueStart,
+                                (end == std::string::npos ? text.size() : end) - valueStart);
+        }
+        out.m_pairs.emplace_back(name, std::move(value));
         if (end == std::string::npos) {
-            end = text.size();
+            break;
         }
-        std::string piece = text.substr(start, end - start);
-        std::size_t eq = piece.find('=');
-        if (eq != std::string::npos) {
-            out.m_pairs.emplace_back(trimmed(piece.substr(0, eq)), piece.substr(eq + 1));
-        } else if (!isBlank(piece)) {
-            out.m_pairs.emplace_back(trimmed(piece), std::string());
-        }
-        start = end + 1;
+        at = end + 1;
     }
     return out;
+}
+
+std::string ConnectionText::quoteValue(const std::string& value) {
+    const bool plain = value.find_first_of(";=\"'") == std::string::npos &&
+                       (value.empty() || (static_cast<unsigned char>(value.front()) > ' ' &&
+                                          static_cast<unsigned char>(value.back()) > ' '));
+    if (plain) {
+        return value;
+    }
+    const bool doubleQuoted = value.find('"') != std::string::npos;
+    const char quote = doubleQuoted && value.find('\'') == std::string::npos ? '\'' : '"';
+    std::string out(1, quote);
+    for (char c : value) {
+        out += c;
+        if (c == quote) {
+            out += quote;
+        }
+    }
+    return out + quote;
 }
 
 std::optional<std::string> ConnectionText::get(const std::string& name) const {

@@ -1,5 +1,9 @@
 // The connection text: "Name=value" pairs separated by semicolons, as the
-// catalogue builds it. Names are matched without regard to letter case.
+// catalogue builds it. Names are matched without regard to letter case. A
+// value that holds a semicolon, an equals sign, a quote or blanks at either
+// end is enclosed in double quotes (an inner double quote doubled), or in
+// single quotes when it holds a double quote and no single one, so that it
+// arrives whole and can add no pair of its own.
 #pragma once
 
 #include <optional>
@@ -12,6 +16,9 @@ namespace pos::db {
 class ConnectionText {
 public:
     static ConnectionText parse(const std::string& text);
+
+    // `value` as it goes into a text: unchanged when plain, else quoted.
+    static std::string quoteValue(const std::string& value);
 
     // The value of the first pair with that name, if any.
     std::optional<std::string> get(const std::string& name) const;

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "common/Text.h"
+#include "db/ConnectionText.h"
 
 namespace pos::transfer {
 
@@ -24,23 +25,26 @@ ConnectionArguments startupConnectionArguments() {
 }
 
 std::string buildConnectionText(const ConnectionArguments& args) {
+    // Every value quoted where it needs it, so that none can end its pair
+    // early or add a pair of its own; plain values stand as they are.
+    const auto q = db::ConnectionText::quoteValue;
     std::string text = "Provider=SQLOLEDB.1";
     if (!isBlank(args.integratedSecurity)) {
-        text += ";Integrated Security=" + args.integratedSecurity +
-                ";Persist Security Info=" + args.persistSecurityInfo;
+        text += ";Integrated Security=" + q(args.integratedSecurity) +
+                ";Persist Security Info=" + q(args.persistSecurityInfo);
     } else {
         if (!isBlank(args.password)) {
-            text += ";Password=" + args.password;
+            text += ";Password=" + q(args.password);
         }
-        text += ";Persist Security Info=" + args.persistSecurityInfo;
+        text += ";Persist Security Info=" + q(args.persistSecurityInfo);
         if (!isBlank(args.user)) {
-            text += ";User ID=" + args.user;
+            text += ";User ID=" + q(args.user);
         }
     }
     text += isBlank(args.initialCatalog) ? std::string(";Initial Catalog=master")
-                                         : ";Initial Catalog=" + args.initialCatalog;
+                                         : ";Initial Catalog=" + q(args.initialCatalog);
     text += isBlank(args.dataSource) ? std::string(";Data Source=.")
-                                     : ";Data Source=" + args.dataSource;
+                                     : ";Data Source=" + q(args.dataSource);
     return text;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "db/ConnectionText.h"
 #include "db/DbError.h"
 #include "db/EmbeddedSql.h"
 #include "db/SqlServerDialect.h"
@@ -45,13 +46,38 @@ TEST(ConnectionText, BuiltPieceByPiece) {
          {"", " \t\r\n\x01", "false", "u", " \x1f ", "\n"},
          "Provider=SQLOLEDB.1;Persist Security Info=false;User ID=u;Initial Catalog=master;"
          "Data Source=."},
-        {"values that are not blank go in untrimmed",
+        {"values that are not blank go in untrimmed, quoted",
          {"", " SSPI ", "false", "", " pos ", " srv"},
-         "Provider=SQLOLEDB.1;Integrated Security= SSPI ;Persist Security Info=false;"
-         "Initial Catalog= pos ;Data Source= srv"},
+         "Provider=SQLOLEDB.1;Integrated Security=\" SSPI \";Persist Security Info=false;"
+         "Initial Catalog=\" pos \";Data Source=\" srv\""},
+        {"a value that could end its pair or add one is quoted",
+         {"pw;Data Source=.", "", "false", "a\"b", "it's", "127.0.0.1,1"},
+         "Provider=SQLOLEDB.1;Password=\"pw;Data Source=.\";Persist Security Info=false;"
+         "User ID='a\"b';Initial Catalog=\"it's\";Data Source=127.0.0.1,1"},
     };
     for (const TextCase& c : cases) {
         EXPECT_EQ(buildConnectionText(c.args), c.text) << c.name;
+    }
+}
+
+// Whatever a user or password holds arrives whole, and no value adds a pair:
+// a password that looks like another data source leaves the server chosen.
+TEST(ConnectionText, EveryValueArrivesWhole) {
+    const char* const values[] = {
+        "Ab;12", "pw;Data Source=.", "a=b",        "\"quoted\"", "it's", "both '\" kinds",
+        " lead", "trail ",           "x\"\"y;'z'", "plain"};
+    for (const char* value : values) {
+        ConnectionArguments args;
+        args.user = value;
+        args.password = value;
+        args.persistSecurityInfo = "false";
+        args.dataSource = "127.0.0.1,1";
+        const db::ConnectionText parsed = db::ConnectionText::parse(buildConnectionText(args));
+        EXPECT_EQ(parsed.get("User ID"), value) << value;
+        EXPECT_EQ(parsed.get("Password"), value) << value;
+        EXPECT_EQ(parsed.get("Data Source"), "127.0.0.1,1") << value;
+        EXPECT_FALSE(parsed.isEmbeddedStore()) << value;
+        EXPECT_EQ(parsed.pairs().size(), 6u) << value;
     }
 }
 
