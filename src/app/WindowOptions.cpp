@@ -10,23 +10,9 @@
 namespace pos::app {
 
 transfer::ConnectionArguments connectionArguments(const WindowOptions& options) {
-    transfer::ConnectionArguments args = transfer::startupConnectionArguments();
-    if (options.dataSource) {
-        args.dataSource = *options.dataSource;
-    }
-    if (options.catalog) {
-        args.initialCatalog = *options.catalog;
-    }
-    if (options.user) {
-        args.user = *options.user;
-    }
-    if (options.password) {
-        args.password = *options.password;
-    }
-    if (options.user || options.password) {
-        args.integratedSecurity.clear();
-    }
-    return args;
+    return transfer::chosenConnectionArguments(
+        options.dataSource.value_or(""), options.catalog.value_or(""), options.user.value_or(""),
+        options.password.value_or(""));
 }
 
 WindowOptions defaultWindowOptions() {

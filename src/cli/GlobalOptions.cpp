@@ -48,20 +48,11 @@ db::ConnectionSettings GlobalOptions::connectionSettings() const {
 }
 
 transfer::ConnectionArguments GlobalOptions::connectionArguments() const {
-    transfer::ConnectionArguments args = transfer::startupConnectionArguments();
-    if (!isBlank(catalog)) {
-        args.initialCatalog = catalog;
+    if (usesStore()) {
+        return transfer::chosenConnectionArguments("", catalog, "", "");
     }
-    if (!usesStore()) {
-        args.dataSource = dataSource;
-        if (!isBlank(user)) {
-            args.integratedSecurity.clear();
-            args.user = user;
-            const char* password = std::getenv("POS_TRANSFER_PASSWORD");
-            args.password = password ? password : "";
-        }
-    }
-    return args;
+    const char* password = std::getenv("POS_TRANSFER_PASSWORD");
+    return transfer::chosenConnectionArguments(dataSource, catalog, user, password ? password : "");
 }
 
 std::string GlobalOptions::fieldMapDir() const {

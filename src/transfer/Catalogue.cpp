@@ -24,6 +24,24 @@ ConnectionArguments startupConnectionArguments() {
     return args;
 }
 
+ConnectionArguments chosenConnectionArguments(const std::string& dataSource,
+                                              const std::string& catalog, const std::string& user,
+                                              const std::string& password) {
+    ConnectionArguments args = startupConnectionArguments();
+    if (!isBlank(dataSource)) {
+        args.dataSource = dataSource;
+    }
+    if (!isBlank(catalog)) {
+        args.initialCatalog = catalog;
+    }
+    if (!isBlank(user)) {
+        args.integratedSecurity.clear();
+        args.user = user;
+        args.password = password;
+    }
+    return args;
+}
+
 std::string buildConnectionText(const ConnectionArguments& args) {
     // Every value quoted where it needs it, so that none can end its pair
     // early or add a pair of its own; plain values stand as they are.

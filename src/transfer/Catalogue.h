@@ -22,6 +22,14 @@ struct ConnectionArguments {
 // local default instance, "master" as the starting catalogue.
 ConnectionArguments startupConnectionArguments();
 
+// The arguments for the front ends' choice of server: a data source (blank:
+// the local default, the store), a starting catalogue (blank: master), and
+// a user name. A user name means a SQL login with `password`; without one
+// the login is integrated security, whatever the password.
+ConnectionArguments chosenConnectionArguments(const std::string& dataSource,
+                                              const std::string& catalog, const std::string& user,
+                                              const std::string& password);
+
 std::string buildConnectionText(const ConnectionArguments& args);
 
 // (Re)connects `connection` with the built text, runs the database list on

@@ -153,6 +153,12 @@ TEST(WindowOptions, CommandLineOptionsReplaceOnlyTheirPieces) {
          {"pos-transfer", "--data-source", "db1", "--user", "sa", "--catalog", "pos"},
          "secret",
          {"secret", "", "false", "sa", "pos", "db1"}},
+        // A user name means a SQL login, as on the command line: a password
+        // alone keeps integrated security.
+        {"password without a user: integrated security",
+         {"pos-transfer", "--data-source", "db1"},
+         "secret",
+         {"", "SSPI", "false", "", "master", "db1"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
