@@ -63,6 +63,8 @@ public:
     }
 
     int run(const GlobalOptions& global) override {
+        // From the start: reading a large workbook takes a while too.
+        StopSignals stop;
         const datasets::Dataset& dataset = requireDataset(m_dataset);
         global.prepareFieldMaps();
 
@@ -84,7 +86,6 @@ public:
         }
 
         TerminalView view;
-        StopSignals stop;
         transfer::MyExThread worker(link.queries(),
                                     transferOptions(global, m_database, dataset, path), view);
         worker.start();

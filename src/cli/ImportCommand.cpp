@@ -55,6 +55,8 @@ public:
     }
 
     int run(const GlobalOptions& global) override {
+        // From the start: reading a large workbook takes a while too.
+        StopSignals stop;
         const datasets::Dataset& dataset = requireDataset(m_dataset);
         global.prepareFieldMaps();
 
@@ -70,7 +72,6 @@ public:
         options.stationNumber = check.stationNumber;
 
         ImportTerminalView view;
-        StopSignals stop;
         transfer::MyImThread worker(link.queries(), options, view);
         worker.start();
         worker.join();

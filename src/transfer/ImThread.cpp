@@ -278,7 +278,15 @@ void MyImThread::runImport() {
     m_gauge = 0;
     m_view.setChoiceControlsEnabled(false);
 
-    if (!readWorksheet() || !checkFormulaResults() || !lockDatabase()) {
+    if (!readWorksheet() || !checkFormulaResults()) {
+        return;
+    }
+    if (m_view.stopRequested()) {
+        finishWith(ImportOutcome::Failed, std::string("数据导入已停止：") + kStoppedByUser +
+                                              "。\n数据库中的数据没有改变。");
+        return;
+    }
+    if (!lockDatabase()) {
         return;
     }
     std::string stagingReason;

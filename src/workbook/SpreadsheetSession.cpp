@@ -341,8 +341,62 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
         }
     }
 
-    // The temporary file reserves a unique name beside the target, so that the
-    // final rename stays within one file system and is atomic.
+    const SheetToWrite sheet{s.sheetNames[0], s.wrap, *s.spool};
+    const auto writeTo = [&](const std::string& file, const std::string& shownAs) {
+        try {
+            writer(file, sheet);
+        } catch (const WorkbookError& e) {
+            // The writer names the file it writes; the user knows the target.
+            std::string message = e.what();
+            for (std::size_t at = message.find(shownAs); at != std::string::npos;
+                 at = message.find(shownAs, at + path.size())) {
+                message.replace(at, shownAs.size(), path);
+            }
+            throw WorkbookError(message);
+        }
+    };
+
+    // The workbook is written to a file without a name in the target's
+    // folder, which vanishes with the process however it ends, and is given
+    // a name only once it is whole: a hidden name, renamed over the target
+    // at once, so that the last step stays within one file system and is
+    // atomic.
+    const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (unnamed >= 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(unnamed);
+        try {
+            writeTo(self, self);
+            ::fsync(unnamed);
+            std::string hidden;
+            for (int attempt = 0;; ++attempt) {
+                hidden = folder + "/.pos-transfer-" + std::to_string(::getpid()) + "-" +
+                         std::to_string(attempt);
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) ==
+                    0) {
+                    break;
+                }
+                if (errno != EEXIST || attempt > 100) {
+                    throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法在文件夹中" +
+                                        "创建文件（" + std::strerror(errno) +
+                                        "）。请检查该文件夹是否可以写入。");
+                }
+            }
+            if (::rename(hidden.c_str(), target.c_str()) != 0) {
+                const int cause = errno;
+                ::unlink(hidden.c_str());
+                throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法替换原有文件（" +
+                                    std::strerror(cause) +
+                                    "）。请检查该文件是否只读，或是否正被其他程序使用。");
+            }
+        } catch (...) {
+            ::close(unnamed);
+            throw;
+        }
+        ::close(unnamed);
+        return;
+    }
+
+    // A file system without unnamed files: a temporary name beside the target.
     std::string temp = folder + "/.pos-transfer-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
@@ -351,18 +405,7 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
     }
     ::close(fd);
     try {
-        const SheetToWrite sheet{s.sheetNames[0], s.wrap, *s.spool};
-        try {
-            writer(temp, sheet);
-        } catch (const WorkbookError& e) {
-            // The writer names the file it writes; the user knows the target.
-            std::string message = e.what();
-            for (std::size_t at = message.find(temp); at != std::string::npos;
-                 at = message.find(temp, at + path.size())) {
-                message.replace(at, temp.size(), path);
-            }
-            throw WorkbookError(message);
-        }
+        writeTo(temp, temp);
         // mkstemp made the file private; give it the mode a new file gets.
         const mode_t mask = ::umask(0);
         ::umask(mask);

