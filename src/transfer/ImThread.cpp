@@ -543,6 +543,13 @@ bool MyImThread::lockDatabase() {
     executePreamble(m_queries.sqlQuery, m_options.database);
     m_importLock = m_queries.connection.lockForImport(m_options.database, kLockWaitSeconds);
     if (m_importLock) {
+        // With the lock no other import runs here: what an earlier import
+        // of any dataset left behind (the program was closed or killed) goes.
+        for (const datasets::Dataset& dataset : datasets::kDatasets) {
+            TransferOptions other = m_options;
+            other.datasetKey = dataset.key;
+            dropStagingTables(m_queries.sqlQuery, other);
+        }
         return true;
     }
     finishWith(ImportOutcome::Refused,

@@ -564,6 +564,16 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   {"第4行：注释“加葱 ”（注释类别“口味”）在本文件中重复"},
                   {{"select count(*) from Annotate where Name like '加葱%'", {{"1"}}}}},
+        // Staging tables that a killed import of other datasets left behind.
+        FaultCase{"LeftoversOfEveryDatasetGo",
+                  "Menu",
+                  "ours.xls",
+                  {kMenuHeadings, dish("9109", "新菜")},
+                  "create table TEMPHallTable (HallName text); "
+                  "create table TEMPMenuAnnotate (AnnotateTypeName text)",
+                  true,
+                  {},
+                  {{"select Name from menu where ID = 9109", {{"新菜"}}}}},
         FaultCase{"PriceOfBlanks",
                   "Menu",
                   "ours.xls",
