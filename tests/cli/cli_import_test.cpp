@@ -56,6 +56,9 @@ protected:
 
     // Writes `rows` with xlwt from worksheet row `firstRow` (1-based); every
     // value is a text cell, an empty one is left out.
+    // 5000 new dishes, codes 50000 to 54999, in many.xls.
+    std::string manyDishes();
+
     std::string workbook(const std::string& name, const std::vector<std::vector<std::string>>& rows,
                          int firstRow = 2) {
         const std::string path = work.dir() + "/" + name;
@@ -103,6 +106,14 @@ const std::vector<std::string> kMenuHeadings{
 
 std::vector<std::string> dish(const std::string& id, const std::string& price1 = "18") {
     return {id, "新菜" + id, "XC", "热菜", "菜品", "份", price1, "6", "16"};
+}
+
+std::string CliImport::manyDishes() {
+    std::vector<std::vector<std::string>> rows{kMenuHeadings};
+    for (int i = 0; i < 5000; ++i) {
+        rows.push_back(dish(std::to_string(50000 + i)));
+    }
+    return workbook("many.xls", rows);
 }
 
 // Every table's row count, so that a round trip shows nothing added: no row
@@ -265,11 +276,7 @@ TEST_F(CliImport, TwoImportsAtOnceTakeTurnsOrOneIsRefused) {
 // all there or none, success is never claimed with a staging table left,
 // and the next import removes what was left.
 TEST_F(CliImport, FullDiskIsNamedAndNothingIsHalfDone) {
-    std::vector<std::vector<std::string>> rows{kMenuHeadings};
-    for (int i = 0; i < 5000; ++i) {
-        rows.push_back(dish(std::to_string(50000 + i)));
-    }
-    const std::string path = workbook("many.xls", rows);
+    const std::string path = manyDishes();
     const std::string database = store.dir() + "/store/pos_demo.db";
     const std::string saved = work.dir() + "/saved.db";
     ASSERT_EQ(runShell("cp " + shellQuote(database) + " " + shellQuote(saved)), 0);
@@ -323,11 +330,7 @@ TEST_F(CliImport, FullDiskIsNamedAndNothingIsHalfDone) {
 // transfer stops with the signal's exit code and says so, the dishes are all
 // there or none, nothing is left behind, and the import can be run again.
 TEST_F(CliImport, StopSignalUndoesThePassAndCleansUp) {
-    std::vector<std::vector<std::string>> rows{kMenuHeadings};
-    for (int i = 0; i < 5000; ++i) {
-        rows.push_back(dish(std::to_string(50000 + i)));
-    }
-    const std::string path = workbook("many.xls", rows);
+    const std::string path = manyDishes();
     const std::string output = work.dir() + "/out.xls";
     const std::vector<std::string> common{"--store", store.dir() + "/store", "--field-maps",
                                           work.dir() + "/maps"};
