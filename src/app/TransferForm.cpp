@@ -21,6 +21,7 @@
 #include <exception>
 
 #include "QtTransferView.h"
+#include "TransferApplication.h"
 #include "WindowStartHost.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
@@ -31,7 +32,6 @@ namespace pos::app {
 
 namespace {
 
-const QString kTitle = QStringLiteral("SQL数据库与Excel数据互导");
 const QString kFontFamily = QStringLiteral("MS Sans Serif");
 // The dialogs' filter entries "Excel文件（*.xls）|*.xls" and
 // "Excel文件（*.xlsx）|*.xlsx". Qt reads the pattern from ASCII parentheses and
@@ -123,7 +123,7 @@ TTransferForm::~TTransferForm() = default;
 
 void TTransferForm::buildControls() {
     setObjectName(QStringLiteral("TransferForm"));
-    setWindowTitle(kTitle);
+    setWindowTitle(kApplicationTitle);
     setFixedSize(422, 309);
     setFont(designFont(19));
 

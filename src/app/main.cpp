@@ -51,9 +51,8 @@ int main(int argc, char** argv) {
 
     if (!haveDisplay()) {
         std::fputs(
-            "pos-transfer: no display to show the window on (DISPLAY is not set).\n"
-            "Run it in a desktop session, or use pos-transfer-cli for the same transfers "
-            "from a terminal.\n",
+            "pos-transfer：没有可显示窗口的图形界面（未设置DISPLAY）。\n"
+            "请在桌面会话中运行本程序，或在终端中用pos-transfer-cli完成同样的导出和导入。\n",
             stderr);
         return 1;
     }
