@@ -33,22 +33,29 @@ namespace pos::app {
 namespace {
 
 const QString kFontFamily = QStringLiteral("MS Sans Serif");
-// The dialogs' filter entries "Excel文件（*.xls）|*.xls" and
-// "Excel文件（*.xlsx）|*.xlsx". Qt reads the pattern from ASCII parentheses and
-// hides them from the list with HideNameFilterDetails, so the user sees the
-// descriptions as designed.
+// The dialogs' filter entries: the description as designed, then the pattern
+// in ASCII parentheses, from which Qt reads it; HideNameFilterDetails hides
+// the pattern, so the user sees the descriptions alone. The open dialog shows
+// both formats together first; the save dialog offers .xls first.
+const QString kAnyWorkbookFilter = QStringLiteral("Excel文件（*.xls *.xlsx） (*.xls *.xlsx)");
 const QString kXlsFilter = QStringLiteral("Excel文件（*.xls） (*.xls)");
 const QString kXlsxFilter = QStringLiteral("Excel文件（*.xlsx） (*.xlsx)");
 
-bool isXlsxFilter(const QString& filter) {
-    return filter.contains(QStringLiteral("*.xlsx"));
+// The description of an entry, as set or as the dialog reports it with the
+// pattern hidden.
+QString filterDescription(const QString& filter) {
+    return filter.left(filter.indexOf(QStringLiteral(" (")));
+}
+
+bool isFilter(const QString& filter, const QString& entry) {
+    return filterDescription(filter) == filterDescription(entry);
 }
 
 // A name typed without an extension gets the one of the chosen filter: .xls
 // unless the .xlsx filter is chosen.
 void followFilter(QFileDialog* d) {
-    d->setDefaultSuffix(isXlsxFilter(d->selectedNameFilter()) ? QStringLiteral("xlsx")
-                                                              : QStringLiteral("xls"));
+    d->setDefaultSuffix(isFilter(d->selectedNameFilter(), kXlsxFilter) ? QStringLiteral("xlsx")
+                                                                       : QStringLiteral("xls"));
 }
 
 QFont designFont(int pixelSize, bool bold = false) {
@@ -85,9 +92,12 @@ QFileDialog* workbookDialog(QWidget* parent, const char* name, QFileDialog::Acce
     d->setAcceptMode(mode);
     // The open dialog takes any name; the start button says when it is missing.
     d->setFileMode(QFileDialog::AnyFile);
-    d->setNameFilters({kXlsFilter, kXlsxFilter});
+    const QStringList filters = mode == QFileDialog::AcceptOpen
+                                    ? QStringList{kAnyWorkbookFilter, kXlsFilter, kXlsxFilter}
+                                    : QStringList{kXlsFilter, kXlsxFilter};
+    d->setNameFilters(filters);
     d->setOption(QFileDialog::HideNameFilterDetails);
-    d->selectNameFilter(kXlsFilter);
+    d->selectNameFilter(filters.first());
     followFilter(d);
     QObject::connect(d, &QFileDialog::filterSelected, d, [d] { followFilter(d); });
     // The start button asks about overwriting, not the dialog.
@@ -316,10 +326,16 @@ void TTransferForm::chooseWorkbookPath() {
     QFileDialog* dialog = exporting ? m_saveFilePath : m_openFilePath;
     QString& fileName = exporting ? m_saveFileName : m_openFileName;
     if (!fileName.isEmpty()) {
-        // The filter of the name's own format, so that the name stays in view.
-        dialog->selectNameFilter(fileName.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive)
-                                     ? kXlsxFilter
-                                     : kXlsFilter);
+        // A filter that shows the name, so that it stays in view: the save
+        // dialog takes the name's own format; the open dialog keeps its
+        // filter unless that hides the name, and then shows both formats.
+        const bool xlsx = fileName.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive);
+        const QString shown = dialog->selectedNameFilter();
+        if (exporting) {
+            dialog->selectNameFilter(xlsx ? kXlsxFilter : kXlsFilter);
+        } else if (!isFilter(shown, kAnyWorkbookFilter) && isFilter(shown, kXlsxFilter) != xlsx) {
+            dialog->selectNameFilter(kAnyWorkbookFilter);
+        }
         followFilter(dialog);
         dialog->selectFile(fileName);
     }

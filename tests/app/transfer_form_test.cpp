@@ -369,13 +369,15 @@ TEST_F(WindowTest, TypedNameTakesTheExtensionOfTheChosenFilter) {
     };
     const QString xls = QStringLiteral("Excel文件（*.xls）");
     const QString xlsx = QStringLiteral("Excel文件（*.xlsx）");
+    const QString both = QStringLiteral("Excel文件（*.xls *.xlsx）");
     const Case cases[] = {
         {"xls filter", false, 0, "a", "a.xls", xls},
         {"xlsx filter chosen", false, Qt::Key_Down, "b", "b.xlsx", xls},
         {"an .xlsx name opens the xlsx filter", false, 0, "c", "c.xlsx", xlsx},
         {"back to the xls filter", false, Qt::Key_Up, "d", "d.xls", xlsx},
         {"own extension kept", false, Qt::Key_Down, "e.XLS", "e.XLS", xls},
-        {"import with the xlsx filter", true, Qt::Key_Down, "f", "f.xlsx", xls},
+        {"import shows both formats: a bare name takes .xls", true, 0, "g", "g.xls", both},
+        {"import with the xlsx filter", true, Qt::Key_End, "f", "f.xlsx", both},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
