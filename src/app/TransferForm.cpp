@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <exception>
+#include <filesystem>
 
 #include "QtTransferView.h"
 #include "TransferApplication.h"
@@ -26,6 +27,8 @@
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
+#include "db/ConnectionText.h"
+#include "db/SqliteBackend.h"
 #include "transfer/Catalogue.h"
 
 namespace pos::app {
@@ -56,6 +59,18 @@ bool isFilter(const QString& filter, const QString& entry) {
 void followFilter(QFileDialog* d) {
     d->setDefaultSuffix(isFilter(d->selectedNameFilter(), kXlsxFilter) ? QStringLiteral("xlsx")
                                                                        : QStringLiteral("xls"));
+}
+
+// `word` as one word of a shell command line: as it is when it holds only
+// characters that the shell takes literally, else in single quotes.
+QString shellWord(const QString& word) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./,:@%+=-]+$"));
+    if (plain.match(word).hasMatch()) {
+        return word;
+    }
+    QString quoted = word;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
 QFont designFont(int pixelSize, bool bold = false) {
@@ -287,6 +302,34 @@ void TTransferForm::formShow() {
     m_saveFilePath->setDirectory(dir);
     m_openFilePath->setDirectory(dir);
     m_gauge1->setValue(0);
+    if (databases.empty()) {
+        // Said once, so that an empty list is not taken for a fault of the
+        // window; the start button then asks for a database.
+        m_boxes->ok(noDatabaseMessage());
+    }
+}
+
+QString TTransferForm::noDatabaseMessage() const {
+    const db::ConnectionText text = db::ConnectionText::parse(m_sqlConn.connectionText());
+    if (!text.isEmbeddedStore()) {
+        return QStringLiteral(
+                   "数据库服务器“%1”上没有用户数据库。\n\n"
+                   "请先在服务器上建立数据库，然后重新启动本程序。")
+            .arg(QString::fromStdString(connectionArguments(m_options).dataSource));
+    }
+    std::error_code ec;
+    std::filesystem::path dir =
+        std::filesystem::absolute(db::storeDirectory(m_options.connection), ec).lexically_normal();
+    if (!dir.has_filename()) {
+        dir = dir.parent_path();  // no trailing separator
+    }
+    const QString folder = QString::fromStdString(dir.string());
+    return QStringLiteral(
+               "数据库文件夹“%1”中没有数据库。\n\n"
+               "要建立演示数据库pos_demo，请在终端中运行：\n"
+               "pos-transfer-cli --store %2 demo pos_demo\n"
+               "然后重新启动本程序。")
+        .arg(folder, shellWord(folder));
 }
 
 void TTransferForm::imDataClick(bool checked) {
