@@ -3,6 +3,7 @@
 #include "TransferApplication.h"
 
 #include <QLibraryInfo>
+#include <QLocale>
 #include <exception>
 
 #include "MessageBoxes.h"
@@ -14,7 +15,11 @@ QString qtChineseTranslationFile() {
 }
 
 TransferApplication::TransferApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    // Chinese whatever the user's locale: every other text of the program is.
+    // Chinese whatever the user's locale, as every other text of the program
+    // is: Qt's own texts, and the names and numbers that Qt formats by the
+    // default locale (the file types and sizes in the file dialogs). Dates in
+    // the dialogs follow the system's locale, which a program cannot change.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     m_qtTranslationsLoaded =
         m_qtTranslator.load(qtChineseTranslationFile()) && installTranslator(&m_qtTranslator);
     m_reporter = [](const QString& text) { showErrorReport(QApplication::activeWindow(), text); };
