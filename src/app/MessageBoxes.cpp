@@ -1,8 +1,9 @@
 // The window's message boxes and the general error report.
 #include "MessageBoxes.h"
 
-#include <QApplication>
 #include <QMessageBox>
+
+#include "TransferApplication.h"
 
 namespace pos::app {
 
@@ -10,6 +11,7 @@ namespace {
 
 // A box shows this many lines of a long text (an import that lists every
 // refused row); the whole text is under the box's details, where it scrolls.
+// The hint names the details button as Qt's Chinese translation labels it.
 constexpr int kShownLines = 30;
 
 int runBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text,
@@ -18,7 +20,7 @@ int runBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const
     const QStringList lines = text.split(QLatin1Char('\n'));
     if (lines.size() > kShownLines) {
         box.setText(lines.mid(0, kShownLines).join(QLatin1Char('\n')) +
-                    QStringLiteral("\n……（共%1行，全文见“详细信息”）").arg(lines.size()));
+                    QStringLiteral("\n……（共%1行，全文请点“显示详情...”查看）").arg(lines.size()));
         box.setDetailedText(text);
     }
     box.setWindowModality(Qt::ApplicationModal);
@@ -48,8 +50,8 @@ QString errorReportText(const QString& errorText) {
 }
 
 void showErrorReport(QWidget* owner, const QString& errorText) {
-    runBox(owner, QMessageBox::Critical, QApplication::applicationDisplayName(),
-           errorReportText(errorText), QMessageBox::Ok);
+    runBox(owner, QMessageBox::Critical, kApplicationTitle, errorReportText(errorText),
+           QMessageBox::Ok);
 }
 
 }  // namespace pos::app

@@ -19,36 +19,58 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <exception>
+#include <filesystem>
 
 #include "QtTransferView.h"
+#include "TransferApplication.h"
 #include "WindowStartHost.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
+#include "db/ConnectionText.h"
+#include "db/SqliteBackend.h"
 #include "transfer/Catalogue.h"
 
 namespace pos::app {
 
 namespace {
 
-const QString kTitle = QStringLiteral("SQL数据库与Excel数据互导");
 const QString kFontFamily = QStringLiteral("MS Sans Serif");
-// The dialogs' filter entries "Excel文件（*.xls）|*.xls" and
-// "Excel文件（*.xlsx）|*.xlsx". Qt reads the pattern from ASCII parentheses and
-// hides them from the list with HideNameFilterDetails, so the user sees the
-// descriptions as designed.
+// The dialogs' filter entries: the description as designed, then the pattern
+// in ASCII parentheses, from which Qt reads it; HideNameFilterDetails hides
+// the pattern, so the user sees the descriptions alone. The open dialog shows
+// both formats together first; the save dialog offers .xls first.
+const QString kAnyWorkbookFilter = QStringLiteral("Excel文件（*.xls *.xlsx） (*.xls *.xlsx)");
 const QString kXlsFilter = QStringLiteral("Excel文件（*.xls） (*.xls)");
 const QString kXlsxFilter = QStringLiteral("Excel文件（*.xlsx） (*.xlsx)");
 
-bool isXlsxFilter(const QString& filter) {
-    return filter.contains(QStringLiteral("*.xlsx"));
+// The description of an entry, as set or as the dialog reports it with the
+// pattern hidden.
+QString filterDescription(const QString& filter) {
+    return filter.left(filter.indexOf(QStringLiteral(" (")));
+}
+
+bool isFilter(const QString& filter, const QString& entry) {
+    return filterDescription(filter) == filterDescription(entry);
 }
 
 // A name typed without an extension gets the one of the chosen filter: .xls
 // unless the .xlsx filter is chosen.
 void followFilter(QFileDialog* d) {
-    d->setDefaultSuffix(isXlsxFilter(d->selectedNameFilter()) ? QStringLiteral("xlsx")
-                                                              : QStringLiteral("xls"));
+    d->setDefaultSuffix(isFilter(d->selectedNameFilter(), kXlsxFilter) ? QStringLiteral("xlsx")
+                                                                       : QStringLiteral("xls"));
+}
+
+// `word` as one word of a shell command line: as it is when it holds only
+// characters that the shell takes literally, else in single quotes.
+QString shellWord(const QString& word) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./,:@%+=-]+$"));
+    if (plain.match(word).hasMatch()) {
+        return word;
+    }
+    QString quoted = word;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
 QFont designFont(int pixelSize, bool bold = false) {
@@ -85,9 +107,12 @@ QFileDialog* workbookDialog(QWidget* parent, const char* name, QFileDialog::Acce
     d->setAcceptMode(mode);
     // The open dialog takes any name; the start button says when it is missing.
     d->setFileMode(QFileDialog::AnyFile);
-    d->setNameFilters({kXlsFilter, kXlsxFilter});
+    const QStringList filters = mode == QFileDialog::AcceptOpen
+                                    ? QStringList{kAnyWorkbookFilter, kXlsFilter, kXlsxFilter}
+                                    : QStringList{kXlsFilter, kXlsxFilter};
+    d->setNameFilters(filters);
     d->setOption(QFileDialog::HideNameFilterDetails);
-    d->selectNameFilter(kXlsFilter);
+    d->selectNameFilter(filters.first());
     followFilter(d);
     QObject::connect(d, &QFileDialog::filterSelected, d, [d] { followFilter(d); });
     // The start button asks about overwriting, not the dialog.
@@ -123,7 +148,7 @@ TTransferForm::~TTransferForm() = default;
 
 void TTransferForm::buildControls() {
     setObjectName(QStringLiteral("TransferForm"));
-    setWindowTitle(kTitle);
+    setWindowTitle(kApplicationTitle);
     setFixedSize(422, 309);
     setFont(designFont(19));
 
@@ -277,6 +302,34 @@ void TTransferForm::formShow() {
     m_saveFilePath->setDirectory(dir);
     m_openFilePath->setDirectory(dir);
     m_gauge1->setValue(0);
+    if (databases.empty()) {
+        // Said once, so that an empty list is not taken for a fault of the
+        // window; the start button then asks for a database.
+        m_boxes->ok(noDatabaseMessage());
+    }
+}
+
+QString TTransferForm::noDatabaseMessage() const {
+    const db::ConnectionText text = db::ConnectionText::parse(m_sqlConn.connectionText());
+    if (!text.isEmbeddedStore()) {
+        return QStringLiteral(
+                   "数据库服务器“%1”上没有用户数据库。\n\n"
+                   "请先在服务器上建立数据库，然后重新启动本程序。")
+            .arg(QString::fromStdString(connectionArguments(m_options).dataSource));
+    }
+    std::error_code ec;
+    std::filesystem::path dir =
+        std::filesystem::absolute(db::storeDirectory(m_options.connection), ec).lexically_normal();
+    if (!dir.has_filename()) {
+        dir = dir.parent_path();  // no trailing separator
+    }
+    const QString folder = QString::fromStdString(dir.string());
+    return QStringLiteral(
+               "数据库文件夹“%1”中没有数据库。\n\n"
+               "要建立演示数据库pos_demo，请在终端中运行：\n"
+               "pos-transfer-cli --store %2 demo pos_demo\n"
+               "然后重新启动本程序。")
+        .arg(folder, shellWord(folder));
 }
 
 void TTransferForm::imDataClick(bool checked) {
@@ -316,10 +369,16 @@ void TTransferForm::chooseWorkbookPath() {
     QFileDialog* dialog = exporting ? m_saveFilePath : m_openFilePath;
     QString& fileName = exporting ? m_saveFileName : m_openFileName;
     if (!fileName.isEmpty()) {
-        // The filter of the name's own format, so that the name stays in view.
-        dialog->selectNameFilter(fileName.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive)
-                                     ? kXlsxFilter
-                                     : kXlsFilter);
+        // A filter that shows the name, so that it stays in view: the save
+        // dialog takes the name's own format; the open dialog keeps its
+        // filter unless that hides the name, and then shows both formats.
+        const bool xlsx = fileName.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive);
+        const QString shown = dialog->selectedNameFilter();
+        if (exporting) {
+            dialog->selectNameFilter(xlsx ? kXlsxFilter : kXlsFilter);
+        } else if (!isFilter(shown, kAnyWorkbookFilter) && isFilter(shown, kXlsxFilter) != xlsx) {
+            dialog->selectNameFilter(kAnyWorkbookFilter);
+        }
         followFilter(dialog);
         dialog->selectFile(fileName);
     }

@@ -112,6 +112,9 @@ private:
     void imDataClick(bool checked);
     void btn4Click();
     void n2Click();
+    // What start-up says when the list of databases is empty: where the store
+    // is and how to create the demo there, or that the server has none.
+    QString noDatabaseMessage() const;
 
     WindowOptions m_options;
     std::unique_ptr<MessageBoxes> m_ownBoxes;

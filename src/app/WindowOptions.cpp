@@ -3,7 +3,10 @@
 
 #include <QCommandLineParser>
 #include <QStringList>
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <utility>
 
 #include "common/Text.h"
 
@@ -51,7 +54,10 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         QStringLiteral("FILE"));
     const QCommandLineOption screenshotMode(
         QStringLiteral("screenshot-mode"),
-        QStringLiteral("The mode shown in the picture: export (the default) or import."),
+        QStringLiteral("What the picture shows: export (the default) or import for the "
+                       "window in that mode, overwrite for the question before overwriting "
+                       "the default workbook (which must exist), open-dialog for the open "
+                       "dialog of import mode."),
         QStringLiteral("MODE"));
     parser.addOptions({dataSource, user, catalog, store, screenshot, screenshotMode});
     if (!parser.parse(arguments)) {
@@ -89,11 +95,23 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     }
     if (parser.isSet(screenshotMode)) {
         const QString mode = parser.value(screenshotMode);
-        if (mode != QStringLiteral("export") && mode != QStringLiteral("import")) {
-            message = QStringLiteral("--screenshot-mode takes export or import, not ") + mode;
+        const std::pair<const char*, ScreenshotScene> scenes[] = {
+            {"export", ScreenshotScene::Export},
+            {"import", ScreenshotScene::Import},
+            {"overwrite", ScreenshotScene::Overwrite},
+            {"open-dialog", ScreenshotScene::OpenDialog},
+        };
+        const auto* scene = std::find_if(std::begin(scenes), std::end(scenes), [&mode](auto& s) {
+            return mode == QLatin1String(s.first);
+        });
+        if (scene == std::end(scenes)) {
+            message =
+                QStringLiteral(
+                    "--screenshot-mode takes export, import, overwrite or open-dialog, not ") +
+                mode;
             return ParseResult::BadUsage;
         }
-        options.screenshotImport = mode == QStringLiteral("import");
+        options.screenshotScene = scene->second;
     }
     return ParseResult::Ok;
 }

@@ -12,6 +12,11 @@
 
 namespace pos::app {
 
+// What a picture for the documentation shows: the window in export or import
+// mode, the question the start button asks before overwriting a workbook, or
+// the open dialog of import mode.
+enum class ScreenshotScene { Export, Import, Overwrite, OpenDialog };
+
 struct WindowOptions {
     // Each given option replaces its piece of the start-up arguments.
     std::optional<std::string> dataSource;  // --data-source
@@ -22,7 +27,7 @@ struct WindowOptions {
     std::string executableDir;              // with its trailing '/'
     std::string fieldMapDir;                // with its trailing '/'
     std::string screenshotPath;             // --screenshot: save a picture after start-up, quit
-    bool screenshotImport = false;          // --screenshot-mode import: picture in import mode
+    ScreenshotScene screenshotScene = ScreenshotScene::Export;  // --screenshot-mode
 };
 
 // The start-up arguments (integrated security on ".", catalogue "master") with

@@ -2,15 +2,20 @@
 // the one window, the message loop.
 #include <unistd.h>
 
+#include <QApplication>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStringList>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "TransferApplication.h"
 #include "TransferForm.h"
 #include "WindowOptions.h"
+#include "common/Files.h"
+#include "transfer/StartTransfer.h"
 
 namespace {
 
@@ -22,6 +27,51 @@ bool haveDisplay() {
         }
     }
     return false;
+}
+
+// A picture for the documentation, taken once the window has painted (and
+// the scene's dialog or question is open), then the program ends. Set up
+// before showing, so that an error report at start-up cannot hold it.
+void takeScreenshot(pos::app::TTransferForm& form, const pos::app::WindowOptions& options) {
+    using pos::app::ScreenshotScene;
+    const ScreenshotScene scene = options.screenshotScene;
+    // The dialog lists its folder from a thread of its own; give it time.
+    int delay = 500;
+    switch (scene) {
+        case ScreenshotScene::Export:
+            break;
+        case ScreenshotScene::Import:
+            QTimer::singleShot(200, &form, [&form] { form.imData()->click(); });
+            break;
+        case ScreenshotScene::Overwrite:
+            // As if the user had accepted the default path, which exists.
+            QTimer::singleShot(200, &form, [&form] {
+                const std::string path =
+                    pos::transfer::defaultWorkbookPath(form.executableDir(), form.datasetText());
+                if (!pos::fileExists(path)) {
+                    std::fprintf(stderr, "pos-transfer：截图需要已有的文件%s。\n", path.c_str());
+                    ::_exit(1);
+                }
+                form.setPathText(path);
+                form.exImButton()->click();
+            });
+            break;
+        case ScreenshotScene::OpenDialog:
+            QTimer::singleShot(200, &form, [&form] {
+                form.imData()->click();
+                form.btn1()->click();
+            });
+            delay = 1500;
+            break;
+    }
+    const std::string path = options.screenshotPath;
+    QTimer::singleShot(delay, &form, [&form, path] {
+        QWidget* shown = QApplication::activeModalWidget();
+        const bool saved =
+            (shown != nullptr ? shown : &form)->grab().save(QString::fromStdString(path));
+        std::fflush(stdout);
+        ::_exit(saved ? 0 : 1);
+    });
 }
 
 }  // namespace
@@ -51,9 +101,8 @@ int main(int argc, char** argv) {
 
     if (!haveDisplay()) {
         std::fputs(
-            "pos-transfer: no display to show the window on (DISPLAY is not set).\n"
-            "Run it in a desktop session, or use pos-transfer-cli for the same transfers "
-            "from a terminal.\n",
+            "pos-transfer：没有可显示窗口的图形界面（未设置DISPLAY）。\n"
+            "请在桌面会话中运行本程序，或在终端中用pos-transfer-cli完成同样的导出和导入。\n",
             stderr);
         return 1;
     }
@@ -62,17 +111,7 @@ int main(int argc, char** argv) {
     pos::app::TTransferForm form(options);
 
     if (!options.screenshotPath.empty()) {
-        // A picture for the documentation: taken once the window has painted,
-        // in import mode when asked (as if the user had clicked it). Set up
-        // before showing, so that an error report at start-up cannot hold it.
-        if (options.screenshotImport) {
-            QTimer::singleShot(200, &form, [&form] { form.imData()->click(); });
-        }
-        QTimer::singleShot(500, &form, [&form, &options] {
-            const bool saved = form.grab().save(QString::fromStdString(options.screenshotPath));
-            std::fflush(stdout);
-            ::_exit(saved ? 0 : 1);
-        });
+        takeScreenshot(form, options);
     }
     form.show();
     return QApplication::exec();

@@ -73,6 +73,14 @@ std::string exportTablesMissingMessage(const std::string& database,
 }
 
 void exImButtonClick(StartTransferHost& host) {
+    // Without a database nothing can start; say so before asking about the
+    // path, which would only lead to a message about a database without a
+    // name.
+    if (isBlank(host.databaseText())) {
+        host.showMessage(kNoDatabaseChosenMessage);
+        return;
+    }
+
     // Step 1: a blank path takes the default one, or the user chooses a file
     // and presses the start button again.
     if (isBlank(host.pathText())) {

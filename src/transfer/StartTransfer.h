@@ -59,6 +59,11 @@ std::string defaultWorkbookPath(const std::string& executableDir, const std::str
 // dataset in export mode.
 std::string exportTablesMissingMessage(const std::string& database, const std::string& datasetText);
 
+// Shown when the start button is pressed with no database chosen (the list
+// is empty when the store or the server holds none).
+inline constexpr const char* kNoDatabaseChosenMessage =
+    "请先选择数据库！数据库列表为空时，请先建立数据库，然后重新启动本程序。";
+
 // ExImButtonClick: run on the window's thread each time the start button is
 // pressed. Errors of the table-presence query pass through to the caller (the
 // window's general error report); no worker is started then.

@@ -8,18 +8,25 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
+#include "TransferApplication.h"
 #include "app/app_helpers.h"
+#include "transfer/StartTransfer.h"
 
 using namespace pos::app;
 using namespace pos::app::testing;
@@ -369,13 +376,15 @@ TEST_F(WindowTest, TypedNameTakesTheExtensionOfTheChosenFilter) {
     };
     const QString xls = QStringLiteral("Excel文件（*.xls）");
     const QString xlsx = QStringLiteral("Excel文件（*.xlsx）");
+    const QString both = QStringLiteral("Excel文件（*.xls *.xlsx）");
     const Case cases[] = {
         {"xls filter", false, 0, "a", "a.xls", xls},
         {"xlsx filter chosen", false, Qt::Key_Down, "b", "b.xlsx", xls},
         {"an .xlsx name opens the xlsx filter", false, 0, "c", "c.xlsx", xlsx},
         {"back to the xls filter", false, Qt::Key_Up, "d", "d.xls", xlsx},
         {"own extension kept", false, Qt::Key_Down, "e.XLS", "e.XLS", xls},
-        {"import with the xlsx filter", true, Qt::Key_Down, "f", "f.xlsx", xls},
+        {"import shows both formats: a bare name takes .xls", true, 0, "g", "g.xls", both},
+        {"import with the xlsx filter", true, Qt::Key_End, "f", "f.xlsx", both},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -466,4 +475,139 @@ TEST(WindowClose, ClosingEndsTheProcessAtOnceWithExitCodeZero) {
             std::exit(3);  // not reached when closing ends the process
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+namespace {
+
+// What the user saw of a real box or file dialog: its caption, its text (a
+// dialog's first filter entry) and its buttons as they read without the
+// mnemonic ("是(&Y)" reads 是).
+struct SeenBox {
+    QString caption;
+    QString text;
+    QStringList buttons;
+};
+
+QString buttonText(const QAbstractButton* b) {
+    static const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)|&"));
+    return b == nullptr ? QString() : b->text().remove(mnemonic);
+}
+
+// Runs `act` and records each box and file dialog that opens meanwhile. A
+// box is answered No when it asks, else OK; a dialog is cancelled.
+std::vector<SeenBox> seenDuring(const std::function<void()>& act) {
+    std::vector<SeenBox> seen;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible()) {
+            return;
+        }
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            SeenBox s{box->windowTitle(), box->text(), {}};
+            for (auto b : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok}) {
+                if (box->button(b) != nullptr) {
+                    s.buttons << buttonText(box->button(b));
+                }
+            }
+            seen.push_back(s);
+            (box->button(QMessageBox::No) ? box->button(QMessageBox::No)
+                                          : box->button(QMessageBox::Ok))
+                ->click();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+            seen.push_back(
+                {dialog->windowTitle(),
+                 dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->itemText(0),
+                 {buttonText(buttons->button(QDialogButtonBox::Open)),
+                  buttonText(buttons->button(QDialogButtonBox::Cancel))}});
+            dialog->reject();
+        }
+    });
+    poll.start(10);
+    act();
+    return seen;
+}
+
+}  // namespace
+
+TEST(WindowBoxes, CaptionsAndButtonsReadInChineseAndAnEmptyStoreIsExplained) {
+    ensureApplication();
+    // With a display name set, Qt appends it to every other window's title
+    // bar on a desktop ("提示 — …"); the boxes carry their captions alone.
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+    const bool chinese = QFile::exists(qtChineseTranslationFile());
+    EXPECT_EQ(static_cast<TransferApplication*>(QApplication::instance())->qtTranslationsLoaded(),
+              chinese);
+    if (!chinese) {
+        std::cerr << "Qt's Chinese translations are not installed: button texts not checked\n";
+    }
+
+    TempDir emptyStore;
+    TempDir store;
+    TempDir exe;
+    createDatabase(store.dir(), "pos_a");
+    const QString folder = QString::fromStdString(emptyStore.path().string());
+    const QString startUpMessage =
+        QStringLiteral(
+            "数据库文件夹“%1”中没有数据库。\n\n要建立演示数据库pos_demo，请在终端中运行："
+            "\npos-transfer-cli --store %1 demo pos_demo\n然后重新启动本程序。")
+            .arg(folder);
+    const QStringList ok{QStringLiteral("确定")};
+    const QStringList yesNo{QStringLiteral("是"), QStringLiteral("否")};
+    struct Case {
+        const char* name;
+        const TempDir* store;
+        std::function<void(TTransferForm&)> act;  // after the window is shown
+        std::vector<SeenBox> expected;            // the start-up boxes included
+    };
+    const Case cases[] = {
+        {"empty store: start-up says so once, the start button asks for a database",
+         &emptyStore,
+         [](TTransferForm& f) { f.exImButton()->click(); },
+         {{"提示", startUpMessage, ok},
+          {"提示", QString::fromUtf8(pos::transfer::kNoDatabaseChosenMessage), ok}}},
+        {"no database even after the mode switch",
+         &emptyStore,
+         [](TTransferForm& f) {
+             f.imData()->click();
+             f.exImButton()->click();
+         },
+         {{"提示", startUpMessage, ok},
+          {"提示", QString::fromUtf8(pos::transfer::kNoDatabaseChosenMessage), ok}}},
+        {"import, blank path: the question, then the open dialog with both formats first",
+         &store,
+         [](TTransferForm& f) {
+             f.imData()->click();
+             f.exImButton()->click();
+         },
+         {{"提示", "是否采用默认路径？", yesNo},
+          {"打开", "Excel文件（*.xls *.xlsx）", {"打开", "取消"}}}},
+        {"About box",
+         &store,
+         [](TTransferForm& f) { f.n1()->trigger(); },
+         {{"关于程序",
+           "此版本为版本1.1，此版本导入菜品信息导入原来的菜品编号，并修正导入失败问题。", ok}}},
+        {"general error report",
+         &store,
+         [](TTransferForm& f) { f.messageBoxes().errorReport(QStringLiteral("数据库忙")); },
+         {{"SQL数据库与Excel数据互导", "数据库忙.", ok}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTransferForm form(storeOptions(c.store->dir(), exe.dir()));  // its own real boxes
+        form.setCloseAction([] {});
+        const std::vector<SeenBox> seen = seenDuring([&] {
+            form.show();
+            c.act(form);
+        });
+        ASSERT_EQ(seen.size(), c.expected.size());
+        for (std::size_t i = 0; i < seen.size(); ++i) {
+            EXPECT_EQ(seen[i].caption, c.expected[i].caption) << i;
+            EXPECT_EQ(seen[i].text, c.expected[i].text) << i;
+            if (chinese) {
+                EXPECT_EQ(seen[i].buttons, c.expected[i].buttons) << i;
+            }
+        }
+    }
 }
