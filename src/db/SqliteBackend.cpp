@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -33,13 +34,92 @@ namespace pos::db {
 
 namespace {
 
+// A table as the library names it to the authorizer: the database ("main",
+// "temp", an attached name; empty when it says none) and the table, both in
+// lower case, as names compare without regard to ASCII letter case.
+struct TableRef {
+    std::string database;
+    std::string table;
+};
+
+bool sameTable(const TableRef& a, const TableRef& b) {
+    return a.table == b.table &&
+           (a.database.empty() || b.database.empty() || a.database == b.database);
+}
+
+bool touches(const std::vector<TableRef>& tables, const TableRef& t) {
+    return std::any_of(tables.begin(), tables.end(),
+                       [&](const TableRef& u) { return sameTable(u, t); });
+}
+
+void addTable(std::vector<TableRef>& tables, const char* database, const char* table) {
+    TableRef t{database ? asciiLower(database) : std::string(), asciiLower(table)};
+    if (std::none_of(tables.begin(), tables.end(), [&](const TableRef& u) {
+            return u.table == t.table && u.database == t.database;
+        })) {
+        tables.push_back(std::move(t));
+    }
+}
+
+// What one prepared statement reads and writes, learned from the authorizer
+// while the library prepares it; trigger bodies and foreign key actions are
+// reported too.
+struct StatementTables {
+    std::vector<TableRef> reads;
+    std::vector<TableRef> writes;
+    bool unknownReads = false;     // what it reads could not be learned
+    bool unknownWrites = false;    // an action that names no table it changes
+    bool schema = false;           // creates, drops or alters something
+    bool rollback = false;         // ROLLBACK, or ROLLBACK TO a savepoint
+    std::uint64_t generation = 0;  // of the schema it was learned under
+
+    void record(int action, const char* arg1, const char* database) {
+        switch (action) {
+            case SQLITE_READ:
+                if (arg1) {
+                    addTable(reads, database, arg1);
+                }
+                break;
+            case SQLITE_INSERT:
+            case SQLITE_UPDATE:
+            case SQLITE_DELETE:
+                if (arg1) {
+                    addTable(writes, database, arg1);
+                } else {
+                    unknownWrites = true;
+                }
+                break;
+            case SQLITE_TRANSACTION:
+            case SQLITE_SAVEPOINT:
+                if (arg1 && equalsIgnoreCase(arg1, "ROLLBACK")) {
+                    rollback = true;
+                }
+                break;
+            case SQLITE_SELECT:
+            case SQLITE_FUNCTION:
+            case SQLITE_RECURSIVE:
+            case SQLITE_PRAGMA:
+                // A pragma that writes leaves the statement not read-only
+                // with no table named, which counts as unknown.
+                break;
+            default:
+                // Tables, indexes, views and triggers made or dropped,
+                // ALTER, ATTACH, ANALYZE, ...
+                schema = true;
+                unknownWrites = true;
+                break;
+        }
+    }
+};
+
 // The statement texts of one batch part, prepared one by one as they run (a
 // later statement may name a table that an earlier one creates) and kept for
 // the next time the same text comes.
 struct PreparedChunk {
     std::string text;
     std::vector<sqlite3_stmt*> statements;
-    std::size_t nextOffset = 0;  // where the text not yet prepared begins
+    std::vector<StatementTables> tables;  // one for each statement
+    std::size_t nextOffset = 0;           // where the text not yet prepared begins
     bool complete = false;
 
     ~PreparedChunk() {
@@ -218,10 +298,12 @@ public:
             m_db = nullptr;
             throw DbError(storeSubject(m_name) + "无法打开，文件" + path + "：" + reason);
         }
+        sqlite3_set_authorizer(m_db, authorize, this);
     }
 
     ~SqliteFile() {
         m_cache.clear();
+        sqlite3_finalize(m_schemaVersionStmt);
         sqlite3_close_v2(m_db);
     }
 
@@ -280,20 +362,113 @@ public:
         m_cache.emplace(std::move(key), std::move(chunk));
     }
 
-    // Lazy results read while a statement writes could see the write half
-    // done, and a rollback would abort them: they are read to the end first.
-    void materialiseCursors();
+    // Prepares the first statement of `sql` and learns what it reads and
+    // writes into `tables`.
+    int prepare(const char* sql, int length, sqlite3_stmt** stmt, const char** tail,
+                StatementTables& tables) {
+        tables = StatementTables{};
+        tables.generation = m_generation;
+        m_collecting = &tables;
+        int rc = sqlite3_prepare_v3(m_db, sql, length, SQLITE_PREPARE_PERSISTENT, stmt, tail);
+        m_collecting = nullptr;
+        return rc;
+    }
+
+    // Learns again what a statement prepared under an older schema touches:
+    // the library prepares it again by itself, and a trigger or view made
+    // since may have changed its tables.
+    void relearn(sqlite3_stmt* stmt, StatementTables& tables) {
+        sqlite3_stmt* fresh = nullptr;
+        const char* sql = sqlite3_sql(stmt);
+        if (prepare(sql ? sql : "", -1, &fresh, nullptr, tables) != SQLITE_OK || !fresh) {
+            tables.unknownWrites = true;
+            tables.unknownReads = true;
+        }
+        sqlite3_finalize(fresh);
+    }
+
+    // Lazy results must not be read on while a statement of this connection
+    // changes their tables (they could see the change half done), nor when a
+    // rollback aborts them. Before `stmt` runs, the results it could affect
+    // are read to the end into memory; the others stay lazy. A rollback
+    // leaves pending reads valid unless the schema changed in the
+    // transaction, but it changes back the tables written in it; any write
+    // may end in a rollback of the whole transaction (a full disk), so a
+    // write counts the tables written earlier in the transaction too.
+    void beforeStatement(sqlite3_stmt* stmt, StatementTables& tables) {
+        if (tables.generation != m_generation) {
+            relearn(stmt, tables);
+        }
+        if (sqlite3_get_autocommit(m_db)) {
+            transactionEnded();
+        }
+        if (tables.rollback) {
+            materialiseReadersOf(m_writtenInTransaction, m_transactionUnknown);
+            return;
+        }
+        if (sqlite3_stmt_readonly(stmt)) {
+            return;
+        }
+        if (tables.unknownWrites || tables.writes.empty()) {
+            m_transactionUnknown = true;
+        }
+        for (const TableRef& t : tables.writes) {
+            if (!touches(m_writtenInTransaction, t)) {
+                m_writtenInTransaction.push_back(t);
+            }
+        }
+        if (tables.schema) {
+            ++m_generation;
+        }
+        materialiseReadersOf(m_writtenInTransaction, m_transactionUnknown);
+    }
+    // Before a rollback that the back end itself sends.
+    void beforeRollback() { materialiseReadersOf(m_writtenInTransaction, m_transactionUnknown); }
+    void transactionEnded() {
+        m_writtenInTransaction.clear();
+        m_transactionUnknown = false;
+    }
+
+    // Called when `first` has read its first row and no other lazy result
+    // is open: the read that began then may see a schema that another
+    // program changed since the cached statements were prepared, and they
+    // are learned again before they next run. While a lazy result is open
+    // its read holds the schema still, except for this connection's own
+    // changes, which are counted as they run.
+    void checkSchema(sqlite3_stmt* first, StatementTables& tables);
+
     void addCursor(LazyCursor* c) { m_cursors.push_back(c); }
     void removeCursor(LazyCursor* c) {
         m_cursors.erase(std::remove(m_cursors.begin(), m_cursors.end(), c), m_cursors.end());
     }
+    // Whether a lazy result other than `c` is still being read.
+    bool otherCursorOpen(const LazyCursor* c) const;
 
 private:
+    static int authorize(void* self, int action, const char* arg1, const char*,
+                         const char* database, const char*) {
+        auto* file = static_cast<SqliteFile*>(self);
+        if (file->m_collecting) {
+            file->m_collecting->record(action, arg1, database);
+        }
+        return SQLITE_OK;
+    }
+
+    // Reads to the end the lazy results that read one of `tables`, or all
+    // of them with `all`.
+    void materialiseReadersOf(const std::vector<TableRef>& tables, bool all);
+
     static constexpr std::size_t kCacheLimit = 256;
     std::string m_name;
     sqlite3* m_db = nullptr;
     std::unordered_map<std::string, std::unique_ptr<PreparedChunk>> m_cache;
     std::vector<LazyCursor*> m_cursors;
+    StatementTables* m_collecting = nullptr;
+    std::uint64_t m_generation = 0;
+    std::vector<TableRef> m_writtenInTransaction;
+    bool m_transactionUnknown = false;  // a write whose tables are not known
+    sqlite3_stmt* m_schemaVersionStmt = nullptr;
+    std::int64_t m_schemaVersion = -1;
 };
 
 // Whether the declared type holds one of the (lower-case) words, letter case
@@ -523,10 +698,12 @@ void readRow(sqlite3_stmt* s, std::vector<ColumnKind>& kinds, std::vector<Value>
 class LazyCursor : public Cursor {
 public:
     LazyCursor(std::shared_ptr<SqliteFile> file, std::unique_ptr<PreparedChunk> chunk,
-               sqlite3_stmt* stmt)
+               sqlite3_stmt* stmt, StatementTables* tables)
         : m_file(std::move(file)),
           m_chunk(std::move(chunk)),
           m_stmt(stmt),
+          m_tables(tables),
+          m_writes(!sqlite3_stmt_readonly(stmt)),
           m_columns(columnNamesOf(stmt)) {
         m_file->addCursor(this);
     }
@@ -537,6 +714,18 @@ public:
     LazyCursor(const LazyCursor&) = delete;
     LazyCursor& operator=(const LazyCursor&) = delete;
 
+    // Reads the first row at once, so that the result's read begins with
+    // the schema its tables were learned under.
+    void start() {
+        std::vector<Value> row;
+        if (step(row)) {
+            m_buffer.push_back(std::move(row));
+            if (!m_file->otherCursorOpen(this)) {
+                m_file->checkSchema(m_stmt, *m_tables);
+            }
+        }
+    }
+
     const std::vector<std::string>& columnNames() const override { return m_columns; }
 
     bool fetch(std::vector<Value>& row) override {
@@ -546,6 +735,18 @@ public:
             return true;
         }
         return m_stmt && step(row);
+    }
+
+    // Whether the statement is still being read.
+    bool open() const { return m_stmt != nullptr; }
+
+    // Whether the statement still being read reads one of `tables`. One
+    // that writes (INSERT ... RETURNING) counts as reading every table: a
+    // rollback aborts it in any case.
+    bool reads(const std::vector<TableRef>& tables) const {
+        return m_stmt && (m_writes || m_tables->unknownReads ||
+                          std::any_of(m_tables->reads.begin(), m_tables->reads.end(),
+                                      [&](const TableRef& t) { return touches(tables, t); }));
     }
 
     // Reads every remaining row into memory and lets the statement go.
@@ -573,6 +774,7 @@ private:
     }
     void finish() {
         m_stmt = nullptr;
+        m_tables = nullptr;
         if (m_chunk) {
             m_file->release(std::move(m_chunk));
         }
@@ -581,14 +783,45 @@ private:
     std::shared_ptr<SqliteFile> m_file;
     std::unique_ptr<PreparedChunk> m_chunk;
     sqlite3_stmt* m_stmt;
+    StatementTables* m_tables;  // in m_chunk, while the statement is read
+    bool m_writes;
     std::vector<std::string> m_columns;
     std::vector<ColumnKind> m_kinds;
     std::deque<std::vector<Value>> m_buffer;
 };
 
-void SqliteFile::materialiseCursors() {
+void SqliteFile::materialiseReadersOf(const std::vector<TableRef>& tables, bool all) {
     for (LazyCursor* c : m_cursors) {
-        c->materialise();
+        if (all ? c->open() : c->reads(tables)) {
+            c->materialise();
+        }
+    }
+}
+
+bool SqliteFile::otherCursorOpen(const LazyCursor* c) const {
+    return std::any_of(m_cursors.begin(), m_cursors.end(),
+                       [&](const LazyCursor* other) { return other != c && other->open(); });
+}
+
+void SqliteFile::checkSchema(sqlite3_stmt* first, StatementTables& tables) {
+    if (!m_schemaVersionStmt &&
+        sqlite3_prepare_v3(m_db, "PRAGMA schema_version", -1, SQLITE_PREPARE_PERSISTENT,
+                           &m_schemaVersionStmt, nullptr) != SQLITE_OK) {
+        ++m_generation;  // not known: every statement is learned again
+    } else if (sqlite3_step(m_schemaVersionStmt) == SQLITE_ROW) {
+        const std::int64_t version = sqlite3_column_int64(m_schemaVersionStmt, 0);
+        if (version != m_schemaVersion) {
+            m_schemaVersion = version;
+            ++m_generation;
+        }
+    } else {
+        ++m_generation;
+    }
+    if (m_schemaVersionStmt) {
+        sqlite3_reset(m_schemaVersionStmt);
+    }
+    if (tables.generation != m_generation) {
+        relearn(first, tables);
     }
 }
 
@@ -610,15 +843,6 @@ bool isEmptySql(std::string_view s) {
         }
     }
     return true;
-}
-
-// COMMIT and ROLLBACK count as read-only statements, yet a rollback aborts
-// the results being read.
-bool endsTransaction(sqlite3_stmt* s) {
-    const char* sql = sqlite3_sql(s);
-    std::string head = asciiLower(trimmed(std::string_view(sql ? sql : "").substr(0, 16)));
-    return head.rfind("rollback", 0) == 0 || head.rfind("commit", 0) == 0 ||
-           head.rfind("end", 0) == 0;
 }
 
 std::vector<std::string> splitWords(const std::string& line) {
@@ -803,20 +1027,25 @@ public:
         return result;
     }
 
+    // BEGIN and COMMIT leave the results being read valid; a rollback
+    // aborts them only when the schema changed in the transaction.
     void beginTransaction() override {
-        m_file->materialiseCursors();
+        if (sqlite3_get_autocommit(m_file->db())) {
+            m_file->transactionEnded();
+        }
         m_file->execSimple("BEGIN");
         m_inTransaction = true;
     }
     void commit() override {
-        m_file->materialiseCursors();
         m_file->execSimple("COMMIT");
+        m_file->transactionEnded();
         m_inTransaction = false;
     }
     void rollback() override {
-        m_file->materialiseCursors();
+        m_file->beforeRollback();
         m_inTransaction = false;
         m_file->execSimple("ROLLBACK");
+        m_file->transactionEnded();
     }
     bool inTransaction() override {
         m_inTransaction = m_file && sqlite3_get_autocommit(m_file->db()) == 0;
@@ -908,9 +1137,10 @@ private:
                     const char* begin = chunk->text.c_str() + chunk->nextOffset;
                     const char* tail = nullptr;
                     sqlite3_stmt* stmt = nullptr;
-                    int rc = sqlite3_prepare_v3(
-                        file->db(), begin, static_cast<int>(chunk->text.size() - chunk->nextOffset),
-                        SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
+                    StatementTables tables;
+                    int rc = file->prepare(begin,
+                                           static_cast<int>(chunk->text.size() - chunk->nextOffset),
+                                           &stmt, &tail, tables);
                     if (rc != SQLITE_OK) {
                         file->fail(rc);
                     }
@@ -920,19 +1150,22 @@ private:
                         break;
                     }
                     chunk->statements.push_back(stmt);
+                    chunk->tables.push_back(std::move(tables));
                     if (isEmptySql(std::string_view(chunk->text).substr(chunk->nextOffset))) {
                         chunk->complete = true;
                     }
                 }
                 sqlite3_stmt* stmt = chunk->statements[k];
                 bindParameters(*file, stmt, params);
-                if (!sqlite3_stmt_readonly(stmt) || endsTransaction(stmt)) {
-                    file->materialiseCursors();
-                }
+                StatementTables* tables = &chunk->tables[k];
+                file->beforeStatement(stmt, *tables);
                 bool lastStatement = chunk->complete && k + 1 == chunk->statements.size();
                 if (takeRows && !result && sqlite3_column_count(stmt) > 0) {
                     if (lastSegment && lastStatement) {
-                        result = std::make_unique<LazyCursor>(file, std::move(chunk), stmt);
+                        auto cursor =
+                            std::make_unique<LazyCursor>(file, std::move(chunk), stmt, tables);
+                        cursor->start();
+                        result = std::move(cursor);
                         return;
                     }
                     std::deque<std::vector<Value>> rows;

@@ -323,6 +323,90 @@ TEST_F(StoreTest, TwoOpenResultsWhileAnotherQueryWrites) {
     EXPECT_EQ(writer.fieldAsInteger("n"), 200);
 }
 
+// A walk over one table while the same connection runs a batch for each row,
+// in one transaction, as the import's merge does: the walk gives the rows the
+// table held when it began, whatever the batches write or undo.
+TEST_F(StoreTest, WalkKeepsItsRowsWhileTheConnectionWrites) {
+    struct Case {
+        const char* what;
+        const char* walk;
+        std::vector<std::string> eachRow;  // :v is the walked row's value
+        int rowsOfA;
+        int rowsOfB;
+    };
+    const std::vector<Case> cases = {
+        {"another table",
+         "select v from a",
+         {"savepoint r;", "insert into b values (:v);", "release r;"},
+         50,
+         50},
+        {"another table, undone",
+         "select v from a",
+         {"savepoint r;", "insert into b values (:v);", "rollback to r;", "release r;"},
+         50,
+         0},
+        {"the table walked", "select v from a", {"insert into a values (:v + 1000)"}, 100, 0},
+        {"the table walked, undone",
+         "select v from a",
+         {"savepoint r;", "update a set v = -v;", "rollback to r;", "release r;"},
+         50,
+         0},
+        {"the table walked, by a trigger",
+         "select v from a",
+         {"insert into c values (:v)"},
+         100,
+         0},
+        {"the table under a view",
+         "select v from va",
+         {"insert into a values (:v + 1000)"},
+         100,
+         0},
+        {"the schema, undone",
+         "select v from a",
+         {"savepoint r;", "create table d(x);", "rollback to r;", "release r;"},
+         50,
+         0},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        const std::string name = "walk" + std::to_string(i);
+        store.createDatabase(name,
+                             "create table a(v integer); create table b(v integer);"
+                             "create table c(v integer); create view va as select v from a;"
+                             "create trigger tc after insert on c begin"
+                             " insert into a values (new.v + 1000); end;"
+                             "with recursive n(i) as (select 1 union all select i+1 from n "
+                             "where i < 50) insert into a select i from n;");
+        connect(name);
+        Query walk(*conn);
+        Query writer(*conn);
+        run(walk, {c.walk});
+        conn->beginTransaction();
+        std::vector<std::string> seen;
+        // A walk that sees the rows it writes would never end.
+        for (; !walk.eof() && seen.size() <= 50; walk.next()) {
+            seen.push_back(walk.fieldAsText("v"));
+            writer.close();
+            writer.clearLines();
+            for (const std::string& line : c.eachRow) {
+                writer.addLine(line);
+            }
+            writer.setParameter("v", Value::integer(walk.fieldAsInteger("v")));
+            writer.execute();
+        }
+        conn->commit();
+        std::vector<std::string> expected;
+        for (int v = 1; v <= 50; ++v) {
+            expected.push_back(std::to_string(v));
+        }
+        EXPECT_EQ(seen, expected);
+        run(writer, {"select (select count(*) from a) as a, (select count(*) from b) as b"});
+        EXPECT_EQ(writer.fieldAsInteger("a"), c.rowsOfA);
+        EXPECT_EQ(writer.fieldAsInteger("b"), c.rowsOfB);
+    }
+}
+
 TEST_F(StoreTest, CommitKeepsAndRollbackUndoes) {
     store.createDatabase("tx", "create table t(v integer); insert into t values (1), (2), (3);");
     connect("tx");
