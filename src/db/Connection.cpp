@@ -158,6 +158,13 @@ void Query::first() {
 }
 
 void Query::next() {
+    if (m_forwardOnly && m_position < m_rows.size()) {
+        // The row passed goes; the next one takes its place.
+        m_rows.clear();
+        m_position = 0;
+        fetchOne();
+        return;
+    }
     if (m_position < m_rows.size()) {
         ++m_position;
     }

@@ -84,6 +84,11 @@ public:
     void execute();  // runs the batch, keeps no rows
     bool isOpen() const { return m_cursor != nullptr || m_fetchedAll; }
 
+    // A result walked forward only keeps just its current row: a pass over
+    // a million rows holds one of them, not all. Set before open(); first()
+    // and recordCount() then see only the rows not yet passed.
+    void setForwardOnly(bool forwardOnly) { m_forwardOnly = forwardOnly; }
+
     void first();  // back to the first row
     void next();
     bool eof() const;
@@ -110,6 +115,7 @@ private:
     std::vector<std::string> m_columns;
     std::vector<std::vector<Value>> m_rows;  // rows fetched so far
     bool m_fetchedAll = false;
+    bool m_forwardOnly = false;
     std::size_t m_position = 0;
 };
 

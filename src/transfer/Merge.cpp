@@ -567,6 +567,13 @@ private:
         m_subject.clear();
         db::Query& driver = m_q.sqlQuery;
         executePreamble(driver, m_options.database);
+        // A pass over the whole staging table counts its rows apart and
+        // holds one row at a time.
+        driver.setForwardOnly(!countStatement.empty());
+        struct BackToWhole {
+            db::Query& query;
+            ~BackToWhole() { query.setForwardOnly(false); }
+        } backToWhole{driver};
         openStatement(driver, statement);
         m_reportAtPassStart = m_report;
         m_lostPass.clear();
