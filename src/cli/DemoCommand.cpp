@@ -43,7 +43,8 @@ public:
         db::createStoreDatabase(dir, m_name,
                                 {std::string(db::embeddedSql("schema_sqlite.sql")),
                                  std::string(db::embeddedSql("demo_data.sql"))});
-        std::cout << "Created the database " << m_name << " in the store " << dir << '\n';
+        std::cout << "已在数据库文件夹" << dir << "中建立数据库" << m_name
+                  << "，其中有演示数据。\n";
         return kExitSuccess;
     }
 
