@@ -51,7 +51,8 @@ public:
         addDatabaseAndDatasetOptions(*sub, m_database, "The database to export from", m_dataset);
         sub->add_option("--output", m_output,
                         "The workbook to write (default: the program's folder, the dataset's "
-                        "display text, .xls; .xlsx by its extension)");
+                        "display text, .xls; .xlsx by its extension)")
+            ->type_name("FILE");
         sub->add_flag("--overwrite", m_overwrite, "Replace the workbook when it exists");
         return sub;
     }
