@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 #include <sstream>
+#include <utility>
 
 #include "datasets/Datasets.h"
 
