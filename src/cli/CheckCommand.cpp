@@ -29,6 +29,7 @@ public:
                       << "'相关表不全，请检查数据库！\n";
             return kExitFailed;
         }
+        std::cout << "数据库" << m_database << "中" << dataset.displayText << "的表齐全。\n";
         return kExitSuccess;
     }
 

@@ -14,10 +14,11 @@ namespace pos::cli {
 
 void addDatabaseAndDatasetOptions(CLI::App& sub, std::string& database,
                                   const std::string& databaseHelp, std::string& dataset) {
-    sub.add_option("--database", database, databaseHelp)->required();
+    sub.add_option("--database", database, databaseHelp)->type_name("DB")->required();
     sub.add_option("--dataset", dataset,
                    "Menu, HallTable or MenuAnnotate (any letter case), or the dataset's "
                    "display text")
+        ->type_name("DATASET")
         ->required();
 }
 

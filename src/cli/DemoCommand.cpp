@@ -2,10 +2,12 @@
 // schema and the demo data built into the program.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <stdexcept>
 
 #include "cli/Command.h"
 #include "db/EmbeddedSql.h"
 #include "db/SqliteBackend.h"
+#include "transfer/Catalogue.h"
 
 namespace pos::cli {
 
@@ -16,7 +18,11 @@ public:
     CLI::App* addTo(CLI::App& app) override {
         CLI::App* sub = app.add_subcommand(
             "demo", "Create database NAME in the embedded store with the demo data");
-        sub->add_option("NAME", m_name, "Name of the new database")->required();
+        sub->add_option("NAME", m_name,
+                        "Name of the new database; not master, tempdb, model, msdb or resource, "
+                        "which the program never lists")
+            ->type_name("")
+            ->required();
         return sub;
     }
 
@@ -27,11 +33,18 @@ public:
                 "--data-source (for a SQL Server run sql/schema_sqlserver.sql and "
                 "sql/demo_data.sql there).");
         }
+        // A database under a system name would be made and then never
+        // listed, by "databases" or by the window.
+        if (transfer::isSystemDatabase(m_name)) {
+            throw std::runtime_error("“" + m_name +
+                                     "”是系统数据库的名称，程序不会列出它，请换一个名称。");
+        }
         std::string dir = global.storeDir();
         db::createStoreDatabase(dir, m_name,
                                 {std::string(db::embeddedSql("schema_sqlite.sql")),
                                  std::string(db::embeddedSql("demo_data.sql"))});
-        std::cout << "Created the database " << m_name << " in the store " << dir << '\n';
+        std::cout << "已在数据库文件夹" << dir << "中建立数据库" << m_name
+                  << "，其中有演示数据。\n";
         return kExitSuccess;
     }
 

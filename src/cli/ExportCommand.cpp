@@ -1,11 +1,13 @@
 // "export": the export worker run from a terminal, with the window's checks
-// (existing file, the dataset's tables) and its messages.
+// (existing file, the dataset's tables) and its messages. The exit code
+// follows the worker's outcome, never the wording of its message.
 #include <CLI/CLI.hpp>
-#include <filesystem>
 #include <iostream>
+#include <vector>
 
 #include "cli/Command.h"
 #include "cli/CommandSupport.h"
+#include "common/Files.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "transfer/ExThread.h"
@@ -15,12 +17,12 @@ namespace pos::cli {
 
 namespace {
 
-const char* const kExportSucceeded = "数据导出成功！";
-
-// The worker's view on a terminal: the success message (with any warning in
-// the lines after its first) on stdout, every other message on stderr, and a
-// progress bar on stderr when stderr is a terminal.
-class TerminalView : public transfer::TransferView {
+// The worker's view on a terminal: a progress bar on stderr when stderr is a
+// terminal, left on its last line when the worker resets the gauge at the
+// end; the closing message is kept and printed once the outcome is known
+// (stdout on success, with any warning in the lines after its first; stderr
+// otherwise).
+class ExportTerminalView : public transfer::TransferView {
 public:
     void setChoiceControlsEnabled(bool) override {}
 
@@ -28,25 +30,17 @@ public:
 
     void clearPath() override {}
 
-    void showMessage(const std::string& text) override {
-        endBar();
-        if (text.rfind(kExportSucceeded, 0) == 0) {
-            m_succeeded = true;
-            std::cout << text << std::endl;
-        } else {
-            std::cerr << text << std::endl;
-        }
-    }
+    void showMessage(const std::string& text) override { m_messages.push_back(text); }
 
     bool stopRequested() const override { return StopSignals::requested(); }
 
     void endBar() { m_bar.end(); }
 
-    bool succeeded() const { return m_succeeded; }
+    const std::vector<std::string>& messages() const { return m_messages; }
 
 private:
-    ProgressBar m_bar{false};
-    bool m_succeeded = false;
+    ProgressBar m_bar{true};
+    std::vector<std::string> m_messages;
 };
 
 class ExportCommand : public Command {
@@ -57,26 +51,28 @@ public:
         addDatabaseAndDatasetOptions(*sub, m_database, "The database to export from", m_dataset);
         sub->add_option("--output", m_output,
                         "The workbook to write (default: the program's folder, the dataset's "
-                        "display text, .xls; .xlsx by its extension)");
+                        "display text, .xls; .xlsx by its extension)")
+            ->type_name("FILE");
         sub->add_flag("--overwrite", m_overwrite, "Replace the workbook when it exists");
         return sub;
     }
 
     int run(const GlobalOptions& global) override {
-        // From the start: reading a large workbook takes a while too.
         StopSignals stop;
         const datasets::Dataset& dataset = requireDataset(m_dataset);
-        global.prepareFieldMaps();
-
         const std::string path =
             isBlank(m_output) ? transfer::defaultWorkbookPath(executableDir(), dataset.displayText)
                               : m_output;
-        std::error_code error;
-        if (std::filesystem::exists(path, error) && !m_overwrite) {
+        if (folderExists(path)) {
+            std::cerr << transfer::folderAtPathMessage(path) << std::endl;
+            return kExitFailed;
+        }
+        if (fileExists(path) && !m_overwrite) {
             std::cerr << "文件已经存在：" << path << "\n如需覆盖，请加上 --overwrite 选项重新导出。"
                       << std::endl;
             return kExitFailed;
         }
+        global.prepareFieldMaps();
 
         WorkerConnection link(global);
         if (!transfer::checkDatasetTables(link.connQuery, dataset.key, m_database)) {
@@ -85,13 +81,18 @@ public:
             return kExitFailed;
         }
 
-        TerminalView view;
+        ExportTerminalView view;
         transfer::MyExThread worker(link.queries(),
                                     transferOptions(global, m_database, dataset, path), view);
         worker.start();
         worker.join();
         view.endBar();
-        return StopSignals::exitCode(view.succeeded() ? kExitSuccess : kExitFailed);
+
+        const bool succeeded = worker.result().succeeded();
+        for (const std::string& message : view.messages()) {
+            (succeeded ? std::cout : std::cerr) << message << std::endl;
+        }
+        return StopSignals::exitCode(succeeded ? kExitSuccess : kExitFailed);
     }
 
 private:

@@ -15,16 +15,21 @@ namespace pos::cli {
 void GlobalOptions::addTo(CLI::App& app) {
     app.add_option("--store", store,
                    "Folder of the embedded store (default: POS_TRANSFER_STORE, else the folder "
-                   "data beside the program)");
+                   "data beside the program)")
+        ->type_name("DIR");
     app.add_option("--data-source", dataSource,
-                   "SQL Server to use instead of the store: host, host,port or host\\instance");
+                   "SQL Server to use instead of the store: host, host,port or host\\instance")
+        ->type_name("SERVER");
     app.add_option("--user", user,
                    "SQL Server login (password from POS_TRANSFER_PASSWORD); without it, "
-                   "integrated security");
-    app.add_option("--catalog", catalog, "Database to connect to first (default: master)");
+                   "integrated security")
+        ->type_name("LOGIN");
+    app.add_option("--catalog", catalog, "Database to connect to first (default: master)")
+        ->type_name("DB");
     app.add_option("--field-maps", fieldMaps,
                    "Folder of the field-map files Menu.ini, HallTable.ini, MenuAnnotate.ini "
-                   "(default: the program's folder); created when missing");
+                   "(default: the program's folder); created when missing")
+        ->type_name("DIR");
 }
 
 bool GlobalOptions::usesStore() const {

@@ -49,8 +49,11 @@ public:
             "import", "Read a workbook into a dataset of a database (staged, then merged)");
         addDatabaseAndDatasetOptions(*sub, m_database, "The database to import into", m_dataset);
         sub->add_option("--station", m_station, "The station number written into new dishes")
+            ->type_name("N")
             ->required();
-        sub->add_option("--input", m_input, "The workbook to read (.xls or .xlsx)")->required();
+        sub->add_option("--input", m_input, "The workbook to read (.xls or .xlsx)")
+            ->type_name("FILE")
+            ->required();
         return sub;
     }
 

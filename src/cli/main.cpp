@@ -1,10 +1,14 @@
 // Entry of the command-line front end: the shared options, one subcommand
-// per verb, and the exit codes (0 success, 1 refused or failed, 2 bad usage).
+// per verb, and the exit codes (0 success, 1 refused or failed, 2 bad usage;
+// 130 or 143 when Ctrl-C or SIGTERM stopped a transfer).
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "cli/Command.h"
+#include "cli/CommandLine.h"
 
 int main(int argc, char** argv) {
     using namespace pos::cli;
@@ -20,10 +24,24 @@ int main(int argc, char** argv) {
     for (const auto& command : commands) {
         subcommands.push_back(command->addTo(app));
     }
+    completeHelp(app);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() != 0) {
+            // A word the parser did not take explains the failure better than
+            // what it missed because of it (a mistyped required option).
+            const std::vector<std::string> lines =
+                unrecognisedWords(app, std::vector<std::string>(argv + 1, argv + argc));
+            if (!lines.empty()) {
+                for (const std::string& line : lines) {
+                    std::cerr << line << '\n';
+                }
+                std::cerr << "Run with --help for more information.\n";
+                return kExitUsage;
+            }
+        }
         int code = app.exit(e);
         return code == 0 ? kExitSuccess : kExitUsage;
     }

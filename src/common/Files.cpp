@@ -16,4 +16,9 @@ bool regularFileExists(const std::string& path) {
     return std::filesystem::is_regular_file(path, error) && !error;
 }
 
+bool folderExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error) && !error;
+}
+
 }  // namespace pos

@@ -15,6 +15,15 @@ constexpr std::array<const char*, 5> kSystemDatabases{"master", "tempdb", "model
                                                       "resource"};
 }  // namespace
 
+bool isSystemDatabase(const std::string& name) {
+    for (const char* system : kSystemDatabases) {
+        if (name == system) {
+            return true;
+        }
+    }
+    return false;
+}
+
 ConnectionArguments startupConnectionArguments() {
     ConnectionArguments args;
     args.integratedSecurity = "SSPI";
@@ -81,11 +90,7 @@ std::vector<std::string> connectAndListDatabases(db::Connection& connection, db:
     std::vector<std::string> databases;
     while (!connQuery.eof()) {
         std::string name = connQuery.fieldAsText("DATABASE_NAME");
-        bool system = false;
-        for (const char* s : kSystemDatabases) {
-            system = system || name == s;
-        }
-        if (!system) {
+        if (!isSystemDatabase(name)) {
             databases.push_back(std::move(name));
         }
         connQuery.next();

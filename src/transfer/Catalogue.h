@@ -32,6 +32,11 @@ ConnectionArguments chosenConnectionArguments(const std::string& dataSource,
 
 std::string buildConnectionText(const ConnectionArguments& args);
 
+// Whether `name` is one of the system databases that the database list
+// leaves out (master, tempdb, model, msdb, resource), compared exactly as the
+// list compares them: "Master" is not one.
+bool isSystemDatabase(const std::string& name);
+
 // (Re)connects `connection` with the built text, runs the database list on
 // `connQuery` and returns the user databases in server order, without the
 // system databases (compared exactly). Errors of the back end pass through.

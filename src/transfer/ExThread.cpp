@@ -9,9 +9,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/Files.h"
 #include "common/Text.h"
 #include "datasets/FieldMap.h"
-#include "datasets/IniFile.h"
 #include "db/DbError.h"
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
@@ -52,11 +52,17 @@ std::string writeFailedMessage(const std::string& reason) {
 }
 
 // The export cannot go on for a reason that is not the saving's: a stored
-// text longer than a cell holds (its message names the row and the column),
-// or the user's stop. The message is shown as it stands; no file is written.
+// text longer than a cell holds (its message names the row and the column,
+// the outcome is Refused), or the user's stop (Stopped). The message is shown
+// as it stands; no file is written.
 class ExportHalted : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    ExportHalted(ExportOutcome outcome, const std::string& message)
+        : std::runtime_error(message), m_outcome(outcome) {}
+    ExportOutcome outcome() const { return m_outcome; }
+
+private:
+    ExportOutcome m_outcome;
 };
 
 // The length of a text as the workbook formats count it (UTF-16 units), when
@@ -148,6 +154,11 @@ std::string tooManyRecordsMessage(int recordCount, const std::string& path) {
     return text;
 }
 
+std::string folderAtPathMessage(const std::string& path) {
+    return "数据导出失败：保存路径" + path +
+           "是一个文件夹，不是文件，工作簿不能保存在这里。\n请换一个文件名后重新导出。";
+}
+
 int recordLimitForPath(const std::string& path) {
     const std::string lower = asciiLower(trimmed(path));
     const std::string xlsx = ".xlsx";
@@ -162,10 +173,11 @@ MyExThread::MyExThread(TransferQueries queries, TransferOptions options, Transfe
     : m_queries(queries),
       m_options(std::move(options)),
       m_view(view),
-      m_worker(
-          [this] { runExport(); },
-          [this](const std::string& reason) { m_view.showMessage(writeFailedMessage(reason)); },
-          [this] { finishExport(); }) {}
+      m_worker([this] { runExport(); },
+               [this](const std::string& reason) {
+                   finishWith(ExportOutcome::Failed, writeFailedMessage(reason));
+               },
+               [this] { finishExport(); }) {}
 
 MyExThread::~MyExThread() {
     join();
@@ -183,10 +195,20 @@ std::string MyExThread::key() const {
     return trimmed(m_options.datasetKey);
 }
 
+void MyExThread::finishWith(ExportOutcome outcome, std::string message) {
+    m_result.outcome = outcome;
+    m_result.message = std::move(message);
+    m_view.showMessage(m_result.message);
+}
+
 void MyExThread::runExport() {
     m_view.setChoiceControlsEnabled(false);
     if (!namesAWorkbookFormat(m_options.path)) {
-        m_view.showMessage(extensionRefusedMessage(m_options.path));
+        finishWith(ExportOutcome::Refused, extensionRefusedMessage(m_options.path));
+        return;
+    }
+    if (folderExists(m_options.path)) {
+        finishWith(ExportOutcome::Refused, folderAtPathMessage(m_options.path));
         return;
     }
     m_selectColumns.clear();
@@ -246,13 +268,15 @@ bool MyExThread::createViews() {
     } catch (const db::DbError& e) {
         // A busy, read-only or damaged database says so; a missing table or
         // column is the usual "incomplete" message.
-        m_view.showMessage(db::isEnvironmentFault(e.fault())
-                               ? "不能导出数据：无法在数据库" + m_options.database +
-                                     "中建立视图。" + e.what()
-                               : viewCreationFailedMessage(m_options));
+        if (db::isEnvironmentFault(e.fault())) {
+            finishWith(ExportOutcome::Failed, "不能导出数据：无法在数据库" + m_options.database +
+                                                  "中建立视图。" + e.what());
+        } else {
+            finishWith(ExportOutcome::Refused, viewCreationFailedMessage(m_options));
+        }
         return false;
     } catch (const std::exception&) {
-        m_view.showMessage(viewCreationFailedMessage(m_options));
+        finishWith(ExportOutcome::Refused, viewCreationFailedMessage(m_options));
         return false;
     }
     return true;
@@ -262,11 +286,11 @@ bool MyExThread::prepareShowNames() {
     db::Query& query = m_queries.sqlQuery;
     const std::string k = key();
     const std::string path = datasets::fieldMapPath(m_options.fieldMapDir, k);
-    if (datasets::IniFile::exists(path)) {
+    if (regularFileExists(path)) {
         try {
             m_showNames = datasets::readFieldMap(path).showNames();
         } catch (const std::exception& e) {
-            m_view.showMessage(std::string("读取字段对照文件失败：") + e.what());
+            finishWith(ExportOutcome::Refused, std::string("读取字段对照文件失败：") + e.what());
             return false;
         }
         return true;
@@ -282,13 +306,13 @@ bool MyExThread::prepareShowNames() {
             columns.push_back(query.fieldName(i));
         }
     } catch (const std::exception&) {
-        m_view.showMessage(kQueryFailedMessage);
+        finishWith(ExportOutcome::Refused, kQueryFailedMessage);
         return false;
     }
     try {
         datasets::writeFieldMap(path, datasets::fieldMapFromColumns(columns));
     } catch (const std::exception& e) {
-        m_view.showMessage(std::string("写入字段对照文件失败：") + e.what());
+        finishWith(ExportOutcome::Failed, std::string("写入字段对照文件失败：") + e.what());
         return false;
     }
     m_showNames = std::move(columns);
@@ -305,7 +329,7 @@ void MyExThread::exportToExcel() {
         openStatement(query, selectFromView(m_selectColumns, k));
         recordCount = query.recordCount();
     } catch (const std::exception&) {
-        m_view.showMessage(kQueryFailedMessage);
+        finishWith(ExportOutcome::Refused, kQueryFailedMessage);
         return;
     }
 
@@ -313,7 +337,7 @@ void MyExThread::exportToExcel() {
     // the engine starts.
     const std::string tooMany = tooManyRecordsMessage(recordCount, m_options.path);
     if (!tooMany.empty()) {
-        m_view.showMessage(tooMany);
+        finishWith(ExportOutcome::Refused, tooMany);
         return;
     }
 
@@ -328,7 +352,7 @@ void MyExThread::exportToExcel() {
     } catch (const std::exception&) {
         session.quitExcel();
         session.releaseExcel();
-        m_view.showMessage(kEngineFailedMessage);
+        finishWith(ExportOutcome::Failed, kEngineFailedMessage);
         return;
     }
 
@@ -340,8 +364,9 @@ void MyExThread::exportToExcel() {
         std::int32_t row = 3;
         while (!query.eof()) {
             if (m_view.stopRequested()) {
-                throw ExportHalted(std::string("数据导出已停止：") + kStoppedByUser +
-                                   "。目标文件没有写入。");
+                throw ExportHalted(
+                    ExportOutcome::Stopped,
+                    std::string("数据导出已停止：") + kStoppedByUser + "。目标文件没有写入。");
             }
             const int fields = query.fieldCount();
             for (int j = 1; j <= fields; ++j) {
@@ -349,8 +374,10 @@ void MyExThread::exportToExcel() {
                 if (const std::size_t length = excessCellLength(text)) {
                     const auto column = static_cast<std::size_t>(j - 1);
                     const bool named = column < m_showNames.size() && !isBlank(m_showNames[column]);
-                    throw ExportHalted(cellTooLongMessage(
-                        row, named ? m_showNames[column] : query.fieldName(j - 1), length));
+                    throw ExportHalted(
+                        ExportOutcome::Refused,
+                        cellTooLongMessage(
+                            row, named ? m_showNames[column] : query.fieldName(j - 1), length));
                 }
                 session.writeCell(row, j, text);
             }
@@ -364,12 +391,12 @@ void MyExThread::exportToExcel() {
     } catch (const ExportHalted& e) {
         session.quitExcel();
         session.releaseExcel();
-        m_view.showMessage(e.what());
+        finishWith(e.outcome(), e.what());
         return;
     } catch (const std::exception& e) {
         session.quitExcel();
         session.releaseExcel();
-        m_view.showMessage(writeFailedMessage(e.what()));
+        finishWith(ExportOutcome::Failed, writeFailedMessage(e.what()));
         return;
     }
     session.quitExcel();
@@ -379,7 +406,7 @@ void MyExThread::exportToExcel() {
                     [](const std::string& name) { return isBlank(name); })) {
         message += "\n" + noHeadingsWarning(datasets::fieldMapPath(m_options.fieldMapDir, k));
     }
-    m_view.showMessage(message);
+    finishWith(ExportOutcome::Succeeded, std::move(message));
     m_view.clearPath();
 }
 

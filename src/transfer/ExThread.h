@@ -39,6 +39,30 @@ int recordLimitForPath(const std::string& path);
 // empty when they fit.
 std::string tooManyRecordsMessage(int recordCount, const std::string& path);
 
+// The refusal of a save path at which a folder stands: a workbook cannot
+// replace it, whatever the user answers about overwriting.
+std::string folderAtPathMessage(const std::string& path);
+
+enum class ExportOutcome {
+    NotRun,
+    // Stopped before the workbook was saved, for a reason in the choices or
+    // the data (the path, the dataset's tables, the field map, the number of
+    // records, a text too long for a cell); no file written.
+    Refused,
+    Stopped,  // the user asked the export to stop; no file written
+    // The workbook engine could not start, the save failed or an unforeseen
+    // error ended the export; no file written.
+    Failed,
+    Succeeded,  // the workbook is saved (the message may add a warning)
+};
+
+// How an export ended. Front ends act on the outcome, never on the text.
+struct ExportResult {
+    ExportOutcome outcome = ExportOutcome::NotRun;
+    std::string message;  // the closing message, as shown
+    bool succeeded() const { return outcome == ExportOutcome::Succeeded; }
+};
+
 class MyExThread {
 public:
     // Borrows the queries and the view for the length of the export; both must
@@ -67,6 +91,8 @@ public:
     const std::string& selectColumns() const { return m_selectColumns; }
     // The heading texts, one per heading column; emptied after the export.
     const std::vector<std::string>& showNames() const { return m_showNames; }
+    // How the export ended; read it once the thread has been joined.
+    const ExportResult& result() const { return m_result; }
 
 private:
     void exportToExcel();
@@ -74,12 +100,15 @@ private:
     bool prepareShowNames();
     void dropViews();
     std::string key() const;
+    // Records the outcome with its closing message and shows the message.
+    void finishWith(ExportOutcome outcome, std::string message);
 
     TransferQueries m_queries;
     TransferOptions m_options;
     TransferView& m_view;
     std::string m_selectColumns;
     std::vector<std::string> m_showNames;
+    ExportResult m_result;
     // Last, so that the thread has ended before the members its steps use go.
     WorkerThread m_worker;
 };

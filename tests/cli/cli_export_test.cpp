@@ -110,6 +110,42 @@ TEST_F(CliExport, AFieldMapWithoutColumnsWarnsOfTheMissingHeadings) {
     EXPECT_EQ(r.err, "");
 }
 
+// The exit code follows how the export ended, whatever its message says.
+TEST_F(CliExport, ExitCodeFollowsTheOutcome) {
+    const std::string longText(32768, 'x');  // one more than a cell holds
+    pos::db::createStoreDatabase(m_tmp.dir() + "store", "long",
+                                 {schemaScript(),
+                                  "INSERT INTO AnnotateType (ID, Name) VALUES (1, '口味');\n"
+                                  "INSERT INTO Annotate (ID, Name, AnnotateTypeID) VALUES (1, '" +
+                                      longText + "', 1);\n"});
+    struct Case {
+        const char* database;
+        int exitCode;
+        std::string out;
+        std::string errPrefix;
+    };
+    const Case cases[] = {
+        {"pos_demo", 0, "数据导出成功！\n", ""},
+        {"long", 1, "",
+         "数据导出失败：第3行（第1条记录）“注释名称”列的文本有32768个字符，超过了一个单元格最多能"
+         "容纳的32767个字符。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.database);
+        const std::string out = m_tmp.dir() + c.database + ".xlsx";
+        CliRun r =
+            run({"export", "--database", c.database, "--dataset", "MenuAnnotate", "--output", out});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        if (c.errPrefix.empty()) {
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(r.err.rfind(c.errPrefix, 0), 0u) << r.err;
+        }
+        EXPECT_EQ(fs::exists(out), c.exitCode == 0);
+    }
+}
+
 struct RefusalCase {
     const char* name;
     std::vector<std::string> args;  // after "export"; OUT stands for the output path

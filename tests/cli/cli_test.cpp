@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "cli/cli_run.h"
@@ -84,6 +85,71 @@ TEST_F(CliTest, RefusalsAndBadUsage) {
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
     }
+}
+
+// The version in the project() line of the top CMakeLists.txt, the one the
+// program shows.
+std::string projectVersion() {
+    std::ifstream in(std::string(POS_SOURCE_DIR) + "/CMakeLists.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::smatch match;
+    const std::string content = text.str();
+    std::regex_search(content, match, std::regex(R"(project\([^)]*VERSION ([0-9.]+))"));
+    return match.size() > 1 ? match[1].str() : "?";
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<std::string> args;  // OUT stands for a folder at the export's output path
+    int exitCode;
+    std::string expected;  // part of stderr, or all of stdout when it is a success
+};
+
+// What a user can get wrong, and what the program says instead of doing it.
+TEST_F(CliTest, RefusalsNameTheMistake) {
+    const std::string folder = work.dir() + "/out.xls";
+    std::filesystem::create_directory(folder);
+    const std::vector<std::string> exportToFolder{"--field-maps", work.dir() + "/maps", "export",
+                                                  "--database",   "pos_demo",           "--dataset",
+                                                  "Menu",         "--output",           "OUT"};
+    std::vector<std::string> overwriteFolder = exportToFolder;
+    overwriteFolder.push_back("--overwrite");
+    const std::string folderMessage =
+        "数据导出失败：保存路径" + folder + "是一个文件夹，不是文件，工作簿不能保存在这里。";
+    const RefusalCase cases[] = {
+        {"demo under a system name",
+         {"demo", "master"},
+         1,
+         "“master”是系统数据库的名称，程序不会列出它，请换一个名称。"},
+        {"demo under another system name", {"demo", "msdb"}, 1, "“msdb”是系统数据库的名称"},
+        {"folder at the output path", exportToFolder, 1, folderMessage},
+        {"folder at the output path with --overwrite", overwriteFolder, 1, folderMessage},
+        {"mistyped command", {"exprot"}, 2, "unknown command 'exprot'; did you mean 'export'?"},
+        {"mistyped option",
+         {"export", "--databse", "pos_demo", "--dataset", "Menu"},
+         2,
+         "unknown option '--databse'; did you mean '--database'?"},
+        {"extra arguments", {"demo", "a", "b", "c"}, 2, "unexpected arguments 'b' 'c' for 'demo'"},
+        {"version", {"--version"}, 0, "pos-transfer-cli " + projectVersion() + "\n"},
+    };
+    for (const RefusalCase& c : cases) {
+        std::vector<std::string> args;
+        for (const std::string& a : c.args) {
+            args.push_back(a == "OUT" ? folder : a);
+        }
+        CliRun r = cli(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
+        if (c.exitCode == 0) {
+            EXPECT_EQ(r.out, c.expected) << c.name;
+        } else {
+            EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.name << ": " << r.err;
+        }
+    }
+    CliRun list = cli({"databases"});
+    EXPECT_EQ(list.out, "");  // no database was made, under any name
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    EXPECT_FALSE(std::filesystem::exists(work.dir() + "/maps"));
 }
 
 // Commands that only read never write a store file: an empty NAME.db stays

@@ -14,6 +14,8 @@
 namespace fs = std::filesystem;
 using namespace pos;
 using namespace pos::exporttest;
+using transfer::ExportOutcome;
+using transfer::ExportResult;
 using transfer::MyExThread;
 using transfer::TransferOptions;
 
@@ -21,10 +23,11 @@ namespace {
 
 const char* const kSuccess = "数据导出成功！";
 
-// One export on its own thread, as the window starts it, waited for.
-void exportWith(Store& store, const std::string& key, const std::string& path,
-                const std::string& fieldMapDir, RecordingView& view,
-                const std::string& datasetText = "菜品信息") {
+// One export on its own thread, as the window starts it, waited for; how it
+// ended, whose message is the last the view was shown.
+ExportResult exportWith(Store& store, const std::string& key, const std::string& path,
+                        const std::string& fieldMapDir, RecordingView& view,
+                        const std::string& datasetText = "菜品信息") {
     TransferOptions options;
     options.database = store.database();
     options.datasetKey = key;
@@ -35,6 +38,9 @@ void exportWith(Store& store, const std::string& key, const std::string& path,
     worker.start();
     worker.join();
     EXPECT_TRUE(worker.finished());
+    const std::vector<std::string> messages = view.messages();
+    EXPECT_EQ(worker.result().message, messages.empty() ? std::string() : messages.back());
+    return worker.result();
 }
 
 Rows sortedData(const Rows& rows, std::size_t from) {
@@ -82,7 +88,8 @@ TEST_P(ExportDemoDataset, WritesKeySheetHeadingsAndEveryValueAsText) {
 void ExportDemoDataset::exportAndCheck(const DatasetCase& c, Store& store, TempDir& tmp,
                                        const std::string& path) {
     RecordingView view;
-    exportWith(store, c.key, path, tmp.dir(), view, c.text);
+    EXPECT_EQ(exportWith(store, c.key, path, tmp.dir(), view, c.text).outcome,
+              ExportOutcome::Succeeded);
 
     EXPECT_EQ(view.messages(), std::vector<std::string>{kSuccess});
     const std::vector<std::string> events = view.events();
@@ -287,7 +294,8 @@ TEST(ExportFailure, MissingTablesGiveTheViewMessageAndNoWorkbook) {
     datasets::writeDefaultFieldMaps(tmp.dir());
     const std::string path = tmp.dir() + "out.xls";
     RecordingView view;
-    exportWith(store, "Menu", path, tmp.dir(), view, "菜品信息");
+    EXPECT_EQ(exportWith(store, "Menu", path, tmp.dir(), view, "菜品信息").outcome,
+              ExportOutcome::Refused);
     EXPECT_EQ(view.messages(), std::vector<std::string>{
                                    "数据库partial的菜品信息相关设置表记录不全，请检查数据库！"});
     EXPECT_FALSE(fs::exists(path));
@@ -313,7 +321,7 @@ TEST(ExportFailure, UnwritableTargetIsReportedAndLeavesNoFile) {
     datasets::writeDefaultFieldMaps(tmp.dir());
     const std::string path = tmp.dir() + "no-such-folder/out.xls";
     RecordingView view;
-    exportWith(store, "HallTable", path, tmp.dir(), view);
+    EXPECT_EQ(exportWith(store, "HallTable", path, tmp.dir(), view).outcome, ExportOutcome::Failed);
     const std::vector<std::string> messages = view.messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("数据导出失败：", 0), 0u) << messages[0];
@@ -323,17 +331,19 @@ TEST(ExportFailure, UnwritableTargetIsReportedAndLeavesNoFile) {
     EXPECT_TRUE(store.views().empty());
 }
 
-TEST(ExportFailure, ExistingFileSurvivesAFailedSave) {
-    // A target that is a folder cannot be replaced; nothing beside it is left.
+TEST(ExportFailure, FolderAtThePathIsRefusedAndKept) {
+    // A target that is a folder cannot be replaced: refused before any work,
+    // nothing beside it is left.
     TempDir tmp;
     Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
     datasets::writeDefaultFieldMaps(tmp.dir());
     fs::create_directory(tmp.path() / "taken.xls");
     writeText(tmp.path() / "taken.xls" / "inside", "kept");
     RecordingView view;
-    exportWith(store, "HallTable", tmp.dir() + "taken.xls", tmp.dir(), view);
-    ASSERT_EQ(view.messages().size(), 1u);
-    EXPECT_EQ(view.messages()[0].rfind("数据导出失败：", 0), 0u);
+    EXPECT_EQ(exportWith(store, "HallTable", tmp.dir() + "taken.xls", tmp.dir(), view).outcome,
+              ExportOutcome::Refused);
+    EXPECT_EQ(view.messages(),
+              std::vector<std::string>{transfer::folderAtPathMessage(tmp.dir() + "taken.xls")});
     EXPECT_EQ(readText(tmp.path() / "taken.xls" / "inside"), "kept");
     std::size_t entries = 0;
     for (const auto& e : fs::directory_iterator(tmp.path())) {
@@ -353,7 +363,8 @@ TEST(ExportFailure, RecordsBeyondAnXlsSheetAreRefusedAndAnXlsxSheetTakesThem) {
     Store store(tmp.dir() + "store", "big", {script});
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView refused;
-    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), refused);
+    EXPECT_EQ(exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), refused).outcome,
+              ExportOutcome::Refused);
     EXPECT_EQ(refused.messages(),
               std::vector<std::string>{
                   "要导出的记录共有65535条，超过了.xls工作表最多能容纳的65534条记录（第1行留空，"
@@ -386,7 +397,8 @@ TEST(ExportFailure, PathOfAnotherFormatIsRefusedBeforeAnyWork) {
         SCOPED_TRACE(name);
         const std::string path = tmp.dir() + name;
         RecordingView view;
-        exportWith(store, "HallTable", path, tmp.dir(), view);
+        EXPECT_EQ(exportWith(store, "HallTable", path, tmp.dir(), view).outcome,
+                  ExportOutcome::Refused);
         EXPECT_EQ(view.messages(),
                   std::vector<std::string>{"数据导出失败：保存路径" + path +
                                            "的扩展名既不是.xls也不是.xlsx，无法确定工作簿的格式。"
@@ -403,7 +415,10 @@ TEST(ExportFailure, FieldMapThatCannotBeWrittenIsReported) {
     TempDir tmp;
     Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
     RecordingView view;
-    exportWith(store, "HallTable", tmp.dir() + "out.xls", tmp.dir() + "missing-folder/", view);
+    EXPECT_EQ(
+        exportWith(store, "HallTable", tmp.dir() + "out.xls", tmp.dir() + "missing-folder/", view)
+            .outcome,
+        ExportOutcome::Failed);
     ASSERT_EQ(view.messages().size(), 1u);
     EXPECT_EQ(view.messages()[0].rfind("写入字段对照文件失败：", 0), 0u) << view.messages()[0];
     EXPECT_FALSE(fs::exists(tmp.dir() + "out.xls"));
