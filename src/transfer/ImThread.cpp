@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <map>
 #include <string_view>
 #include <unordered_map>
 
+#include "common/Files.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
@@ -575,8 +575,7 @@ bool MyImThread::buildStagingTable(std::string& reason) {
 bool MyImThread::matchHeaders() {
     const std::string path = datasets::fieldMapPath(m_options.fieldMapDir, key());
     std::optional<std::vector<std::string>> matched;
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec)) {
+    if (regularFileExists(path)) {
         const datasets::FieldMap map = datasets::readFieldMap(path);
         matched = matchHeaderNames(m_state.headerNames, m_state.stagingColumns, &map);
         m_state.repeatedHeading = repeatedHeading(m_state.headerNames, map);
