@@ -3,6 +3,7 @@
 #include "db/SqliteBackend.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -1245,6 +1247,36 @@ std::vector<std::string> listStoreDatabases(const std::string& storeDir) {
     return names;
 }
 
+namespace {
+
+// The database files that a `demo` killed part-way left behind: temporary
+// files ".pos-new-PID-N.tmp" (and their journals) of a process that no
+// longer runs. No listing shows them, but they take room.
+void removeAbandonedNewDatabases(const std::string& storeDir) {
+    std::error_code ec;
+    fs::directory_iterator it(storeDir, ec);
+    if (ec) {
+        return;
+    }
+    const std::string prefix = ".pos-new-";
+    std::vector<fs::path> abandoned;
+    for (const fs::directory_entry& entry : it) {
+        const std::string file = entry.path().filename().string();
+        if (file.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        const long pid = std::strtol(file.c_str() + prefix.size(), nullptr, 10);
+        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            abandoned.push_back(entry.path());
+        }
+    }
+    for (const fs::path& path : abandoned) {
+        fs::remove(path, ec);
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<Backend> connectSqliteStore(const ConnectionText& text,
                                             const ConnectionSettings& settings) {
     std::string dir = storeDirectory(settings);
@@ -1255,6 +1287,7 @@ std::unique_ptr<Backend> connectSqliteStore(const ConnectionText& text,
                       "无法创建，请用--store或POS_TRANSFER_STORE指定其他文件夹" +
                       (ec ? "（" + ec.message() + "）" : std::string()) + "。");
     }
+    removeAbandonedNewDatabases(dir);
     auto backend = std::make_unique<SqliteBackend>(dir, settings.busyTimeoutSeconds);
     std::optional<std::string> catalog = text.get("Initial Catalog");
     if (catalog && !isBlank(*catalog)) {

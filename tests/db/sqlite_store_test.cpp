@@ -2,6 +2,8 @@
 // commands it answers, results, parameters, transactions and its failures.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -517,6 +519,28 @@ TEST(StoreCreate, BuildsTheDatabaseOrLeavesNothing) {
         files.push_back(e.path().filename().string());
     }
     EXPECT_EQ(files, std::vector<std::string>{"ok.db"});
+
+    // A creation killed part-way leaves its temporary files; the next
+    // connection to the store removes them, but not those of a creation
+    // still running.
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = ".pos-new-" + std::to_string(gone) + "-0.tmp";
+    const std::string running = ".pos-new-" + std::to_string(::getpid()) + "-9.tmp";
+    for (const std::string& name : {dead, dead + "-journal", running}) {
+        store.writeFile(name, "x");
+    }
+    ConnectionSettings settings;
+    settings.storeDir = store.dir();
+    Connection connection(settings);
+    connection.setConnectionText("Data Source=.");
+    connection.connect();
+    EXPECT_FALSE(std::filesystem::exists(store.dir() + "/" + dead));
+    EXPECT_FALSE(std::filesystem::exists(store.dir() + "/" + dead + "-journal"));
+    EXPECT_TRUE(std::filesystem::exists(store.dir() + "/" + running));
 }
 
 }  // namespace
