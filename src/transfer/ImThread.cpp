@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <map>
 #include <string_view>
 #include <unordered_map>
 
