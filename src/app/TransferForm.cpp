@@ -24,6 +24,7 @@
 #include "QtTransferView.h"
 #include "TransferApplication.h"
 #include "WindowStartHost.h"
+#include "common/AppFolders.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
@@ -121,6 +122,18 @@ QFileDialog* workbookDialog(QWidget* parent, const char* name, QFileDialog::Acce
     d->setOption(QFileDialog::DontUseNativeDialog);
     d->setWindowModality(Qt::ApplicationModal);
     return d;
+}
+
+// The store's folder as the user reads it: absolute, without a trailing
+// separator.
+QString storeFolderText(const db::ConnectionSettings& settings) {
+    std::error_code ec;
+    std::filesystem::path dir =
+        std::filesystem::absolute(db::storeDirectory(settings), ec).lexically_normal();
+    if (!dir.has_filename()) {
+        dir = dir.parent_path();  // no trailing separator
+    }
+    return QString::fromStdString(dir.string());
 }
 
 }  // namespace
@@ -298,7 +311,7 @@ void TTransferForm::formShow() {
     m_currentDatasetKey = datasets::datasetKeyFromCombo(datasetText());
     // Checking ExData runs the mode switch when it was not checked yet.
     m_exData->setChecked(true);
-    const QString dir = QString::fromStdString(m_options.executableDir);
+    const QString dir = QString::fromStdString(defaultExportFolder(m_options.executableDir));
     m_saveFilePath->setDirectory(dir);
     m_openFilePath->setDirectory(dir);
     m_gauge1->setValue(0);
@@ -317,13 +330,7 @@ QString TTransferForm::noDatabaseMessage() const {
                    "请先在服务器上建立数据库，然后重新启动本程序。")
             .arg(QString::fromStdString(connectionArguments(m_options).dataSource));
     }
-    std::error_code ec;
-    std::filesystem::path dir =
-        std::filesystem::absolute(db::storeDirectory(m_options.connection), ec).lexically_normal();
-    if (!dir.has_filename()) {
-        dir = dir.parent_path();  // no trailing separator
-    }
-    const QString folder = QString::fromStdString(dir.string());
+    const QString folder = storeFolderText(m_options.connection);
     return QStringLiteral(
                "数据库文件夹“%1”中没有数据库。\n\n"
                "要建立演示数据库pos_demo，请在终端中运行：\n"
@@ -402,7 +409,11 @@ void TTransferForm::n1Click() {
     m_boxes->message(
         QStringLiteral("关于程序"),
         QStringLiteral(
-            "此版本为版本1.1，此版本导入菜品信息导入原来的菜品编号，并修正导入失败问题。"));
+            "此版本为版本1.1，此版本导入菜品信息导入原来的菜品编号，并修正导入失败问题。\n\n"
+            "字段对应文件夹：%1\n数据库文件夹：%2\n默认导出文件夹：%3")
+            .arg(QString::fromStdString(m_options.fieldMapDir),
+                 storeFolderText(m_options.connection),
+                 QString::fromStdString(defaultExportFolder(m_options.executableDir))));
 }
 
 void TTransferForm::btn4Click() {

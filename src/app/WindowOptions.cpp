@@ -8,6 +8,7 @@
 #include <iterator>
 #include <utility>
 
+#include "common/AppFolders.h"
 #include "common/Text.h"
 
 namespace pos::app {
@@ -21,16 +22,17 @@ transfer::ConnectionArguments connectionArguments(const WindowOptions& options) 
 WindowOptions defaultWindowOptions() {
     WindowOptions options;
     options.executableDir = pos::executableDir();
-    options.fieldMapDir = options.executableDir;
+    options.fieldMapDir = fieldMapFolder(options.executableDir);
     return options;
 }
 
 ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& options,
                                QString& message) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    const QString description = QStringLiteral(
         "Moves dishes, halls with tables and dish annotations between a database and Excel "
-        "workbooks. The password of a SQL login comes from POS_TRANSFER_PASSWORD."));
+        "workbooks. The password of a SQL login comes from POS_TRANSFER_PASSWORD.");
+    parser.setApplicationDescription(description);
     parser.addHelpOption();
     const QCommandLineOption dataSource(
         QStringLiteral("data-source"),
@@ -46,7 +48,7 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     const QCommandLineOption store(
         QStringLiteral("store"),
         QStringLiteral("Folder of the embedded store (default: POS_TRANSFER_STORE, else data/ "
-                       "beside the program)."),
+                       "beside the program, or in ~/.local/share/pos-transfer when installed)."),
         QStringLiteral("DIR"));
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
@@ -65,6 +67,19 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         return ParseResult::BadUsage;
     }
     if (parser.isSet(QStringLiteral("help"))) {
+        // The folders in use, worked out only when asked for.
+        const std::string exeDir = options.executableDir;
+        QString storeText = QString::fromStdString(defaultStoreFolder(exeDir));
+        if (parser.isSet(store)) {
+            storeText = parser.value(store);
+        } else if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
+            storeText = QString::fromLocal8Bit(env) + QStringLiteral(" (POS_TRANSFER_STORE)");
+        }
+        parser.setApplicationDescription(
+            description + QStringLiteral("\n\nFolders in use:\n  field maps     ") +
+            QString::fromStdString(options.fieldMapDir) + QStringLiteral("\n  store          ") +
+            storeText + QStringLiteral("\n  new workbooks  ") +
+            QString::fromStdString(defaultExportFolder(exeDir)));
         message = parser.helpText();
         return ParseResult::Help;
     }

@@ -2,10 +2,13 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <utility>
 
+#include "common/AppFolders.h"
+#include "common/Text.h"
 #include "datasets/Datasets.h"
 
 #ifndef POS_TRANSFER_VERSION
@@ -120,6 +123,21 @@ std::string datasetsHelp() {
     return text + ", by its key in any letter case or by its text.\n";
 }
 
+// The folders the program uses without --field-maps and --store: beside the
+// program when its folder is writable, else the user's XDG folders. Worked
+// out when the help is shown, not on every run.
+std::string foldersHelp() {
+    const std::string exeDir = executableDir();
+    std::string store = defaultStoreFolder(exeDir);
+    if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
+        store = std::string(env) + " (POS_TRANSFER_STORE)";
+    }
+    return "Folders in use (--field-maps and --store choose others):\n"
+           "  field maps     " +
+           fieldMapFolder(exeDir) + "\n  store          " + store + "\n  new workbooks  " +
+           defaultExportFolder(exeDir);
+}
+
 const char* const kExitCodesHelp =
     "Exit codes: 0 success; 1 refused or failed (the reason on stderr); 2 bad usage;\n"
     "130 after Ctrl-C, 143 after SIGTERM.";
@@ -132,6 +150,7 @@ std::string versionText() {
 
 void completeHelp(CLI::App& app) {
     app.set_version_flag("--version", versionText(), "Print the program's name and version");
+    app.footer(foldersHelp);
     app.footer("\nRun " + std::string(kProgramName) +
                " COMMAND --help for the options of a command.\n" + datasetsHelp() + kExitCodesHelp);
     const std::string global =

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "common/AppFolders.h"
 #include "common/Text.h"
 #include "datasets/FieldMap.h"
 
@@ -14,8 +15,8 @@ namespace pos::cli {
 
 void GlobalOptions::addTo(CLI::App& app) {
     app.add_option("--store", store,
-                   "Folder of the embedded store (default: POS_TRANSFER_STORE, else the folder "
-                   "data beside the program)")
+                   "Folder of the embedded store (default: POS_TRANSFER_STORE, else the store "
+                   "folder below)")
         ->type_name("DIR");
     app.add_option("--data-source", dataSource,
                    "SQL Server to use instead of the store: host, host,port or host\\instance")
@@ -28,7 +29,7 @@ void GlobalOptions::addTo(CLI::App& app) {
         ->type_name("DB");
     app.add_option("--field-maps", fieldMaps,
                    "Folder of the field-map files Menu.ini, HallTable.ini, MenuAnnotate.ini "
-                   "(default: the program's folder); created when missing")
+                   "(default: the field-map folder below); created when missing")
         ->type_name("DIR");
 }
 
@@ -43,7 +44,7 @@ std::string GlobalOptions::storeDir() const {
     if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
         return env;
     }
-    return executableDir() + "data";
+    return defaultStoreFolder(executableDir());
 }
 
 db::ConnectionSettings GlobalOptions::connectionSettings() const {
@@ -62,7 +63,7 @@ transfer::ConnectionArguments GlobalOptions::connectionArguments() const {
 
 std::string GlobalOptions::fieldMapDir() const {
     if (isBlank(fieldMaps)) {
-        return executableDir();
+        return fieldMapFolder(executableDir());
     }
     return fieldMaps.back() == '/' ? fieldMaps : fieldMaps + "/";
 }

@@ -14,11 +14,11 @@ class App;
 namespace pos::cli {
 
 struct GlobalOptions {
-    std::string store;       // --store; empty: POS_TRANSFER_STORE, else data/ beside the program
+    std::string store;       // --store; empty: POS_TRANSFER_STORE, else the default store folder
     std::string dataSource;  // --data-source; empty or ".": the embedded store
     std::string user;        // --user; empty: integrated security on a server
     std::string catalog;     // --catalog; empty: master
-    std::string fieldMaps;   // --field-maps; empty: the program's folder
+    std::string fieldMaps;   // --field-maps; empty: the field-map folder (common/AppFolders.h)
 
     // Declares the options on the program's command line.
     void addTo(CLI::App& app);

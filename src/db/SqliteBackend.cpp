@@ -25,6 +25,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "common/AppFolders.h"
 #include "common/Text.h"
 #include "db/DbError.h"
 #include "db/MemoryCursor.h"
@@ -1214,7 +1215,7 @@ std::string storeDirectory(const ConnectionSettings& settings) {
     if (!settings.storeDir.empty()) {
         return settings.storeDir;
     }
-    return executableDir() + "data";
+    return defaultStoreFolder(executableDir());
 }
 
 bool isValidStoreDatabaseName(const std::string& name) {

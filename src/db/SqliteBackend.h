@@ -21,8 +21,8 @@ namespace pos::db {
 std::unique_ptr<Backend> connectSqliteStore(const ConnectionText& text,
                                             const ConnectionSettings& settings);
 
-// The folder the store lives in: `settings.storeDir`, or the folder "data"
-// beside the executable when that is empty.
+// The folder the store lives in: `settings.storeDir`, or the default store
+// folder (common/AppFolders.h) when that is empty.
 std::string storeDirectory(const ConnectionSettings& settings);
 
 // The database names of a store folder (NAME of each NAME.db), sorted by name.

@@ -2,6 +2,7 @@
 // step 2 starts an export, step 3 an import.
 #include "transfer/StartTransfer.h"
 
+#include "common/AppFolders.h"
 #include "common/Files.h"
 #include "common/Text.h"
 #include "transfer/Catalogue.h"
@@ -63,7 +64,7 @@ void startImport(StartTransferHost& host) {
 }  // namespace
 
 std::string defaultWorkbookPath(const std::string& executableDir, const std::string& datasetText) {
-    return executableDir + trimmed(datasetText) + ".xls";
+    return defaultExportFolder(executableDir) + trimmed(datasetText) + ".xls";
 }
 
 std::string exportTablesMissingMessage(const std::string& database,

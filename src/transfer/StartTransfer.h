@@ -51,8 +51,9 @@ public:
     virtual void keepImportWorker(std::unique_ptr<MyImThread> worker) = 0;
 };
 
-// The default workbook path: the executable's folder, the trimmed display
-// text of the dataset, ".xls".
+// The default workbook path: the export folder of the program in that
+// executable folder (common/AppFolders.h), the trimmed display text of the
+// dataset, ".xls".
 std::string defaultWorkbookPath(const std::string& executableDir, const std::string& datasetText);
 
 // The message shown in a Yes/No box when the database lacks the tables of the

@@ -450,9 +450,14 @@ TEST_F(WindowTest, AboutBoxAndBothWaysOut) {
     form->n1()->trigger();
     ASSERT_EQ(m_boxes.messages.size(), 1);
     EXPECT_EQ(m_boxes.captions[0], QStringLiteral("关于程序"));
+    // The version, then the folders in use: the field maps and new workbooks
+    // beside a writable program, the store given.
     EXPECT_EQ(m_boxes.messages[0],
               QStringLiteral(
-                  "此版本为版本1.1，此版本导入菜品信息导入原来的菜品编号，并修正导入失败问题。"));
+                  "此版本为版本1.1，此版本导入菜品信息导入原来的菜品编号，并修正导入失败问题。\n\n"
+                  "字段对应文件夹：%1\n数据库文件夹：%2\n默认导出文件夹：%1")
+                  .arg(QString::fromStdString(m_exe.dir()),
+                       QString::fromStdString(m_store.path().string())));
     EXPECT_EQ(m_closed, 0);
     form->n2()->trigger();
     EXPECT_EQ(m_closed, 1);
@@ -553,6 +558,11 @@ TEST(WindowBoxes, CaptionsAndButtonsReadInChineseAndAnEmptyStoreIsExplained) {
             "数据库文件夹“%1”中没有数据库。\n\n要建立演示数据库pos_demo，请在终端中运行："
             "\npos-transfer-cli --store %1 demo pos_demo\n然后重新启动本程序。")
             .arg(folder);
+    const QString aboutText =
+        QStringLiteral(
+            "此版本为版本1.1，此版本导入菜品信息导入原来的菜品编号，并修正导入失败问题。\n\n"
+            "字段对应文件夹：%1\n数据库文件夹：%2\n默认导出文件夹：%1")
+            .arg(QString::fromStdString(exe.dir()), QString::fromStdString(store.path().string()));
     const QStringList ok{QStringLiteral("确定")};
     const QStringList yesNo{QStringLiteral("是"), QStringLiteral("否")};
     struct Case {
@@ -586,8 +596,7 @@ TEST(WindowBoxes, CaptionsAndButtonsReadInChineseAndAnEmptyStoreIsExplained) {
         {"About box",
          &store,
          [](TTransferForm& f) { f.n1()->trigger(); },
-         {{"关于程序",
-           "此版本为版本1.1，此版本导入菜品信息导入原来的菜品编号，并修正导入失败问题。", ok}}},
+         {{"关于程序", aboutText, ok}}},
         {"general error report",
          &store,
          [](TTransferForm& f) { f.messageBoxes().errorReport(QStringLiteral("数据库忙")); },
