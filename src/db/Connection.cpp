@@ -23,7 +23,7 @@ void Connection::setConnectionText(std::string text) {
 void Connection::connect() {
     disconnect();
     ConnectionText parsed = ConnectionText::parse(m_text);
-    if (parsed.isEmbeddedStore()) {
+    if (m_settings.odbcConnectionString.empty() && parsed.isEmbeddedStore()) {
         m_backend = connectSqliteStore(parsed, m_settings);
     } else {
         m_backend = connectOdbc(parsed, m_settings);

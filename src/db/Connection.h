@@ -1,7 +1,8 @@
 // The connection and the query objects that every statement of the program
 // goes through. The back end is chosen from the connection text: the data
 // source "." is the embedded store (a folder of SQLite files), any other data
-// source is a SQL Server reached over ODBC.
+// source is a SQL Server reached over ODBC. A raw ODBC connection string in
+// the settings overrides the text and always means ODBC.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,10 @@ struct ConnectionSettings {
     // Seconds to wait for a login (SQL Server) or a lock (store).
     int loginTimeoutSeconds = 15;
     int busyTimeoutSeconds = 5;
+    // When set, the connection goes over ODBC with exactly this ODBC
+    // connection string ("DRIVER=...;..." or "DSN=...;..."), whatever the
+    // connection text says; the text is then only kept, not translated.
+    std::string odbcConnectionString = {};
 };
 
 class Connection {

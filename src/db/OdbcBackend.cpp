@@ -490,7 +490,9 @@ class OdbcBackend : public Backend {
 public:
     OdbcBackend(const ConnectionText& text, const ConnectionSettings& settings)
         : m_env(SQL_HANDLE_ENV, SQL_NULL_HANDLE), m_dbc(allocateConnection()) {
-        std::string connectionString = odbcConnectionString(text);
+        const bool raw = !settings.odbcConnectionString.empty();
+        std::string connectionString =
+            raw ? settings.odbcConnectionString : odbcConnectionString(text);
         std::string server = trimmed(text.get("Data Source").value_or(""));
 
         m_dbc.check(SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
@@ -511,6 +513,13 @@ public:
             const bool noDriver =
                 !records.empty() && (records[0].state == "IM002" ||
                                      (records[0].state == "01000" && records[0].native == 0));
+            if (raw) {
+                // The string may carry a password: it is never repeated.
+                throw DbError(failureText(noDriver ? "ODBC连接串所指的驱动或数据源没有在unixODBC中"
+                                                     "登记，请用“odbcinst -q -d”查看已登记的驱动"
+                                                   : "无法通过ODBC连接串连接到数据库",
+                                          records));
+            }
             if (noDriver) {
                 throw DbError(failureText(
                     "FreeTDS ODBC驱动没有安装或没有在unixODBC中登记，请运行scripts/install-deps，"

@@ -20,7 +20,9 @@ std::string odbcConnectionString(const ConnectionText& text);
 // `order` receives the names in the order of their markers (one per occurrence).
 std::string rewriteNamedParameters(const std::string& sql, std::vector<std::string>& order);
 
-// Connects; throws DbError carrying every diagnostic record of the driver.
+// Connects with settings.odbcConnectionString when it is set, else with the
+// string translated from `text`; throws DbError carrying every diagnostic
+// record of the driver.
 std::unique_ptr<Backend> connectOdbc(const ConnectionText& text,
                                      const ConnectionSettings& settings);
 
