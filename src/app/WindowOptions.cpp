@@ -10,6 +10,7 @@
 
 #include "common/AppFolders.h"
 #include "common/Text.h"
+#include "db/OdbcBackend.h"
 
 namespace pos::app {
 
@@ -36,8 +37,9 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     parser.addHelpOption();
     const QCommandLineOption dataSource(
         QStringLiteral("data-source"),
-        QStringLiteral("SQL Server to connect to (host, host,port or host\\instance); "
-                       "\".\" (the default) is the embedded store."),
+        QStringLiteral("SQL Server to connect to (host, host,port, host\\instance, or "
+                       "DSN=NAME for a data source of odbc.ini); \".\" (the default) is the "
+                       "embedded store."),
         QStringLiteral("SERVER"));
     const QCommandLineOption user(QStringLiteral("user"),
                                   QStringLiteral("SQL login; without it integrated security."),
@@ -50,6 +52,21 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         QStringLiteral("Folder of the embedded store (default: POS_TRANSFER_STORE, else data/ "
                        "beside the program, or in ~/.local/share/pos-transfer when installed)."),
         QStringLiteral("DIR"));
+    const QCommandLineOption odbcDriver(
+        QStringLiteral("odbc-driver"),
+        QStringLiteral("ODBC driver for a SQL Server, as registered with unixODBC (default "
+                       "FreeTDS); a name containing FreeTDS gets FreeTDS's keywords, any other "
+                       "those of the vendor's driver."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption encrypt(
+        QStringLiteral("encrypt"),
+        QStringLiteral("Encryption of the SQL Server connection: yes, no or strict (default: "
+                       "the driver's own; FreeTDS has no strict)."),
+        QStringLiteral("yes|no|strict"));
+    const QCommandLineOption trustServerCertificate(
+        QStringLiteral("trust-server-certificate"),
+        QStringLiteral("Accept the server's certificate without checking it (FreeTDS checks "
+                       "one only when freetds.conf names a CA file)."));
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("Save a picture of the window after start-up to FILE and quit."),
@@ -61,7 +78,8 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
                        "the default workbook (which must exist), open-dialog for the open "
                        "dialog of import mode."),
         QStringLiteral("MODE"));
-    parser.addOptions({dataSource, user, catalog, store, screenshot, screenshotMode});
+    parser.addOptions({dataSource, user, catalog, store, odbcDriver, encrypt,
+                       trustServerCertificate, screenshot, screenshotMode});
     if (!parser.parse(arguments)) {
         message = parser.errorText();
         return ParseResult::BadUsage;
@@ -104,6 +122,27 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         options.connection.storeDir = text(store);
     } else if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
         options.connection.storeDir = env;
+    }
+    if (parser.isSet(odbcDriver)) {
+        options.connection.odbcDriver = trimmed(text(odbcDriver));
+    }
+    if (parser.isSet(encrypt)) {
+        const QString value = parser.value(encrypt);
+        if (value == QLatin1String("yes")) {
+            options.connection.encryption = db::OdbcEncryption::Yes;
+        } else if (value == QLatin1String("no")) {
+            options.connection.encryption = db::OdbcEncryption::No;
+        } else if (value == QLatin1String("strict")) {
+            options.connection.encryption = db::OdbcEncryption::Strict;
+        } else {
+            message = QStringLiteral("--encrypt takes yes, no or strict, not ") + value;
+            return ParseResult::BadUsage;
+        }
+    }
+    options.connection.trustServerCertificate = parser.isSet(trustServerCertificate);
+    if (std::string problem = db::odbcSettingsProblem(options.connection); !problem.empty()) {
+        message = QString::fromStdString(problem);
+        return ParseResult::BadUsage;
     }
     if (parser.isSet(screenshot)) {
         options.screenshotPath = text(screenshot);

@@ -23,10 +23,12 @@ struct WindowOptions {
     std::optional<std::string> user;        // --user (a SQL login)
     std::optional<std::string> catalog;     // --catalog
     std::optional<std::string> password;    // POS_TRANSFER_PASSWORD, never the command line
-    db::ConnectionSettings connection;      // storeDir from --store or POS_TRANSFER_STORE
-    std::string executableDir;              // with its trailing '/'
-    std::string fieldMapDir;                // with its trailing '/'
-    std::string screenshotPath;             // --screenshot: save a picture after start-up, quit
+    // storeDir from --store or POS_TRANSFER_STORE; the ODBC driver and
+    // encryption from --odbc-driver, --encrypt, --trust-server-certificate
+    db::ConnectionSettings connection;
+    std::string executableDir;   // with its trailing '/'
+    std::string fieldMapDir;     // with its trailing '/'
+    std::string screenshotPath;  // --screenshot: save a picture after start-up, quit
     ScreenshotScene screenshotScene = ScreenshotScene::Export;  // --screenshot-mode
 };
 

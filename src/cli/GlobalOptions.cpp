@@ -7,9 +7,11 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "cli/Command.h"
 #include "common/AppFolders.h"
 #include "common/Text.h"
 #include "datasets/FieldMap.h"
+#include "db/OdbcBackend.h"
 
 namespace pos::cli {
 
@@ -19,7 +21,8 @@ void GlobalOptions::addTo(CLI::App& app) {
                    "folder below)")
         ->type_name("DIR");
     app.add_option("--data-source", dataSource,
-                   "SQL Server to use instead of the store: host, host,port or host\\instance")
+                   "SQL Server to use instead of the store: host, host,port, host\\instance, or "
+                   "DSN=NAME for a data source of odbc.ini")
         ->type_name("SERVER");
     app.add_option("--user", user,
                    "SQL Server login (password from POS_TRANSFER_PASSWORD); without it, "
@@ -27,6 +30,19 @@ void GlobalOptions::addTo(CLI::App& app) {
         ->type_name("LOGIN");
     app.add_option("--catalog", catalog, "Database to connect to first (default: master)")
         ->type_name("DB");
+    app.add_option("--odbc-driver", odbcDriver,
+                   "ODBC driver for a SQL Server, as registered with unixODBC (default: "
+                   "FreeTDS); a name containing FreeTDS gets FreeTDS's keywords, any other "
+                   "those of the vendor's driver")
+        ->type_name("NAME");
+    app.add_option("--encrypt", encrypt,
+                   "Encryption of the SQL Server connection: yes, no or strict (default: the "
+                   "driver's own; FreeTDS has no strict)")
+        ->type_name("MODE")
+        ->check(CLI::IsMember({"yes", "no", "strict"}));
+    app.add_flag("--trust-server-certificate", trustServerCertificate,
+                 "Accept the server's certificate without checking it (FreeTDS checks one "
+                 "only when freetds.conf names a CA file)");
     app.add_option("--field-maps", fieldMaps,
                    "Folder of the field-map files Menu.ini, HallTable.ini, MenuAnnotate.ini "
                    "(default: the field-map folder below); created when missing")
@@ -50,6 +66,18 @@ std::string GlobalOptions::storeDir() const {
 db::ConnectionSettings GlobalOptions::connectionSettings() const {
     db::ConnectionSettings settings;
     settings.storeDir = storeDir();
+    settings.odbcDriver = trimmed(odbcDriver);
+    if (encrypt == "yes") {
+        settings.encryption = db::OdbcEncryption::Yes;
+    } else if (encrypt == "no") {
+        settings.encryption = db::OdbcEncryption::No;
+    } else if (encrypt == "strict") {
+        settings.encryption = db::OdbcEncryption::Strict;
+    }
+    settings.trustServerCertificate = trustServerCertificate;
+    if (std::string problem = db::odbcSettingsProblem(settings); !problem.empty()) {
+        throw UsageError(problem);
+    }
     return settings;
 }
 

@@ -19,6 +19,9 @@ struct GlobalOptions {
     std::string user;        // --user; empty: integrated security on a server
     std::string catalog;     // --catalog; empty: master
     std::string fieldMaps;   // --field-maps; empty: the field-map folder (common/AppFolders.h)
+    std::string odbcDriver;  // --odbc-driver; empty: FreeTDS
+    std::string encrypt;     // --encrypt yes|no|strict; empty: the driver's default
+    bool trustServerCertificate = false;  // --trust-server-certificate
 
     // Declares the options on the program's command line.
     void addTo(CLI::App& app);
@@ -26,6 +29,8 @@ struct GlobalOptions {
     bool usesStore() const;
     // The store folder after --store, POS_TRANSFER_STORE and the default.
     std::string storeDir() const;
+    // Throws UsageError when the encryption asked for is one the driver
+    // does not have.
     db::ConnectionSettings connectionSettings() const;
     // The connection arguments: the window's start-up call on the store, a
     // SQL login when a user is given (password from POS_TRANSFER_PASSWORD),

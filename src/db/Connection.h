@@ -17,6 +17,10 @@
 
 namespace pos::db {
 
+// What the ODBC connection asks of encryption: the driver's own default, or
+// --encrypt no, yes or strict.
+enum class OdbcEncryption { DriverDefault, No, Yes, Strict };
+
 struct ConnectionSettings {
     // Folder of the embedded store (one NAME.db per database); created empty
     // when missing.
@@ -28,6 +32,14 @@ struct ConnectionSettings {
     // connection string ("DRIVER=...;..." or "DSN=...;..."), whatever the
     // connection text says; the text is then only kept, not translated.
     std::string odbcConnectionString = {};
+    // The ODBC driver of a translated connection text; empty means FreeTDS.
+    // A name containing "FreeTDS" (any case) gets FreeTDS's keywords, any
+    // other name those of the vendor's driver. With a "DSN=NAME" data source
+    // the driver comes from odbc.ini, and this name only picks the keywords.
+    std::string odbcDriver = {};
+    OdbcEncryption encryption = OdbcEncryption::DriverDefault;
+    // Accept the server's certificate without checking it.
+    bool trustServerCertificate = false;
 };
 
 class Connection {

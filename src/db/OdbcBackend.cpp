@@ -492,7 +492,7 @@ public:
         : m_env(SQL_HANDLE_ENV, SQL_NULL_HANDLE), m_dbc(allocateConnection()) {
         const bool raw = !settings.odbcConnectionString.empty();
         std::string connectionString =
-            raw ? settings.odbcConnectionString : odbcConnectionString(text);
+            raw ? settings.odbcConnectionString : odbcConnectionString(text, settings);
         std::string server = trimmed(text.get("Data Source").value_or(""));
 
         m_dbc.check(SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
@@ -518,6 +518,18 @@ public:
                 throw DbError(failureText(noDriver ? "ODBC连接串所指的驱动或数据源没有在unixODBC中"
                                                      "登记，请用“odbcinst -q -d”查看已登记的驱动"
                                                    : "无法通过ODBC连接串连接到数据库",
+                                          records));
+            }
+            if (noDriver && asciiLower(server.substr(0, 4)) == "dsn=") {
+                throw DbError(failureText("数据源“" + trimmed(server.substr(4)) +
+                                              "”或它所指的驱动没有在unixODBC中登记，请用"
+                                              "“odbcinst -q -s”查看odbc.ini中的数据源",
+                                          records));
+            }
+            if (noDriver && !settings.odbcDriver.empty()) {
+                throw DbError(failureText("ODBC驱动“" + settings.odbcDriver +
+                                              "”没有安装或没有在unixODBC中登记，请用"
+                                              "“odbcinst -q -d”查看已登记的驱动",
                                           records));
             }
             if (noDriver) {

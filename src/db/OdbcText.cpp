@@ -5,22 +5,15 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "db/DbError.h"
 #include "db/OdbcBackend.h"
 
 namespace pos::db {
 
 namespace {
 
-// A value that the connection-string parser could take for the end of the
-// pair or of a braced value goes in braces, with "}" doubled, so that a
-// password such as "x;UID=sa" cannot add keys of its own. Surrounding blanks
-// are braced too, since a parser would trim them.
-std::string connectionValue(const std::string& value) {
-    bool brace = !value.empty() && (value.find_first_of(";{}=") != std::string::npos ||
-                                    value.front() == ' ' || value.back() == ' ');
-    if (!brace) {
-        return value;
-    }
+// A value in braces, with "}" doubled. The driver's name always goes so.
+std::string bracedValue(const std::string& value) {
     std::string out = "{";
     for (char c : value) {
         out += c;
@@ -30,6 +23,22 @@ std::string connectionValue(const std::string& value) {
     }
     out += '}';
     return out;
+}
+
+// A value that the connection-string parser could take for the end of the
+// pair or of a braced value goes in braces, with "}" doubled, so that a
+// password such as "x;UID=sa" cannot add keys of its own. Surrounding blanks
+// are braced too, since a parser would trim them.
+std::string connectionValue(const std::string& value) {
+    bool brace = !value.empty() && (value.find_first_of(";{}=") != std::string::npos ||
+                                    value.front() == ' ' || value.back() == ' ');
+    return brace ? bracedValue(value) : value;
+}
+
+// The default driver, or one whose name says it is FreeTDS.
+bool isFreeTds(const ConnectionSettings& settings) {
+    return settings.odbcDriver.empty() ||
+           asciiLower(settings.odbcDriver).find("freetds") != std::string::npos;
 }
 
 void appendPair(std::string& out, const char* key, const std::string& value) {
@@ -49,18 +58,39 @@ bool isNameChar(unsigned char c) {
 
 }  // namespace
 
-std::string odbcConnectionString(const ConnectionText& text) {
-    std::string out = "DRIVER={FreeTDS}";
+std::string odbcSettingsProblem(const ConnectionSettings& settings) {
+    if (isFreeTds(settings) && settings.encryption == OdbcEncryption::Strict) {
+        // FreeTDS documents only off, request and require for Encryption;
+        // quietly asking for less than strict would hide the difference.
+        return "FreeTDS驱动没有strict加密方式，请改用--encrypt yes（要求加密），或用--odbc-driver"
+               "选择支持strict的驱动，例如“ODBC Driver 18 for SQL Server”。";
+    }
+    return {};
+}
+
+std::string odbcConnectionString(const ConnectionText& text, const ConnectionSettings& settings) {
+    if (std::string problem = odbcSettingsProblem(settings); !problem.empty()) {
+        throw DbError(problem);
+    }
+    const bool freeTds = isFreeTds(settings);
+    std::string out;
 
     std::string source = trimmed(text.get("Data Source").value_or(""));
-    std::size_t comma = source.find(',');
-    if (comma != std::string::npos) {
-        appendPair(out, "SERVER", trimmed(source.substr(0, comma)));
-        appendPair(out, "PORT", trimmed(source.substr(comma + 1)));
+    if (source.size() >= 4 && asciiLower(source.substr(0, 4)) == "dsn=") {
+        // A data source of odbc.ini: it names the driver and the server.
+        out = "DSN=" + connectionValue(trimmed(source.substr(4)));
     } else {
-        // "host\instance" stays whole: the driver asks the server's browser
-        // service for the instance's port.
-        appendPair(out, "SERVER", source);
+        out =
+            "DRIVER=" + bracedValue(settings.odbcDriver.empty() ? "FreeTDS" : settings.odbcDriver);
+        std::size_t comma = source.find(',');
+        if (comma != std::string::npos) {
+            appendPair(out, "SERVER", trimmed(source.substr(0, comma)));
+            appendPair(out, "PORT", trimmed(source.substr(comma + 1)));
+        } else {
+            // "host\instance" stays whole: the driver asks the server's browser
+            // service for the instance's port.
+            appendPair(out, "SERVER", source);
+        }
     }
 
     std::optional<std::string> catalog = text.get("Initial Catalog");
@@ -81,7 +111,29 @@ std::string odbcConnectionString(const ConnectionText& text) {
         }
     }
 
-    out += ";TDS_Version=7.4;ClientCharset=UTF-8";
+    if (freeTds) {
+        // FreeTDS's Encryption takes off, request or require (strict is
+        // refused above). It has no keyword for trusting the certificate: it
+        // checks one only when a CA file is set in freetds.conf, so without
+        // one the certificate is already taken as it is.
+        if (settings.encryption == OdbcEncryption::No) {
+            out += ";Encryption=off";
+        } else if (settings.encryption == OdbcEncryption::Yes) {
+            out += ";Encryption=require";
+        }
+        out += ";TDS_Version=7.4;ClientCharset=UTF-8";
+    } else {
+        if (settings.encryption == OdbcEncryption::No) {
+            out += ";Encrypt=no";
+        } else if (settings.encryption == OdbcEncryption::Yes) {
+            out += ";Encrypt=yes";
+        } else if (settings.encryption == OdbcEncryption::Strict) {
+            out += ";Encrypt=strict";
+        }
+        if (settings.trustServerCertificate) {
+            out += ";TrustServerCertificate=yes";
+        }
+    }
     return out;
 }
 

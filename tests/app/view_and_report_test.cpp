@@ -187,4 +187,21 @@ TEST(WindowOptions, CommandLineOptionsReplaceOnlyTheirPieces) {
     EXPECT_EQ(parseWindowOptions({"pos-transfer", "--store", "/tmp/s"}, o, message),
               ParseResult::Ok);
     EXPECT_EQ(o.connection.storeDir, "/tmp/s");
+
+    // The ODBC driver and encryption go into the connection settings.
+    WindowOptions odbc;
+    ASSERT_EQ(parseWindowOptions({"pos-transfer", "--odbc-driver", "ODBC Driver 18 for SQL Server",
+                                  "--encrypt", "strict", "--trust-server-certificate"},
+                                 odbc, message),
+              ParseResult::Ok)
+        << message.toStdString();
+    EXPECT_EQ(odbc.connection.odbcDriver, "ODBC Driver 18 for SQL Server");
+    EXPECT_EQ(odbc.connection.encryption, pos::db::OdbcEncryption::Strict);
+    EXPECT_TRUE(odbc.connection.trustServerCertificate);
+    WindowOptions bad;
+    EXPECT_EQ(parseWindowOptions({"pos-transfer", "--encrypt", "maybe"}, bad, message),
+              ParseResult::BadUsage);
+    EXPECT_EQ(parseWindowOptions({"pos-transfer", "--encrypt", "strict"}, bad, message),
+              ParseResult::BadUsage);
+    EXPECT_TRUE(message.contains(QStringLiteral("FreeTDS")));
 }
