@@ -273,6 +273,7 @@ void MyImThread::finishWith(ImportOutcome outcome, const std::string& message) {
 
 void MyImThread::runImport() {
     m_state = ImportState{};
+    m_stagingTablesLeft = true;
     m_result = ImportResult{};
     m_gauge = 0;
     m_view.setChoiceControlsEnabled(false);
@@ -372,8 +373,9 @@ void MyImThread::runImport() {
 
 bool MyImThread::closeWith(ImportOutcome outcome, std::string message) {
     // The staging tables go before the closing message, so that it can say
-    // when one of them could not be dropped; FinishImport tries again.
+    // when one of them could not be dropped; FinishImport tries again then.
     const std::string left = dropStagingTablesNow();
+    m_stagingTablesLeft = !left.empty();
     if (!left.empty()) {
         message += "\n" + left;
         if (outcome == ImportOutcome::Succeeded) {
@@ -437,7 +439,9 @@ void MyImThread::finishImport() {
     // The staging tables are this import's only while it holds the lock;
     // without it they may be another import's, and stay.
     if (m_importLock) {
-        dropStagingTables(m_queries.sqlQuery, m_options);
+        if (m_stagingTablesLeft) {
+            dropStagingTables(m_queries.sqlQuery, m_options);
+        }
         m_importLock.reset();
     }
     if (m_session) {
@@ -544,7 +548,11 @@ bool MyImThread::lockDatabase() {
     if (m_importLock) {
         // With the lock no other import runs here: what an earlier import
         // of any dataset left behind (the program was closed or killed) goes.
+        // This dataset's tables go when its staging table is built.
         for (const datasets::Dataset& dataset : datasets::kDatasets) {
+            if (equalsIgnoreCase(dataset.key, key())) {
+                continue;
+            }
             TransferOptions other = m_options;
             other.datasetKey = dataset.key;
             dropStagingTables(m_queries.sqlQuery, other);

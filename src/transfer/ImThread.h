@@ -158,6 +158,9 @@ private:
     // Held from the staging step to the end of the clean-up: the staging
     // tables of a database are shared by every import into it.
     std::unique_ptr<db::ImportLock> m_importLock;
+    // Until the closing message's clean-up has dropped them, the staging
+    // tables may stand; FinishImport drops them then.
+    bool m_stagingTablesLeft = true;
     int m_gauge = 0;
     // Last, so that the thread has ended before the members its steps use go.
     WorkerThread m_worker;
