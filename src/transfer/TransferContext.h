@@ -16,6 +16,15 @@ struct TransferQueries {
     db::Query& tempQuery2;       // TempQuery2: the merge's maxima and inserts
 };
 
+// What the command line may ask of an import beyond the window's inputs;
+// the window leaves every choice at its default, and so imports as it always
+// did.
+struct ImportChoices {
+    bool dryRun = false;          // run every step, then roll all of it back
+    bool updateExisting = false;  // a row whose key is stored updates that row
+    std::string rejectsPath;      // the workbook for rows not imported; empty: none
+};
+
 struct TransferOptions {
     std::string database;     // the text of ExIMDataBase, untrimmed
     std::string datasetKey;   // CurrentDatasetKey: "Menu", "HallTable" or "MenuAnnotate"
@@ -23,6 +32,7 @@ struct TransferOptions {
     std::string path;         // the text of PathEdit, untrimmed
     std::string fieldMapDir;  // folder of the field-map files, with its trailing '/'
     std::int32_t stationNumber = 0;
+    ImportChoices importChoices;
 };
 
 // The context batch: close, clear, " set Nocount on " and the " use " line of
