@@ -31,6 +31,7 @@ namespace pos::app {
 class QtTransferView;
 class WindowStartHost;
 
+// The main window, named as designed.
 class TTransferForm : public QWidget {
     Q_OBJECT
 
@@ -47,7 +48,7 @@ public:
     void exImTableClick();
     void chooseWorkbookPath();
     void exImButtonClick();
-    void n1Click();
+    void n1Click();  // 关于 in the right-click menu
 
     // What closing the window does; by default the process ends at once with
     // exit code 0 (a running transfer is cut off). Tests replace it.
@@ -81,24 +82,25 @@ public:
     transfer::TransferView& transferView();
     MessageBoxes& messageBoxes() { return *m_boxes; }
 
-    // The controls, named as designed.
+    // The controls, named as designed (ARCHITECTURE.md maps each name to
+    // what it is).
     QRadioButton* exData() const { return m_exData; }
     QRadioButton* imData() const { return m_imData; }
     QComboBox* exIMDataBase() const { return m_exIMDataBase; }
     QComboBox* exIMTable() const { return m_exIMTable; }
     QLineEdit* pathEdit() const { return m_pathEdit; }
-    QPushButton* btn1() const { return m_btn1; }
-    QProgressBar* gauge1() const { return m_gauge1; }
+    QPushButton* btn1() const { return m_btn1; }       // "..." beside the path
+    QProgressBar* gauge1() const { return m_gauge1; }  // the progress bar
     QLineEdit* stationEdit() const { return m_stationEdit; }
     QPushButton* exImButton() const { return m_exImButton; }
-    QPushButton* btn3() const { return m_btn3; }
-    QLabel* label2() const { return m_label2; }
-    QLabel* label3() const { return m_label3; }
-    QLabel* label4() const { return m_label4; }
-    QLabel* label7() const { return m_label7; }
-    QMenu* popupMenu1() const { return m_popupMenu1; }
-    QAction* n1() const { return m_n1; }
-    QAction* n2() const { return m_n2; }
+    QPushButton* btn3() const { return m_btn3; }        // 退出
+    QLabel* label2() const { return m_label2; }         // 导出的设置项 / 导入的设置项
+    QLabel* label3() const { return m_label3; }         // the path caption
+    QLabel* label4() const { return m_label4; }         // the progress caption
+    QLabel* label7() const { return m_label7; }         // 站点号, shown for imports
+    QMenu* popupMenu1() const { return m_popupMenu1; }  // the right-click menu
+    QAction* n1() const { return m_n1; }                // 关于
+    QAction* n2() const { return m_n2; }                // 退出
     QFileDialog* saveFilePath() const { return m_saveFilePath; }
     QFileDialog* openFilePath() const { return m_openFilePath; }
 
@@ -110,8 +112,8 @@ private:
     void buildControls();
     void formCreate();
     void imDataClick(bool checked);
-    void btn4Click();
-    void n2Click();
+    void btn4Click();  // 退出 (btn3)
+    void n2Click();    // 退出 in the right-click menu
     // What start-up says when the list of databases is empty: where the store
     // is and how to create the demo there, or that the server has none.
     QString noDatabaseMessage() const;
@@ -140,7 +142,7 @@ private:
 
     QRadioButton* m_exData = nullptr;
     QRadioButton* m_imData = nullptr;
-    QLabel* m_label1 = nullptr;
+    QLabel* m_label1 = nullptr;  // 请选择数据库
     QComboBox* m_exIMDataBase = nullptr;
     QLabel* m_label2 = nullptr;
     QComboBox* m_exIMTable = nullptr;
@@ -153,9 +155,9 @@ private:
     QLineEdit* m_stationEdit = nullptr;
     QPushButton* m_exImButton = nullptr;
     QPushButton* m_btn3 = nullptr;
-    QLabel* m_label5 = nullptr;
-    QLabel* m_label6 = nullptr;
-    QLabel* m_rzLabel2 = nullptr;
+    QLabel* m_label5 = nullptr;    // the red notice at the foot
+    QLabel* m_label6 = nullptr;    // 版本1.2
+    QLabel* m_rzLabel2 = nullptr;  // a blank red spacer before the notice
     QMenu* m_popupMenu1 = nullptr;
     QAction* m_n1 = nullptr;
     QAction* m_n2 = nullptr;

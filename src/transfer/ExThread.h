@@ -63,6 +63,7 @@ struct ExportResult {
     bool succeeded() const { return outcome == ExportOutcome::Succeeded; }
 };
 
+// The export worker, named as designed.
 class MyExThread {
 public:
     // Borrows the queries and the view for the length of the export; both must

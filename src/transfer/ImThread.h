@@ -88,6 +88,7 @@ int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase
 std::string validationFailureText(const std::vector<int>& rows);
 std::string insertionFailureText(const std::vector<int>& rows);
 
+// The import worker, named as designed.
 class MyImThread {
 public:
     // Borrows the queries and the view for the length of the import; both
