@@ -1,7 +1,8 @@
 // "import": the import worker run from a terminal, after the window's
 // pre-checks (the file, the workbook, the station number, the dataset's
 // tables) with their messages. Exit 0 only when every workbook row is in the
-// database: inserted, or left out because a row with its key already exists.
+// database: inserted, updated, or left as it is because a row with its key is
+// stored.
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <vector>
@@ -54,6 +55,11 @@ public:
         sub->add_option("--input", m_input, "The workbook to read (.xls or .xlsx)")
             ->type_name("FILE")
             ->required();
+        sub->add_flag("--update-existing", m_updateExisting,
+                      "A row whose key is stored updates that row (dishes, dining tables): only "
+                      "the cells that differ from what an export shows are written; the key, "
+                      "the station number and columns the workbook lacks stay. Annotations "
+                      "have nothing beyond their key, so nothing changes for them");
         return sub;
     }
 
@@ -73,6 +79,7 @@ public:
             return kExitFailed;
         }
         options.stationNumber = check.stationNumber;
+        options.importChoices.updateExisting = m_updateExisting;
 
         ImportTerminalView view;
         transfer::MyImThread worker(link.queries(), options, view);
@@ -92,6 +99,7 @@ private:
     std::string m_dataset;
     std::string m_station;
     std::string m_input;
+    bool m_updateExisting = false;
 };
 
 }  // namespace

@@ -339,7 +339,12 @@ void MyImThread::runImport() {
 
     m_result.mergeRan = true;
     try {
-        m_result.merge = mergeStagedRows(m_queries, m_options, m_state.progressBase, m_view);
+        std::vector<ImportedColumn> columns;
+        for (std::size_t i = 0; i < m_state.matchedColumns.size(); ++i) {
+            columns.push_back({m_state.matchedColumns[i], m_state.headerNames[i]});
+        }
+        m_result.merge =
+            mergeStagedRows(m_queries, m_options, m_state.progressBase, m_view, columns);
     } catch (const MergeStopped& stopped) {
         // The merge's text says where it stopped, why, and what was written;
         // the rows that never reached the merge follow.

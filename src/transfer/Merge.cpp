@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -73,6 +74,59 @@ const std::string kDishExists = " select ID from menu where ID = :ID ";
 const std::string kTableExists = " select ID from tables where ID = :ID ";
 const std::string kAnnotateExists =
     " select ID from Annotate where AnnotateTypeID = :AnnotateTypeID and Name = :Name ";
+
+// A stored row as an export shows it, for the updates of stored rows: every
+// column the workbook may hold under the staging column's name, and the
+// identifiers behind the reference names. Left joins, so that a row whose
+// category, statistics category or hall is missing shows it empty.
+const std::string kStoredDish =
+    std::string(" select menu.Name as Name, menu.FirstLetter as FirstLetter, ") +
+    "menu.CategoryID as CategoryID, Category.Name as CategoryName, menu.SCSN as SCSN, " +
+    "STCA.SCNA as SCNA, menu.Unit1 as Unit1, menu.Price1 as Price1, menu.Cost1 as Cost1, " +
+    "menu.VPrice1 as VPrice1, menu.Unit2 as Unit2, menu.Price2 as Price2, menu.Cost2 as Cost2, " +
+    "menu.VPrice2 as VPrice2, menu.Unit3 as Unit3, menu.Price3 as Price3, menu.Cost3 as Cost3, " +
+    "menu.VPrice3 as VPrice3 from menu left join Category on menu.CategoryID = Category.ID " +
+    "left join STCA on menu.SCSN = STCA.SCSN where menu.ID = :KeyID ";
+const std::string kStoredTable =
+    std::string(" select tables.Name as TableName, tables.Hallid as Hallid, ") +
+    "Hall.Name as HallName from tables left join Hall on tables.Hallid = Hall.ID " +
+    "where tables.ID = :KeyID ";
+
+// How a column of a stored row is compared with the workbook's cell and what
+// an update writes into it: text as it stands, prices by the rules of a new
+// row, reference names as the identifier that the name looks up.
+enum class CellKind { Text, FirstPrice, Price, MemberPrice, Category, Statistics, Hall };
+
+struct UpdatableColumn {
+    const char* staged;  // the staging column, and the name of the shown value
+    const char* stored;  // the column written
+    CellKind kind;
+};
+
+// The columns an update may write; the key and the station number are not
+// among them.
+const UpdatableColumn kDishColumns[] = {
+    {"Name", "Name", CellKind::Text},
+    {"FirstLetter", "FirstLetter", CellKind::Text},
+    {"CategoryName", "CategoryID", CellKind::Category},
+    {"SCNA", "SCSN", CellKind::Statistics},
+    {"Unit1", "Unit1", CellKind::Text},
+    {"Price1", "Price1", CellKind::FirstPrice},
+    {"Cost1", "Cost1", CellKind::Price},
+    {"VPrice1", "VPrice1", CellKind::MemberPrice},
+    {"Unit2", "Unit2", CellKind::Text},
+    {"Price2", "Price2", CellKind::Price},
+    {"Cost2", "Cost2", CellKind::Price},
+    {"VPrice2", "VPrice2", CellKind::Price},
+    {"Unit3", "Unit3", CellKind::Text},
+    {"Price3", "Price3", CellKind::Price},
+    {"Cost3", "Cost3", CellKind::Price},
+    {"VPrice3", "VPrice3", CellKind::Price},
+};
+const UpdatableColumn kTableColumns[] = {
+    {"HallName", "Hallid", CellKind::Hall},
+    {"TableName", "Name", CellKind::Text},
+};
 
 // The annotation type that always takes ID 0.
 const std::string kGeneralAnnotateType = "总注";
@@ -154,6 +208,40 @@ Value otherPriceRule(const Value& value, const std::string& column) {
         return value;
     }
     return Value::integer(0);
+}
+
+bool isReference(CellKind kind) {
+    return kind == CellKind::Category || kind == CellKind::Statistics || kind == CellKind::Hall;
+}
+
+// The lookup of a reference name, the column of its identifier and the
+// column of its name as stored.
+struct ReferenceLookup {
+    const std::string& lookup;
+    const char* idColumn;
+    const char* nameColumn;
+};
+
+ReferenceLookup referenceLookup(CellKind kind) {
+    switch (kind) {
+        case CellKind::Statistics:
+            return {kStcaLookup, "SCSN", "SCNA"};
+        case CellKind::Hall:
+            return {kHallLookup, "ID", "Name"};
+        default:
+            return {kCategoryLookup, "ID", "Name"};
+    }
+}
+
+// Two names as the lookups compare them: trailing blanks and ASCII letter
+// case aside.
+bool sameName(std::string a, std::string b) {
+    for (std::string* name : {&a, &b}) {
+        while (!name->empty() && name->back() == ' ') {
+            name->pop_back();
+        }
+    }
+    return asciiLower(a) == asciiLower(b);
 }
 
 std::string datasetTitle(const std::string& key) {
@@ -336,13 +424,19 @@ private:
 class Merger {
 public:
     Merger(TransferQueries& queries, const TransferOptions& options, int& progressBase,
-           TransferView& view)
+           TransferView& view, const std::vector<ImportedColumn>& columns)
         : m_q(queries),
           m_options(options),
+          m_columns(columns),
           m_view(view),
           m_progress(progressBase, view),
           m_transaction(queries.connection),
-          m_dataset(datasetTitle(options.datasetKey)) {}
+          m_dataset(datasetTitle(options.datasetKey)) {
+        // An annotation has no column beyond its key: nothing to update.
+        m_report.updatesOffered = options.importChoices.updateExisting &&
+                                  (equalsIgnoreCase(options.datasetKey, "Menu") ||
+                                   equalsIgnoreCase(options.datasetKey, "HallTable"));
+    }
 
     // Runs one dataset's passes; any failure outside the protected inserts
     // becomes MergeStopped, naming where it happened.
@@ -461,7 +555,12 @@ private:
             isBlank(idText) ? dishName : "菜品编码" + inQuotes(idText) + "（" + dishName + "）";
         std::int32_t id = toInt32(row.fieldValue("ID"), "菜品编码");
         if (exists(kDishExists, {{"ID", Value::integer(id)}})) {
-            ++m_report.alreadyExisting;
+            if (m_report.updatesOffered) {
+                updateStoredRow(kDishColumns, "menu", kStoredDish, Value::integer(id),
+                                std::to_string(id), "菜品编码");
+            } else {
+                ++m_report.alreadyExisting;
+            }
             return;
         }
         Value categoryId =
@@ -524,7 +623,12 @@ private:
         Value tableId = row.fieldValue("TableID");
         m_subject = "桌号" + inQuotes(tableId.toText());
         if (!tableId.isNull() && exists(kTableExists, {{"ID", tableId}})) {
-            ++m_report.alreadyExisting;
+            if (m_report.updatesOffered) {
+                updateStoredRow(kTableColumns, "tables", kStoredTable, tableId, tableId.toText(),
+                                "桌号");
+            } else {
+                ++m_report.alreadyExisting;
+            }
             return;
         }
         Value tableName = row.fieldValue("TableName");
@@ -556,6 +660,198 @@ private:
         Value id = nextId("ID", kAnnotateNumbering + std::to_string(typeNumber));
         insertRow(kAnnotateInsert, {{"ID", id}, {"Name", name}, {"AnnotateTypeID", typeId}}, "注释",
                   name.toText());
+    }
+
+    // The heading of the worksheet column that fills staging column
+    // `column`, or nullptr when the workbook does not hold it.
+    const std::string* headingOf(const char* column) const {
+        for (const ImportedColumn& imported : m_columns) {
+            if (equalsIgnoreCase(imported.column, column)) {
+                return &imported.heading;
+            }
+        }
+        return nullptr;
+    }
+
+    // Updates the stored row with the staged row's key: each column the
+    // workbook holds is compared with the stored row as an export shows it,
+    // and only the columns that differ are written, with the value the rules
+    // of a new row give them. A row without a difference is left untouched.
+    void updateStoredRow(std::span<const UpdatableColumn> columns, const std::string& table,
+                         const std::string& storedStatement, const Value& keyValue,
+                         const std::string& key, const std::string& keyName) {
+        const db::Query& row = m_q.sqlQuery;
+        // The stored row: each column as shown, and the identifier behind a
+        // reference name.
+        std::vector<Value> shown(columns.size());
+        std::vector<Value> storedIds(columns.size());
+        {
+            db::Query& q = m_q.tempQuery;
+            q.close();
+            q.clearLines();
+            q.addLine(storedStatement);
+            q.setParameter("KeyID", keyValue);
+            q.open();
+            if (q.eof()) {
+                q.close();
+                ++m_report.alreadyExisting;
+                return;
+            }
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                shown[i] = q.fieldValue(columns[i].staged);
+                if (isReference(columns[i].kind)) {
+                    storedIds[i] = q.fieldValue(columns[i].stored);
+                }
+            }
+            q.close();
+        }
+        // A price of the row as it will be: the workbook's by the rules when
+        // the workbook holds the column, else the stored one.
+        const auto priceInRow = [&](const char* column) {
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                if (!equalsIgnoreCase(columns[i].staged, column)) {
+                    continue;
+                }
+                if (headingOf(column) == nullptr) {
+                    return shown[i];
+                }
+                const Value cell = row.fieldValue(column);
+                return columns[i].kind == CellKind::FirstPrice ? firstPriceRule(cell)
+                                                               : otherPriceRule(cell, column);
+            }
+            return Value();
+        };
+
+        struct Write {
+            std::size_t index;
+            const std::string* heading;
+            Value value;
+            std::string after;
+        };
+        // In worksheet order, as the user reads the row.
+        std::vector<Write> writes;
+        for (const ImportedColumn& imported : m_columns) {
+            const auto at =
+                std::find_if(columns.begin(), columns.end(), [&](const UpdatableColumn& c) {
+                    return equalsIgnoreCase(c.staged, imported.column);
+                });
+            if (at == columns.end()) {
+                continue;  // the key, or a column the dataset does not update
+            }
+            const auto i = static_cast<std::size_t>(at - columns.begin());
+            const UpdatableColumn& column = *at;
+            const std::string* heading = &imported.heading;
+            const Value cell = row.fieldValue(column.staged);
+            const std::string before = shown[i].toText();
+            switch (column.kind) {
+                case CellKind::Text:
+                    if (cell.toText() != before) {
+                        writes.push_back({i, heading, cell, cell.toText()});
+                    }
+                    break;
+                case CellKind::FirstPrice:
+                case CellKind::Price:
+                case CellKind::MemberPrice: {
+                    // A blank price is 0, as it is for a new row.
+                    if (numericValue(cell, column.staged) ==
+                        numericValue(Value::text(before), column.staged)) {
+                        break;
+                    }
+                    Value price = priceInRow(column.staged);
+                    if (column.kind == CellKind::MemberPrice &&
+                        numericValue(price, "VPrice1") == 0 &&
+                        numericValue(priceInRow("VPrice2"), "VPrice2") == 0 &&
+                        numericValue(priceInRow("VPrice3"), "VPrice3") == 0) {
+                        // Sold to members at its first non-zero price, as a
+                        // new dish is.
+                        for (const char* other : {"Price1", "Price2", "Price3"}) {
+                            Value candidate = priceInRow(other);
+                            if (numericValue(candidate, other) != 0) {
+                                price = candidate;
+                                break;
+                            }
+                        }
+                    }
+                    writes.push_back({i, heading, price, price.toText()});
+                    break;
+                }
+                case CellKind::Category:
+                case CellKind::Statistics:
+                case CellKind::Hall: {
+                    const std::string name = cell.toText();
+                    if (sameName(name, before)) {
+                        break;
+                    }
+                    // The name is looked up as for a new row; the reference
+                    // passes have created it. A blank name refers to nothing.
+                    Value id;
+                    std::string after;
+                    if (!isBlank(name)) {
+                        const auto [lookup, idColumn, nameColumn] = referenceLookup(column.kind);
+                        openStatement(m_q.tempQuery, lookup + quoted(name));
+                        if (!m_q.tempQuery.eof()) {
+                            id = m_q.tempQuery.fieldValue(idColumn);
+                            after = m_q.tempQuery.fieldAsText(nameColumn);
+                        }
+                        m_q.tempQuery.close();
+                    }
+                    if (id.isNull() != storedIds[i].isNull() ||
+                        id.toText() != storedIds[i].toText()) {
+                        writes.push_back({i, heading, id, after});
+                    }
+                    break;
+                }
+            }
+        }
+        if (writes.empty()) {
+            ++m_report.unchanged;
+            return;
+        }
+
+        std::string statement = " update " + table + " set ";
+        db::Parameters params;
+        for (const Write& write : writes) {
+            const std::string column = columns[write.index].stored;
+            statement += (params.empty() ? "" : ", ") + column + " = :" + column;
+            params.emplace_back(column, write.value);
+        }
+        statement += " where ID = :KeyID ";
+        params.emplace_back("KeyID", keyValue);
+        if (!writeRow(statement, params, keyName, key)) {
+            return;
+        }
+
+        ++m_report.updated;
+        for (const Write& write : writes) {
+            auto counted =
+                std::find_if(m_report.changedColumns.begin(), m_report.changedColumns.end(),
+                             [&](const auto& entry) { return entry.first == *write.heading; });
+            if (counted == m_report.changedColumns.end()) {
+                m_report.changedColumns.emplace_back(*write.heading, 1);
+            } else {
+                ++counted->second;
+            }
+            if (m_report.changes.size() < kListedChanges) {
+                m_report.changes.push_back(
+                    {key, *write.heading, shown[write.index].toText(), write.after});
+            }
+            ++m_report.changeCount;
+            if (write.value.isNull()) {
+                switch (columns[write.index].kind) {
+                    case CellKind::Category:
+                        m_report.withoutCategory.push_back(key);
+                        break;
+                    case CellKind::Statistics:
+                        m_report.withoutStatistics.push_back(key);
+                        break;
+                    case CellKind::Hall:
+                        m_report.withoutHall.push_back(key);
+                        break;
+                    default:
+                        break;
+                }
+            }
+        }
     }
 
     // Opens a pass on the driving cursor and handles its rows one by one,
@@ -663,13 +959,22 @@ private:
         m_transaction.runInsert(m_q.tempQuery2, statement, params, false);
     }
 
-    // A last-pass row that the database refuses is left out and recorded
-    // with its key and the database's reason; the pass goes on.
     bool insertRow(const std::string& statement, const db::Parameters& params,
                    const std::string& keyName, const std::string& key) {
+        if (!writeRow(statement, params, keyName, key)) {
+            return false;
+        }
+        ++m_report.inserted;
+        return true;
+    }
+
+    // A last-pass row (an insert, or the update of a stored row) that the
+    // database refuses is left out and recorded with its key and the
+    // database's reason; the pass goes on.
+    bool writeRow(const std::string& statement, const db::Parameters& params,
+                  const std::string& keyName, const std::string& key) {
         try {
             m_transaction.runInsert(m_q.tempQuery2, statement, params, true);
-            ++m_report.inserted;
             return true;
         } catch (const RowNotUndone&) {
             throw;
@@ -722,6 +1027,7 @@ private:
 
     TransferQueries& m_q;
     const TransferOptions& m_options;
+    const std::vector<ImportedColumn>& m_columns;
     TransferView& m_view;
     Progress m_progress;
     PassTransaction m_transaction;
@@ -751,13 +1057,14 @@ std::int32_t queryMaxId(db::Query& tempQuery2, const std::string& database,
 }
 
 MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& options,
-                            int& progressBase, TransferView& view) {
+                            int& progressBase, TransferView& view,
+                            const std::vector<ImportedColumn>& columns) {
     try {
         executePreamble(queries.sqlQuery, options.database);
     } catch (const std::exception&) {
         // Each pass sends the preamble again and stops on its failure.
     }
-    Merger merger(queries, options, progressBase, view);
+    Merger merger(queries, options, progressBase, view, columns);
     if (equalsIgnoreCase(options.datasetKey, "Menu")) {
         merger.run(&Merger::mergeMenu);
     }
@@ -779,6 +1086,17 @@ std::string moreRowsNote(std::size_t total) {
 
 std::string formatMergeSummary(const MergeReport& report) {
     std::string text = "已导入" + std::to_string(report.inserted) + "行";
+    if (report.updatesOffered) {
+        text += "；已更新" + std::to_string(report.updated) + "行";
+        std::string columns;
+        for (const auto& [heading, rows] : report.changedColumns) {
+            columns += (columns.empty() ? "" : "、") + heading + " " + std::to_string(rows) + "行";
+        }
+        if (!columns.empty()) {
+            text += "（" + columns + "）";
+        }
+        text += "；" + std::to_string(report.unchanged) + "行与数据库中相同，未改动";
+    }
     if (report.alreadyExisting > 0) {
         text += "；" + std::to_string(report.alreadyExisting) + "行已存在，未重复导入";
     }
@@ -786,6 +1104,19 @@ std::string formatMergeSummary(const MergeReport& report) {
         return text + "。";
     }
     return text + "；" + formatRefusedRows(report);
+}
+
+std::string formatCellChanges(const MergeReport& report) {
+    std::string text;
+    for (const CellChange& change : report.changes) {
+        text += (text.empty() ? "" : "\n") + std::string("ID ") + change.key + " " +
+                change.heading + ": " + change.before + " → " + change.after;
+    }
+    if (report.changeCount > report.changes.size()) {
+        text += "\n……另有" + std::to_string(report.changeCount - report.changes.size()) +
+                "处改动未列出";
+    }
+    return text;
 }
 
 std::string formatRefusedRows(const MergeReport& report) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/Connection.h"
@@ -31,6 +32,27 @@ struct RefusedRow {
     std::string reason;   // the database's own message
 };
 
+// A change lines list at most this many cells, then says how many more there
+// were; the report keeps no more than these.
+inline constexpr std::size_t kListedChanges = 200;
+
+// A worksheet column that the import read: the staging column it filled and
+// its heading in row 2, as the user sees it.
+struct ImportedColumn {
+    std::string column;
+    std::string heading;
+};
+
+// One cell of a stored row that an import with updates rewrote: the row's
+// key, the column's worksheet heading, and the cell as an export showed it
+// before and shows it now.
+struct CellChange {
+    std::string key;
+    std::string heading;
+    std::string before;
+    std::string after;
+};
+
 // What the last pass of a dataset did with the staged rows.
 struct MergeReport {
     int inserted = 0;
@@ -39,6 +61,17 @@ struct MergeReport {
     // in its annotation type. Decided by a lookup right before the insert.
     int alreadyExisting = 0;
     std::vector<RefusedRow> refused;
+    // With updates of stored rows (dishes and dining tables): a row whose key
+    // is stored is updated or left unchanged instead of counted as existing.
+    bool updatesOffered = false;
+    int updated = 0;
+    int unchanged = 0;
+    // How many rows each worksheet column changed, by heading; only columns
+    // that changed a row are listed.
+    std::vector<std::pair<std::string, int>> changedColumns;
+    // The first kListedChanges cells rewritten, and how many there were.
+    std::vector<CellChange> changes;
+    std::size_t changeCount = 0;
     // Keys of rows stored without a reference that the tool's own export
     // joins on, so that they will not show in an export: dishes without a
     // category or a statistics category, dining tables without a hall.
@@ -66,8 +99,15 @@ private:
 // `progressBase` by at most 100 and leaving `progressBase` at the position the
 // last pass reached. Throws MergeStopped when a step other than a last-pass
 // insert fails. An unknown dataset key writes nothing.
+// With `options.importChoices.updateExisting`, a dish or dining table whose
+// key is stored is updated instead: `columns` (the worksheet's columns, in
+// order) says which columns the workbook holds; only those are compared with
+// the stored row as an export shows it, and only the cells that differ are
+// written, by the rules that fill a new row. The key and the station number
+// are never written.
 MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& options,
-                            int& progressBase, TransferView& view);
+                            int& progressBase, TransferView& view,
+                            const std::vector<ImportedColumn>& columns = {});
 
 // The largest `column` of the rows "select * from " + `source` gives, 0 when
 // there are none or when the largest is NULL; `source` is a table name,
@@ -76,9 +116,16 @@ MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& opt
 std::int32_t queryMaxId(db::Query& tempQuery2, const std::string& database,
                         const std::string& column, const std::string& source);
 
-// The summary that follows "数据导入成功！": rows imported, rows that already
-// existed, and each refused row with its key and the database's reason.
+// The summary that follows "数据导入成功！": rows imported, with updates the
+// rows updated (and how many each column changed) and the rows unchanged,
+// rows that already existed, and each refused row with its key and the
+// database's reason.
 std::string formatMergeSummary(const MergeReport& report);
+
+// One line per rewritten cell, "ID 5001 价格1: 38 → 42", the first
+// kListedChanges of them, then how many more there were; empty when no cell
+// changed.
+std::string formatCellChanges(const MergeReport& report);
 
 // The refused rows alone, a heading line and one line per row.
 std::string formatRefusedRows(const MergeReport& report);

@@ -530,4 +530,92 @@ TEST_F(CliImport, RowsRefusedByTheMergeGiveExitOne) {
     EXPECT_EQ(scalar("select count(*) from menu where ID = 9001"), "1");
 }
 
+// The weekly round: export the dishes, change prices and a name in the
+// workbook, bring them back with --update-existing. The database then holds
+// exactly what the same updates made by hand give; an unchanged export
+// changes nothing; an update the database refuses is named, with exit 1.
+TEST_F(CliImport, UpdateExistingWritesOnlyTheChangedCells) {
+    const std::string database = store.dir() + "/store/pos_demo.db";
+    const auto dump = [&](const std::string& file) {
+        const std::string out = work.dir() + "/dump.sql";
+        EXPECT_EQ(runShell("sqlite3 " + shellQuote(file) + " .dump > " + shellQuote(out)), 0);
+        return slurp(out);
+    };
+    const auto importUpdating = [&](const std::string& input) {
+        return cli({"import", "--database", "pos_demo", "--dataset", "Menu", "--station", "7",
+                    "--input", input, "--update-existing"});
+    };
+    const std::string exported = work.dir() + "/menu.xls";
+    ASSERT_EQ(cli({"export", "--database", "pos_demo", "--dataset", "Menu", "--output", exported})
+                  .exitCode,
+              0);
+    const std::string before = dump(database);
+
+    CliRun same = importUpdating(exported);
+    EXPECT_EQ(same.exitCode, 0) << same.err;
+    EXPECT_NE(same.out.find("已导入0行；已更新0行；125行与数据库中相同"), std::string::npos)
+        << same.out;
+    EXPECT_TRUE(dump(database) == before);
+
+    // The export with cells changed by the dish code in column A, each
+    // "code:column:text" (column 0-based), rewritten as text cells.
+    const std::string edited = work.dir() + "/edited.xls";
+    const std::string script = work.dir() + "/edit.py";
+    std::ofstream(script) << R"PY(
+import sys, xlrd, xlwt
+sheet = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)
+rows = [[sheet.cell_value(r, c) for c in range(sheet.ncols)] for r in range(sheet.nrows)]
+for edit in sys.argv[3:]:
+    code, column, text = edit.split(":", 2)
+    [row] = [row for row in rows if row[0] == code]
+    row[int(column)] = text
+book = xlwt.Workbook(encoding="utf-8")
+out = book.add_sheet("Menu")
+for r, row in enumerate(rows):
+    for c, value in enumerate(row):
+        if value != "":
+            out.write(r, c, value)
+book.save(sys.argv[2])
+)PY";
+    ASSERT_EQ(
+        runShell("/usr/bin/python3 " + shellQuote(script) + " " + shellQuote(exported) + " " +
+                 shellQuote(edited) + " 1001:6:13 1002:6:17.5 1003:6:35 1004:1:口水鸡（大份）"),
+        0);
+    const std::string byHand = work.dir() + "/by-hand.db";
+    ASSERT_EQ(runShell("sqlite3 " + shellQuote(database) + " " + shellQuote(".backup " + byHand)),
+              0);
+    ASSERT_EQ(runShell("sqlite3 " + shellQuote(byHand) + " " +
+                       shellQuote("update menu set Price1 = 13 where ID = 1001;"
+                                  "update menu set Price1 = 17.5 where ID = 1002;"
+                                  "update menu set Price1 = 35 where ID = 1003;"
+                                  "update menu set Name = '口水鸡（大份）' where ID = 1004;")),
+              0);
+
+    CliRun changed = importUpdating(edited);
+    EXPECT_EQ(changed.exitCode, 0) << changed.err;
+    EXPECT_NE(changed.out.find("已更新4行（价格1 3行、菜品名称 1行）；121行与数据库中相同"),
+              std::string::npos)
+        << changed.out;
+    EXPECT_TRUE(dump(database) == dump(byHand));
+
+    // The first export again: the four cells go back, but the database
+    // refuses dish 1001's update.
+    sqlite3* db = nullptr;
+    sqlite3_open(database.c_str(), &db);
+    sqlite3_exec(db,
+                 "create trigger dish_1001_locked before update on menu "
+                 "when new.ID = 1001 begin select raise(abort, 'dish 1001 is locked'); end",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    CliRun refused = importUpdating(exported);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("已更新3行"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("菜品编码“1001”：数据库“pos_demo”："), std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("dish 1001 is locked"), std::string::npos) << refused.err;
+    EXPECT_EQ(scalar("select Price1 || '/' || (select Price1 from menu where ID = 1002) "
+                     "from menu where ID = 1001"),
+              "13/16");
+}
+
 }  // namespace

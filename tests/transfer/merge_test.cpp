@@ -50,14 +50,19 @@ struct MergeRun {
     int progressBase = 200;
 };
 
-MergeRun merge(StoreFixture& fx, const std::string& key, std::int32_t station = 1) {
+// With `updating`, the worksheet's columns, stored rows are updated.
+MergeRun merge(StoreFixture& fx, const std::string& key, std::int32_t station = 1,
+               const std::vector<ImportedColumn>* updating = nullptr) {
     MergeRun run;
     TransferOptions options;
     options.database = fx.database();
     options.datasetKey = key;
     options.stationNumber = station;
+    options.importChoices.updateExisting = updating != nullptr;
     TransferQueries queries = fx.queries();
-    run.report = mergeStagedRows(queries, options, run.progressBase, run.view);
+    const std::vector<ImportedColumn> none;
+    run.report = mergeStagedRows(queries, options, run.progressBase, run.view,
+                                 updating != nullptr ? *updating : none);
     return run;
 }
 
@@ -314,6 +319,99 @@ TEST(TransferMerge, ReMergingTheCurrentRowsCreatesNothing) {
                   "已导入0行；" + std::to_string(staged) + "行已存在，未重复导入。")
             << c.key;
     }
+}
+
+// A stored row staged again with updates: only the cells that differ from
+// what an export shows are written, by the rules of a new row; the station
+// number and the columns the worksheet lacks stay.
+TEST(TransferMerge, StoredRowsAreUpdatedCellByCellByTheNewRowRules) {
+    // Dish 1001 of the demo data as its export shows it; the staged first
+    // letter differs, but the worksheet has no such column.
+    const StagedDish shown{.id = "1001",
+                           .name = "'拍黄瓜'",
+                           .category = "'凉菜'",
+                           .price1 = "12",
+                           .cost1 = "4.8",
+                           .vprice1 = "11",
+                           .price2 = "0",
+                           .cost2 = "0",
+                           .vprice2 = "0",
+                           .price3 = "0",
+                           .cost3 = "0",
+                           .vprice3 = "0"};
+    std::vector<ImportedColumn> everyColumn{
+        {"ID", "菜品编码"},    {"Name", "菜品名称"},   {"CategoryName", "菜品类别"},
+        {"SCNA", "统计类别"},  {"Unit1", "单位1"},     {"Price1", "价格1"},
+        {"Cost1", "成本1"},    {"VPrice1", "会员价1"}, {"Unit2", "单位2"},
+        {"Price2", "价格2"},   {"Cost2", "成本2"},     {"VPrice2", "会员价2"},
+        {"Unit3", "单位3"},    {"Price3", "价格3"},    {"Cost3", "成本3"},
+        {"VPrice3", "会员价3"}};
+    const std::vector<ImportedColumn> keyAndPrice{{"ID", "菜品编码"}, {"Price1", "价格1"}};
+    struct Case {
+        const char* what;
+        StagedDish staged;
+        const std::vector<ImportedColumn>* columns;
+        const char* changes;  // formatCellChanges
+        Rows stored;          // name, first letter, category, unit 1, price 1, member price 1
+    };
+    auto with = [&](auto change) {
+        StagedDish d = shown;
+        change(d);
+        return d;
+    };
+    const Case cases[] = {
+        {"the export as it is; a category name with trailing blanks",
+         with([](StagedDish& d) { d.category = "'凉菜  '"; }),
+         &everyColumn,
+         "",
+         {{"拍黄瓜", "PHG", "凉菜", "份", "12", "11", "1"}}},
+        {"member price cleared while no member price is left: the first price",
+         with([](StagedDish& d) { d.vprice1 = "NULL"; }),
+         &everyColumn,
+         "ID 1001 会员价1: 11 → 12",
+         {{"拍黄瓜", "PHG", "凉菜", "份", "12", "12", "1"}}},
+        {"a new category is created; a new unit written as it stands",
+         with([](StagedDish& d) {
+             d.category = "'时令菜'";
+             d.unit1 = "'碗'";
+         }),
+         &everyColumn,
+         "ID 1001 菜品类别: 凉菜 → 时令菜\nID 1001 单位1: 份 → 碗",
+         {{"拍黄瓜", "PHG", "时令菜", "碗", "12", "11", "1"}}},
+        {"columns the worksheet lacks stay",
+         with([](StagedDish& d) {
+             d.name = "'别名'";
+             d.price1 = "15";
+         }),
+         &keyAndPrice,
+         "ID 1001 价格1: 12 → 15",
+         {{"拍黄瓜", "PHG", "凉菜", "份", "15", "11", "1"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StoreFixture fx(true);
+        fx.createStagingTables();
+        stage(fx, c.staged);
+        MergeRun run = merge(fx, "Menu", 9, c.columns);
+        EXPECT_EQ(formatCellChanges(run.report), c.changes);
+        EXPECT_EQ(run.report.updated + run.report.unchanged, 1);
+        EXPECT_EQ(fx.rows("select m.Name, m.FirstLetter, c.Name, m.Unit1, m.Price1, m.VPrice1, "
+                          "m.StationID from menu m left join Category c on c.ID = m.CategoryID "
+                          "where m.ID = 1001"),
+                  c.stored);
+    }
+
+    // A dining table moves to a new hall; its number is not written.
+    StoreFixture fx(true);
+    fx.createStagingTables();
+    fx.exec("INSERT INTO TEMPHallTable VALUES ('新厅', '101', 'A01')");
+    const std::vector<ImportedColumn> tableColumns{
+        {"HallName", "厅名"}, {"TableID", "桌号"}, {"TableName", "桌名"}};
+    MergeRun run = merge(fx, "HallTable", 1, &tableColumns);
+    EXPECT_EQ(formatCellChanges(run.report), "ID 101 厅名: 大厅 → 新厅");
+    EXPECT_EQ(fx.rows("select t.Code, t.Name, h.Name from tables t join Hall h on h.ID = t.Hallid "
+                      "where t.ID = 101"),
+              (Rows{{"101", "A01", "新厅"}}));
 }
 
 TEST(TransferMerge, RefusedDishesAreReportedWithKeyAndReason) {
