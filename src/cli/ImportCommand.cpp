@@ -2,13 +2,16 @@
 // pre-checks (the file, the workbook, the station number, the dataset's
 // tables) with their messages. Exit 0 only when every workbook row is in the
 // database: inserted, updated, or left as it is because a row with its key is
-// stored.
+// stored. --dry-run does it all and rolls it back, reporting what would
+// happen; --rejects writes the rows not imported into a new workbook.
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <iostream>
 #include <vector>
 
 #include "cli/Command.h"
 #include "cli/CommandSupport.h"
+#include "common/Files.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "transfer/Catalogue.h"
@@ -43,6 +46,31 @@ private:
     std::vector<std::string> m_messages;
 };
 
+// Why the rejects workbook cannot go to `path`, or empty: it is a new file of
+// a workbook format in a folder that exists, never a file already there (the
+// input among them).
+std::string rejectsPathRefusal(const std::string& path) {
+    const std::string lower = asciiLower(path);
+    const auto endsWith = [&lower](const std::string& end) {
+        return lower.size() > end.size() &&
+               lower.compare(lower.size() - end.size(), end.size(), end) == 0;
+    };
+    if (!endsWith(".xls") && !endsWith(".xlsx")) {
+        return "不能把未导入的行写入" + path +
+               "：文件名必须以.xls或.xlsx结尾。请修改 --rejects 的文件名。";
+    }
+    if (fileExists(path)) {
+        return "文件已经存在：" + path +
+               "\n未导入的行只写入新文件，请为 --rejects 换一个文件名，或先移走这个文件。";
+    }
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty() && !folderExists(parent.string())) {
+        return "不能把未导入的行写入" + path + "：文件夹" + parent.string() +
+               "不存在。请检查 --rejects 的路径。";
+    }
+    return {};
+}
+
 class ImportCommand : public Command {
 public:
     CLI::App* addTo(CLI::App& app) override {
@@ -60,6 +88,18 @@ public:
                       "the cells that differ from what an export shows are written; the key, "
                       "the station number and columns the workbook lacks stay. Annotations "
                       "have nothing beyond their key, so nothing changes for them");
+        sub->add_flag("--dry-run", m_dryRun,
+                      "Run the whole import, then roll it all back: print the categories, "
+                      "statistics categories, units, halls and annotation types it would create "
+                      "with their IDs, the rows it would insert, find stored or repeated, and "
+                      "every row it would refuse; the exit code is the real import's. Other "
+                      "writers to the database wait until it ends");
+        sub->add_option("--rejects", m_rejects,
+                        "Write the rows not imported into this new workbook (.xls or .xlsx by "
+                        "its extension), laid out as the input with their reason in a last "
+                        "column 未导入原因; fix them and import the file again. Nothing is "
+                        "written when every row arrives")
+            ->type_name("FILE");
         return sub;
     }
 
@@ -67,6 +107,13 @@ public:
         // From the start: reading a large workbook takes a while too.
         StopSignals stop;
         const datasets::Dataset& dataset = requireDataset(m_dataset);
+        if (!m_rejects.empty()) {
+            const std::string refusal = rejectsPathRefusal(m_rejects);
+            if (!refusal.empty()) {
+                std::cerr << refusal << std::endl;
+                return kExitFailed;
+            }
+        }
         global.prepareFieldMaps();
 
         WorkerConnection link(global);
@@ -80,6 +127,8 @@ public:
         }
         options.stationNumber = check.stationNumber;
         options.importChoices.updateExisting = m_updateExisting;
+        options.importChoices.dryRun = m_dryRun;
+        options.importChoices.rejectsPath = m_rejects;
 
         ImportTerminalView view;
         transfer::MyImThread worker(link.queries(), options, view);
@@ -100,6 +149,8 @@ private:
     std::string m_station;
     std::string m_input;
     bool m_updateExisting = false;
+    bool m_dryRun = false;
+    std::string m_rejects;
 };
 
 }  // namespace

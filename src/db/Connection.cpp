@@ -32,6 +32,8 @@ void Connection::connect() {
 
 void Connection::disconnect() {
     m_backend.reset();
+    m_outer = false;
+    m_nested = 0;
 }
 
 Backend& Connection::backend() {
@@ -49,19 +51,78 @@ const Dialect& Connection::dialect() const {
 }
 
 void Connection::beginTransaction() {
-    backend().beginTransaction();
+    if (!m_outer) {
+        backend().beginTransaction();
+        return;
+    }
+    requireOuterTransaction();
+    backend().run(dialect().nestedBeginLine(), {}, false);
+    ++m_nested;
 }
 
 void Connection::commit() {
-    backend().commit();
+    if (!m_outer) {
+        backend().commit();
+        return;
+    }
+    if (m_nested == 0) {
+        throw DbError("没有可以提交的事务。");
+    }
+    requireOuterTransaction();
+    const std::string line = dialect().nestedCommitLine();
+    if (!line.empty()) {
+        backend().run(line, {}, false);
+    }
+    --m_nested;
 }
 
 void Connection::rollback() {
-    backend().rollback();
+    if (!m_outer) {
+        backend().rollback();
+        return;
+    }
+    if (m_nested == 0) {
+        return;
+    }
+    // Over whatever happens; when the database has ended the outer
+    // transaction, the nested one's work is gone already.
+    --m_nested;
+    if (backend().inTransaction()) {
+        backend().run(dialect().nestedRollbackLine(), {}, false);
+    }
 }
 
 bool Connection::inTransaction() {
-    return m_backend && m_backend->inTransaction();
+    if (!m_backend || !m_backend->inTransaction()) {
+        return false;
+    }
+    return !m_outer || m_nested > 0;
+}
+
+void Connection::beginOuterTransaction() {
+    backend().beginTransaction();
+    m_outer = true;
+    m_nested = 0;
+}
+
+void Connection::rollbackOuterTransaction() {
+    if (!m_outer) {
+        return;
+    }
+    m_outer = false;
+    m_nested = 0;
+    if (backend().inTransaction()) {
+        backend().rollback();
+    }
+}
+
+void Connection::requireOuterTransaction() {
+    if (m_outer && m_backend && !m_backend->inTransaction()) {
+        // The database undid the whole transaction (a full disk, say): what
+        // follows would be committed statement by statement.
+        throw DbError("数据库自行结束了试运行的事务，试运行无法继续；数据库中的数据没有改变。",
+                      DbFault::Deadlock);
+    }
 }
 
 std::unique_ptr<ImportLock> Connection::lockForImport(const std::string& database,
@@ -112,6 +173,7 @@ void Query::setParameter(const std::string& name, Value value) {
 
 void Query::open() {
     close();
+    m_connection.requireOuterTransaction();
     std::unique_ptr<Cursor> cursor = m_connection.backend().run(text(), m_params, true);
     if (!cursor) {
         m_fetchedAll = true;
@@ -124,6 +186,7 @@ void Query::open() {
 
 void Query::execute() {
     close();
+    m_connection.requireOuterTransaction();
     m_connection.backend().run(text(), m_params, false);
 }
 

@@ -60,6 +60,22 @@ public:
     void rollback();
     bool inTransaction();  // asks the back end; false when not connected
 
+    // A dry run: everything from beginOuterTransaction() to
+    // rollbackOuterTransaction() happens in one transaction that is never
+    // committed. Meanwhile beginTransaction, commit and rollback nest inside
+    // it as savepoints (set, kept, undone), inTransaction answers for the
+    // nested transaction, and a statement is refused once the database has
+    // ended the outer transaction by itself, so that nothing a dry run does
+    // can reach the database.
+    void beginOuterTransaction();
+    // Undoes everything since beginOuterTransaction(); throws DbError when the
+    // database refuses (closing the connection undoes it then).
+    void rollbackOuterTransaction();
+    bool inOuterTransaction() const { return m_outer; }
+    // Throws DbError when an outer transaction was begun and the database has
+    // ended it by itself.
+    void requireOuterTransaction();
+
     // The lock that lets one import at a time work on `database` (its staging
     // tables are shared): held until the returned lock is destroyed, nullptr
     // when another import still holds it after `waitSeconds`.
@@ -74,6 +90,8 @@ private:
     ConnectionSettings m_settings;
     std::string m_text;
     std::unique_ptr<Backend> m_backend;
+    bool m_outer = false;
+    int m_nested = 0;  // transactions open inside the outer one
 };
 
 // A query object bound to a connection: statement lines, open (rows kept for

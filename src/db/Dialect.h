@@ -81,6 +81,18 @@ public:
         (void)name;
         return {};
     }
+
+    // A transaction begun inside a dry run's outer transaction is a savepoint
+    // of it: the line that sets it, the line that keeps its work in the outer
+    // transaction (empty when there is nothing to send), and the line that
+    // undoes its work alone. Unlike the lines above these are offered by SQL
+    // Server too: whatever a failed statement dooms there, the outer
+    // transaction is rolled back at the end in any case.
+    virtual std::string nestedBeginLine() const { return "savepoint nested_transaction"; }
+    virtual std::string nestedCommitLine() const { return "release nested_transaction"; }
+    virtual std::string nestedRollbackLine() const {
+        return "rollback to nested_transaction; release nested_transaction";
+    }
 };
 
 // `use "NAME"` with inner double quotes doubled.

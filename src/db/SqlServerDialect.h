@@ -19,6 +19,11 @@ public:
                                                     const RowReader& readRows) const override;
     std::string tableColumnsLine(const std::string& table) const override;
     std::vector<std::string> identityColumnLines(const std::string& table) const override;
+    std::string nestedBeginLine() const override { return "save transaction nested_transaction"; }
+    std::string nestedCommitLine() const override { return {}; }
+    std::string nestedRollbackLine() const override {
+        return "rollback transaction nested_transaction";
+    }
 };
 
 }  // namespace pos::db

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <string_view>
 #include <unordered_map>
 
@@ -196,6 +197,21 @@ private:
     int m_row;
 };
 
+// Whether the passes read the worksheet's rows, so that it is known which of
+// them reached the database.
+bool rowsWereRead(ImportOutcome outcome) {
+    return outcome == ImportOutcome::ValidationFailed || outcome == ImportOutcome::RowsFailed ||
+           outcome == ImportOutcome::Succeeded;
+}
+
+// A cell as a spreadsheet program shows it, for the rejects workbook.
+std::string shownText(const Value& value) {
+    if (value.type() == ValueType::Boolean) {
+        return value.asBoolean() ? "TRUE" : "FALSE";
+    }
+    return value.toText();
+}
+
 }  // namespace
 
 bool ImportResult::everyRowInDatabase() const {
@@ -266,9 +282,25 @@ void MyImThread::setProgress(int position) {
 }
 
 void MyImThread::finishWith(ImportOutcome outcome, const std::string& message) {
+    std::string text = message;
+    const ImportChoices& choices = m_options.importChoices;
+    if (choices.dryRun || !choices.rejectsPath.empty()) {
+        text = withImportChoices(outcome, message);
+    }
+    db::Connection& connection = m_queries.connection;
+    if (connection.inOuterTransaction()) {
+        m_stagingTablesLeft = false;
+        try {
+            connection.rollbackOuterTransaction();
+        } catch (const std::exception& e) {
+            outcome = ImportOutcome::Failed;
+            text += std::string("\n试运行结束时无法撤销它所做的改变（") + e.what() +
+                    "）；程序结束、与数据库的连接断开时，数据库会自行撤销它们。";
+        }
+    }
     m_result.outcome = outcome;
-    m_result.message = message;
-    m_view.showMessage(message);
+    m_result.message = text;
+    m_view.showMessage(text);
 }
 
 void MyImThread::runImport() {
@@ -379,7 +411,9 @@ void MyImThread::runImport() {
 bool MyImThread::closeWith(ImportOutcome outcome, std::string message) {
     // The staging tables go before the closing message, so that it can say
     // when one of them could not be dropped; FinishImport tries again then.
-    const std::string left = dropStagingTablesNow();
+    // A dry run's rollback takes them away with everything else.
+    const std::string left =
+        m_options.importChoices.dryRun ? std::string() : dropStagingTablesNow();
     m_stagingTablesLeft = !left.empty();
     if (!left.empty()) {
         message += "\n" + left;
@@ -444,7 +478,9 @@ void MyImThread::finishImport() {
     // The staging tables are this import's only while it holds the lock;
     // without it they may be another import's, and stay.
     if (m_importLock) {
-        if (m_stagingTablesLeft) {
+        // After a dry run the staging tables are as they were before it: any
+        // left by an earlier import stay, as every other table does.
+        if (m_stagingTablesLeft && !m_options.importChoices.dryRun) {
             dropStagingTables(m_queries.sqlQuery, m_options);
         }
         m_importLock.reset();
@@ -479,6 +515,13 @@ bool MyImThread::readWorksheet() {
         for (int c = 1; c <= m_state.columnCount; ++c) {
             m_state.headerNames[static_cast<std::size_t>(c - 1)] =
                 trimmed(session.readCell(2, c).toText());
+        }
+        // The reasons a rejects workbook gives are no column of the dataset:
+        // a fixed rejects workbook imports as it stands.
+        if (m_state.columnCount > 0 && m_state.headerNames.back() == kRejectReasonHeading) {
+            --m_state.columnCount;
+            m_state.headerNames.pop_back();
+            m_state.matchedColumns.pop_back();
         }
         // Rows 3 up to the last row that holds a value. Counting from the used
         // range's size alone reads one row past the data when the used range
@@ -551,6 +594,11 @@ bool MyImThread::lockDatabase() {
     executePreamble(m_queries.sqlQuery, m_options.database);
     m_importLock = m_queries.connection.lockForImport(m_options.database, kLockWaitSeconds);
     if (m_importLock) {
+        // A dry run does everything from here on in one transaction, which
+        // its end rolls back.
+        if (m_options.importChoices.dryRun) {
+            m_queries.connection.beginOuterTransaction();
+        }
         // With the lock no other import runs here: what an earlier import
         // of any dataset left behind (the program was closed or killed) goes.
         // This dataset's tables go when its staging table is built.
@@ -627,6 +675,7 @@ std::vector<int> MyImThread::passRows(bool insert) {
     const std::string identity = findIdentityColumn(query, m_options);
     const StagingInsert statement = buildStagingInsert(key(), m_state.matchedColumns, identity);
     const RowShape shape = rowShape(statement.skippedColumn);
+    m_state.skippedColumn = statement.skippedColumn;
 
     // Each row is undone alone when it fails, and in the validation pass
     // always: the row is really inserted, so that the database judges its
@@ -857,6 +906,242 @@ RowProblem MyImThread::RowShape::describeFailure(int row, const std::vector<Valu
         }
     }
     return {row, {}, reason};
+}
+
+std::string MyImThread::withImportChoices(ImportOutcome outcome, const std::string& message) {
+    std::string text = message;
+    try {
+        if (rowsWereRead(outcome)) {
+            m_result.rejectedRows = rejectedRows(outcome);
+        }
+        if (m_options.importChoices.dryRun) {
+            text = dryRunReport(outcome, message);
+        }
+        if (!m_options.importChoices.rejectsPath.empty()) {
+            text += "\n" + writeRejects(outcome);
+        }
+    } catch (const std::exception& e) {
+        text += std::string("\n无法列出未导入的行（") + e.what() + "）。";
+    }
+    return text;
+}
+
+// The rows not imported with their reasons: the rows a pass refused, the rows
+// that repeat a key of the workbook, and the rows the merge refused, found
+// again by their key. When the validation pass refused rows, nothing was
+// imported: every row is listed, the ones without a fault of their own too,
+// so that the fixed rows can be imported together.
+std::vector<RejectedRow> MyImThread::rejectedRows(ImportOutcome outcome) const {
+    const workbook::SpreadsheetSession& session = *m_session;
+    const RowShape shape = rowShape(m_state.skippedColumn);
+    std::vector<Value> cells(static_cast<std::size_t>(m_state.columnCount));
+    // Reads the key cells of a row into `cells`, as the passes read them.
+    const auto readKey = [&](int row) {
+        for (std::size_t i : shape.keyColumns) {
+            cells[i] =
+                cellParameter(session.readCell(row, static_cast<int>(i) + 1), shape.textColumn[i]);
+        }
+    };
+    const auto keyOf = [&](int row) {
+        if (shape.keyColumns.empty()) {
+            return std::string();
+        }
+        readKey(row);
+        return shape.describeKey(cells);
+    };
+
+    std::map<int, RejectedRow> rows;
+    for (const RowProblem& p : m_result.rowProblems) {
+        rows[p.row] = {p.row, keyOf(p.row),
+                       p.heading.empty() ? p.reason : "“" + p.heading + "”列：" + p.reason};
+    }
+    if (outcome == ImportOutcome::ValidationFailed) {
+        for (int row = 3; row <= m_state.lastDataRow; ++row) {
+            if (rows.count(row) == 0) {
+                rows[row] = {
+                    row, keyOf(row),
+                    "本文件中有其他行未通过检查，整个文件都没有导入（这一行没有发现问题）"};
+            }
+        }
+    }
+    for (const RepeatedRow& r : m_result.repeatedRows) {
+        rows[r.row] = {r.row, r.key,
+                       "在本文件中重复（与第" + std::to_string(r.firstRow) + "行相同），未导入"};
+    }
+
+    // The merge names a refused row by its key; the worksheet row with that
+    // key is the one staged (a later one with the same key is a repeat).
+    std::vector<RejectedRow> unmatched;
+    const std::vector<RefusedRow>& refused = m_result.merge.refused;
+    if (!refused.empty() && !shape.keyColumns.empty()) {
+        std::unordered_map<std::string, std::size_t> byKey;
+        for (std::size_t k = 0; k < refused.size(); ++k) {
+            std::vector<Value> key(cells.size());
+            key[shape.keyColumns.back()] = Value::text(refused[k].key);
+            if (shape.keyColumns.size() == 2) {
+                key[shape.keyColumns.front()] = Value::text(refused[k].annotateType);
+            }
+            byKey.emplace(shape.recordKey(key), k);
+        }
+        std::vector<bool> found(refused.size());
+        for (int row = 3; row <= m_state.lastDataRow; ++row) {
+            if (rows.count(row) > 0) {
+                continue;
+            }
+            readKey(row);
+            const auto at = byKey.find(shape.recordKey(cells));
+            if (at != byKey.end() && !found[at->second]) {
+                found[at->second] = true;
+                rows[row] = {row, shape.describeKey(cells), refused[at->second].reason};
+            }
+        }
+        for (std::size_t k = 0; k < refused.size(); ++k) {
+            if (!found[k]) {
+                unmatched.push_back(
+                    {0, refused[k].keyName + "“" + refused[k].key + "”", refused[k].reason});
+            }
+        }
+    } else {
+        for (const RefusedRow& r : refused) {
+            unmatched.push_back({0, r.keyName + "“" + r.key + "”", r.reason});
+        }
+    }
+
+    std::vector<RejectedRow> list;
+    list.reserve(rows.size() + unmatched.size());
+    for (auto& [row, rejected] : rows) {
+        list.push_back(std::move(rejected));
+    }
+    list.insert(list.end(), unmatched.begin(), unmatched.end());
+    return list;
+}
+
+// What the import would do, in full: the reference rows it would create with
+// their identifiers, the counts, every row it would leave out and why, and
+// the warnings of its summary.
+std::string MyImThread::dryRunReport(ImportOutcome outcome, const std::string& message) const {
+    std::string text = "试运行：数据库中的数据没有改变。";
+    if (!rowsWereRead(outcome)) {
+        return text + "真正导入时会这样结束：\n" + message;
+    }
+    const std::vector<RejectedRow>& rejected = m_result.rejectedRows;
+    const auto listRows = [&text, &rejected] {
+        for (const RejectedRow& r : rejected) {
+            text += "\n";
+            if (r.row > 0) {
+                text += "第" + std::to_string(r.row) + "行";
+                text += r.key.empty() ? "" : "，";
+            }
+            text += r.key + "：" + r.reason;
+        }
+    };
+    if (outcome == ImportOutcome::ValidationFailed) {
+        text += "真正导入时有" + std::to_string(m_result.rowProblems.size()) +
+                "行未通过检查，不会导入任何行：";
+        listRows();
+        return text;
+    }
+    const MergeReport& merge = m_result.merge;
+    text += "真正导入时：";
+    for (const CreatedReference& c : merge.created) {
+        text += "\n将新建" + c.kind + "“" + c.name + "”，编号" + std::to_string(c.id);
+    }
+    text += "\n将导入" + std::to_string(merge.inserted) + "行";
+    if (merge.updatesOffered) {
+        text += "；将更新" + std::to_string(merge.updated) + "行；" +
+                std::to_string(merge.unchanged) + "行与数据库中相同，不会改动";
+    }
+    if (merge.alreadyExisting > 0) {
+        text += "；" + std::to_string(merge.alreadyExisting) + "行已存在，不会重复导入";
+    }
+    if (!m_result.repeatedRows.empty()) {
+        text += "；" + std::to_string(m_result.repeatedRows.size()) +
+                "行与本文件中前面的行重复，不会导入";
+    }
+    const std::size_t refused = m_result.rowProblems.size() + merge.refused.size();
+    if (refused > 0) {
+        text += "；" + std::to_string(refused) + "行会被数据库拒绝";
+    }
+    text += "。";
+    const std::string changes = formatCellChanges(merge);
+    if (!changes.empty()) {
+        text += "\n将改动的单元格：\n" + changes;
+    }
+    if (!rejected.empty()) {
+        text += "\n不会导入的行（" + std::to_string(rejected.size()) + "行）：";
+        listRows();
+    }
+    const std::string warnings = formatMergeWarnings(merge);
+    if (!warnings.empty()) {
+        text += "\n" + warnings;
+    }
+    return text + (outcome == ImportOutcome::Succeeded ? "\n所有行都会进入数据库。"
+                                                       : "\n导入会以有行未能导入结束。");
+}
+
+// The rows not imported, in a new workbook laid out as the input (row 1
+// empty, the headings in row 2, the rows from row 3, each cell as the input
+// shows it) with the reason in one more column.
+std::string MyImThread::writeRejects(ImportOutcome outcome) const {
+    const std::string& path = m_options.importChoices.rejectsPath;
+    const bool dryRun = m_options.importChoices.dryRun;
+    if (!rowsWereRead(outcome)) {
+        return "没有写出未导入的行：导入在逐行处理之前就结束了，请按上面的说明处理后重新导入。";
+    }
+    std::size_t unmatched = 0;
+    std::size_t count = 0;
+    for (const RejectedRow& r : m_result.rejectedRows) {
+        ++(r.row > 0 ? count : unmatched);
+    }
+    std::string note;
+    if (unmatched > 0) {
+        note = "\n另有" + std::to_string(unmatched) +
+               "行被数据库拒绝，但在工作表中找不到它们的行，没有写入文件（见上面的说明）。";
+    }
+    if (count == 0) {
+        return (dryRun ? "所有行都会进入数据库，没有写出未导入的行。"
+                       : "所有行都已进入数据库，没有写出未导入的行。") +
+               note;
+    }
+    const std::string k = key();
+    const int reasonColumn = m_state.columnCount + 1;
+    workbook::SpreadsheetSession out;
+    try {
+        out.startExcel();
+        out.addWorkbook();
+        out.nameFirstSheet(k);
+        out.sheetByName(k);
+        out.wrapAllCells();
+        out.hideExcel();
+        const auto copyRow = [&](int from, int to) {
+            for (int c = 1; c < reasonColumn; ++c) {
+                const Value value = m_session->readCell(from, c);
+                if (!value.isNull()) {
+                    out.writeCell(to, c, shownText(value));
+                }
+            }
+        };
+        copyRow(2, 2);
+        out.writeCell(2, reasonColumn, kRejectReasonHeading);
+        int row = 3;
+        for (const RejectedRow& r : m_result.rejectedRows) {
+            if (r.row > 0) {
+                copyRow(r.row, row);
+                out.writeCell(row, reasonColumn, r.reason);
+                ++row;
+            }
+        }
+        out.saveSheetAs(path);
+    } catch (const std::exception& e) {
+        out.quitExcel();
+        out.releaseExcel();
+        return "未导入的行没有写出：无法保存" + path + "（" + e.what() +
+               "）。这些行已在上面列出；请检查路径后再试。" + note;
+    }
+    out.quitExcel();
+    out.releaseExcel();
+    return std::string(dryRun ? "真正导入时不会导入的" : "未导入的") + std::to_string(count) +
+           "行已写入" + path + "，改正后可以重新导入这个文件。" + note;
 }
 
 }  // namespace pos::transfer

@@ -38,6 +38,9 @@ struct ImportState {
     // The last worksheet row read by the passes: the last used row that
     // holds a value (rows 3 up to it hold the records).
     std::int32_t lastDataRow = 2;
+    // The worksheet column the staging insert leaves out (the identity
+    // column), 0 when none.
+    int skippedColumn = 0;
 };
 
 enum class ImportOutcome {
@@ -66,6 +69,19 @@ struct RepeatedRow {
     std::string key;
 };
 
+// A worksheet row that did not reach the database, as a dry run lists it and
+// the rejects workbook holds it. Row 0: a row refused by the merge that no
+// worksheet row could be matched with.
+struct RejectedRow {
+    int row = 0;
+    std::string key;     // as the messages name it (菜品编码“5001”); empty when none
+    std::string reason;  // in Chinese
+};
+
+// The heading of the column that the rejects workbook adds; the import
+// ignores a last column headed so, and the fixed file imports again.
+inline constexpr const char* kRejectReasonHeading = "未导入原因";
+
 struct ImportResult {
     ImportOutcome outcome = ImportOutcome::NotRun;
     std::string message;                  // the closing message, as shown
@@ -74,6 +90,9 @@ struct ImportResult {
     std::vector<RepeatedRow> repeatedRows;
     bool mergeRan = false;
     MergeReport merge;
+    // With a dry run or a rejects workbook: every workbook row not imported,
+    // in worksheet order.
+    std::vector<RejectedRow> rejectedRows;
     // Every workbook row is now in the database: inserted, or left out
     // because the same key is already stored.
     bool everyRowInDatabase() const;
@@ -147,6 +166,11 @@ private:
     };
     RowShape rowShape(int skippedColumn) const;
     void setProgress(int position);
+    // What a dry run or a rejects workbook adds to the closing message.
+    std::string withImportChoices(ImportOutcome outcome, const std::string& message);
+    std::vector<RejectedRow> rejectedRows(ImportOutcome outcome) const;
+    std::string dryRunReport(ImportOutcome outcome, const std::string& message) const;
+    std::string writeRejects(ImportOutcome outcome) const;
     void finishWith(ImportOutcome outcome, const std::string& message);
     std::string key() const;
 

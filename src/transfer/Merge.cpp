@@ -480,8 +480,9 @@ public:
             std::string name = m_q.sqlQuery.fieldAsText("CategoryName");
             m_subject = "类别" + inQuotes(name);
             ensureReference(name, kCategoryLookup, [&] {
-                insertReference(kCategoryInsert,
-                                {{"Mid", nextId("ID", "Category")}, {"Name", Value::text(name)}});
+                Value id = nextId("ID", "Category");
+                insertReference(kCategoryInsert, {{"Mid", id}, {"Name", Value::text(name)}});
+                m_report.created.push_back({"菜品类别", name, id.asInteger()});
             });
         });
         walkPass("统计类别", distinctPass("SCNA", "TEMPMenu"), kMenuSpan, 1, [this] {
@@ -494,6 +495,7 @@ public:
                                                        nextId("SCID", "STCA").asInteger()));
                 insertReference(kStcaInsert,
                                 {{"Mid", number}, {"SCSN", number}, {"SCNA", Value::text(name)}});
+                m_report.created.push_back({"统计类别", name, number.asInteger()});
             });
         });
         walkPass(
@@ -503,8 +505,9 @@ public:
                     std::string name = m_q.sqlQuery.fieldAsText(column);
                     m_subject = "单位" + inQuotes(name);
                     ensureReference(name, kUnitLookup, [&] {
-                        insertReference(kUnitInsert, {{"Mid", nextId("ID", "Unit")},
-                                                      {"Name", Value::text(name)}});
+                        Value id = nextId("ID", "Unit");
+                        insertReference(kUnitInsert, {{"Mid", id}, {"Name", Value::text(name)}});
+                        m_report.created.push_back({"单位", name, id.asInteger()});
                     });
                 }
             },
@@ -518,9 +521,11 @@ public:
             std::string name = m_q.sqlQuery.fieldAsText("HallName");
             m_subject = "大厅" + inQuotes(name);
             ensureReference(name, kHallLookup, [&] {
-                insertReference(kHallInsert, {{"Mid", nextId("ID", "Hall")},
-                                              {"Name", Value::text(name)},
-                                              {"printId", Value::integer(0)}});
+                Value id = nextId("ID", "Hall");
+                insertReference(
+                    kHallInsert,
+                    {{"Mid", id}, {"Name", Value::text(name)}, {"printId", Value::integer(0)}});
+                m_report.created.push_back({"大厅", name, id.asInteger()});
             });
         });
         walkPass(
@@ -538,6 +543,7 @@ public:
                                         : nextId("ID", "AnnotateType");
                          insertReference(kAnnotateTypeInsert,
                                          {{"Mid", id}, {"Name", Value::text(name)}});
+                         m_report.created.push_back({"注释类别", name, id.asInteger()});
                      });
                  });
         walkPass(
@@ -658,8 +664,10 @@ private:
             return;
         }
         Value id = nextId("ID", kAnnotateNumbering + std::to_string(typeNumber));
-        insertRow(kAnnotateInsert, {{"ID", id}, {"Name", name}, {"AnnotateTypeID", typeId}}, "注释",
-                  name.toText());
+        if (!insertRow(kAnnotateInsert, {{"ID", id}, {"Name", name}, {"AnnotateTypeID", typeId}},
+                       "注释", name.toText())) {
+            m_report.refused.back().annotateType = typeName;
+        }
     }
 
     // The heading of the worksheet column that fills staging column

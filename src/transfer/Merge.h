@@ -30,6 +30,16 @@ struct RefusedRow {
     std::string keyName;  // "菜品编码", "桌号" or "注释"
     std::string key;      // the row's dish ID, table number or annotation name
     std::string reason;   // the database's own message
+    // A refused annotation's type: the name alone does not tell its row.
+    std::string annotateType = {};
+};
+
+// A reference row that the merge created for a name of the workbook: a
+// category, statistics category, unit, hall or annotation type.
+struct CreatedReference {
+    std::string kind;  // "菜品类别", "统计类别", "单位", "大厅" or "注释类别"
+    std::string name;  // as the workbook spells it
+    std::int64_t id = 0;
 };
 
 // A change lines list at most this many cells, then says how many more there
@@ -55,6 +65,8 @@ struct CellChange {
 
 // What the last pass of a dataset did with the staged rows.
 struct MergeReport {
+    // The reference rows created, in the order the merge created them.
+    std::vector<CreatedReference> created;
     int inserted = 0;
     // Left out because a row with the same key is already stored: a dish whose
     // ID is in menu, a table whose ID is in tables, an annotation whose name is

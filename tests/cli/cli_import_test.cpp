@@ -509,17 +509,21 @@ TEST_F(CliImport, TextTooLongForItsColumnOrACellIsNamed) {
     EXPECT_EQ(exported.err.find("请检查保存路径"), std::string::npos) << exported.err;
 }
 
+// A dish the database refuses, through a trigger as a locked record would.
+void refuseDish(const std::string& database, const std::string& id,
+                const std::string& event = "insert") {
+    sqlite3* db = nullptr;
+    sqlite3_open(database.c_str(), &db);
+    const std::string trigger = "create trigger dish_" + id + "_locked before " + event +
+                                " on menu when new.ID = " + id +
+                                " begin select raise(abort, 'dish " + id + " is locked'); end";
+    sqlite3_exec(db, trigger.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
 TEST_F(CliImport, RowsRefusedByTheMergeGiveExitOne) {
     // The database refuses one dish: the merge goes on and the summary names it.
-    {
-        sqlite3* db = nullptr;
-        sqlite3_open((store.dir() + "/store/pos_demo.db").c_str(), &db);
-        sqlite3_exec(db,
-                     "create trigger dish_9002_locked before insert on menu "
-                     "when new.ID = 9002 begin select raise(abort, 'dish 9002 is locked'); end",
-                     nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    }
+    refuseDish(store.dir() + "/store/pos_demo.db", "9002");
     const std::string path = workbook("two.xls", {kMenuHeadings, dish("9001"), dish("9002")});
     CliRun r = import("Menu", path);
     EXPECT_EQ(r.exitCode, 1);
@@ -591,6 +595,19 @@ book.save(sys.argv[2])
                                   "update menu set Name = '口水鸡（大份）' where ID = 1004;")),
               0);
 
+    // A dry run lists exactly the four cells and writes none of them.
+    CliRun dry = cli({"import", "--database", "pos_demo", "--dataset", "Menu", "--station", "7",
+                      "--input", edited, "--update-existing", "--dry-run"});
+    EXPECT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_NE(dry.out.find("将更新4行；121行与数据库中相同，不会改动"), std::string::npos)
+        << dry.out;
+    EXPECT_NE(dry.out.find("\n将改动的单元格：\nID 1001 价格1: 12 → 13\nID 1002 价格1: 16 → "
+                           "17.5\nID 1003 价格1: 32 → 35\nID 1004 菜品名称: 口水鸡 → "
+                           "口水鸡（大份）\n"),
+              std::string::npos)
+        << dry.out;
+    EXPECT_TRUE(dump(database) == before);
+
     CliRun changed = importUpdating(edited);
     EXPECT_EQ(changed.exitCode, 0) << changed.err;
     EXPECT_NE(changed.out.find("已更新4行（价格1 3行、菜品名称 1行）；121行与数据库中相同"),
@@ -600,13 +617,7 @@ book.save(sys.argv[2])
 
     // The first export again: the four cells go back, but the database
     // refuses dish 1001's update.
-    sqlite3* db = nullptr;
-    sqlite3_open(database.c_str(), &db);
-    sqlite3_exec(db,
-                 "create trigger dish_1001_locked before update on menu "
-                 "when new.ID = 1001 begin select raise(abort, 'dish 1001 is locked'); end",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    refuseDish(database, "1001", "update");
     CliRun refused = importUpdating(exported);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("已更新3行"), std::string::npos) << refused.err;
@@ -616,6 +627,108 @@ book.save(sys.argv[2])
     EXPECT_EQ(scalar("select Price1 || '/' || (select Price1 from menu where ID = 1002) "
                      "from menu where ID = 1001"),
               "13/16");
+}
+
+// A dry run changes nothing at all, and tells what the import then does: the
+// reference rows with the numbers they get, the counts, and each row left out
+// with its worksheet row.
+TEST_F(CliImport, DryRunChangesNothingAndForetellsTheImport) {
+    const std::string database = store.dir() + "/store/pos_demo.db";
+    refuseDish(database, "9002");
+    const std::string path =
+        workbook("dry.xls", {kMenuHeadings,
+                             {"9001", "新菜", "XC", "新类别", "新统计", "新单位", "18", "6", "16"},
+                             dish("9002"),
+                             dish("9001"),
+                             dish("1001"),
+                             dish("9003")});
+    const std::string dump = "sqlite3 " + shellQuote(database) + " .dump > ";
+    ASSERT_EQ(runShell(dump + shellQuote(work.dir() + "/before.sql")), 0);
+    CliRun dry = cli({"import", "--database", "pos_demo", "--dataset", "Menu", "--station", "1",
+                      "--input", path, "--dry-run"});
+    ASSERT_EQ(runShell(dump + shellQuote(work.dir() + "/after.sql")), 0);
+    EXPECT_TRUE(slurp(work.dir() + "/after.sql") == slurp(work.dir() + "/before.sql"));
+    EXPECT_EQ(dry.exitCode, 1);
+    EXPECT_EQ(dry.err.rfind("试运行：数据库中的数据没有改变。", 0), 0u) << dry.err;
+
+    CliRun real = import("Menu", path);
+    EXPECT_EQ(real.exitCode, 1);
+    EXPECT_NE(real.err.find("已导入2行；1行已存在，未重复导入；1行未能导入"), std::string::npos)
+        << real.err;
+    const std::string foretold[] = {
+        "\n将新建菜品类别“新类别”，编号" + scalar("select ID from Category where Name = '新类别'"),
+        "\n将新建统计类别“新统计”，编号" + scalar("select SCID from STCA where SCNA = '新统计'"),
+        "\n将新建单位“新单位”，编号" + scalar("select ID from Unit where Name = '新单位'"),
+        "\n将导入2行；1行已存在，不会重复导入；1行与本文件中前面的行重复，不会导入；"
+        "1行会被数据库拒绝。\n不会导入的行（2行）：",
+        "\n第4行，菜品编码“9002”：数据库“pos_demo”：数据库的约束或触发器拒绝了这项修改（dish "
+        "9002 is locked）",
+        "\n第5行，菜品编码“9001”：在本文件中重复（与第3行相同），未导入",
+        "\n导入会以有行未能导入结束。"};
+    for (const std::string& line : foretold) {
+        EXPECT_NE(dry.err.find(line), std::string::npos) << line << "\n" << dry.err;
+    }
+    EXPECT_EQ(scalar("select group_concat(ID) from menu where ID in (9001, 9002, 9003)"),
+              "9001,9003");
+}
+
+// The rows not imported come back in a workbook laid out as the input, with
+// the reason in a last column; fixed, the file imports as it stands. When
+// every row arrives, no file is written.
+TEST_F(CliImport, RejectedRowsComeBackInAWorkbookThatImportsAgain) {
+    refuseDish(store.dir() + "/store/pos_demo.db", "9102");
+    const std::string path =
+        workbook("in.xls", {kMenuHeadings, dish("9101"), dish("9102", "22.5"), dish("9101")});
+    const std::string rejects = work.dir() + "/rejects.xlsx";
+    CliRun r = cli({"import", "--database", "pos_demo", "--dataset", "Menu", "--station", "1",
+                    "--input", path, "--rejects", rejects});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("未导入的2行已写入" + rejects), std::string::npos) << r.err;
+
+    // Prints the sheet's rows, cells separated by "|"; with a row and a
+    // value, first sets column A of that row.
+    const std::string script = work.dir() + "/sheet.py";
+    std::ofstream(script) << R"PY(
+import sys, openpyxl
+book = openpyxl.load_workbook(sys.argv[1])
+sheet = book.worksheets[0]
+if len(sys.argv) > 2:
+    sheet.cell(int(sys.argv[2]), 1).value = sys.argv[3]
+    book.save(sys.argv[1])
+for row in sheet.iter_rows(min_row=1, max_row=sheet.max_row, values_only=True):
+    print("|".join("" if v is None else str(v) for v in row))
+)PY";
+    const auto sheet = [&](const std::string& edit = {}) {
+        EXPECT_EQ(runShell("/usr/bin/python3 " + shellQuote(script) + " " + shellQuote(rejects) +
+                           " " + edit + " > " + shellQuote(work.dir() + "/sheet.txt")),
+                  0);
+        return slurp(work.dir() + "/sheet.txt");
+    };
+    std::string headings;
+    for (const std::string& heading : kMenuHeadings) {
+        headings += heading + "|";
+    }
+    const std::string blanks(9, '|');  // the eight columns the rows leave empty
+    EXPECT_EQ(sheet(), std::string(kMenuHeadings.size(), '|') + "\n" + headings + "未导入原因\n" +
+                           "9102|新菜9102|XC|热菜|菜品|份|22.5|6|16" + blanks +
+                           "数据库“pos_demo”：数据库的约束或触发器拒绝了这项修改（dish 9102 is "
+                           "locked）\n9101|新菜9101|XC|热菜|菜品|份|18|6|16" +
+                           blanks + "在本文件中重复（与第3行相同），未导入\n");
+
+    // The lock goes and the repeated row gets a code of its own.
+    ASSERT_EQ(runShell("sqlite3 " + shellQuote(store.dir() + "/store/pos_demo.db") +
+                       " 'drop trigger dish_9102_locked'"),
+              0);
+    sheet("4 9103");
+    const std::string again = work.dir() + "/again.xls";
+    CliRun fixed = cli({"import", "--database", "pos_demo", "--dataset", "Menu", "--station", "1",
+                        "--input", rejects, "--rejects", again});
+    EXPECT_EQ(fixed.exitCode, 0) << fixed.err;
+    EXPECT_NE(fixed.out.find("\n所有行都已进入数据库，没有写出未导入的行。"), std::string::npos)
+        << fixed.out;
+    EXPECT_FALSE(std::filesystem::exists(again));
+    EXPECT_EQ(scalar("select group_concat(ID || ':' || Price1) from menu where ID > 9100"),
+              "9101:18,9102:22.5,9103:18");
 }
 
 }  // namespace
