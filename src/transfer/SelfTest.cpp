@@ -189,6 +189,7 @@ private:
             return "共有" + std::to_string(names.size()) + "个用户数据库";
         });
         step("建立临时数据库" + m_result.database, [&] { return createDatabase(); });
+        step("核对演示数据中的中文", [&] { return checkChineseNames(); });
         step("准备临时文件夹", [&] {
             prepareFolder();
             return m_folder;
@@ -255,6 +256,23 @@ private:
         executePreamble(m_connQuery, m_result.database);
         executeStatement(m_connQuery, std::string(db::embeddedSql("demo_data.sql")));
         return "排序规则" + m_options.collation + "，载入了表结构和演示数据";
+    }
+
+    // A database whose collation has no Chinese characters stores the demo
+    // data's names as "??"; the round trip would then compare question marks.
+    std::string checkChineseNames() {
+        executePreamble(m_sqlQuery, m_result.database);
+        openStatement(m_sqlQuery, " select Name from Category where ID = 1");
+        const std::string name = m_sqlQuery.eof() ? std::string() : m_sqlQuery.fieldAsText("Name");
+        m_sqlQuery.close();
+        if (name != "凉菜") {
+            throw std::runtime_error("演示数据中的菜品类别“凉菜”读回来是“" + name +
+                                     "”：数据库的排序规则不能保存中文。请用中文的排序规则（如" +
+                                     std::string(kSelfTestCollation) +
+                                     "）建立数据库，"
+                                     "或用--collation选择另一个排序规则。");
+        }
+        return "菜品类别“" + name + "”完好";
     }
 
     void prepareFolder() {
