@@ -38,6 +38,7 @@ std::unique_ptr<Command> makeCheckCommand();
 std::unique_ptr<Command> makeDemoCommand();
 std::unique_ptr<Command> makeExportCommand();
 std::unique_ptr<Command> makeImportCommand();
+std::unique_ptr<Command> makeSelftestCommand();
 
 // Every command, in the order the help lists them.
 std::vector<std::unique_ptr<Command>> allCommands();

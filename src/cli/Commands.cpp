@@ -10,6 +10,7 @@ std::vector<std::unique_ptr<Command>> allCommands() {
     commands.push_back(makeDemoCommand());
     commands.push_back(makeExportCommand());
     commands.push_back(makeImportCommand());
+    commands.push_back(makeSelftestCommand());
     return commands;
 }
 

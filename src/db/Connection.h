@@ -28,6 +28,9 @@ struct ConnectionSettings {
     // Seconds to wait for a login (SQL Server) or a lock (store).
     int loginTimeoutSeconds = 15;
     int busyTimeoutSeconds = 5;
+    // Seconds a statement may run on a SQL Server before it is cancelled, so
+    // that a dead or blocked server cannot hold the program forever.
+    int queryTimeoutSeconds = 300;
     // When set, the connection goes over ODBC with exactly this ODBC
     // connection string ("DRIVER=...;..." or "DSN=...;..."), whatever the
     // connection text says; the text is then only kept, not translated.

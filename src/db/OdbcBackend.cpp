@@ -225,18 +225,45 @@ public:
     SQLHANDLE get() const { return m_handle; }
     SQLSMALLINT type() const { return m_type; }
 
+    // A statement handle whose statements the driver cancels after
+    // `seconds`; a cancelled statement then fails with a message that says
+    // so rather than with the driver's own words alone. A driver without
+    // query time-outs is left to its own.
+    void setQueryTimeout(int seconds) {
+        if (succeeded(SQLSetStmtAttrW(m_handle, SQL_ATTR_QUERY_TIMEOUT,
+                                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)),
+                                      SQL_IS_UINTEGER))) {
+            m_timeoutSeconds = seconds;
+        }
+    }
+
     // Throws DbError with `what` and the handle's diagnostic records.
     void check(SQLRETURN rc, const std::string& what) const {
         if (!succeeded(rc) && rc != SQL_NO_DATA) {
             const std::vector<Diagnostic> records = diagnostics(m_type, m_handle);
-            throw DbError(failureText(what, records),
-                          records.empty() ? DbFault::Other : serverFault(records));
+            const DbFault fault = records.empty() ? DbFault::Other : serverFault(records);
+            if (fault == DbFault::Timeout && m_timeoutSeconds > 0) {
+                throw DbError(timeoutText(records), fault);
+            }
+            throw DbError(failureText(what, records), fault);
         }
     }
 
 private:
+    std::string timeoutText(const std::vector<Diagnostic>& records) const {
+        std::string all;
+        for (const Diagnostic& r : records) {
+            all += (all.empty() ? "" : "\n") + ('[' + r.state + "] " + r.text);
+        }
+        return "语句在" + std::to_string(m_timeoutSeconds) +
+               "秒内没有执行完，已被取消。服务器可能过忙，或被另一个会话的锁挡住，请稍后"
+               "再试（" +
+               all + "）";
+    }
+
     SQLSMALLINT m_type;
     SQLHANDLE m_handle = SQL_NULL_HANDLE;
+    int m_timeoutSeconds = 0;
 };
 
 // ---- results -----------------------------------------------------------------
@@ -489,7 +516,9 @@ void bindParameter(const Handle& stmt, SQLUSMALLINT number, const std::string& n
 class OdbcBackend : public Backend {
 public:
     OdbcBackend(const ConnectionText& text, const ConnectionSettings& settings)
-        : m_env(SQL_HANDLE_ENV, SQL_NULL_HANDLE), m_dbc(allocateConnection()) {
+        : m_env(SQL_HANDLE_ENV, SQL_NULL_HANDLE),
+          m_dbc(allocateConnection()),
+          m_queryTimeoutSeconds(std::max(settings.queryTimeoutSeconds, 1)) {
         const bool raw = !settings.odbcConnectionString.empty();
         std::string connectionString =
             raw ? settings.odbcConnectionString : odbcConnectionString(text, settings);
@@ -565,6 +594,7 @@ public:
             // then changes the connection's database, which it would not do
             // inside the procedure call that a prepared statement becomes.
             Handle stmt(SQL_HANDLE_STMT, m_dbc.get());
+            stmt.setQueryTimeout(m_queryTimeoutSeconds);
             std::u16string text = toUtf16(sql);
             SQLRETURN rc =
                 SQLExecDirectW(stmt.get(), wide(text), static_cast<SQLINTEGER>(text.size()));
@@ -703,6 +733,7 @@ private:
             m_prepared.clear();
         }
         auto stmt = std::make_unique<Handle>(SQL_HANDLE_STMT, m_dbc.get());
+        stmt->setQueryTimeout(m_queryTimeoutSeconds);
         std::u16string text = toUtf16(sql);
         stmt->check(SQLPrepareW(stmt->get(), wide(text), static_cast<SQLINTEGER>(text.size())),
                     "无法准备语句");
@@ -777,6 +808,7 @@ private:
 
     Handle m_env;
     Handle m_dbc;
+    int m_queryTimeoutSeconds;
     bool m_connected = false;
     bool m_inTransaction = false;
     std::map<std::string, std::unique_ptr<Handle>> m_prepared;

@@ -39,4 +39,9 @@ bool isValidStoreDatabaseName(const std::string& name);
 void createStoreDatabase(const std::string& storeDir, const std::string& name,
                          const std::vector<std::string>& scripts);
 
+// Removes database NAME of the store: NAME.db with its journal files and its
+// import lock file. No connection may still use it. Throws DbError when a
+// file stays; a database that is not there is no error.
+void dropStoreDatabase(const std::string& storeDir, const std::string& name);
+
 }  // namespace pos::db

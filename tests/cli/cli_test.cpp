@@ -179,6 +179,31 @@ TEST_F(CliTest, StoreFromTheEnvironment) {
     EXPECT_EQ(list.out, "envdb\n");
 }
 
+// The self-test works on a scratch database of its own and leaves the
+// user's databases, the store folder and the temporary folder as they were.
+TEST_F(CliTest, SelftestPassesAndLeavesNothingBehind) {
+    ASSERT_EQ(cli({"demo", "pos_demo"}).exitCode, 0);
+    const std::string tmp = work.dir() + "/tmp";
+    std::filesystem::create_directory(tmp);
+
+    CliRun r = cli({"selftest"}, {"TMPDIR=" + tmp});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("[通过] 核对新建的菜品类别、统计类别和单位和菜品信息的每条记录"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("[通过] 删除临时数据库pos_transfer_selftest_"), std::string::npos);
+    EXPECT_EQ(r.out.find("[失败]"), std::string::npos) << r.out;
+
+    EXPECT_EQ(cli({"databases"}).out, "pos_demo\n");
+    std::vector<std::string> left;
+    for (const std::string& dir : {store.dir() + "/store", tmp}) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            left.push_back(entry.path().filename().string());
+        }
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"pos_demo.db"});
+}
+
 TEST_F(CliTest, UnreachableServerFailsQuickly) {
     auto start = std::chrono::steady_clock::now();
     CliRun r = cli({"--data-source", "127.0.0.1,1", "--user", "sa", "databases"},

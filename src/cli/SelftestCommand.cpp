@@ -1,0 +1,76 @@
+// "selftest": the whole tool proved on a scratch database of the server (or
+// store) it is pointed at; the steps are the core's, this prints them.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+
+#include "cli/Command.h"
+#include "cli/CommandSupport.h"
+#include "common/Text.h"
+#include "transfer/SelfTest.h"
+
+namespace pos::cli {
+
+namespace {
+
+class SelftestCommand : public Command {
+public:
+    CLI::App* addTo(CLI::App& app) override {
+        CLI::App* sub = app.add_subcommand(
+            "selftest",
+            "Prove export and import on a scratch database pos_transfer_selftest_*, dropped at "
+            "the end; run it first against a new server");
+        sub->add_option("--collation", m_collation,
+                        std::string("Collation of the scratch database on a SQL Server "
+                                    "(default: ") +
+                            transfer::kSelfTestCollation + ")")
+            ->type_name("NAME");
+        return sub;
+    }
+
+    int run(const GlobalOptions& global) override {
+        StopSignals stop;
+        transfer::SelfTestOptions options;
+        options.settings = global.connectionSettings();
+        options.arguments = global.connectionArguments();
+        if (!isBlank(m_collation)) {
+            options.collation = trimmed(m_collation);
+            if (!transfer::isValidCollationName(options.collation)) {
+                throw UsageError("The collation \"" + m_collation +
+                                 "\" is not a collation name: letters, digits and '_' only.");
+            }
+        }
+        options.stopRequested = [] { return StopSignals::requested(); };
+        options.stepFinished = [](const transfer::SelfTestStep& step) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.2f", step.seconds);
+            std::cout << (step.passed ? "[通过] " : "[失败] ") << step.title << "（" << seconds
+                      << "秒）";
+            if (!step.detail.empty()) {
+                std::cout << (step.passed ? "：" : "\n") << step.detail;
+            }
+            std::cout << std::endl;
+        };
+        const transfer::SelfTestResult result = transfer::runSelfTest(options);
+        if (result.stopped) {
+            std::cerr << "自检被用户中断（Ctrl-C或终止信号），临时数据库已按上面所示清理。"
+                      << std::endl;
+        } else if (result.passed()) {
+            std::cout << "自检通过：全部" << result.steps.size() << "个步骤都成功了。" << std::endl;
+        } else {
+            std::cerr << "自检失败：请看上面标为[失败]的步骤。" << std::endl;
+        }
+        return StopSignals::exitCode(result.passed() ? kExitSuccess : kExitFailed);
+    }
+
+private:
+    std::string m_collation;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeSelftestCommand() {
+    return std::make_unique<SelftestCommand>();
+}
+
+}  // namespace pos::cli
