@@ -2,12 +2,13 @@
 #include "common/AppFolders.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "common/Files.h"
 
 namespace pos {
 
@@ -23,8 +24,7 @@ std::string withSlash(std::string dir) {
 }
 
 bool isFolder(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !path.empty() && folderExists(path);
 }
 
 std::string homeFolder() {

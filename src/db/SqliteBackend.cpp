@@ -26,6 +26,9 @@
 #include <unordered_map>
 
 #include "common/AppFolders.h"
+#include "common/AtomicFile.h"
+#include "common/Files.h"
+#include "common/IsoDate.h"
 #include "common/Text.h"
 #include "db/DbError.h"
 #include "db/MemoryCursor.h"
@@ -511,50 +514,6 @@ std::vector<ColumnKind> columnKinds(sqlite3_stmt* s) {
     return kinds;
 }
 
-bool parseDateTime(const std::string& s, DateTime& out) {
-    DateTime d;
-    d.hour = d.minute = d.second = d.millisecond = 0;
-    int consumed = 0;
-    if (std::sscanf(s.c_str(), "%4d-%2d-%2d%n", &d.year, &d.month, &d.day, &consumed) != 3 ||
-        consumed != 10) {
-        return false;
-    }
-    if (s.size() > 10) {
-        int frac = 0;
-        int n2 = 0;
-        if ((s[10] != ' ' && s[10] != 'T') ||
-            std::sscanf(s.c_str() + 11, "%2d:%2d:%2d%n", &d.hour, &d.minute, &d.second, &n2) != 3 ||
-            n2 != 8) {
-            return false;
-        }
-        std::size_t pos = 19;
-        if (pos < s.size()) {
-            if (s[pos] != '.') {
-                return false;
-            }
-            int digits = 0;
-            for (++pos; pos < s.size(); ++pos, ++digits) {
-                if (s[pos] < '0' || s[pos] > '9') {
-                    return false;
-                }
-                if (digits < 3) {
-                    frac = frac * 10 + (s[pos] - '0');
-                }
-            }
-            for (; digits < 3; ++digits) {
-                frac *= 10;
-            }
-            d.millisecond = frac;
-        }
-    }
-    if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31 || d.hour > 23 || d.minute > 59 ||
-        d.second > 59) {
-        return false;
-    }
-    out = d;
-    return true;
-}
-
 // A column of the current row, read with the column's declared type in mind
 // so that the store hands back what SQL Server would: DATE/TIME columns give
 // dates, BIT/BOOL columns booleans, DECIMAL/NUMERIC/MONEY columns exact
@@ -583,25 +542,14 @@ Value columnValue(sqlite3_stmt* s, int i, ColumnKind kind) {
         default: {
             const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
             std::string text(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(s, i)));
-            DateTime dt;
-            if (kind.dateTime && parseDateTime(text, dt)) {
-                return Value::dateTime(dt);
+            if (kind.dateTime) {
+                if (std::optional<DateTime> dt = parseIsoDateTime(text, IsoTail::None)) {
+                    return Value::dateTime(*dt);
+                }
             }
             return Value::text(std::move(text));
         }
     }
-}
-
-std::string dateTimeText(const DateTime& d) {
-    char buf[40];
-    if (d.millisecond != 0) {
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", d.year, d.month, d.day,
-                      d.hour, d.minute, d.second, d.millisecond);
-    } else {
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
-                      d.hour, d.minute, d.second);
-    }
-    return buf;
 }
 
 // Binds the batch's values to the statement's ":Name" markers, names matched
@@ -649,8 +597,9 @@ void bindParameters(const SqliteFile& file, sqlite3_stmt* s, const Parameters& p
                 rc = sqlite3_bind_int(s, i, v.asBoolean() ? 1 : 0);
                 break;
             case ValueType::DateTime:
-                rc = sqlite3_bind_text(s, i, dateTimeText(v.asDateTime()).c_str(), -1,
-                                       SQLITE_TRANSIENT);
+                rc = sqlite3_bind_text(s, i,
+                                       formatIsoDateTime(v.asDateTime(), IsoForm::DateTime).c_str(),
+                                       -1, SQLITE_TRANSIENT);
                 break;
             case ValueType::Text: {
                 const std::string& t = v.asText();
@@ -984,8 +933,7 @@ public:
             throw DbError("“" + name + "”不是有效的数据库名：" + kNameRule);
         }
         std::string path = m_storeDir + "/" + name + ".db";
-        std::error_code ec;
-        if (!fs::is_regular_file(path, ec)) {
+        if (!regularFileExists(path)) {
             if (name == "master") {
                 // The server's master always exists; the store's is the
                 // state of no database chosen yet.
@@ -1259,7 +1207,7 @@ void removeAbandonedNewDatabases(const std::string& storeDir) {
     if (ec) {
         return;
     }
-    const std::string prefix = ".pos-new-";
+    const std::string prefix(kTemporaryFilePrefix);
     std::vector<fs::path> abandoned;
     for (const fs::directory_entry& entry : it) {
         const std::string file = entry.path().filename().string();
@@ -1283,7 +1231,7 @@ std::unique_ptr<Backend> connectSqliteStore(const ConnectionText& text,
     std::string dir = storeDirectory(settings);
     std::error_code ec;
     fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir, ec)) {
+    if (ec || !folderExists(dir)) {
         throw DbError("数据库文件夹" + dir +
                       "无法创建，请用--store或POS_TRANSFER_STORE指定其他文件夹" +
                       (ec ? "（" + ec.message() + "）" : std::string()) + "。");
@@ -1314,36 +1262,17 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
                       "个字节（一个汉字占3个字节），请换一个短一些的名称。");
     }
     std::string target = storeDir + "/" + name + ".db";
-    if (fs::exists(target, ec)) {
+    if (fileExists(target) || folderExists(target)) {
         throw DbError("数据库“" + name + "”已存在于数据库文件夹" + storeDir +
                       "中，请换一个名称或先删除" + target + "。");
     }
-    // A new file of our own (the umask decides its permissions, as for any
-    // database file the user makes), under a name no listing shows. The name
-    // is short: one built from the database's name would not fit where
-    // NAME.db still does.
-    static std::atomic<unsigned> created{0};
-    std::string tmp;
-    for (int attempt = 0;; ++attempt) {
-        tmp = storeDir + "/.pos-new-" + std::to_string(::getpid()) + "-" +
-              std::to_string(created++) + ".tmp";
-        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            break;
-        }
-        if (errno != EEXIST || attempt > 100) {
-            throw DbError("无法在数据库文件夹" + storeDir + "中创建文件，请检查是否有写入的权限（" +
-                          std::generic_category().message(errno) + "）。");
-        }
-    }
-    auto removeTemp = [&]() {
-        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-            std::error_code ignored;
-            fs::remove(tmp + suffix, ignored);
-        }
-    };
-    try {
+    // Built under a short hidden name that no listing shows (one made from
+    // the database's name would not fit where NAME.db still does), and moved
+    // into place without replacing: a database that appeared meanwhile is
+    // never overwritten.
+    std::string building;
+    const auto build = [&](const std::string& tmp) {
+        building = tmp;
         sqlite3* db = nullptr;
         int rc = sqlite3_open_v2(tmp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
         auto failWith = [&](const std::string& step) {
@@ -1375,16 +1304,25 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
         if (sqlite3_close(db) != SQLITE_OK) {
             throw DbError("数据库“" + name + "”创建后无法关闭，请重新创建。");
         }
-        // Moved into place without replacing: a database that appeared
-        // meanwhile is never overwritten.
-        if (::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
-            int e = errno;
-            throw DbError("数据库“" + name + "”无法移到" + target +
-                          "，请检查数据库文件夹是否可以写入（" +
-                          std::generic_category().message(e) + "）。");
+    };
+    const auto removeJournals = [&]() {
+        for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+            std::error_code ignored;
+            fs::remove(building + suffix, ignored);
         }
+    };
+    try {
+        writeFileAtomically(target, build, {.keepExisting = true, .writerNeedsName = true});
+    } catch (const AtomicFileError& e) {
+        removeJournals();
+        if (e.step() == AtomicFileError::Step::Create) {
+            throw DbError("无法在数据库文件夹" + storeDir + "中创建文件，请检查是否有写入的权限（" +
+                          e.what() + "）。");
+        }
+        throw DbError("数据库“" + name + "”无法移到" + target +
+                      "，请检查数据库文件夹是否可以写入（" + e.what() + "）。");
     } catch (...) {
-        removeTemp();
+        removeJournals();
         throw;
     }
 }

@@ -12,17 +12,9 @@
 #include <vector>
 
 #include "common/Value.h"
+#include "workbook/SheetLimits.h"
 
 namespace pos::workbook {
-
-// The format's hard limits. Excel: 65,536 rows and 256 columns in a .xls
-// sheet; 1,048,576 rows and 16,384 columns in a .xlsx sheet.
-inline constexpr int kXlsMaxRows = 65536;
-inline constexpr int kXlsMaxColumns = 256;
-inline constexpr int kXlsxMaxRows = 1048576;
-inline constexpr int kXlsxMaxColumns = 16384;
-inline constexpr int kMaxCellCharacters = 32767;
-inline constexpr int kMaxSheetNameCharacters = 31;
 
 // Every row of a sheet, for readers and sessions that take a row limit.
 inline constexpr int kEveryRow = 0;

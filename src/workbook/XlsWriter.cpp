@@ -11,10 +11,10 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/Unicode.h"
 #include "workbook/CellSpool.h"
 #include "workbook/GsfHandles.h"
 #include "workbook/SheetData.h"
-#include "workbook/Unicode.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsRecords.h"
 
