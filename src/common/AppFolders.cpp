@@ -4,9 +4,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "common/Files.h"
 
@@ -94,6 +96,17 @@ std::string defaultExportFolder(const std::string& executableDir) {
     }
     const std::string documents = documentsFolder();
     return documents.empty() ? homeFolder() : documents;
+}
+
+std::string executableDir() {
+    std::vector<char> buf(PATH_MAX + 1);
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) {
+        return "./";
+    }
+    std::string path(buf.data(), static_cast<std::size_t>(n));
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 }  // namespace pos

@@ -105,15 +105,10 @@ struct WorkbookData {
     SheetData firstSheet;                 // the cells of the first worksheet
 };
 
-// Readers, by format. Each throws WorkbookError with a clear message for a
-// file that is missing, encrypted, truncated or corrupt. With a row limit the
-// first sheet keeps the values of its first `rowLimit` rows only (see
-// SheetData::limitRows), and the .xlsx reader stops reading the sheet there
-// when the sheet records its used range (<dimension>) and that record agrees
-// with the cells read; otherwise it reads on, keeping no values, to learn it.
-WorkbookData readXls(const std::string& path, int rowLimit = kEveryRow);
-WorkbookData readXlsx(const std::string& path, int rowLimit = kEveryRow);
-// Reads by content: a zip package is .xlsx, a compound file is .xls.
-WorkbookData readWorkbookFile(const std::string& path, int rowLimit = kEveryRow);
+// The readers, one header each (XlsReader.h, XlsxReader.h, and
+// WorkbookFile.h for reading by content), give a workbook so. Each throws
+// WorkbookError with a clear message for a file that is missing, encrypted,
+// truncated or corrupt. With a row limit the first sheet keeps the values of
+// its first `rowLimit` rows only (see SheetData::limitRows).
 
 }  // namespace pos::workbook

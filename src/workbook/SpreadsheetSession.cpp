@@ -21,6 +21,9 @@
 #include "workbook/CellSpool.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
+#include "workbook/WorkbookFile.h"
+#include "workbook/XlsWriter.h"
+#include "workbook/XlsxWriter.h"
 
 namespace pos::workbook {
 

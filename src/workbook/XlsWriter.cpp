@@ -17,6 +17,7 @@
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsRecords.h"
+#include "workbook/XlsWriter.h"
 
 namespace pos::workbook {
 

@@ -10,6 +10,7 @@
 #include "datasets/FieldMap.h"
 #include "export_fixture.h"
 #include "workbook/SheetData.h"
+#include "workbook/WorkbookFile.h"
 
 namespace fs = std::filesystem;
 using namespace pos;
@@ -460,8 +461,8 @@ TEST(ExportStatements, ReplacingAFinishedWorkerJoinsIt) {
     Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView view;
-    TransferOptions options{"pos_demo",          "MenuAnnotate", "菜品注释",
-                            tmp.dir() + "a.xls", tmp.dir(),      0};
+    TransferOptions options{
+        "pos_demo", "MenuAnnotate", "菜品注释", tmp.dir() + "a.xls", tmp.dir(), 0, {}};
     auto latest = std::make_unique<MyExThread>(store.queries(), options, view);
     latest->start();
     while (!latest->finished()) {
