@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/AppFolders.h"
 #include "common/Text.h"
 #include "db/SqliteBackend.h"
 #include "transfer/ExThread.h"

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "common/AppFolders.h"
 #include "common/Text.h"
 #include "datasets/FieldMap.h"
 #include "db/Connection.h"

@@ -17,6 +17,7 @@
 
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
+#include "workbook/WorkbookFile.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "cli/Command.h"
 #include "cli/CommandSupport.h"
+#include "common/AppFolders.h"
 #include "common/Files.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"

@@ -2,12 +2,15 @@
 #include "common/AppFolders.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "common/Files.h"
 
 namespace pos {
 
@@ -23,8 +26,7 @@ std::string withSlash(std::string dir) {
 }
 
 bool isFolder(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !path.empty() && folderExists(path);
 }
 
 std::string homeFolder() {
@@ -94,6 +96,17 @@ std::string defaultExportFolder(const std::string& executableDir) {
     }
     const std::string documents = documentsFolder();
     return documents.empty() ? homeFolder() : documents;
+}
+
+std::string executableDir() {
+    std::vector<char> buf(PATH_MAX + 1);
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) {
+        return "./";
+    }
+    std::string path(buf.data(), static_cast<std::size_t>(n));
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 }  // namespace pos

@@ -11,6 +11,9 @@
 
 namespace pos {
 
+// The folder of the running executable, with its trailing '/'.
+std::string executableDir();
+
 // True when the running user (by its real id) may write into the folder.
 bool isWritableFolder(const std::string& dir);
 

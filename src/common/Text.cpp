@@ -1,11 +1,6 @@
 // Small text helpers shared by every layer.
 #include "common/Text.h"
 
-#include <unistd.h>
-
-#include <climits>
-#include <vector>
-
 namespace pos {
 
 namespace {
@@ -58,17 +53,6 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
         }
     }
     return true;
-}
-
-std::string executableDir() {
-    std::vector<char> buf(PATH_MAX + 1);
-    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0) {
-        return "./";
-    }
-    std::string path(buf.data(), static_cast<std::size_t>(n));
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 }  // namespace pos

@@ -17,7 +17,4 @@ std::string trimmed(std::string_view s);
 std::string asciiLower(std::string_view s);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
-// The folder of the running executable, with its trailing '/'.
-std::string executableDir();
-
 }  // namespace pos

@@ -1,12 +1,15 @@
 // Text forms of values.
 #include "common/Value.h"
 
+#include "common/IsoDate.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 namespace pos {
 
@@ -46,25 +49,31 @@ std::string formatFloat(double v) {
     return s;
 }
 
+namespace {
+
+// The error values a cell can hold, by their code in an .xls file.
+constexpr std::pair<std::string_view, std::uint8_t> kCellErrors[] = {
+    {"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
+    {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A},    {"#GETTING_DATA", 0x2B}};
+
+}  // namespace
+
 std::string errorText(std::uint8_t code) {
-    switch (code) {
-        case 0x00:
-            return "#NULL!";
-        case 0x07:
-            return "#DIV/0!";
-        case 0x0F:
-            return "#VALUE!";
-        case 0x17:
-            return "#REF!";
-        case 0x1D:
-            return "#NAME?";
-        case 0x24:
-            return "#NUM!";
-        case 0x2A:
-            return "#N/A";
-        default:
-            return "#N/A";
+    for (const auto& [text, known] : kCellErrors) {
+        if (known == code) {
+            return std::string(text);
+        }
     }
+    return "#N/A";
+}
+
+std::optional<std::uint8_t> errorCodeOf(std::string_view text) {
+    for (const auto& [name, code] : kCellErrors) {
+        if (text == name) {
+            return code;
+        }
+    }
+    return std::nullopt;
 }
 
 std::string Value::toText() const {
@@ -81,17 +90,8 @@ std::string Value::toText() const {
             return asText();
         case ValueType::Boolean:
             return asBoolean() ? "True" : "False";
-        case ValueType::DateTime: {
-            const DateTime& d = asDateTime();
-            char buf[40];
-            if (d.hour == 0 && d.minute == 0 && d.second == 0 && d.millisecond == 0) {
-                std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
-            } else {
-                std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month,
-                              d.day, d.hour, d.minute, d.second);
-            }
-            return buf;
-        }
+        case ValueType::DateTime:
+            return formatIsoDateTime(asDateTime(), IsoForm::DateOnlyWhenMidnight);
         case ValueType::Error:
             return errorText(errorCode());
     }

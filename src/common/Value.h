@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace pos {
@@ -84,7 +86,12 @@ private:
 // magnitudes a point-of-sale database holds, no trailing zeros ("12.5", "3").
 std::string formatFloat(double v);
 
-// "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A".
+// "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A",
+// "#GETTING_DATA"; "#N/A" for a code that is none of these.
 std::string errorText(std::uint8_t code);
+
+// The code of an error value's text ("#DIV/0!" -> 0x07); nullopt for a text
+// that is no error value.
+std::optional<std::uint8_t> errorCodeOf(std::string_view text);
 
 }  // namespace pos

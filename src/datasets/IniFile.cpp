@@ -1,20 +1,18 @@
 // Profile files: parsing, the profile rules of lookup and replacement, GBK
-// through glibc's iconv, and the atomic save.
+// through the code-page helpers, and the atomic save.
 #include "datasets/IniFile.h"
 
-#include <fcntl.h>
-#include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
+#include "common/AtomicFile.h"
+#include "common/CodePage.h"
+#include "common/Files.h"
 #include "common/Text.h"
 
 namespace pos::datasets {
@@ -26,37 +24,12 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 // Converts between two encodings; nullopt when the input holds a byte
 // sequence that `from` does not define or that `to` cannot hold.
 std::optional<std::string> convert(const char* to, const char* from, const std::string& in) {
-    iconv_t cd = ::iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    try {
+        return convertText(to, from, in);
+    } catch (const std::system_error& e) {
         throw IniError(std::string("系统不支持从") + from + "到" + to + "的文字转换（" +
-                       std::strerror(errno) + "），请安装系统的字符集转换模块（glibc）。");
+                       e.code().message() + "），请安装系统的字符集转换模块（glibc）。");
     }
-    std::string out;
-    out.resize(in.size() * 4 + 16);
-    char* inPtr = const_cast<char*>(in.data());
-    std::size_t inLeft = in.size();
-    char* outPtr = out.data();
-    std::size_t outLeft = out.size();
-    bool ok = true;
-    while (inLeft > 0) {
-        if (::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
-            if (errno == E2BIG) {
-                std::size_t used = out.size() - outLeft;
-                out.resize(out.size() * 2);
-                outPtr = out.data() + used;
-                outLeft = out.size() - used;
-                continue;
-            }
-            ok = false;  // EILSEQ or EINVAL (a sequence cut off at the end)
-            break;
-        }
-    }
-    ::iconv_close(cd);
-    if (!ok) {
-        return std::nullopt;
-    }
-    out.resize(out.size() - outLeft);
-    return out;
 }
 
 bool isValidUtf8(const std::string& s) {
@@ -132,8 +105,7 @@ std::optional<int> parseProfileInteger(const std::string& text) {
 IniFile::IniFile(std::string path) : m_path(std::move(path)) {}
 
 bool IniFile::exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return regularFileExists(path);
 }
 
 IniFile IniFile::load(const std::string& path) {
@@ -317,59 +289,15 @@ void IniFile::save() const {
     const std::string bytes = encoded();
     std::size_t slash = m_path.rfind('/');
     std::string dir = slash == std::string::npos ? std::string(".") : m_path.substr(0, slash);
-    std::string base = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
-
-    static std::atomic<unsigned> counter{0};
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = dir + "/." + base + ".tmp." + std::to_string(::getpid()) + "." +
-              std::to_string(counter++);
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            break;
+    try {
+        writeFileAtomically(m_path, bytes);
+    } catch (const AtomicFileError& e) {
+        if (e.step() == AtomicFileError::Step::Create) {
+            throw IniError("无法写入文件“" + m_path + "”（" + e.what() + "），请检查文件夹“" + dir +
+                           "”是否存在、能否写入。");
         }
-    }
-    if (fd < 0) {
-        throw IniError("无法写入文件“" + m_path + "”（" + errnoText() + "），请检查文件夹“" + dir +
-                       "”是否存在、能否写入。");
-    }
-    // A replaced file keeps its permissions.
-    struct stat st {};
-    if (::stat(m_path.c_str(), &st) == 0) {
-        (void)::fchmod(fd, st.st_mode & 07777);
-    }
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-    }
-    int savedErrno = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (ok && ::rename(tmp.c_str(), m_path.c_str()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        throw IniError("无法写入文件“" + m_path + "”（" + std::strerror(savedErrno) +
-                       "），请检查文件夹“" + dir + "”能否写入、磁盘是否还有空间。");
+        throw IniError("无法写入文件“" + m_path + "”（" + e.what() + "），请检查文件夹“" + dir +
+                       "”能否写入、磁盘是否还有空间。");
     }
 }
 

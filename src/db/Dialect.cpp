@@ -22,6 +22,10 @@ std::vector<std::string> Dialect::preambleLines(const std::string& database) con
 }
 
 std::string Dialect::stringLiteral(const std::string& text) const {
+    return sqlStringLiteral(text);
+}
+
+std::string sqlStringLiteral(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
         out += c;

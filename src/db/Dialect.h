@@ -98,4 +98,8 @@ public:
 // `use "NAME"` with inner double quotes doubled.
 std::string quoteIdentifier(const std::string& name);
 
+// A text as a standard SQL string literal, inner single quotes doubled: the
+// store's literals, and the base of the server's N'...'.
+std::string sqlStringLiteral(const std::string& text);
+
 }  // namespace pos::db

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "common/Unicode.h"
 #include "db/DbError.h"
 #include "db/MemoryCursor.h"
 #include "db/SqlServerDialect.h"
@@ -25,85 +26,6 @@ namespace pos::db {
 namespace {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC's SQLWCHAR is UTF-16");
-
-// ---- UTF-8 and UTF-16 ------------------------------------------------------
-
-// Invalid UTF-8 becomes U+FFFD rather than an error: the text still reaches
-// the server and the user sees where it was damaged.
-std::u16string toUtf16(const std::string& s) {
-    std::u16string out;
-    out.reserve(s.size());
-    std::size_t i = 0;
-    const std::size_t n = s.size();
-    while (i < n) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-        }
-        if (len > 1) {
-            bool ok = i + len <= n;
-            char32_t v = c & (0x7F >> len);
-            for (std::size_t k = 1; ok && k < len; ++k) {
-                unsigned char cc = static_cast<unsigned char>(s[i + k]);
-                ok = (cc & 0xC0) == 0x80;
-                v = (v << 6) | (cc & 0x3F);
-            }
-            static const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-            if (ok && v >= minimum[len] && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF)) {
-                cp = v;
-            } else {
-                len = 1;
-            }
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += len;
-    }
-    return out;
-}
-
-std::string toUtf8(const char16_t* s, std::size_t n) {
-    std::string out;
-    out.reserve(n * 3);
-    for (std::size_t i = 0; i < n; ++i) {
-        char32_t cp = s[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
 
 SQLWCHAR* wide(std::u16string& s) {
     return reinterpret_cast<SQLWCHAR*>(s.data());
@@ -145,8 +67,8 @@ std::vector<Diagnostic> diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
         }
         message.resize(std::min<std::size_t>(
             static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), message.size()));
-        out.push_back({toUtf8(reinterpret_cast<const char16_t*>(state), 5), native,
-                       toUtf8(message.data(), message.size())});
+        out.push_back({toUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(state), 5)),
+                       native, toUtf8(std::u16string_view(message.data(), message.size()))});
     }
     return out;
 }
@@ -404,7 +326,7 @@ Value readColumn(const Handle& stmt, SQLUSMALLINT column, Fetch kind) {
             break;
         }
     }
-    return Value::text(toUtf8(text.data(), text.size()));
+    return Value::text(toUtf8(std::u16string_view(text.data(), text.size())));
 }
 
 // ---- parameters --------------------------------------------------------------
@@ -718,7 +640,7 @@ private:
             return {};
         }
         std::size_t units = std::min(name.size() - 1, static_cast<std::size_t>(length) / 2);
-        return toUtf8(name.data(), units);
+        return toUtf8(std::u16string_view(name.data(), units));
     }
 
     // Statements with parameters are prepared once per text and database and
@@ -784,7 +706,7 @@ private:
                 "无法读取结果的列");
             name.resize(std::min<std::size_t>(
                 static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), name.size() - 1));
-            names.push_back(toUtf8(name.data(), name.size()));
+            names.push_back(toUtf8(std::u16string_view(name.data(), name.size())));
             kinds.push_back(fetchKind(sqlType));
         }
         std::deque<std::vector<Value>> rows;

@@ -6,7 +6,7 @@
 
 #include "common/Text.h"
 #include "db/DbError.h"
-#include "db/OdbcBackend.h"
+#include "db/OdbcText.h"
 
 namespace pos::db {
 

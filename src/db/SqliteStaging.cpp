@@ -18,17 +18,6 @@ namespace pos::db {
 
 namespace {
 
-std::string sqlLiteral(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c;
-        if (c == '\'') {
-            out += '\'';
-        }
-    }
-    return out + "'";
-}
-
 bool contains(const std::string& haystack, const char* needle) {
     return haystack.find(needle) != std::string::npos;
 }
@@ -111,7 +100,7 @@ struct SourceColumn {
 SourceColumn findSourceColumn(const Dialect::RowReader& readRows, const std::string& table,
                               const std::string& column) {
     const auto rows = readRows("select name, type, \"notnull\" from pragma_table_info(" +
-                               sqlLiteral(table) + ") order by cid");
+                               sqlStringLiteral(table) + ") order by cid");
     for (const auto& row : rows) {
         if (row.size() >= 3 && equalsIgnoreCase(row[0], column)) {
             return {row[0], row[1], row[2] == "1"};
@@ -232,13 +221,13 @@ std::vector<std::string> SqliteDialect::stagingTableStatements(const std::string
 }
 
 std::string SqliteDialect::tableColumnsLine(const std::string& table) const {
-    return "select name from pragma_table_info(" + sqlLiteral(table) + ") order by cid";
+    return "select name from pragma_table_info(" + sqlStringLiteral(table) + ") order by cid";
 }
 
 std::vector<std::string> SqliteDialect::identityColumnLines(const std::string& table) const {
     // An INTEGER PRIMARY KEY of its own is the store's identity column: SQLite
     // numbers it when a row comes without one.
-    const std::string source = "pragma_table_info(" + sqlLiteral(table) + ")";
+    const std::string source = "pragma_table_info(" + sqlStringLiteral(table) + ")";
     return {" select name as \"字段名\",",
             " case when pk = 1 and upper(type) = 'INTEGER'"
             " and (select count(*) from " +

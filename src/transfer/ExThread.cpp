@@ -11,11 +11,11 @@
 
 #include "common/Files.h"
 #include "common/Text.h"
+#include "common/Unicode.h"
 #include "datasets/FieldMap.h"
 #include "db/DbError.h"
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
-#include "workbook/Unicode.h"
 
 namespace pos::transfer {
 
@@ -72,7 +72,7 @@ std::size_t excessCellLength(const std::string& text) {
     if (text.size() <= limit) {
         return 0;
     }
-    const std::size_t length = workbook::utf16Length(text);
+    const std::size_t length = utf16Length(text);
     return length > limit ? length : 0;
 }
 

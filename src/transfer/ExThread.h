@@ -10,16 +10,14 @@
 #include "transfer/TransferContext.h"
 #include "transfer/TransferView.h"
 #include "transfer/WorkerThread.h"
+#include "workbook/SheetLimits.h"
 
 namespace pos::transfer {
 
-// The most rows an .xls worksheet holds, and so the most records an export
-// to .xls can write below the empty row 1 and the heading row 2.
-inline constexpr int kXlsMaxRows = 65536;
-inline constexpr int kXlsMaxRecords = kXlsMaxRows - 2;
-// The same for .xlsx.
-inline constexpr int kXlsxMaxRows = 1048576;
-inline constexpr int kXlsxMaxRecords = kXlsxMaxRows - 2;
+// The most records an export can write below the empty row 1 and the
+// heading row 2 of an .xls and of an .xlsx worksheet.
+inline constexpr int kXlsMaxRecords = workbook::kXlsMaxRows - 2;
+inline constexpr int kXlsxMaxRecords = workbook::kXlsxMaxRows - 2;
 
 // The gauge after the record in worksheet row `row` has been passed, with
 // `recordCount` records in all: 3 x trunc(row / count x 100), held within

@@ -35,17 +35,13 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// A sheet as a writer takes it.
 struct SheetToWrite {
     std::string name;
     bool wrapText = false;
     const CellSpool& cells;
 };
 
-// Writers, by format. Each writes the file at `path` directly and throws
-// WorkbookError when the sheet exceeds the format's limits (checked before
-// anything is written) or the file cannot be written; the session makes the
-// save atomic around them.
-void writeXls(const std::string& path, const SheetToWrite& sheet);
-void writeXlsx(const std::string& path, const SheetToWrite& sheet);
+// The writers, one header each (XlsWriter.h, XlsxWriter.h), take a sheet so.
 
 }  // namespace pos::workbook

@@ -12,17 +12,9 @@
 #include <vector>
 
 #include "common/Value.h"
+#include "workbook/SheetLimits.h"
 
 namespace pos::workbook {
-
-// The format's hard limits. Excel: 65,536 rows and 256 columns in a .xls
-// sheet; 1,048,576 rows and 16,384 columns in a .xlsx sheet.
-inline constexpr int kXlsMaxRows = 65536;
-inline constexpr int kXlsMaxColumns = 256;
-inline constexpr int kXlsxMaxRows = 1048576;
-inline constexpr int kXlsxMaxColumns = 16384;
-inline constexpr int kMaxCellCharacters = 32767;
-inline constexpr int kMaxSheetNameCharacters = 31;
 
 // Every row of a sheet, for readers and sessions that take a row limit.
 inline constexpr int kEveryRow = 0;
@@ -113,15 +105,10 @@ struct WorkbookData {
     SheetData firstSheet;                 // the cells of the first worksheet
 };
 
-// Readers, by format. Each throws WorkbookError with a clear message for a
-// file that is missing, encrypted, truncated or corrupt. With a row limit the
-// first sheet keeps the values of its first `rowLimit` rows only (see
-// SheetData::limitRows), and the .xlsx reader stops reading the sheet there
-// when the sheet records its used range (<dimension>) and that record agrees
-// with the cells read; otherwise it reads on, keeping no values, to learn it.
-WorkbookData readXls(const std::string& path, int rowLimit = kEveryRow);
-WorkbookData readXlsx(const std::string& path, int rowLimit = kEveryRow);
-// Reads by content: a zip package is .xlsx, a compound file is .xls.
-WorkbookData readWorkbookFile(const std::string& path, int rowLimit = kEveryRow);
+// The readers, one header each (XlsReader.h, XlsxReader.h, and
+// WorkbookFile.h for reading by content), give a workbook so. Each throws
+// WorkbookError with a clear message for a file that is missing, encrypted,
+// truncated or corrupt. With a row limit the first sheet keeps the values of
+// its first `rowLimit` rows only (see SheetData::limitRows).
 
 }  // namespace pos::workbook

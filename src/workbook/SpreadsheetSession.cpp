@@ -14,11 +14,16 @@
 #include <optional>
 #include <vector>
 
+#include "common/AtomicFile.h"
+#include "common/Files.h"
 #include "common/Text.h"
+#include "common/Unicode.h"
 #include "workbook/CellSpool.h"
 #include "workbook/SheetData.h"
-#include "workbook/Unicode.h"
 #include "workbook/WorkbookError.h"
+#include "workbook/WorkbookFile.h"
+#include "workbook/XlsWriter.h"
+#include "workbook/XlsxWriter.h"
 
 namespace pos::workbook {
 
@@ -320,17 +325,16 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
     // to, and the temporary file beside that one.
     const std::string target = followLinks(path);
     const std::string folder = folderOf(target);
-    struct stat folderInfo {};
-    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) {
+    if (!folderExists(folder)) {
         throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：文件夹" + inQuotes(folder) +
                             "不存在。请检查保存路径。");
     }
+    if (folderExists(target)) {
+        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
+                            "：这是一个文件夹。请换一个文件名。");
+    }
     struct stat targetInfo {};
     if (::stat(target.c_str(), &targetInfo) == 0) {
-        if (S_ISDIR(targetInfo.st_mode)) {
-            throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
-                                "：这是一个文件夹。请换一个文件名。");
-        }
         // The rename would replace a read-only file as readily as any other
         // (it needs only the folder's permission), and a check of access
         // rights says yes to the superuser: the mode is what the owner set.
@@ -356,73 +360,25 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
         }
     };
 
-    // The workbook is written to a file without a name in the target's
-    // folder, which vanishes with the process however it ends, and is given
-    // a name only once it is whole: a hidden name, renamed over the target
-    // at once, so that the last step stays within one file system and is
-    // atomic.
-    const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (unnamed >= 0) {
-        const std::string self = "/proc/self/fd/" + std::to_string(unnamed);
-        try {
-            writeTo(self, self);
-            ::fsync(unnamed);
-            std::string hidden;
-            for (int attempt = 0;; ++attempt) {
-                hidden = folder + "/.pos-transfer-" + std::to_string(::getpid()) + "-" +
-                         std::to_string(attempt);
-                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) ==
-                    0) {
-                    break;
-                }
-                if (errno != EEXIST || attempt > 100) {
-                    throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法在文件夹中" +
-                                        "创建文件（" + std::strerror(errno) +
-                                        "）。请检查该文件夹是否可以写入。");
-                }
-            }
-            if (::rename(hidden.c_str(), target.c_str()) != 0) {
-                const int cause = errno;
-                ::unlink(hidden.c_str());
-                throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法替换原有文件（" +
-                                    std::strerror(cause) +
-                                    "）。请检查该文件是否只读，或是否正被其他程序使用。");
-            }
-        } catch (...) {
-            ::close(unnamed);
-            throw;
-        }
-        ::close(unnamed);
-        return;
-    }
-
-    // A file system without unnamed files: a temporary name beside the target.
-    std::string temp = folder + "/.pos-transfer-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法在文件夹中创建文件（" +
-                            std::strerror(errno) + "）。请检查该文件夹是否可以写入。");
-    }
-    ::close(fd);
+    // Written to a file without a name in the target's folder, which
+    // vanishes with the process however it ends, and moved over the target
+    // only once it is whole.
     try {
-        writeTo(temp, temp);
-        // mkstemp made the file private; give it the mode a new file gets.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::chmod(temp.c_str(), 0666 & ~mask);
-        const int sync = ::open(temp.c_str(), O_RDONLY);
-        if (sync >= 0) {
-            ::fsync(sync);
-            ::close(sync);
+        writeFileAtomically(target, [&](const std::string& file) { writeTo(file, file); });
+    } catch (const AtomicFileError& e) {
+        switch (e.step()) {
+            case AtomicFileError::Step::Create:
+                throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
+                                    "：无法在文件夹中创建文件（" + e.what() +
+                                    "）。请检查该文件夹是否可以写入。");
+            case AtomicFileError::Step::Write:
+                throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法写完文件（" +
+                                    e.what() + "）。请检查磁盘是否还有空间。");
+            case AtomicFileError::Step::Place:
+                break;
         }
-        if (::rename(temp.c_str(), target.c_str()) != 0) {
-            throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法替换原有文件（" +
-                                std::strerror(errno) +
-                                "）。请检查该文件是否只读，或是否正被其他程序使用。");
-        }
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
+        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法替换原有文件（" +
+                            e.what() + "）。请检查该文件是否只读，或是否正被其他程序使用。");
     }
 }
 

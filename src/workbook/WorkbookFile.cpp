@@ -9,6 +9,9 @@
 
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
+#include "workbook/WorkbookFile.h"
+#include "workbook/XlsReader.h"
+#include "workbook/XlsxReader.h"
 
 namespace pos::workbook {
 

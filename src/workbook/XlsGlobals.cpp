@@ -2,7 +2,7 @@
 // BOUNDSHEET, COUNTRY, EOF.
 #include <stdexcept>
 
-#include "workbook/Unicode.h"
+#include "common/Unicode.h"
 #include "workbook/XlsRecords.h"
 
 namespace pos::workbook::biff {

@@ -9,18 +9,19 @@
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-input-stdio.h>
-#include <iconv.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "common/CodePage.h"
+#include "common/Unicode.h"
 #include "workbook/GsfHandles.h"
-#include "workbook/Unicode.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsxParts.h"
 
@@ -259,12 +260,10 @@ private:
 // Byte strings of BIFF5/7 files, in the workbook's code page.
 class CodePage {
 public:
-    ~CodePage() {
-        if (m_iconv != reinterpret_cast<iconv_t>(-1)) {
-            iconv_close(m_iconv);
-        }
+    void set(std::uint16_t codePage) {
+        m_codePage = codePage;
+        m_decoder.reset();
     }
-    void set(std::uint16_t codePage) { m_codePage = codePage; }
 
     std::string decode(const std::uint8_t* data, std::size_t size) {
         std::string out;
@@ -280,44 +279,15 @@ public:
             appendLatin1AsUtf8(out, data, size);
             return out;
         }
-        open();
-        if (m_iconv == reinterpret_cast<iconv_t>(-1)) {
-            appendLatin1AsUtf8(out, data, size);
-            return out;
+        if (!m_decoder) {
+            m_decoder = std::make_unique<TextDecoder>(encodingName());
         }
-        iconv(m_iconv, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(reinterpret_cast<const char*>(data));
-        std::size_t inLeft = size;
-        std::string buffer(size * 4 + 8, '\0');
-        while (inLeft > 0) {
-            char* outPtr = buffer.data();
-            std::size_t outLeft = buffer.size();
-            const std::size_t rc = iconv(m_iconv, &in, &inLeft, &outPtr, &outLeft);
-            out.append(buffer.data(), buffer.size() - outLeft);
-            if (rc == static_cast<std::size_t>(-1)) {
-                if (errno == E2BIG) {
-                    continue;
-                }
-                // An invalid or cut-off byte sequence: one replacement
-                // character, then go on after the byte.
-                appendUtf8(out, 0xFFFD);
-                ++in;
-                --inLeft;
-                iconv(m_iconv, nullptr, nullptr, nullptr, nullptr);
-            }
-        }
+        m_decoder->appendAsUtf8(out, data, size);
         return out;
     }
 
 private:
-    void open() {
-        if (m_opened) {
-            return;
-        }
-        m_opened = true;
-        m_iconv = iconv_open("UTF-8", iconvName().c_str());
-    }
-    std::string iconvName() const {
+    std::string encodingName() const {
         switch (m_codePage) {
             case 367:
                 return "ASCII";
@@ -341,8 +311,7 @@ private:
         }
     }
     std::uint16_t m_codePage = 1252;
-    bool m_opened = false;
-    iconv_t m_iconv = reinterpret_cast<iconv_t>(-1);
+    std::unique_ptr<TextDecoder> m_decoder;
 };
 
 struct SheetEntry {

@@ -1,5 +1,5 @@
-// The .xls reader's entry points beyond readXls: reading a compound file held
-// in memory (the fuzz target uses it).
+// The .xls reader: a file, or a compound file held in memory (the fuzz
+// target uses it).
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,10 @@
 #include "workbook/SheetData.h"
 
 namespace pos::workbook {
+
+// Reads a .xls file (BIFF8, and the BIFF5/7 of older programs); see
+// SheetData.h for the row limit and the errors.
+WorkbookData readXls(const std::string& path, int rowLimit = kEveryRow);
 
 // Reads a .xls file from memory; `name` stands for the file in messages.
 WorkbookData readXlsFromMemory(const std::uint8_t* data, std::size_t size, const std::string& name);

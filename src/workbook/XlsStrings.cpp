@@ -2,8 +2,8 @@
 // its SST/CONTINUE/EXTSST records split by the format's rules.
 #include <functional>
 
+#include "common/Unicode.h"
 #include "workbook/SheetData.h"
-#include "workbook/Unicode.h"
 #include "workbook/XlsRecords.h"
 
 namespace pos::workbook::biff {

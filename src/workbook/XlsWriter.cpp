@@ -11,12 +11,13 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/Unicode.h"
 #include "workbook/CellSpool.h"
 #include "workbook/GsfHandles.h"
 #include "workbook/SheetData.h"
-#include "workbook/Unicode.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsRecords.h"
+#include "workbook/XlsWriter.h"
 
 namespace pos::workbook {
 

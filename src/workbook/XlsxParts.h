@@ -153,8 +153,6 @@ struct CellRef {
 std::optional<CellRef> parseCellRef(std::string_view ref);
 std::string cellRefText(int row, int column);  // 0-based -> "A1"
 
-// "#DIV/0!" -> 0x07; empty for a text that is no error value.
-std::optional<std::uint8_t> errorCodeOf(std::string_view text);
 // Decodes the _xHHHH_ escapes that writers use for characters XML cannot carry.
 std::string decodeEscapes(std::string_view text);
 

@@ -1,6 +1,7 @@
 // Reads an .xlsx workbook: the package's root relationships lead to the
 // workbook part, whose relationships lead to the sheets, the shared strings
 // and the styles; the first worksheet is read into the grid.
+#include "workbook/XlsxReader.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsxParts.h"

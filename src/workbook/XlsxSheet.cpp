@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/IsoDate.h"
+#include "common/Unicode.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsxParts.h"
 
@@ -47,18 +49,6 @@ std::optional<CellRef> parseCellRef(std::string_view ref) {
     return CellRef{static_cast<int>(row - 1), static_cast<int>(column - 1)};
 }
 
-std::optional<std::uint8_t> errorCodeOf(std::string_view text) {
-    static constexpr std::pair<std::string_view, std::uint8_t> kCodes[] = {
-        {"#NULL!", 0x00}, {"#DIV/0!", 0x07}, {"#VALUE!", 0x0F}, {"#REF!", 0x17},
-        {"#NAME?", 0x1D}, {"#NUM!", 0x24},   {"#N/A", 0x2A},    {"#GETTING_DATA", 0x2B}};
-    for (const auto& [name, code] : kCodes) {
-        if (text == name) {
-            return code;
-        }
-    }
-    return std::nullopt;
-}
-
 namespace {
 
 int hexDigit(char c) {
@@ -69,19 +59,6 @@ int hexDigit(char c) {
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-void appendUtf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 }  // namespace
@@ -114,42 +91,6 @@ std::string decodeEscapes(std::string_view text) {
 }
 
 namespace {
-
-std::optional<DateTime> parseIsoDate(std::string_view s) {
-    auto number = [&](std::size_t at, std::size_t len, int& out) {
-        if (at + len > s.size())
-            return false;
-        auto [p, ec] = std::from_chars(s.data() + at, s.data() + at + len, out);
-        return ec == std::errc() && p == s.data() + at + len;
-    };
-    DateTime dt;
-    if (!number(0, 4, dt.year) || s.size() < 10 || s[4] != '-' || !number(5, 2, dt.month) ||
-        s[7] != '-' || !number(8, 2, dt.day)) {
-        return std::nullopt;
-    }
-    if (s.size() >= 19 && s[10] == 'T') {
-        if (!number(11, 2, dt.hour) || s[13] != ':' || !number(14, 2, dt.minute) || s[16] != ':' ||
-            !number(17, 2, dt.second)) {
-            return std::nullopt;
-        }
-        if (s.size() > 20 && s[19] == '.') {
-            std::size_t digits = 0;
-            int ms = 0;
-            for (std::size_t i = 20; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++digits) {
-                if (digits < 3)
-                    ms = ms * 10 + (s[i] - '0');
-            }
-            for (; digits < 3; ++digits)
-                ms *= 10;
-            dt.millisecond = ms;
-        }
-    }
-    if (dt.month < 1 || dt.month > 12 || dt.day < 1 || dt.day > 31 || dt.hour > 23 ||
-        dt.minute > 59 || dt.second > 60) {
-        return std::nullopt;
-    }
-    return dt;
-}
 
 // Thrown to stop reading a sheet once the rows a caller asked for are read.
 struct EnoughRows {};
@@ -436,7 +377,7 @@ private:
             return Value::error(code ? *code : 0x2A);
         }
         if (type == "d") {
-            auto dt = parseIsoDate(m_valueText);
+            auto dt = parseIsoDateTime(m_valueText, IsoTail::Ignored);
             if (!dt) {
                 damaged("位于" + cellRefText(m_cellRow, m_cellColumn) + "的单元格，其日期" +
                         inQuotes(m_valueText) + "无法识别");

@@ -16,6 +16,7 @@
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsxParts.h"
+#include "workbook/XlsxWriter.h"
 
 namespace pos::workbook {
 

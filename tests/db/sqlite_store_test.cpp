@@ -10,6 +10,7 @@
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "db/SqliteBackend.h"
+#include "db/StoreCommands.h"
 #include "db/TempStore.h"
 
 namespace pos::db {
@@ -541,6 +542,42 @@ TEST(StoreCreate, BuildsTheDatabaseOrLeavesNothing) {
     EXPECT_FALSE(std::filesystem::exists(store.dir() + "/" + dead));
     EXPECT_FALSE(std::filesystem::exists(store.dir() + "/" + dead + "-journal"));
     EXPECT_TRUE(std::filesystem::exists(store.dir() + "/" + running));
+}
+
+// The lines the store answers itself, and how a batch falls into parts: a
+// command is recognised only as a line of its own, whatever its letter case.
+TEST(StoreCommands, SplitsABatchIntoCommandsAndSql) {
+    struct Case {
+        std::string batch;
+        std::vector<std::pair<LineKind, std::string>> parts;
+    };
+    const std::vector<Case> cases = {
+        {" set Nocount on \n use \"a\"\"b\"\nselect 1",
+         {{LineKind::NoCount, " set Nocount on \n"},
+          {LineKind::Use, " use \"a\"\"b\"\n"},
+          {LineKind::Sql, "select 1"}}},
+        {"EXEC sp_databases", {{LineKind::ListDatabases, "EXEC sp_databases"}}},
+        {"select 1\n-- nothing\nselect 2\n", {{LineKind::Sql, "select 1\n-- nothing\nselect 2\n"}}},
+        {"set nocount on; select 1", {{LineKind::Sql, "set nocount on; select 1"}}},
+        {"user_table_select\n", {{LineKind::Sql, "user_table_select\n"}}},
+        {" ; /* only a comment */\n", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::pair<LineKind, std::string>> parts;
+        for (const BatchPart& part : splitBatch(c.batch)) {
+            parts.emplace_back(part.kind, part.text);
+        }
+        EXPECT_EQ(parts, c.parts) << c.batch;
+    }
+
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {" use \"a\"\"b\" ", "a\"b"}, {"use [x]]y]", "x]y"}, {"USE plain", "plain"}};
+    for (const auto& [line, name] : names) {
+        EXPECT_EQ(parseUseName(line), name) << line;
+    }
+    for (const std::string line : {"use", "use \"open", "use \"a\" extra", "use two words"}) {
+        EXPECT_THROW(parseUseName(line), DbError) << line;
+    }
 }
 
 }  // namespace

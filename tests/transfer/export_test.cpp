@@ -10,6 +10,7 @@
 #include "datasets/FieldMap.h"
 #include "export_fixture.h"
 #include "workbook/SheetData.h"
+#include "workbook/WorkbookFile.h"
 
 namespace fs = std::filesystem;
 using namespace pos;

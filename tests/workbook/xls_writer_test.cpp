@@ -11,6 +11,7 @@
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
 #include "workbook/WorkbookError.h"
+#include "workbook/WorkbookFile.h"
 #include "workbook/XlsRecords.h"
 
 using namespace pos;

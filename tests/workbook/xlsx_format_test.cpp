@@ -9,6 +9,7 @@
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
 #include "workbook/WorkbookError.h"
+#include "workbook/WorkbookFile.h"
 #include "xlsx_support.h"
 
 using namespace pos;

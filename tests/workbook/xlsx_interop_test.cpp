@@ -9,6 +9,8 @@
 #include "workbook/CellSpool.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
+#include "workbook/XlsxReader.h"
+#include "workbook/XlsxWriter.h"
 #include "xlsx_support.h"
 
 using namespace pos;

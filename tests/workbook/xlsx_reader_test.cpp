@@ -6,6 +6,7 @@
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsxParts.h"
+#include "workbook/XlsxReader.h"
 #include "xlsx_support.h"
 
 using namespace pos;

@@ -1,5 +1,8 @@
-// UTF-8 and UTF-16 conversions for the workbook formats, which store text as
-// UTF-16 units (or as Latin-1 bytes when every character fits).
+// The one UTF-8 and UTF-16 codec of the program. The workbook formats store
+// text as UTF-16 units (or as Latin-1 bytes when every character fits), and
+// the ODBC driver takes and gives UTF-16; everything else is UTF-8. Damaged
+// input never stops a conversion: what cannot be read becomes U+FFFD, so the
+// text still arrives and the user sees where it was damaged.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace pos::workbook {
+namespace pos {
 
 // Appends the code point as UTF-8; a lone surrogate becomes U+FFFD.
 void appendUtf8(std::string& out, std::uint32_t codePoint);
@@ -24,8 +27,12 @@ void appendUtf16LeAsUtf8(std::string& out, const std::uint8_t* data, std::size_t
 // Appends Latin-1 bytes (the compressed form of a BIFF8 string) as UTF-8.
 void appendLatin1AsUtf8(std::string& out, const std::uint8_t* data, std::size_t count);
 
+// UTF-8 text as UTF-16 units, and back.
+std::u16string toUtf16(std::string_view utf8);
+std::string toUtf8(std::u16string_view utf16);
+
 // Number of UTF-16 units the text takes (the unit in which the formats count
 // characters).
 std::size_t utf16Length(std::string_view utf8);
 
-}  // namespace pos::workbook
+}  // namespace pos

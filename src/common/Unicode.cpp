@@ -1,7 +1,7 @@
-// UTF-8 and UTF-16 conversions for the workbook formats.
-#include "workbook/Unicode.h"
+// The UTF-8 and UTF-16 codec.
+#include "common/Unicode.h"
 
-namespace pos::workbook {
+namespace pos {
 
 void appendUtf8(std::string& out, std::uint32_t cp) {
     if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
@@ -99,6 +99,38 @@ void appendLatin1AsUtf8(std::string& out, const std::uint8_t* data, std::size_t 
     }
 }
 
+std::u16string toUtf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        std::uint32_t cp = nextCodePoint(utf8, pos);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+    }
+    return out;
+}
+
+std::string toUtf8(std::u16string_view utf16) {
+    std::string out;
+    out.reserve(utf16.size() * 3);
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        std::uint32_t unit = utf16[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+            utf16[i + 1] <= 0xDFFF) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+            ++i;
+        }
+        appendUtf8(out, unit);
+    }
+    return out;
+}
+
 std::size_t utf16Length(std::string_view utf8) {
     std::size_t units = 0;
     std::size_t pos = 0;
@@ -108,4 +140,4 @@ std::size_t utf16Length(std::string_view utf8) {
     return units;
 }
 
-}  // namespace pos::workbook
+}  // namespace pos

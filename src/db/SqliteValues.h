@@ -1,0 +1,43 @@
+// Values of the store. SQLite keeps a value by its storage class; the
+// program expects what SQL Server hands back, so a column's declared type
+// decides: DATE/TIME columns give dates, BIT/BOOL columns booleans,
+// DECIMAL/NUMERIC/MONEY columns exact decimals.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "common/Value.h"
+#include "db/Backend.h"
+
+namespace pos::db::store {
+
+// How a column's values are handed back, from the words of its declared type.
+struct ColumnKind {
+    bool boolean = false;   // "bit", "bool"
+    bool decimal = false;   // "dec", "numeric", "money"
+    bool dateTime = false;  // "date", "time"
+};
+
+ColumnKind columnKind(const char* declType);
+std::vector<ColumnKind> columnKinds(sqlite3_stmt* s);
+
+// Column `i` of the statement's current row, read as its kind says.
+Value columnValue(sqlite3_stmt* s, int i, ColumnKind kind);
+
+// Binds the values to the statement's ":Name" markers, names matched without
+// regard to letter case; the library's result code of a bind that failed,
+// else SQLITE_OK. Throws DbError for a marker of another form or one without
+// a value. A decimal binds as text: a numeric column's affinity turns it into
+// a number, and a text column keeps the digits exactly.
+int bindParameters(sqlite3_stmt* s, const Parameters& params);
+
+std::vector<std::string> columnNamesOf(sqlite3_stmt* s);
+
+// The current row; `kinds` is filled from the statement on the first row, as
+// the declared types are those of the statement as it ran.
+void readRow(sqlite3_stmt* s, std::vector<ColumnKind>& kinds, std::vector<Value>& row);
+
+}  // namespace pos::db::store

@@ -1,0 +1,13 @@
+// Reading a workbook by its content rather than its name: a zip package is
+// .xlsx, a compound file is .xls.
+#pragma once
+
+#include <string>
+
+#include "workbook/SheetData.h"
+
+namespace pos::workbook {
+
+WorkbookData readWorkbookFile(const std::string& path, int rowLimit = kEveryRow);
+
+}  // namespace pos::workbook
