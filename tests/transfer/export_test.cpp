@@ -460,8 +460,12 @@ TEST(ExportStatements, ReplacingAFinishedWorkerJoinsIt) {
     Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView view;
-    TransferOptions options{"pos_demo",          "MenuAnnotate", "菜品注释",
-                            tmp.dir() + "a.xls", tmp.dir(),      0};
+    TransferOptions options;
+    options.database = "pos_demo";
+    options.datasetKey = "MenuAnnotate";
+    options.datasetText = "菜品注释";
+    options.path = tmp.dir() + "a.xls";
+    options.fieldMapDir = tmp.dir();
     auto latest = std::make_unique<MyExThread>(store.queries(), options, view);
     latest->start();
     while (!latest->finished()) {
