@@ -1,7 +1,7 @@
 // The three datasets the tool moves, each defined once in a file of its own
 // (MenuDataset.cpp, HallTableDataset.cpp, MenuAnnotateDataset.cpp): its key
 // and display text, the point-of-sale tables it needs, the views its export
-// reads and the staging tables its import fills. The statements are the
+// reads, the staging tables its import fills and its default field map. The statements are the
 // server's texts; the database layer only varies what differs between
 // servers, and is handed these lists by the transfer layer.
 #pragma once
@@ -32,6 +32,13 @@ struct StagingStep {
     const char* fromClause;                 // "from ..." to the end
 };
 
+// A column of the dataset's export view and the heading that the default
+// field map gives it.
+struct DefaultHeading {
+    const char* column;
+    const char* heading;
+};
+
 struct Dataset {
     const char* key;          // "Menu", "HallTable", "MenuAnnotate"
     const char* displayText;  // the text of the dataset drop-down
@@ -52,6 +59,8 @@ struct Dataset {
     // The import's staging tables in the order they are built: "TEMP" + key
     // last, after the intermediate "TEMP" + key + "0" it is built from, if any.
     std::span<const StagingStep> stagingSteps;
+    // The default field map's entries, in the order of the view's columns.
+    std::span<const DefaultHeading> defaultHeadings;
 };
 
 extern const Dataset kMenuDataset;

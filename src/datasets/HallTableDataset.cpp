@@ -31,6 +31,12 @@ constexpr StagingStep kStagingSteps[] = {
      "from tables,hall where tables.Hallid=hall.id "},
 };
 
+constexpr DefaultHeading kDefaultHeadings[] = {
+    {"HallName", "厅名"},
+    {"TableID", "桌号"},
+    {"TableName", "桌名"},
+};
+
 }  // namespace
 
 constinit const Dataset kHallTableDataset{
@@ -42,6 +48,7 @@ constinit const Dataset kHallTableDataset{
     .tables = kTables,
     .exportViews = kExportViews,
     .stagingSteps = kStagingSteps,
+    .defaultHeadings = kDefaultHeadings,
 };
 
 }  // namespace pos::datasets

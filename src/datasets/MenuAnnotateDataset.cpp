@@ -32,6 +32,12 @@ constexpr StagingStep kStagingSteps[] = {
      " where AnnotateType.ID = Annotate.AnnotateTypeID "},
 };
 
+// "Annotatename" is spelled with a small n, as the view's column is.
+constexpr DefaultHeading kDefaultHeadings[] = {
+    {"AnnotateTypeName", "注释类别"},
+    {"Annotatename", "注释名称"},
+};
+
 }  // namespace
 
 constinit const Dataset kMenuAnnotateDataset{
@@ -43,6 +49,7 @@ constinit const Dataset kMenuAnnotateDataset{
     .tables = kTables,
     .exportViews = kExportViews,
     .stagingSteps = kStagingSteps,
+    .defaultHeadings = kDefaultHeadings,
 };
 
 }  // namespace pos::datasets

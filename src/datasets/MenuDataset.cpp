@@ -69,6 +69,15 @@ constexpr StagingStep kStagingSteps[] = {
      "from TEMPmenu0,Category where TEMPmenu0.CategoryID =Category.ID   "},
 };
 
+constexpr DefaultHeading kDefaultHeadings[] = {
+    {"ID", "菜品编码"},           {"Name", "菜品名称"},   {"FirstLetter", "首字母"},
+    {"CategoryName", "菜品类别"}, {"SCNA", "统计类别"},   {"Unit1", "单位1"},
+    {"Price1", "价格1"},          {"Cost1", "成本1"},     {"VPrice1", "会员价1"},
+    {"Unit2", "单位2"},           {"Price2", "价格2"},    {"Cost2", "成本2"},
+    {"VPrice2", "会员价2"},       {"Unit3", "单位3"},     {"Price3", "价格3"},
+    {"Cost3", "成本3"},           {"VPrice3", "会员价3"},
+};
+
 }  // namespace
 
 constinit const Dataset kMenuDataset{
@@ -80,6 +89,7 @@ constinit const Dataset kMenuDataset{
     .tables = kTables,
     .exportViews = kExportViews,
     .stagingSteps = kStagingSteps,
+    .defaultHeadings = kDefaultHeadings,
 };
 
 }  // namespace pos::datasets
