@@ -24,6 +24,15 @@ const Dataset* findDataset(const std::string& keyOrText) {
     return nullptr;
 }
 
+const Dataset* datasetForKey(const std::string& key) {
+    for (const Dataset& d : kDatasets) {
+        if (equalsIgnoreCase(key, d.key)) {
+            return &d;
+        }
+    }
+    return nullptr;
+}
+
 bool isTextColumn(const Dataset& dataset, const std::string& column) {
     for (const char* name : dataset.textColumns) {
         if (equalsIgnoreCase(column, name)) {

@@ -1,6 +1,7 @@
 // Field maps: the default contents, writing missing files, reading a map.
 #include "datasets/FieldMap.h"
 
+#include <array>
 #include <stdexcept>
 
 #include "common/Text.h"
@@ -11,45 +12,15 @@ namespace pos::datasets {
 
 namespace {
 
-FieldMap sameNames(std::initializer_list<std::pair<const char*, const char*>> pairs) {
+// A dataset's default headings as a field map: each column is both the
+// worksheet's column and the view's.
+FieldMap mapOf(const Dataset& dataset) {
     FieldMap map;
-    for (const auto& [field, heading] : pairs) {
-        map.entries.push_back({field, field, heading});
+    for (const DefaultHeading& h : dataset.defaultHeadings) {
+        map.entries.push_back({h.column, h.column, h.heading});
     }
     return map;
 }
-
-const FieldMap kMenuMap = sameNames({
-    {"ID", "菜品编码"},
-    {"Name", "菜品名称"},
-    {"FirstLetter", "首字母"},
-    {"CategoryName", "菜品类别"},
-    {"SCNA", "统计类别"},
-    {"Unit1", "单位1"},
-    {"Price1", "价格1"},
-    {"Cost1", "成本1"},
-    {"VPrice1", "会员价1"},
-    {"Unit2", "单位2"},
-    {"Price2", "价格2"},
-    {"Cost2", "成本2"},
-    {"VPrice2", "会员价2"},
-    {"Unit3", "单位3"},
-    {"Price3", "价格3"},
-    {"Cost3", "成本3"},
-    {"VPrice3", "会员价3"},
-});
-
-const FieldMap kHallTableMap = sameNames({
-    {"HallName", "厅名"},
-    {"TableID", "桌号"},
-    {"TableName", "桌名"},
-});
-
-// "Annotatename" is spelled with a small n, as the view's column is.
-const FieldMap kMenuAnnotateMap = sameNames({
-    {"AnnotateTypeName", "注释类别"},
-    {"Annotatename", "注释名称"},
-});
 
 }  // namespace
 
@@ -63,14 +34,17 @@ std::vector<std::string> FieldMap::showNames() const {
 }
 
 const FieldMap& defaultFieldMap(const std::string& datasetKey) {
-    if (equalsIgnoreCase(datasetKey, "Menu")) {
-        return kMenuMap;
-    }
-    if (equalsIgnoreCase(datasetKey, "HallTable")) {
-        return kHallTableMap;
-    }
-    if (equalsIgnoreCase(datasetKey, "MenuAnnotate")) {
-        return kMenuAnnotateMap;
+    static const std::array<FieldMap, kDatasets.size()> maps = [] {
+        std::array<FieldMap, kDatasets.size()> all;
+        for (std::size_t i = 0; i < kDatasets.size(); ++i) {
+            all[i] = mapOf(kDatasets[i]);
+        }
+        return all;
+    }();
+    for (std::size_t i = 0; i < kDatasets.size(); ++i) {
+        if (equalsIgnoreCase(datasetKey, kDatasets[i].get().key)) {
+            return maps[i];
+        }
     }
     throw std::invalid_argument("数据集“" + datasetKey + "”没有默认的字段对应。");
 }

@@ -46,7 +46,7 @@ private:
 bool isEnvironmentFault(DbFault fault);
 
 // The reason for a database's own error, in Chinese, with the original text
-// in full-width parentheses: "主键或唯一值重复（UNIQUE constraint failed: STCA.SCID）".
+// in full-width parentheses: "主键或唯一值重复（UNIQUE constraint failed: T.ID）".
 // A `detail` (which column, which limit) follows the reason after a colon:
 // "文本超出列的长度：列Name最多50个字符（CHECK constraint failed: …）".
 std::string faultReason(DbFault fault, const std::string& original, const std::string& detail = {});

@@ -1,8 +1,6 @@
 // The statements shared by both dialects.
 #include "db/Dialect.h"
 
-#include "common/Text.h"
-
 namespace pos::db {
 
 std::string quoteIdentifier(const std::string& name) {
@@ -37,14 +35,16 @@ std::string sqlStringLiteral(const std::string& text) {
     return out;
 }
 
-int Dialect::requiredTableCount(const std::string& datasetKey) {
-    if (equalsIgnoreCase(datasetKey, "menu")) {
-        return 3;
+std::string Dialect::tableNameConditions(const std::vector<std::string>& tables,
+                                         const std::string& suffix) const {
+    std::string out;
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        if (i > 0) {
+            out += i % 2 == 0 ? "  or " : " or ";
+        }
+        out += "name = " + Dialect::stringLiteral(tables[i]) + suffix;
     }
-    if (equalsIgnoreCase(datasetKey, "HallTable") || equalsIgnoreCase(datasetKey, "MenuAnnotate")) {
-        return 2;
-    }
-    return -1;
+    return out;
 }
 
 }  // namespace pos::db

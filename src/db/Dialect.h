@@ -11,6 +11,24 @@
 
 namespace pos::db {
 
+// A column of a staging table and the column whose declared type it takes:
+// named `name`, or as the source column is named when `name` is empty.
+struct StagingColumn {
+    std::string name;
+    std::string sourceTable;
+    std::string sourceColumn;
+};
+
+// A staging table, filled with the rows of a select that is held in two
+// parts, split before the word "from" (where SELECT ... INTO names the table
+// it makes); joined, they are the select itself.
+struct StagingTable {
+    std::string table;
+    std::vector<StagingColumn> columns;  // in the order of the select's columns
+    std::string selectList;              // " select ...", up to "from"
+    std::string fromClause;              // "from ..." to the end
+};
+
 class Dialect {
 public:
     virtual ~Dialect() = default;
@@ -34,11 +52,9 @@ public:
     // The one-line batch that lists the databases; its rows carry DATABASE_NAME.
     virtual std::string listDatabasesLine() const = 0;
 
-    // The query line that the table-presence check sends for a dataset key
-    // (compared without regard to letter case), or empty for an unknown key,
-    // and the number of rows that must come back.
-    virtual std::string tablePresenceLine(const std::string& datasetKey) const = 0;
-    static int requiredTableCount(const std::string& datasetKey);
+    // The query line that lists the objects named as one of `tables`, one row
+    // for each, for the check that a database holds them; empty for no table.
+    virtual std::string tablePresenceLine(const std::vector<std::string>& tables) const = 0;
 
     // A select that fails when a view just created cannot be read, or empty.
     // SQL Server checks a view's tables and columns when it creates it; SQLite
@@ -50,14 +66,13 @@ public:
         return {};
     }
 
-    // The import's staging table ("TEMP" + key; for "Menu" also the
-    // intermediate "TEMPmenu0"): the statements that build it from the
-    // point-of-sale tables with their column types and every current row,
-    // each a batch of its own after one preamble; none for an unknown key.
-    // `readRows` runs a one-line select on the chosen database and returns
-    // its rows as text, for a dialect that must read the source columns first.
+    // The statements that build each of `tables` in turn, with the column
+    // types of its source columns and every row of its select, each a batch
+    // of its own after one preamble. `readRows` runs a one-line select on the
+    // chosen database and returns its rows as text, for a dialect that must
+    // read the source columns first.
     using RowReader = std::function<std::vector<std::vector<std::string>>(const std::string&)>;
-    virtual std::vector<std::string> stagingTableStatements(const std::string& datasetKey,
+    virtual std::vector<std::string> stagingTableStatements(const std::vector<StagingTable>& tables,
                                                             const RowReader& readRows) const = 0;
     // A query whose rows name the columns of `table` in catalogue order ("name").
     virtual std::string tableColumnsLine(const std::string& table) const = 0;
@@ -93,6 +108,13 @@ public:
     virtual std::string nestedRollbackLine() const {
         return "rollback to nested_transaction; release nested_transaction";
     }
+
+protected:
+    // "name = 'TABLE'" and `suffix` for each of `tables`, joined by " or ",
+    // two to a line and the lines joined by a blank, as the presence check
+    // has always been sent.
+    std::string tableNameConditions(const std::vector<std::string>& tables,
+                                    const std::string& suffix) const;
 };
 
 // `use "NAME"` with inner double quotes doubled.

@@ -2,26 +2,17 @@
 // kept exactly as the server has always been sent them.
 #include "db/SqlServerDialect.h"
 
-#include "common/Text.h"
-
 namespace pos::db {
 
 std::string SqlServerDialect::listDatabasesLine() const {
     return "sp_databases";
 }
 
-std::string SqlServerDialect::tablePresenceLine(const std::string& datasetKey) const {
-    if (equalsIgnoreCase(datasetKey, "menu")) {
-        return " select name from sysobjects where  name = 'menu' or name = 'Category'  or name = "
-               "'STCA'";
+std::string SqlServerDialect::tablePresenceLine(const std::vector<std::string>& tables) const {
+    if (tables.empty()) {
+        return {};
     }
-    if (equalsIgnoreCase(datasetKey, "HallTable")) {
-        return " select name from sysobjects where  name = 'tables' or name = 'hall'";
-    }
-    if (equalsIgnoreCase(datasetKey, "MenuAnnotate")) {
-        return " select name from sysobjects where  name = 'AnnotateType' or name = 'Annotate'";
-    }
-    return {};
+    return " select name from sysobjects where  " + tableNameConditions(tables, "");
 }
 
 std::string SqlServerDialect::stringLiteral(const std::string& text) const {

@@ -10,12 +10,12 @@ public:
     std::string name() const override { return "sqlserver"; }
     std::string listDatabasesLine() const override;
     std::string nameCollation() const override { return {}; }
-    std::string tablePresenceLine(const std::string& datasetKey) const override;
+    std::string tablePresenceLine(const std::vector<std::string>& tables) const override;
     // N'...': a Unicode literal, so a Chinese name is compared as written
     // whatever the database's collation.
     std::string stringLiteral(const std::string& text) const override;
     // The import's staging statements (SqlServerStaging.cpp).
-    std::vector<std::string> stagingTableStatements(const std::string& datasetKey,
+    std::vector<std::string> stagingTableStatements(const std::vector<StagingTable>& tables,
                                                     const RowReader& readRows) const override;
     std::string tableColumnsLine(const std::string& table) const override;
     std::vector<std::string> identityColumnLines(const std::string& table) const override;

@@ -1,28 +1,18 @@
 // The store's equivalents of the catalogue texts.
 #include "db/SqliteDialect.h"
 
-#include "common/Text.h"
-
 namespace pos::db {
 
 std::string SqliteDialect::listDatabasesLine() const {
     return "sp_databases";
 }
 
-std::string SqliteDialect::tablePresenceLine(const std::string& datasetKey) const {
-    if (equalsIgnoreCase(datasetKey, "menu")) {
-        return " select name from sqlite_master where  name = 'menu' collate nocase"
-               " or name = 'Category' collate nocase  or name = 'STCA' collate nocase";
+std::string SqliteDialect::tablePresenceLine(const std::vector<std::string>& tables) const {
+    if (tables.empty()) {
+        return {};
     }
-    if (equalsIgnoreCase(datasetKey, "HallTable")) {
-        return " select name from sqlite_master where  name = 'tables' collate nocase"
-               " or name = 'hall' collate nocase";
-    }
-    if (equalsIgnoreCase(datasetKey, "MenuAnnotate")) {
-        return " select name from sqlite_master where  name = 'AnnotateType' collate nocase"
-               " or name = 'Annotate' collate nocase";
-    }
-    return {};
+    return " select name from sqlite_master where  " +
+           tableNameConditions(tables, " collate nocase");
 }
 
 std::string SqliteDialect::viewCheckLine(const std::string& viewName) const {

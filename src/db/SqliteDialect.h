@@ -41,11 +41,11 @@ public:
     // object in sysobjects: a trigger or index that shares a required
     // table's name makes the check fail, as a second object of that name
     // does on the server.
-    std::string tablePresenceLine(const std::string& datasetKey) const override;
+    std::string tablePresenceLine(const std::vector<std::string>& tables) const override;
     // Reads no row of the view, but resolves every table and column in it.
     std::string viewCheckLine(const std::string& viewName) const override;
     // The import's staging statements (SqliteStaging.cpp).
-    std::vector<std::string> stagingTableStatements(const std::string& datasetKey,
+    std::vector<std::string> stagingTableStatements(const std::vector<StagingTable>& tables,
                                                     const RowReader& readRows) const override;
     std::string tableColumnsLine(const std::string& table) const override;
     std::vector<std::string> identityColumnLines(const std::string& table) const override;

@@ -22,75 +22,6 @@ bool contains(const std::string& haystack, const char* needle) {
     return haystack.find(needle) != std::string::npos;
 }
 
-// A column of a staging table: its own name when given (an alias), else the
-// source column's name as its table declares it.
-struct StagedColumn {
-    const char* alias;
-    const char* sourceTable;
-    const char* sourceColumn;
-};
-
-struct StagingStep {
-    const char* table;
-    std::vector<StagedColumn> columns;
-    const char* select;  // the rows, in the order of `columns`
-};
-
-std::vector<StagedColumn> menuColumns(const char* categoryAlias, const char* categoryTable,
-                                      const char* categoryColumn) {
-    return {
-        {nullptr, "menu", "ID"},          {nullptr, "menu", "Name"},
-        {nullptr, "menu", "FirstLetter"}, {categoryAlias, categoryTable, categoryColumn},
-        {nullptr, "STCA", "SCNA"},        {nullptr, "menu", "Unit1"},
-        {nullptr, "menu", "Price1"},      {nullptr, "menu", "Cost1"},
-        {nullptr, "menu", "VPrice1"},     {nullptr, "menu", "Unit2"},
-        {nullptr, "menu", "Price2"},      {nullptr, "menu", "Cost2"},
-        {nullptr, "menu", "VPrice2"},     {nullptr, "menu", "Unit3"},
-        {nullptr, "menu", "Price3"},      {nullptr, "menu", "Cost3"},
-        {nullptr, "menu", "VPrice3"},
-    };
-}
-
-// The steps of each dataset, with the selects of the server's statements.
-// TEMPMenu's columns come from TEMPmenu0, whose columns come from menu and
-// STCA; their types are taken from those point-of-sale columns directly.
-std::vector<StagingStep> stagingSteps(const std::string& key) {
-    if (equalsIgnoreCase(key, "menu")) {
-        return {
-            {"TEMPmenu0", menuColumns(nullptr, "menu", "CategoryID"),
-             " select menu.ID,menu.Name,Menu.FirstLetter,Menu.CategoryID,STCA.SCNA,"
-             " Menu.Unit1,Menu.Price1,Menu.Cost1,Menu.VPrice1,Menu.Unit2,Menu.Price2,"
-             " Menu.Cost2,Menu.VPrice2,Menu.Unit3,Menu.Price3,Menu.Cost3,Menu.VPrice3 "
-             " from menu,STCA  "
-             " where menu.SCSN = STCA.SCSN "},
-            {"TEMPMenu", menuColumns("CategoryName", "Category", "Name"),
-             " select TEMPmenu0.ID,TEMPmenu0.Name,TEMPmenu0.FirstLetter,"
-             " Category.Name as  CategoryName,TEMPmenu0.SCNA,"
-             " TEMPmenu0.Unit1,TEMPmenu0.Price1,TEMPmenu0.Cost1,TEMPmenu0.VPrice1, "
-             " TEMPmenu0.Unit2,TEMPmenu0.Price2,TEMPmenu0.Cost2,TEMPmenu0.VPrice2,"
-             " TEMPmenu0.Unit3,TEMPmenu0.Price3,TEMPmenu0.Cost3,TEMPmenu0.VPrice3  "
-             " from TEMPmenu0,Category where TEMPmenu0.CategoryID =Category.ID   "},
-        };
-    }
-    if (equalsIgnoreCase(key, "HallTable")) {
-        return {{"TEMPHallTable",
-                 {{"HallName", "Hall", "Name"},
-                  {"TableID", "tables", "Code"},
-                  {"TableName", "tables", "Name"}},
-                 " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName   "
-                 "  from tables,hall where tables.Hallid=hall.id "}};
-    }
-    if (equalsIgnoreCase(key, "MenuAnnotate")) {
-        return {
-            {"TEMPMenuAnnotate",
-             {{"AnnotateTypeName", "AnnotateType", "Name"}, {"Annotatename", "Annotate", "name"}},
-             " select AnnotateType.Name as AnnotateTypeName,Annotate.name as Annotatename "
-             "  from AnnotateType,Annotate "
-             " where AnnotateType.ID = Annotate.AnnotateTypeID "}};
-    }
-    return {};
-}
-
 struct SourceColumn {
     std::string name;
     std::string declaredType;
@@ -186,16 +117,17 @@ std::optional<LengthCheck> failedLengthCheck(std::string_view errorText) {
     return check;
 }
 
-std::vector<std::string> SqliteDialect::stagingTableStatements(const std::string& datasetKey,
-                                                               const RowReader& readRows) const {
+std::vector<std::string> SqliteDialect::stagingTableStatements(
+    const std::vector<StagingTable>& tables, const RowReader& readRows) const {
     std::vector<std::string> statements;
-    for (const StagingStep& step : stagingSteps(datasetKey)) {
+    for (const StagingTable& step : tables) {
         std::string create = "create table " + quoteIdentifier(step.table) + " (";
         std::string names;
         for (std::size_t i = 0; i < step.columns.size(); ++i) {
-            const StagedColumn& c = step.columns[i];
+            const StagingColumn& c = step.columns[i];
             const SourceColumn source = findSourceColumn(readRows, c.sourceTable, c.sourceColumn);
-            const std::string name = quoteIdentifier(c.alias ? c.alias : source.name);
+            const std::string& columnName = c.name.empty() ? source.name : c.name;
+            const std::string name = quoteIdentifier(columnName);
             const char* separator = i == 0 ? "" : ", ";
             create += separator + name + " " + sqliteStrictType(source.declaredType);
             if (source.notNull) {
@@ -203,8 +135,7 @@ std::vector<std::string> SqliteDialect::stagingTableStatements(const std::string
             }
             if (const std::optional<int> length = declaredLength(source.declaredType)) {
                 create += " constraint " +
-                          quoteIdentifier(lengthCheckName(
-                              step.table, c.alias ? c.alias : source.name, *length)) +
+                          quoteIdentifier(lengthCheckName(step.table, columnName, *length)) +
                           " check (length(" + name + ") <= " + std::to_string(*length) + ")";
             }
             names += separator + name;
@@ -215,7 +146,7 @@ std::vector<std::string> SqliteDialect::stagingTableStatements(const std::string
         // longer than its column (kept before the store checked lengths) is
         // left out of it rather than making every import fail.
         statements.push_back("insert or ignore into " + quoteIdentifier(step.table) + " (" + names +
-                             ")" + step.select);
+                             ")" + step.selectList + step.fromClause);
     }
     return statements;
 }

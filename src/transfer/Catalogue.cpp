@@ -5,6 +5,7 @@
 #include <array>
 
 #include "common/Text.h"
+#include "datasets/Datasets.h"
 #include "db/ConnectionText.h"
 
 namespace pos::transfer {
@@ -98,11 +99,20 @@ std::vector<std::string> connectAndListDatabases(db::Connection& connection, db:
     return databases;
 }
 
+std::string tablePresenceLine(const db::Dialect& dialect, const std::string& datasetKey) {
+    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
+    if (dataset == nullptr) {
+        return {};
+    }
+    return dialect.tablePresenceLine({dataset->tables.begin(), dataset->tables.end()});
+}
+
 bool checkDatasetTables(db::Query& connQuery, const std::string& datasetKey,
                         const std::string& database) {
     const db::Dialect& dialect = connQuery.connection().dialect();
-    std::string line = dialect.tablePresenceLine(datasetKey);
-    if (line.empty()) {
+    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
+    std::string line = tablePresenceLine(dialect, datasetKey);
+    if (dataset == nullptr || line.empty()) {
         return false;
     }
     connQuery.close();
@@ -112,7 +122,7 @@ bool checkDatasetTables(db::Query& connQuery, const std::string& datasetKey,
     }
     connQuery.addLine(line);
     connQuery.open();
-    return connQuery.recordCount() == db::Dialect::requiredTableCount(datasetKey);
+    return connQuery.recordCount() == static_cast<int>(dataset->tables.size());
 }
 
 }  // namespace pos::transfer

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/Connection.h"
+#include "db/Dialect.h"
 
 namespace pos::transfer {
 
@@ -42,6 +43,10 @@ bool isSystemDatabase(const std::string& name);
 // system databases (compared exactly). Errors of the back end pass through.
 std::vector<std::string> connectAndListDatabases(db::Connection& connection, db::Query& connQuery,
                                                  const ConnectionArguments& args);
+
+// The query line that lists the tables a dataset key (compared without regard
+// to letter case) needs, one row for each present; empty for another key.
+std::string tablePresenceLine(const db::Dialect& dialect, const std::string& datasetKey);
 
 // Whether `database` holds the tables that the dataset needs. Any other key,
 // the empty one included, gives false without a query.

@@ -12,6 +12,7 @@
 #include "common/Files.h"
 #include "common/Text.h"
 #include "common/Unicode.h"
+#include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/DbError.h"
 #include "workbook/SheetData.h"
@@ -107,36 +108,11 @@ int exportProgress(std::int32_t row, std::int32_t recordCount) {
 }
 
 std::vector<std::string> createViewStatements(const std::string& datasetKey) {
-    // Each statement is its pieces joined with nothing between them.
-    if (equalsIgnoreCase(datasetKey, "menu")) {
-        return {
-            std::string("create view VSmenu0 as ") +
-                " select menu.ID,menu.Name,Menu.FirstLetter,Menu.CategoryID,STCA.SCNA," +
-                " Menu.Unit1,Menu.Price1,Menu.Cost1,Menu.VPrice1,Menu.Unit2,Menu.Price2," +
-                " Menu.Cost2,Menu.VPrice2,Menu.Unit3,Menu.Price3,Menu.Cost3,Menu.VPrice3 " +
-                " from menu,STCA  " + " where menu.SCSN = STCA.SCSN ",
-            std::string("create view VSmenu as ") +
-                " select VSmenu0.ID,VSmenu0.Name,VSmenu0.FirstLetter,Category.Name as "
-                "CategoryName," +
-                " VSmenu0.SCNA,VSmenu0.Unit1,VSmenu0.Price1,VSmenu0.Cost1,VSmenu0.VPrice1," +
-                " VSmenu0.Unit2,VSmenu0.Price2,VSmenu0.Cost2,VSmenu0.VPrice2, " +
-                " VSmenu0.Unit3,VSmenu0.Price3,VSmenu0.Cost3,VSmenu0.VPrice3 " +
-                " from VSmenu0,Category  " + " where VSmenu0.CategoryID =Category.ID  ",
-        };
+    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
+    if (dataset == nullptr) {
+        return {};
     }
-    if (equalsIgnoreCase(datasetKey, "HallTable")) {
-        return {std::string("create view VSHallTable as ") +
-                " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName  "
-                "from tables,hall " +
-                " where tables.Hallid=hall.id "};
-    }
-    if (equalsIgnoreCase(datasetKey, "MenuAnnotate")) {
-        return {std::string("create view VSMenuAnnotate as  ") +
-                " select AnnotateType.Name as AnnotateTypeName,Annotate.name as Annotatename "
-                "from AnnotateType,Annotate " +
-                " where AnnotateType.ID = Annotate.AnnotateTypeID "};
-    }
-    return {};
+    return {dataset->exportViews.begin(), dataset->exportViews.end()};
 }
 
 std::string tooManyRecordsMessage(int recordCount, const std::string& path) {

@@ -8,11 +8,33 @@
 #include <set>
 
 #include "common/Text.h"
+#include "datasets/Datasets.h"
 
 namespace pos::transfer {
 
 std::string stagingTableName(const std::string& datasetKey) {
     return "TEMP" + trimmed(datasetKey);
+}
+
+std::vector<std::string> stagingTableStatements(const db::Dialect& dialect,
+                                                const std::string& datasetKey,
+                                                const db::Dialect::RowReader& readRows) {
+    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
+    if (dataset == nullptr) {
+        return {};
+    }
+    std::vector<db::StagingTable> tables;
+    for (const datasets::StagingStep& step : dataset->stagingSteps) {
+        db::StagingTable& table = tables.emplace_back();
+        table.table = step.table;
+        for (const datasets::StagedColumn& c : step.columns) {
+            table.columns.push_back(
+                {c.alias != nullptr ? c.alias : "", c.sourceTable, c.sourceColumn});
+        }
+        table.selectList = step.selectList;
+        table.fromClause = step.fromClause;
+    }
+    return dialect.stagingTableStatements(tables, readRows);
 }
 
 void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept {
@@ -56,7 +78,7 @@ bool buildStagingTable(db::Query& query, const TransferOptions& options, std::st
         };
         executePreamble(query, options.database);
         const std::vector<std::string> statements =
-            dialect.stagingTableStatements(trimmed(options.datasetKey), readRows);
+            stagingTableStatements(dialect, trimmed(options.datasetKey), readRows);
         for (const std::string& statement : statements) {
             executeStatement(query, statement);
         }

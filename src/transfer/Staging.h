@@ -9,6 +9,7 @@
 
 #include "datasets/FieldMap.h"
 #include "db/Connection.h"
+#include "db/Dialect.h"
 #include "transfer/TransferContext.h"
 
 namespace pos::transfer {
@@ -20,6 +21,12 @@ std::string stagingTableName(const std::string& datasetKey);
 // the database preamble. A table that is absent is the usual case, so every
 // error is ignored.
 void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept;
+
+// The statements that build the staging tables of a dataset key (compared
+// without regard to letter case) in `dialect`; none for another key.
+std::vector<std::string> stagingTableStatements(const db::Dialect& dialect,
+                                                const std::string& datasetKey,
+                                                const db::Dialect::RowReader& readRows);
 
 // Drops any staging table left over and builds the dataset's anew from the
 // point-of-sale tables, with their column types, then empties it, so that

@@ -180,14 +180,14 @@ TEST_F(CatalogueTest, MissingDatabaseIsAnError) {
 TEST(SqlServerDialect, SendsTheTextsAsWritten) {
     db::SqlServerDialect d;
     EXPECT_EQ(d.listDatabasesLine(), "sp_databases");
-    EXPECT_EQ(d.tablePresenceLine("MENU"),
+    EXPECT_EQ(tablePresenceLine(d, "MENU"),
               " select name from sysobjects where  name = 'menu' or name = 'Category'  or name = "
               "'STCA'");
-    EXPECT_EQ(d.tablePresenceLine("hallTable"),
+    EXPECT_EQ(tablePresenceLine(d, "hallTable"),
               " select name from sysobjects where  name = 'tables' or name = 'hall'");
-    EXPECT_EQ(d.tablePresenceLine("MenuAnnotate"),
+    EXPECT_EQ(tablePresenceLine(d, "MenuAnnotate"),
               " select name from sysobjects where  name = 'AnnotateType' or name = 'Annotate'");
-    EXPECT_EQ(d.tablePresenceLine("Hall"), "");
+    EXPECT_EQ(tablePresenceLine(d, "Hall"), "");
     EXPECT_EQ(d.preambleLines("pos\"x"),
               (std::vector<std::string>{" set Nocount on ", " use \"pos\"\"x\""}));
 }

@@ -793,11 +793,11 @@ TEST(Staging, ServerTextsAsWrittenWithoutSysproperties) {
         ADD_FAILURE() << "the server needs no catalogue reads";
         return std::vector<std::vector<std::string>>{};
     };
-    EXPECT_EQ(server.stagingTableStatements("HallTable", noRows),
+    EXPECT_EQ(stagingTableStatements(server, "HallTable", noRows),
               std::vector<std::string>{
                   " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName "
                   "    into TEMPHallTable from tables,hall where tables.Hallid=hall.id "});
-    EXPECT_EQ(server.stagingTableStatements("menu", noRows).size(), 2u);
+    EXPECT_EQ(stagingTableStatements(server, "menu", noRows).size(), 2u);
     EXPECT_EQ(server.tableColumnsLine("TEMPMenu"),
               "Select name from syscolumns Where ID=OBJECT_ID('TEMPMenu') ");
     const std::vector<std::string> identity = server.identityColumnLines("TEMPMenu");

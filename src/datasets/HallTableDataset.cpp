@@ -1,0 +1,54 @@
+// The dining tables (tables), each with the hall (hall) it stands in,
+// exported and imported as one row per dining table.
+#include "datasets/Datasets.h"
+
+namespace pos::datasets {
+
+namespace {
+
+constexpr const char* kTables[] = {"tables", "hall"};
+
+constexpr const char* kTextColumns[] = {"HallName", "TableID", "TableName"};
+constexpr const char* kKeyColumns[] = {"TableID"};  // a dining table by its number
+
+// Each statement is its pieces joined with nothing between them.
+constexpr const char* kExportViews[] = {
+    "create view VSHallTable as "
+    " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName  "
+    "from tables,hall "
+    " where tables.Hallid=hall.id ",
+};
+
+constexpr StagedColumn kColumns[] = {
+    {"HallName", "Hall", "Name"},
+    {"TableID", "tables", "Code"},
+    {"TableName", "tables", "Name"},
+};
+
+constexpr StagingStep kStagingSteps[] = {
+    {"TEMPHallTable", kColumns,
+     " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName     ",
+     "from tables,hall where tables.Hallid=hall.id "},
+};
+
+constexpr DefaultHeading kDefaultHeadings[] = {
+    {"HallName", "厅名"},
+    {"TableID", "桌号"},
+    {"TableName", "桌名"},
+};
+
+}  // namespace
+
+constinit const Dataset kHallTableDataset{
+    .key = "HallTable",
+    .displayText = "厅桌信息",
+    .keyName = "桌号",
+    .textColumns = kTextColumns,
+    .keyColumns = kKeyColumns,
+    .tables = kTables,
+    .exportViews = kExportViews,
+    .stagingSteps = kStagingSteps,
+    .defaultHeadings = kDefaultHeadings,
+};
+
+}  // namespace pos::datasets

@@ -1,0 +1,55 @@
+// The dish annotations (Annotate), each with its type (AnnotateType),
+// exported and imported as one row per annotation.
+#include "datasets/Datasets.h"
+
+namespace pos::datasets {
+
+namespace {
+
+constexpr const char* kTables[] = {"AnnotateType", "Annotate"};
+
+constexpr const char* kTextColumns[] = {"AnnotateTypeName", "Annotatename"};
+// An annotation by its type and its name.
+constexpr const char* kKeyColumns[] = {"AnnotateTypeName", "Annotatename"};
+
+// Each statement is its pieces joined with nothing between them.
+constexpr const char* kExportViews[] = {
+    "create view VSMenuAnnotate as  "
+    " select AnnotateType.Name as AnnotateTypeName,Annotate.name as Annotatename "
+    "from AnnotateType,Annotate "
+    " where AnnotateType.ID = Annotate.AnnotateTypeID ",
+};
+
+constexpr StagedColumn kColumns[] = {
+    {"AnnotateTypeName", "AnnotateType", "Name"},
+    {"Annotatename", "Annotate", "name"},
+};
+
+constexpr StagingStep kStagingSteps[] = {
+    {"TEMPMenuAnnotate", kColumns,
+     " select AnnotateType.Name as AnnotateTypeName,Annotate.name as Annotatename   ",
+     "from AnnotateType,Annotate "
+     " where AnnotateType.ID = Annotate.AnnotateTypeID "},
+};
+
+// "Annotatename" is spelled with a small n, as the view's column is.
+constexpr DefaultHeading kDefaultHeadings[] = {
+    {"AnnotateTypeName", "注释类别"},
+    {"Annotatename", "注释名称"},
+};
+
+}  // namespace
+
+constinit const Dataset kMenuAnnotateDataset{
+    .key = "MenuAnnotate",
+    .displayText = "菜品注释",
+    .keyName = "注释",
+    .textColumns = kTextColumns,
+    .keyColumns = kKeyColumns,
+    .tables = kTables,
+    .exportViews = kExportViews,
+    .stagingSteps = kStagingSteps,
+    .defaultHeadings = kDefaultHeadings,
+};
+
+}  // namespace pos::datasets

@@ -1,0 +1,95 @@
+// The dishes: each with its category (Category) and its kitchen station
+// (STCA), exported and imported as one row per dish.
+#include "datasets/Datasets.h"
+
+namespace pos::datasets {
+
+namespace {
+
+constexpr const char* kTables[] = {"menu", "Category", "STCA"};
+
+constexpr const char* kTextColumns[] = {"Name",  "FirstLetter", "CategoryName", "SCNA",
+                                        "Unit1", "Unit2",       "Unit3"};
+constexpr const char* kKeyColumns[] = {"ID"};  // a dish by its ID
+
+// Each statement is its pieces joined with nothing between them.
+constexpr const char* kExportViews[] = {
+    "create view VSmenu0 as "
+    " select menu.ID,menu.Name,Menu.FirstLetter,Menu.CategoryID,STCA.SCNA,"
+    " Menu.Unit1,Menu.Price1,Menu.Cost1,Menu.VPrice1,Menu.Unit2,Menu.Price2,"
+    " Menu.Cost2,Menu.VPrice2,Menu.Unit3,Menu.Price3,Menu.Cost3,Menu.VPrice3 "
+    " from menu,STCA  "
+    " where menu.SCSN = STCA.SCSN ",
+    "create view VSmenu as "
+    " select VSmenu0.ID,VSmenu0.Name,VSmenu0.FirstLetter,Category.Name as "
+    "CategoryName,"
+    " VSmenu0.SCNA,VSmenu0.Unit1,VSmenu0.Price1,VSmenu0.Cost1,VSmenu0.VPrice1,"
+    " VSmenu0.Unit2,VSmenu0.Price2,VSmenu0.Cost2,VSmenu0.VPrice2, "
+    " VSmenu0.Unit3,VSmenu0.Price3,VSmenu0.Cost3,VSmenu0.VPrice3 "
+    " from VSmenu0,Category  "
+    " where VSmenu0.CategoryID =Category.ID  ",
+};
+
+// TEMPMenu's columns come from TEMPmenu0, whose columns come from menu and
+// STCA; their types are taken from those point-of-sale columns directly.
+constexpr StagedColumn kMenu0Columns[] = {
+    {nullptr, "menu", "ID"},         {nullptr, "menu", "Name"},    {nullptr, "menu", "FirstLetter"},
+    {nullptr, "menu", "CategoryID"}, {nullptr, "STCA", "SCNA"},    {nullptr, "menu", "Unit1"},
+    {nullptr, "menu", "Price1"},     {nullptr, "menu", "Cost1"},   {nullptr, "menu", "VPrice1"},
+    {nullptr, "menu", "Unit2"},      {nullptr, "menu", "Price2"},  {nullptr, "menu", "Cost2"},
+    {nullptr, "menu", "VPrice2"},    {nullptr, "menu", "Unit3"},   {nullptr, "menu", "Price3"},
+    {nullptr, "menu", "Cost3"},      {nullptr, "menu", "VPrice3"},
+};
+
+constexpr StagedColumn kMenuColumns[] = {
+    {nullptr, "menu", "ID"},          {nullptr, "menu", "Name"},
+    {nullptr, "menu", "FirstLetter"}, {"CategoryName", "Category", "Name"},
+    {nullptr, "STCA", "SCNA"},        {nullptr, "menu", "Unit1"},
+    {nullptr, "menu", "Price1"},      {nullptr, "menu", "Cost1"},
+    {nullptr, "menu", "VPrice1"},     {nullptr, "menu", "Unit2"},
+    {nullptr, "menu", "Price2"},      {nullptr, "menu", "Cost2"},
+    {nullptr, "menu", "VPrice2"},     {nullptr, "menu", "Unit3"},
+    {nullptr, "menu", "Price3"},      {nullptr, "menu", "Cost3"},
+    {nullptr, "menu", "VPrice3"},
+};
+
+constexpr StagingStep kStagingSteps[] = {
+    {"TEMPmenu0", kMenu0Columns,
+     " select menu.ID,menu.Name,Menu.FirstLetter,Menu.CategoryID,STCA.SCNA,"
+     " Menu.Unit1,Menu.Price1,Menu.Cost1,Menu.VPrice1,Menu.Unit2,Menu.Price2,"
+     " Menu.Cost2,Menu.VPrice2,Menu.Unit3,Menu.Price3,Menu.Cost3,Menu.VPrice3  ",
+     "from menu,STCA  "
+     " where menu.SCSN = STCA.SCSN "},
+    {"TEMPMenu", kMenuColumns,
+     " select TEMPmenu0.ID,TEMPmenu0.Name,TEMPmenu0.FirstLetter,"
+     " Category.Name as  CategoryName,TEMPmenu0.SCNA,"
+     " TEMPmenu0.Unit1,TEMPmenu0.Price1,TEMPmenu0.Cost1,TEMPmenu0.VPrice1, "
+     " TEMPmenu0.Unit2,TEMPmenu0.Price2,TEMPmenu0.Cost2,TEMPmenu0.VPrice2,"
+     " TEMPmenu0.Unit3,TEMPmenu0.Price3,TEMPmenu0.Cost3,TEMPmenu0.VPrice3   ",
+     "from TEMPmenu0,Category where TEMPmenu0.CategoryID =Category.ID   "},
+};
+
+constexpr DefaultHeading kDefaultHeadings[] = {
+    {"ID", "菜品编码"},           {"Name", "菜品名称"},   {"FirstLetter", "首字母"},
+    {"CategoryName", "菜品类别"}, {"SCNA", "统计类别"},   {"Unit1", "单位1"},
+    {"Price1", "价格1"},          {"Cost1", "成本1"},     {"VPrice1", "会员价1"},
+    {"Unit2", "单位2"},           {"Price2", "价格2"},    {"Cost2", "成本2"},
+    {"VPrice2", "会员价2"},       {"Unit3", "单位3"},     {"Price3", "价格3"},
+    {"Cost3", "成本3"},           {"VPrice3", "会员价3"},
+};
+
+}  // namespace
+
+constinit const Dataset kMenuDataset{
+    .key = "Menu",
+    .displayText = "菜品信息",
+    .keyName = "菜品编码",
+    .textColumns = kTextColumns,
+    .keyColumns = kKeyColumns,
+    .tables = kTables,
+    .exportViews = kExportViews,
+    .stagingSteps = kStagingSteps,
+    .defaultHeadings = kDefaultHeadings,
+};
+
+}  // namespace pos::datasets
