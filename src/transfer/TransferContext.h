@@ -32,7 +32,7 @@ struct TransferOptions {
     std::string path;         // the text of PathEdit, untrimmed
     std::string fieldMapDir;  // folder of the field-map files, with its trailing '/'
     std::int32_t stationNumber = 0;
-    ImportChoices importChoices;
+    ImportChoices importChoices = {};
 };
 
 // The context batch: close, clear, " set Nocount on " and the " use " line of
