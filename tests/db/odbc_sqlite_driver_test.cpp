@@ -13,7 +13,7 @@
 
 #include "db/Connection.h"
 #include "db/DbError.h"
-#include "db/TempStore.h"
+#include "support/TempDir.h"
 
 namespace pos::db {
 namespace {
