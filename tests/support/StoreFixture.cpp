@@ -74,7 +74,8 @@ std::string readTextFile(const std::string& path) {
     return text.str();
 }
 
-StoreFixture::StoreFixture(bool withDemoData, std::string database)
+StoreFixture::StoreFixture(bool withDemoData, std::string database,
+                           decltype(db::ConnectionSettings::wrapBackend) wrapBackend)
     : m_database(std::move(database)) {
     std::vector<std::string> scripts{readTextFile(POS_SOURCE_DIR "/sql/schema_sqlite.sql")};
     if (withDemoData) {
@@ -84,6 +85,7 @@ StoreFixture::StoreFixture(bool withDemoData, std::string database)
 
     db::ConnectionSettings settings;
     settings.storeDir = storeDir();
+    settings.wrapBackend = std::move(wrapBackend);
     m_connection = std::make_unique<db::Connection>(settings);
     m_connection->setConnectionText(
         "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"

@@ -20,8 +20,9 @@ class StoreFixture {
 public:
     // Builds `database` in a fresh temporary store folder from
     // sql/schema_sqlite.sql, plus sql/demo_data.sql when `withDemoData`, and
-    // connects to it.
-    explicit StoreFixture(bool withDemoData = false, std::string database = "pos");
+    // connects to it, through `wrapBackend` when given (faults on demand).
+    explicit StoreFixture(bool withDemoData = false, std::string database = "pos",
+                          decltype(db::ConnectionSettings::wrapBackend) wrapBackend = {});
     ~StoreFixture();
     StoreFixture(const StoreFixture&) = delete;
     StoreFixture& operator=(const StoreFixture&) = delete;
