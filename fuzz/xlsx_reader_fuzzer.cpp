@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
+#include "workbook/XlsxReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The reader opens packages by path (libzip needs to seek), so the input

@@ -28,6 +28,9 @@ void Connection::connect() {
     } else {
         m_backend = connectOdbc(parsed, m_settings);
     }
+    if (m_settings.wrapBackend) {
+        m_backend = m_settings.wrapBackend(std::move(m_backend));
+    }
 }
 
 void Connection::disconnect() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,10 @@ struct ConnectionSettings {
     OdbcEncryption encryption = OdbcEncryption::DriverDefault;
     // Accept the server's certificate without checking it.
     bool trustServerCertificate = false;
+    // When set, connect() hands the back end it opened to this function and
+    // works with the one it returns: a test wraps the back end in one that
+    // fails on demand.
+    std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> wrapBackend = {};
 };
 
 class Connection {

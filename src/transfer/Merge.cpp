@@ -936,7 +936,9 @@ private:
     // server cannot even compare (a table number "A01" against an integer ID
     // on SQL Server) counts as not stored: the insert that follows is then
     // refused and recorded with the database's reason, instead of stopping
-    // the merge.
+    // the merge. Any other failure of the lookup stops the merge: it does not
+    // tell whether the row is stored, and inserting it anyway could store it
+    // twice (annotations have no unique key).
     bool exists(const std::string& statement, const db::Parameters& params) {
         db::Query& q = m_q.tempQuery;
         try {
@@ -948,8 +950,11 @@ private:
             }
             q.open();
             return !q.eof();
-        } catch (const std::exception&) {
-            return false;
+        } catch (const db::DbError& e) {
+            if (e.fault() == db::DbFault::TypeMismatch) {
+                return false;
+            }
+            throw;
         }
     }
 

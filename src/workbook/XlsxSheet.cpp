@@ -175,7 +175,7 @@ public:
 
 private:
     // Four bytes for each of a cell's 32,767 characters, with room for escapes.
-    static constexpr std::size_t kMaxCellBytes = 32767 * 7;
+    static constexpr std::size_t kMaxCellBytes = std::size_t{32767} * 7;
 
     [[noreturn]] void damaged(const std::string& what) {
         throw WorkbookError("工作簿已损坏：第一个工作表中有" + what + "。" + kSaveAgainAdvice);

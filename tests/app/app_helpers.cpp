@@ -7,8 +7,6 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QWidget>
-#include <fstream>
-#include <sstream>
 
 #include "TransferApplication.h"
 #include "db/SqliteBackend.h"
@@ -24,16 +22,6 @@ void ensureApplication() {
         // Lives until the process ends, like the program's own.
         new TransferApplication(argc, argv);
     }
-}
-
-TempDir::TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "window-XXXXXX").string();
-    m_path = ::mkdtemp(templ.data());
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
 }
 
 WindowOptions storeOptions(const std::string& storeDir, const std::string& exeDir) {
@@ -56,10 +44,7 @@ void typeKey(QWidget* w, int key, const QString& text) {
 }
 
 std::string readAll(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return pos::testing::readFile(p);
 }
 
 bool waitUntil(const std::function<bool()>& done, int milliseconds) {

@@ -1,5 +1,5 @@
 // Shared pieces of the window tests: the application object, a temporary
-// folder, message boxes that record and answer, and event helpers.
+// folder (the shared one), message boxes that record and answer, and event helpers.
 #pragma once
 
 #include <QComboBox>
@@ -14,6 +14,7 @@
 #include "MessageBoxes.h"
 #include "TransferForm.h"
 #include "WindowOptions.h"
+#include "support/TempDir.h"
 
 class QWidget;
 
@@ -22,18 +23,7 @@ namespace pos::app::testing {
 // The one application object of the test binary (created on first use).
 void ensureApplication();
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return m_path; }
-    std::string dir() const { return m_path.string() + "/"; }
-
-private:
-    std::filesystem::path m_path;
-};
+using ::pos::testing::TempDir;
 
 // Records every box; Yes/No answers come from `answers` (Yes when empty).
 class RecordingBoxes : public MessageBoxes {

@@ -20,6 +20,7 @@
 #include "TransferForm.h"
 #include "app/app_helpers.h"
 #include "db/SqliteBackend.h"
+#include "support/Process.h"
 
 using namespace pos::app;
 using namespace pos::app::testing;
@@ -32,8 +33,7 @@ const char* const kMenuHeadings =
 
 // Writes rows ('|' between cells) from worksheet row 2 with xlwt.
 void writeWorkbook(const std::string& path, const std::vector<std::string>& rows) {
-    const std::string script = path + ".py";
-    std::ofstream(script) << R"PY(
+    static const char* const kScript = R"PY(
 import sys, xlwt
 book = xlwt.Workbook(encoding="utf-8")
 sheet = book.add_sheet("Sheet1")
@@ -43,11 +43,9 @@ for r, line in enumerate(sys.argv[2:]):
             sheet.write(1 + r, c, value)
 book.save(sys.argv[1])
 )PY";
-    std::string command = "/usr/bin/python3 '" + script + "' '" + path + "'";
-    for (const std::string& row : rows) {
-        command += " '" + row + "'";
-    }
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::vector<std::string> args{path};
+    args.insert(args.end(), rows.begin(), rows.end());
+    ASSERT_EQ(pos::testing::runPython(kScript, args).exitCode, 0);
 }
 
 class StartImport : public ::testing::Test {

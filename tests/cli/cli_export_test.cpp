@@ -13,7 +13,7 @@ using pos::clitest::kCliProgram;
 
 namespace {
 
-class CliExport : public testing::Test {
+class CliExport : public ::testing::Test {
 protected:
     void SetUp() override {
         pos::db::createStoreDatabase(m_tmp.dir() + "store", "pos_demo",
@@ -153,7 +153,7 @@ struct RefusalCase {
     std::string errPrefix;
 };
 
-class CliExportRefusal : public CliExport, public testing::WithParamInterface<RefusalCase> {};
+class CliExportRefusal : public CliExport, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(CliExportRefusal, SaysWhyOnStderrAndWritesNoWorkbook) {
     const RefusalCase& c = GetParam();
@@ -172,7 +172,7 @@ TEST_P(CliExportRefusal, SaysWhyOnStderrAndWritesNoWorkbook) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, CliExportRefusal,
-    testing::Values(
+    ::testing::Values(
         RefusalCase{"TablesMissing",
                     {"--database", "empty", "--dataset", "MenuAnnotate", "--output", "OUT"},
                     1,

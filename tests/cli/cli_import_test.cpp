@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/cli_run.h"
-#include "db/TempStore.h"
+#include "support/TempDir.h"
 
 namespace {
 

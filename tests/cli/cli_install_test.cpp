@@ -38,16 +38,8 @@ TEST(InstalledLayout, AUserWhoCannotWriteBesideTheProgramGetsItsOwnFolders) {
     if (::geteuid() != 0 || runuser == nullptr || nobody == nullptr) {
         GTEST_SKIP() << "needs root, runuser and the user nobody";
     }
-    std::string pattern = fs::temp_directory_path().string() + "/pos-install-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path root = pattern;
-    struct Cleanup {
-        fs::path path;
-        ~Cleanup() {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
-    } cleanup{root};
+    const pos::testing::TempDir folder("pos-install");
+    const fs::path root = folder.path();
     // The prefix belongs to root and is readable by everyone; the home
     // folder belongs to nobody.
     const fs::path prefix = root / "prefix";

@@ -3,15 +3,16 @@
 // exit code and both output streams kept.
 #pragma once
 
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/Process.h"
+#include "support/TempDir.h"
+
 namespace pos::clitest {
+
+using testing::runShell;
+using testing::shellQuote;
 
 struct CliRun {
     int exitCode = -1;
@@ -19,25 +20,8 @@ struct CliRun {
     std::string err;
 };
 
-inline std::string shellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
-
 inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// Runs `command` with the shell; its exit code, or -1 when it did not exit.
-inline int runShell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return testing::readFile(path);
 }
 
 inline const std::string kCliProgram = std::string(POS_BIN_DIR) + "/pos-transfer-cli";

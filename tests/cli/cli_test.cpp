@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "cli/cli_run.h"
-#include "db/TempStore.h"
+#include "support/TempDir.h"
 
 namespace {
 

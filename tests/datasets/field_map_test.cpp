@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "datasets/IniFile.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using pos::datasets::FieldMap;
@@ -30,23 +31,7 @@ void writeBytes(const fs::path& p, const std::string& bytes) {
     out << bytes;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        std::string templ = (fs::temp_directory_path() / "fieldmap-XXXXXX").string();
-        m_path = ::mkdtemp(templ.data());
-    }
-    ~TempDir() {
-        ::chmod(m_path.c_str(), 0755);
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
-    std::string dir() const { return m_path.string() + "/"; }
-
-private:
-    fs::path m_path;
-};
+using pos::testing::TempDir;
 
 const char* const kKeys[] = {"Menu", "HallTable", "MenuAnnotate"};
 
@@ -128,7 +113,7 @@ struct ReadCase {
     std::vector<FieldMapEntry> expected;
 };
 
-class ReadFieldMap : public testing::TestWithParam<ReadCase> {};
+class ReadFieldMap : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadFieldMap, FollowsTheProfileRules) {
     TempDir tmp;
@@ -141,7 +126,7 @@ TEST_P(ReadFieldMap, FollowsTheProfileRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadFieldMap,
-    testing::Values(
+    ::testing::Values(
         ReadCase{"CapitalHead",
                  "[FIELD]\r\nFIELDCOUNT=1\r\n1=Name\r\n[NAME]\r\nshowfield=N\r\nSHOWNAME=H\r\n",
                  {{"Name", "N", "H"}}},
@@ -184,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "[B]\r\nShowName=\xB2\xCB\xC6\xB7\xC3\xFB\xB3\xC6\r\n",
                  {{"A", "", "厅名"}, {"B", "", "菜品名称"}}},
         ReadCase{"MissingFileGivesOneEmptyEntry", "", {{"", "", ""}}}),
-    [](const testing::TestParamInfo<ReadCase>& p) { return std::string(p.param.name); });
+    [](const ::testing::TestParamInfo<ReadCase>& p) { return std::string(p.param.name); });
 
 TEST(ReadFieldMapErrors, AnOversizedCountIsRefusedWithTheFileName) {
     TempDir tmp;

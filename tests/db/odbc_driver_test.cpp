@@ -24,7 +24,8 @@
 
 #include "db/Connection.h"
 #include "db/DbError.h"
-#include "db/TempStore.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
 
 namespace pos::db {
 namespace {
@@ -308,7 +309,7 @@ public:
         m_data = m_folder.dir() + "/data";
         if (::getuid() == 0) {
             m_asUser = "runuser -u postgres -- ";
-            if (std::system(("chown postgres " + m_folder.dir()).c_str()) != 0) {
+            if (testing::runShell("chown postgres " + m_folder.dir()) != 0) {
                 throw std::runtime_error("cannot give the test folder to postgres");
             }
         }
@@ -355,10 +356,7 @@ private:
         ::close(fd);
         return ntohs(address.sin_port);
     }
-    int shell(const std::string& command) const {
-        const int status = std::system((m_asUser + command).c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int shell(const std::string& command) const { return testing::runShell(m_asUser + command); }
     void must(const std::string& command, const char* what) const {
         if (shell(command) != 0) {
             throw std::runtime_error(std::string(what) + " failed: " + command);

@@ -11,7 +11,7 @@
 #include "db/DbError.h"
 #include "db/SqliteBackend.h"
 #include "db/StoreCommands.h"
-#include "db/TempStore.h"
+#include "support/TempDir.h"
 
 namespace pos::db {
 namespace {

@@ -8,7 +8,7 @@
 #include "db/DbError.h"
 #include "db/EmbeddedSql.h"
 #include "db/SqlServerDialect.h"
-#include "db/TempStore.h"
+#include "support/TempDir.h"
 #include "transfer/Catalogue.h"
 
 namespace pos::transfer {

@@ -1,24 +1,23 @@
-// What the export tests share: a store database built from SQL scripts, a
-// view that records what a worker tells it, and the read-back of a written
-// workbook by an independent reader (/usr/bin/python3 with xlrd).
+// What the export tests share: a store database built from SQL scripts and
+// the read-back of a written workbook by an independent reader
+// (/usr/bin/python3 with xlrd).
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "db/Connection.h"
 #include "db/SqliteBackend.h"
+#include "support/Process.h"
+#include "support/RecordingView.h"
+#include "support/TempDir.h"
 #include "transfer/TransferContext.h"
 #include "transfer/TransferView.h"
 
@@ -26,16 +25,15 @@ namespace pos::exporttest {
 
 namespace fs = std::filesystem;
 
+using testing::readFile;
+using testing::RecordingView;
+using testing::TempDir;
+using testing::writeFile;
 inline std::string readText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return readFile(p);
 }
-
 inline void writeText(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
+    writeFile(p, text);
 }
 
 inline std::string schemaScript() {
@@ -44,23 +42,6 @@ inline std::string schemaScript() {
 inline std::string demoScript() {
     return readText(fs::path(POS_SOURCE_DIR) / "sql" / "demo_data.sql");
 }
-
-class TempDir {
-public:
-    TempDir() {
-        std::string templ = (fs::temp_directory_path() / "pos-export-XXXXXX").string();
-        m_path = ::mkdtemp(templ.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
-    std::string dir() const { return m_path.string() + "/"; }
-
-private:
-    fs::path m_path;
-};
 
 // A store folder with one database made from `scripts`, connected as the
 // window connects, with the window's four query objects.
@@ -110,46 +91,6 @@ private:
     std::unique_ptr<db::Query> m_connQuery, m_sqlQuery, m_tempQuery, m_tempQuery2;
 };
 
-// Records every call a worker makes, in order, from any thread.
-class RecordingView : public transfer::TransferView {
-public:
-    void setChoiceControlsEnabled(bool enabled) override { add(enabled ? "enable" : "disable"); }
-    void setProgress(int position) override {
-        std::lock_guard lock(m_mutex);
-        m_events.push_back("progress " + std::to_string(position));
-        m_progress.push_back(position);
-    }
-    void clearPath() override { add("clearPath"); }
-    void showMessage(const std::string& text) override {
-        std::lock_guard lock(m_mutex);
-        m_events.push_back("message " + text);
-        m_messages.push_back(text);
-    }
-
-    std::vector<std::string> events() const {
-        std::lock_guard lock(m_mutex);
-        return m_events;
-    }
-    std::vector<std::string> messages() const {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-    std::vector<int> progress() const {
-        std::lock_guard lock(m_mutex);
-        return m_progress;
-    }
-
-private:
-    void add(const std::string& event) {
-        std::lock_guard lock(m_mutex);
-        m_events.push_back(event);
-    }
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_events;
-    std::vector<std::string> m_messages;
-    std::vector<int> m_progress;
-};
-
 using Rows = std::vector<std::vector<std::string>>;
 
 inline std::string unhex(const std::string& hex) {
@@ -174,42 +115,13 @@ inline std::vector<std::string> splitTabs(const std::string& line) {
     }
 }
 
-inline std::string shellQuote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out += c;
-        }
-    }
-    return out + "'";
-}
-
-// Runs a Python script with the given arguments; returns its standard output.
+// Runs a Python script with the given arguments; returns its output streams.
 inline std::string runPython(const std::string& script, const std::vector<std::string>& args) {
-    TempDir tmp;
-    const fs::path file = tmp.path() / "script.py";
-    writeText(file, script);
-    std::string command = "/usr/bin/python3 " + shellQuote(file.string());
-    for (const std::string& a : args) {
-        command += " " + shellQuote(a);
-    }
-    command += " 2>&1";
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot run " << command;
-        return output;
-    }
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
-    return output;
+    testing::RunOptions options;
+    options.errorsToOut = true;
+    const testing::ProgramRun run = testing::runPython(script, args, options);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    return run.out;
 }
 
 // Rows as printed by the scripts below: "R" and one hex field per cell.

@@ -70,7 +70,7 @@ struct DatasetCase {
     const char* oracle;  // the same rows, joined independently
 };
 
-class ExportDemoDataset : public testing::TestWithParam<DatasetCase> {
+class ExportDemoDataset : public ::testing::TestWithParam<DatasetCase> {
 protected:
     void exportAndCheck(const DatasetCase& c, Store& store, TempDir& tmp, const std::string& path);
 };
@@ -115,7 +115,7 @@ void ExportDemoDataset::exportAndCheck(const DatasetCase& c, Store& store, TempD
 
 INSTANTIATE_TEST_SUITE_P(
     Datasets, ExportDemoDataset,
-    testing::Values(
+    ::testing::Values(
         DatasetCase{"Menu", "菜品信息",
                     "select m.ID, m.Name, m.FirstLetter, c.Name, s.SCNA, m.Unit1, m.Price1, "
                     "m.Cost1, m.VPrice1, m.Unit2, m.Price2, m.Cost2, m.VPrice2, m.Unit3, m.Price3, "
@@ -180,7 +180,7 @@ struct FieldMapCase {
     std::vector<std::string> headings;
 };
 
-class ExportFieldMap : public testing::TestWithParam<FieldMapCase> {};
+class ExportFieldMap : public ::testing::TestWithParam<FieldMapCase> {};
 
 TEST_P(ExportFieldMap, HeadingsComeFromTheMapAndDataFromTheView) {
     const FieldMapCase& c = GetParam();
@@ -225,7 +225,7 @@ TEST_P(ExportFieldMap, HeadingsComeFromTheMapAndDataFromTheView) {
 
 INSTANTIATE_TEST_SUITE_P(
     Maps, ExportFieldMap,
-    testing::Values(
+    ::testing::Values(
         FieldMapCase{"FieldCountZero", "[Field]\r\nFieldCount=0\r\n", {}},
         FieldMapCase{"FieldCountMissing",
                      "[field]\r\n1=HallName\r\n2=TableID\r\n[HallName]\r\nShowName=厅\r\n"
@@ -250,7 +250,7 @@ struct GaugeCase {
     std::vector<int> positions;  // after each record, then FinishExport's 0
 };
 
-class ExportGauge : public testing::TestWithParam<GaugeCase> {};
+class ExportGauge : public ::testing::TestWithParam<GaugeCase> {};
 
 TEST_P(ExportGauge, MovesByTheWorksheetRowOverTheRecordCount) {
     const GaugeCase& c = GetParam();
@@ -269,9 +269,10 @@ TEST_P(ExportGauge, MovesByTheWorksheetRowOverTheRecordCount) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, ExportGauge,
-                         testing::Values(GaugeCase{8, {111, 150, 186, 225, 261, 300, 300, 300, 0}},
-                                         GaugeCase{4, {225, 300, 300, 300, 0}},
-                                         GaugeCase{1, {300, 0}}, GaugeCase{0, {0}}),
+                         ::testing::Values(GaugeCase{8,
+                                                     {111, 150, 186, 225, 261, 300, 300, 300, 0}},
+                                           GaugeCase{4, {225, 300, 300, 300, 0}},
+                                           GaugeCase{1, {300, 0}}, GaugeCase{0, {0}}),
                          [](const auto& p) { return std::to_string(p.param.records); });
 
 TEST(ExportProgress, IsHeldWithinTheGauge) {

@@ -19,7 +19,10 @@
 
 #include "datasets/FieldMap.h"
 #include "db/SqlServerDialect.h"
-#include "store_fixture.h"
+#include "support/Process.h"
+#include "support/RecordingView.h"
+#include "support/StoreFixture.h"
+#include "support/Workbooks.h"
 #include "transfer/ExThread.h"
 #include "transfer/Staging.h"
 #include "workbook/SpreadsheetSession.h"
@@ -30,6 +33,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::RecordingView;
 using testing::StoreFixture;
+using testing::TempDir;
+using testing::writeWorkbook;
 using Grid = std::vector<std::vector<std::string>>;
 
 const char* const kSuccess = "数据导入成功！";
@@ -39,40 +44,6 @@ const char* const kTooManyColumns = "导入的数据字段多余数据库字段�
 const std::vector<std::string> kMenuHeadings{
     "菜品编码", "菜品名称", "首字母", "菜品类别", "统计类别", "单位1", "价格1", "成本1",  "会员价1",
     "单位2",    "价格2",    "成本2",  "会员价2",  "单位3",    "价格3", "成本3", "会员价3"};
-
-struct Dir {
-    Dir() {
-        std::string pattern = (fs::temp_directory_path() / "pos-import-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-        path += "/";
-    }
-    ~Dir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string path;
-};
-
-// Writes `grid` from row 2 (row 1 left empty) on the first sheet; an empty
-// text leaves its cell empty.
-void writeWorkbook(const std::string& path, const Grid& grid, int firstRow = 2) {
-    workbook::SpreadsheetSession session;
-    session.startExcel();
-    session.addWorkbook();
-    session.nameFirstSheet("Sheet1");
-    session.sheetByName("Sheet1");
-    for (std::size_t r = 0; r < grid.size(); ++r) {
-        for (std::size_t c = 0; c < grid[r].size(); ++c) {
-            if (!grid[r][c].empty()) {
-                session.writeCell(firstRow + static_cast<int>(r), static_cast<int>(c) + 1,
-                                  grid[r][c]);
-            }
-        }
-    }
-    session.saveSheetAs(path);
-    session.quitExcel();
-    session.releaseExcel();
-}
 
 // A dish row in the default column order.
 std::vector<std::string> dish(const std::string& id, const std::string& name,
@@ -134,31 +105,31 @@ class ImportRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(ImportRoundTrip, ExportedWorkbookComesBackWithoutChangingAnything) {
     const RoundTripCase& c = GetParam();
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true, "pos_demo");
-    datasets::writeDefaultFieldMaps(dir.path);
-    const std::string path = dir.path + c.text + ".xls";
+    datasets::writeDefaultFieldMaps(dir.dir());
+    const std::string path = dir.dir() + c.text + ".xls";
     {
         TransferOptions options;
         options.database = store.database();
         options.datasetKey = c.key;
         options.datasetText = c.text;
         options.path = path;
-        options.fieldMapDir = dir.path;
+        options.fieldMapDir = dir.dir();
         RecordingView exportView;
         MyExThread exporter(store.queries(), options, exportView);
         exporter.start();
         exporter.join();
-        ASSERT_EQ(exportView.messages, std::vector<std::string>{"数据导出成功！"});
+        ASSERT_EQ(exportView.messages(), std::vector<std::string>{"数据导出成功！"});
     }
     const auto before = snapshot(store);
 
     RecordingView view;
-    const Import run = importWith(store, c.key, path, dir.path, view, c.text);
+    const Import run = importWith(store, c.key, path, dir.dir(), view, c.text);
 
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_TRUE(startsWith(view.messages[0], std::string(kSuccess) + "\n")) << view.messages[0];
-    EXPECT_NE(view.messages[0].find("已存在"), std::string::npos) << view.messages[0];
+    ASSERT_EQ(view.messages().size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages()[0], std::string(kSuccess) + "\n")) << view.messages()[0];
+    EXPECT_NE(view.messages()[0].find("已存在"), std::string::npos) << view.messages()[0];
     EXPECT_EQ(run.result.outcome, ImportOutcome::Succeeded);
     EXPECT_TRUE(run.result.everyRowInDatabase());
     // Every workbook row, and only those, is counted as already stored.
@@ -167,10 +138,10 @@ TEST_P(ImportRoundTrip, ExportedWorkbookComesBackWithoutChangingAnything) {
     EXPECT_GT(run.result.merge.alreadyExisting, 0);
     EXPECT_EQ(snapshot(store), before);
     EXPECT_TRUE(stagingTables(store).empty());
-    EXPECT_EQ(view.pathClears, 1);
-    EXPECT_EQ(view.controlStates, (std::vector<bool>{false, true}));
-    ASSERT_FALSE(view.progress.empty());
-    EXPECT_EQ(view.progress.back(), 0);
+    EXPECT_EQ(view.pathClears(), 1);
+    EXPECT_EQ(view.controlStates(), (std::vector<bool>{false, true}));
+    ASSERT_FALSE(view.progress().empty());
+    EXPECT_EQ(view.progress().back(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Datasets, ImportRoundTrip,
@@ -182,22 +153,22 @@ INSTANTIATE_TEST_SUITE_P(Datasets, ImportRoundTrip,
 // --- new rows, staged and merged; the gauge of the two passes -----------------------------
 
 TEST(Import, NewDishesAreStagedAndMergedAndExistingOnesLeftOut) {
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.path);
-    const std::string path = dir.path + "new.xls";
+    datasets::writeDefaultFieldMaps(dir.dir());
+    const std::string path = dir.dir() + "new.xls";
     writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜一", "新类别"), dish("9002", "新菜二"),
                          dish("1001", "拍黄瓜", "凉菜", "12")});
     const int dishes = store.count("menu");
 
     RecordingView view;
-    const Import run = importWith(store, "Menu", path, dir.path, view, "菜品信息", 7);
+    const Import run = importWith(store, "Menu", path, dir.dir(), view, "菜品信息", 7);
 
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_TRUE(startsWith(view.messages[0], std::string(kSuccess) + "\n")) << view.messages[0];
+    ASSERT_EQ(view.messages().size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages()[0], std::string(kSuccess) + "\n")) << view.messages()[0];
     EXPECT_EQ(run.result.merge.inserted, 2);
     EXPECT_EQ(run.result.merge.alreadyExisting, 1);
-    EXPECT_EQ(view.messages[0], std::string(kSuccess) + "\n已导入2行；1行已存在，未重复导入。");
+    EXPECT_EQ(view.messages()[0], std::string(kSuccess) + "\n已导入2行；1行已存在，未重复导入。");
     EXPECT_EQ(store.count("menu"), dishes + 2);
     EXPECT_EQ(store.scalar("select StationID from menu where ID = 9001"), "7");
     EXPECT_EQ(store.scalar("select count(*) from Category where Name = '新类别'"), "1");
@@ -206,9 +177,10 @@ TEST(Import, NewDishesAreStagedAndMergedAndExistingOnesLeftOut) {
 
     // Rows 3..5 of each pass: 33, 66, 100, then 133, 166, 200; the merge
     // follows from 200 and the end puts the gauge back to 0.
-    const std::vector<int> passes(view.progress.begin(), view.progress.begin() + 6);
+    const std::vector<int> progress = view.progress();
+    const std::vector<int> passes(progress.begin(), progress.begin() + 6);
     EXPECT_EQ(passes, (std::vector<int>{33, 66, 100, 133, 166, 200}));
-    EXPECT_EQ(view.progress.back(), 0);
+    EXPECT_EQ(view.progress().back(), 0);
     EXPECT_TRUE(stagingTables(store).empty());
 }
 
@@ -225,27 +197,27 @@ class ImportHeadings : public ::testing::TestWithParam<HeadingCase> {};
 
 TEST_P(ImportHeadings, MatchOrRefuse) {
     const HeadingCase& c = GetParam();
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
     if (c.withFieldMap) {
-        datasets::writeDefaultFieldMaps(dir.path);
+        datasets::writeDefaultFieldMaps(dir.dir());
     }
     std::vector<std::string> headings = kMenuHeadings;
     std::vector<std::string> row = dish("9001", "新菜");
     c.edit(headings, row);
-    const std::string path = dir.path + "headings.xls";
+    const std::string path = dir.dir() + "headings.xls";
     writeWorkbook(path, {headings, row});
     const auto before = snapshot(store);
 
     RecordingView view;
-    importWith(store, "Menu", path, dir.path, view);
+    importWith(store, "Menu", path, dir.dir(), view);
 
-    ASSERT_EQ(view.messages.size(), 1u);
+    ASSERT_EQ(view.messages().size(), 1u);
     if (c.message == nullptr) {
-        EXPECT_TRUE(startsWith(view.messages[0], kSuccess)) << view.messages[0];
+        EXPECT_TRUE(startsWith(view.messages()[0], kSuccess)) << view.messages()[0];
         EXPECT_EQ(store.scalar("select Name from menu where ID = 9001"), "新菜");
     } else {
-        EXPECT_EQ(view.messages[0], c.message);
+        EXPECT_EQ(view.messages()[0], c.message);
         EXPECT_EQ(snapshot(store), before);
     }
     EXPECT_TRUE(stagingTables(store).empty());
@@ -290,39 +262,39 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(ImportHeadings, FieldMapEntryNamingNoStagingColumnRefuses) {
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
     datasets::FieldMap map = datasets::defaultFieldMap("Menu");
     map.entries[2].showField = "Initials";
-    datasets::writeFieldMap(datasets::fieldMapPath(dir.path, "Menu"), map);
-    const std::string path = dir.path + "map.xls";
+    datasets::writeFieldMap(datasets::fieldMapPath(dir.dir(), "Menu"), map);
+    const std::string path = dir.dir() + "map.xls";
     writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜")});
 
     RecordingView view;
-    importWith(store, "Menu", path, dir.path, view);
-    EXPECT_EQ(view.messages, std::vector<std::string>{kMismatch});
+    importWith(store, "Menu", path, dir.dir(), view);
+    EXPECT_EQ(view.messages(), std::vector<std::string>{kMismatch});
 }
 
 // --- the two passes -----------------------------------------------------------------------
 
 TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.path);
+    datasets::writeDefaultFieldMaps(dir.dir());
     std::vector<std::string> badPrice = dish("9002", "坏价格", "新类别", "十八");
     std::vector<std::string> badId = dish("九", "坏编码");
     std::vector<std::string> noName = dish("9004", "");
-    const std::string path = dir.path + "bad.xls";
+    const std::string path = dir.dir() + "bad.xls";
     writeWorkbook(path, {kMenuHeadings, dish("9001", "好菜", "新类别"), badPrice,
                          dish("9003", "好菜二", "新类别", "12.5"), badId, noName});
     const auto before = snapshot(store);
 
     RecordingView view;
-    const Import run = importWith(store, "Menu", path, dir.path, view);
+    const Import run = importWith(store, "Menu", path, dir.dir(), view);
 
-    ASSERT_EQ(view.messages.size(), 1u);
+    ASSERT_EQ(view.messages().size(), 1u);
     // The headline, then each row with the column at fault.
-    const std::string& text = view.messages[0];
+    const std::string text = view.messages()[0];
     EXPECT_TRUE(startsWith(text,
                            "第4,6,7行数据无法插入,有可能这几行数据有空值，或者数据类型不正确"
                            "，请检查后再导入！\n第4行“价格1”列："))
@@ -332,9 +304,9 @@ TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
     EXPECT_EQ(run.result.outcome, ImportOutcome::ValidationFailed);
     EXPECT_FALSE(run.result.mergeRan);
     EXPECT_EQ(snapshot(store), before);  // no new category, no dish
-    EXPECT_EQ(view.pathClears, 0);
+    EXPECT_EQ(view.pathClears(), 0);
     EXPECT_TRUE(stagingTables(store).empty());
-    EXPECT_EQ(view.progress, (std::vector<int>{20, 40, 60, 80, 100, 0}));
+    EXPECT_EQ(view.progress(), (std::vector<int>{20, 40, 60, 80, 100, 0}));
 }
 
 // A view that runs `hook` once, on the worker's thread, when the gauge first
@@ -360,76 +332,68 @@ private:
 };
 
 TEST(ImportPasses, RowsRefusedByTheInsertionPassAreListedAndTheOthersMerged) {
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.path);
-    const std::string path = dir.path + "dup.xls";
+    datasets::writeDefaultFieldMaps(dir.dir());
+    const std::string path = dir.dir() + "dup.xls";
     writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜一"), dish("9002", "新菜二"),
                          dish("9004", "坏菜一"), dish("9003", "新菜三"), dish("9005", "坏菜二")});
     // Another client refuses some names between the two passes: those rows
     // now fail alone.
     HookView view([&] { store.exec(kRefuseBadNames); });
-    const Import run = importWith(store, "Menu", path, dir.path, view);
+    const Import run = importWith(store, "Menu", path, dir.dir(), view);
 
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_TRUE(startsWith(view.messages[0],
+    ASSERT_EQ(view.messages().size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages()[0],
                            "第5,7行数据插入失败,有可能主键信息重复，或者这几行数据有空值，"
                            "或者数据类型不正确，请手动添加这几行数据！\n第5行："))
-        << view.messages[0];
-    EXPECT_NE(view.messages[0].find("bad name"), std::string::npos);
-    EXPECT_TRUE(view.messages[0].ends_with("\n已导入3行。")) << view.messages[0];
+        << view.messages()[0];
+    EXPECT_NE(view.messages()[0].find("bad name"), std::string::npos);
+    EXPECT_TRUE(view.messages()[0].ends_with("\n已导入3行。")) << view.messages()[0];
     EXPECT_EQ(run.result.outcome, ImportOutcome::RowsFailed);
     EXPECT_EQ(run.result.failedRows, (std::vector<int>{5, 7}));
     EXPECT_FALSE(run.result.everyRowInDatabase());
     EXPECT_EQ(store.rows("select ID, Name from menu where ID >= 9001 order by ID"),
               (Grid{{"9001", "新菜一"}, {"9002", "新菜二"}, {"9003", "新菜三"}}));
-    EXPECT_EQ(view.pathClears, 0);
+    EXPECT_EQ(view.pathClears(), 0);
     EXPECT_TRUE(stagingTables(store).empty());
 }
 
 TEST(ImportPasses, MergeStoppingPartWayIsReportedAndCleanedUp) {
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.path);
+    datasets::writeDefaultFieldMaps(dir.dir());
     store.exec(
         "create trigger units_locked before insert on Unit "
         "begin select raise(abort, 'units are locked'); end");
     std::vector<std::string> row = dish("9001", "新菜", "新类别");
     row[5] = "新单位";
-    const std::string path = dir.path + "stop.xls";
+    const std::string path = dir.dir() + "stop.xls";
     writeWorkbook(path, {kMenuHeadings, row, dish("9002", "坏菜")});
 
     // Row 4 fails the insertion pass; the stop must not hide it.
     HookView view([&] { store.exec(kRefuseBadNames); });
-    const Import run = importWith(store, "Menu", path, dir.path, view);
+    const Import run = importWith(store, "Menu", path, dir.dir(), view);
 
-    ASSERT_EQ(view.messages.size(), 1u);
+    ASSERT_EQ(view.messages().size(), 1u);
     EXPECT_EQ(run.result.outcome, ImportOutcome::MergeStopped);
-    EXPECT_NE(view.messages[0].find("units are locked"), std::string::npos) << view.messages[0];
-    EXPECT_NE(view.messages[0].find("\n第4行数据插入失败"), std::string::npos) << view.messages[0];
-    EXPECT_FALSE(startsWith(view.messages[0], kSuccess));
+    EXPECT_NE(view.messages()[0].find("units are locked"), std::string::npos) << view.messages()[0];
+    EXPECT_NE(view.messages()[0].find("\n第4行数据插入失败"), std::string::npos)
+        << view.messages()[0];
+    EXPECT_FALSE(startsWith(view.messages()[0], kSuccess));
     // The category pass ran before the unit pass stopped: its row stays.
     EXPECT_EQ(store.scalar("select count(*) from Category where Name = '新类别'"), "1");
     EXPECT_EQ(store.scalar("select count(*) from menu where ID = 9001"), "0");
-    EXPECT_EQ(view.pathClears, 0);
+    EXPECT_EQ(view.pathClears(), 0);
     EXPECT_TRUE(stagingTables(store).empty());
-    EXPECT_EQ(view.progress.back(), 0);
+    EXPECT_EQ(view.progress().back(), 0);
 }
 
 // --- what goes in comes out the same, or the user is told which row did not -------------
 
 void runPython(const std::string& script, const std::vector<std::string>& args) {
-    Dir dir;
-    const std::string file = dir.path + "script.py";
-    FILE* out = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    std::fwrite(script.data(), 1, script.size(), out);
-    std::fclose(out);
-    std::string command = "/usr/bin/python3 '" + file + "'";
-    for (const std::string& a : args) {
-        command += " '" + a + "'";
-    }
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const testing::ProgramRun run = testing::runPython(script, args);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
 }
 
 // Writes `rows` from row 2 with openpyxl (.xlsx) or xlwt (.xls), by the
@@ -503,13 +467,13 @@ class ImportFaults : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(ImportFaults, EveryRowArrivesAsWrittenOrIsNamed) {
     const FaultCase& c = GetParam();
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.path);
+    datasets::writeDefaultFieldMaps(dir.dir());
     if (c.prepare != nullptr) {
         store.exec(c.prepare);
     }
-    const std::string path = dir.path + c.file;
+    const std::string path = dir.dir() + c.file;
     if (path.ends_with("ours.xls")) {
         writeWorkbook(path, c.rows);
     } else {
@@ -518,10 +482,10 @@ TEST_P(ImportFaults, EveryRowArrivesAsWrittenOrIsNamed) {
     const auto before = snapshot(store);
 
     RecordingView view;
-    const Import run = importWith(store, c.key, path, dir.path, view);
+    const Import run = importWith(store, c.key, path, dir.dir(), view);
 
-    ASSERT_EQ(view.messages.size(), 1u);
-    const std::string& text = view.messages[0];
+    ASSERT_EQ(view.messages().size(), 1u);
+    const std::string text = view.messages()[0];
     EXPECT_EQ(run.result.everyRowInDatabase(), c.complete) << text;
     EXPECT_EQ(startsWith(text, kSuccess), c.complete) << text;
     for (const std::string& part : c.inMessage) {
@@ -659,10 +623,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(ImportLayout, UsedRangeFromRowOneReadsNoRowPastTheData) {
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.path);
-    const std::string path = dir.path + "titled.xls";
+    datasets::writeDefaultFieldMaps(dir.dir());
+    const std::string path = dir.dir() + "titled.xls";
     // A title in row 1, numbers stored as numbers, the first sheet named
     // something else and a second sheet that is ignored.
     runPython(R"PY(
@@ -682,10 +646,10 @@ book.save(sys.argv[1])
     const int tables = store.count("tables");
 
     RecordingView view;
-    const Import run = importWith(store, "HallTable", path, dir.path, view, "厅桌信息");
+    const Import run = importWith(store, "HallTable", path, dir.dir(), view, "厅桌信息");
 
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_TRUE(startsWith(view.messages[0], kSuccess)) << view.messages[0];
+    ASSERT_EQ(view.messages().size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages()[0], kSuccess)) << view.messages()[0];
     EXPECT_EQ(run.state.dataRowCount, 2);  // the used range counts rows 1 to 3
     EXPECT_EQ(run.state.lastDataRow, 3);
     EXPECT_EQ(store.count("tables"), tables + 1);
@@ -694,57 +658,58 @@ book.save(sys.argv[1])
 }
 
 TEST(ImportLayout, UnreadableWorkbookIsNamedAsNoWorkbook) {
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
-    const std::string path = dir.path + "broken.xls";
+    const std::string path = dir.dir() + "broken.xls";
     FILE* out = std::fopen(path.c_str(), "wb");
     std::fputs("not a workbook", out);
     std::fclose(out);
 
     RecordingView view;
-    importWith(store, "Menu", path, dir.path, view);
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_NE(view.messages[0].find("不是Excel工作簿（.xls或.xlsx）"), std::string::npos)
-        << view.messages[0];
-    EXPECT_EQ(view.controlStates, (std::vector<bool>{false, true}));
+    importWith(store, "Menu", path, dir.dir(), view);
+    ASSERT_EQ(view.messages().size(), 1u);
+    EXPECT_NE(view.messages()[0].find("不是Excel工作簿（.xls或.xlsx）"), std::string::npos)
+        << view.messages()[0];
+    EXPECT_EQ(view.controlStates(), (std::vector<bool>{false, true}));
     EXPECT_TRUE(stagingTables(store).empty());
 }
 
 // A database that another program holds is named as busy, not as a database
 // whose tables are incomplete, and nothing is written.
 TEST(ImportLayout, BusyDatabaseIsNamedAsBusy) {
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.path);
-    const std::string path = dir.path + "busy.xls";
+    datasets::writeDefaultFieldMaps(dir.dir());
+    const std::string path = dir.dir() + "busy.xls";
     writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜")});
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(store.databasePath().c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
 
     RecordingView view;
-    const Import run = importWith(store, "Menu", path, dir.path, view);
+    const Import run = importWith(store, "Menu", path, dir.dir(), view);
     sqlite3_exec(other, "rollback", nullptr, nullptr, nullptr);
     sqlite3_close(other);
 
-    ASSERT_EQ(view.messages.size(), 1u);
+    ASSERT_EQ(view.messages().size(), 1u);
     EXPECT_EQ(run.result.outcome, ImportOutcome::Refused);
-    EXPECT_NE(view.messages[0].find("正被另一个程序使用"), std::string::npos) << view.messages[0];
-    EXPECT_EQ(view.messages[0].find("记录不全"), std::string::npos) << view.messages[0];
+    EXPECT_NE(view.messages()[0].find("正被另一个程序使用"), std::string::npos)
+        << view.messages()[0];
+    EXPECT_EQ(view.messages()[0].find("记录不全"), std::string::npos) << view.messages()[0];
     EXPECT_EQ(store.scalar("select count(*) from menu where ID = 9001"), "0");
 }
 
 TEST(ImportLayout, MissingPointOfSaleTableRefusesStaging) {
-    Dir dir;
+    TempDir dir;
     StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.path);
-    const std::string path = dir.path + "menu.xls";
+    datasets::writeDefaultFieldMaps(dir.dir());
+    const std::string path = dir.dir() + "menu.xls";
     writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜")});
     store.exec("drop table Category");
 
     RecordingView view;
-    importWith(store, "Menu", path, dir.path, view);
-    EXPECT_EQ(view.messages,
+    importWith(store, "Menu", path, dir.dir(), view);
+    EXPECT_EQ(view.messages(),
               std::vector<std::string>{"数据库pos的菜品信息相关设置表记录不全，请检查数据库！"});
     EXPECT_TRUE(stagingTables(store).empty());  // TEMPmenu0 was built, and dropped
 }

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "store_fixture.h"
+#include "support/RecordingView.h"
+#include "support/StoreFixture.h"
 #include "transfer/Merge.h"
 
 namespace pos::transfer {
@@ -247,7 +248,7 @@ TEST(TransferMerge, HallsAndTablesWithTheTableNumberAsIdAndCode) {
     EXPECT_EQ(run.report.inserted, 3);
     // Two halls: the hall pass counts from 0, so 200 + 0 and 200 + 25; the
     // table pass goes on from 225 in thirds of 50.
-    EXPECT_EQ(run.view.progress, (std::vector<int>{200, 225, 241, 258, 275}));
+    EXPECT_EQ(run.view.progress(), (std::vector<int>{200, 225, 241, 258, 275}));
     EXPECT_EQ(run.progressBase, 275);
 }
 
@@ -580,7 +581,7 @@ TEST(TransferMerge, GaugeMovesInQuartersOfTheMenuShare) {
 
     // Four passes of four rows each: categories, statistics categories (one
     // distinct name), units, dishes.
-    EXPECT_EQ(run.view.progress,
+    EXPECT_EQ(run.view.progress(),
               (std::vector<int>{206, 212, 218, 225, 250, 256, 262, 268, 275, 281, 287, 293, 300}));
     EXPECT_EQ(run.progressBase, 300);
 }
@@ -591,7 +592,7 @@ TEST(TransferMerge, NothingStagedOrUnknownKeyWritesNothing) {
         StoreFixture fx;
         fx.createStagingTables();
         MergeRun run = merge(fx, key);
-        EXPECT_TRUE(run.view.progress.empty()) << key;
+        EXPECT_TRUE(run.view.progress().empty()) << key;
         EXPECT_EQ(run.progressBase, 200) << key;
         EXPECT_EQ(fx.count("Category") + fx.count("STCA") + fx.count("Unit") + fx.count("menu") +
                       fx.count("Hall") + fx.count("tables") + fx.count("AnnotateType") +

@@ -27,24 +27,15 @@ namespace fs = std::filesystem;
 // One temporary folder class for the .xls and the .xlsx tests.
 using xlsxtest::TempDir;
 
+// Runs a shell command line; its standard output. Throws when it fails.
 inline std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return out;
+    pos::testing::ProgramRun r = pos::testing::runProgram({"/bin/sh", "-c", command});
+    if (r.exitCode != 0) {
+        throw std::runtime_error("command failed (" + std::to_string(r.exitCode) + "): " + command +
+                                 "\n" + r.err);
     }
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    if (status != 0) {
-        throw std::runtime_error("command failed (" + std::to_string(status) + "): " + command);
-    }
-    return out;
+    return r.out;
 }
-
 inline std::string fromHex(const std::string& hex) {
     std::string out;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {

@@ -32,7 +32,7 @@ void PrintTo(const Format& format, std::ostream* os) {
 const Format kXls{".xls", kXlsMaxRows, kXlsMaxColumns, "65,536"};
 const Format kXlsx{".xlsx", kXlsxMaxRows, kXlsxMaxColumns, "1,048,576"};
 
-class WorkbookFormat : public testing::TestWithParam<Format> {
+class WorkbookFormat : public ::testing::TestWithParam<Format> {
 protected:
     std::string path(const std::string& stem) const {
         return m_dir.file(stem + GetParam().extension);
@@ -192,8 +192,8 @@ TEST_P(WorkbookFormat, BeyondTheLimitsTheSaveIsRefusedAndTheOldFileKept) {
     EXPECT_EQ(files, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, WorkbookFormat, testing::Values(kXls, kXlsx),
-                         [](const testing::TestParamInfo<Format>& format) {
+INSTANTIATE_TEST_SUITE_P(Formats, WorkbookFormat, ::testing::Values(kXls, kXlsx),
+                         [](const ::testing::TestParamInfo<Format>& format) {
                              return std::string(format.param.extension + 1);
                          });
 

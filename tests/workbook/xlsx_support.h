@@ -18,42 +18,17 @@
 #include <utility>
 #include <vector>
 
+#include "support/Process.h"
+#include "support/TempDir.h"
+
 namespace xlsxtest {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string templ = (fs::temp_directory_path() / "pos-xlsx-XXXXXX").string();
-        if (!::mkdtemp(templ.data())) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = templ;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-    const fs::path& path() const { return m_path; }
+using pos::testing::TempDir;
 
-private:
-    fs::path m_path;
-};
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using pos::testing::readFile;
+using pos::testing::writeFile;
 
 // A zip package of the given parts, stored compressed.
 inline void makePackage(const std::string& path,
@@ -136,34 +111,9 @@ inline std::vector<std::pair<std::string, std::string>> minimalParts(
 
 // Runs a program with arguments (no shell); returns its exit status and stdout.
 inline std::pair<int, std::string> run(const std::vector<std::string>& argv) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipeFds[1], 1);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    std::string out;
-    char buffer[65536];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    pos::testing::ProgramRun r = pos::testing::runProgram(argv);
+    return {r.exitCode, std::move(r.out)};
 }
-
 inline std::pair<int, std::string> python(const std::string& script,
                                           const std::vector<std::string>& args = {}) {
     std::vector<std::string> argv = {"/usr/bin/python3", "-c", script};

@@ -1,14 +1,13 @@
 // A temporary embedded store for the transfer tests, checked through SQLite.
-#include <sqlite3.h>
-#include <stdlib.h>
+#include "support/StoreFixture.h"
 
-#include <filesystem>
+#include <sqlite3.h>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "db/SqliteBackend.h"
-#include "store_fixture.h"
 
 namespace pos::testing {
 
@@ -75,21 +74,18 @@ std::string readTextFile(const std::string& path) {
     return text.str();
 }
 
-StoreFixture::StoreFixture(bool withDemoData, std::string database)
+StoreFixture::StoreFixture(bool withDemoData, std::string database,
+                           decltype(db::ConnectionSettings::wrapBackend) wrapBackend)
     : m_database(std::move(database)) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pos-store-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary store folder");
-    }
-    m_storeDir = pattern;
     std::vector<std::string> scripts{readTextFile(POS_SOURCE_DIR "/sql/schema_sqlite.sql")};
     if (withDemoData) {
         scripts.push_back(readTextFile(POS_SOURCE_DIR "/sql/demo_data.sql"));
     }
-    db::createStoreDatabase(m_storeDir, m_database, scripts);
+    db::createStoreDatabase(storeDir(), m_database, scripts);
 
     db::ConnectionSettings settings;
-    settings.storeDir = m_storeDir;
+    settings.storeDir = storeDir();
+    settings.wrapBackend = std::move(wrapBackend);
     m_connection = std::make_unique<db::Connection>(settings);
     m_connection->setConnectionText(
         "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
@@ -106,8 +102,6 @@ StoreFixture::~StoreFixture() {
     m_tempQuery.reset();
     m_tempQuery2.reset();
     m_connection.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(m_storeDir, ec);
 }
 
 void StoreFixture::createStagingTables() {

@@ -1,8 +1,7 @@
 // Test fixtures shared by the transfer tests: a store folder with one
 // database built from the point-of-sale schema (and, when asked, the demo
 // data), the window's connection and query objects on it, the staging tables
-// an import builds, a reader that checks the file through SQLite itself, and
-// a view that records what a worker shows.
+// an import builds, and a reader that checks the file through SQLite itself.
 #pragma once
 
 #include <memory>
@@ -10,8 +9,8 @@
 #include <vector>
 
 #include "db/Connection.h"
+#include "support/TempDir.h"
 #include "transfer/TransferContext.h"
-#include "transfer/TransferView.h"
 
 namespace pos::testing {
 
@@ -21,15 +20,16 @@ class StoreFixture {
 public:
     // Builds `database` in a fresh temporary store folder from
     // sql/schema_sqlite.sql, plus sql/demo_data.sql when `withDemoData`, and
-    // connects to it.
-    explicit StoreFixture(bool withDemoData = false, std::string database = "pos");
+    // connects to it, through `wrapBackend` when given (faults on demand).
+    explicit StoreFixture(bool withDemoData = false, std::string database = "pos",
+                          decltype(db::ConnectionSettings::wrapBackend) wrapBackend = {});
     ~StoreFixture();
     StoreFixture(const StoreFixture&) = delete;
     StoreFixture& operator=(const StoreFixture&) = delete;
 
-    const std::string& storeDir() const { return m_storeDir; }
+    std::string storeDir() const { return m_folder.path().string(); }
     const std::string& database() const { return m_database; }
-    std::string databasePath() const { return m_storeDir + "/" + m_database + ".db"; }
+    std::string databasePath() const { return storeDir() + "/" + m_database + ".db"; }
 
     db::Connection& connection() { return *m_connection; }
     transfer::TransferQueries queries() {
@@ -55,26 +55,12 @@ public:
     int count(const std::string& table) const;
 
 private:
-    std::string m_storeDir;
+    TempDir m_folder{"pos-store"};
     std::string m_database;
     std::unique_ptr<db::Connection> m_connection;
     std::unique_ptr<db::Query> m_sqlQuery;
     std::unique_ptr<db::Query> m_tempQuery;
     std::unique_ptr<db::Query> m_tempQuery2;
-};
-
-// A view that keeps every call, for tests of the workers.
-class RecordingView : public transfer::TransferView {
-public:
-    void setChoiceControlsEnabled(bool enabled) override { controlStates.push_back(enabled); }
-    void setProgress(int position) override { progress.push_back(position); }
-    void clearPath() override { ++pathClears; }
-    void showMessage(const std::string& text) override { messages.push_back(text); }
-
-    std::vector<bool> controlStates;
-    std::vector<int> progress;
-    int pathClears = 0;
-    std::vector<std::string> messages;
 };
 
 }  // namespace pos::testing

@@ -1,0 +1,138 @@
+// Saves whose file writes fail part-way (the disk fills, a size limit): an
+// existing workbook that an export overwrites and an existing field-map file
+// survive whole, nothing is left beside them, and the failure is reported.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "datasets/IniFile.h"
+#include "db/Connection.h"
+#include "support/FaultyBackend.h"
+#include "support/RecordingView.h"
+#include "support/StoreFixture.h"
+#include "support/TempDir.h"
+#include "transfer/ExThread.h"
+
+namespace pos {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::limitFileSize;
+using testing::readFile;
+using testing::runInChild;
+using testing::TempDir;
+
+const char* const kExported = "数据导出成功！";
+
+std::set<std::string> filesIn(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+// Once the export has read its first row, file writes fail beyond a limit:
+// the database work before it is done, the workbook is still to be written.
+class LimitingView : public testing::RecordingView {
+public:
+    explicit LimitingView(long limit) : m_limit(limit) {}
+    void setProgress(int position) override {
+        if (position > 0 && !m_limited) {
+            m_limited = true;
+            limitFileSize(m_limit);
+        }
+        RecordingView::setProgress(position);
+    }
+
+private:
+    long m_limit;
+    bool m_limited = false;
+};
+
+// Exports the demo dishes to `path` in this process; 0 when the export
+// reported success, 1 otherwise.
+int exportDishes(const testing::StoreFixture& store, const std::string& path,
+                 testing::RecordingView& view) {
+    db::ConnectionSettings settings;
+    settings.storeDir = store.storeDir();
+    db::Connection connection(settings);
+    connection.setConnectionText("Provider=SQLOLEDB.1;Initial Catalog=" + store.database() +
+                                 ";Data Source=.");
+    connection.connect();
+    db::Query sqlQuery(connection), tempQuery(connection), tempQuery2(connection);
+    transfer::TransferOptions options;
+    options.database = store.database();
+    options.datasetKey = "Menu";
+    options.datasetText = "菜品信息";
+    options.path = path;
+    options.fieldMapDir = fs::path(path).parent_path().string();
+    transfer::MyExThread worker({connection, sqlQuery, tempQuery, tempQuery2}, options, view);
+    worker.runExport();
+    worker.finishExport();
+    return worker.result().succeeded() ? 0 : 1;
+}
+
+TEST(SaveUnderFault, AnExportOverAnExistingWorkbookLeavesItWholeWhenWritesFail) {
+    const testing::StoreFixture store(true, "pos_demo");
+    for (const char* name : {"dishes.xls", "dishes.xlsx"}) {
+        TempDir dir("pos-fault");
+        const std::string path = dir.file(name);
+        testing::RecordingView first;
+        ASSERT_EQ(exportDishes(store, path, first), 0) << first.messages().at(0);
+        const std::string existing = readFile(path);
+        const auto files = filesIn(dir.path());
+        ASSERT_GT(existing.size(), 4096u);
+
+        for (long limit : {0L, 512L, 4096L, static_cast<long>(existing.size() / 2),
+                           static_cast<long>(existing.size()) - 1}) {
+            const int code = runInChild([&] {
+                LimitingView view(limit);
+                const int outcome = exportDishes(store, path, view);
+                return outcome == 0 || view.messages().size() != 1 ||
+                               view.messages()[0] == kExported
+                           ? 0
+                           : 1;
+            });
+            EXPECT_EQ(code, 1) << name << " limited to " << limit << " bytes";
+            EXPECT_EQ(readFile(path), existing) << name << " limited to " << limit << " bytes";
+            EXPECT_EQ(filesIn(dir.path()), files) << name << " limited to " << limit << " bytes";
+        }
+    }
+}
+
+TEST(SaveUnderFault, AFieldMapSaveLeavesTheExistingFileWholeWhenWritesFail) {
+    TempDir dir("pos-fault");
+    const std::string path = dir.file("Menu.ini");
+    datasets::IniFile existing(path);
+    existing.writeString("Field", "FieldCount", "1");
+    existing.writeString("Field", "1", "ID");
+    existing.save();
+    const std::string before = readFile(path);
+    const auto files = filesIn(dir.path());
+
+    for (long limit : {0L, 1L, static_cast<long>(before.size())}) {
+        const int code = runInChild([&] {
+            datasets::IniFile profile = datasets::IniFile::load(path);
+            for (int i = 1; i <= 40; ++i) {
+                profile.writeString("字段" + std::to_string(i), "ShowName", "菜品名称");
+            }
+            limitFileSize(limit);
+            try {
+                profile.save();
+            } catch (const datasets::IniError&) {
+                return 1;
+            }
+            return 0;
+        });
+        EXPECT_EQ(code, 1) << "limited to " << limit << " bytes";
+        EXPECT_EQ(readFile(path), before) << "limited to " << limit << " bytes";
+        EXPECT_EQ(filesIn(dir.path()), files) << "limited to " << limit << " bytes";
+    }
+}
+
+}  // namespace
+}  // namespace pos

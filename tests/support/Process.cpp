@@ -1,0 +1,131 @@
+#include "support/Process.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <stdexcept>
+
+namespace pos::testing {
+
+namespace {
+
+// An unnamed temporary file that collects one output stream of the child.
+class Capture {
+public:
+    Capture() : m_file(std::tmpfile()) {
+        if (m_file == nullptr) {
+            throw std::runtime_error("cannot create a temporary file");
+        }
+    }
+    ~Capture() { std::fclose(m_file); }
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+    int fd() const { return ::fileno(m_file); }
+    std::string text() const {
+        std::string out;
+        char buffer[65536];
+        ssize_t n = 0;
+        off_t offset = 0;
+        while ((n = ::pread(fd(), buffer, sizeof buffer, offset)) > 0) {
+            out.append(buffer, static_cast<std::size_t>(n));
+            offset += n;
+        }
+        return out;
+    }
+
+private:
+    std::FILE* m_file;
+};
+
+}  // namespace
+
+ProgramRun runProgram(const std::vector<std::string>& argv, const RunOptions& options) {
+    if (argv.empty()) {
+        throw std::invalid_argument("runProgram needs a program");
+    }
+    Capture out;
+    Capture err;
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    // The child's environment, built before the fork: a child of a process
+    // with threads may only make async-signal-safe calls.
+    std::vector<std::string> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool dropped = false;
+        for (const std::string& n : options.unsetEnv) {
+            dropped = dropped || n == name;
+        }
+        for (const std::string& added : options.env) {
+            dropped = dropped || added.substr(0, added.find('=')) == name;
+        }
+        if (!dropped) {
+            environment.push_back(entry);
+        }
+    }
+    environment.insert(environment.end(), options.env.begin(), options.env.end());
+    std::vector<char*> envp;
+    for (std::string& e : environment) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, 0) < 0) {
+            ::_exit(126);
+        }
+        if (options.capture) {
+            ::dup2(out.fd(), 1);
+            ::dup2(options.errorsToOut ? out.fd() : err.fd(), 2);
+        }
+        if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::execvpe(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    ProgramRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = out.text();
+    run.err = err.text();
+    return run;
+}
+
+int runShell(const std::string& command) {
+    RunOptions options;
+    options.capture = false;
+    return runProgram({"/bin/sh", "-c", command}, options).exitCode;
+}
+
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+ProgramRun runPython(const std::string& script, const std::vector<std::string>& args,
+                     const RunOptions& options) {
+    std::vector<std::string> argv{"/usr/bin/python3", "-c", script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProgram(argv, options);
+}
+
+}  // namespace pos::testing

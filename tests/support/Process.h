@@ -1,0 +1,39 @@
+// Running another program from a test: the built command-line program,
+// Python with xlrd, xlwt and openpyxl, LibreOffice, sqlite3, the shell.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pos::testing {
+
+struct ProgramRun {
+    int exitCode = -1;  // -1 when the program did not exit by itself
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    std::string cwd;                    // the test's own folder unless given
+    std::vector<std::string> env;       // "NAME=value" added to the environment
+    std::vector<std::string> unsetEnv;  // names removed from the environment
+    bool errorsToOut = false;           // standard error goes into `out`
+    bool capture = true;                // false: both streams go to the test's own
+};
+
+// Runs `argv` (argv[0] a path, or a name looked up in PATH) without a shell,
+// with no input, and waits for it.
+ProgramRun runProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// Runs a command line with /bin/sh; its exit code, or -1 when it did not
+// exit by itself. Its output goes where the test's own goes.
+int runShell(const std::string& command);
+
+// `text` as one word of a shell command line.
+std::string shellQuote(const std::string& text);
+
+// Runs a Python script (/usr/bin/python3) with the given arguments.
+ProgramRun runPython(const std::string& script, const std::vector<std::string>& args = {},
+                     const RunOptions& options = {});
+
+}  // namespace pos::testing
