@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "datasets/IniFile.h"
 #include "support/TempDir.h"
@@ -18,18 +17,6 @@ using pos::datasets::FieldMap;
 using pos::datasets::FieldMapEntry;
 
 namespace {
-
-std::string readBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeBytes(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
 
 using pos::testing::TempDir;
 
@@ -46,7 +33,8 @@ TEST(DefaultFieldMaps, AreWrittenByteForByteAsTheGoldenFiles) {
     pos::datasets::writeDefaultFieldMaps(tmp.dir());
     for (const char* key : kKeys) {
         SCOPED_TRACE(key);
-        EXPECT_EQ(readBytes(tmp.path() / (std::string(key) + ".ini")), readBytes(golden(key)));
+        EXPECT_EQ(pos::testing::readFile(tmp.path() / (std::string(key) + ".ini")),
+                  pos::testing::readFile(golden(key)));
     }
     // Nothing else is left in the folder (no temporary files).
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 3);
@@ -71,14 +59,16 @@ TEST(DefaultFieldMaps, GoldenFilesReadBackAsTheDefaults) {
 TEST(DefaultFieldMaps, ExistingFileIsLeftUntouchedAndADeletedOneIsWrittenAgain) {
     TempDir tmp;
     const std::string custom = "[Field]\r\nFieldCount=1\r\n1=Hall\r\n[Hall]\r\nShowName=X\r\n";
-    writeBytes(tmp.path() / "HallTable.ini", custom);
+    pos::testing::writeFile(tmp.path() / "HallTable.ini", custom);
     pos::datasets::writeDefaultFieldMaps(tmp.dir());
-    EXPECT_EQ(readBytes(tmp.path() / "HallTable.ini"), custom);
-    EXPECT_EQ(readBytes(tmp.path() / "Menu.ini"), readBytes(golden("Menu")));
+    EXPECT_EQ(pos::testing::readFile(tmp.path() / "HallTable.ini"), custom);
+    EXPECT_EQ(pos::testing::readFile(tmp.path() / "Menu.ini"),
+              pos::testing::readFile(golden("Menu")));
 
     fs::remove(tmp.path() / "HallTable.ini");
     pos::datasets::writeDefaultFieldMaps(tmp.dir());
-    EXPECT_EQ(readBytes(tmp.path() / "HallTable.ini"), readBytes(golden("HallTable")));
+    EXPECT_EQ(pos::testing::readFile(tmp.path() / "HallTable.ini"),
+              pos::testing::readFile(golden("HallTable")));
 }
 
 TEST(DefaultFieldMaps, AWriteErrorEndsAtThatFileAndNamesIt) {
@@ -119,7 +109,7 @@ TEST_P(ReadFieldMap, FollowsTheProfileRules) {
     TempDir tmp;
     fs::path file = tmp.path() / "Menu.ini";
     if (*GetParam().text != 0) {
-        writeBytes(file, GetParam().text);
+        pos::testing::writeFile(file, GetParam().text);
     }
     EXPECT_EQ(pos::datasets::readFieldMap(file.string()).entries, GetParam().expected);
 }
@@ -174,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReadFieldMapErrors, AnOversizedCountIsRefusedWithTheFileName) {
     TempDir tmp;
     fs::path file = tmp.path() / "Menu.ini";
-    writeBytes(file, "[Field]\r\nFieldCount=$7FFFFFFF\r\n");
+    pos::testing::writeFile(file, "[Field]\r\nFieldCount=$7FFFFFFF\r\n");
     try {
         pos::datasets::readFieldMap(file.string());
         FAIL() << "no error raised";
@@ -193,5 +183,6 @@ TEST(WriteFieldMap, AMapFromColumnsReadsBackWithTheColumnsAsHeadings) {
     EXPECT_EQ(read.showNames(), columns);
     EXPECT_EQ(read.entries[2].showField, "桌名");
     // The file is GBK: 桌名 is D7 C0 C3 FB.
-    EXPECT_NE(readBytes(path).find("ShowName=\xD7\xC0\xC3\xFB\r\n"), std::string::npos);
+    EXPECT_NE(pos::testing::readFile(path).find("ShowName=\xD7\xC0\xC3\xFB\r\n"),
+              std::string::npos);
 }
