@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/Cleanup.h"
 #include "common/Text.h"
 #include "common/Unicode.h"
 #include "db/DbError.h"
@@ -590,13 +591,13 @@ private:
         AppLock(OdbcBackend& backend, std::string resource)
             : m_backend(backend), m_resource(std::move(resource)) {}
         ~AppLock() override {
-            try {
+            // A failure is not reported: the session may be gone, and the
+            // server released the lock with it.
+            cleanupFailure([this] {
                 m_backend.run(
                     "exec sp_releaseapplock @Resource = " + m_resource + ", @LockOwner = 'Session'",
                     {}, false);
-            } catch (...) {
-                // The session may be gone; the server released the lock with it.
-            }
+            });
         }
         AppLock(const AppLock&) = delete;
         AppLock& operator=(const AppLock&) = delete;

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/Cleanup.h"
 #include "common/Files.h"
 #include "common/Text.h"
 #include "common/Unicode.h"
@@ -213,16 +214,12 @@ void MyExThread::dropViews() {
     db::Query& query = m_queries.sqlQuery;
     const std::string k = key();
     // A view that does not exist cannot be dropped; that is the usual case
-    // and says nothing, so the errors of both drops are ignored.
-    try {
-        executePreamble(query, m_options.database);
-        executeStatement(query, "drop view VS" + k);
-    } catch (...) {
-    }
-    try {
-        executePreamble(query, m_options.database);
-        executeStatement(query, "drop view VS" + k + "0");
-    } catch (...) {
+    // and says nothing, so the failures of both drops are not reported.
+    for (const std::string& view : {"VS" + k, "VS" + k + "0"}) {
+        cleanupFailure([&] {
+            executePreamble(query, m_options.database);
+            executeStatement(query, "drop view " + view);
+        });
     }
 }
 

@@ -9,14 +9,17 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
+#include "common/Cleanup.h"
 #include "common/Files.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/DbError.h"
+#include "transfer/RowTransaction.h"
 #include "transfer/Staging.h"
 #include "workbook/SpreadsheetSession.h"
 #include "workbook/WorkbookError.h"
@@ -196,6 +199,35 @@ public:
 private:
     int m_row;
 };
+
+// Stages one worksheet row: nothing when the database accepts it, its reason
+// when it refuses the row, which is then undone alone. A fault that every
+// further row would meet, or the end of the pass's transaction, stops the
+// pass.
+std::optional<std::string> stageRow(RowTransaction& transaction, db::Query& query,
+                                    const std::string& statement, const db::Parameters& params,
+                                    RowEnd end, int row) {
+    try {
+        transaction.runRow(query, statement, params, end);
+        return std::nullopt;
+    } catch (const RowNotUndone& e) {
+        if (transaction.lost().empty()) {
+            // The row could not be undone: the transaction is in an unknown
+            // state, and the import ends.
+            throw;
+        }
+        throw PassStopped(row, e.what());
+    } catch (const db::DbError& e) {
+        // A busy, full or read-only database fails every row alike: the
+        // pass stops, and no row is blamed for it.
+        if (db::isEnvironmentFault(e.fault())) {
+            throw PassStopped(row, e.what());
+        }
+        return std::string(e.what());
+    } catch (const std::exception& e) {
+        return std::string(e.what());
+    }
+}
 
 // Whether the passes read the worksheet's rows, so that it is known which of
 // them reached the database.
@@ -486,11 +518,10 @@ void MyImThread::finishImport() {
         m_importLock.reset();
     }
     if (m_session) {
-        try {
+        runCleanup("关闭工作簿", [this] {
             m_session->closeWorkbooks();
             m_session->quitExcel();
-        } catch (...) {
-        }
+        });
         m_session->releaseExcel();
     }
     setProgress(0);
@@ -668,8 +699,6 @@ std::string MyImThread::insertRows() {
 
 std::vector<int> MyImThread::passRows(bool insert) {
     db::Query& query = m_queries.sqlQuery;
-    db::Connection& connection = m_queries.connection;
-    const db::Dialect& dialect = connection.dialect();
     const workbook::SpreadsheetSession& session = *m_session;
 
     const std::string identity = findIdentityColumn(query, m_options);
@@ -679,17 +708,11 @@ std::vector<int> MyImThread::passRows(bool insert) {
 
     // Each row is undone alone when it fails, and in the validation pass
     // always: the row is really inserted, so that the database judges its
-    // types and required values, and then rolled back. Where the database
-    // allows it the rows share one transaction with a savepoint each, which
-    // spares a commit per row; elsewhere every row has its own transaction.
-    const std::string savepoint = "staged_row";
-    const std::string setSavepoint = dialect.savepointLine(savepoint);
-    const bool sharedTransaction = !setSavepoint.empty();
-    const std::string undoRow = dialect.rollbackToSavepointLine(savepoint);
-    const std::string forgetSavepoint = dialect.releaseSavepointLine(savepoint);
+    // types and required values, and then undone.
+    RowTransaction transaction(m_queries.connection, "staged_row");
+    const RowEnd end = insert ? RowEnd::Kept : RowEnd::Undone;
 
     std::vector<int> failed;
-    std::vector<int> staged;
     std::vector<RowProblem> problems;
     std::vector<RepeatedRow> repeated;
     // The key of each staged record, and the row that staged it: a later row
@@ -713,112 +736,45 @@ std::vector<int> MyImThread::passRows(bool insert) {
         return 0;
     };
     const std::int32_t rowCount = m_state.lastDataRow - 2;
-    if (sharedTransaction) {
-        connection.beginTransaction();
+    transaction.beginAtOnce();
+    for (std::int32_t row = 3; row <= m_state.lastDataRow; ++row) {
+        if (m_view.stopRequested()) {
+            throw PassStopped(row, kStoppedByUser);
+        }
+        setProgress(importProgress(row, rowCount, m_state.progressBase));
+        db::Parameters params;
+        for (int c = 1; c <= m_state.columnCount; ++c) {
+            if (c != statement.skippedColumn) {
+                const auto i = static_cast<std::size_t>(c - 1);
+                cells[i] = cellParameter(session.readCell(row, c), shape.textColumn[i]);
+                params.emplace_back(m_state.matchedColumns[i], cells[i]);
+            }
+        }
+        const std::string recordKey = insert ? shape.recordKey(cells) : std::string();
+        const int earlier = recordKey.empty() ? 0 : stagedRowWithKey(recordKey);
+        if (earlier > 0) {
+            repeated.push_back({row, earlier, shape.describeKey(cells)});
+            continue;
+        }
+        executePreamble(query, m_options.database);
+        const std::optional<std::string> refusal =
+            stageRow(transaction, query, statement.statement, params, end, row);
+        if (refusal) {
+            failed.push_back(row);
+            problems.push_back(shape.describeFailure(row, cells, *refusal));
+        } else if (!recordKey.empty()) {
+            stagedKeys.emplace(std::hash<std::string>{}(recordKey), row);
+        }
     }
-    try {
-        for (std::int32_t row = 3; row <= m_state.lastDataRow; ++row) {
-            if (m_view.stopRequested()) {
-                throw PassStopped(row, kStoppedByUser);
-            }
-            setProgress(importProgress(row, rowCount, m_state.progressBase));
-            for (int c = 1; c <= m_state.columnCount; ++c) {
-                if (c != statement.skippedColumn) {
-                    const auto i = static_cast<std::size_t>(c - 1);
-                    cells[i] = cellParameter(session.readCell(row, c), shape.textColumn[i]);
-                }
-            }
-            std::string recordKey;
-            if (insert) {
-                recordKey = shape.recordKey(cells);
-                const int earlier = recordKey.empty() ? 0 : stagedRowWithKey(recordKey);
-                if (earlier > 0) {
-                    repeated.push_back({row, earlier, shape.describeKey(cells)});
-                    continue;
-                }
-            }
-            executePreamble(query, m_options.database);
-            if (sharedTransaction) {
-                // Several statements in one batch, each ended by ";".
-                query.addLine(setSavepoint);
-                query.addLine(statement.statement + ";");
-                query.addLine(insert ? forgetSavepoint : undoRow);
-                if (!insert) {
-                    query.addLine(forgetSavepoint);
-                }
-            } else {
-                query.addLine(statement.statement);
-            }
-            try {
-                if (!sharedTransaction) {
-                    connection.beginTransaction();
-                }
-                for (int c = 1; c <= m_state.columnCount; ++c) {
-                    if (c == statement.skippedColumn) {
-                        continue;
-                    }
-                    const auto i = static_cast<std::size_t>(c - 1);
-                    query.setParameter(m_state.matchedColumns[i], cells[i]);
-                }
-                query.execute();
-                if (!sharedTransaction) {
-                    if (insert) {
-                        connection.commit();
-                    } else {
-                        connection.rollback();
-                    }
-                }
-                staged.push_back(row);
-                if (!recordKey.empty()) {
-                    stagedKeys.emplace(std::hash<std::string>{}(recordKey), row);
-                }
-            } catch (const std::exception& e) {
-                // A busy, full or read-only database fails every row alike:
-                // the pass stops, and no row is blamed for it. So it does
-                // when the database has ended the transaction by itself.
-                const auto* dbError = dynamic_cast<const db::DbError*>(&e);
-                if ((dbError != nullptr && db::isEnvironmentFault(dbError->fault())) ||
-                    (sharedTransaction && !connection.inTransaction())) {
-                    throw PassStopped(row, e.what());
-                }
-                if (sharedTransaction) {
-                    // A failure here leaves the transaction in an unknown
-                    // state: it ends the pass through the handler below.
-                    query.close();
-                    query.clearLines();
-                    query.addLine(undoRow);
-                    query.addLine(forgetSavepoint);
-                    query.execute();
-                } else {
-                    try {
-                        connection.rollback();
-                    } catch (...) {
-                    }
-                }
-                failed.push_back(row);
-                problems.push_back(shape.describeFailure(row, cells, e.what()));
-            }
+    if (insert) {
+        try {
+            transaction.commit();
+        } catch (const std::exception& e) {
+            // Nothing of the pass was kept.
+            throw PassStopped(0, e.what());
         }
-        if (sharedTransaction) {
-            if (insert) {
-                try {
-                    connection.commit();
-                } catch (const std::exception& e) {
-                    // Nothing of the pass was kept.
-                    throw PassStopped(0, e.what());
-                }
-            } else {
-                connection.rollback();
-            }
-        }
-    } catch (...) {
-        if (sharedTransaction && connection.inTransaction()) {
-            try {
-                connection.rollback();
-            } catch (...) {
-            }
-        }
-        throw;
+    } else {
+        transaction.undoAll();
     }
     m_state.progressBase = m_gauge;
     m_result.rowProblems = std::move(problems);

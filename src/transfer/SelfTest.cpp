@@ -8,6 +8,7 @@
 #include <random>
 #include <system_error>
 
+#include "common/Cleanup.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
@@ -334,11 +335,10 @@ private:
     void dropViews(const std::string& key) {
         for (const std::string& view : {"VS" + key, "VS" + key + "0"}) {
             // Most often the view is not there; that says nothing.
-            try {
+            cleanupFailure([&] {
                 executePreamble(m_sqlQuery, m_result.database);
                 executeStatement(m_sqlQuery, "drop view " + view);
-            } catch (const std::exception&) {
-            }
+            });
         }
     }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "common/Cleanup.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
 
@@ -39,21 +40,19 @@ std::vector<std::string> stagingTableStatements(const db::Dialect& dialect,
 
 void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept {
     const std::string table = stagingTableName(options.datasetKey);
-    try {
-        executePreamble(query, options.database);
-        executeStatement(query, "drop table " + table);
-    } catch (...) {
+    // Most often the table is not there. A table that stays is found and
+    // reported by the import's closing message, so the failures of the drops
+    // are not reported here.
+    for (const std::string& name : {table, table + "0"}) {
+        cleanupFailure([&] {
+            executePreamble(query, options.database);
+            executeStatement(query, "drop table " + name);
+        });
     }
-    try {
-        executePreamble(query, options.database);
-        executeStatement(query, "drop table " + table + "0");
-    } catch (...) {
-    }
-    try {
+    cleanupFailure([&] {
         query.close();
         query.clearLines();
-    } catch (...) {
-    }
+    });
 }
 
 bool buildStagingTable(db::Query& query, const TransferOptions& options, std::string* reason,

@@ -10,6 +10,8 @@
 #include <exception>
 #include <utility>
 
+#include "common/Cleanup.h"
+
 namespace pos::transfer {
 
 // A real-time round-robin priority when RLIMIT_RTPRIO allows one, otherwise
@@ -60,25 +62,20 @@ void WorkerThread::join() {
 }
 
 void WorkerThread::run() {
+    // Every failure a user can meet is reported where it happens; this is
+    // the last resort for one that nobody foresaw, so it is not silent, even
+    // when the report itself fails.
+    const auto report = [this](const std::string& reason) {
+        runCleanup("报告错误“" + reason + "”", [&] { m_reportFailure(reason); });
+    };
     try {
         m_body();
     } catch (const std::exception& e) {
-        // Every failure a user can meet is reported where it happens; this is
-        // the last resort for one that nobody foresaw, so it is not silent.
-        try {
-            m_reportFailure(e.what());
-        } catch (...) {
-        }
+        report(e.what());
     } catch (...) {
-        try {
-            m_reportFailure("未知错误");
-        } catch (...) {
-        }
+        report("未知错误");
     }
-    try {
-        m_finish();
-    } catch (...) {
-    }
+    runCleanup("结束工作", m_finish);
     m_finished.store(true);
 }
 
