@@ -1,9 +1,10 @@
 // The three datasets the tool moves, each defined once in a file of its own
 // (MenuDataset.cpp, HallTableDataset.cpp, MenuAnnotateDataset.cpp): its key
 // and display text, the point-of-sale tables it needs, the views its export
-// reads, the staging tables its import fills and its default field map. The statements are the
-// server's texts; the database layer only varies what differs between
-// servers, and is handed these lists by the transfer layer.
+// reads, the staging tables its import fills, its default field map and the
+// reference passes of its merge. The statements are the server's texts; the
+// database layer only varies what differs between servers, and is handed
+// these lists by the transfer layer.
 #pragma once
 
 #include <array>
@@ -39,6 +40,52 @@ struct DefaultHeading {
     const char* heading;
 };
 
+// A parameter of a reference row's insert that always takes one number.
+struct FixedParameter {
+    const char* name;
+    int value;
+};
+
+// Which names of the staged rows a reference pass visits.
+enum class ReferenceNames {
+    Distinct,   // each distinct name of its one staged column, equal names once
+    EveryCell,  // each staged row in turn, and in it each of its columns in order
+};
+
+// A pass of the merge that makes sure each name of a staged column exists in
+// a reference table (a category, a hall), and else inserts it under the next
+// identifier. Runs before the last pass, which looks the names up.
+struct ReferencePass {
+    // The step as a stop names it, which is also the kind of a created row:
+    // "菜品类别", "统计类别", "单位", "大厅", "注释类别".
+    const char* step;
+    // How a stop names the row of the pass: this, then the name in quotes.
+    const char* subject;
+    ReferenceNames names;
+    std::span<const char* const> stagedColumns;
+    // The lookup of a name, completed by the name as a literal of the dialect.
+    const char* lookup;
+    // The reference table's identifier and name as the lookup gives them.
+    const char* idColumn;
+    const char* nameColumn;
+    // The insert of a missing name and its parameters: the new identifier
+    // under each of `idParameters`, the name under `nameParameter`, then the
+    // fixed ones.
+    const char* insert;
+    std::span<const char* const> idParameters;
+    const char* nameParameter;
+    std::span<const FixedParameter> fixedParameters;
+    // The new identifier: one above the largest of these columns of
+    // `numberedTable` (their maxima read in this order), so that it collides
+    // with none of them.
+    const char* numberedTable;
+    std::span<const char* const> numberedColumns;
+    // A name that always takes identifier 0 (compared trimmed), or nullptr.
+    const char* nameNumberedZero;
+    // The ordinal of the pass's first row in the progress arithmetic.
+    int firstOrdinal;
+};
+
 struct Dataset {
     const char* key;          // "Menu", "HallTable", "MenuAnnotate"
     const char* displayText;  // the text of the dataset drop-down
@@ -61,6 +108,10 @@ struct Dataset {
     std::span<const StagingStep> stagingSteps;
     // The default field map's entries, in the order of the view's columns.
     std::span<const DefaultHeading> defaultHeadings;
+    // The merge's reference passes, in the order they run, before its last
+    // pass over the staged rows; how far each pass moves the gauge.
+    std::span<const ReferencePass> referencePasses;
+    int mergePassSpan;
 };
 
 extern const Dataset kMenuDataset;

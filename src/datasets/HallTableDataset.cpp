@@ -37,6 +37,30 @@ constexpr DefaultHeading kDefaultHeadings[] = {
     {"TableName", "桌名"},
 };
 
+// The merge first makes sure that every hall a dining table names exists.
+constexpr const char* kHallColumns[] = {"HallName"};
+constexpr const char* kId[] = {"ID"};
+constexpr const char* kMid[] = {"Mid"};
+constexpr FixedParameter kHallFixed[] = {{"printId", 0}};
+
+constexpr ReferencePass kReferencePasses[] = {
+    {.step = "大厅",
+     .subject = "大厅",
+     .names = ReferenceNames::Distinct,
+     .stagedColumns = kHallColumns,
+     .lookup = " select * from Hall where name = ",
+     .idColumn = "ID",
+     .nameColumn = "Name",
+     .insert = " insert into Hall (ID, Name, PrintId) values(:Mid,:Name,:printId) ",
+     .idParameters = kMid,
+     .nameParameter = "Name",
+     .fixedParameters = kHallFixed,
+     .numberedTable = "Hall",
+     .numberedColumns = kId,
+     .nameNumberedZero = nullptr,
+     .firstOrdinal = 0},
+};
+
 }  // namespace
 
 constinit const Dataset kHallTableDataset{
@@ -49,6 +73,8 @@ constinit const Dataset kHallTableDataset{
     .exportViews = kExportViews,
     .stagingSteps = kStagingSteps,
     .defaultHeadings = kDefaultHeadings,
+    .referencePasses = kReferencePasses,
+    .mergePassSpan = 50,
 };
 
 }  // namespace pos::datasets

@@ -38,6 +38,30 @@ constexpr DefaultHeading kDefaultHeadings[] = {
     {"Annotatename", "注释名称"},
 };
 
+// The merge first makes sure that every annotation type an annotation names
+// exists; the general type "总注" always takes ID 0.
+constexpr const char* kTypeColumns[] = {"AnnotateTypeName"};
+constexpr const char* kId[] = {"ID"};
+constexpr const char* kMid[] = {"Mid"};
+
+constexpr ReferencePass kReferencePasses[] = {
+    {.step = "注释类别",
+     .subject = "注释类别",
+     .names = ReferenceNames::Distinct,
+     .stagedColumns = kTypeColumns,
+     .lookup = " select * from AnnotateType where name = ",
+     .idColumn = "ID",
+     .nameColumn = "Name",
+     .insert = " insert into AnnotateType (ID, Name) values(:Mid,:Name) ",
+     .idParameters = kMid,
+     .nameParameter = "Name",
+     .fixedParameters = {},
+     .numberedTable = "AnnotateType",
+     .numberedColumns = kId,
+     .nameNumberedZero = "总注",
+     .firstOrdinal = 1},
+};
+
 }  // namespace
 
 constinit const Dataset kMenuAnnotateDataset{
@@ -50,6 +74,8 @@ constinit const Dataset kMenuAnnotateDataset{
     .exportViews = kExportViews,
     .stagingSteps = kStagingSteps,
     .defaultHeadings = kDefaultHeadings,
+    .referencePasses = kReferencePasses,
+    .mergePassSpan = 50,
 };
 
 }  // namespace pos::datasets

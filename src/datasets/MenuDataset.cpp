@@ -78,6 +78,69 @@ constexpr DefaultHeading kDefaultHeadings[] = {
     {"Cost3", "成本3"},           {"VPrice3", "会员价3"},
 };
 
+// The merge first makes sure that every category, statistics category and
+// unit a dish names exists.
+constexpr const char* kCategoryColumns[] = {"CategoryName"};
+constexpr const char* kStatisticsColumns[] = {"SCNA"};
+constexpr const char* kUnitColumns[] = {"Unit1", "Unit2", "Unit3"};
+constexpr const char* kId[] = {"ID"};
+constexpr const char* kMid[] = {"Mid"};
+// SCID and SCSN take one number, above every SCID and SCSN stored.
+constexpr const char* kStatisticsIds[] = {"Mid", "SCSN"};
+constexpr const char* kStatisticsNumbering[] = {"SCID", "SCSN"};
+
+constexpr ReferencePass kReferencePasses[] = {
+    {.step = "菜品类别",
+     .subject = "类别",
+     .names = ReferenceNames::Distinct,
+     .stagedColumns = kCategoryColumns,
+     .lookup = " select * from Category where name = ",
+     .idColumn = "ID",
+     .nameColumn = "Name",
+     .insert = " insert into Category (ID, Name, IsModify, CanDiscount, IsPreOut, IsGiveLQ, "
+               "ODPTypeID, isPrice, CanUseCard, NonCalOrderfee, NonCalIntegral, MaxCharge) "
+               " values(:Mid,:Name,0,1,1,0,0,1,1,0,0,0) ",
+     .idParameters = kMid,
+     .nameParameter = "Name",
+     .fixedParameters = {},
+     .numberedTable = "Category",
+     .numberedColumns = kId,
+     .nameNumberedZero = nullptr,
+     .firstOrdinal = 1},
+    {.step = "统计类别",
+     .subject = "统计类别",
+     .names = ReferenceNames::Distinct,
+     .stagedColumns = kStatisticsColumns,
+     .lookup = " select * from STCA where SCNA = ",
+     .idColumn = "SCSN",
+     .nameColumn = "SCNA",
+     .insert = " insert into STCA (SCID,SCSN, SCNA, TJLBType) "
+               " values(:Mid,:SCSN,:SCNA,0) ",
+     .idParameters = kStatisticsIds,
+     .nameParameter = "SCNA",
+     .fixedParameters = {},
+     .numberedTable = "STCA",
+     .numberedColumns = kStatisticsNumbering,
+     .nameNumberedZero = nullptr,
+     .firstOrdinal = 1},
+    {.step = "单位",
+     .subject = "单位",
+     .names = ReferenceNames::EveryCell,
+     .stagedColumns = kUnitColumns,
+     .lookup = " select * from unit where name = ",
+     .idColumn = "ID",
+     .nameColumn = "Name",
+     .insert = " insert into Unit (ID,Name) "
+               " values(:Mid,:Name) ",
+     .idParameters = kMid,
+     .nameParameter = "Name",
+     .fixedParameters = {},
+     .numberedTable = "Unit",
+     .numberedColumns = kId,
+     .nameNumberedZero = nullptr,
+     .firstOrdinal = 1},
+};
+
 }  // namespace
 
 constinit const Dataset kMenuDataset{
@@ -90,6 +153,8 @@ constinit const Dataset kMenuDataset{
     .exportViews = kExportViews,
     .stagingSteps = kStagingSteps,
     .defaultHeadings = kDefaultHeadings,
+    .referencePasses = kReferencePasses,
+    .mergePassSpan = 25,
 };
 
 }  // namespace pos::datasets

@@ -1,0 +1,69 @@
+// The merge of the dining tables: the dataset's definition makes sure that
+// their halls exist; here each staged dining table is inserted, or updates
+// the stored table with its number.
+#include <string>
+
+#include "transfer/MergeEngine.h"
+
+namespace pos::transfer {
+namespace {
+
+// Statement texts. Names go into lookups as string literals of the dialect;
+// every other value is a named parameter.
+const std::string kTableHallLookup = " select ID from Hall where name = ";
+const std::string kTableInsert =
+    std::string(" insert into tables ") +
+    "(ID,Code,Name,HallId,Status,TATYP,IsUse,IsPrn,minType,minCharge,popNum,isServer,Oldcapacity,"
+    "Unite,isUnite,isReserve,OKTime)" +
+    " values(:ID,:Code,:Name,:hallID,'A',1,0,0,0,0,0,1,0,0,0,0,0) ";
+
+// The key check that keeps a stored table from being offered again.
+const std::string kTableExists = " select ID from tables where ID = :ID ";
+
+// A stored table as an export shows it, for the updates of stored rows, with
+// the identifier behind its hall's name. A left join, so that a table whose
+// hall is missing shows it empty.
+constexpr const char* kStoredTable =
+    " select tables.Name as TableName, tables.Hallid as Hallid, "
+    "Hall.Name as HallName from tables left join Hall on tables.Hallid = Hall.ID "
+    "where tables.ID = :KeyID ";
+
+// The columns an update may write; the key is not among them.
+const UpdatableColumn kTableColumns[] = {
+    {"HallName", "Hallid", CellKind::Reference, nullptr, nullptr, &MergeReport::withoutHall},
+    {"TableName", "Name", CellKind::Text},
+};
+
+void mergeTable(MergeEngine& engine) {
+    const db::Query& row = engine.row();
+    Value tableId = row.fieldValue("TableID");
+    engine.setSubject("桌号" + inQuotes(tableId.toText()));
+    if (!tableId.isNull() && engine.exists(kTableExists, {{"ID", tableId}})) {
+        if (engine.updatesOffered()) {
+            engine.updateStoredRow(tableId, tableId.toText());
+        } else {
+            ++engine.report().alreadyExisting;
+        }
+        return;
+    }
+    Value tableName = row.fieldValue("TableName");
+    Value hallId =
+        engine.lookupValue(kTableHallLookup + engine.quoted(row.fieldAsText("HallName")), "ID");
+    const bool stored = engine.insertRow(
+        kTableInsert, {{"ID", tableId}, {"Code", tableId}, {"Name", tableName}, {"hallID", hallId}},
+        tableId.toText());
+    if (stored && hallId.isNull()) {
+        engine.report().withoutHall.push_back(tableId.toText());
+    }
+}
+
+}  // namespace
+
+constinit const DatasetMerge kHallTableMerge{
+    .dataset = datasets::kHallTableDataset,
+    .lastStep = "餐桌",
+    .mergeRow = mergeTable,
+    .update = {.table = "tables", .storedRow = kStoredTable, .columns = kTableColumns},
+};
+
+}  // namespace pos::transfer

@@ -1,0 +1,561 @@
+// The pass engine of the merge: the reference passes of a dataset's
+// definition, the last pass over the staged rows, the update of stored rows,
+// refused rows, progress, stop requests and the report.
+#include "transfer/MergeEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+#include "common/Text.h"
+#include "db/DbError.h"
+
+namespace pos::transfer {
+namespace {
+
+// Two names as the lookups compare them: trailing blanks and ASCII letter
+// case aside.
+bool sameName(std::string a, std::string b) {
+    for (std::string* name : {&a, &b}) {
+        while (!name->empty() && name->back() == ' ') {
+            name->pop_back();
+        }
+    }
+    return asciiLower(a) == asciiLower(b);
+}
+
+// The user asked the merge to stop.
+class StopRequested : public std::exception {};
+
+}  // namespace
+
+std::string inQuotes(std::string_view text) {
+    return "“" + std::string(text) + "”";
+}
+
+std::int32_t toInt32(const Value& value, const std::string& what) {
+    if (value.isNull()) {
+        throw ConversionError(what + "为空");
+    }
+    std::int64_t wide = 0;
+    try {
+        wide = value.toInteger();
+    } catch (const std::exception&) {
+        throw ConversionError(what + "不是数字");
+    }
+    if (wide < std::numeric_limits<std::int32_t>::min() ||
+        wide > std::numeric_limits<std::int32_t>::max()) {
+        throw ConversionError(what + "超出整数范围");
+    }
+    return static_cast<std::int32_t>(wide);
+}
+
+double numericValue(const Value& value, const std::string& column) {
+    switch (value.type()) {
+        case ValueType::Null:
+            return 0;
+        case ValueType::Integer:
+            return static_cast<double>(value.asInteger());
+        case ValueType::Float:
+            return value.asFloat();
+        case ValueType::Boolean:
+            return value.asBoolean() ? -1 : 0;
+        case ValueType::Decimal:
+        case ValueType::Text: {
+            std::string t = trimmed(value.toText());
+            if (t.empty()) {
+                return 0;
+            }
+            char* end = nullptr;
+            double d = std::strtod(t.c_str(), &end);
+            if (end != nullptr && *end == '\0' && std::isfinite(d)) {
+                return d;
+            }
+            break;
+        }
+        case ValueType::DateTime:
+        case ValueType::Error:
+            break;
+    }
+    throw ConversionError(column + "的值" + inQuotes(value.toText()) + "不是数字");
+}
+
+void Progress::step(int ordinal, int rowCount, int span) {
+    if (rowCount <= 0) {
+        return;
+    }
+    double share = static_cast<double>(ordinal) / rowCount * span;
+    m_position = m_base + static_cast<int>(std::trunc(share));
+    m_view.setProgress(m_position);
+}
+
+MergeEngine::MergeEngine(const DatasetMerge& merge, TransferQueries& queries,
+                         const TransferOptions& options, int& progressBase, TransferView& view,
+                         const std::vector<ImportedColumn>& columns)
+    : m_merge(merge),
+      m_q(queries),
+      m_options(options),
+      m_columns(columns),
+      m_view(view),
+      m_progress(progressBase, view),
+      m_transaction(queries.connection),
+      m_dataset(merge.dataset.displayText) {
+    // A dataset whose rows hold nothing beyond their key (the annotations)
+    // has nothing to update.
+    m_report.updatesOffered = options.importChoices.updateExisting && !merge.update.columns.empty();
+}
+
+// Runs one dataset's passes; any failure outside the protected inserts
+// becomes MergeStopped, naming where it happened.
+void MergeEngine::run() {
+    try {
+        passes();
+    } catch (const StopRequested&) {
+        // The pass in progress is undone where the database allows it.
+        const bool undone = m_transaction.rollBack();
+        if (undone) {
+            m_report = m_reportAtPassStart;
+        }
+        std::string text = "数据合并在" + m_dataset + "的" + inQuotes(m_step) + "一步停止：" +
+                           kStoppedByUser + "。\n";
+        text += undone ? "这一步写入的数据已撤销，此前各步的数据已写入数据库。"
+                       : "在此之前的数据已写入数据库。";
+        throw MergeStopped(text + "重新导入时，已写入的数据不会重复导入。", m_report);
+    } catch (const std::exception& e) {
+        // What the pass wrote before the stop is kept.
+        std::string lost;
+        if (m_transaction.open()) {
+            try {
+                m_transaction.commit();
+            } catch (const std::exception& commitError) {
+                lost = commitError.what();
+            }
+        } else if (!m_transaction.lost().empty()) {
+            lost = m_transaction.lost();
+        } else {
+            lost = m_lostPass;
+        }
+        if (!lost.empty()) {
+            m_report = m_reportAtPassStart;
+        }
+        throw MergeStopped(stopMessage(e.what(), lost), m_report);
+    }
+}
+
+// Opens a pass on the driving cursor and handles its rows one by one,
+// moving the gauge after each; `firstOrdinal` is the ordinal of the first
+// row in the progress arithmetic.
+void MergeEngine::walkPass(const char* step, const std::string& statement, int span,
+                           int firstOrdinal, const std::function<void()>& handleRow,
+                           const std::string& countStatement) {
+    m_step = step;
+    m_subject.clear();
+    db::Query& driver = m_q.sqlQuery;
+    executePreamble(driver, m_options.database);
+    // A pass over the whole staging table counts its rows apart and
+    // holds one row at a time.
+    driver.setForwardOnly(!countStatement.empty());
+    struct BackToWhole {
+        db::Query& query;
+        ~BackToWhole() { query.setForwardOnly(false); }
+    } backToWhole{driver};
+    openStatement(driver, statement);
+    m_reportAtPassStart = m_report;
+    m_lostPass.clear();
+    m_transaction.begin();
+    driver.first();
+    // The row count of the progress arithmetic; counting a pass over the
+    // whole staging table apart keeps its rows from being read at once.
+    int rowCount = -1;
+    if (!countStatement.empty()) {
+        openStatement(m_q.tempQuery, countStatement);
+        rowCount = static_cast<int>(m_q.tempQuery.fieldValue("n").toInteger());
+        m_q.tempQuery.close();
+    }
+    int ordinal = firstOrdinal;
+    while (!driver.eof()) {
+        if (m_view.stopRequested()) {
+            throw StopRequested();
+        }
+        handleRow();
+        m_progress.step(ordinal, rowCount >= 0 ? rowCount : driver.recordCount(), span);
+        ++ordinal;
+        driver.next();
+    }
+    m_subject.clear();
+    try {
+        m_transaction.commit();
+    } catch (const std::exception& e) {
+        m_lostPass = e.what();
+        throw;
+    }
+    m_progress.endPass();
+}
+
+// A blank name needs no reference row; a name not yet stored gets one.
+void MergeEngine::ensureReference(const std::string& name, const std::string& lookup,
+                                  const std::function<void()>& insert) {
+    if (isBlank(name)) {
+        return;
+    }
+    openStatement(m_q.tempQuery, lookup + quoted(name));
+    if (m_q.tempQuery.eof()) {
+        insert();
+    }
+}
+
+// The first column value of a lookup, NULL when it finds no row.
+Value MergeEngine::lookupValue(const std::string& statement, const std::string& column) {
+    openStatement(m_q.tempQuery, statement);
+    if (m_q.tempQuery.eof()) {
+        return Value();
+    }
+    return m_q.tempQuery.fieldValue(column);
+}
+
+// Whether a row with the staged row's key is already stored. A key the
+// server cannot even compare (a table number "A01" against an integer ID
+// on SQL Server) counts as not stored: the insert that follows is then
+// refused and recorded with the database's reason, instead of stopping
+// the merge. Any other failure of the lookup stops the merge: it does not
+// tell whether the row is stored, and inserting it anyway could store it
+// twice (annotations have no unique key).
+bool MergeEngine::exists(const std::string& statement, const db::Parameters& params) {
+    db::Query& q = m_q.tempQuery;
+    try {
+        q.close();
+        q.clearLines();
+        q.addLine(statement);
+        for (const auto& [name, value] : params) {
+            q.setParameter(name, value);
+        }
+        q.open();
+        return !q.eof();
+    } catch (const db::DbError& e) {
+        if (e.fault() == db::DbFault::TypeMismatch) {
+            return false;
+        }
+        throw;
+    }
+}
+
+Value MergeEngine::nextId(const std::string& column, const std::string& source) {
+    std::int64_t largest = queryMaxId(m_q.tempQuery2, m_options.database, column, source);
+    if (largest == std::numeric_limits<std::int32_t>::max()) {
+        throw ConversionError(source + "的" + column + "已达整数上限，无法编号");
+    }
+    return Value::integer(largest + 1);
+}
+
+// A reference row that the database refuses stops the merge: the rows
+// that refer to it could not be stored either.
+void MergeEngine::insertReference(const std::string& statement, const db::Parameters& params) {
+    m_transaction.runInsert(m_q.tempQuery2, statement, params, false);
+}
+
+bool MergeEngine::insertRow(const std::string& statement, const db::Parameters& params,
+                            const std::string& key) {
+    if (!writeRow(statement, params, key)) {
+        return false;
+    }
+    ++m_report.inserted;
+    return true;
+}
+
+// A last-pass row (an insert, or the update of a stored row) that the
+// database refuses is left out and recorded with its key and the
+// database's reason; the pass goes on.
+bool MergeEngine::writeRow(const std::string& statement, const db::Parameters& params,
+                           const std::string& key) {
+    try {
+        m_transaction.runInsert(m_q.tempQuery2, statement, params, true);
+        return true;
+    } catch (const RowNotUndone&) {
+        throw;
+    } catch (const db::DbError& e) {
+        // A busy, full or read-only database would refuse every further
+        // row alike: the merge stops instead of blaming each row.
+        if (db::isEnvironmentFault(e.fault())) {
+            throw;
+        }
+        m_report.refused.push_back({m_merge.dataset.keyName, key, e.what()});
+        return false;
+    } catch (const std::exception& e) {
+        m_report.refused.push_back({m_merge.dataset.keyName, key, e.what()});
+        return false;
+    }
+}
+
+// A name as a literal of a lookup, compared as the server compares
+// names: trailing blanks and ASCII letter case ignored.
+std::string MergeEngine::quoted(const std::string& name) const {
+    const db::Dialect& dialect = m_q.connection.dialect();
+    return dialect.stringLiteral(name) + dialect.nameCollation();
+}
+
+// The distinct names of a staging column, equal names once.
+std::string MergeEngine::distinctPass(const std::string& column, const std::string& table) const {
+    const std::string collation = m_q.connection.dialect().nameCollation();
+    if (collation.empty()) {
+        return " select distinct(" + column + ") from " + table + "   ";
+    }
+    return " select distinct(" + column + collation + ") as " + column + " from " + table + "   ";
+}
+
+// `lost` is the database's reason when the rows of the stopped step
+// could not be kept.
+std::string MergeEngine::stopMessage(const std::string& reason, const std::string& lost) const {
+    std::string text = "数据合并在" + m_dataset + "的" + inQuotes(m_step) + "一步中止";
+    if (!m_subject.empty()) {
+        text += "，" + m_subject;
+    }
+    text += "：" + reason;
+    if (lost.empty()) {
+        text += "\n在此之前的数据已写入数据库。";
+    } else {
+        text += "\n这一步已写入的数据未能保存（" + lost + "），此前各步的数据已写入数据库。";
+    }
+    return text + "请改正后重新导入，已写入的数据不会重复导入。";
+}
+
+// The heading of the worksheet column that fills staging column
+// `column`, or nullptr when the workbook does not hold it.
+const std::string* MergeEngine::headingOf(const char* column) const {
+    for (const ImportedColumn& imported : m_columns) {
+        if (equalsIgnoreCase(imported.column, column)) {
+            return &imported.heading;
+        }
+    }
+    return nullptr;
+}
+
+// The reference passes of the dataset's definition, then the last pass over
+// the whole staging table.
+void MergeEngine::passes() {
+    for (const datasets::ReferencePass& pass : m_merge.dataset.referencePasses) {
+        referencePass(pass);
+    }
+    const std::string table = std::string("TEMP") + m_merge.dataset.key;
+    walkPass(
+        m_merge.lastStep, " select * from " + table + "   ", m_merge.dataset.mergePassSpan, 1,
+        [this] { m_merge.mergeRow(*this); }, "select count(*) as n from " + table);
+}
+
+void MergeEngine::referencePass(const datasets::ReferencePass& pass) {
+    const std::string table = std::string("TEMP") + m_merge.dataset.key;
+    const auto visit = [&](const char* column) {
+        std::string name = m_q.sqlQuery.fieldAsText(column);
+        m_subject = pass.subject + inQuotes(name);
+        ensureReference(name, pass.lookup, [&] {
+            Value id = newReferenceId(pass, name);
+            db::Parameters params;
+            for (const char* parameter : pass.idParameters) {
+                params.emplace_back(parameter, id);
+            }
+            params.emplace_back(pass.nameParameter, Value::text(name));
+            for (const datasets::FixedParameter& fixed : pass.fixedParameters) {
+                params.emplace_back(fixed.name, Value::integer(fixed.value));
+            }
+            insertReference(pass.insert, params);
+            m_report.created.push_back({pass.step, name, id.asInteger()});
+        });
+    };
+    const int span = m_merge.dataset.mergePassSpan;
+    if (pass.names == datasets::ReferenceNames::Distinct) {
+        const char* column = pass.stagedColumns.front();
+        walkPass(pass.step, distinctPass(column, table), span, pass.firstOrdinal,
+                 [&] { visit(column); });
+        return;
+    }
+    walkPass(
+        pass.step, " select * from " + table + "   ", span, pass.firstOrdinal,
+        [&] {
+            for (const char* column : pass.stagedColumns) {
+                visit(column);
+            }
+        },
+        "select count(*) as n from " + table);
+}
+
+Value MergeEngine::newReferenceId(const datasets::ReferencePass& pass, const std::string& name) {
+    if (pass.nameNumberedZero != nullptr && trimmed(name) == pass.nameNumberedZero) {
+        return Value::integer(0);
+    }
+    Value id;
+    for (const char* column : pass.numberedColumns) {
+        Value next = nextId(column, pass.numberedTable);
+        if (id.isNull() || next.asInteger() > id.asInteger()) {
+            id = next;
+        }
+    }
+    return id;
+}
+
+// The reference pass over a staging column, which an updated column of the
+// same name looks its names up as.
+const datasets::ReferencePass& MergeEngine::referencePassOver(const char* column) const {
+    for (const datasets::ReferencePass& pass : m_merge.dataset.referencePasses) {
+        for (const char* staged : pass.stagedColumns) {
+            if (equalsIgnoreCase(staged, column)) {
+                return pass;
+            }
+        }
+    }
+    throw std::logic_error(std::string("no reference pass over ") + column);
+}
+
+void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key) {
+    const std::span<const UpdatableColumn> columns = m_merge.update.columns;
+    const db::Query& row = m_q.sqlQuery;
+    // The stored row: each column as shown, and the identifier behind a
+    // reference name.
+    std::vector<Value> shown(columns.size());
+    std::vector<Value> storedIds(columns.size());
+    {
+        db::Query& q = m_q.tempQuery;
+        q.close();
+        q.clearLines();
+        q.addLine(m_merge.update.storedRow);
+        q.setParameter("KeyID", keyValue);
+        q.open();
+        if (q.eof()) {
+            q.close();
+            ++m_report.alreadyExisting;
+            return;
+        }
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            shown[i] = q.fieldValue(columns[i].staged);
+            if (columns[i].kind == CellKind::Reference) {
+                storedIds[i] = q.fieldValue(columns[i].stored);
+            }
+        }
+        q.close();
+    }
+    // A value of the row as it will be: the workbook's by the rules when the
+    // workbook holds the column, else the stored one.
+    const ValueInRow valueInRow = [&](const char* column) {
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (!equalsIgnoreCase(columns[i].staged, column)) {
+                continue;
+            }
+            if (headingOf(column) == nullptr) {
+                return shown[i];
+            }
+            const Value cell = row.fieldValue(column);
+            return columns[i].rule != nullptr ? columns[i].rule(cell, column) : cell;
+        }
+        return Value();
+    };
+
+    struct Write {
+        std::size_t index;
+        const std::string* heading;
+        Value value;
+        std::string after;
+    };
+    // In worksheet order, as the user reads the row.
+    std::vector<Write> writes;
+    for (const ImportedColumn& imported : m_columns) {
+        const auto at = std::find_if(columns.begin(), columns.end(), [&](const UpdatableColumn& c) {
+            return equalsIgnoreCase(c.staged, imported.column);
+        });
+        if (at == columns.end()) {
+            continue;  // the key, or a column the dataset does not update
+        }
+        const auto i = static_cast<std::size_t>(at - columns.begin());
+        const UpdatableColumn& column = *at;
+        const std::string* heading = &imported.heading;
+        const Value cell = row.fieldValue(column.staged);
+        const std::string before = shown[i].toText();
+        switch (column.kind) {
+            case CellKind::Text:
+                if (cell.toText() != before) {
+                    writes.push_back({i, heading, cell, cell.toText()});
+                }
+                break;
+            case CellKind::Number: {
+                // A blank number is 0, as it is for a new row.
+                if (numericValue(cell, column.staged) ==
+                    numericValue(Value::text(before), column.staged)) {
+                    break;
+                }
+                Value value = valueInRow(column.staged);
+                if (column.complete != nullptr) {
+                    value = column.complete(value, valueInRow);
+                }
+                writes.push_back({i, heading, value, value.toText()});
+                break;
+            }
+            case CellKind::Reference: {
+                const std::string name = cell.toText();
+                if (sameName(name, before)) {
+                    break;
+                }
+                // The name is looked up as for a new row; the reference
+                // passes have created it. A blank name refers to nothing.
+                Value id;
+                std::string after;
+                if (!isBlank(name)) {
+                    const datasets::ReferencePass& reference = referencePassOver(column.staged);
+                    openStatement(m_q.tempQuery, reference.lookup + quoted(name));
+                    if (!m_q.tempQuery.eof()) {
+                        id = m_q.tempQuery.fieldValue(reference.idColumn);
+                        after = m_q.tempQuery.fieldAsText(reference.nameColumn);
+                    }
+                    m_q.tempQuery.close();
+                }
+                if (id.isNull() != storedIds[i].isNull() || id.toText() != storedIds[i].toText()) {
+                    writes.push_back({i, heading, id, after});
+                }
+                break;
+            }
+        }
+    }
+    if (writes.empty()) {
+        ++m_report.unchanged;
+        return;
+    }
+
+    std::string statement = std::string(" update ") + m_merge.update.table + " set ";
+    db::Parameters params;
+    for (const Write& write : writes) {
+        const std::string column = columns[write.index].stored;
+        statement += (params.empty() ? "" : ", ") + column + " = :" + column;
+        params.emplace_back(column, write.value);
+    }
+    statement += " where ID = :KeyID ";
+    params.emplace_back("KeyID", keyValue);
+    if (!writeRow(statement, params, key)) {
+        return;
+    }
+
+    ++m_report.updated;
+    for (const Write& write : writes) {
+        countWrite(columns[write.index], *write.heading, key, shown[write.index], write.value,
+                   write.after);
+    }
+}
+
+// Counts a rewritten cell of an updated row in the report.
+void MergeEngine::countWrite(const UpdatableColumn& column, const std::string& heading,
+                             const std::string& key, const Value& before, const Value& value,
+                             const std::string& after) {
+    auto counted = std::find_if(m_report.changedColumns.begin(), m_report.changedColumns.end(),
+                                [&](const auto& entry) { return entry.first == heading; });
+    if (counted == m_report.changedColumns.end()) {
+        m_report.changedColumns.emplace_back(heading, 1);
+    } else {
+        ++counted->second;
+    }
+    if (m_report.changes.size() < kListedChanges) {
+        m_report.changes.push_back({key, heading, before.toText(), after});
+    }
+    ++m_report.changeCount;
+    if (value.isNull() && column.without != nullptr) {
+        (m_report.*column.without).push_back(key);
+    }
+}
+
+}  // namespace pos::transfer
