@@ -100,7 +100,7 @@ MergeEngine::MergeEngine(const DatasetMerge& merge, TransferQueries& queries,
       m_columns(columns),
       m_view(view),
       m_progress(progressBase, view),
-      m_transaction(queries.connection),
+      m_transaction(queries.connection, "merged_row"),
       m_dataset(merge.dataset.displayText) {
     // A dataset whose rows hold nothing beyond their key (the annotations)
     // has nothing to update.

@@ -21,7 +21,7 @@
 #include "datasets/Datasets.h"
 #include "db/Connection.h"
 #include "transfer/Merge.h"
-#include "transfer/PassTransaction.h"
+#include "transfer/RowTransaction.h"
 #include "transfer/TransferContext.h"
 #include "transfer/TransferView.h"
 
@@ -184,7 +184,7 @@ private:
     const std::vector<ImportedColumn>& m_columns;
     TransferView& m_view;
     Progress m_progress;
-    PassTransaction m_transaction;
+    RowTransaction m_transaction;
     MergeReport m_report;
     MergeReport m_reportAtPassStart;
     std::string m_lostPass;  // why the last pass's rows could not be kept
