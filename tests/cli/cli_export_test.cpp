@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_run.h"
+#include "db/SqliteBackend.h"
 #include "transfer/StartTransfer.h"
 #include "transfer/export_fixture.h"
 

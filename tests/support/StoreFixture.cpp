@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "db/SqliteBackend.h"
 
@@ -76,32 +77,63 @@ std::string readTextFile(const std::string& path) {
 
 StoreFixture::StoreFixture(bool withDemoData, std::string database,
                            decltype(db::ConnectionSettings::wrapBackend) wrapBackend)
-    : m_database(std::move(database)) {
+    : m_folder(std::in_place, "pos-store"),
+      m_storeDir(m_folder->path().string()),
+      m_database(std::move(database)) {
     std::vector<std::string> scripts{readTextFile(POS_SOURCE_DIR "/sql/schema_sqlite.sql")};
     if (withDemoData) {
         scripts.push_back(readTextFile(POS_SOURCE_DIR "/sql/demo_data.sql"));
     }
-    db::createStoreDatabase(storeDir(), m_database, scripts);
+    db::createStoreDatabase(m_storeDir, m_database, scripts);
+    connect(m_database, std::move(wrapBackend));
+}
 
+StoreFixture::StoreFixture(const std::vector<std::string>& scripts, std::string database,
+                           std::string storeDir)
+    : m_storeDir(std::move(storeDir)), m_database(std::move(database)) {
+    if (m_storeDir.empty()) {
+        m_folder.emplace("pos-store");
+        m_storeDir = m_folder->path().string();
+    }
+    db::createStoreDatabase(m_storeDir, m_database, scripts);
+    connect("master", {});
+}
+
+void StoreFixture::connect(const std::string& catalog,
+                           decltype(db::ConnectionSettings::wrapBackend) wrapBackend) {
     db::ConnectionSettings settings;
-    settings.storeDir = storeDir();
+    settings.storeDir = m_storeDir;
     settings.wrapBackend = std::move(wrapBackend);
     m_connection = std::make_unique<db::Connection>(settings);
     m_connection->setConnectionText(
         "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
         "Initial Catalog=" +
-        m_database + ";Data Source=.");
+        catalog + ";Data Source=.");
     m_connection->connect();
+    m_connQuery = std::make_unique<db::Query>(*m_connection);
     m_sqlQuery = std::make_unique<db::Query>(*m_connection);
     m_tempQuery = std::make_unique<db::Query>(*m_connection);
     m_tempQuery2 = std::make_unique<db::Query>(*m_connection);
 }
 
 StoreFixture::~StoreFixture() {
+    m_connQuery.reset();
     m_sqlQuery.reset();
     m_tempQuery.reset();
     m_tempQuery2.reset();
     m_connection.reset();
+}
+
+std::vector<std::string> StoreFixture::views() {
+    transfer::executePreamble(*m_connQuery, m_database);
+    transfer::openStatement(*m_connQuery,
+                            "select name from sqlite_master where type = 'view' order by name");
+    std::vector<std::string> names;
+    for (; !m_connQuery->eof(); m_connQuery->next()) {
+        names.push_back(m_connQuery->fieldAsText("name"));
+    }
+    m_connQuery->close();
+    return names;
 }
 
 void StoreFixture::createStagingTables() {

@@ -1,10 +1,12 @@
 // Test fixtures shared by the transfer tests: a store folder with one
 // database built from the point-of-sale schema (and, when asked, the demo
-// data), the window's connection and query objects on it, the staging tables
-// an import builds, and a reader that checks the file through SQLite itself.
+// data) or from given scripts, the window's connection and query objects on
+// it, the staging tables an import builds, and a reader that checks the file
+// through SQLite itself.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,11 +25,18 @@ public:
     // connects to it, through `wrapBackend` when given (faults on demand).
     explicit StoreFixture(bool withDemoData = false, std::string database = "pos",
                           decltype(db::ConnectionSettings::wrapBackend) wrapBackend = {});
+    // Builds `database` from `scripts`, run in order, in `storeDir` (a fresh
+    // temporary store folder when empty), and connects to the server's
+    // master, as the window connects: the worker's preamble then chooses the
+    // database. The scripts come first: a name first would let a literal
+    // name and one script pick the constructor above (a pointer as a bool).
+    explicit StoreFixture(const std::vector<std::string>& scripts, std::string database,
+                          std::string storeDir = {});
     ~StoreFixture();
     StoreFixture(const StoreFixture&) = delete;
     StoreFixture& operator=(const StoreFixture&) = delete;
 
-    std::string storeDir() const { return m_folder.path().string(); }
+    const std::string& storeDir() const { return m_storeDir; }
     const std::string& database() const { return m_database; }
     std::string databasePath() const { return storeDir() + "/" + m_database + ".db"; }
 
@@ -35,6 +44,11 @@ public:
     transfer::TransferQueries queries() {
         return {*m_connection, *m_sqlQuery, *m_tempQuery, *m_tempQuery2};
     }
+    // A query object of its own on the connection, for the checks of a test.
+    db::Query& connQuery() { return *m_connQuery; }
+    // The names of the views in the database, in order, as the connection
+    // sees them.
+    std::vector<std::string> views();
 
     // Creates the staging tables TEMPMenu, TEMPHallTable and TEMPMenuAnnotate
     // with the columns the import gives them, declared with the types of the
@@ -55,9 +69,14 @@ public:
     int count(const std::string& table) const;
 
 private:
-    TempDir m_folder{"pos-store"};
+    void connect(const std::string& catalog,
+                 decltype(db::ConnectionSettings::wrapBackend) wrapBackend);
+
+    std::optional<TempDir> m_folder;  // when the fixture made the store folder
+    std::string m_storeDir;
     std::string m_database;
     std::unique_ptr<db::Connection> m_connection;
+    std::unique_ptr<db::Query> m_connQuery;
     std::unique_ptr<db::Query> m_sqlQuery;
     std::unique_ptr<db::Query> m_tempQuery;
     std::unique_ptr<db::Query> m_tempQuery2;

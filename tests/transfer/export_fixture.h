@@ -1,5 +1,5 @@
-// What the export tests share: a store database built from SQL scripts and
-// the read-back of a written workbook by an independent reader
+// What the export tests share: the scripts a store database is built from
+// and the read-back of a written workbook by an independent reader
 // (/usr/bin/python3 with xlrd).
 #pragma once
 
@@ -8,18 +8,13 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "db/Connection.h"
-#include "db/SqliteBackend.h"
 #include "support/Process.h"
 #include "support/RecordingView.h"
 #include "support/TempDir.h"
-#include "transfer/TransferContext.h"
-#include "transfer/TransferView.h"
 
 namespace pos::exporttest {
 
@@ -42,54 +37,6 @@ inline std::string schemaScript() {
 inline std::string demoScript() {
     return readText(fs::path(POS_SOURCE_DIR) / "sql" / "demo_data.sql");
 }
-
-// A store folder with one database made from `scripts`, connected as the
-// window connects, with the window's four query objects.
-class Store {
-public:
-    Store(const std::string& storeDir, const std::string& database,
-          const std::vector<std::string>& scripts)
-        : m_storeDir(storeDir),
-          m_database(database),
-          m_connection(db::ConnectionSettings{storeDir}) {
-        db::createStoreDatabase(storeDir, database, scripts);
-        m_connection.setConnectionText(
-            "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
-            "Initial Catalog=master;Data Source=.");
-        m_connection.connect();
-        m_connQuery = std::make_unique<db::Query>(m_connection);
-        m_sqlQuery = std::make_unique<db::Query>(m_connection);
-        m_tempQuery = std::make_unique<db::Query>(m_connection);
-        m_tempQuery2 = std::make_unique<db::Query>(m_connection);
-    }
-
-    transfer::TransferQueries queries() {
-        return {m_connection, *m_sqlQuery, *m_tempQuery, *m_tempQuery2};
-    }
-    db::Connection& connection() { return m_connection; }
-    db::Query& connQuery() { return *m_connQuery; }
-    const std::string& database() const { return m_database; }
-    std::string dbFile() const { return m_storeDir + "/" + m_database + ".db"; }
-
-    // The names of the views left in the database.
-    std::vector<std::string> views() {
-        transfer::executePreamble(*m_connQuery, m_database);
-        transfer::openStatement(*m_connQuery,
-                                "select name from sqlite_master where type = 'view' order by name");
-        std::vector<std::string> names;
-        for (; !m_connQuery->eof(); m_connQuery->next()) {
-            names.push_back(m_connQuery->fieldAsText("name"));
-        }
-        m_connQuery->close();
-        return names;
-    }
-
-private:
-    std::string m_storeDir;
-    std::string m_database;
-    db::Connection m_connection;
-    std::unique_ptr<db::Query> m_connQuery, m_sqlQuery, m_tempQuery, m_tempQuery2;
-};
 
 using Rows = std::vector<std::vector<std::string>>;
 

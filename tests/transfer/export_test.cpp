@@ -9,12 +9,14 @@
 
 #include "datasets/FieldMap.h"
 #include "export_fixture.h"
+#include "support/StoreFixture.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookFile.h"
 
 namespace fs = std::filesystem;
 using namespace pos;
 using namespace pos::exporttest;
+using pos::testing::StoreFixture;
 using transfer::ExportOutcome;
 using transfer::ExportResult;
 using transfer::MyExThread;
@@ -26,7 +28,7 @@ const char* const kSuccess = "数据导出成功！";
 
 // One export on its own thread, as the window starts it, waited for; how it
 // ended, whose message is the last the view was shown.
-ExportResult exportWith(Store& store, const std::string& key, const std::string& path,
+ExportResult exportWith(StoreFixture& store, const std::string& key, const std::string& path,
                         const std::string& fieldMapDir, RecordingView& view,
                         const std::string& datasetText = "菜品信息") {
     TransferOptions options;
@@ -72,13 +74,14 @@ struct DatasetCase {
 
 class ExportDemoDataset : public ::testing::TestWithParam<DatasetCase> {
 protected:
-    void exportAndCheck(const DatasetCase& c, Store& store, TempDir& tmp, const std::string& path);
+    void exportAndCheck(const DatasetCase& c, StoreFixture& store, TempDir& tmp,
+                        const std::string& path);
 };
 
 TEST_P(ExportDemoDataset, WritesKeySheetHeadingsAndEveryValueAsText) {
     const DatasetCase& c = GetParam();
     TempDir tmp;
-    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     for (const char* extension : {".xls", ".xlsx"}) {
         SCOPED_TRACE(extension);
@@ -86,7 +89,7 @@ TEST_P(ExportDemoDataset, WritesKeySheetHeadingsAndEveryValueAsText) {
     }
 }
 
-void ExportDemoDataset::exportAndCheck(const DatasetCase& c, Store& store, TempDir& tmp,
+void ExportDemoDataset::exportAndCheck(const DatasetCase& c, StoreFixture& store, TempDir& tmp,
                                        const std::string& path) {
     RecordingView view;
     EXPECT_EQ(exportWith(store, c.key, path, tmp.dir(), view, c.text).outcome,
@@ -108,7 +111,7 @@ void ExportDemoDataset::exportAndCheck(const DatasetCase& c, Store& store, TempD
     ASSERT_GE(sheet.rows.size(), 3u);
     EXPECT_TRUE(sheet.rows[0].empty());
     EXPECT_EQ(sheet.rows[1], datasets::defaultFieldMap(c.key).showNames());
-    const Rows expected = sortedData(queryWithPython(store.dbFile(), c.oracle), 0);
+    const Rows expected = sortedData(queryWithPython(store.databasePath(), c.oracle), 0);
     EXPECT_GT(expected.size(), 2u);
     EXPECT_EQ(sortedData(sheet.rows, 2), expected);
 }
@@ -151,7 +154,7 @@ INSERT INTO hall VALUES (1, '大厅');
 INSERT INTO tables VALUES (1, '2024-03-01 00:00:00', '2024-03-01 08:00:00');
 )SQL";
     TempDir tmp;
-    Store store(tmp.dir() + "store", "other", {script});
+    StoreFixture store({script}, "other", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
 
     RecordingView menuView;
@@ -185,7 +188,7 @@ class ExportFieldMap : public ::testing::TestWithParam<FieldMapCase> {};
 TEST_P(ExportFieldMap, HeadingsComeFromTheMapAndDataFromTheView) {
     const FieldMapCase& c = GetParam();
     TempDir tmp;
-    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
     const std::string mapPath = tmp.dir() + "HallTable.ini";
     if (c.file != nullptr) {
         writeText(mapPath, std::string("\xEF\xBB\xBF") + c.file);
@@ -210,7 +213,7 @@ TEST_P(ExportFieldMap, HeadingsComeFromTheMapAndDataFromTheView) {
     ASSERT_GE(sheet.rows.size(), 3u);
     EXPECT_EQ(sheet.rows[1], c.headings);
     // The data are always all of the view's columns in the view's order.
-    const Rows expected = queryWithPython(store.dbFile(),
+    const Rows expected = queryWithPython(store.databasePath(),
                                           "select h.Name, t.Code, t.Name from tables t "
                                           "join Hall h on t.Hallid = h.ID");
     EXPECT_EQ(sortedData(sheet.rows, 2), sortedData(expected, 0));
@@ -255,7 +258,7 @@ class ExportGauge : public ::testing::TestWithParam<GaugeCase> {};
 TEST_P(ExportGauge, MovesByTheWorksheetRowOverTheRecordCount) {
     const GaugeCase& c = GetParam();
     TempDir tmp;
-    Store store(tmp.dir() + "store", "n", {annotationScript(c.records)});
+    StoreFixture store({annotationScript(c.records)}, "n", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     const std::string path = tmp.dir() + "out.xls";
     RecordingView view;
@@ -288,11 +291,12 @@ TEST(ExportFailure, MissingTablesGiveTheViewMessageAndNoWorkbook) {
     // Menu and STCA exist, Category does not: VSmenu0 is made, VSmenu reads a
     // missing table. Both views are gone afterwards.
     TempDir tmp;
-    Store store(tmp.dir() + "store", "partial",
-                {"CREATE TABLE menu (ID INTEGER, Name TEXT, FirstLetter TEXT, CategoryID INTEGER,"
-                 " SCSN INTEGER, Unit1 TEXT, Price1 REAL, Cost1 REAL, VPrice1 REAL, Unit2 TEXT,"
-                 " Price2 REAL, Cost2 REAL, VPrice2 REAL, Unit3 TEXT, Price3 REAL, Cost3 REAL,"
-                 " VPrice3 REAL); CREATE TABLE STCA (SCSN INTEGER, SCNA TEXT);"});
+    StoreFixture store(
+        {"CREATE TABLE menu (ID INTEGER, Name TEXT, FirstLetter TEXT, CategoryID INTEGER,"
+         " SCSN INTEGER, Unit1 TEXT, Price1 REAL, Cost1 REAL, VPrice1 REAL, Unit2 TEXT,"
+         " Price2 REAL, Cost2 REAL, VPrice2 REAL, Unit3 TEXT, Price3 REAL, Cost3 REAL,"
+         " VPrice3 REAL); CREATE TABLE STCA (SCSN INTEGER, SCNA TEXT);"},
+        "partial", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     const std::string path = tmp.dir() + "out.xls";
     RecordingView view;
@@ -307,9 +311,9 @@ TEST(ExportFailure, MissingTablesGiveTheViewMessageAndNoWorkbook) {
 
 TEST(ExportFailure, MissingColumnGivesTheViewMessage) {
     TempDir tmp;
-    Store store(tmp.dir() + "store", "nocol",
-                {"CREATE TABLE AnnotateType (ID INTEGER, Name TEXT);"
-                 " CREATE TABLE Annotate (ID INTEGER, AnnotateTypeID INTEGER);"});
+    StoreFixture store({"CREATE TABLE AnnotateType (ID INTEGER, Name TEXT);"
+                        " CREATE TABLE Annotate (ID INTEGER, AnnotateTypeID INTEGER);"},
+                       "nocol", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView view;
     exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), view, "菜品注释");
@@ -319,7 +323,7 @@ TEST(ExportFailure, MissingColumnGivesTheViewMessage) {
 
 TEST(ExportFailure, UnwritableTargetIsReportedAndLeavesNoFile) {
     TempDir tmp;
-    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     const std::string path = tmp.dir() + "no-such-folder/out.xls";
     RecordingView view;
@@ -337,7 +341,7 @@ TEST(ExportFailure, FolderAtThePathIsRefusedAndKept) {
     // A target that is a folder cannot be replaced: refused before any work,
     // nothing beside it is left.
     TempDir tmp;
-    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     fs::create_directory(tmp.path() / "taken.xls");
     writeText(tmp.path() / "taken.xls" / "inside", "kept");
@@ -362,7 +366,7 @@ TEST(ExportFailure, RecordsBeyondAnXlsSheetAreRefusedAndAnXlsxSheetTakesThem) {
         "INSERT INTO AnnotateType (ID, Name) VALUES (1, '口味');"
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 65535)"
         " INSERT INTO Annotate (ID, Name, AnnotateTypeID) SELECT i, 'a' || i, 1 FROM n;";
-    Store store(tmp.dir() + "store", "big", {script});
+    StoreFixture store({script}, "big", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView refused;
     EXPECT_EQ(exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), refused).outcome,
@@ -394,7 +398,7 @@ TEST(ExportFailure, RecordsBeyondAnXlsSheetAreRefusedAndAnXlsxSheetTakesThem) {
 
 TEST(ExportFailure, PathOfAnotherFormatIsRefusedBeforeAnyWork) {
     TempDir tmp;
-    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
     for (const char* name : {"out.csv", "out", "out.xlsx.bak", "out.xls "}) {
         SCOPED_TRACE(name);
         const std::string path = tmp.dir() + name;
@@ -415,7 +419,7 @@ TEST(ExportFailure, PathOfAnotherFormatIsRefusedBeforeAnyWork) {
 
 TEST(ExportFailure, FieldMapThatCannotBeWrittenIsReported) {
     TempDir tmp;
-    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
     RecordingView view;
     EXPECT_EQ(
         exportWith(store, "HallTable", tmp.dir() + "out.xls", tmp.dir() + "missing-folder/", view)
@@ -459,7 +463,7 @@ TEST(ExportStatements, RecordCountAgainstTheSheetOfTheFormat) {
 
 TEST(ExportStatements, ReplacingAFinishedWorkerJoinsIt) {
     TempDir tmp;
-    Store store(tmp.dir() + "store", "pos_demo", {schemaScript(), demoScript()});
+    StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView view;
     TransferOptions options;
