@@ -23,6 +23,16 @@ std::string Dialect::stringLiteral(const std::string& text) const {
     return sqlStringLiteral(text);
 }
 
+std::string Dialect::updateRowStatement(const std::string& table,
+                                        const std::vector<std::string>& columns,
+                                        const std::string& keyColumn) const {
+    std::string statement = " update " + table + " set ";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        statement += (i == 0 ? "" : ", ") + columns[i] + " = :" + columns[i];
+    }
+    return statement + " where " + keyColumn + " = :KeyID ";
+}
+
 std::string sqlStringLiteral(const std::string& text) {
     std::string out = "'";
     for (char c : text) {

@@ -43,6 +43,13 @@ public:
     // Unicode literal (N'...') so that Chinese names survive any collation.
     virtual std::string stringLiteral(const std::string& text) const;
 
+    // The update of one stored row: " update TABLE set C1 = :C1, C2 = :C2
+    // where KEY = :KeyID ", every value a bound parameter named as its
+    // column and the key's named KeyID. Both servers take this text.
+    virtual std::string updateRowStatement(const std::string& table,
+                                           const std::vector<std::string>& columns,
+                                           const std::string& keyColumn) const;
+
     // The clause that makes a comparison or a DISTINCT of names follow the
     // server's default rules (trailing blanks and ASCII letter case ignored),
     // appended after the column or the literal: " collate pos_name" on the

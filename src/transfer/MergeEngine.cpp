@@ -518,15 +518,15 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
         return;
     }
 
-    std::string statement = std::string(" update ") + m_merge.update.table + " set ";
+    std::vector<std::string> written;
     db::Parameters params;
     for (const Write& write : writes) {
-        const std::string column = columns[write.index].stored;
-        statement += (params.empty() ? "" : ", ") + column + " = :" + column;
-        params.emplace_back(column, write.value);
+        written.emplace_back(columns[write.index].stored);
+        params.emplace_back(written.back(), write.value);
     }
-    statement += " where ID = :KeyID ";
     params.emplace_back("KeyID", keyValue);
+    const std::string statement =
+        m_q.connection.dialect().updateRowStatement(m_merge.update.table, written, "ID");
     if (!writeRow(statement, params, key)) {
         return;
     }
