@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 
 #include "cli/Command.h"
 
@@ -108,6 +109,14 @@ bool StopSignals::requested() {
 
 int StopSignals::exitCode(int otherwise) {
     return g_stopSignal != 0 ? 128 + g_stopSignal : otherwise;
+}
+
+int TerminalView::finish(bool succeeded) {
+    m_bar.end();
+    for (const std::string& message : m_messages) {
+        (succeeded ? std::cout : std::cerr) << message << std::endl;
+    }
+    return StopSignals::exitCode(succeeded ? kExitSuccess : kExitFailed);
 }
 
 }  // namespace pos::cli

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/GlobalOptions.h"
 #include "datasets/Datasets.h"
 #include "db/Connection.h"
 #include "transfer/TransferContext.h"
+#include "transfer/TransferView.h"
 
 namespace CLI {
 class App;
@@ -79,6 +81,27 @@ private:
     bool m_keepAtReset;
     bool m_lineOpen = false;
     int m_percent = -1;
+};
+
+// A worker's view on a terminal: a progress bar on stderr when stderr is a
+// terminal, left on its last line when the worker resets the gauge at the
+// end; the closing messages are kept and printed once the outcome is known,
+// on stdout when the transfer succeeded and on stderr otherwise.
+class TerminalView : public transfer::TransferView {
+public:
+    void setChoiceControlsEnabled(bool) override {}
+    void setProgress(int position) override { m_bar.show(position); }
+    void clearPath() override {}
+    void showMessage(const std::string& text) override { m_messages.push_back(text); }
+    bool stopRequested() const override { return StopSignals::requested(); }
+
+    // Ends the bar, prints the messages and gives the exit code of the
+    // outcome (a stop signal's code when one came).
+    int finish(bool succeeded);
+
+private:
+    ProgressBar m_bar{true};
+    std::vector<std::string> m_messages;
 };
 
 }  // namespace pos::cli

@@ -5,7 +5,6 @@
 #include <stdexcept>
 
 #include "cli/Command.h"
-#include "db/EmbeddedSql.h"
 #include "db/SqliteBackend.h"
 #include "transfer/Catalogue.h"
 
@@ -40,9 +39,7 @@ public:
                                      "”是系统数据库的名称，程序不会列出它，请换一个名称。");
         }
         std::string dir = global.storeDir();
-        db::createStoreDatabase(dir, m_name,
-                                {std::string(db::embeddedSql("schema_sqlite.sql")),
-                                 std::string(db::embeddedSql("demo_data.sql"))});
+        db::createStoreDemoDatabase(dir, m_name);
         std::cout << "已在数据库文件夹" << dir << "中建立数据库" << m_name
                   << "，其中有演示数据。\n";
         return kExitSuccess;

@@ -18,32 +18,6 @@ namespace pos::cli {
 
 namespace {
 
-// The worker's view on a terminal: a progress bar on stderr when stderr is a
-// terminal, left on its last line when the worker resets the gauge at the
-// end; the closing message is kept and printed once the outcome is known
-// (stdout on success, with any warning in the lines after its first; stderr
-// otherwise).
-class ExportTerminalView : public transfer::TransferView {
-public:
-    void setChoiceControlsEnabled(bool) override {}
-
-    void setProgress(int position) override { m_bar.show(position); }
-
-    void clearPath() override {}
-
-    void showMessage(const std::string& text) override { m_messages.push_back(text); }
-
-    bool stopRequested() const override { return StopSignals::requested(); }
-
-    void endBar() { m_bar.end(); }
-
-    const std::vector<std::string>& messages() const { return m_messages; }
-
-private:
-    ProgressBar m_bar{true};
-    std::vector<std::string> m_messages;
-};
-
 class ExportCommand : public Command {
 public:
     CLI::App* addTo(CLI::App& app) override {
@@ -82,18 +56,12 @@ public:
             return kExitFailed;
         }
 
-        ExportTerminalView view;
+        TerminalView view;
         transfer::MyExThread worker(link.queries(),
                                     transferOptions(global, m_database, dataset, path), view);
         worker.start();
         worker.join();
-        view.endBar();
-
-        const bool succeeded = worker.result().succeeded();
-        for (const std::string& message : view.messages()) {
-            (succeeded ? std::cout : std::cerr) << message << std::endl;
-        }
-        return StopSignals::exitCode(succeeded ? kExitSuccess : kExitFailed);
+        return view.finish(worker.result().succeeded());
     }
 
 private:

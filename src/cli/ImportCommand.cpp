@@ -22,30 +22,6 @@ namespace pos::cli {
 
 namespace {
 
-// The worker's view on a terminal: a progress bar on stderr when stderr is a
-// terminal; the closing message is kept and printed once the outcome is
-// known (stdout when every row arrived, stderr otherwise).
-class ImportTerminalView : public transfer::TransferView {
-public:
-    void setChoiceControlsEnabled(bool) override {}
-
-    void setProgress(int position) override { m_bar.show(position); }
-
-    void clearPath() override {}
-
-    void showMessage(const std::string& text) override { m_messages.push_back(text); }
-
-    bool stopRequested() const override { return StopSignals::requested(); }
-
-    void endBar() { m_bar.end(); }
-
-    const std::vector<std::string>& messages() const { return m_messages; }
-
-private:
-    ProgressBar m_bar{true};
-    std::vector<std::string> m_messages;
-};
-
 // Why the rejects workbook cannot go to `path`, or empty: it is a new file of
 // a workbook format in a folder that exists, never a file already there (the
 // input among them).
@@ -130,17 +106,11 @@ public:
         options.importChoices.dryRun = m_dryRun;
         options.importChoices.rejectsPath = m_rejects;
 
-        ImportTerminalView view;
+        TerminalView view;
         transfer::MyImThread worker(link.queries(), options, view);
         worker.start();
         worker.join();
-        view.endBar();
-
-        const bool complete = worker.result().everyRowInDatabase();
-        for (const std::string& message : view.messages()) {
-            (complete ? std::cout : std::cerr) << message << std::endl;
-        }
-        return StopSignals::exitCode(complete ? kExitSuccess : kExitFailed);
+        return view.finish(worker.result().everyRowInDatabase());
     }
 
 private:

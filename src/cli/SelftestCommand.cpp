@@ -34,6 +34,11 @@ public:
         options.settings = global.connectionSettings();
         options.arguments = global.connectionArguments();
         if (!isBlank(m_collation)) {
+            if (global.usesStore()) {
+                throw UsageError(
+                    "--collation applies to a SQL Server only: the embedded store "
+                    "compares names by its own rules.");
+            }
             options.collation = trimmed(m_collation);
             if (!transfer::isValidCollationName(options.collation)) {
                 throw UsageError("The collation \"" + m_collation +

@@ -17,6 +17,7 @@
 #include "common/Files.h"
 #include "common/Text.h"
 #include "db/DbError.h"
+#include "db/EmbeddedSql.h"
 #include "db/SqliteFile.h"
 
 namespace fs = std::filesystem;
@@ -169,6 +170,12 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
         removeJournals();
         throw;
     }
+}
+
+void createStoreDemoDatabase(const std::string& storeDir, const std::string& name) {
+    createStoreDatabase(
+        storeDir, name,
+        {std::string(embeddedSql("schema_sqlite.sql")), std::string(embeddedSql("demo_data.sql"))});
 }
 
 void dropStoreDatabase(const std::string& storeDir, const std::string& name) {

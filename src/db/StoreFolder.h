@@ -31,6 +31,10 @@ bool isValidStoreDatabaseName(const std::string& name);
 void createStoreDatabase(const std::string& storeDir, const std::string& name,
                          const std::vector<std::string>& scripts);
 
+// Creates NAME.db with the point-of-sale tables and the demo data, as
+// createStoreDatabase does.
+void createStoreDemoDatabase(const std::string& storeDir, const std::string& name);
+
 // Removes database NAME of the store: NAME.db with its journal files and its
 // import lock file. No connection may still use it. Throws DbError when a
 // file stays; a database that is not there is no error.

@@ -211,13 +211,13 @@ void MyExThread::finishExport() {
 }
 
 void MyExThread::dropViews() {
-    db::Query& query = m_queries.sqlQuery;
-    const std::string k = key();
-    // A view that does not exist cannot be dropped; that is the usual case
-    // and says nothing, so the failures of both drops are not reported.
-    for (const std::string& view : {"VS" + k, "VS" + k + "0"}) {
+    dropExportViews(m_queries.sqlQuery, m_options.database, key());
+}
+
+void dropExportViews(db::Query& query, const std::string& database, const std::string& key) {
+    for (const std::string& view : {"VS" + key, "VS" + key + "0"}) {
         cleanupFailure([&] {
-            executePreamble(query, m_options.database);
+            executePreamble(query, database);
             executeStatement(query, "drop view " + view);
         });
     }

@@ -672,13 +672,7 @@ bool MyImThread::matchHeaders() {
         m_state.repeatedHeading = repeatedHeading(m_state.headerNames, map);
     } else {
         matched = matchHeaderNames(m_state.headerNames, m_state.stagingColumns, nullptr);
-        for (std::size_t i = 0; i < m_state.headerNames.size() && m_state.repeatedHeading.empty();
-             ++i) {
-            if (std::count(m_state.headerNames.begin(), m_state.headerNames.begin() + i,
-                           m_state.headerNames[i]) > 0) {
-                m_state.repeatedHeading = m_state.headerNames[i];
-            }
-        }
+        m_state.repeatedHeading = repeatedHeading(m_state.headerNames, datasets::FieldMap{});
     }
     if (!matched) {
         return false;

@@ -114,14 +114,19 @@ void MergeEngine::run() {
         passes();
     } catch (const StopRequested&) {
         // The pass in progress is undone where the database allows it.
-        const bool undone = m_transaction.rollBack();
-        if (undone) {
-            m_report = m_reportAtPassStart;
-        }
+        std::string failure;
+        const bool rolledBack = m_transaction.rollBack(failure);
         std::string text = "数据合并在" + m_dataset + "的" + inQuotes(m_step) + "一步停止：" +
                            kStoppedByUser + "。\n";
-        text += undone ? "这一步写入的数据已撤销，此前各步的数据已写入数据库。"
-                       : "在此之前的数据已写入数据库。";
+        if (!rolledBack) {
+            text += "在此之前的数据已写入数据库。";
+        } else if (failure.empty()) {
+            m_report = m_reportAtPassStart;
+            text += "这一步写入的数据已撤销，此前各步的数据已写入数据库。";
+        } else {
+            text += "这一步写入的数据未能撤销（" + failure +
+                    "），请检查数据库中这一步的数据；此前各步的数据已写入数据库。";
+        }
         throw MergeStopped(text + "重新导入时，已写入的数据不会重复导入。", m_report);
     } catch (const std::exception& e) {
         // What the pass wrote before the stop is kept.

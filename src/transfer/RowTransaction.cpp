@@ -48,13 +48,13 @@ void RowTransaction::beginAtOnce() {
     }
 }
 
-bool RowTransaction::rollBack() {
+bool RowTransaction::rollBack(std::string& failure) {
     m_wanted = false;
     if (!m_open) {
         return false;
     }
     m_open = false;
-    runCleanup("回滚事务", [this] { m_connection.rollback(); });
+    failure = cleanupFailure([this] { m_connection.rollback(); });
     return true;
 }
 

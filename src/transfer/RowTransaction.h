@@ -55,9 +55,10 @@ public:
     // A pass starts, and the shared transaction opens at once.
     void beginAtOnce();
 
-    // Undoes the pass's rows (the user stopped the pass); a failure is
-    // logged. False when they were committed one by one and stay.
-    bool rollBack();
+    // Undoes the pass's rows (the user stopped the pass). False when they
+    // were committed one by one and stay. A rollback the database refuses
+    // does not throw: its reason goes to `failure`, the rows' fate unknown.
+    bool rollBack(std::string& failure);
     // Undoes the pass's rows; a failure throws, and the destructor tries
     // again.
     void undoAll();

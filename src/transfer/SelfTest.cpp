@@ -239,9 +239,7 @@ private:
     std::string createDatabase() {
         if (m_store) {
             const std::string dir = db::storeDirectory(m_options.settings);
-            db::createStoreDatabase(dir, m_result.database,
-                                    {std::string(db::embeddedSql("schema_sqlite.sql")),
-                                     std::string(db::embeddedSql("demo_data.sql"))});
+            db::createStoreDemoDatabase(dir, m_result.database);
             m_created = true;
             return "在数据库文件夹" + dir + "中，载入了表结构和演示数据";
         }
@@ -332,15 +330,7 @@ private:
         }
     }
 
-    void dropViews(const std::string& key) {
-        for (const std::string& view : {"VS" + key, "VS" + key + "0"}) {
-            // Most often the view is not there; that says nothing.
-            cleanupFailure([&] {
-                executePreamble(m_sqlQuery, m_result.database);
-                executeStatement(m_sqlQuery, "drop view " + view);
-            });
-        }
-    }
+    void dropViews(const std::string& key) { dropExportViews(m_sqlQuery, m_result.database, key); }
 
     // The dataset's rows as its export shows them, each field as text (an
     // empty cell and NULL alike), sorted.
