@@ -53,6 +53,10 @@ public:
     // is still held then.
     virtual std::unique_ptr<ImportLock> lockForImport(const std::string& database,
                                                       int waitSeconds) = 0;
+    // Moves what the database keeps beside its file (the store's write-ahead
+    // log) into the file itself, so that a copy of the file alone holds every
+    // committed row. Nothing to do for a server.
+    virtual void settleFile() {}
 };
 
 }  // namespace pos::db

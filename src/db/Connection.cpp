@@ -102,6 +102,12 @@ bool Connection::inTransaction() {
     return !m_outer || m_nested > 0;
 }
 
+void Connection::settleFile() {
+    if (m_backend && !m_outer) {
+        m_backend->settleFile();
+    }
+}
+
 void Connection::beginOuterTransaction() {
     backend().beginTransaction();
     m_outer = true;

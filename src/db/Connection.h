@@ -89,6 +89,12 @@ public:
     // when another import still holds it after `waitSeconds`.
     std::unique_ptr<ImportLock> lockForImport(const std::string& database, int waitSeconds);
 
+    // Puts every committed row into the database file itself (the store's
+    // log is emptied into it), so that the user may copy that file alone.
+    // Throws DbError when the database refuses; does nothing when not
+    // connected or inside a transaction.
+    void settleFile();
+
     // The statements that differ between the back ends. Throws when not connected.
     const Dialect& dialect() const;
     Backend& backend();

@@ -135,6 +135,21 @@ public:
     }
     const Dialect& dialect() const override { return m_dialect; }
 
+    // A checkpoint that empties the log: the database file alone then holds
+    // everything, and the log file left beside it is empty. It waits for
+    // readers of other programs up to the busy timeout; when they keep it
+    // from finishing, the rows stay safe in the log and move at the next one.
+    void settleFile() override {
+        if (!m_file || m_file->name().empty() || !sqlite3_get_autocommit(m_file->db())) {
+            return;
+        }
+        const int rc = sqlite3_wal_checkpoint_v2(m_file->db(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,
+                                                 nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            m_file->fail(rc);
+        }
+    }
+
     // An exclusive advisory lock on the file NAME.import-lock beside the
     // database file. The lock goes with the descriptor, so a killed import
     // leaves nothing held; the file itself stays for the next import.

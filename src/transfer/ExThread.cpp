@@ -206,6 +206,7 @@ void MyExThread::finishExport() {
     // transfer can use SQLQuery while the drops still run; enabling the start
     // button is the last call this worker makes into the view.
     dropViews();
+    runCleanup("把数据写入数据库文件", [this] { m_queries.connection.settleFile(); });
     m_view.setProgress(0);
     m_view.setChoiceControlsEnabled(true);
 }

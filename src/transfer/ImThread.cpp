@@ -517,6 +517,7 @@ void MyImThread::finishImport() {
         }
         m_importLock.reset();
     }
+    runCleanup("把数据写入数据库文件", [this] { m_queries.connection.settleFile(); });
     if (m_session) {
         runCleanup("关闭工作簿", [this] {
             m_session->closeWorkbooks();

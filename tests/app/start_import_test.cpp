@@ -94,10 +94,12 @@ protected:
         form->exImButtonClick();
     }
 
-    std::string scalar(const std::string& sql) {
+    // The first value `sql` gives on the store's database, or on the
+    // database file `file`.
+    std::string scalar(const std::string& sql, const std::string& file = {}) {
         sqlite3* db = nullptr;
-        sqlite3_open_v2((m_store.dir() + "pos_demo.db").c_str(), &db, SQLITE_OPEN_READONLY,
-                        nullptr);
+        sqlite3_open_v2((file.empty() ? m_store.dir() + "pos_demo.db" : file).c_str(), &db,
+                        file.empty() ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
         sqlite3_stmt* st = nullptr;
         std::string value;
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
@@ -130,6 +132,11 @@ TEST_F(StartImport, NewDishesArriveWithTheStationNumber) {
     EXPECT_TRUE(form->imData()->isEnabled());
     EXPECT_EQ(form->gauge1()->value(), 0);
     EXPECT_TRUE(form->pathEdit()->text().isEmpty());
+    // The window still holds the database open, as it does until the process
+    // ends at once: a copy of the database file alone holds the new rows.
+    const std::string copy = m_exe.dir() + "copy.db";
+    fs::copy_file(m_store.dir() + "pos_demo.db", copy);
+    EXPECT_EQ(scalar("select count(*) from menu where ID in (9001, 9002)", copy), "2");
     form.reset();  // joins the worker
     EXPECT_EQ(scalar("select group_concat(StationID) from menu where ID in (9001, 9002)"), "7,7");
     EXPECT_EQ(scalar("select count(*) from Category where Name = '新类别'"), "1");

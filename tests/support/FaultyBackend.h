@@ -42,6 +42,7 @@ public:
                                                   int waitSeconds) override {
         return m_inner->lockForImport(database, waitSeconds);
     }
+    void settleFile() override { m_inner->settleFile(); }
 
 private:
     void count(const std::string& what);
