@@ -1,5 +1,6 @@
 // Chooses the reader by the file's content: a compound file is .xls, a zip
-// package is .xlsx, whatever the file's name says.
+// package is .xlsx, whatever the file's name says. The bare record stream of
+// Excel 2.x to 4.0 is named as such, to be saved again.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +49,9 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
     }
     if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) {
         return readXlsx(path, rowLimit);
+    }
+    if (got > 0 && isOldBiffStream(head, static_cast<std::size_t>(got))) {
+        throw WorkbookError(olderThanExcel5Message(path));
     }
     if (got < 0) {
         throw WorkbookError("无法读取文件" + inQuotes(path) + "：读取时出错（" +

@@ -346,11 +346,16 @@ private:
         if (bof.type != 0x0809 || bof.size < 4) {
             throw Corrupt{"工作簿数据不以起始记录开头"};
         }
+        // Versions below BIFF5 are those of Excel 2.x to 4.0, as some
+        // programs label them in a BIFF5-style start record.
         const std::uint16_t version = le16(bof.data);
-        m_biff8 = version == 0x0600;
-        if (!m_biff8 && version != 0x0500) {
+        if (version < 0x0500) {
             throw TooOld{};
         }
+        if (version != 0x0500 && version != 0x0600) {
+            throw Corrupt{"工作簿数据的版本号无法识别"};
+        }
+        m_biff8 = version == 0x0600;
         if (!m_biff8) {
             m_codePage.set(1252);
         }
@@ -371,13 +376,9 @@ private:
                 case 0x0022:  // DATEMODE
                     m_date1904 = f.u16() != 0;
                     break;
-                case 0x041E: {  // FORMAT
-                    const std::uint16_t index = f.u16();
-                    const std::string code =
-                        m_biff8 ? singleString(r, 2, false) : byteString(f, true);
-                    customDate[index] = xlsx::isDateFormatCode(code);
+                case 0x041E:  // FORMAT
+                    readFormat(r, customDate);
                     break;
-                }
                 case 0x00E0:  // XF
                     f.u16();
                     xfFormats.push_back(f.u16());
@@ -398,6 +399,23 @@ private:
                 default:
                     break;
             }
+        }
+    }
+
+    // A number format: its code is 8-bit counted bytes in the code page in
+    // BIFF5/7, a Unicode string in BIFF8. One that cannot be read costs only
+    // itself: the cells of its XFs show as General.
+    void readFormat(const Record& r, std::unordered_map<std::uint16_t, bool>& customDate) {
+        Fields f(r);
+        if (f.left() < 2) {
+            return;
+        }
+        const std::uint16_t index = f.u16();
+        try {
+            const std::string code = m_biff8 ? singleString(r, 2, false) : byteString(f, false);
+            customDate[index] = xlsx::isDateFormatCode(code);
+        } catch (const Corrupt&) {
+            customDate[index] = false;
         }
     }
 
@@ -589,7 +607,9 @@ private:
                     }
                     break;
                 }
-                case 0x0006: {  // FORMULA: the cached result
+                case 0x0006:    // FORMULA: the cached result
+                case 0x0206:    // the same, with the record numbers of older
+                case 0x0406: {  // versions that some converters still write
                     const int row = f.u16(), col = f.u16();
                     const std::uint16_t xf = f.u16();
                     const std::uint8_t* result = f.bytes(8);
@@ -746,14 +766,33 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name, int rowLimi
     } catch (const Encrypted&) {
         throw WorkbookError(encryptedMessage(name));
     } catch (const TooOld&) {
-        throw WorkbookError("无法读取工作簿" + inQuotes(name) +
-                            "：它是Excel 5.0之前的旧格式，本程序无法读取。" + kSaveAgainAdvice);
+        throw WorkbookError(olderThanExcel5Message(name));
     } catch (const WorkbookError& e) {
         throw WorkbookError("无法读取工作簿" + inQuotes(name) + "：" + e.what());
     }
 }
 
 }  // namespace
+
+bool isOldBiffStream(const unsigned char* head, std::size_t size) {
+    if (size < 8) {
+        return false;
+    }
+    // The start record of a sheet or workbook of Excel 2.x, 3.0 or 4.0: its
+    // type, a length such a record has, the version, and a known kind of
+    // sheet (worksheet, chart, macro sheet, or the workbook of 4.0).
+    const std::uint16_t type = le16(head);
+    const std::uint16_t length = le16(head + 2);
+    const std::uint16_t kind = le16(head + 6);
+    return (type == 0x0009 || type == 0x0209 || type == 0x0409) && length >= 4 && length <= 20 &&
+           (kind == 0x0010 || kind == 0x0020 || kind == 0x0040 || kind == 0x0100);
+}
+
+std::string olderThanExcel5Message(const std::string& name) {
+    return "无法读取工作簿" + inQuotes(name) +
+           "：这是Excel 5.0之前的版本（Excel 2.x–4.0）保存的工作簿，本程序不能读取，"
+           "请在电子表格程序中另存为.xls或.xlsx后再导入。";
+}
 
 WorkbookData readXlsFromMemory(const std::uint8_t* data, std::size_t size,
                                const std::string& name) {

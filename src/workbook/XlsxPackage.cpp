@@ -4,8 +4,11 @@
 #include <expat.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
+#include "common/Text.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsxParts.h"
 
@@ -91,6 +94,26 @@ Package::Package(const std::string& path) : m_path(path), m_zip(std::make_unique
     m_zip->archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
     if (!m_zip->archive) {
         fail(path, zipErrorText(code), zipErrorAdvice(code));
+    }
+    refuseRepeatedNames();
+}
+
+// Two entries of one name (part names compare without regard to case) leave
+// open which of them is the part: readers differ in the one they take, so
+// such a package is refused rather than read one way.
+void Package::refuseRepeatedNames() const {
+    const zip_int64_t count = zip_get_num_entries(m_zip->archive, 0);
+    std::unordered_set<std::string> seen;
+    seen.reserve(static_cast<std::size_t>(std::max<zip_int64_t>(count, 0)));
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(m_zip->archive, static_cast<zip_uint64_t>(i), 0);
+        if (name == nullptr) {
+            continue;
+        }
+        if (!seen.insert(asciiLower(name)).second) {
+            fail(m_path,
+                 "文件已损坏，其中有两个名为" + inQuotes(name) + "的部件，无法确定应读取哪一个");
+        }
     }
 }
 
@@ -408,7 +431,8 @@ public:
         if (type && part &&
             (type->find("spreadsheetml.sheet.main+xml") != std::string_view::npos ||
              type->find("spreadsheetml.template.main+xml") != std::string_view::npos ||
-             type->find("ms-excel.sheet.macroEnabled.main+xml") != std::string_view::npos)) {
+             type->find("ms-excel.sheet.macroEnabled.main+xml") != std::string_view::npos ||
+             type->find("ms-excel.sheet.binary.macroEnabled.main") != std::string_view::npos)) {
             workbookPart = resolveTarget("", *part);
         }
     }
@@ -428,20 +452,48 @@ std::vector<Relationship> readRelationships(Package& package, const std::string&
     return std::move(handler.relationships);
 }
 
+namespace {
+
+// A package whose workbook part is binary is an .xlsb workbook.
+bool isBinaryPart(std::string_view part) {
+    const std::string_view bin = ".bin";
+    return part.size() >= bin.size() &&
+           equalsIgnoreCase(part.substr(part.size() - bin.size()), bin);
+}
+
+[[noreturn]] void refuseBinaryWorkbook(const Package& package) {
+    throw WorkbookError("无法读取工作簿" + inQuotes(package.path()) +
+                        "：这是Excel二进制工作簿（.xlsb），本程序不能读取，请在电子表格程序中另存为"
+                        ".xlsx或.xls后再导入。");
+}
+
+}  // namespace
+
 std::string findOfficeDocument(Package& package) {
+    std::string part;
     for (const Relationship& r : readRelationships(package, "")) {
         if (r.type == "officeDocument" && package.has(r.target)) {
-            return r.target;
+            part = r.target;
+            break;
         }
     }
     // A package without its root relationships: the content types still name
     // the workbook part.
-    if (package.has("[Content_Types].xml")) {
+    if (part.empty() && package.has("[Content_Types].xml")) {
         ContentTypesHandler handler;
         parsePart(package, "[Content_Types].xml", handler);
         if (!handler.workbookPart.empty() && package.has(handler.workbookPart)) {
-            return handler.workbookPart;
+            part = handler.workbookPart;
         }
+    }
+    if (part.empty() && package.has("xl/workbook.bin")) {
+        part = "xl/workbook.bin";
+    }
+    if (isBinaryPart(part)) {
+        refuseBinaryWorkbook(package);
+    }
+    if (!part.empty()) {
+        return part;
     }
     throw WorkbookError("无法读取文件" + inQuotes(package.path()) +
                         "：它不是Excel工作簿（.xls或.xlsx）。这个zip压缩包中没有工作簿部件，可能是"

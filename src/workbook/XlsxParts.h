@@ -54,6 +54,7 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
+    void refuseRepeatedNames() const;
     void streamRaw(const std::string& part, void (*sink)(void*, const char*, std::size_t),
                    void* context);
     std::string m_path;

@@ -14,6 +14,7 @@
 
 #include "cli/cli_run.h"
 #include "support/TempDir.h"
+#include "support/Workbooks.h"
 
 namespace {
 
@@ -417,13 +418,31 @@ TEST_F(CliImport, WorkbookSavedAsXlsxByLibreOfficeImports) {
     EXPECT_EQ(scalar(kCounts), counts);
 }
 
+// From a workbook of today's format and from one saved by Excel 95 in code
+// page 936.
 TEST_F(CliImport, NewDishesWithTheStationNumber) {
-    const std::string path = workbook("new.xls", {kMenuHeadings, dish("9001"), dish("9002")});
-    CliRun r = import("菜品信息", path, "0007");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "数据导入成功！\n已导入2行。\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(scalar("select group_concat(StationID) from menu where ID in (9001, 9002)"), "7,7");
+    const std::string excel95 = work.dir() + "/excel95.xls";
+    pos::testing::writeExcel95Workbook(excel95, {kMenuHeadings, dish("9003"), dish("9004")});
+    const struct {
+        std::string path;
+        const char* ids;
+        const char* stored;
+    } cases[] = {
+        {workbook("new.xls", {kMenuHeadings, dish("9001"), dish("9002")}), "9001, 9002",
+         "7|新菜9001|18|6,7|新菜9002|18|6"},
+        {excel95, "9003, 9004", "7|新菜9003|18|6,7|新菜9004|18|6"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        CliRun r = import("菜品信息", c.path, "0007");
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "数据导入成功！\n已导入2行。\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(scalar(std::string("select group_concat(StationID || '|' || Name || '|' || "
+                                     "Price1 || '|' || Cost1) from menu where ID in (") +
+                         c.ids + ")"),
+                  c.stored);
+    }
 }
 
 TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {

@@ -1,5 +1,5 @@
 // Workbooks for import tests, written by the program's own spreadsheet
-// session.
+// session, or record by record as an older spreadsheet program wrote them.
 #pragma once
 
 #include <string>
@@ -11,5 +11,17 @@ namespace pos::testing {
 // first sheet "Sheet1"; an empty text leaves its cell empty.
 void writeWorkbook(const std::string& path, const std::vector<std::vector<std::string>>& grid,
                    int firstRow = 2);
+
+// Writes `grid` as Excel 5.0 and 95 on a Chinese system save a workbook: a
+// compound file whose "Book" stream holds BIFF5 records, its texts in code
+// page 936 (GBK), its number formats in FORMAT records with 8-bit counts (one
+// a date, one holding a character of the code page). The first sheet is
+// "工作表1". A text that reads wholly as a number is written as a NUMBER cell,
+// one of the form yyyy-mm-dd as a date (a NUMBER whose format is a date), any
+// other as a LABEL. Whole records in `extraGlobals` and `extraCells` go after
+// the formats and after the cells.
+void writeExcel95Workbook(const std::string& path,
+                          const std::vector<std::vector<std::string>>& grid, int firstRow = 2,
+                          const std::string& extraGlobals = {}, const std::string& extraCells = {});
 
 }  // namespace pos::testing

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "XlsTestSupport.h"
+#include "support/Workbooks.h"
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
 #include "workbook/WorkbookError.h"
@@ -228,6 +229,10 @@ TEST(XlsReaderRecords, EveryCellRecordGivesItsValue) {
     c.rec(0x0006, cell(5, 0, 15) + std::string(6, '\0') + "\xFF\xFF" + std::string(6, '\0'));
     c.rec(0x0207, u16(4) + "\x01" + u16(0x83DC) + u16(0xD83C));
     c.rec(0x003C, "\x01" + u16(0xDF5C) + u16(0xDC00));
+    // FORMULA under the record numbers of older versions, as some converters write them.
+    c.rec(0x0406, cell(5, 1, 15) + f64(42.5) + std::string(6, '\0'));
+    c.rec(0x0206, cell(5, 2, 15) + std::string(6, '\0') + "\xFF\xFF" + std::string(6, '\0'));
+    c.rec(0x0207, u16(2) + std::string(1, '\0') + "ok");
     c.rec(0x00BE, u16(6) + u16(2) + u16(15) + u16(15) + u16(15) + u16(4));  // MULBLANK C..E
     TempDir dir;
     const std::string path = dir.file("records.xls");
@@ -250,6 +255,8 @@ TEST(XlsReaderRecords, EveryCellRecordGivesItsValue) {
     EXPECT_EQ(s.cell(3, 5)->asDateTime(), (DateTime{2023, 3, 15, 12, 0, 0, 0}));
     EXPECT_EQ(s.cell(4, 0)->asText(), "菜品");
     EXPECT_EQ(s.cell(5, 0)->asText(), "菜🍜\uFFFD");
+    EXPECT_EQ(s.cell(5, 1)->asFloat(), 42.5);
+    EXPECT_EQ(s.cell(5, 2)->asText(), "ok");
     EXPECT_EQ(s.cell(6, 4), std::nullopt);
     EXPECT_EQ(s.firstRow(), 1);
     EXPECT_EQ(s.lastRow(), 6);  // the MULBLANK row counts
@@ -269,33 +276,50 @@ TEST(XlsReaderRecords, DateSystemOf1904) {
     EXPECT_EQ(s.cell(0, 1)->asDateTime(), (DateTime{1908, 1, 2, 6, 0, 0, 0}));
 }
 
-TEST(XlsReaderRecords, Biff5TextInCodePage936) {
-    // 菜品 and 宫保鸡丁 in GBK.
-    const std::string name = "\xB2\xCB\xC6\xB7";
-    const std::string dish = "\xB9\xAC\xB1\xA3\xBC\xA6\xB6\xA1";
-    auto globals = [&](std::uint32_t at) {
-        Biff g;
-        g.rec(0x0809, u16(0x0500) + u16(0x0005) + u16(0) + u16(0));
-        g.rec(0x0042, u16(936));
-        g.rec(0x0085, u32(at) + std::string(2, '\0') +
-                          std::string(1, static_cast<char>(name.size())) + name);
-        g.rec(0x000A, "");
-        return g.bytes();
+// Excel 5.0 and 95 workbooks in code page 936, read cell for cell as xlrd
+// reads them; a FORMAT record cut short costs only its format.
+TEST(XlsReaderInterop, Excel95WorkbooksInCodePage936) {
+    const std::vector<std::vector<std::string>> grid{
+        {"编号", "名称", "价格", "日期"},
+        {"1", "宫保鸡丁", "28.5", "2023-05-17"},
+        {"2", "Mixed 混合 text", "-0.1", "1900-03-01"},
     };
-    Biff sheet;
-    sheet.rec(0x0809, u16(0x0500) + u16(0x0010) + u16(0) + u16(0));
-    sheet.rec(0x0204, cell(0, 0, 15) + u16(static_cast<std::uint16_t>(dish.size())) + dish);
-    sheet.rec(0x00D6, cell(0, 1, 15) + u16(3) + "abc" + std::string(1, '\0'));
-    sheet.rec(0x000A, "");
-    const std::string stream =
-        globals(static_cast<std::uint32_t>(globals(0).size())) + sheet.bytes();
+    Biff rstring;  // a LABEL with formatting runs: one run of 2 bytes
+    rstring.rec(0x00D6, cell(4, 0, 15) + u16(3) + "abc" + "\x01" + u16(0));
+    std::string cutFormat = u16(165) + "\x3C" + "yyyy";  // 60 bytes announced, 4 there
+    const struct Case {
+        const char* name;
+        std::string extraGlobals;
+        bool sameAsXlrd;
+        ValueType dateCell;
+    } cases[] = {
+        {"as saved", "", true, ValueType::DateTime},
+        {"date format cut short", Biff().rec(0x041E, cutFormat).bytes(), false, ValueType::Float},
+    };
     TempDir dir;
-    const std::string path = dir.file("biff5.xls");
-    xlstest::writeCompound(path, "Book", stream);
-    const WorkbookData book = readWorkbookFile(path);
-    EXPECT_EQ(book.sheetNames, std::vector<std::string>{"菜品"});
-    EXPECT_EQ(book.firstSheet.cell(0, 0)->asText(), "宫保鸡丁");
-    EXPECT_EQ(book.firstSheet.cell(0, 1)->asText(), "abc");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(std::string(c.name) + ".xls");
+        pos::testing::writeExcel95Workbook(path, grid, 2, c.extraGlobals, rstring.bytes());
+        if (c.sameAsXlrd) {
+            expectSameAsXlrd(path);
+        }
+        const WorkbookData book = readWorkbookFile(path);
+        EXPECT_EQ(book.sheetNames, std::vector<std::string>{"工作表1"});
+        const SheetData& s = book.firstSheet;
+        EXPECT_EQ(s.cell(1, 0)->asText(), "编号");
+        EXPECT_EQ(s.cell(2, 0)->asFloat(), 1);
+        EXPECT_EQ(s.cell(2, 1)->asText(), "宫保鸡丁");
+        EXPECT_EQ(s.cell(2, 2)->asFloat(), 28.5);
+        EXPECT_EQ(s.cell(3, 1)->asText(), "Mixed 混合 text");
+        EXPECT_EQ(s.cell(4, 0)->asText(), "abc");
+        ASSERT_EQ(s.cell(2, 3)->type(), c.dateCell);
+        if (c.dateCell == ValueType::DateTime) {
+            EXPECT_EQ(s.cell(2, 3)->asDateTime(), (DateTime{2023, 5, 17, 0, 0, 0, 0}));
+        } else {
+            EXPECT_EQ(s.cell(2, 3)->asFloat(), 45063);
+        }
+    }
 }
 
 TEST(XlsReaderBroken, RefusedWithAClearMessage) {
@@ -325,6 +349,9 @@ TEST(XlsReaderBroken, RefusedWithAClearMessage) {
     std::string badSheetOffset = biff8Book("", "");
     badSheetOffset.resize(badSheetOffset.size() - 20);  // the sheet is gone
 
+    const char* const kOlderThanExcel5 =
+        "这是Excel 5.0之前的版本（Excel 2.x–4.0）保存的工作簿，本程序不能读取，请在电子表格程序中"
+        "另存为.xls或.xlsx后再导入。";
     struct Case {
         const char* name;
         std::string stream;  // a Workbook stream, or whole file bytes when `raw`
@@ -344,7 +371,11 @@ TEST(XlsReaderBroken, RefusedWithAClearMessage) {
         {"stream cut inside a record", cutStream, false, "损坏"},
         {"record length beyond the stream", hugeLength, false, "损坏"},
         {"sheet beyond the stream", badSheetOffset, false, "损坏"},
-        {"BIFF4", Biff().rec(0x0409, u16(0) + u16(0x0100)).bytes(), false, "Excel 5.0之前"},
+        {"BIFF4", Biff().rec(0x0409, u16(0) + u16(0x0100)).bytes(), false, kOlderThanExcel5},
+        {"bare BIFF4 workbook", Biff().rec(0x0409, u16(0) + u16(0x0100) + u16(0)).bytes(), true,
+         kOlderThanExcel5},
+        {"bare BIFF2 sheet", Biff().rec(0x0009, u16(2) + u16(0x0010)).rec(0x000A, "").bytes(), true,
+         kOlderThanExcel5},
     };
     for (const auto& c : cases) {
         const std::string path = dir.file(std::string(c.name) + ".xls");

@@ -284,6 +284,35 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
              makePackage(p, parts);
          },
          "zip炸弹"},
+        {"binary workbook (.xlsb)",
+         [](const std::string& p) {
+             auto parts = minimalParts("");
+             for (auto& part : parts) {
+                 const std::size_t at = part.second.find("xl/workbook.xml");
+                 if (part.first == "_rels/.rels" && at != std::string::npos)
+                     part.second.replace(at, 15, "xl/workbook.bin");
+             }
+             parts[2] = {"xl/workbook.bin", std::string("\x83\x01\x00\x80\x01", 5)};
+             makePackage(p, parts);
+         },
+         "这是Excel二进制工作簿（.xlsb），本程序不能读取，请在电子表格程序中另存为.xlsx或."
+         "xls后再导入"},
+        {"repeated part name",
+         [](const std::string& p) {
+             // A second sheet1.xml after the first: named apart first, then
+             // renamed in the zip's bytes (libzip refuses to write a repeated name).
+             auto parts = minimalParts("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>");
+             std::string other = parts[4].second;
+             other.replace(other.find("<v>1</v>"), 8, "<v>2</v>");
+             parts.push_back({"xl/worksheets/sheetZ.xml", other});
+             makePackage(p, parts);
+             std::string bytes = xlsxtest::readFile(p);
+             for (std::size_t at = bytes.find("sheetZ.xml"); at != std::string::npos;
+                  at = bytes.find("sheetZ.xml", at))
+                 bytes[at + 5] = '1';
+             xlsxtest::writeFile(p, bytes);
+         },
+         "文件已损坏，其中有两个名为“xl/worksheets/sheet1.xml”的部件"},
         {"grid too wide",
          [](const std::string& p) {
              std::string rows;
