@@ -33,6 +33,14 @@ struct StagingStep {
     const char* fromClause;                 // "from ..." to the end
 };
 
+// A table that the export views join the dataset's own rows with, and the
+// condition they join on, naming both tables: a row without a partner in it
+// is not exported.
+struct ExportJoin {
+    const char* table;
+    const char* condition;
+};
+
 // A column of the dataset's export view and the heading that the default
 // field map gives it.
 struct DefaultHeading {
@@ -103,6 +111,16 @@ struct Dataset {
     // sent: "VS" + key, after the intermediate "VS" + key + "0" it reads, if
     // any. Each is sent as it stands.
     std::span<const char* const> exportViews;
+    // The point-of-sale table that holds one stored row per exported row, and
+    // the tables the views join it with: its rows without a partner in one of
+    // them are the rows an export leaves out.
+    const char* exportedTable;
+    std::span<const ExportJoin> exportJoins;
+    // How an export's closing note names the rows it left out, after their
+    // number ("另有3" + "道菜没有类别或统计类别"), and what to do in the
+    // database to export them ("为这些菜指定…").
+    const char* leftOutRows;
+    const char* leftOutRemedy;
     // The import's staging tables in the order they are built: "TEMP" + key
     // last, after the intermediate "TEMP" + key + "0" it is built from, if any.
     std::span<const StagingStep> stagingSteps;

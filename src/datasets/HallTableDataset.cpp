@@ -19,6 +19,11 @@ constexpr const char* kExportViews[] = {
     " where tables.Hallid=hall.id ",
 };
 
+// A dining table is exported only when its hall is found.
+constexpr ExportJoin kExportJoins[] = {
+    {"hall", "tables.Hallid = hall.id"},
+};
+
 constexpr StagedColumn kColumns[] = {
     {"HallName", "Hall", "Name"},
     {"TableID", "tables", "Code"},
@@ -71,6 +76,10 @@ constinit const Dataset kHallTableDataset{
     .keyColumns = kKeyColumns,
     .tables = kTables,
     .exportViews = kExportViews,
+    .exportedTable = "tables",
+    .exportJoins = kExportJoins,
+    .leftOutRows = "张桌子没有所属的大厅",
+    .leftOutRemedy = "为这些桌子指定已有的大厅",
     .stagingSteps = kStagingSteps,
     .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,

@@ -20,6 +20,11 @@ constexpr const char* kExportViews[] = {
     " where AnnotateType.ID = Annotate.AnnotateTypeID ",
 };
 
+// An annotation is exported only when its type is found.
+constexpr ExportJoin kExportJoins[] = {
+    {"AnnotateType", "AnnotateType.ID = Annotate.AnnotateTypeID"},
+};
+
 constexpr StagedColumn kColumns[] = {
     {"AnnotateTypeName", "AnnotateType", "Name"},
     {"Annotatename", "Annotate", "name"},
@@ -72,6 +77,10 @@ constinit const Dataset kMenuAnnotateDataset{
     .keyColumns = kKeyColumns,
     .tables = kTables,
     .exportViews = kExportViews,
+    .exportedTable = "Annotate",
+    .exportJoins = kExportJoins,
+    .leftOutRows = "条注释没有注释类别",
+    .leftOutRemedy = "为这些注释指定已有的注释类别",
     .stagingSteps = kStagingSteps,
     .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,

@@ -30,6 +30,13 @@ constexpr const char* kExportViews[] = {
     " where VSmenu0.CategoryID =Category.ID  ",
 };
 
+// A dish is exported only when both its statistics category and its category
+// are found, as the views join them.
+constexpr ExportJoin kExportJoins[] = {
+    {"STCA", "menu.SCSN = STCA.SCSN"},
+    {"Category", "menu.CategoryID = Category.ID"},
+};
+
 // TEMPMenu's columns come from TEMPmenu0, whose columns come from menu and
 // STCA; their types are taken from those point-of-sale columns directly.
 constexpr StagedColumn kMenu0Columns[] = {
@@ -151,6 +158,10 @@ constinit const Dataset kMenuDataset{
     .keyColumns = kKeyColumns,
     .tables = kTables,
     .exportViews = kExportViews,
+    .exportedTable = "menu",
+    .exportJoins = kExportJoins,
+    .leftOutRows = "道菜没有类别或统计类别",
+    .leftOutRemedy = "为这些菜指定已有的菜品类别和统计类别",
     .stagingSteps = kStagingSteps,
     .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,

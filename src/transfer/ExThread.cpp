@@ -16,6 +16,7 @@
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/DbError.h"
+#include "db/Dialect.h"
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
 
@@ -97,6 +98,79 @@ std::string selectFromView(const std::string& columns, const std::string& key) {
     return " select " + columns + " from \"VS" + key + "\"";
 }
 
+// The view's column names as the view spells them, in its order, read
+// without fetching a row.
+std::vector<std::string> readViewColumns(db::Query& query, const std::string& database,
+                                         const std::string& key) {
+    executePreamble(query, database);
+    openStatement(query, selectFromView("*", key) + " where 0 = 1");
+    std::vector<std::string> columns;
+    for (int i = 0; i < query.fieldCount(); ++i) {
+        columns.push_back(query.fieldName(i));
+    }
+    query.close();
+    return columns;
+}
+
+// The view's own spelling of the column `name` (ASCII letter case ignored,
+// as both servers compare identifiers), or nullptr when the view has none.
+const std::string* viewColumnNamed(const std::vector<std::string>& viewColumns,
+                                   const std::string& name) {
+    const auto found =
+        std::find_if(viewColumns.begin(), viewColumns.end(),
+                     [&](const std::string& c) { return equalsIgnoreCase(c, name); });
+    return found == viewColumns.end() ? nullptr : &*found;
+}
+
+std::string missingColumnMessage(const std::string& fieldMapPath, std::size_t number,
+                                 const datasets::FieldMapEntry& entry,
+                                 const std::vector<std::string>& viewColumns) {
+    const std::string n = std::to_string(number);
+    std::string text = "数据导出失败：字段对应文件“" + fieldMapPath + "”";
+    if (entry.identifier.empty()) {
+        text += "的[Field]节中没有第" + n + "项（" + n + "=列名）";
+    } else {
+        text += "中的第" + n + "项（[" + entry.identifier + "]节）";
+        text += entry.showField.empty() ? "没有指定要导出的列（ShowField为空）"
+                                        : "的ShowField“" + entry.showField + "”不是可以导出的列";
+    }
+    text += "。可以导出的列有：";
+    for (std::size_t i = 0; i < viewColumns.size(); ++i) {
+        text += (i == 0 ? "" : "、") + viewColumns[i];
+    }
+    return text +
+           "。\n目标文件没有写入，请在该文件中为这一项写上其中一列的ShowField（或删去这一项并改正"
+           "FieldCount）后重新导出。";
+}
+
+// The select list of the view's columns that the map's entries name, in the
+// map's order, each quoted; every column of the view when the map has no
+// entry (the workbook then has no heading row, and the user is told). An
+// entry whose column the view does not have halts the export before anything
+// is written.
+std::string exportSelectList(const datasets::FieldMap& map,
+                             const std::vector<std::string>& viewColumns,
+                             const std::string& fieldMapPath) {
+    std::vector<std::string> columns;
+    if (map.entries.empty()) {
+        columns = viewColumns;
+    }
+    for (std::size_t i = 0; i < map.entries.size(); ++i) {
+        const std::string* column = viewColumnNamed(viewColumns, map.entries[i].showField);
+        if (column == nullptr) {
+            throw ExportHalted(
+                ExportOutcome::Refused,
+                missingColumnMessage(fieldMapPath, i + 1, map.entries[i], viewColumns));
+        }
+        columns.push_back(*column);
+    }
+    std::string list;
+    for (const std::string& column : columns) {
+        list += (list.empty() ? "" : ",") + db::quoteIdentifier(column);
+    }
+    return list;
+}
+
 }  // namespace
 
 int exportProgress(std::int32_t row, std::int32_t recordCount) {
@@ -114,6 +188,30 @@ std::vector<std::string> createViewStatements(const std::string& datasetKey) {
         return {};
     }
     return {dataset->exportViews.begin(), dataset->exportViews.end()};
+}
+
+std::string leftOutCountStatement(const std::string& datasetKey) {
+    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
+    if (dataset == nullptr || dataset->exportJoins.empty()) {
+        return {};
+    }
+    std::string statement =
+        std::string(" select count(*) as LeftOut from ") + dataset->exportedTable + " where ";
+    for (std::size_t i = 0; i < dataset->exportJoins.size(); ++i) {
+        const datasets::ExportJoin& join = dataset->exportJoins[i];
+        statement += std::string(i == 0 ? "" : " or ") + "not exists (select * from " + join.table +
+                     " where " + join.condition + ")";
+    }
+    return statement + " ";
+}
+
+std::string leftOutNote(const std::string& datasetKey, std::int64_t count) {
+    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
+    if (dataset == nullptr || count <= 0) {
+        return {};
+    }
+    return "另有" + std::to_string(count) + dataset->leftOutRows +
+           "，未导出。如需导出，请在数据库中" + dataset->leftOutRemedy + "后重新导出。";
 }
 
 std::string tooManyRecordsMessage(int recordCount, const std::string& path) {
@@ -193,10 +291,9 @@ void MyExThread::runExport() {
     if (!createViews()) {
         return;
     }
-    if (!prepareShowNames()) {
+    if (!prepareColumns()) {
         return;
     }
-    m_selectColumns = "*";
     exportToExcel();
     m_showNames.clear();
 }
@@ -256,41 +353,81 @@ bool MyExThread::createViews() {
     return true;
 }
 
-bool MyExThread::prepareShowNames() {
+bool MyExThread::prepareColumns() {
     db::Query& query = m_queries.sqlQuery;
     const std::string k = key();
     const std::string path = datasets::fieldMapPath(m_options.fieldMapDir, k);
-    if (regularFileExists(path)) {
-        try {
-            m_showNames = datasets::readFieldMap(path).showNames();
-        } catch (const std::exception& e) {
-            finishWith(ExportOutcome::Refused, std::string("读取字段对照文件失败：") + e.what());
-            return false;
-        }
-        return true;
-    }
-
-    // No field map: the view's own column names become the headings and are
-    // kept in a new field map for the next export and for the import.
-    std::vector<std::string> columns;
+    std::vector<std::string> viewColumns;
     try {
-        executePreamble(query, m_options.database);
-        openStatement(query, selectFromView("*", k));
-        for (int i = 0; i < query.fieldCount(); ++i) {
-            columns.push_back(query.fieldName(i));
-        }
+        viewColumns = readViewColumns(query, m_options.database, k);
     } catch (const std::exception&) {
         finishWith(ExportOutcome::Refused, kQueryFailedMessage);
         return false;
     }
+
+    datasets::FieldMap map;
+    if (regularFileExists(path)) {
+        try {
+            map = datasets::readFieldMap(path);
+        } catch (const std::exception& e) {
+            finishWith(ExportOutcome::Refused, std::string("读取字段对照文件失败：") + e.what());
+            return false;
+        }
+    } else {
+        // No field map: the view's own column names become the headings and
+        // are kept in a new field map for the next export and for the import.
+        map = datasets::fieldMapFromColumns(viewColumns);
+        try {
+            datasets::writeFieldMap(path, map);
+        } catch (const std::exception& e) {
+            finishWith(ExportOutcome::Failed, std::string("写入字段对照文件失败：") + e.what());
+            return false;
+        }
+    }
+
+    // Each heading stands over its own column, whatever order the map gives.
     try {
-        datasets::writeFieldMap(path, datasets::fieldMapFromColumns(columns));
-    } catch (const std::exception& e) {
-        finishWith(ExportOutcome::Failed, std::string("写入字段对照文件失败：") + e.what());
+        m_selectColumns = exportSelectList(map, viewColumns, path);
+    } catch (const ExportHalted& e) {
+        finishWith(e.outcome(), e.what());
         return false;
     }
-    m_showNames = std::move(columns);
+    m_showNames = map.showNames();
     return true;
+}
+
+bool MyExThread::openExportQuery(int& recordCount, std::int64_t& leftOut) {
+    db::Query& query = m_queries.sqlQuery;
+    const std::string k = key();
+    try {
+        executePreamble(query, m_options.database);
+        // The views join the reference tables, so a stored row without its
+        // partner is not exported: count those first, to say so at the end.
+        const std::string count = leftOutCountStatement(k);
+        if (!count.empty()) {
+            openStatement(query, count);
+            leftOut = query.fieldValue(0).toInteger();
+        }
+        openStatement(query, selectFromView(m_selectColumns, k));
+        recordCount = query.recordCount();
+    } catch (const std::exception&) {
+        finishWith(ExportOutcome::Refused, kQueryFailedMessage);
+        return false;
+    }
+    return true;
+}
+
+std::string MyExThread::successMessage(std::int64_t leftOut) const {
+    std::string message = kSuccessMessage;
+    const std::string note = leftOutNote(key(), leftOut);
+    if (!note.empty()) {
+        message += "\n" + note;
+    }
+    if (std::all_of(m_showNames.begin(), m_showNames.end(),
+                    [](const std::string& name) { return isBlank(name); })) {
+        message += "\n" + noHeadingsWarning(datasets::fieldMapPath(m_options.fieldMapDir, key()));
+    }
+    return message;
 }
 
 void MyExThread::exportToExcel() {
@@ -298,12 +435,8 @@ void MyExThread::exportToExcel() {
     const std::string k = key();
 
     int recordCount = 0;
-    try {
-        executePreamble(query, m_options.database);
-        openStatement(query, selectFromView(m_selectColumns, k));
-        recordCount = query.recordCount();
-    } catch (const std::exception&) {
-        finishWith(ExportOutcome::Refused, kQueryFailedMessage);
+    std::int64_t leftOut = 0;
+    if (!openExportQuery(recordCount, leftOut)) {
         return;
     }
 
@@ -375,12 +508,7 @@ void MyExThread::exportToExcel() {
     }
     session.quitExcel();
     session.releaseExcel();
-    std::string message = kSuccessMessage;
-    if (std::all_of(m_showNames.begin(), m_showNames.end(),
-                    [](const std::string& name) { return isBlank(name); })) {
-        message += "\n" + noHeadingsWarning(datasets::fieldMapPath(m_options.fieldMapDir, k));
-    }
-    finishWith(ExportOutcome::Succeeded, std::move(message));
+    finishWith(ExportOutcome::Succeeded, successMessage(leftOut));
     m_view.clearPath();
 }
 

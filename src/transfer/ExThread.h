@@ -1,6 +1,8 @@
 // The export worker: builds the dataset's view in the chosen database, takes
-// the headings from the field map and writes the view's rows into a new
-// workbook, on a thread of its own, reporting through a TransferView.
+// the headings from the field map and writes under each heading the view's
+// column that its entry names into a new workbook, on a thread of its own,
+// reporting through a TransferView; the closing message says how many stored
+// rows the views left out.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +30,16 @@ int exportProgress(std::int32_t row, std::int32_t recordCount);
 // The statements that create the views of a dataset key (compared without
 // regard to letter case), in the order they are sent; empty for another key.
 std::vector<std::string> createViewStatements(const std::string& datasetKey);
+
+// The count of the stored rows of a dataset key (any letter case) that its
+// export views leave out, in one row and column: the rows of its exported
+// table without a partner in a table the views join it with. Empty for
+// another key.
+std::string leftOutCountStatement(const std::string& datasetKey);
+
+// The line after the success message that says how many stored rows the
+// workbook does not hold and why, or empty when none was left out.
+std::string leftOutNote(const std::string& datasetKey, std::int64_t count);
 
 // Drops the dataset's export views ("VS" + key and "VS" + key + "0") in
 // `database`, each after the preamble. A view that is not there is the usual
@@ -91,7 +103,9 @@ public:
     void runExport();
     void finishExport();
 
-    // The text after " select " in the export query: empty, then "*".
+    // The text after " select " in the export query: empty, then the view's
+    // columns that the field map's entries name, in the map's order, each
+    // quoted (every column of the view when the map has no entry).
     const std::string& selectColumns() const { return m_selectColumns; }
     // The heading texts, one per heading column; emptied after the export.
     const std::vector<std::string>& showNames() const { return m_showNames; }
@@ -101,7 +115,11 @@ public:
 private:
     void exportToExcel();
     bool createViews();
-    bool prepareShowNames();
+    // The headings and the select list from the field map (written from the
+    // view's columns when missing); false when the export cannot go on.
+    bool prepareColumns();
+    bool openExportQuery(int& recordCount, std::int64_t& leftOut);
+    std::string successMessage(std::int64_t leftOut) const;
     void dropViews();
     std::string key() const;
     // Records the outcome with its closing message and shows the message.

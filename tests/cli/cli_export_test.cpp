@@ -96,22 +96,27 @@ TEST_F(CliExport, FormatFollowsTheOutputsExtension) {
     }
 }
 
-// A field map that gives no column still exports the rows, with success and
-// a warning that the workbook has no heading row.
-TEST_F(CliExport, AFieldMapWithoutColumnsWarnsOfTheMissingHeadings) {
+// A file that is not a field map (no [Field] section, so one entry without
+// a column) is refused before anything is written, saying what to mend.
+TEST_F(CliExport, AFieldMapEntryWithoutAColumnIsRefused) {
     const std::string map = m_tmp.dir() + "maps/Menu.ini";
     fs::create_directories(m_tmp.path() / "maps");
     writeText(map, "[Other]\r\nx=1\r\n");
-    CliRun r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output",
-                    m_tmp.dir() + "a.xls"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "数据导出成功！\n注意：字段对应文件“" + map +
-                         "”中没有可用的列，导出的工作簿没有标题行。请改正该文件[Field]节中的"
-                         "FieldCount和各列，或删除该文件，程序会重新生成它。\n");
-    EXPECT_EQ(r.err, "");
+    const std::string out = m_tmp.dir() + "a.xls";
+    CliRun r = run({"export", "--database", "pos_demo", "--dataset", "Menu", "--output", out});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("数据导出失败：字段对应文件“" + map +
+                              "”的[Field]节中没有第1项（1=列名）。可以导出的列有：ID、Name、",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_FALSE(fs::exists(out));
 }
 
-// The exit code follows how the export ended, whatever its message says.
+// The exit code follows how the export ended, whatever its message says;
+// rows that the export's views leave out are counted in the message of a
+// successful export.
 TEST_F(CliExport, ExitCodeFollowsTheOutcome) {
     const std::string longText(32768, 'x');  // one more than a cell holds
     pos::db::createStoreDatabase(m_tmp.dir() + "store", "long",
@@ -119,23 +124,51 @@ TEST_F(CliExport, ExitCodeFollowsTheOutcome) {
                                   "INSERT INTO AnnotateType (ID, Name) VALUES (1, '口味');\n"
                                   "INSERT INTO Annotate (ID, Name, AnnotateTypeID) VALUES (1, '" +
                                       longText + "', 1);\n"});
+    // Two dishes without a category (none, or one that is not there), one
+    // whose statistics category is not there; a table without its hall; an
+    // annotation whose type is not there.
+    pos::db::createStoreDatabase(
+        m_tmp.dir() + "store", "partners",
+        {schemaScript(), demoScript(),
+         "UPDATE menu SET CategoryID = NULL WHERE ID = (SELECT min(ID) FROM menu);\n"
+         "UPDATE menu SET CategoryID = 999 WHERE ID = (SELECT max(ID) FROM menu);\n"
+         "UPDATE menu SET SCSN = 999 WHERE ID = (SELECT min(ID) + 1 FROM menu);\n"
+         "UPDATE tables SET Hallid = 999 WHERE ID = (SELECT min(ID) FROM tables);\n"
+         "UPDATE Annotate SET AnnotateTypeID = 999 WHERE rowid = (SELECT min(rowid) FROM "
+         "Annotate);\n"});
     struct Case {
         const char* database;
+        const char* dataset;
+        const char* table;  // the stored rows, each exported or counted as left out
         int exitCode;
         std::string out;
         std::string errPrefix;
+        int leftOut;
     };
+    const std::string remedy = "，未导出。如需导出，请在数据库中为这些";
     const Case cases[] = {
-        {"pos_demo", 0, "数据导出成功！\n", ""},
-        {"long", 1, "",
+        {"pos_demo", "MenuAnnotate", "Annotate", 0, "数据导出成功！\n", "", 0},
+        {"long", "MenuAnnotate", "Annotate", 1, "",
          "数据导出失败：第3行（第1条记录）“注释名称”列的文本有32768个字符，超过了一个单元格最多能"
-         "容纳的32767个字符。"},
+         "容纳的32767个字符。",
+         0},
+        {"partners", "Menu", "menu", 0,
+         "数据导出成功！\n另有3道菜没有类别或统计类别" + remedy +
+             "菜指定已有的菜品类别和统计类别后重新导出。\n",
+         "", 3},
+        {"partners", "HallTable", "tables", 0,
+         "数据导出成功！\n另有1张桌子没有所属的大厅" + remedy + "桌子指定已有的大厅后重新导出。\n",
+         "", 1},
+        {"partners", "MenuAnnotate", "Annotate", 0,
+         "数据导出成功！\n另有1条注释没有注释类别" + remedy +
+             "注释指定已有的注释类别后重新导出。\n",
+         "", 1},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.database);
-        const std::string out = m_tmp.dir() + c.database + ".xlsx";
+        SCOPED_TRACE(std::string(c.database) + " " + c.dataset);
+        const std::string out = m_tmp.dir() + c.database + c.dataset + ".xlsx";
         CliRun r =
-            run({"export", "--database", c.database, "--dataset", "MenuAnnotate", "--output", out});
+            run({"export", "--database", c.database, "--dataset", c.dataset, "--output", out});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         EXPECT_EQ(r.out, c.out);
         if (c.errPrefix.empty()) {
@@ -144,6 +177,13 @@ TEST_F(CliExport, ExitCodeFollowsTheOutcome) {
             EXPECT_EQ(r.err.rfind(c.errPrefix, 0), 0u) << r.err;
         }
         EXPECT_EQ(fs::exists(out), c.exitCode == 0);
+        if (c.exitCode == 0) {
+            const Rows stored = queryWithPython(m_tmp.dir() + "store/" + c.database + ".db",
+                                                std::string("select count(*) from ") + c.table);
+            ASSERT_EQ(stored.size(), 1u);
+            EXPECT_EQ(std::to_string(readFirstSheet(out).rows.size() - 2 + c.leftOut),
+                      stored[0][0]);
+        }
     }
 }
 

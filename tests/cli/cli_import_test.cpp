@@ -569,16 +569,32 @@ TEST_F(CliImport, UpdateExistingWritesOnlyTheChangedCells) {
                     "--input", input, "--update-existing"});
     };
     const std::string exported = work.dir() + "/menu.xls";
-    ASSERT_EQ(cli({"export", "--database", "pos_demo", "--dataset", "Menu", "--output", exported})
-                  .exitCode,
-              0);
+    const auto exportMenu = [&] {
+        CliRun r = cli({"export", "--database", "pos_demo", "--dataset", "Menu", "--output",
+                        exported, "--overwrite"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    };
+    exportMenu();  // writes the default field maps too
     const std::string before = dump(database);
 
-    CliRun same = importUpdating(exported);
-    EXPECT_EQ(same.exitCode, 0) << same.err;
-    EXPECT_NE(same.out.find("已导入0行；已更新0行；125行与数据库中相同"), std::string::npos)
-        << same.out;
-    EXPECT_TRUE(dump(database) == before);
+    // An unchanged export changes nothing, also when the field map puts the
+    // cost before the price: each heading carries its own column out and back.
+    const std::string mapPath = work.dir() + "/maps/Menu.ini";
+    const std::string defaultMap = slurp(mapPath);
+    std::string costFirst = defaultMap;
+    const std::string priceFirst = "7=Price1\r\n8=Cost1\r\n";
+    ASSERT_NE(costFirst.find(priceFirst), std::string::npos);
+    costFirst.replace(costFirst.find(priceFirst), priceFirst.size(), "7=Cost1\r\n8=Price1\r\n");
+    for (const std::string& map : {costFirst, defaultMap}) {
+        SCOPED_TRACE(map == defaultMap ? "default field map" : "cost before price");
+        std::ofstream(mapPath, std::ios::binary) << map;
+        exportMenu();
+        CliRun same = importUpdating(exported);
+        EXPECT_EQ(same.exitCode, 0) << same.err;
+        EXPECT_NE(same.out.find("已导入0行；已更新0行；125行与数据库中相同"), std::string::npos)
+            << same.out;
+        EXPECT_TRUE(dump(database) == before);
+    }
 
     // The export with cells changed by the dish code in column A, each
     // "code:column:text" (column 0-based), rewritten as text cells.

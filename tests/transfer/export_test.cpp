@@ -181,11 +181,16 @@ struct FieldMapCase {
     const char* name;
     const char* file;  // UTF-8 with a byte-order mark; nullptr: no file
     std::vector<std::string> headings;
+    // The columns under the headings, over tables t and Hall h; nullptr when
+    // the map is refused, with `refusal` the start of its message after the
+    // map's path.
+    const char* columns;
+    const char* refusal = nullptr;
 };
 
 class ExportFieldMap : public ::testing::TestWithParam<FieldMapCase> {};
 
-TEST_P(ExportFieldMap, HeadingsComeFromTheMapAndDataFromTheView) {
+TEST_P(ExportFieldMap, EachHeadingStandsOverTheColumnItsEntryNames) {
     const FieldMapCase& c = GetParam();
     TempDir tmp;
     StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
@@ -195,8 +200,19 @@ TEST_P(ExportFieldMap, HeadingsComeFromTheMapAndDataFromTheView) {
     }
     const std::string path = tmp.dir() + "out.xls";
     RecordingView view;
-    exportWith(store, "HallTable", path, tmp.dir(), view);
+    const ExportOutcome outcome = exportWith(store, "HallTable", path, tmp.dir(), view).outcome;
     ASSERT_EQ(view.messages().size(), 1u);
+    if (c.columns == nullptr) {
+        // Refused before anything is written, naming the entry.
+        EXPECT_EQ(outcome, ExportOutcome::Refused);
+        EXPECT_EQ(view.messages()[0].rfind(
+                      "数据导出失败：字段对应文件“" + mapPath + "”中的" + c.refusal, 0),
+                  0u)
+            << view.messages()[0];
+        EXPECT_FALSE(fs::exists(path));
+        EXPECT_TRUE(store.views().empty());
+        return;
+    }
     if (c.headings.empty()) {
         // Written, but the user hears that the map gave no heading.
         EXPECT_EQ(
@@ -212,10 +228,10 @@ TEST_P(ExportFieldMap, HeadingsComeFromTheMapAndDataFromTheView) {
     SheetReadBack sheet = readFirstSheet(path);
     ASSERT_GE(sheet.rows.size(), 3u);
     EXPECT_EQ(sheet.rows[1], c.headings);
-    // The data are always all of the view's columns in the view's order.
-    const Rows expected = queryWithPython(store.databasePath(),
-                                          "select h.Name, t.Code, t.Name from tables t "
-                                          "join Hall h on t.Hallid = h.ID");
+    const Rows expected =
+        queryWithPython(store.databasePath(), std::string("select ") + c.columns +
+                                                  " from tables t "
+                                                  "join Hall h on t.Hallid = h.ID");
     EXPECT_EQ(sortedData(sheet.rows, 2), sortedData(expected, 0));
 
     if (c.file == nullptr) {
@@ -229,21 +245,38 @@ TEST_P(ExportFieldMap, HeadingsComeFromTheMapAndDataFromTheView) {
 INSTANTIATE_TEST_SUITE_P(
     Maps, ExportFieldMap,
     ::testing::Values(
-        FieldMapCase{"FieldCountZero", "[Field]\r\nFieldCount=0\r\n", {}},
+        // No entry at all: every column of the view, without headings.
+        FieldMapCase{"FieldCountZero", "[Field]\r\nFieldCount=0\r\n", {}, "h.Name, t.Code, t.Name"},
         FieldMapCase{"FieldCountMissing",
-                     "[field]\r\n1=HallName\r\n2=TableID\r\n[HallName]\r\nShowName=厅\r\n"
-                     "[TableID]\r\nShowName=桌\r\n",
-                     {"厅"}},
+                     "[field]\r\n1=HallName\r\n2=TableID\r\n[HallName]\r\nShowField=HallName\r\n"
+                     "ShowName=厅\r\n[TableID]\r\nShowField=TableID\r\nShowName=桌\r\n",
+                     {"厅"},
+                     "h.Name"},
+        // Columns named in any letter case, as the database names them.
         FieldMapCase{"FewerEntriesOtherOrder",
                      "[FIELD]\r\nFieldCount=2\r\n1=TableName\r\n2=HallName\r\n"
-                     "[TableName]\r\nShowName=桌名\r\n[HallName]\r\nShowName=厅名\r\n",
-                     {"桌名", "厅名"}},
+                     "[TableName]\r\nShowField=tablename\r\nShowName=桌名\r\n"
+                     "[HallName]\r\nShowField=HallName\r\nShowName=厅名\r\n",
+                     {"桌名", "厅名"},
+                     "t.Name, h.Name"},
         FieldMapCase{"EntryNamesMissingSection",
                      "[Field]\r\nFieldCount=2\r\n1=Nowhere\r\n2=TableID\r\n[TableID]\r\n"
-                     "ShowName=桌号\r\n",
-                     {"", "桌号"}},
-        FieldMapCase{
-            "MissingFileIsWrittenFromTheView", nullptr, {"HallName", "TableID", "TableName"}}),
+                     "ShowField=TableID\r\nShowName=桌号\r\n",
+                     {},
+                     nullptr,
+                     "第1项（[Nowhere]节）没有指定要导出的列（ShowField为空）。"},
+        FieldMapCase{"EntryNamesMissingColumn",
+                     "[Field]\r\nFieldCount=2\r\n1=TableID\r\n2=Seats\r\n[TableID]\r\n"
+                     "ShowField=TableID\r\nShowName=桌号\r\n[Seats]\r\nShowField=Seats\r\n"
+                     "ShowName=座位数\r\n",
+                     {},
+                     nullptr,
+                     "第2项（[Seats]节）的ShowField“Seats”不是可以导出的列。可以导出的列有："
+                     "HallName、TableID、TableName。"},
+        FieldMapCase{"MissingFileIsWrittenFromTheView",
+                     nullptr,
+                     {"HallName", "TableID", "TableName"},
+                     "h.Name, t.Code, t.Name"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // --- the gauge --------------------------------------------------------------------------
