@@ -54,6 +54,17 @@ struct FixedParameter {
     int value;
 };
 
+// How the database compares the values of a key column, and so when two
+// workbook rows name one record: a number column by its value ("012", "12"
+// and 12.0 are one key), a text column as the server compares names (trailing
+// blanks and ASCII letter case aside).
+enum class KeyKind { Number, Text };
+
+struct KeyColumn {
+    const char* column;  // the staging column
+    KeyKind kind;
+};
+
 // Which names of the staged rows a reference pass visits.
 enum class ReferenceNames {
     Distinct,   // each distinct name of its one staged column, equal names once
@@ -102,8 +113,9 @@ struct Dataset {
     // in as the spreadsheet shows it (TRUE, 2024-03-04), not as the number
     // the cell holds.
     std::span<const char* const> textColumns;
-    // The staging columns that together name one record.
-    std::span<const char* const> keyColumns;
+    // The staging columns that together name one record, each compared as
+    // the column the merge finds a stored record by compares it.
+    std::span<const KeyColumn> keyColumns;
     // The point-of-sale tables the dataset reads, each of which the database
     // must hold once before a transfer starts.
     std::span<const char* const> tables;

@@ -9,7 +9,9 @@ namespace {
 constexpr const char* kTables[] = {"tables", "hall"};
 
 constexpr const char* kTextColumns[] = {"HallName", "TableID", "TableName"};
-constexpr const char* kKeyColumns[] = {"TableID"};  // a dining table by its number
+// A dining table by its number: staged as text, for the table's Code, but
+// stored and found as its integer ID.
+constexpr KeyColumn kKeyColumns[] = {{"TableID", KeyKind::Number}};
 
 // Each statement is its pieces joined with nothing between them.
 constexpr const char* kExportViews[] = {

@@ -10,7 +10,8 @@ constexpr const char* kTables[] = {"AnnotateType", "Annotate"};
 
 constexpr const char* kTextColumns[] = {"AnnotateTypeName", "Annotatename"};
 // An annotation by its type and its name.
-constexpr const char* kKeyColumns[] = {"AnnotateTypeName", "Annotatename"};
+constexpr KeyColumn kKeyColumns[] = {{"AnnotateTypeName", KeyKind::Text},
+                                     {"Annotatename", KeyKind::Text}};
 
 // Each statement is its pieces joined with nothing between them.
 constexpr const char* kExportViews[] = {

@@ -10,7 +10,7 @@ constexpr const char* kTables[] = {"menu", "Category", "STCA"};
 
 constexpr const char* kTextColumns[] = {"Name",  "FirstLetter", "CategoryName", "SCNA",
                                         "Unit1", "Unit2",       "Unit3"};
-constexpr const char* kKeyColumns[] = {"ID"};  // a dish by its ID
+constexpr KeyColumn kKeyColumns[] = {{"ID", KeyKind::Number}};  // a dish by its ID
 
 // Each statement is its pieces joined with nothing between them.
 constexpr const char* kExportViews[] = {

@@ -4,7 +4,9 @@
 #include "transfer/ImThread.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -78,10 +80,12 @@ bool isEmptyCell(const Value& value) {
 // A cell as the statement receives it. A spreadsheet keeps every number as a
 // double; a whole number goes on as an integer, so that a table number typed
 // as 12 reaches a text column as "12" (the server's conversion), not "12.0".
-// A cell of blanks is empty: no value in a number column (an empty price is
-// 0), the empty text in a text column. A text column takes a boolean or a
-// date as the spreadsheet shows it. Every other value is handed over as the
-// workbook holds it.
+// A cell of blanks is empty, in every column: no value, so that a column
+// that needs one refuses it as it refuses an empty cell (an empty price is 0,
+// an empty name is refused), and no name of blanks is stored, which the next
+// export would show as an empty cell that its import refuses. A text column
+// takes a boolean or a date as the spreadsheet shows it. Every other value is
+// handed over as the workbook holds it.
 Value cellParameter(Value value, bool textColumn) {
     switch (value.type()) {
         case ValueType::Float: {
@@ -93,7 +97,7 @@ Value cellParameter(Value value, bool textColumn) {
         }
         case ValueType::Text:
             if (isBlankText(value.asText())) {
-                return textColumn ? Value::text(std::string()) : Value();
+                return Value();
             }
             break;
         case ValueType::Boolean:
@@ -112,17 +116,57 @@ Value cellParameter(Value value, bool textColumn) {
     return value;
 }
 
-// How two keys compare, as the database compares them: numbers by their
-// integer value, texts with trailing blanks and ASCII letter case ignored.
-// Empty when the cell is empty.
-std::string keyPart(const Value& value, bool textColumn) {
+// A number key by its value: "012", " 12", "12.0" and 12 are one key, and
+// 12.5 is not 12. Nothing when the cell holds no plain decimal number (a
+// table number "A01"), which the key column cannot hold.
+std::optional<std::string> numberKey(const Value& value) {
+    if (value.type() == ValueType::Integer) {
+        return std::to_string(value.asInteger());
+    }
+    double number = 0;
+    if (value.type() == ValueType::Float) {
+        number = value.asFloat();
+    } else if (value.type() == ValueType::Text || value.type() == ValueType::Decimal) {
+        const std::string text =
+            trimmed(value.type() == ValueType::Text ? value.asText() : value.asDecimalDigits());
+        if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) {
+            return std::nullopt;
+        }
+        char* end = nullptr;
+        errno = 0;
+        const long long whole = std::strtoll(text.c_str(), &end, 10);
+        if (errno == 0 && *end == '\0') {
+            return std::to_string(whole);
+        }
+        number = std::strtod(text.c_str(), &end);
+        if (*end != '\0') {
+            return std::nullopt;
+        }
+    } else {
+        return std::nullopt;
+    }
+    if (!std::isfinite(number)) {
+        return std::nullopt;
+    }
+    if (number == std::trunc(number) && std::fabs(number) < 9.0e15) {
+        return std::to_string(static_cast<std::int64_t>(number));
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", number);
+    return std::string(text);
+}
+
+// How two keys compare, as the key column compares them: a number column by
+// value, a text column with trailing blanks and ASCII letter case ignored, as
+// the server's default collation and the store's name collation do. Empty
+// when the cell is empty.
+std::string keyPart(const Value& value, datasets::KeyKind kind) {
     if (isEmptyCell(value)) {
         return {};
     }
-    if (!textColumn) {
-        try {
-            return std::to_string(value.toInteger());
-        } catch (const std::exception&) {
+    if (kind == datasets::KeyKind::Number) {
+        if (std::optional<std::string> number = numberKey(value)) {
+            return *number;
         }
     }
     std::string text = value.toText();
@@ -175,15 +219,21 @@ std::string repeatedRowLines(const std::vector<RepeatedRow>& rows) {
     return text + moreRowsNote(rows.size());
 }
 
+// A refused row's problem as a message words it after the row: the column
+// and the reason, or the reason alone when no column is at fault.
+std::string problemText(const RowProblem& p) {
+    if (p.heading.empty()) {
+        return p.reason;
+    }
+    return "“" + p.heading + "”列" + (p.emptyCell ? "为空，请填写后再导入" : "：" + p.reason);
+}
+
 std::string detailLines(const std::vector<RowProblem>& problems) {
     std::string text;
     for (std::size_t i = 0; i < problems.size() && i < kListedRows; ++i) {
         const RowProblem& p = problems[i];
-        text += "\n第" + std::to_string(p.row) + "行";
-        if (!p.heading.empty()) {
-            text += "“" + p.heading + "”列";
-        }
-        text += "：" + p.reason;
+        text += "\n第" + std::to_string(p.row) + "行" + (p.heading.empty() ? "：" : "") +
+                problemText(p);
     }
     return text + moreRowsNote(problems.size());
 }
@@ -200,13 +250,13 @@ private:
     int m_row;
 };
 
-// Stages one worksheet row: nothing when the database accepts it, its reason
-// when it refuses the row, which is then undone alone. A fault that every
-// further row would meet, or the end of the pass's transaction, stops the
-// pass.
-std::optional<std::string> stageRow(RowTransaction& transaction, db::Query& query,
-                                    const std::string& statement, const db::Parameters& params,
-                                    RowEnd end, int row) {
+// Stages one worksheet row: nothing when the database accepts it, its
+// refusal when it refuses the row, which is then undone alone. A fault that
+// every further row would meet, or the end of the pass's transaction, stops
+// the pass.
+std::optional<Refusal> stageRow(RowTransaction& transaction, db::Query& query,
+                                const std::string& statement, const db::Parameters& params,
+                                RowEnd end, int row) {
     try {
         transaction.runRow(query, statement, params, end);
         return std::nullopt;
@@ -223,9 +273,9 @@ std::optional<std::string> stageRow(RowTransaction& transaction, db::Query& quer
         if (db::isEnvironmentFault(e.fault())) {
             throw PassStopped(row, e.what());
         }
-        return std::string(e.what());
+        return Refusal{e.what(), e.fault()};
     } catch (const std::exception& e) {
-        return std::string(e.what());
+        return Refusal{e.what(), db::DbFault::Other};
     }
 }
 
@@ -752,7 +802,7 @@ std::vector<int> MyImThread::passRows(bool insert) {
             continue;
         }
         executePreamble(query, m_options.database);
-        const std::optional<std::string> refusal =
+        const std::optional<Refusal> refusal =
             stageRow(transaction, query, statement.statement, params, end, row);
         if (refusal) {
             failed.push_back(row);
@@ -792,25 +842,27 @@ MyImThread::RowShape MyImThread::rowShape(int skippedColumn) const {
         return shape;
     }
     shape.keyName = dataset->keyName;
-    for (const char* column : dataset->keyColumns) {
+    for (const datasets::KeyColumn& key : dataset->keyColumns) {
         const auto at = std::find_if(matched.begin(), matched.end(), [&](const std::string& m) {
-            return equalsIgnoreCase(m, column);
+            return equalsIgnoreCase(m, key.column);
         });
         const int c = static_cast<int>(at - matched.begin()) + 1;
         if (at == matched.end() || c == skippedColumn) {
             // A key not wholly in the worksheet cannot repeat in it.
             shape.keyColumns.clear();
+            shape.keyKinds.clear();
             break;
         }
         shape.keyColumns.push_back(static_cast<std::size_t>(c - 1));
+        shape.keyKinds.push_back(key.kind);
     }
     return shape;
 }
 
 std::string MyImThread::RowShape::recordKey(const std::vector<Value>& cells) const {
     std::string key;
-    for (std::size_t i : keyColumns) {
-        const std::string part = keyPart(cells[i], textColumn[i]);
+    for (std::size_t k = 0; k < keyColumns.size(); ++k) {
+        const std::string part = keyPart(cells[keyColumns[k]], keyKinds[k]);
         if (part.empty()) {
             return {};
         }
@@ -829,14 +881,17 @@ std::string MyImThread::RowShape::describeKey(const std::vector<Value>& cells) c
     return std::string(keyName) + "“" + cells[keyColumns[0]].toText() + "”";
 }
 
-// The column at fault is the one the database names; else a number column
-// whose cell holds a text that is no number.
+// The column at fault is the one the database names, which is empty when
+// the database misses a value there; else a number column whose cell holds a
+// text that is no number.
 RowProblem MyImThread::RowShape::describeFailure(int row, const std::vector<Value>& cells,
-                                                 const std::string& reason) const {
+                                                 const Refusal& refusal) const {
     const std::vector<std::string>& matched = *matchedColumns;
+    const std::string& reason = refusal.reason;
     for (std::size_t i = 0; i < matched.size(); ++i) {
         if (static_cast<int>(i) + 1 != skippedColumn && mentionsColumn(reason, matched[i])) {
-            return {row, (*headerNames)[i], reason};
+            const bool empty = refusal.fault == db::DbFault::MissingValue && cells[i].isNull();
+            return {row, (*headerNames)[i], reason, empty};
         }
     }
     for (std::size_t i = 0; i < matched.size(); ++i) {
@@ -903,8 +958,7 @@ std::vector<RejectedRow> MyImThread::rejectedRows(ImportOutcome outcome) const {
 
     std::map<int, RejectedRow> rows;
     for (const RowProblem& p : m_result.rowProblems) {
-        rows[p.row] = {p.row, keyOf(p.row),
-                       p.heading.empty() ? p.reason : "“" + p.heading + "”列：" + p.reason};
+        rows[p.row] = {p.row, keyOf(p.row), problemText(p)};
     }
     if (outcome == ImportOutcome::ValidationFailed) {
         for (int row = 3; row <= m_state.lastDataRow; ++row) {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "common/Value.h"
+#include "datasets/Datasets.h"
+#include "db/DbError.h"
 #include "transfer/Merge.h"
 #include "transfer/TransferContext.h"
 #include "transfer/TransferView.h"
@@ -59,6 +61,14 @@ struct RowProblem {
     int row = 0;
     std::string heading;  // empty when no single column is at fault
     std::string reason;
+    // The column needs a value and the row's cell is empty (or blanks only).
+    bool emptyCell = false;
+};
+
+// Why the database refused a staged row: its message and the kind of fault.
+struct Refusal {
+    std::string reason;
+    db::DbFault fault = db::DbFault::Other;
 };
 
 // A worksheet row left out because an earlier row of the same workbook has
@@ -153,8 +163,9 @@ private:
         const std::vector<std::string>* matchedColumns = nullptr;
         const std::vector<std::string>* headerNames = nullptr;
         int skippedColumn = 0;
-        std::vector<bool> textColumn;         // entry c-1 for worksheet column c
-        std::vector<std::size_t> keyColumns;  // empty when the key is not in the worksheet
+        std::vector<bool> textColumn;             // entry c-1 for worksheet column c
+        std::vector<std::size_t> keyColumns;      // empty when the key is not in the worksheet
+        std::vector<datasets::KeyKind> keyKinds;  // how each of keyColumns compares
         const char* keyName = "";
 
         // The row's key as the database compares keys; empty when a part is
@@ -162,7 +173,7 @@ private:
         std::string recordKey(const std::vector<Value>& cells) const;
         std::string describeKey(const std::vector<Value>& cells) const;
         RowProblem describeFailure(int row, const std::vector<Value>& cells,
-                                   const std::string& reason) const;
+                                   const Refusal& refusal) const;
     };
     RowShape rowShape(int skippedColumn) const;
     void setProgress(int position);

@@ -114,9 +114,9 @@ private:
 // With `options.importChoices.updateExisting`, a dish or dining table whose
 // key is stored is updated instead: `columns` (the worksheet's columns, in
 // order) says which columns the workbook holds; only those are compared with
-// the stored row as an export shows it, and only the cells that differ are
-// written, by the rules that fill a new row. The key and the station number
-// are never written.
+// the stored row as an export shows it, each cell as the rules that fill a
+// new row make it, and only the cells that then differ are written. The key
+// and the station number are never written.
 MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& options,
                             int& progressBase, TransferView& view,
                             const std::vector<ImportedColumn>& columns = {});

@@ -476,19 +476,25 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
         const std::string before = shown[i].toText();
         switch (column.kind) {
             case CellKind::Text:
-                if (cell.toText() != before) {
+                // An empty cell leaves a stored text of blanks as it is.
+                if (cell.toText() != before && !(isBlank(cell.toText()) && isBlank(before))) {
                     writes.push_back({i, heading, cell, cell.toText()});
                 }
                 break;
             case CellKind::Number: {
-                // A blank number is 0, as it is for a new row.
-                if (numericValue(cell, column.staged) ==
-                    numericValue(Value::text(before), column.staged)) {
+                // The value the column's rules make of the cell, as a new row
+                // would store it, is what may differ: a cost of -3 is 0, and
+                // over a stored 0 changes nothing.
+                const double stored = numericValue(shown[i], column.staged);
+                Value value = valueInRow(column.staged);
+                if (numericValue(value, column.staged) == stored) {
                     break;
                 }
-                Value value = valueInRow(column.staged);
                 if (column.complete != nullptr) {
                     value = column.complete(value, valueInRow);
+                    if (numericValue(value, column.staged) == stored) {
+                        break;
+                    }
                 }
                 writes.push_back({i, heading, value, value.toText()});
                 break;

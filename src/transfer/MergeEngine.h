@@ -154,9 +154,9 @@ public:
                    const std::string& key);
 
     // Updates the stored row with the staged row's key: each column the
-    // workbook holds is compared with the stored row as an export shows it,
-    // and only the columns that differ are written, with the value the rules
-    // of a new row give them. A row without a difference is left untouched.
+    // workbook holds, as the rules of a new row make it, is compared with the
+    // stored row as an export shows it, and only the columns that differ are
+    // written. A row without a difference is left untouched.
     void updateStoredRow(const Value& keyValue, const std::string& key);
 
 private:

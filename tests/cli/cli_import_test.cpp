@@ -616,10 +616,10 @@ for r, row in enumerate(rows):
             out.write(r, c, value)
 book.save(sys.argv[2])
 )PY";
-    ASSERT_EQ(
-        runShell("/usr/bin/python3 " + shellQuote(script) + " " + shellQuote(exported) + " " +
-                 shellQuote(edited) + " 1001:6:13 1002:6:17.5 1003:6:35 1004:1:口水鸡（大份）"),
-        0);
+    ASSERT_EQ(runShell("/usr/bin/python3 " + shellQuote(script) + " " + shellQuote(exported) + " " +
+                       shellQuote(edited) +
+                       " 1001:6:13 1002:6:17.5 1003:6:35 1004:1:口水鸡（大份） 1005:11:-3"),
+              0);
     const std::string byHand = work.dir() + "/by-hand.db";
     ASSERT_EQ(runShell("sqlite3 " + shellQuote(database) + " " + shellQuote(".backup " + byHand)),
               0);
@@ -630,7 +630,8 @@ book.save(sys.argv[2])
                                   "update menu set Name = '口水鸡（大份）' where ID = 1004;")),
               0);
 
-    // A dry run lists exactly the four cells and writes none of them.
+    // A dry run lists exactly the four cells and writes none of them; dish
+    // 1005's cost of -3 is 0 by the price rules, as stored.
     CliRun dry = cli({"import", "--database", "pos_demo", "--dataset", "Menu", "--station", "7",
                       "--input", edited, "--update-existing", "--dry-run"});
     EXPECT_EQ(dry.exitCode, 0) << dry.err;
@@ -694,10 +695,10 @@ TEST_F(CliImport, DryRunChangesNothingAndForetellsTheImport) {
         "\n将新建菜品类别“新类别”，编号" + scalar("select ID from Category where Name = '新类别'"),
         "\n将新建统计类别“新统计”，编号" + scalar("select SCID from STCA where SCNA = '新统计'"),
         "\n将新建单位“新单位”，编号" + scalar("select ID from Unit where Name = '新单位'"),
-        "\n将导入2行；1行已存在，不会重复导入；1行与本文件中前面的行重复，不会导入；"
-        "1行会被数据库拒绝。\n不会导入的行（2行）：",
-        "\n第4行，菜品编码“9002”：数据库“pos_demo”：数据库的约束或触发器拒绝了这项修改（dish "
-        "9002 is locked）",
+        std::string("\n将导入2行；1行已存在，不会重复导入；1行与本文件中前面的行重复，不会导入；") +
+            "1行会被数据库拒绝。\n不会导入的行（2行）：",
+        std::string("\n第4行，菜品编码“9002”：数据库“pos_demo”：") +
+            "数据库的约束或触发器拒绝了这项修改（dish 9002 is locked）",
         "\n第5行，菜品编码“9001”：在本文件中重复（与第3行相同），未导入",
         "\n导入会以有行未能导入结束。"};
     for (const std::string& line : foretold) {

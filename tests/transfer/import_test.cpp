@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/SqlServerDialect.h"
 #include "support/Process.h"
@@ -61,8 +62,10 @@ struct Import {
 // One import on its own thread, as the window starts it, waited for.
 Import importWith(StoreFixture& store, const std::string& key, const std::string& path,
                   const std::string& fieldMapDir, RecordingView& view,
-                  const std::string& datasetText = "菜品信息", std::int32_t station = 1) {
+                  const std::string& datasetText = "菜品信息", std::int32_t station = 1,
+                  const ImportChoices& choices = {}) {
     TransferOptions options;
+    options.importChoices = choices;
     options.database = store.database();
     options.datasetKey = key;
     options.datasetText = datasetText;
@@ -300,7 +303,7 @@ TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
                            "，请检查后再导入！\n第4行“价格1”列："))
         << text;
     EXPECT_NE(text.find("\n第6行“菜品编码”列："), std::string::npos) << text;
-    EXPECT_NE(text.find("\n第7行“菜品名称”列："), std::string::npos) << text;
+    EXPECT_NE(text.find("\n第7行“菜品名称”列为空，请填写后再导入"), std::string::npos) << text;
     EXPECT_EQ(run.result.outcome, ImportOutcome::ValidationFailed);
     EXPECT_FALSE(run.result.mergeRan);
     EXPECT_EQ(snapshot(store), before);  // no new category, no dish
@@ -452,6 +455,7 @@ struct FaultCase {
     bool complete;        // every workbook row ends up in the database
     std::vector<std::string> inMessage;
     std::vector<std::pair<std::string, Grid>> afterwards;  // query, rows it gives
+    std::vector<int> rejected = {};                        // the rows a rejects workbook holds
 };
 
 const std::vector<std::string> kHallHeadings{"厅名", "桌号", "桌名"};
@@ -482,11 +486,20 @@ TEST_P(ImportFaults, EveryRowArrivesAsWrittenOrIsNamed) {
     const auto before = snapshot(store);
 
     RecordingView view;
-    const Import run = importWith(store, c.key, path, dir.dir(), view);
+    const std::string rejects = dir.dir() + "rejects.xlsx";
+    const Import run =
+        importWith(store, c.key, path, dir.dir(), view, datasets::datasetForKey(c.key)->displayText,
+                   1, ImportChoices{.rejectsPath = rejects});
 
     ASSERT_EQ(view.messages().size(), 1u);
     const std::string text = view.messages()[0];
     EXPECT_EQ(run.result.everyRowInDatabase(), c.complete) << text;
+    std::vector<int> rejected;
+    for (const RejectedRow& r : run.result.rejectedRows) {
+        rejected.push_back(r.row);
+    }
+    EXPECT_EQ(rejected, c.rejected) << text;
+    EXPECT_EQ(fs::exists(rejects), !c.rejected.empty()) << text;
     EXPECT_EQ(startsWith(text, kSuccess), c.complete) << text;
     for (const std::string& part : c.inMessage) {
         EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
@@ -511,15 +524,19 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   {"数据导入已结束，但有1行未能导入",
                    "第4行：菜品编码“9100.0”在本文件中重复（与第3行相同）"},
-                  {{"select Name from menu where ID = 9100", {{"甲菜"}}}}},
-        FaultCase{"RepeatedTableNumber",
-                  "HallTable",
-                  "ours.xls",
-                  {kHallHeadings, {"大厅", "901", "甲桌"}, {"大厅", "901", "乙桌"}},
-                  nullptr,
-                  false,
-                  {"第4行：桌号“901”在本文件中重复"},
-                  {{"select Name from tables where ID = 901", {{"甲桌"}}}}},
+                  {{"select Name from menu where ID = 9100", {{"甲菜"}}}},
+                  {4}},
+        // A table number is stored and found as the integer ID.
+        FaultCase{
+            "RepeatedTableNumber",
+            "HallTable",
+            "ours.xls",
+            {kHallHeadings, {"大厅", "0901", "甲桌"}, {"大厅", "901", "乙桌"}},
+            nullptr,
+            false,
+            {"数据导入已结束，但有1行未能导入", "第4行：桌号“901”在本文件中重复（与第3行相同）"},
+            {{"select Code, Name from tables where ID = 901", {{"0901", "甲桌"}}}},
+            {4}},
         FaultCase{"RepeatedAnnotation",
                   "MenuAnnotate",
                   "ours.xls",
@@ -527,7 +544,8 @@ INSTANTIATE_TEST_SUITE_P(
                   nullptr,
                   false,
                   {"第4行：注释“加葱 ”（注释类别“口味”）在本文件中重复"},
-                  {{"select count(*) from Annotate where Name like '加葱%'", {{"1"}}}}},
+                  {{"select count(*) from Annotate where Name like '加葱%'", {{"1"}}}},
+                  {4}},
         // Staging tables that a killed import of other datasets left behind.
         FaultCase{"LeftoversOfEveryDatasetGo",
                   "Menu",
@@ -578,14 +596,18 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   {{"select AnnotateTypeID from Annotate where Name = '加醋'", {{"1"}}},
                    {"select count(*) from AnnotateType where Name like '口味%'", {{"1"}}}}},
-        FaultCase{"BlankCategoryIsStoredWithAWarning",
-                  "Menu",
-                  "ours.xls",
-                  {kMenuHeadings, dish("9104", "无类菜", "  ")},
-                  nullptr,
-                  true,
-                  {"注意：1个菜品没有类别，导出时不会出现（菜品编码：9104）"},
-                  {{"select CategoryID from menu where ID = 9104", {{"NULL"}}}}},
+        // A name of blanks is empty, as is the export of a name stored empty
+        // by another program: the workbook is refused, naming each.
+        FaultCase{
+            "NamesOfBlanksAreRefused",
+            "HallTable",
+            "ours.xls",
+            {kHallHeadings, {"大厅", "101", ""}, {"大厅", "903", "甲桌"}, {"大厅", "904", " \t "}},
+            "update tables set Name = '' where ID = 101",
+            false,
+            {"\n第3行“桌名”列为空，请填写后再导入", "\n第5行“桌名”列为空，请填写后再导入"},
+            {},
+            {3, 4, 5}},
         FaultCase{"NewStatisticsCategoryAboveEveryScid",
                   "Menu",
                   "ours.xls",
