@@ -61,6 +61,10 @@ constexpr ReferencePass kReferencePasses[] = {
      .firstOrdinal = 0},
 };
 
+// What a transfer creates, in the order of the drops.
+constexpr const char* kExportViewNames[] = {"VSHallTable"};
+constexpr const char* kStagingTableNames[] = {"TEMPHallTable"};
+
 }  // namespace
 
 constinit const Dataset kHallTableDataset{
@@ -72,6 +76,8 @@ constinit const Dataset kHallTableDataset{
     .tables = kTables,
     .exportViews = kExportViews,
     .stagingSteps = kStagingSteps,
+    .exportViewNames = kExportViewNames,
+    .stagingTableNames = kStagingTableNames,
     .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,
     .mergePassSpan = 50,

@@ -62,6 +62,10 @@ constexpr ReferencePass kReferencePasses[] = {
      .firstOrdinal = 1},
 };
 
+// What a transfer creates, in the order of the drops.
+constexpr const char* kExportViewNames[] = {"VSMenuAnnotate"};
+constexpr const char* kStagingTableNames[] = {"TEMPMenuAnnotate"};
+
 }  // namespace
 
 constinit const Dataset kMenuAnnotateDataset{
@@ -73,6 +77,8 @@ constinit const Dataset kMenuAnnotateDataset{
     .tables = kTables,
     .exportViews = kExportViews,
     .stagingSteps = kStagingSteps,
+    .exportViewNames = kExportViewNames,
+    .stagingTableNames = kStagingTableNames,
     .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,
     .mergePassSpan = 50,

@@ -141,6 +141,11 @@ constexpr ReferencePass kReferencePasses[] = {
      .firstOrdinal = 1},
 };
 
+// What a transfer creates, in the order of the drops: VSmenu and VSmenu0,
+// TEMPMenu and TEMPmenu0.
+constexpr const char* kExportViewNames[] = {"VSMenu", "VSMenu0"};
+constexpr const char* kStagingTableNames[] = {"TEMPMenu", "TEMPMenu0"};
+
 }  // namespace
 
 constinit const Dataset kMenuDataset{
@@ -152,6 +157,8 @@ constinit const Dataset kMenuDataset{
     .tables = kTables,
     .exportViews = kExportViews,
     .stagingSteps = kStagingSteps,
+    .exportViewNames = kExportViewNames,
+    .stagingTableNames = kStagingTableNames,
     .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,
     .mergePassSpan = 25,

@@ -29,9 +29,9 @@ int exportProgress(std::int32_t row, std::int32_t recordCount);
 // regard to letter case), in the order they are sent; empty for another key.
 std::vector<std::string> createViewStatements(const std::string& datasetKey);
 
-// Drops the dataset's export views ("VS" + key and "VS" + key + "0") in
-// `database`, each after the preamble. A view that is not there is the usual
-// case and says nothing, so the failures of the drops are not reported.
+// Drops the views that the export of the dataset `key` creates, as its
+// definition names them, in `database`, each after the preamble. A view that is not there is the
+// usual case and says nothing, so the failures of the drops are not reported.
 void dropExportViews(db::Query& query, const std::string& database, const std::string& key);
 
 // The record limit of the workbook format that `path` is saved in: .xlsx by
