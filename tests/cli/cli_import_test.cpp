@@ -126,6 +126,16 @@ const char* const kCounts =
     "(select count(*) from Hall) || '/' || (select count(*) from AnnotateType)";
 
 TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
+    // Objects of the user's own whose names only resemble those a transfer
+    // creates stay: only the dataset's own views and tables are dropped.
+    ASSERT_EQ(runShell("sqlite3 " + shellQuote(store.dir() + "/store/pos_demo.db") + " " +
+                       shellQuote("create table TEMPHallTable0 (x); create table VSMenuAnnotate0 "
+                                  "(x); create view VSHallTable0 as select 1 as x; create view "
+                                  "TEMPMenuAnnotate0 as select 1 as x;")),
+              0);
+    const char* const kUsersOwn =
+        "select count(*) from sqlite_master where name in ('TEMPHallTable0', 'VSMenuAnnotate0', "
+        "'VSHallTable0', 'TEMPMenuAnnotate0')";
     const std::string counts = scalar(kCounts);
     for (const char* extension : {".xls", ".xlsx"}) {
         for (const char* dataset : {"Menu", "HallTable", "MenuAnnotate"}) {
@@ -141,7 +151,8 @@ TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
             EXPECT_NE(imported.out.find("已存在"), std::string::npos) << imported.out;
             EXPECT_EQ(imported.err, "");
             EXPECT_EQ(scalar(kCounts), counts);
-            EXPECT_EQ(scalar("select count(*) from sqlite_master where name like 'TEMP%'"), "0");
+            EXPECT_EQ(scalar("select count(*) from sqlite_master where name like 'TEMP%'"), "2");
+            EXPECT_EQ(scalar(kUsersOwn), "4");
         }
     }
 }
