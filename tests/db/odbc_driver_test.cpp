@@ -418,9 +418,11 @@ TEST(odbcPostgresDriver, StatementsParametersAndTransactions) {
 // opens a new one); an aborted transaction refuses the question itself.
 class PostgresDialect : public SqlServerDialect {
 public:
-    std::string nestedBeginLine() const override { return Dialect::nestedBeginLine(); }
-    std::string nestedCommitLine() const override { return Dialect::nestedCommitLine(); }
-    std::string nestedRollbackLine() const override { return Dialect::nestedRollbackLine(); }
+    std::string nestedBeginLine() const override { return "savepoint nested_transaction"; }
+    std::string nestedCommitLine() const override { return "release nested_transaction"; }
+    std::string nestedRollbackLine() const override {
+        return "rollback to nested_transaction; release nested_transaction";
+    }
     std::string transactionStateLine() const override {
         return "select case when transaction_timestamp() < statement_timestamp() then 1 else 0 "
                "end as open_transactions, 1 as transaction_state";
