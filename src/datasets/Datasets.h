@@ -136,6 +136,15 @@ struct Dataset {
     // The import's staging tables in the order they are built: "TEMP" + key
     // last, after the intermediate "TEMP" + key + "0" it is built from, if any.
     std::span<const StagingStep> stagingSteps;
+    // Every object that a transfer of the dataset creates in the user's
+    // database, and nothing else: the views of `exportViews` and the tables
+    // of `stagingSteps`, in the order they are dropped (each before the one
+    // it reads), named as the drops have always named them (the server
+    // compares names without regard to letter case). Only these are dropped,
+    // so that an object of the user's own whose name merely resembles them
+    // stays.
+    std::span<const char* const> exportViewNames;
+    std::span<const char* const> stagingTableNames;
     // The default field map's entries, in the order of the view's columns.
     std::span<const DefaultHeading> defaultHeadings;
     // The merge's reference passes, in the order they run, before its last

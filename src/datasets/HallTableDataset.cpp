@@ -68,6 +68,10 @@ constexpr ReferencePass kReferencePasses[] = {
      .firstOrdinal = 0},
 };
 
+// What a transfer creates, in the order of the drops.
+constexpr const char* kExportViewNames[] = {"VSHallTable"};
+constexpr const char* kStagingTableNames[] = {"TEMPHallTable"};
+
 }  // namespace
 
 constinit const Dataset kHallTableDataset{
@@ -83,6 +87,8 @@ constinit const Dataset kHallTableDataset{
     .leftOutRows = "张桌子没有所属的大厅",
     .leftOutRemedy = "为这些桌子指定已有的大厅",
     .stagingSteps = kStagingSteps,
+    .exportViewNames = kExportViewNames,
+    .stagingTableNames = kStagingTableNames,
     .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,
     .mergePassSpan = 50,

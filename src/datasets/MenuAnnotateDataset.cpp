@@ -68,6 +68,10 @@ constexpr ReferencePass kReferencePasses[] = {
      .firstOrdinal = 1},
 };
 
+// What a transfer creates, in the order of the drops.
+constexpr const char* kExportViewNames[] = {"VSMenuAnnotate"};
+constexpr const char* kStagingTableNames[] = {"TEMPMenuAnnotate"};
+
 }  // namespace
 
 constinit const Dataset kMenuAnnotateDataset{
@@ -83,6 +87,8 @@ constinit const Dataset kMenuAnnotateDataset{
     .leftOutRows = "条注释没有注释类别",
     .leftOutRemedy = "为这些注释指定已有的注释类别",
     .stagingSteps = kStagingSteps,
+    .exportViewNames = kExportViewNames,
+    .stagingTableNames = kStagingTableNames,
     .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,
     .mergePassSpan = 50,

@@ -148,6 +148,11 @@ constexpr ReferencePass kReferencePasses[] = {
      .firstOrdinal = 1},
 };
 
+// What a transfer creates, in the order of the drops: VSmenu and VSmenu0,
+// TEMPMenu and TEMPmenu0.
+constexpr const char* kExportViewNames[] = {"VSMenu", "VSMenu0"};
+constexpr const char* kStagingTableNames[] = {"TEMPMenu", "TEMPMenu0"};
+
 }  // namespace
 
 constinit const Dataset kMenuDataset{
@@ -163,6 +168,8 @@ constinit const Dataset kMenuDataset{
     .leftOutRows = "道菜没有类别或统计类别",
     .leftOutRemedy = "为这些菜指定已有的菜品类别和统计类别",
     .stagingSteps = kStagingSteps,
+    .exportViewNames = kExportViewNames,
+    .stagingTableNames = kStagingTableNames,
     .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,
     .mergePassSpan = 25,

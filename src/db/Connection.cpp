@@ -129,8 +129,9 @@ void Connection::requireOuterTransaction() {
     if (m_outer && m_backend && !m_backend->inTransaction()) {
         // The database undid the whole transaction (a full disk, say): what
         // follows would be committed statement by statement.
-        throw DbError("数据库自行结束了试运行的事务，试运行无法继续；数据库中的数据没有改变。",
-                      DbFault::Deadlock);
+        throw DbError("试运行无法继续：" + faultReason(DbFault::TransactionLost, {}) +
+                          "；数据库中的数据没有改变。",
+                      DbFault::TransactionLost);
     }
 }
 

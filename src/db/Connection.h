@@ -22,6 +22,9 @@ namespace pos::db {
 // --encrypt no, yes or strict.
 enum class OdbcEncryption { DriverDefault, No, Yes, Strict };
 
+// flock(2) or what stands in for it.
+using LockFileCall = std::function<int(int fd, int operation)>;
+
 struct ConnectionSettings {
     // Folder of the embedded store (one NAME.db per database); created empty
     // when missing.
@@ -48,6 +51,14 @@ struct ConnectionSettings {
     // works with the one it returns: a test wraps the back end in one that
     // fails on demand.
     std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> wrapBackend = {};
+    // When set, the store takes its import lock file with this call instead
+    // of flock(2) (the same arguments, result and errno): a test makes the
+    // file system refuse the lock with the errno of its choice.
+    LockFileCall lockFile = {};
+    // When set, the statements of the server behind an ODBC connection; the
+    // SQL Server's otherwise. A test runs the ODBC back end against another
+    // server, whose driver is at hand, with the few texts that differ.
+    std::shared_ptr<const Dialect> odbcDialect = {};
 };
 
 class Connection {

@@ -37,6 +37,12 @@ const char* explanation(DbFault fault) {
             return "与数据库服务器的连接失败或已中断，请检查网络和服务器后再试";
         case DbFault::Login:
             return "服务器拒绝了登录，请检查用户名和密码";
+        case DbFault::LockRefused:
+            return "文件系统无法给数据库加导入锁，请把数据库文件夹放在本机磁盘上，或请管理员检查"
+                   "该文件系统的文件锁服务和磁盘后再试";
+        case DbFault::TransactionLost:
+            return "数据库自行结束了事务，事务中所做的修改都没有保留，请排除原因（例如磁盘已满、"
+                   "与服务器的连接中断）后重试";
         case DbFault::Other:
             break;
     }
@@ -57,6 +63,8 @@ bool isEnvironmentFault(DbFault fault) {
         case DbFault::Damaged:
         case DbFault::Connection:
         case DbFault::Login:
+        case DbFault::LockRefused:
+        case DbFault::TransactionLost:
             return true;
         default:
             return false;

@@ -26,6 +26,14 @@ enum class DbFault {
     Damaged,     // the file is not a database, or is damaged
     Connection,  // the link to the server failed or broke
     Login,       // the server refused the user or the password
+    // The file system could not take the import lock (no lock service on a
+    // network file system, a disk fault); "held by another import" is not
+    // an error.
+    LockRefused,
+    // The database ended the open transaction by itself (a full disk on the
+    // store, a deadlock victim or a doomed transaction on SQL Server): none
+    // of its changes were kept.
+    TransactionLost,
     Other,
 };
 

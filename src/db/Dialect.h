@@ -116,6 +116,14 @@ public:
         return "rollback to nested_transaction; release nested_transaction";
     }
 
+    // The question a back end asks the server after a statement failed
+    // inside a transaction: a select of one row whose first column counts
+    // the transactions the session has open (0 when the server ended it by
+    // itself) and whose second is negative when the transaction is doomed
+    // (it can only be rolled back). Empty where the back end knows without
+    // asking (the store) or the server cannot be asked.
+    virtual std::string transactionStateLine() const { return {}; }
+
 protected:
     // "name = 'TABLE'" and `suffix` for each of `tables`, joined by " or ",
     // two to a line and the lines joined by a blank, as the presence check

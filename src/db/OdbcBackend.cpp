@@ -7,9 +7,11 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -441,7 +443,9 @@ public:
     OdbcBackend(const ConnectionText& text, const ConnectionSettings& settings)
         : m_env(SQL_HANDLE_ENV, SQL_NULL_HANDLE),
           m_dbc(allocateConnection()),
-          m_queryTimeoutSeconds(std::max(settings.queryTimeoutSeconds, 1)) {
+          m_queryTimeoutSeconds(std::max(settings.queryTimeoutSeconds, 1)),
+          m_dialect(settings.odbcDialect ? settings.odbcDialect
+                                         : std::make_shared<const SqlServerDialect>()) {
         const bool raw = !settings.odbcConnectionString.empty();
         std::string connectionString =
             raw ? settings.odbcConnectionString : odbcConnectionString(text, settings);
@@ -510,6 +514,18 @@ public:
 
     std::unique_ptr<Cursor> run(const std::string& batch, const Parameters& params,
                                 bool wantRows) override {
+        try {
+            return runBatch(batch, params, wantRows);
+        } catch (const DbError&) {
+            if (m_inTransaction) {
+                noticeEndedTransaction();
+            }
+            throw;
+        }
+    }
+
+    std::unique_ptr<Cursor> runBatch(const std::string& batch, const Parameters& params,
+                                     bool wantRows) {
         std::vector<std::string> order;
         std::string sql = rewriteNamedParameters(batch, order);
         if (order.empty()) {
@@ -559,7 +575,7 @@ public:
 
     bool inTransaction() override { return m_inTransaction; }
 
-    const Dialect& dialect() const override { return m_dialect; }
+    const Dialect& dialect() const override { return *m_dialect; }
 
     // An exclusive application lock of the session, named after the tool and
     // the database, in the current database: two machines that import into
@@ -568,7 +584,7 @@ public:
     std::unique_ptr<ImportLock> lockForImport(const std::string& database,
                                               int waitSeconds) override {
         const std::string resource =
-            m_dialect.stringLiteral("pos-transfer:" + trimmed(database).substr(0, 200));
+            m_dialect->stringLiteral("pos-transfer:" + trimmed(database).substr(0, 200));
         auto cursor = run(
             "declare @result int\r\n"
             "exec @result = sp_getapplock @Resource = " +
@@ -578,8 +594,25 @@ public:
                 std::to_string(std::max(waitSeconds, 0) * 1000) + "\r\nselect @result as result",
             {}, true);
         std::vector<Value> row;
-        if (!cursor || !cursor->fetch(row) || row.empty() || row[0].toInteger() < 0) {
+        if (!cursor || !cursor->fetch(row) || row.empty()) {
+            throw DbError("服务器没有答复导入锁的请求，请稍后再试。");
+        }
+        // 0 and 1: granted; -1: another session still holds it; -2: the
+        // request was cancelled; -3: chosen as a deadlock victim; -999: the
+        // server could not take the request.
+        const std::int64_t result = row[0].toInteger();
+        if (result == -1) {
             return nullptr;
+        }
+        if (result < 0) {
+            const std::string code = "sp_getapplock返回" + std::to_string(result);
+            throw result == -3
+                ? DbError("服务器没有给出导入锁：" + faultReason(DbFault::Deadlock, code),
+                          DbFault::Deadlock)
+                : DbError(
+                      "服务器没有给出导入锁，请稍后再试；如果一再发生，请检查服务器的"
+                      "日志（" +
+                      code + "）");
         }
         return std::make_unique<AppLock>(*this, resource);
     }
@@ -612,6 +645,43 @@ private:
                                   reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
                     "ODBC驱动管理器不支持ODBC 3，请检查unixODBC的安装");
         return Handle(SQL_HANDLE_DBC, m_env.get());
+    }
+
+    // After a failed statement inside a transaction: the server may have
+    // ended the transaction by itself (a deadlock victim, an error that
+    // aborts the batch) or left it doomed, to be rolled back and nothing
+    // else. Either way it is over, as the store's is after a full disk: the
+    // connection goes back to one transaction per statement, so that
+    // nothing after it runs in a new transaction that a commit would keep
+    // half of, and inTransaction() says so. A server that does not answer
+    // cannot go on with the transaction either. Where the dialect has no
+    // question, the transaction is taken to stand.
+    void noticeEndedTransaction() {
+        const std::string question = m_dialect->transactionStateLine();
+        if (question.empty()) {
+            return;
+        }
+        bool ended = true;
+        try {
+            std::unique_ptr<Cursor> state = runBatch(question, {}, true);
+            std::vector<Value> row;
+            if (state && state->fetch(row) && row.size() >= 2) {
+                const bool open = row[0].toInteger() > 0;
+                const bool doomed = row[1].toInteger() < 0;
+                ended = !open || doomed;
+            }
+        } catch (const std::exception&) {
+            // No answer: the server refuses every statement of the
+            // transaction, or the link is gone, and the transaction with it.
+        }
+        if (ended) {
+            // Neither call throws; whatever they answer, the transaction is
+            // over for the server.
+            SQLEndTran(SQL_HANDLE_DBC, m_dbc.get(), SQL_ROLLBACK);
+            SQLSetConnectAttrW(m_dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER);
+            m_inTransaction = false;
+        }
     }
 
     void endTransaction(SQLSMALLINT how, const char* what) {
@@ -735,7 +805,7 @@ private:
     bool m_connected = false;
     bool m_inTransaction = false;
     std::map<std::string, std::unique_ptr<Handle>> m_prepared;
-    SqlServerDialect m_dialect;
+    std::shared_ptr<const Dialect> m_dialect;
 };
 
 }  // namespace

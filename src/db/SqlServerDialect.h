@@ -24,6 +24,12 @@ public:
     std::string nestedRollbackLine() const override {
         return "rollback transaction nested_transaction";
     }
+    // A deadlock victim's transaction is gone (@@TRANCOUNT 0); an error
+    // that dooms it leaves XACT_STATE() at -1. Neither select starts an
+    // implicit transaction, as it reads no table.
+    std::string transactionStateLine() const override {
+        return "select @@TRANCOUNT as open_transactions, XACT_STATE() as transaction_state";
+    }
 };
 
 }  // namespace pos::db

@@ -48,8 +48,10 @@ using store::StatementTables;
 
 class SqliteBackend : public Backend {
 public:
-    SqliteBackend(std::string storeDir, int busySeconds)
-        : m_storeDir(std::move(storeDir)), m_busySeconds(busySeconds) {
+    SqliteBackend(std::string storeDir, int busySeconds, LockFileCall lockFile)
+        : m_storeDir(std::move(storeDir)),
+          m_busySeconds(busySeconds),
+          m_lockFile(lockFile ? std::move(lockFile) : LockFileCall(::flock)) {
         m_file = std::make_shared<SqliteFile>("", ":memory:", m_busySeconds);
     }
 
@@ -152,7 +154,10 @@ public:
 
     // An exclusive advisory lock on the file NAME.import-lock beside the
     // database file. The lock goes with the descriptor, so a killed import
-    // leaves nothing held; the file itself stays for the next import.
+    // leaves nothing held; the file itself stays for the next import. Only
+    // a lock held by another import is waited for: a file system that
+    // refuses the lock (no lock service on a network file system, a disk
+    // fault) says so, rather than blaming an import that does not exist.
     std::unique_ptr<ImportLock> lockForImport(const std::string& database,
                                               int waitSeconds) override {
         const std::string name =
@@ -164,13 +169,23 @@ public:
         }
         if (fd < 0) {
             throw DbError("无法打开导入锁文件" + path + "（" + std::strerror(errno) +
-                          "），请检查数据库文件夹能否写入。");
+                              "），请检查数据库文件夹能否写入。",
+                          DbFault::LockRefused);
         }
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::seconds(std::max(waitSeconds, 0));
-        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) ||
-                std::chrono::steady_clock::now() >= deadline) {
+        while (m_lockFile(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            if (error == EINTR) {
+                continue;
+            }
+            if (error != EWOULDBLOCK) {
+                ::close(fd);
+                throw DbError("无法锁定导入锁文件" + path + "：" +
+                                  faultReason(DbFault::LockRefused, std::strerror(error)),
+                              DbFault::LockRefused);
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
                 ::close(fd);
                 return nullptr;
             }
@@ -299,6 +314,7 @@ private:
     static constexpr std::size_t kBatchCacheLimit = 256;
     std::string m_storeDir;
     int m_busySeconds;
+    LockFileCall m_lockFile;
     std::unordered_map<std::string, std::vector<BatchPart>> m_batches;
     std::shared_ptr<SqliteFile> m_file;
     SqliteDialect m_dialect;
@@ -318,7 +334,8 @@ std::unique_ptr<Backend> connectSqliteStore(const ConnectionText& text,
                       (ec ? "（" + ec.message() + "）" : std::string()) + "。");
     }
     removeAbandonedNewDatabases(dir);
-    auto backend = std::make_unique<SqliteBackend>(dir, settings.busyTimeoutSeconds);
+    auto backend =
+        std::make_unique<SqliteBackend>(dir, settings.busyTimeoutSeconds, settings.lockFile);
     std::optional<std::string> catalog = text.get("Initial Catalog");
     if (catalog && !isBlank(*catalog)) {
         backend->useDatabase(*catalog);

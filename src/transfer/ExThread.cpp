@@ -313,10 +313,14 @@ void MyExThread::dropViews() {
 }
 
 void dropExportViews(db::Query& query, const std::string& database, const std::string& key) {
-    for (const std::string& view : {"VS" + key, "VS" + key + "0"}) {
+    const datasets::Dataset* dataset = datasets::datasetForKey(trimmed(key));
+    if (dataset == nullptr) {
+        return;
+    }
+    for (const char* view : dataset->exportViewNames) {
         cleanupFailure([&] {
             executePreamble(query, database);
-            executeStatement(query, "drop view " + view);
+            executeStatement(query, std::string("drop view ") + view);
         });
     }
 }

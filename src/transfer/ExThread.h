@@ -41,9 +41,10 @@ std::string leftOutCountStatement(const std::string& datasetKey);
 // workbook does not hold and why, or empty when none was left out.
 std::string leftOutNote(const std::string& datasetKey, std::int64_t count);
 
-// Drops the dataset's export views ("VS" + key and "VS" + key + "0") in
-// `database`, each after the preamble. A view that is not there is the usual
-// case and says nothing, so the failures of the drops are not reported.
+// Drops the views that the export of the dataset `key` creates, as its
+// definition names them, in `database`, each after the preamble. A view that
+// is not there is the usual case and says nothing, so the failures of the
+// drops are not reported.
 void dropExportViews(db::Query& query, const std::string& database, const std::string& key);
 
 // The record limit of the workbook format that `path` is saved in: .xlsx by

@@ -510,10 +510,9 @@ bool MyImThread::closeWith(ImportOutcome outcome, std::string message) {
 
 std::string MyImThread::dropStagingTablesNow() {
     db::Query& query = m_queries.sqlQuery;
-    const std::string table = stagingTableName(m_options.datasetKey);
     std::string left;
     std::string reason;
-    for (const std::string& name : {table, table + "0"}) {
+    for (const std::string& name : stagingTableNames(m_options.datasetKey)) {
         // A table that is absent is the usual case: the drop's failure counts
         // only when the table is still there afterwards.
         std::string failure;
@@ -674,7 +673,14 @@ bool MyImThread::checkFormulaResults() {
 // staging tables under this one's feet.
 bool MyImThread::lockDatabase() {
     executePreamble(m_queries.sqlQuery, m_options.database);
-    m_importLock = m_queries.connection.lockForImport(m_options.database, kLockWaitSeconds);
+    try {
+        m_importLock = m_queries.connection.lockForImport(m_options.database, kLockWaitSeconds);
+    } catch (const db::DbError& e) {
+        // The lock could not be taken at all (the file system refused it):
+        // no other import is to blame, and the error says what to do.
+        finishWith(ImportOutcome::Refused, std::string("不能导入数据：") + e.what());
+        return false;
+    }
     if (m_importLock) {
         // A dry run does everything from here on in one transaction, which
         // its end rolls back.

@@ -38,12 +38,21 @@ std::vector<std::string> stagingTableStatements(const db::Dialect& dialect,
     return dialect.stagingTableStatements(tables, readRows);
 }
 
+std::vector<std::string> stagingTableNames(const std::string& datasetKey) {
+    const datasets::Dataset* dataset = datasets::datasetForKey(trimmed(datasetKey));
+    if (dataset == nullptr) {
+        return {};
+    }
+    return {dataset->stagingTableNames.begin(), dataset->stagingTableNames.end()};
+}
+
 void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept {
-    const std::string table = stagingTableName(options.datasetKey);
     // Most often the table is not there. A table that stays is found and
     // reported by the import's closing message, so the failures of the drops
     // are not reported here.
-    for (const std::string& name : {table, table + "0"}) {
+    std::vector<std::string> names;
+    cleanupFailure([&] { names = stagingTableNames(options.datasetKey); });
+    for (const std::string& name : names) {
         cleanupFailure([&] {
             executePreamble(query, options.database);
             executeStatement(query, "drop table " + name);

@@ -17,9 +17,13 @@ namespace pos::transfer {
 // "TEMP" + the key with blanks around it removed.
 std::string stagingTableName(const std::string& datasetKey);
 
-// Drops the staging table and the intermediate "TEMP" + key + "0", each after
-// the database preamble. A table that is absent is the usual case, so every
-// error is ignored.
+// The staging tables that the import of a dataset key (any letter case,
+// blanks around it ignored) builds, in the order they are dropped; none for
+// another key.
+std::vector<std::string> stagingTableNames(const std::string& datasetKey);
+
+// Drops the dataset's staging tables, each after the database preamble. A
+// table that is absent is the usual case, so every error is ignored.
 void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept;
 
 // The statements that build the staging tables of a dataset key (compared

@@ -6,10 +6,15 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_run.h"
@@ -127,6 +132,16 @@ const char* const kCounts =
     "(select count(*) from Hall) || '/' || (select count(*) from AnnotateType)";
 
 TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
+    // Objects of the user's own whose names only resemble those a transfer
+    // creates stay: only the dataset's own views and tables are dropped.
+    ASSERT_EQ(runShell("sqlite3 " + shellQuote(store.dir() + "/store/pos_demo.db") + " " +
+                       shellQuote("create table TEMPHallTable0 (x); create table VSMenuAnnotate0 "
+                                  "(x); create view VSHallTable0 as select 1 as x; create view "
+                                  "TEMPMenuAnnotate0 as select 1 as x;")),
+              0);
+    const char* const kUsersOwn =
+        "select count(*) from sqlite_master where name in ('TEMPHallTable0', 'VSMenuAnnotate0', "
+        "'VSHallTable0', 'TEMPMenuAnnotate0')";
     const std::string counts = scalar(kCounts);
     for (const char* extension : {".xls", ".xlsx"}) {
         for (const char* dataset : {"Menu", "HallTable", "MenuAnnotate"}) {
@@ -142,7 +157,8 @@ TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
             EXPECT_NE(imported.out.find("已存在"), std::string::npos) << imported.out;
             EXPECT_EQ(imported.err, "");
             EXPECT_EQ(scalar(kCounts), counts);
-            EXPECT_EQ(scalar("select count(*) from sqlite_master where name like 'TEMP%'"), "0");
+            EXPECT_EQ(scalar("select count(*) from sqlite_master where name like 'TEMP%'"), "2");
+            EXPECT_EQ(scalar(kUsersOwn), "4");
         }
     }
 }
@@ -210,9 +226,11 @@ TEST_F(CliImport, NamesComeBackByteForByte) {
     EXPECT_TRUE(slurp(work.dir() + "/after.sql") == slurp(work.dir() + "/before.sql"));
 }
 
-// Two imports into one database started together, at several delays: they
-// share the staging tables, so each either completes (one after the other)
-// or is refused because of the other; never a mix of the two workbooks.
+// Two imports into one database, the second started at several moments of
+// the first: they share the staging tables, so each either completes (one
+// after the other) or is refused because of the other; never a mix of the
+// two workbooks. The first runs at a terminal, where its progress shows
+// which row it has reached.
 TEST_F(CliImport, TwoImportsAtOnceTakeTurnsOrOneIsRefused) {
     struct Side {
         const char* tag;
@@ -228,42 +246,75 @@ TEST_F(CliImport, TwoImportsAtOnceTakeTurnsOrOneIsRefused) {
         }
         side.file = workbook(std::string(side.tag) + ".xls", rows);
     }
+    const auto arguments = [&](const Side& side) {
+        return std::vector<std::string>{"--store",      store.dir() + "/store",
+                                        "--field-maps", work.dir() + "/maps",
+                                        "import",       "--database",
+                                        "pos_demo",     "--dataset",
+                                        "Menu",         "--station",
+                                        side.station,   "--input",
+                                        side.file};
+    };
     const std::string database = store.dir() + "/store/pos_demo.db";
-    for (const char* delay : {"0", "0.1", "0.5"}) {
-        SCOPED_TRACE(std::string("second import after ") + delay + " s");
+    struct Moment {
+        const char* name;
+        bool atOnce;
+        int percent;  // the first's progress; -1: the first holds the lock
+    };
+    const Moment moments[] = {
+        {"at once", true, 0},
+        {"while the first holds the lock", false, -1},
+        {"in the first's insertion pass", false, 40},
+        {"in the first's merge", false, 70},
+    };
+    for (const Moment& moment : moments) {
+        SCOPED_TRACE(std::string("second import ") + moment.name);
         ASSERT_EQ(
             runShell("sqlite3 " + shellQuote(database) + " 'delete from menu where ID > 30000'"),
             0);
-        std::string line;
-        for (const Side& side : sides) {
-            const std::string run =
-                cliCommandLine(
-                    {"--store", store.dir() + "/store", "--field-maps", work.dir() + "/maps",
-                     "import", "--database", "pos_demo", "--dataset", "Menu", "--station",
-                     side.station, "--input", side.file},
-                    work.dir(), {}, side.tag) +
-                "; echo $? > " + shellQuote(work.dir() + "/" + side.tag + ".rc");
-            line += line.empty() ? "(" + run + ") & sleep " + delay + "; " : run + "; wait";
+        std::atomic<int> shown{-1};
+        std::atomic<bool> firstEnded{false};
+        pos::testing::ProgramRun first;
+        std::thread firstImport([&] {
+            first = pos::testing::runAtTerminal(
+                cliTerminalCommandLine(arguments(sides[0]), work.dir(), "a"),
+                [&shown](const std::string& text) {
+                    shown = shownPercent(text);
+                    return 0;
+                });
+            firstEnded = true;
+        });
+        const auto reached = [&] {
+            return moment.atOnce ||
+                   (moment.percent < 0 ? importLockHeld(database) : shown >= moment.percent);
+        };
+        bool wasReached = reached();
+        while (!wasReached && !firstEnded) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            wasReached = reached();
         }
-        runShell(line);
+        const int second = runShell(cliCommandLine(arguments(sides[1]), work.dir(), {}, "b"));
+        firstImport.join();
+        EXPECT_TRUE(wasReached) << first.out;
+        const std::pair<int, std::string> outcomes[] = {{first.exitCode, first.out},
+                                                        {second, slurp(work.dir() + "/b.err")}};
         int completed = 0;
-        for (const Side& side : sides) {
-            const std::string rc = slurp(work.dir() + "/" + side.tag + ".rc");
+        for (std::size_t i = 0; i < sides.size(); ++i) {
+            const Side& side = sides[i];
+            const auto& [code, err] = outcomes[i];
             const std::string range = " from menu where ID between " +
                                       std::to_string(side.firstId) + " and " +
                                       std::to_string(side.firstId + 1999);
             const std::string stored = scalar("select count(*)" + range);
-            if (rc == "0\n") {
+            if (code == 0) {
                 ++completed;
                 EXPECT_EQ(stored, "2000") << side.tag;
                 EXPECT_EQ(scalar("select count(*)" + range + " and StationID = " + side.station),
                           "2000")
                     << side.tag;
             } else {
-                EXPECT_EQ(rc, "1\n") << side.tag;
-                EXPECT_NE(slurp(work.dir() + "/" + side.tag + ".err").find("正在被另一个导入使用"),
-                          std::string::npos)
-                    << side.tag;
+                EXPECT_EQ(code, 1) << side.tag;
+                EXPECT_NE(err.find("正在被另一个导入使用"), std::string::npos) << side.tag << err;
                 EXPECT_EQ(stored, "0") << side.tag;
             }
         }
@@ -327,9 +378,11 @@ TEST_F(CliImport, FullDiskIsNamedAndNothingIsHalfDone) {
     }
 }
 
-// Ctrl-C or SIGTERM at several moments of an import and an export: the
-// transfer stops with the signal's exit code and says so, the dishes are all
-// there or none, nothing is left behind, and the import can be run again.
+// Ctrl-C or SIGTERM at several moments of an import and an export, each
+// sent once the progress on the terminal shows the moment reached: the
+// transfer stops with the signal's exit code and says so, no dish of the
+// stopped import is kept, nothing is left behind, and the import can be
+// run again.
 TEST_F(CliImport, StopSignalUndoesThePassAndCleansUp) {
     const std::string path = manyDishes();
     const std::string output = work.dir() + "/out.xls";
@@ -343,38 +396,44 @@ TEST_F(CliImport, StopSignalUndoesThePassAndCleansUp) {
                                          "--output", output, "--overwrite"});
     const char* const kLeftovers =
         "select count(*) from sqlite_master where name like 'TEMP%' or name like 'VS%'";
+    const char* const kNewDishes = "select count(*) from menu where ID >= 50000";
     struct Case {
         const std::vector<std::string>* args;
-        const char* signal;
-        const char* delay;
+        int signal;
+        const char* moment;
+        int percent;         // shown on the terminal before the signal goes
+        const char* dishes;  // new dishes stored before the transfer
     };
-    // Not before the program has started: a signal then ends it at once.
-    for (const Case& c : {Case{&importArgs, "INT", "0.8"}, Case{&importArgs, "INT", "1.5"},
-                          Case{&importArgs, "TERM", "2.5"}, Case{&exportArgs, "TERM", "0.8"}}) {
-        SCOPED_TRACE(std::string(c.signal) + " after " + c.delay + " s, " + (*c.args)[4]);
-        std::error_code ignored;
-        std::filesystem::remove(output, ignored);
-        const int code = runShell(cliCommandLine(*c.args, work.dir()) + " & sleep " + c.delay +
-                                  "; kill -" + c.signal + " $!; wait $!");
-        const std::string err = slurp(work.dir() + "/cli.err");
-        const std::string dishes = scalar("select count(*) from menu where ID >= 50000");
-        EXPECT_TRUE(dishes == "0" || dishes == "5000") << dishes;
-        EXPECT_EQ(scalar(kLeftovers), "0");
-        if (code != 0) {
-            EXPECT_EQ(code, std::string(c.signal) == "INT" ? 130 : 143) << err;
-            // On a loaded machine the signal may come before the program is
-            // ready for it; it then ends at once, before writing anything.
-            if (!err.empty()) {
-                EXPECT_NE(err.find("用户中断了操作"), std::string::npos) << err;
-            }
-            if ((*c.args)[4] == "export") {
-                EXPECT_FALSE(std::filesystem::exists(output));
-            }
+    // The export runs last, over the dishes of the import that completes.
+    const Case cases[] = {
+        {&importArgs, SIGINT, "in the validation pass", 10, "0"},
+        {&importArgs, SIGINT, "in the insertion pass", 45, "0"},
+        {&importArgs, SIGTERM, "in the merge's dish pass", 95, "0"},
+        {nullptr, 0, "the import run again completes", 0, "0"},
+        {&exportArgs, SIGTERM, "in the export's rows", 30, "5000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.moment);
+        ASSERT_EQ(scalar(kNewDishes), c.dishes);
+        if (c.args == nullptr) {
+            CliRun again = import("Menu", path);
+            EXPECT_EQ(again.exitCode, 0) << again.err;
+            EXPECT_EQ(scalar(kNewDishes), "5000");
+            continue;
         }
+        bool reached = false;
+        const pos::testing::ProgramRun run = pos::testing::runAtTerminal(
+            cliTerminalCommandLine(*c.args, work.dir()), [&](const std::string& shown) {
+                reached = shownPercent(shown) >= c.percent;
+                return reached ? c.signal : 0;
+            });
+        ASSERT_TRUE(reached) << run.out;
+        EXPECT_EQ(run.exitCode, 128 + c.signal) << run.out;
+        EXPECT_NE(run.out.find("用户中断了操作"), std::string::npos) << run.out;
+        EXPECT_EQ(scalar(kNewDishes), c.dishes);
+        EXPECT_EQ(scalar(kLeftovers), "0");
+        EXPECT_FALSE(std::filesystem::exists(output));
     }
-    CliRun again = import("Menu", path);
-    EXPECT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_EQ(scalar("select count(*) from menu where ID >= 50000"), "5000");
 }
 
 TEST_F(CliImport, WorkbookSavedAsXlsxByLibreOfficeImports) {

@@ -19,11 +19,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "db/Connection.h"
 #include "db/DbError.h"
+#include "db/SqlServerDialect.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -406,6 +408,104 @@ TEST(odbcPostgresDriver, StatementsParametersAndTransactions) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     EXPECT_NE(message.find("[57014]"), std::string::npos) << message;
+}
+
+// SQL Server's texts but for the few that the cases below send and that
+// PostgreSQL words otherwise: the standard savepoints of a dry run, and the
+// question after a failed statement. There is no @@TRANCOUNT: a transaction
+// the driver began before this statement is still open when it started
+// before it (the driver sends BEGIN in the statement's own message when it
+// opens a new one); an aborted transaction refuses the question itself.
+class PostgresDialect : public SqlServerDialect {
+public:
+    std::string nestedBeginLine() const override { return "savepoint nested_transaction"; }
+    std::string nestedCommitLine() const override { return "release nested_transaction"; }
+    std::string nestedRollbackLine() const override {
+        return "rollback to nested_transaction; release nested_transaction";
+    }
+    std::string transactionStateLine() const override {
+        return "select case when transaction_timestamp() < statement_timestamp() then 1 else 0 "
+               "end as open_transactions, 1 as transaction_state";
+    }
+};
+
+// A statement that fails inside a transaction, under each of the three
+// answers a server gives (the PostgreSQL driver's "Protocol" option chooses
+// one): the statement alone is undone (SQL Server's usual answer); the
+// whole transaction is ended (a deadlock victim on SQL Server); the
+// transaction is left aborted, to be rolled back and nothing else (a doomed
+// transaction on SQL Server). The back end asks the server, and after the
+// last two the connection is out of its transaction, as the store is after
+// a full disk: the next statement stands on its own, and a dry run refuses
+// to go on, naming the lost transaction.
+TEST(odbcPostgresDriver, TransactionEndedByTheServerIsNoticed) {
+    const std::string bin = PostgresServer::binaries();
+    if (bin.empty()) {
+        GTEST_SKIP() << "The PostgreSQL server (initdb, pg_ctl) is not installed; "
+                        "scripts/install-deps installs it with the package postgresql.";
+    }
+    PostgresServer server(bin);
+    struct Case {
+        const char* name;
+        const char* protocol;
+        bool transactionStands;
+    };
+    const Case cases[] = {
+        {"the failed statement undone alone", "7.4-2", true},
+        {"the transaction ended by the server", "7.4-1", false},
+        {"the transaction left aborted", "7.4-0", false},
+    };
+    Connection observer(odbcSettings(server.odbcString()));
+    observer.connect();
+    Query seen(observer);
+    const auto stored = [&seen] {
+        run(seen, {"select string_agg(Id::text, ',' order by Id) as Ids from Dish"}, true);
+        return seen.fieldAsText("Ids");
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConnectionSettings settings = odbcSettings(server.odbcString() + ";Protocol=" + c.protocol);
+        settings.odbcDialect = std::make_shared<PostgresDialect>();
+        Connection connection(settings);
+        connection.connect();
+        Query q(connection);
+        run(q, {"drop table if exists Dish;", "create table Dish (Id integer primary key)"}, false);
+        const auto failingInsert = [&q] {
+            EXPECT_THROW(run(q, {"insert into Dish (Id) values (null)"}, false), DbError);
+        };
+
+        connection.beginTransaction();
+        run(q, {"insert into Dish (Id) values (1)"}, false);
+        failingInsert();
+        EXPECT_EQ(connection.inTransaction(), c.transactionStands);
+        run(q, {"insert into Dish (Id) values (2)"}, false);
+        if (c.transactionStands) {
+            EXPECT_EQ(stored(), "");
+            connection.commit();
+            EXPECT_EQ(stored(), "1,2");
+        } else {
+            // Dish 1 went with the transaction; dish 2 was kept at once.
+            EXPECT_EQ(stored(), "2");
+        }
+
+        connection.beginOuterTransaction();
+        connection.beginTransaction();
+        run(q, {"insert into Dish (Id) values (3)"}, false);
+        failingInsert();
+        connection.rollback();
+        DbFault fault = DbFault::Other;
+        try {
+            run(q, {"insert into Dish (Id) values (4)"}, false);
+        } catch (const DbError& e) {
+            fault = e.fault();
+            EXPECT_NE(std::string(e.what()).find(faultReason(DbFault::TransactionLost, {})),
+                      std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(fault, c.transactionStands ? DbFault::Other : DbFault::TransactionLost);
+        connection.rollbackOuterTransaction();
+        EXPECT_EQ(stored(), c.transactionStands ? "1,2" : "2");
+    }
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
 // left, a row that did not arrive is never passed over as a success, and a
 // failure before the merge leaves the point-of-sale tables as they were.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -109,18 +112,9 @@ struct FaultRun {
     bool raised = false;
 };
 
-// One import of `c`'s workbook into a fresh demo store whose statement
-// `failAt` fails (none with 0), with the checks that hold whatever failed.
-FaultRun importFailingAt(const FaultCase& c, const std::string& dir, int failAt,
-                         db::DbFault fault) {
-    auto plan = std::make_shared<FaultPlan>();
-    StoreFixture store(true, "pos_demo", testing::failingWith(plan));
-    const auto objectsBefore = store.rows("select type, name from sqlite_master order by 2");
-    const auto tablesBefore = snapshot(store);
-    const auto keysBefore = column(store, c.keySelect);
-    plan->failAt = failAt;
-    plan->fault = fault;
-
+// The import of `c`'s workbook in `dir` into the store's database.
+TransferOptions importOptions(const FaultCase& c, const std::string& dir,
+                              const StoreFixture& store) {
     TransferOptions options;
     options.database = store.database();
     options.datasetKey = c.key;
@@ -128,6 +122,26 @@ FaultRun importFailingAt(const FaultCase& c, const std::string& dir, int failAt,
     options.path = dir + c.key + ".xls";
     options.fieldMapDir = dir;
     options.stationNumber = 1;
+    return options;
+}
+
+std::vector<std::vector<std::string>> objects(const StoreFixture& store) {
+    return store.rows("select type, name from sqlite_master order by 2");
+}
+
+// One import of `c`'s workbook into a fresh demo store whose statement
+// `failAt` fails (none with 0), with the checks that hold whatever failed.
+FaultRun importFailingAt(const FaultCase& c, const std::string& dir, int failAt,
+                         db::DbFault fault) {
+    auto plan = std::make_shared<FaultPlan>();
+    StoreFixture store(true, "pos_demo", testing::failingWith(plan));
+    const auto objectsBefore = objects(store);
+    const auto tablesBefore = snapshot(store);
+    const auto keysBefore = column(store, c.keySelect);
+    plan->failAt = failAt;
+    plan->fault = fault;
+
+    const TransferOptions options = importOptions(c, dir, store);
     testing::RecordingView view;
     MyImThread worker(store.queries(), options, view);
     worker.run();
@@ -136,8 +150,7 @@ FaultRun importFailingAt(const FaultCase& c, const std::string& dir, int failAt,
                                 " failing: " + result.message;
 
     // Nothing of the import's own is left behind.
-    EXPECT_EQ(store.rows("select type, name from sqlite_master order by 2"), objectsBefore)
-        << context;
+    EXPECT_EQ(objects(store), objectsBefore) << context;
     // No stored row is lost, and the new ones are exactly those reported.
     const auto keysAfter = column(store, c.keySelect);
     EXPECT_TRUE(
@@ -208,6 +221,104 @@ INSTANTIATE_TEST_SUITE_P(Datasets, ImportUnderFault, ::testing::ValuesIn(faultPa
                          [](const auto& p) {
                              return std::string(p.param.dataset->key) + p.param.name;
                          });
+
+// A dry run whose transaction the database ends by itself (as the store
+// may on a full disk) at each statement in turn: the database is as it was,
+// the dry run never reports a success it did not have, and where it meets
+// the ended transaction later it names it as such, never as a deadlock.
+TEST(DryRunUnderFault, TransactionEndedByTheDatabaseIsNamedAsLost) {
+    const FaultCase& c = kCases[1];
+    testing::TempDir dir("pos-fault");
+    datasets::writeDefaultFieldMaps(dir.dir());
+    testing::writeWorkbook(dir.dir() + c.key + ".xls", c.grid);
+    const std::string lost = db::faultReason(db::DbFault::TransactionLost, {});
+    const std::string deadlock = db::faultReason(db::DbFault::Deadlock, {});
+    int statements = 0;
+    int namedLost = 0;
+    for (int k = 0; k == 0 || k <= statements; ++k) {
+        auto plan = std::make_shared<FaultPlan>();
+        StoreFixture store(true, "pos_demo", testing::failingWith(plan));
+        const auto objectsBefore = objects(store);
+        const auto tablesBefore = snapshot(store);
+        plan->failAt = k;
+        plan->fault = db::DbFault::DiskFull;
+        plan->endsTransaction = true;
+        TransferOptions options = importOptions(c, dir.dir(), store);
+        options.importChoices.dryRun = true;
+        testing::RecordingView view;
+        MyImThread worker(store.queries(), options, view);
+        worker.run();
+        const ImportResult& result = worker.result();
+        const std::string context = "statement " + std::to_string(k) + ": " + result.message;
+        if (k == 0) {
+            ASSERT_EQ(result.outcome, ImportOutcome::Succeeded) << context;
+            statements = plan->statements;
+            ASSERT_GT(statements, 10);
+            continue;
+        }
+        EXPECT_TRUE(plan->raised) << context;
+        EXPECT_EQ(objects(store), objectsBefore) << context;
+        EXPECT_EQ(snapshot(store), tablesBefore) << context;
+        if (plan->endedTransaction) {
+            EXPECT_NE(result.outcome, ImportOutcome::Succeeded) << context;
+        }
+        EXPECT_EQ(result.message.find(deadlock), std::string::npos) << context;
+        namedLost += result.message.find(lost) != std::string::npos ? 1 : 0;
+    }
+    EXPECT_GT(namedLost, 0);
+}
+
+// The import lock refused by the file system for each of its reasons: the
+// import names the lock and the system's reason, blames no other import and
+// changes nothing; a lock call interrupted by a signal is only tried again.
+TEST(ImportLock, RefusedByTheFileSystemIsNamedByItsKind) {
+    struct Case {
+        const char* name;
+        int error;  // of the first lock call; the next ones lock for real
+        bool taken;
+    };
+    const Case cases[] = {
+        {"no lock service (a network file system)", ENOLCK, false},
+        {"a disk fault", EIO, false},
+        {"interrupted by a signal", EINTR, true},
+    };
+    const FaultCase& c = kCases[1];
+    testing::TempDir dir("pos-lock");
+    datasets::writeDefaultFieldMaps(dir.dir());
+    testing::writeWorkbook(dir.dir() + c.key + ".xls", c.grid);
+    for (const Case& lockCase : cases) {
+        SCOPED_TRACE(lockCase.name);
+        StoreFixture store(true, "pos_demo");
+        int calls = 0;
+        db::ConnectionSettings settings;
+        settings.lockFile = [&calls, &lockCase](int fd, int operation) {
+            if (calls++ == 0) {
+                errno = lockCase.error;
+                return -1;
+            }
+            return ::flock(fd, operation);
+        };
+        store.reconnect(settings);
+        const auto objectsBefore = objects(store);
+        const auto tablesBefore = snapshot(store);
+        testing::RecordingView view;
+        MyImThread worker(store.queries(), importOptions(c, dir.dir(), store), view);
+        worker.run();
+        const ImportResult& result = worker.result();
+        if (lockCase.taken) {
+            EXPECT_EQ(result.outcome, ImportOutcome::Succeeded) << result.message;
+            continue;
+        }
+        EXPECT_EQ(result.outcome, ImportOutcome::Refused);
+        EXPECT_NE(result.message.find(
+                      db::faultReason(db::DbFault::LockRefused, std::strerror(lockCase.error))),
+                  std::string::npos)
+            << result.message;
+        EXPECT_EQ(result.message.find("另一个导入"), std::string::npos) << result.message;
+        EXPECT_EQ(objects(store), objectsBefore);
+        EXPECT_EQ(snapshot(store), tablesBefore);
+    }
+}
 
 }  // namespace
 }  // namespace pos::transfer

@@ -18,6 +18,10 @@ void FaultyBackend::count(const std::string& what) {
     ++m_plan->statements;
     if (m_plan->statements == m_plan->failAt) {
         m_plan->raised = true;
+        if (m_plan->endsTransaction && m_inner->inTransaction()) {
+            m_inner->rollback();
+            m_plan->endedTransaction = true;
+        }
         throw db::DbError("injected fault at statement " + std::to_string(m_plan->failAt) + " (" +
                               what.substr(0, 80) + ")",
                           m_plan->fault);

@@ -21,6 +21,11 @@ struct FaultPlan {
     int statements = 0;
     // Whether the planned fault was raised.
     bool raised = false;
+    // With the fault the database also ends the open transaction by
+    // itself, undoing it, as the store may on a full disk.
+    bool endsTransaction = false;
+    // Whether it did: the fault came while a transaction was open.
+    bool endedTransaction = false;
 };
 
 // Passes everything to the back end it wraps, except that the statement

@@ -1,6 +1,8 @@
 #include "support/Process.h"
 
 #include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -111,6 +113,45 @@ int runShell(const std::string& command) {
     RunOptions options;
     options.capture = false;
     return runProgram({"/bin/sh", "-c", command}, options).exitCode;
+}
+
+ProgramRun runAtTerminal(const std::string& command,
+                         const std::function<int(const std::string& shown)>& watch) {
+    std::fflush(nullptr);
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0) {
+        throw std::runtime_error("forkpty failed");
+    }
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ProgramRun run;
+    bool signalled = false;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;  // EIO: the program and every child of it closed the terminal
+        }
+        run.out.append(buffer, static_cast<std::size_t>(n));
+        if (!signalled) {
+            if (const int signal = watch(run.out); signal != 0) {
+                ::kill(pid, signal);
+                signalled = true;
+            }
+        }
+    }
+    ::close(terminal);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 std::string shellQuote(const std::string& text) {

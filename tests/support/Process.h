@@ -2,6 +2,7 @@
 // Python with xlrd, xlwt and openpyxl, LibreOffice, sqlite3, the shell.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,16 @@ ProgramRun runProgram(const std::vector<std::string>& argv, const RunOptions& op
 // Runs a command line with /bin/sh; its exit code, or -1 when it did not
 // exit by itself. Its output goes where the test's own goes.
 int runShell(const std::string& command);
+
+// Runs a command line with /bin/sh on a pseudo-terminal of its own, as at a
+// user's terminal (a program there draws its progress), and hands `watch`
+// everything it has written to the terminal so far, each time more comes.
+// When `watch` returns a signal number, the signal goes to the shell's
+// process at once (to the program itself when the line ends in "exec
+// PROGRAM ..."), and `watch` is not asked again. The exit code, or -1 when
+// the program did not exit by itself; `out` holds what the terminal showed.
+ProgramRun runAtTerminal(const std::string& command,
+                         const std::function<int(const std::string& shown)>& watch);
 
 // `text` as one word of a shell command line.
 std::string shellQuote(const std::string& text);

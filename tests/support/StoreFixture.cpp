@@ -85,7 +85,9 @@ StoreFixture::StoreFixture(bool withDemoData, std::string database,
         scripts.push_back(readTextFile(POS_SOURCE_DIR "/sql/demo_data.sql"));
     }
     db::createStoreDatabase(m_storeDir, m_database, scripts);
-    connect(m_database, std::move(wrapBackend));
+    db::ConnectionSettings settings;
+    settings.wrapBackend = std::move(wrapBackend);
+    connect(m_database, std::move(settings));
 }
 
 StoreFixture::StoreFixture(const std::vector<std::string>& scripts, std::string database,
@@ -96,14 +98,20 @@ StoreFixture::StoreFixture(const std::vector<std::string>& scripts, std::string 
         m_storeDir = m_folder->path().string();
     }
     db::createStoreDatabase(m_storeDir, m_database, scripts);
-    connect("master", {});
+    connect("master", db::ConnectionSettings{});
 }
 
-void StoreFixture::connect(const std::string& catalog,
-                           decltype(db::ConnectionSettings::wrapBackend) wrapBackend) {
-    db::ConnectionSettings settings;
+void StoreFixture::reconnect(db::ConnectionSettings settings) {
+    connect(std::string(m_catalog), std::move(settings));
+}
+
+void StoreFixture::connect(const std::string& catalog, db::ConnectionSettings settings) {
     settings.storeDir = m_storeDir;
-    settings.wrapBackend = std::move(wrapBackend);
+    m_catalog = catalog;
+    m_connQuery.reset();
+    m_sqlQuery.reset();
+    m_tempQuery.reset();
+    m_tempQuery2.reset();
     m_connection = std::make_unique<db::Connection>(settings);
     m_connection->setConnectionText(
         "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"

@@ -36,6 +36,10 @@ public:
     StoreFixture(const StoreFixture&) = delete;
     StoreFixture& operator=(const StoreFixture&) = delete;
 
+    // Connects anew with `settings`, its store folder set to the fixture's:
+    // for a test that sets a hook of the connection (the lock file call).
+    void reconnect(db::ConnectionSettings settings);
+
     const std::string& storeDir() const { return m_storeDir; }
     const std::string& database() const { return m_database; }
     std::string databasePath() const { return storeDir() + "/" + m_database + ".db"; }
@@ -69,12 +73,12 @@ public:
     int count(const std::string& table) const;
 
 private:
-    void connect(const std::string& catalog,
-                 decltype(db::ConnectionSettings::wrapBackend) wrapBackend);
+    void connect(const std::string& catalog, db::ConnectionSettings settings);
 
     std::optional<TempDir> m_folder;  // when the fixture made the store folder
     std::string m_storeDir;
     std::string m_database;
+    std::string m_catalog;  // the database the connection starts in
     std::unique_ptr<db::Connection> m_connection;
     std::unique_ptr<db::Query> m_connQuery;
     std::unique_ptr<db::Query> m_sqlQuery;
