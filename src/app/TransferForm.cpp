@@ -434,9 +434,8 @@ void TTransferForm::closeEvent(QCloseEvent* event) {
         m_closeWaits = true;
         m_stopToken.request(transfer::StopToken::kWindowClosed);
         m_label4->setText(QStringLiteral("正在停止…"));
-        m_label5->setText(
-            QStringLiteral("正在停止：这一步写入的数据将被撤销，清理后程序自动退出。再次退出会"
-                           "立即结束程序，不再等待清理。"));
+        m_label5->setText(QStringLiteral(
+            "正在停止：撤销这一步写入的数据并清理后自动退出。再次退出将立即结束程序。"));
         return;
     }
     m_closeWaits = false;
