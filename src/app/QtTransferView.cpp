@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QThread>
 #include <algorithm>
+#include <iostream>
 
 #include "TransferForm.h"
 
@@ -33,10 +34,16 @@ void QtTransferView::setChoiceControlsEnabled(bool enabled) {
         m_form.exIMTable()->setEnabled(enabled);
         m_form.btn1()->setEnabled(enabled);
         m_form.exImButton()->setEnabled(enabled);
+        // A worker holds the controls from its start to the end of its
+        // clean-up: that is the transfer a close waits for.
+        m_form.setTransferRunning(!enabled);
     });
 }
 
 void QtTransferView::setProgress(int position) {
+    if (m_progressHook) {
+        m_progressHook(position);
+    }
     const int clamped = std::clamp(position, 0, 300);
     if (m_lastProgress.exchange(clamped) == clamped) {
         return;
@@ -56,6 +63,12 @@ void QtTransferView::clearPath() {
 }
 
 void QtTransferView::showMessage(const std::string& text) {
+    if (stopRequested()) {
+        // Only closing the window stops a transfer here, and a box would
+        // hold the exit the user asked for.
+        std::cerr << text << std::endl;
+        return;
+    }
     const QString message = QString::fromStdString(text);
     runOnWindowThread([this, message] { m_form.messageBoxes().ok(message); });
 }

@@ -151,7 +151,7 @@ TTransferForm::TTransferForm(WindowOptions options, MessageBoxes* boxes, QWidget
       m_sqlQuery(m_sqlConn),
       m_tempQuery(m_sqlConn),
       m_tempQuery2(m_sqlConn),
-      m_view(std::make_unique<QtTransferView>(*this)),
+      m_view(std::make_unique<QtTransferView>(*this, m_stopToken)),
       m_startHost(std::make_unique<WindowStartHost>(*this)) {
     buildControls();
     formCreate();
@@ -425,9 +425,29 @@ void TTransferForm::n2Click() {
 }
 
 void TTransferForm::closeEvent(QCloseEvent* event) {
+    // A transfer cut off at once would leave its pass half done (an import's
+    // categories without their dishes) and its staging tables behind: it is
+    // asked to stop as Ctrl-C asks in the CLI, and the window closes when its
+    // clean-up has run. Asked twice, the window closes at once.
+    if (m_transferRunning && !m_closeWaits) {
+        event->ignore();
+        m_closeWaits = true;
+        m_stopToken.request(transfer::StopToken::kWindowClosed);
+        m_label4->setText(QStringLiteral("正在停止…"));
+        m_label5->setText(QStringLiteral(
+            "正在停止：撤销这一步写入的数据并清理后自动退出。再次退出将立即结束程序。"));
+        return;
+    }
+    m_closeWaits = false;
     event->accept();
-    // FormClose: the process ends at once, a running transfer included.
     m_closeAction();
+}
+
+void TTransferForm::setTransferRunning(bool running) {
+    m_transferRunning = running;
+    if (!running && m_closeWaits) {
+        close();
+    }
 }
 
 std::string TTransferForm::databaseText() const {

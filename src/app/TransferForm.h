@@ -51,8 +51,14 @@ public:
     void n1Click();  // 关于 in the right-click menu
 
     // What closing the window does; by default the process ends at once with
-    // exit code 0 (a running transfer is cut off). Tests replace it.
+    // exit code 0. A running transfer is first asked to stop at its next row,
+    // and the action runs once it has undone its pass and cleaned up; a
+    // second close runs it at once. Tests replace it.
     void setCloseAction(std::function<void()> action) { m_closeAction = std::move(action); }
+    // Whether a worker holds the choice controls (its view says so when it
+    // takes and gives them back); the end of a transfer ends a waiting close.
+    bool transferRunning() const { return m_transferRunning; }
+    void setTransferRunning(bool running);
 
     // The state that the start flow and the workers read and write.
     bool exportMode() const;  // ExData checked
@@ -98,6 +104,7 @@ public:
     QLabel* label3() const { return m_label3; }         // the path caption
     QLabel* label4() const { return m_label4; }         // the progress caption
     QLabel* label7() const { return m_label7; }         // 站点号, shown for imports
+    QLabel* label5() const { return m_label5; }         // the red notice at the foot
     QMenu* popupMenu1() const { return m_popupMenu1; }  // the right-click menu
     QAction* n1() const { return m_n1; }                // 关于
     QAction* n2() const { return m_n2; }                // 退出
@@ -123,6 +130,10 @@ private:
     MessageBoxes* m_boxes;
     std::function<void()> m_closeAction;
     bool m_shown = false;
+    bool m_transferRunning = false;
+    bool m_closeWaits = false;  // closed during a transfer; ends when it does
+    // Closing the window sets it: the running worker stops at its next row.
+    transfer::StopToken m_stopToken;
 
     db::Connection m_sqlConn;
     db::Query m_connQuery;

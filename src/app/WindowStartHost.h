@@ -16,8 +16,9 @@ class WindowStartHost : public transfer::StartTransferHost {
 public:
     explicit WindowStartHost(TTransferForm& form) : m_form(form) {}
     // Waits for the latest workers; a running worker would otherwise reach a
-    // window that is gone. The program itself ends at once when the window
-    // closes, so this wait happens in tests only, after the transfer.
+    // window that is gone. The program itself ends (_exit) when the window
+    // closes, once a running transfer has stopped and cleaned up, so this
+    // wait happens in tests only.
     ~WindowStartHost() override;
 
     bool askYesNo(const std::string& text) override;

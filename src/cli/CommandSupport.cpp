@@ -5,7 +5,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 
@@ -79,36 +78,46 @@ void ProgressBar::end() {
 
 namespace {
 
-volatile std::sig_atomic_t g_stopSignal = 0;
+transfer::StopToken g_stopToken;
 
 extern "C" void recordStopSignal(int signal) {
-    g_stopSignal = signal;
+    g_stopToken.request(signal);
+}
+
+// Sets `handler` for `signal` and keeps the action found in `previous`; a
+// signal found ignored stays so.
+void catchSignal(int signal, const struct sigaction& handler, struct sigaction& previous) {
+    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {
+        return;
+    }
+    sigaction(signal, &handler, &previous);
 }
 
 }  // namespace
 
 StopSignals::StopSignals() {
-    g_stopSignal = 0;
+    g_stopToken.reset();
     struct sigaction action {};
     action.sa_handler = recordStopSignal;
     sigemptyset(&action.sa_mask);
     // The second signal finds the default handler again and ends the program.
     action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    catchSignal(SIGINT, action, m_previousInt);
+    catchSignal(SIGTERM, action, m_previousTerm);
 }
 
 StopSignals::~StopSignals() {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    sigaction(SIGINT, &m_previousInt, nullptr);
+    sigaction(SIGTERM, &m_previousTerm, nullptr);
 }
 
-bool StopSignals::requested() {
-    return g_stopSignal != 0;
+const transfer::StopToken& StopSignals::token() {
+    return g_stopToken;
 }
 
 int StopSignals::exitCode(int otherwise) {
-    return g_stopSignal != 0 ? 128 + g_stopSignal : otherwise;
+    const int signal = g_stopToken.cause();
+    return signal > 0 ? 128 + signal : otherwise;
 }
 
 int TerminalView::finish(bool succeeded) {

@@ -3,6 +3,8 @@
 // a progress bar on a terminal.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -48,8 +50,11 @@ transfer::TransferOptions transferOptions(const GlobalOptions& global, const std
                                           const std::string& path);
 
 // Ctrl-C (SIGINT) and SIGTERM ask a running transfer to stop, while an object
-// of this class lives: the worker stops at its next row, undoes the pass in
-// progress and cleans up. A second signal ends the program at once.
+// of this class lives: the signal sets the stop token, and the worker stops
+// at its next row, undoes the pass in progress and cleans up. A second signal
+// ends the program at once. A signal the program was started with ignored
+// (nohup, a service manager) stays ignored, and the actions found are put
+// back when the object goes.
 class StopSignals {
 public:
     StopSignals();
@@ -57,10 +62,15 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-    static bool requested();
+    // The token that the signals set, for the workers' views.
+    static const transfer::StopToken& token();
     // 128 + the signal's number (130 for Ctrl-C, 143 for SIGTERM) after a
     // stop, else `otherwise`.
     static int exitCode(int otherwise);
+
+private:
+    struct sigaction m_previousInt {};
+    struct sigaction m_previousTerm {};
 };
 
 // The gauge (0 to 300) as a bar on stderr, drawn only when stderr is a
@@ -89,11 +99,11 @@ private:
 // on stdout when the transfer succeeded and on stderr otherwise.
 class TerminalView : public transfer::TransferView {
 public:
+    TerminalView() : transfer::TransferView(&StopSignals::token()) {}
     void setChoiceControlsEnabled(bool) override {}
     void setProgress(int position) override { m_bar.show(position); }
     void clearPath() override {}
     void showMessage(const std::string& text) override { m_messages.push_back(text); }
-    bool stopRequested() const override { return StopSignals::requested(); }
 
     // Ends the bar, prints the messages and gives the exit code of the
     // outcome (a stop signal's code when one came).

@@ -45,7 +45,7 @@ public:
                                  "\" is not a collation name: letters, digits and '_' only.");
             }
         }
-        options.stopRequested = [] { return StopSignals::requested(); };
+        options.stop = &StopSignals::token();
         options.stepFinished = [](const transfer::SelfTestStep& step) {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.2f", step.seconds);

@@ -29,10 +29,17 @@ struct StagingTable {
     std::string fromClause;              // "from ..." to the end
 };
 
+// The kind of server a dialect speaks to. Code that must act differently on
+// the store asks for the kind, never for a name.
+enum class ServerKind {
+    SqlServer,
+    EmbeddedStore,  // the folder of SQLite files
+};
+
 class Dialect {
 public:
     virtual ~Dialect() = default;
-    virtual std::string name() const = 0;  // "sqlserver" or "sqlite"
+    virtual ServerKind kind() const = 0;
 
     // The database preamble: " set Nocount on " and " use "NAME"", with any
     // double quote inside NAME doubled so that no name can break the batch.

@@ -7,7 +7,7 @@ namespace pos::db {
 
 class SqlServerDialect : public Dialect {
 public:
-    std::string name() const override { return "sqlserver"; }
+    ServerKind kind() const override { return ServerKind::SqlServer; }
     std::string listDatabasesLine() const override;
     std::string nameCollation() const override { return {}; }
     std::string tablePresenceLine(const std::vector<std::string>& tables) const override;

@@ -32,7 +32,7 @@ std::optional<LengthCheck> failedLengthCheck(std::string_view errorText);
 
 class SqliteDialect : public Dialect {
 public:
-    std::string name() const override { return "sqlite"; }
+    ServerKind kind() const override { return ServerKind::EmbeddedStore; }
     // The store's back end answers "sp_databases" itself, from the folder.
     std::string listDatabasesLine() const override;
     std::string nameCollation() const override { return std::string(" collate ") + kNameCollation; }

@@ -477,7 +477,7 @@ void MyExThread::exportToExcel() {
             if (m_view.stopRequested()) {
                 throw ExportHalted(
                     ExportOutcome::Stopped,
-                    std::string("数据导出已停止：") + kStoppedByUser + "。目标文件没有写入。");
+                    "数据导出已停止：" + m_view.stopReason() + "。目标文件没有写入。");
             }
             const int fields = query.fieldCount();
             for (int j = 1; j <= fields; ++j) {

@@ -92,7 +92,7 @@ public:
     MyExThread(const MyExThread&) = delete;
     MyExThread& operator=(const MyExThread&) = delete;
 
-    // Starts the thread: the highest priority this process may take without
+    // Starts the thread: the best nice value this process may take without
     // privileges, then RunExport, then FinishExport however RunExport ended.
     void start();
     void join();

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <map>
 #include <optional>
@@ -238,16 +237,21 @@ std::string detailLines(const std::vector<RowProblem>& problems) {
     return text + moreRowsNote(problems.size());
 }
 
-// A staging pass that cannot go on: the database failed in a way that every
-// further row would meet (busy, full, read-only), or ended the pass's
-// transaction by itself. Row 0: the pass's closing commit.
+// A staging pass that cannot go on: the user asked it to stop, the database
+// failed in a way that every further row would meet (busy, full, read-only),
+// or it ended the pass's transaction by itself. Row 0: the pass's closing
+// commit.
 class PassStopped : public std::runtime_error {
 public:
-    PassStopped(int row, const std::string& reason) : std::runtime_error(reason), m_row(row) {}
+    enum class Cause { User, Database };
+    PassStopped(int row, Cause cause, const std::string& reason)
+        : std::runtime_error(reason), m_row(row), m_cause(cause) {}
     int row() const { return m_row; }
+    Cause cause() const { return m_cause; }
 
 private:
     int m_row;
+    Cause m_cause;
 };
 
 // Stages one worksheet row: nothing when the database accepts it, its
@@ -266,12 +270,12 @@ std::optional<Refusal> stageRow(RowTransaction& transaction, db::Query& query,
             // state, and the import ends.
             throw;
         }
-        throw PassStopped(row, e.what());
+        throw PassStopped(row, PassStopped::Cause::Database, e.what());
     } catch (const db::DbError& e) {
         // A busy, full or read-only database fails every row alike: the
         // pass stops, and no row is blamed for it.
         if (db::isEnvironmentFault(e.fault())) {
-            throw PassStopped(row, e.what());
+            throw PassStopped(row, PassStopped::Cause::Database, e.what());
         }
         return Refusal{e.what(), e.fault()};
     } catch (const std::exception& e) {
@@ -396,8 +400,8 @@ void MyImThread::runImport() {
         return;
     }
     if (m_view.stopRequested()) {
-        finishWith(ImportOutcome::Failed, std::string("数据导入已停止：") + kStoppedByUser +
-                                              "。\n数据库中的数据没有改变。");
+        finishWith(ImportOutcome::Failed,
+                   "数据导入已停止：" + m_view.stopReason() + "。\n数据库中的数据没有改变。");
         return;
     }
     if (!lockDatabase()) {
@@ -438,7 +442,7 @@ void MyImThread::runImport() {
                                                     : std::string("在保存暂存数据时");
         closeWith(ImportOutcome::Failed,
                   "数据导入" + where + "中止：" + stopped.what() +
-                      (std::string(stopped.what()) == kStoppedByUser
+                      (stopped.cause() == PassStopped::Cause::User
                            ? "\n数据库中的数据没有改变。"
                            : "\n数据库中的数据没有改变，请排除问题后重新导入。"));
         return;
@@ -485,7 +489,7 @@ void MyImThread::runImport() {
                                                  "行未能导入，请查看以下说明：\n" + summary);
         return;
     }
-    if (closeWith(ImportOutcome::Succeeded, std::string(kSuccessMessage) + "\n" + summary)) {
+    if (closeWith(ImportOutcome::Succeeded, summary)) {
         m_view.clearPath();
     }
 }
@@ -497,12 +501,16 @@ bool MyImThread::closeWith(ImportOutcome outcome, std::string message) {
     const std::string left =
         m_options.importChoices.dryRun ? std::string() : dropStagingTablesNow();
     m_stagingTablesLeft = !left.empty();
-    if (!left.empty()) {
-        message += "\n" + left;
-        if (outcome == ImportOutcome::Succeeded) {
-            message.replace(0, std::strlen(kSuccessMessage), "数据已导入，但清理没有完成。");
+    if (outcome == ImportOutcome::Succeeded) {
+        // The head says whether the clean-up finished too.
+        message = std::string(left.empty() ? kSuccessMessage : "数据已导入，但清理没有完成。") +
+                  "\n" + message;
+        if (!left.empty()) {
             outcome = ImportOutcome::RowsFailed;
         }
+    }
+    if (!left.empty()) {
+        message += "\n" + left;
     }
     finishWith(outcome, message);
     return outcome == ImportOutcome::Succeeded;
@@ -790,7 +798,7 @@ std::vector<int> MyImThread::passRows(bool insert) {
     transaction.beginAtOnce();
     for (std::int32_t row = 3; row <= m_state.lastDataRow; ++row) {
         if (m_view.stopRequested()) {
-            throw PassStopped(row, kStoppedByUser);
+            throw PassStopped(row, PassStopped::Cause::User, m_view.stopReason());
         }
         setProgress(importProgress(row, rowCount, m_state.progressBase));
         db::Parameters params;
@@ -822,7 +830,7 @@ std::vector<int> MyImThread::passRows(bool insert) {
             transaction.commit();
         } catch (const std::exception& e) {
             // Nothing of the pass was kept.
-            throw PassStopped(0, e.what());
+            throw PassStopped(0, PassStopped::Cause::Database, e.what());
         }
     } else {
         transaction.undoAll();

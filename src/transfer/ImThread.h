@@ -153,7 +153,9 @@ private:
     std::vector<int> passRows(bool insert);
     std::string closingSummary() const;
     // Drops the staging tables, then shows the closing message with a note
-    // of any table left; true when the import ends as a success.
+    // of any table left; true when the import ends as a success. For a
+    // success `message` is the summary alone: the head that says whether the
+    // clean-up finished too goes before it.
     bool closeWith(ImportOutcome outcome, std::string message);
     std::string dropStagingTablesNow();
 

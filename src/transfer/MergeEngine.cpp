@@ -117,7 +117,7 @@ void MergeEngine::run() {
         std::string failure;
         const bool rolledBack = m_transaction.rollBack(failure);
         std::string text = "数据合并在" + m_dataset + "的" + inQuotes(m_step) + "一步停止：" +
-                           kStoppedByUser + "。\n";
+                           m_view.stopReason() + "。\n";
         if (!rolledBack) {
             text += "在此之前的数据已写入数据库。";
         } else if (failure.empty()) {

@@ -100,18 +100,16 @@ const std::vector<DatasetTables>& datasetTables() {
 // passes the stop question on.
 class SelfTestView : public TransferView {
 public:
-    explicit SelfTestView(const std::function<bool()>& stop) : m_stop(stop) {}
+    explicit SelfTestView(const StopToken* stop) : TransferView(stop) {}
     void setChoiceControlsEnabled(bool) override {}
     void setProgress(int) override {}
     void clearPath() override {}
     void showMessage(const std::string& text) override {
         m_messages += (m_messages.empty() ? "" : "\n") + text;
     }
-    bool stopRequested() const override { return m_stop && m_stop(); }
     const std::string& messages() const { return m_messages; }
 
 private:
-    const std::function<bool()>& m_stop;
     std::string m_messages;
 };
 
@@ -146,7 +144,7 @@ public:
 private:
     template <typename Body>
     void step(const std::string& title, Body body) {
-        if (m_options.stopRequested && m_options.stopRequested()) {
+        if (m_options.stop != nullptr && m_options.stop->requested()) {
             throw StopRequested();
         }
         SelfTestStep outcome;
@@ -166,7 +164,7 @@ private:
         if (m_options.stepFinished) {
             m_options.stepFinished(outcome);
         }
-        if (m_options.stopRequested && m_options.stopRequested()) {
+        if (m_options.stop != nullptr && m_options.stop->requested()) {
             throw StopRequested();
         }
         if (failed) {
@@ -186,7 +184,7 @@ private:
         step("连接数据库", [&] {
             const std::vector<std::string> names =
                 connectAndListDatabases(m_connection, m_connQuery, m_options.arguments);
-            m_store = m_connection.dialect().name() == "sqlite";
+            m_store = m_connection.dialect().kind() == db::ServerKind::EmbeddedStore;
             return "共有" + std::to_string(names.size()) + "个用户数据库";
         });
         step("建立临时数据库" + m_result.database, [&] { return createDatabase(); });
@@ -296,7 +294,7 @@ private:
     TransferQueries queries() { return {m_connection, m_sqlQuery, m_tempQuery, m_tempQuery2}; }
 
     std::string exportTo(const datasets::Dataset& dataset, const std::string& path) {
-        SelfTestView view(m_options.stopRequested);
+        SelfTestView view(m_options.stop);
         MyExThread worker(queries(), transferOptions(dataset, path), view);
         worker.runExport();
         worker.finishExport();
@@ -313,7 +311,7 @@ private:
             throw std::runtime_error(check.message);
         }
         options.stationNumber = check.stationNumber;
-        SelfTestView view(m_options.stopRequested);
+        SelfTestView view(m_options.stop);
         MyImThread worker(queries(), options, view);
         worker.run();
         const ImportResult& result = worker.result();

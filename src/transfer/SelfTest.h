@@ -14,6 +14,7 @@
 
 #include "db/Connection.h"
 #include "transfer/Catalogue.h"
+#include "transfer/TransferView.h"
 
 namespace pos::transfer {
 
@@ -36,8 +37,9 @@ struct SelfTestOptions {
     // The collation of the scratch database on SQL Server; letters, digits
     // and '_' only. Not used on the store.
     std::string collation = kSelfTestCollation;
-    // Asked before every step and by the workers before every row.
-    std::function<bool()> stopRequested;
+    // Asked before every step and by the workers before every row; none:
+    // the self-test runs to its end.
+    const StopToken* stop = nullptr;
     // Hears each step as soon as it has ended.
     std::function<void(const SelfTestStep&)> stepFinished;
 };

@@ -1,7 +1,5 @@
 #include "transfer/WorkerThread.h"
 
-#include <pthread.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -14,20 +12,11 @@
 
 namespace pos::transfer {
 
-// A real-time round-robin priority when RLIMIT_RTPRIO allows one, otherwise
-// the lowest nice value RLIMIT_NICE allows. Privileges are never used (a
-// worker of a desktop program must not starve the machine).
+// The lowest nice value that RLIMIT_NICE allows, under normal scheduling.
+// Never a real-time policy: a row loop at real-time priority would starve the
+// window and the rest of the machine. Privileges are never used.
 void raiseOwnPriority() {
     rlimit limit{};
-    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0 &&
-        limit.rlim_cur != RLIM_INFINITY) {
-        sched_param param{};
-        param.sched_priority =
-            std::min(static_cast<int>(limit.rlim_cur), sched_get_priority_max(SCHED_RR));
-        if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) {
-            return;
-        }
-    }
     if (getrlimit(RLIMIT_NICE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         const int lowestNice = 20 - static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 40));
         const id_t self = static_cast<id_t>(gettid());

@@ -1,6 +1,6 @@
-// The thread a transfer worker runs on: started at the highest priority the
-// process may take without privileges, it runs the worker's body and then its
-// termination step however the body ended.
+// The thread a transfer worker runs on: started at the best nice value the
+// process may take without privileges (normal scheduling), it runs the
+// worker's body and then its termination step however the body ended.
 #pragma once
 
 #include <atomic>
@@ -10,8 +10,9 @@
 
 namespace pos::transfer {
 
-// Asks for the highest scheduling priority that the process's resource limits
-// grant without privileges, for the calling thread; a refusal is ignored.
+// Asks for the lowest nice value that the process's resource limits grant
+// without privileges, for the calling thread, keeping normal scheduling; a
+// refusal is ignored.
 void raiseOwnPriority();
 
 class WorkerThread {

@@ -1,6 +1,7 @@
 // The start button in import mode on the real window: the pre-checks with
-// their messages (in the window's order), and a whole import of new dishes
-// on the demo store with the controls held while it runs and given back after.
+// their messages (in the window's order), a whole import of new dishes on the
+// demo store with the controls held while it runs and given back after, and
+// the window closed mid-import.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -8,7 +9,9 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,10 +20,12 @@
 #include <functional>
 #include <sstream>
 
+#include "QtTransferView.h"
 #include "TransferForm.h"
 #include "app/app_helpers.h"
 #include "db/SqliteBackend.h"
 #include "support/Process.h"
+#include "support/Workbooks.h"
 
 using namespace pos::app;
 using namespace pos::app::testing;
@@ -188,3 +193,99 @@ INSTANTIATE_TEST_SUITE_P(
         PrecheckCase{"TablesMissing", "good.xls", "1", "bare",
                      "您选择的'bare'数据库的'菜品信息'相关表不全，请检查数据库！", false}),
     [](const auto& p) { return std::string(p.param.name); });
+
+namespace {
+
+// A moment of an import at which the user closes the window, and how.
+struct CloseCase {
+    const char* name;
+    int position;     // the first gauge position at or past which the close comes
+    const char* how;  // "btn3" (退出), "n2" (退出 in the menu) or "window" (its close button)
+    bool twice;       // a second close follows at once
+    // What stays of the import: the category the merge's first step creates.
+    const char* categoryKept;
+};
+
+void PrintTo(const CloseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CloseDuringImport : public StartImport, public ::testing::WithParamInterface<CloseCase> {};
+
+}  // namespace
+
+// Closing the window mid-import stops the worker at its next row, as Ctrl-C
+// does in the CLI: the pass in progress is undone, the staging tables go, no
+// box waits for the user, and the window closes once the clean-up has run. A
+// second close ends it at once; the worker still stops.
+TEST_P(CloseDuringImport, StopsTheWorkerUndoesThePassThenCloses) {
+    const CloseCase& c = GetParam();
+    int closed = 0;
+    form->setCloseAction([&] { ++closed; });
+    std::vector<std::vector<std::string>> rows{{"菜品编码", "菜品名称", "首字母", "菜品类别",
+                                                "统计类别", "单位1", "价格1", "成本1", "会员价1"}};
+    for (int id = 50000; id < 55000; ++id) {
+        rows.push_back({std::to_string(id), "停菜" + std::to_string(id), "TC", "停止类别", "菜品",
+                        "份", "18", "6", "16"});
+    }
+    const std::string path = m_exe.dir() + "many.xls";
+    pos::testing::writeWorkbook(path, rows);
+
+    // The gauge: validation 0 to 100, insertion 100 to 200, the merge's four
+    // steps 25 each from 200, the dishes last. The close comes on the worker's
+    // thread as it reaches the moment, and the worker goes on once the window
+    // has handled it.
+    bool reached = false;
+    QString caption;
+    int closedAtRequest = -1;
+    QElapsedTimer sinceRequest;
+    auto& view = dynamic_cast<QtTransferView&>(form->transferView());
+    view.setProgressHook([&](int position) {
+        if (reached || position < c.position) {
+            return;
+        }
+        reached = true;
+        QMetaObject::invokeMethod(
+            form.get(),
+            [&] {
+                const std::string how = c.how;
+                for (int i = 0; i < (c.twice ? 2 : 1); ++i) {
+                    if (how == "btn3") {
+                        form->btn3()->click();
+                    } else if (how == "n2") {
+                        form->n2()->trigger();
+                    } else {
+                        form->close();
+                    }
+                    if (i == 0) {
+                        caption = form->label4()->text();
+                        closedAtRequest = closed;
+                    }
+                }
+                sinceRequest.start();
+            },
+            Qt::BlockingQueuedConnection);
+    });
+    press(path, QStringLiteral("1"));
+    ASSERT_TRUE(waitUntil([&] { return form->exImButton()->isEnabled() && closed > 0; }));
+    const qint64 stopping = sinceRequest.elapsed();
+    EXPECT_TRUE(reached);
+    EXPECT_EQ(closedAtRequest, 0);
+    EXPECT_EQ(caption.toStdString(), "正在停止…");
+    EXPECT_EQ(closed, 1);
+    // The worker's message went to stderr, not to a box.
+    EXPECT_TRUE(boxes.messages.isEmpty()) << boxes.messages.join('\n').toStdString();
+    if (!c.twice) {
+        EXPECT_LT(stopping, 2000);
+    }
+    form.reset();  // joins the worker
+    EXPECT_EQ(scalar("select count(*) from menu where ID >= 50000"), "0");
+    EXPECT_EQ(scalar("select count(*) from Category where Name = '停止类别'"), c.categoryKept);
+    EXPECT_EQ(scalar("select count(*) from sqlite_master where name like 'TEMP%'"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, CloseDuringImport,
+                         ::testing::Values(CloseCase{"InsertionPass", 150, "btn3", false, "0"},
+                                           CloseCase{"MergeDishesStep", 285, "n2", false, "1"},
+                                           CloseCase{"MergeClosedTwice", 285, "window", true, "1"}),
+                         [](const auto& p) { return std::string(p.param.name); });

@@ -45,12 +45,56 @@ private:
 
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& argv, const RunOptions& options) {
-    if (argv.empty()) {
-        throw std::invalid_argument("runProgram needs a program");
-    }
+struct StartedProgram::State {
+    pid_t pid = -1;
+    bool collected = false;
     Capture out;
     Capture err;
+};
+
+StartedProgram::StartedProgram(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+StartedProgram::StartedProgram(StartedProgram&&) noexcept = default;
+
+StartedProgram::~StartedProgram() {
+    if (m_state && !m_state->collected) {
+        wait();
+    }
+}
+
+pid_t StartedProgram::pid() const {
+    return m_state->pid;
+}
+
+bool StartedProgram::ended() const {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(m_state->pid), &info, WEXITED | WNOHANG | WNOWAIT) ==
+               0 &&
+           info.si_pid == m_state->pid;
+}
+
+void StartedProgram::signal(int signal) const {
+    ::kill(m_state->pid, signal);
+}
+
+ProgramRun StartedProgram::wait() {
+    int status = 0;
+    while (::waitpid(m_state->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_state->collected = true;
+    ProgramRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = m_state->out.text();
+    run.err = m_state->err.text();
+    return run;
+}
+
+StartedProgram startProgram(const std::vector<std::string>& argv, const RunOptions& options) {
+    if (argv.empty()) {
+        throw std::invalid_argument("startProgram needs a program");
+    }
+    auto state = std::make_unique<StartedProgram::State>();
+    const Capture& out = state->out;
+    const Capture& err = state->err;
     std::vector<char*> args;
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
@@ -79,6 +123,11 @@ ProgramRun runProgram(const std::vector<std::string>& argv, const RunOptions& op
         envp.push_back(e.data());
     }
     envp.push_back(nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    struct sigaction byDefault = ignore;
+    byDefault.sa_handler = SIG_DFL;
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -96,17 +145,22 @@ ProgramRun runProgram(const std::vector<std::string>& argv, const RunOptions& op
         if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) {
             ::_exit(126);
         }
+        // An ignored signal stays ignored across exec.
+        for (int signal : options.ignoredSignals) {
+            ::sigaction(signal, &ignore, nullptr);
+        }
+        for (int signal : options.defaultSignals) {
+            ::sigaction(signal, &byDefault, nullptr);
+        }
         ::execvpe(args[0], args.data(), envp.data());
         ::_exit(127);
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    ProgramRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = out.text();
-    run.err = err.text();
-    return run;
+    state->pid = pid;
+    return StartedProgram(std::move(state));
+}
+
+ProgramRun runProgram(const std::vector<std::string>& argv, const RunOptions& options) {
+    return startProgram(argv, options).wait();
 }
 
 int runShell(const std::string& command) {

@@ -2,7 +2,10 @@
 // Python with xlrd, xlwt and openpyxl, LibreOffice, sqlite3, the shell.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,10 +23,40 @@ struct RunOptions {
     std::vector<std::string> unsetEnv;  // names removed from the environment
     bool errorsToOut = false;           // standard error goes into `out`
     bool capture = true;                // false: both streams go to the test's own
+    // Signals the program starts with ignored, as nohup or a service manager
+    // starts it, and signals it starts with their default action even when
+    // the test was started with them ignored (a background job of a shell).
+    std::vector<int> ignoredSignals;
+    std::vector<int> defaultSignals;
 };
 
-// Runs `argv` (argv[0] a path, or a name looked up in PATH) without a shell,
-// with no input, and waits for it.
+// A program started by startProgram, running until wait() collects its end.
+class StartedProgram {
+public:
+    StartedProgram(StartedProgram&&) noexcept;
+    // Waits for the program when wait() has not.
+    ~StartedProgram();
+
+    pid_t pid() const;
+    // Whether it has ended (it is not collected yet).
+    bool ended() const;
+    // Sends it `signal`.
+    void signal(int signal) const;
+    // Waits for it; its exit code and output.
+    ProgramRun wait();
+
+private:
+    struct State;
+    friend StartedProgram startProgram(const std::vector<std::string>&, const RunOptions&);
+    explicit StartedProgram(std::unique_ptr<State> state);
+    std::unique_ptr<State> m_state;
+};
+
+// Starts `argv` (argv[0] a path, or a name looked up in PATH) without a shell,
+// with no input, and returns while it runs.
+StartedProgram startProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// Runs `argv` as startProgram does and waits for it.
 ProgramRun runProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // Runs a command line with /bin/sh; its exit code, or -1 when it did not

@@ -1,0 +1,78 @@
+// The command line and the signals it finds at start: a signal it was started
+// with ignored (as nohup starts a program) stays ignored for the whole run.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_run.h"
+#include "support/Process.h"
+#include "support/StoreFixture.h"
+#include "support/TempDir.h"
+#include "support/Workbooks.h"
+
+namespace {
+
+using namespace pos::clitest;
+using pos::testing::StoreFixture;
+using pos::testing::TempDir;
+
+struct SignalCase {
+    const char* name;
+    bool ignoredAtStart;  // the program starts with SIGINT ignored
+    int exitCode;         // after SIGINT mid-import
+    const char* dishes;   // new dishes in the database afterwards
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliSignals : public ::testing::TestWithParam<SignalCase> {};
+
+}  // namespace
+
+// SIGINT comes while the import stages its rows, its signal set-up long done:
+// an ignored SIGINT changes nothing, a caught one stops the import.
+TEST_P(CliSignals, SigintMidImportFollowsTheDispositionFoundAtStart) {
+    const SignalCase& c = GetParam();
+    StoreFixture store(true, "pos_demo");
+    TempDir work;
+    std::vector<std::vector<std::string>> rows{{"菜品编码", "菜品名称", "首字母", "菜品类别",
+                                                "统计类别", "单位1", "价格1", "成本1", "会员价1"}};
+    for (int id = 50000; id < 55000; ++id) {
+        rows.push_back({std::to_string(id), "新菜" + std::to_string(id), "XC", "热菜", "菜品", "份",
+                        "18", "6", "16"});
+    }
+    const std::string path = work.file("many.xls");
+    pos::testing::writeWorkbook(path, rows);
+
+    pos::testing::RunOptions options;
+    options.cwd = work.dir();
+    options.unsetEnv = {"POS_TRANSFER_STORE"};
+    (c.ignoredAtStart ? options.ignoredSignals : options.defaultSignals) = {SIGINT};
+    pos::testing::StartedProgram cli = pos::testing::startProgram(
+        {kCliProgram, "--store", store.storeDir(), "--field-maps", work.dir() + "maps", "import",
+         "--database", "pos_demo", "--dataset", "Menu", "--station", "1", "--input", path},
+        options);
+    // The staging table stands from before the first row to the clean-up.
+    bool staging = false;
+    while (!staging && !cli.ended()) {
+        staging = store.scalar("select count(*) from sqlite_master where name = 'TEMPMenu'") == "1";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(staging) << "the import ended before its rows were staged";
+    cli.signal(SIGINT);
+    const pos::testing::ProgramRun run = cli.wait();
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_EQ(store.scalar("select count(*) from menu where ID >= 50000"), c.dishes);
+    EXPECT_EQ(store.scalar("select count(*) from sqlite_master where name like 'TEMP%'"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Dispositions, CliSignals,
+                         ::testing::Values(SignalCase{"IgnoredStaysIgnored", true, 0, "5000"},
+                                           SignalCase{"CaughtStopsTheImport", false, 130, "0"}),
+                         [](const auto& p) { return std::string(p.param.name); });
