@@ -59,6 +59,13 @@ struct RowProblem {
     int row = 0;
     std::string heading;  // empty when no single column is at fault
     std::string reason;
+    // The reason reads on from the column's name ("“价格1”列应为数字，…"),
+    // without the colon that sets off a database's own words.
+    bool readsOn = false;
+
+    // "“价格1”列：reason", "“价格1”列应为数字…", or the reason alone when no
+    // column is at fault.
+    std::string text() const;
 };
 
 // A worksheet row left out because an earlier row of the same workbook has
