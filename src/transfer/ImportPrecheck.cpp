@@ -15,6 +15,9 @@ namespace {
 // The heading row (the second) and the first data row.
 constexpr int kPrecheckRows = 3;
 
+const char* const kStationRuleMessage =
+    "站点号只能由数字0至9组成，最多4位（0至9999），请重新输入！";
+
 ImportPrecheck refused(ImportPrecheckStatus status, std::string message) {
     ImportPrecheck check;
     check.status = status;

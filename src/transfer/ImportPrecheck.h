@@ -32,8 +32,6 @@ struct ImportPrecheck {
 // The station number as the window's field takes it: at most this many
 // digits 0 to 9, nothing else.
 inline constexpr int kStationDigits = 4;
-inline constexpr const char* kStationRuleMessage =
-    "站点号只能由数字0至9组成，最多4位（0至9999），请重新输入！";
 
 // The station number typed: 1 to 4 digits, blanks around them allowed,
 // leading zeros ignored ("0007" is 7); nothing for any other text (a sign,
