@@ -53,9 +53,12 @@ public:
         CLI::App* sub = app.add_subcommand(
             "import", "Read a workbook into a dataset of a database (staged, then merged)");
         addDatabaseAndDatasetOptions(*sub, m_database, "The database to import into", m_dataset);
-        sub->add_option("--station", m_station, "The station number written into new dishes")
-            ->type_name("N")
-            ->required();
+        m_stationOption =
+            sub->add_option("--station", m_station,
+                            "The station number written into new dishes: 1 to 4 digits, as the "
+                            "window takes it; required for Menu, not needed for HallTable and "
+                            "MenuAnnotate")
+                ->type_name("N");
         sub->add_option("--input", m_input, "The workbook to read (.xls or .xlsx)")
             ->type_name("FILE")
             ->required();
@@ -83,6 +86,7 @@ public:
         // From the start: reading a large workbook takes a while too.
         StopSignals stop;
         const datasets::Dataset& dataset = requireDataset(m_dataset);
+        const std::string station = stationText(dataset);
         if (!m_rejects.empty()) {
             const std::string refusal = rejectsPathRefusal(m_rejects);
             if (!refusal.empty()) {
@@ -96,7 +100,7 @@ public:
 
         transfer::TransferOptions options = transferOptions(global, m_database, dataset, m_input);
         const transfer::ImportPrecheck check =
-            transfer::precheckImport(link.connQuery, options, m_station);
+            transfer::precheckImport(link.connQuery, options, station);
         if (check.status != transfer::ImportPrecheckStatus::Ready) {
             std::cerr << check.message << std::endl;
             return kExitFailed;
@@ -105,6 +109,7 @@ public:
         options.importChoices.updateExisting = m_updateExisting;
         options.importChoices.dryRun = m_dryRun;
         options.importChoices.rejectsPath = m_rejects;
+        options.importChoices.datasetOption = "--dataset";
 
         TerminalView view;
         transfer::MyImThread worker(link.queries(), options, view);
@@ -114,6 +119,30 @@ public:
     }
 
 private:
+    // The station number as the window takes it (1 to 4 digits), which only
+    // new dishes receive: required for them, checked wherever it is given,
+    // and "0" for the pre-check of a dataset that has no use for it.
+    std::string stationText(const datasets::Dataset& dataset) const {
+        if (m_stationOption->count() == 0) {
+            if (equalsIgnoreCase(dataset.key, "Menu")) {
+                throw UsageError(
+                    std::string("导入") + dataset.displayText +
+                    "时必须用--station给出站点号（1至4位数字），它会写入新导入的菜品。");
+            }
+            return "0";
+        }
+        if (isBlank(m_station)) {
+            throw UsageError("必须输入站点号！--station后面应是1至4位数字，例如--station 1。");
+        }
+        if (!transfer::parseStationNumber(m_station)) {
+            throw UsageError("站点号“" + m_station +
+                             "”无效：站点号只能由数字0至9组成，最多4位（0至9999），与窗口中的"
+                             "站点号相同。请改正--station的值后重试。");
+        }
+        return m_station;
+    }
+
+    CLI::Option* m_stationOption = nullptr;
     std::string m_database;
     std::string m_dataset;
     std::string m_station;

@@ -481,8 +481,13 @@ void MyExThread::exportToExcel() {
             }
             const int fields = query.fieldCount();
             for (int j = 1; j <= fields; ++j) {
-                const std::string text = query.fieldValue(j - 1).toText();
-                if (const std::size_t length = excessCellLength(text)) {
+                // Numbers go as number cells, so that a spreadsheet sums
+                // prices; texts as text cells, so that a code keeps its
+                // leading zeros.
+                const Value value = query.fieldValue(j - 1);
+                const std::size_t length =
+                    value.type() == ValueType::Text ? excessCellLength(value.asText()) : 0;
+                if (length > 0) {
                     const auto column = static_cast<std::size_t>(j - 1);
                     const bool named = column < m_showNames.size() && !isBlank(m_showNames[column]);
                     throw ExportHalted(
@@ -490,7 +495,7 @@ void MyExThread::exportToExcel() {
                         cellTooLongMessage(
                             row, named ? m_showNames[column] : query.fieldName(j - 1), length));
                 }
-                session.writeCell(row, j, text);
+                session.writeValue(row, j, value);
             }
             query.next();
             m_view.setProgress(exportProgress(row, query.recordCount()));

@@ -20,6 +20,7 @@
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/DbError.h"
+#include "transfer/HeadingCheck.h"
 #include "transfer/RowTransaction.h"
 #include "transfer/Staging.h"
 #include "workbook/SpreadsheetSession.h"
@@ -175,15 +176,6 @@ std::string keyPart(const Value& value, datasets::KeyKind kind) {
     return asciiLower(text);
 }
 
-// Spreadsheet column letters: 1 is A, 27 is AA.
-std::string columnLetters(int column) {
-    std::string letters;
-    for (; column > 0; column = (column - 1) / 26) {
-        letters.insert(letters.begin(), static_cast<char>('A' + (column - 1) % 26));
-    }
-    return letters;
-}
-
 // Whether a database message names the staging column: "TEMPMenu.Price1",
 // 'Price1' or "Price1".
 bool mentionsColumn(const std::string& reason, const std::string& column) {
@@ -205,6 +197,23 @@ bool mentionsColumn(const std::string& reason, const std::string& column) {
     return false;
 }
 
+// A text cell that a number column cannot take: neither a whole number nor a
+// decimal.
+bool isNoNumber(const Value& value) {
+    if (value.type() != ValueType::Text) {
+        return false;
+    }
+    try {
+        value.toInteger();
+        return false;
+    } catch (const std::exception&) {
+    }
+    const std::string text = trimmed(value.asText());
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return end == nullptr || *end != '\0';
+}
+
 std::string repeatedRowLines(const std::vector<RepeatedRow>& rows) {
     if (rows.empty()) {
         return {};
@@ -218,21 +227,11 @@ std::string repeatedRowLines(const std::vector<RepeatedRow>& rows) {
     return text + moreRowsNote(rows.size());
 }
 
-// A refused row's problem as a message words it after the row: the column
-// and the reason, or the reason alone when no column is at fault.
-std::string problemText(const RowProblem& p) {
-    if (p.heading.empty()) {
-        return p.reason;
-    }
-    return "“" + p.heading + "”列" + (p.emptyCell ? "为空，请填写后再导入" : "：" + p.reason);
-}
-
 std::string detailLines(const std::vector<RowProblem>& problems) {
     std::string text;
     for (std::size_t i = 0; i < problems.size() && i < kListedRows; ++i) {
         const RowProblem& p = problems[i];
-        text += "\n第" + std::to_string(p.row) + "行" + (p.heading.empty() ? "：" : "") +
-                problemText(p);
+        text += "\n第" + std::to_string(p.row) + "行" + (p.heading.empty() ? "：" : "") + p.text();
     }
     return text + moreRowsNote(problems.size());
 }
@@ -290,6 +289,33 @@ bool rowsWereRead(ImportOutcome outcome) {
            outcome == ImportOutcome::Succeeded;
 }
 
+// The lines that name what is wrong with the headings, after the refusal's
+// first line; none when the field map cannot be read (the first line stands
+// alone then, as it always did).
+std::string headingLines(const workbook::SpreadsheetSession& session, const ImportState& state,
+                         const TransferOptions& options, bool tooManyColumns) {
+    try {
+        HeadingFacts facts;
+        facts.datasetKey = trimmed(options.datasetKey);
+        facts.headings = state.headerNames;
+        for (std::size_t c = 1; c <= facts.headings.size(); ++c) {
+            facts.firstRow.push_back(trimmed(session.readCell(1, static_cast<int>(c)).toText()));
+        }
+        facts.stagingColumns = state.stagingColumns;
+        facts.fieldMapDir = options.fieldMapDir;
+        facts.datasetOption = options.importChoices.datasetOption;
+        datasets::FieldMap map;
+        const std::string path = datasets::fieldMapPath(options.fieldMapDir, facts.datasetKey);
+        if (regularFileExists(path)) {
+            map = datasets::readFieldMap(path);
+            facts.fieldMap = &map;
+        }
+        return tooManyColumns ? tooManyColumnsLines(facts) : headingMismatchLines(facts);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 // A cell as a spreadsheet program shows it, for the rejects workbook.
 std::string shownText(const Value& value) {
     if (value.type() == ValueType::Boolean) {
@@ -299,6 +325,16 @@ std::string shownText(const Value& value) {
 }
 
 }  // namespace
+
+std::string RowProblem::text() const {
+    if (heading.empty()) {
+        return reason;
+    }
+    if (emptyCell) {
+        return "“" + heading + "”列为空，请填写后再导入";
+    }
+    return "“" + heading + "”列" + (readsOn ? "" : "：") + reason;
+}
 
 bool ImportResult::everyRowInDatabase() const {
     return outcome == ImportOutcome::Succeeded && merge.refused.empty() && repeatedRows.empty();
@@ -414,11 +450,13 @@ void MyImThread::runImport() {
     }
     m_state.stagingColumns = readStagingColumns(m_queries.sqlQuery, m_options);
     if (m_state.headerNames.size() > m_state.stagingColumns.size()) {
-        closeWith(ImportOutcome::Refused, kTooManyColumnsMessage);
+        closeWith(ImportOutcome::Refused,
+                  kTooManyColumnsMessage + headingLines(*m_session, m_state, m_options, true));
         return;
     }
     if (!matchHeaders()) {
-        closeWith(ImportOutcome::Refused, kHeadersMismatchMessage);
+        closeWith(ImportOutcome::Refused,
+                  kHeadersMismatchMessage + headingLines(*m_session, m_state, m_options, false));
         return;
     }
     if (!m_state.repeatedHeading.empty()) {
@@ -897,32 +935,30 @@ std::string MyImThread::RowShape::describeKey(const std::vector<Value>& cells) c
 
 // The column at fault is the one the database names, which is empty when
 // the database misses a value there; else a number column whose cell holds a
-// text that is no number.
+// text that is no number. Such a cell is named with what the column wants,
+// the database's words after it.
 RowProblem MyImThread::RowShape::describeFailure(int row, const std::vector<Value>& cells,
                                                  const Refusal& refusal) const {
     const std::vector<std::string>& matched = *matchedColumns;
     const std::string& reason = refusal.reason;
+    const auto problemAt = [&](std::size_t i) {
+        if (!textColumn[i] && isNoNumber(cells[i])) {
+            return RowProblem{
+                row, (*headerNames)[i],
+                "应为数字，“" + cells[i].asText() + "”不是数字，请只填写数字（" + reason + "）",
+                false, true};
+        }
+        const bool empty = refusal.fault == db::DbFault::MissingValue && cells[i].isNull();
+        return RowProblem{row, (*headerNames)[i], reason, empty};
+    };
     for (std::size_t i = 0; i < matched.size(); ++i) {
         if (static_cast<int>(i) + 1 != skippedColumn && mentionsColumn(reason, matched[i])) {
-            const bool empty = refusal.fault == db::DbFault::MissingValue && cells[i].isNull();
-            return {row, (*headerNames)[i], reason, empty};
+            return problemAt(i);
         }
     }
     for (std::size_t i = 0; i < matched.size(); ++i) {
-        if (static_cast<int>(i) + 1 == skippedColumn || textColumn[i] ||
-            cells[i].type() != ValueType::Text) {
-            continue;
-        }
-        try {
-            cells[i].toInteger();
-        } catch (const std::exception&) {
-            char* end = nullptr;
-            const std::string text = trimmed(cells[i].asText());
-            std::strtod(text.c_str(), &end);
-            if (end == nullptr || *end != '\0') {
-                return {row, (*headerNames)[i],
-                        "应为数字，单元格中是“" + cells[i].asText() + "”（" + reason + "）"};
-            }
+        if (static_cast<int>(i) + 1 != skippedColumn && !textColumn[i] && isNoNumber(cells[i])) {
+            return problemAt(i);
         }
     }
     return {row, {}, reason};
@@ -972,7 +1008,7 @@ std::vector<RejectedRow> MyImThread::rejectedRows(ImportOutcome outcome) const {
 
     std::map<int, RejectedRow> rows;
     for (const RowProblem& p : m_result.rowProblems) {
-        rows[p.row] = {p.row, keyOf(p.row), problemText(p)};
+        rows[p.row] = {p.row, keyOf(p.row), p.text()};
     }
     if (outcome == ImportOutcome::ValidationFailed) {
         for (int row = 3; row <= m_state.lastDataRow; ++row) {

@@ -63,6 +63,13 @@ struct RowProblem {
     std::string reason;
     // The column needs a value and the row's cell is empty (or blanks only).
     bool emptyCell = false;
+    // The reason reads on from the column's name ("“价格1”列应为数字，…"),
+    // without the colon that sets off a database's own words.
+    bool readsOn = false;
+
+    // "“价格1”列：reason", "“价格1”列应为数字…", "“桌名”列为空…", or the
+    // reason alone when no column is at fault.
+    std::string text() const;
 };
 
 // Why the database refused a staged row: its message and the kind of fault.

@@ -2,8 +2,6 @@
 // the worker's: renaming its first sheet changes nothing on disk.
 #include "transfer/ImportPrecheck.h"
 
-#include <charconv>
-
 #include "common/Files.h"
 #include "common/Text.h"
 #include "transfer/Catalogue.h"
@@ -17,6 +15,9 @@ namespace {
 // The heading row (the second) and the first data row.
 constexpr int kPrecheckRows = 3;
 
+const char* const kStationRuleMessage =
+    "站点号只能由数字0至9组成，最多4位（0至9999），请重新输入！";
+
 ImportPrecheck refused(ImportPrecheckStatus status, std::string message) {
     ImportPrecheck check;
     check.status = status;
@@ -27,18 +28,14 @@ ImportPrecheck refused(ImportPrecheckStatus status, std::string message) {
 }  // namespace
 
 std::optional<std::int32_t> parseStationNumber(const std::string& text) {
-    std::string t = trimmed(text);
-    if (!t.empty() && t.front() == '+') {
-        t.erase(0, 1);
-    }
-    if (t.empty() || t == "-") {
+    const std::string t = trimmed(text);
+    if (t.empty() || t.size() > static_cast<std::size_t>(kStationDigits) ||
+        t.find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;
     }
     std::int32_t value = 0;
-    const char* end = t.data() + t.size();
-    const auto [ptr, ec] = std::from_chars(t.data(), end, value);
-    if (ec != std::errc() || ptr != end) {
-        return std::nullopt;
+    for (const char digit : t) {
+        value = value * 10 + (digit - '0');
     }
     return value;
 }
@@ -80,8 +77,7 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
     }
     const std::optional<std::int32_t> station = parseStationNumber(stationText);
     if (!station) {
-        return refused(ImportPrecheckStatus::StationInvalid,
-                       "站点号必须是整数（-2147483648至2147483647），请重新输入！");
+        return refused(ImportPrecheckStatus::StationInvalid, kStationRuleMessage);
     }
 
     int rows = 0;

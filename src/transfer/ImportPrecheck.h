@@ -18,7 +18,7 @@ enum class ImportPrecheckStatus {
     FileMissing,  // "指定路径的文件不存在，请重新选择！"; the window opens its file dialog
     EngineFailed,    // the workbook does not open
     StationMissing,  // "必须输入站点号！"
-    StationInvalid,  // not a whole number in the 32-bit range
+    StationInvalid,  // not 1 to 4 digits
     TooFewRecords,   // fewer than 2 used rows or no used column
     TablesMissing,   // the database lacks the dataset's tables
 };
@@ -29,9 +29,13 @@ struct ImportPrecheck {
     std::int32_t stationNumber = 0;
 };
 
-// The station number typed: a whole number with an optional sign, blanks
-// around it allowed, leading zeros ignored ("0007" is 7); nothing when it is
-// not one or lies outside the 32-bit range.
+// The station number as the window's field takes it: at most this many
+// digits 0 to 9, nothing else.
+inline constexpr int kStationDigits = 4;
+
+// The station number typed: 1 to 4 digits, blanks around them allowed,
+// leading zeros ignored ("0007" is 7); nothing for any other text (a sign,
+// a fifth digit, a letter).
 std::optional<std::int32_t> parseStationNumber(const std::string& text);
 
 std::string importTablesMissingMessage(const std::string& database, const std::string& datasetText);

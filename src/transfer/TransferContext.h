@@ -23,6 +23,9 @@ struct ImportChoices {
     bool dryRun = false;          // run every step, then roll all of it back
     bool updateExisting = false;  // a row whose key is stored updates that row
     std::string rejectsPath;      // the workbook for rows not imported; empty: none
+    // How a message tells the user to choose another dataset: empty for the
+    // window's drop-down, else the command line's option ("--dataset").
+    std::string datasetOption = {};
 };
 
 struct TransferOptions {

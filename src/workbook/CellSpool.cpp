@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -20,8 +22,15 @@ namespace pos::workbook {
 namespace {
 
 // Each entry: row, column and text length (three little-endian u32), then the
-// text bytes.
+// text bytes. The length's top bit marks a number (no cell text comes near
+// 2 GB).
 constexpr std::size_t kHeader = 12;
+constexpr std::uint32_t kNumberFlag = 0x80000000u;
+constexpr std::uint32_t kLengthMask = 0x7FFFFFFFu;
+
+CellKind kindOf(std::uint32_t lengthField) {
+    return (lengthField & kNumberFlag) != 0 ? CellKind::Number : CellKind::Text;
+}
 constexpr std::size_t kSpillAt = 4u << 20;
 
 void putU32(std::string& out, std::uint32_t v) {
@@ -131,22 +140,24 @@ struct CellSpool::Impl {
                 break;
             }
             const char* h = chunk.data() + begin;
-            const std::uint32_t length = getU32(h + 8);
+            const std::uint32_t field = getU32(h + 8);
+            const std::uint32_t length = field & kLengthMask;
             if (!ensure(kHeader + length)) {
                 break;
             }
             h = chunk.data() + begin;
             visit(static_cast<int>(getU32(h)), static_cast<int>(getU32(h + 4)),
-                  std::string_view(h + kHeader, length), consumed);
+                  std::string_view(h + kHeader, length), kindOf(field), consumed);
             begin += kHeader + length;
             consumed += kHeader + length;
         }
         std::size_t pos = 0;
         while (pos + kHeader <= buffer.size()) {
             const char* h = buffer.data() + pos;
-            const std::uint32_t length = getU32(h + 8);
+            const std::uint32_t field = getU32(h + 8);
+            const std::uint32_t length = field & kLengthMask;
             visit(static_cast<int>(getU32(h)), static_cast<int>(getU32(h + 4)),
-                  std::string_view(h + kHeader, length), fileSize + pos);
+                  std::string_view(h + kHeader, length), kindOf(field), fileSize + pos);
             pos += kHeader + length;
         }
     }
@@ -154,20 +165,27 @@ struct CellSpool::Impl {
     std::string_view textAt(std::uint64_t position, std::string& scratch) const {
         if (position >= fileSize) {
             const char* h = buffer.data() + (position - fileSize);
-            return std::string_view(h + kHeader, getU32(h + 8));
+            return std::string_view(h + kHeader, getU32(h + 8) & kLengthMask);
         }
         char header[kHeader];
         readAt(position, header, kHeader);
-        scratch.resize(getU32(header + 8));
+        scratch.resize(getU32(header + 8) & kLengthMask);
         readAt(position + kHeader, scratch.data(), scratch.size());
         return scratch;
     }
 };
 
+double cellNumber(std::string_view text) {
+    double value = NAN;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end ? value : NAN;
+}
+
 CellSpool::CellSpool() : m_impl(std::make_unique<Impl>()) {}
 CellSpool::~CellSpool() = default;
 
-void CellSpool::add(int row, int column, std::string_view text) {
+void CellSpool::add(int row, int column, std::string_view text, CellKind kind) {
     Impl& s = *m_impl;
     if (row < 0 || column < 0 || row >= kXlsxMaxRows || column >= kXlsxMaxColumns) {
         throw WorkbookError("第" + std::to_string(row + 1) + "行第" + std::to_string(column + 1) +
@@ -180,7 +198,8 @@ void CellSpool::add(int row, int column, std::string_view text) {
     s.lastKey = std::max(s.lastKey, key);
     putU32(s.buffer, static_cast<std::uint32_t>(row));
     putU32(s.buffer, static_cast<std::uint32_t>(column));
-    putU32(s.buffer, static_cast<std::uint32_t>(text.size()));
+    putU32(s.buffer,
+           static_cast<std::uint32_t>(text.size()) | (kind == CellKind::Number ? kNumberFlag : 0u));
     s.buffer.append(text);
     if (s.firstRow < 0 || row < s.firstRow) {
         s.firstRow = row;
@@ -211,12 +230,12 @@ int CellSpool::lastColumn() const {
     return m_impl->lastColumn;
 }
 
-void CellSpool::forEach(
-    const std::function<void(int row, int column, std::string_view text)>& visit) const {
+void CellSpool::forEach(const std::function<void(int row, int column, std::string_view text,
+                                                 CellKind kind)>& visit) const {
     const Impl& s = *m_impl;
     if (s.ordered) {
-        s.scan([&](int row, int column, std::string_view text, std::uint64_t) {
-            visit(row, column, text);
+        s.scan([&](int row, int column, std::string_view text, CellKind kind, std::uint64_t) {
+            visit(row, column, text, kind);
         });
         return;
     }
@@ -225,10 +244,11 @@ void CellSpool::forEach(
     struct Key {
         std::int64_t cell;
         std::uint64_t position;
+        CellKind kind;
     };
     std::vector<Key> keys;
-    s.scan([&](int row, int column, std::string_view, std::uint64_t position) {
-        keys.push_back({(static_cast<std::int64_t>(row) << 20) | column, position});
+    s.scan([&](int row, int column, std::string_view, CellKind kind, std::uint64_t position) {
+        keys.push_back({(static_cast<std::int64_t>(row) << 20) | column, position, kind});
     });
     std::stable_sort(keys.begin(), keys.end(),
                      [](const Key& a, const Key& b) { return a.cell < b.cell; });
@@ -238,7 +258,7 @@ void CellSpool::forEach(
             continue;
         }
         visit(static_cast<int>(keys[i].cell >> 20), static_cast<int>(keys[i].cell & 0xFFFFF),
-              s.textAt(keys[i].position, scratch));
+              s.textAt(keys[i].position, scratch), keys[i].kind);
     }
 }
 

@@ -1,6 +1,8 @@
 // The cells that a session writes, kept outside memory until the workbook is
 // saved, so that writing a large sheet does not grow with its row count. The
 // writers replay them in row-major order. Rows and columns count from 0.
+// A cell is a text, or a number kept as its decimal text ("12.5", "1001"),
+// which the writers turn into the format's number.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,8 @@
 
 namespace pos::workbook {
 
+enum class CellKind : std::uint8_t { Text, Number };
+
 class CellSpool {
 public:
     CellSpool();
@@ -18,7 +22,8 @@ public:
     CellSpool(const CellSpool&) = delete;
     CellSpool& operator=(const CellSpool&) = delete;
 
-    void add(int row, int column, std::string_view text);
+    // A number's text is a plain decimal that strtod reads whole.
+    void add(int row, int column, std::string_view text, CellKind kind = CellKind::Text);
     bool isEmpty() const;
     int firstRow() const;  // -1 when empty
     int lastRow() const;
@@ -27,13 +32,17 @@ public:
 
     // Visits every cell in row-major order; when a cell was written twice the
     // later text wins.
-    void forEach(
-        const std::function<void(int row, int column, std::string_view text)>& visit) const;
+    void forEach(const std::function<void(int row, int column, std::string_view text,
+                                          CellKind kind)>& visit) const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
+
+// The number a Number cell's text stands for (the nearest double), read
+// without regard to the process's locale; NaN when the text is no number.
+double cellNumber(std::string_view text);
 
 // A sheet as a writer takes it.
 struct SheetToWrite {

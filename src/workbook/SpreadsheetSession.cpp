@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -133,6 +134,7 @@ struct SpreadsheetSession::State {
                                 "第一个工作表中。");
         }
     }
+    void requireWritable(int row, int column) const;
     void dropWorkbook() {
         hasWorkbook = false;
         created = false;
@@ -244,6 +246,50 @@ int SpreadsheetSession::usedColumnCount(const std::string& key) const {
 
 namespace {
 
+// Spreadsheet programs show and keep at most 15 significant digits.
+constexpr int kShownDigits = 15;
+
+// The digits from the first non-zero one to the last non-zero one of a plain
+// or exponent-form decimal ("0012.5000" has 3, "1e-07" has 1).
+int significantDigits(std::string_view number) {
+    const std::string_view mantissa = number.substr(0, number.find_first_of("eE"));
+    const std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) {
+        return 0;
+    }
+    const std::size_t last = mantissa.find_last_of("123456789");
+    int digits = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+        digits += mantissa[i] >= '0' && mantissa[i] <= '9' ? 1 : 0;
+    }
+    return digits;
+}
+
+// The decimal text of a number value that a number cell holds as the value
+// reads; empty when the value is no number, or one that a cell would round.
+// A floating-point value is taken as its text form shows it, as an export
+// always wrote it.
+std::string numberCellText(const Value& value) {
+    std::string text;
+    switch (value.type()) {
+        case ValueType::Integer:
+            text = std::to_string(value.asInteger());
+            break;
+        case ValueType::Float:
+            text = formatFloat(value.asFloat());
+            break;
+        case ValueType::Decimal:
+            text = value.asDecimalDigits();
+            break;
+        default:
+            return {};
+    }
+    if (significantDigits(text) > kShownDigits || !std::isfinite(cellNumber(text))) {
+        return {};
+    }
+    return text;
+}
+
 void checkPosition(int row, int column) {
     if (row < 1 || column < 1 || row > kXlsxMaxRows || column > kXlsxMaxColumns) {
         throw WorkbookError("没有位于第" + std::to_string(row) + "行第" + std::to_string(column) +
@@ -253,14 +299,18 @@ void checkPosition(int row, int column) {
 
 }  // namespace
 
-void SpreadsheetSession::writeCell(int row, int column, const std::string& text) {
-    State& s = *m_state;
-    s.requireSheet("写入单元格");
-    if (!s.created) {
+void SpreadsheetSession::State::requireWritable(int row, int column) const {
+    requireSheet("写入单元格");
+    if (!created) {
         throw WorkbookError(
             "无法写入单元格：这个工作簿是为读取而打开的，只有新建的工作簿才能写入。");
     }
     checkPosition(row, column);
+}
+
+void SpreadsheetSession::writeCell(int row, int column, const std::string& text) {
+    State& s = *m_state;
+    s.requireWritable(row, column);
     if (text.size() > static_cast<std::size_t>(kMaxCellCharacters) &&
         utf16Length(text) > static_cast<std::size_t>(kMaxCellCharacters)) {
         throw WorkbookError("第" + std::to_string(row) + "行第" + std::to_string(column) +
@@ -268,6 +318,17 @@ void SpreadsheetSession::writeCell(int row, int column, const std::string& text)
                             "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。");
     }
     s.spool->add(row - 1, column - 1, text);
+}
+
+void SpreadsheetSession::writeValue(int row, int column, const Value& value) {
+    const std::string number = numberCellText(value);
+    if (number.empty()) {
+        writeCell(row, column, value.toText());
+        return;
+    }
+    State& s = *m_state;
+    s.requireWritable(row, column);
+    s.spool->add(row - 1, column - 1, number, CellKind::Number);
 }
 
 Value SpreadsheetSession::readCell(int row, int column) const {
@@ -279,9 +340,10 @@ Value SpreadsheetSession::readCell(int row, int column) const {
         // writing; reading one back walks it (slow, and no caller needs it
         // in a loop).
         Value found;
-        s.spool->forEach([&](int r, int c, std::string_view text) {
+        s.spool->forEach([&](int r, int c, std::string_view text, CellKind kind) {
             if (r == row - 1 && c == column - 1 && !text.empty()) {
-                found = Value::text(std::string(text));
+                found = kind == CellKind::Number ? Value::floating(cellNumber(text))
+                                                 : Value::text(std::string(text));
             }
         });
         return found;
@@ -295,7 +357,7 @@ std::vector<std::pair<int, int>> SpreadsheetSession::cellsWithoutResult() const 
     s.requireSheet("列出没有计算结果的公式");
     std::vector<std::pair<int, int>> cells;
     if (s.created) {
-        return cells;  // a new workbook holds text only
+        return cells;  // a new workbook holds no formula
     }
     for (const auto& [row, column] : s.grid.cellsWithoutResult()) {
         cells.emplace_back(row + 1, column + 1);

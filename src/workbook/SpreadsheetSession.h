@@ -40,7 +40,14 @@ public:
     int usedRowCount(const std::string& key) const;
     int usedColumnCount(const std::string& key) const;
     void writeCell(int row, int column, const std::string& text);
-    Value readCell(int row, int column) const;  // an empty cell reads as NULL
+    // A value as a cell: an integer, a floating-point number or an exact
+    // decimal as a number cell holding that value, when a spreadsheet shows
+    // it whole (at most 15 significant digits: "12.5000" is 12.5); any other
+    // value, a longer number among them, as the text of Value::toText.
+    void writeValue(int row, int column, const Value& value);
+    // An empty cell reads as NULL; in a new workbook a number cell reads as
+    // floating point, any other as text.
+    Value readCell(int row, int column) const;
     // The cells of the attached worksheet that hold a formula whose result the
     // file does not store (a workbook written by a program that does not
     // calculate), as 1-based (row, column) pairs in row, then column order.

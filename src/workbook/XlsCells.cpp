@@ -90,6 +90,15 @@ void appendBlank(std::string& out, int row, int column, std::uint16_t xf) {
     put16(out, xf);
 }
 
+void appendNumber(std::string& out, int row, int column, std::uint16_t xf, double value) {
+    put16(out, kNumber);
+    put16(out, 14);
+    put16(out, static_cast<std::uint16_t>(row));
+    put16(out, static_cast<std::uint16_t>(column));
+    put16(out, xf);
+    putDouble(out, value);
+}
+
 std::string encodeWindow2() {
     std::string d;
     // Gridlines, headings, zeros, automatic grid colour, outline symbols,

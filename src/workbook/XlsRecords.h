@@ -20,6 +20,7 @@ inline constexpr std::uint16_t kSst = 0x00FC;
 inline constexpr std::uint16_t kExtSst = 0x00FF;
 inline constexpr std::uint16_t kLabelSst = 0x00FD;
 inline constexpr std::uint16_t kBlank = 0x0201;
+inline constexpr std::uint16_t kNumber = 0x0203;
 inline constexpr std::uint16_t kRow = 0x0208;
 inline constexpr std::uint16_t kDimensions = 0x0200;
 inline constexpr std::uint16_t kBoundSheet = 0x0085;
@@ -123,6 +124,7 @@ std::string encodeDimensions(int firstRow, int lastRow, int firstColumn, int las
 void appendRow(std::string& out, int row, int firstColumn, int lastColumn, std::uint16_t xf);
 void appendLabelSst(std::string& out, int row, int column, std::uint16_t xf, std::uint32_t index);
 void appendBlank(std::string& out, int row, int column, std::uint16_t xf);
+void appendNumber(std::string& out, int row, int column, std::uint16_t xf, double value);
 std::string encodeWindow2();
 
 }  // namespace pos::workbook::biff

@@ -1,4 +1,4 @@
-// The .xls writer: one worksheet of text cells in a BIFF8 Workbook stream
+// The .xls writer: one worksheet of text and number cells in a BIFF8 Workbook stream
 // inside an OLE2 compound file. The sheet's records are built in memory (a
 // few bytes per cell, each distinct text once) so that every limit is checked
 // before the file is touched; then the stream is written in one go.
@@ -70,7 +70,7 @@ class SheetBody {
 public:
     SheetBody(SharedStrings& strings, std::uint16_t xf) : m_strings(strings), m_xf(xf) {}
 
-    void add(int row, int column, std::string_view text) {
+    void add(int row, int column, std::string_view text, CellKind kind) {
         if (row / 32 != m_block) {
             flush();
             m_block = row / 32;
@@ -86,6 +86,10 @@ public:
             // An empty text leaves a formatted blank cell, which keeps its
             // place in the used range.
             appendBlank(m_cells, row, column, m_xf);
+            return;
+        }
+        if (kind == CellKind::Number) {
+            appendNumber(m_cells, row, column, m_xf, cellNumber(text));
             return;
         }
         const std::uint32_t index = m_strings.add(text);
@@ -170,7 +174,9 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
     const std::uint16_t xf = sheet.wrapText ? kWrapCellXf : kDefaultCellXf;
     SharedStrings strings;
     SheetBody body(strings, xf);
-    cells.forEach([&](int row, int column, std::string_view text) { body.add(row, column, text); });
+    cells.forEach([&](int row, int column, std::string_view text, CellKind kind) {
+        body.add(row, column, text, kind);
+    });
     body.flush();
 
     // Globals: everything before the SST has a known size, so the SST's and

@@ -1,8 +1,9 @@
-// Writes one sheet of text cells as an .xlsx workbook with libxlsxwriter in
-// its constant-memory mode: rows go to a temporary file as they come, so the
-// memory used does not grow with the row count.
+// Writes one sheet of text and number cells as an .xlsx workbook with
+// libxlsxwriter in its constant-memory mode: rows go to a temporary file as
+// they come, so the memory used does not grow with the row count.
 #include <xlsxwriter.h>
 
+#include <locale.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -155,6 +156,39 @@ private:
     int m_saved = -1;
 };
 
+// libxlsxwriter writes numbers with printf ("%.16G"), which follows the
+// locale: under a locale whose decimal separator is a comma (de_DE, which a
+// Qt program takes from its environment) a price would read "12,5", which
+// no reader takes. This thread writes in the C locale while the workbook is
+// written; other threads keep theirs.
+class CNumericLocale {
+public:
+    CNumericLocale() {
+        locale_t base = ::duplocale(LC_GLOBAL_LOCALE);
+        if (base == nullptr) {
+            return;
+        }
+        m_locale = ::newlocale(LC_NUMERIC_MASK, "C", base);  // takes `base` when it succeeds
+        if (m_locale == nullptr) {
+            ::freelocale(base);
+            return;
+        }
+        m_previous = ::uselocale(m_locale);
+    }
+    ~CNumericLocale() {
+        if (m_locale != nullptr) {
+            ::uselocale(m_previous);
+            ::freelocale(m_locale);
+        }
+    }
+    CNumericLocale(const CNumericLocale&) = delete;
+    CNumericLocale& operator=(const CNumericLocale&) = delete;
+
+private:
+    locale_t m_locale = nullptr;
+    locale_t m_previous = nullptr;
+};
+
 struct WorkbookDeleter {
     void operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
 };
@@ -177,6 +211,7 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
     }
 
     const LibraryStderr quiet;
+    const CNumericLocale numbers;
 
     // libxlsxwriter's own default (tmpfile) ignores TMPDIR; follow it.
     std::error_code ec;
@@ -209,7 +244,18 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
     }
 
     std::string text;  // libxlsxwriter wants NUL-terminated text
-    cells.forEach([&](int row, int column, std::string_view value) {
+    cells.forEach([&](int row, int column, std::string_view value, CellKind kind) {
+        if (kind == CellKind::Number) {
+            const lxw_error error =
+                worksheet_write_number(worksheet, static_cast<lxw_row_t>(row),
+                                       static_cast<lxw_col_t>(column), cellNumber(value), wrap);
+            if (error != LXW_NO_ERROR) {
+                throw WorkbookError("无法保存" + inQuotes(path) + "：单元格" +
+                                    xlsx::cellRefText(row, column) + "无法写入（" +
+                                    lxw_strerror(error) + "）。");
+            }
+            return;
+        }
         long long characters = countCharacters(value);
         if (characters < 0) {
             throw WorkbookError("无法保存" + inQuotes(path) + "：单元格" +

@@ -131,6 +131,9 @@ const char* const kCounts =
     "(select count(*) from Unit) || '/' || (select count(*) from STCA) || '/' || "
     "(select count(*) from Hall) || '/' || (select count(*) from AnnotateType)";
 
+// Prices with cents and a table number with leading zeros among them: the
+// workbook holds the prices as numbers and the table number as text, and the
+// database is byte for byte as before.
 TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
     // Objects of the user's own whose names only resemble those a transfer
     // creates stay: only the dataset's own views and tables are dropped.
@@ -142,6 +145,14 @@ TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
     const char* const kUsersOwn =
         "select count(*) from sqlite_master where name in ('TEMPHallTable0', 'VSMenuAnnotate0', "
         "'VSHallTable0', 'TEMPMenuAnnotate0')";
+    const std::string database = store.dir() + "/store/pos_demo.db";
+    ASSERT_EQ(runShell("sqlite3 " + shellQuote(database) + " " +
+                       shellQuote("update tables set ID = 7, Code = '007' where ID = 101;"
+                                  "update menu set Price1 = 12.34, Cost1 = 0.1, VPrice1 = 12.5 "
+                                  "where ID = 1001;")),
+              0);
+    const std::string dump = "sqlite3 " + shellQuote(database) + " .dump > ";
+    ASSERT_EQ(runShell(dump + shellQuote(work.dir() + "/before.sql")), 0);
     const std::string counts = scalar(kCounts);
     for (const char* extension : {".xls", ".xlsx"}) {
         for (const char* dataset : {"Menu", "HallTable", "MenuAnnotate"}) {
@@ -161,6 +172,8 @@ TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
             EXPECT_EQ(scalar(kUsersOwn), "4");
         }
     }
+    ASSERT_EQ(runShell(dump + shellQuote(work.dir() + "/after.sql")), 0);
+    EXPECT_TRUE(slurp(work.dir() + "/after.sql") == slurp(work.dir() + "/before.sql"));
 }
 
 // Names with characters outside the Basic Multilingual Plane (emoji, rare
@@ -450,6 +463,16 @@ TEST_F(CliImport, WorkbookSavedAsXlsxByLibreOfficeImports) {
               0);
     const std::string xlsx = work.dir() + "/dishes.xlsx";
     ASSERT_EQ(slurp(xlsx).substr(0, 2), "PK");  // a zip package, not the .xls renamed
+    // LibreOffice took the dish code and the prices as numbers, the names as
+    // text.
+    EXPECT_EQ(runShell("/usr/bin/python3 -c " +
+                       shellQuote("import sys, openpyxl\n"
+                                  "sheet = openpyxl.load_workbook(sys.argv[1]).worksheets[0]\n"
+                                  "kinds = ''.join(sheet.cell(row=3, column=c).data_type\n"
+                                  "                for c in range(1, 10))\n"
+                                  "sys.exit(0 if kinds == 'nsssssnnn' else 'kinds: ' + kinds)\n") +
+                       " " + shellQuote(xlsx)),
+              0);
 
     const char* const kDish =
         "select group_concat(ID || '|' || Name || '|' || FirstLetter || '|' || CategoryID || '|' "
@@ -515,6 +538,8 @@ TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
     const std::string badRows =
         workbook("bad.xls", {kMenuHeadings, dish("9001"), dish("9002", "贵"), dish("x")});
+    const std::string tables =
+        workbook("tables.xls", {{"厅名", "桌号", "桌名"}, {"大厅", "901", "新桌"}});
     // A database without the dishes' tables, made by the program's own store.
     ASSERT_EQ(cli({"demo", "other"}).exitCode, 0);
     {
@@ -537,14 +562,15 @@ TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {
          "指定路径的文件不存在，请重新选择！\n"},
         {"unreadable workbook", broken, "1", "pos_demo", 1, "不是Excel工作簿（.xls或.xlsx）"},
         {"a pipe, not a file", pipe, "1", "pos_demo", 1, "指定路径的文件不存在，请重新选择！\n"},
-        {"blank station", good, " ", "pos_demo", 1, "必须输入站点号！\n"},
-        {"station not a number", good, "7a", "pos_demo", 1, "站点号必须是整数"},
         {"heading row only", headingOnly, "1", "pos_demo", 1,
          "您选择的文件内数据记录不全，无法导入数据！\n"},
         {"tables missing", good, "1", "other", 1,
          "您选择的'other'数据库的'菜品信息'相关表不全，请检查数据库！\n"},
         {"rows of the wrong type", badRows, "1", "pos_demo", 1,
          "第4,5行数据无法插入,有可能这几行数据有空值，或者数据类型不正确，请检查后再导入！\n"},
+        {"another dataset's workbook", tables, "1", "pos_demo", 1,
+         "不可以进行数据导入，请检查对应字段是否一致！\n这个工作簿看起来是厅桌信息，请用--dataset "
+         "HallTable选择厅桌信息\n"},
     };
     for (const Case& c : cases) {
         CliRun r = import("Menu", c.input, c.station, c.database);
@@ -553,9 +579,48 @@ TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {
         EXPECT_EQ(r.out, "") << c.name;
     }
     EXPECT_EQ(scalar("select count(*) from menu where ID >= 9000"), "0");
-    EXPECT_EQ(
-        cli({"import", "--database", "pos_demo", "--dataset", "Menu", "--input", good}).exitCode,
-        2);  // --station is required
+}
+
+// The station number as the window's field takes it, digits only and at most
+// four, wherever it is given; only new dishes receive it, so only dishes need
+// it.
+TEST_F(CliImport, StationNumberAsTheWindowTakesIt) {
+    const std::string dishes = workbook("dishes.xls", {kMenuHeadings, dish("9001")});
+    const std::string tables =
+        workbook("tables.xls", {{"厅名", "桌号", "桌名"}, {"大厅", "901", "新桌"}});
+    const std::string notes = workbook("notes.xls", {{"注释类别", "注释名称"}, {"口味", "少盐"}});
+    struct Case {
+        const char* dataset;
+        std::string input;
+        const char* station;  // nullptr: no --station
+        int exitCode;
+        const char* message;  // on stderr
+    };
+    const Case cases[] = {
+        {"Menu", dishes, "-1", 2, "站点号“-1”无效：站点号只能由数字0至9组成，最多4位"},
+        {"Menu", dishes, "99999", 2, "站点号“99999”无效"},
+        {"Menu", dishes, "7a", 2, "站点号“7a”无效"},
+        {"Menu", dishes, " ", 2, "必须输入站点号！"},
+        {"Menu", dishes, nullptr, 2, "导入菜品信息时必须用--station给出站点号"},
+        {"HallTable", tables, "-1", 2, "站点号“-1”无效"},
+        {"HallTable", tables, nullptr, 0, ""},
+        {"MenuAnnotate", notes, nullptr, 0, ""},
+        {"Menu", dishes, "9999", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.dataset) + " --station " + (c.station ? c.station : "none"));
+        std::vector<std::string> args{"import",  "--database", "pos_demo", "--dataset",
+                                      c.dataset, "--input",    c.input};
+        if (c.station != nullptr) {
+            args.insert(args.end(), {"--station", c.station});
+        }
+        CliRun r = cli(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(scalar("select StationID from menu where ID = 9001"), "9999");
+    EXPECT_EQ(scalar("select Name from tables where ID = 901"), "新桌");
+    EXPECT_EQ(scalar("select count(*) from Annotate where Name = '少盐'"), "1");
 }
 
 // A text longer than its column is refused as the server refuses it, before
@@ -655,8 +720,9 @@ TEST_F(CliImport, UpdateExistingWritesOnlyTheChangedCells) {
         EXPECT_TRUE(dump(database) == before);
     }
 
-    // The export with cells changed by the dish code in column A, each
-    // "code:column:text" (column 0-based), rewritten as text cells.
+    // The export with cells changed by the dish code in column A (a number
+    // cell), each "code:column:text" (column 0-based), the new values
+    // written as text cells.
     const std::string edited = work.dir() + "/edited.xls";
     const std::string script = work.dir() + "/edit.py";
     std::ofstream(script) << R"PY(
@@ -665,7 +731,7 @@ sheet = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)
 rows = [[sheet.cell_value(r, c) for c in range(sheet.ncols)] for r in range(sheet.nrows)]
 for edit in sys.argv[3:]:
     code, column, text = edit.split(":", 2)
-    [row] = [row for row in rows if row[0] == code]
+    [row] = [row for row in rows if row[0] == float(code)]
     row[int(column)] = text
 book = xlwt.Workbook(encoding="utf-8")
 out = book.add_sheet("Menu")

@@ -95,12 +95,16 @@ inline Rows parseRows(const std::string& output, std::vector<std::string>* other
 }
 
 // The first sheet of a written workbook, read by xlrd (.xls) or by openpyxl
-// (.xlsx, by the path's extension): its name, every row
-// (trailing empty cells dropped) and the problems found: a cell that is not
-// text, a written cell whose format does not wrap.
+// (.xlsx, by the path's extension): its name, every row (trailing empty
+// cells dropped; a number cell with up to 15 significant digits), which cells
+// are number cells, and the problems found: a cell that is neither text nor
+// number, a text cell whose format does not wrap.
 struct SheetReadBack {
     std::vector<std::string> sheetNames;
     Rows rows;
+    // Row r, column c (from 0) is a number cell when kinds[r][c] is 'n', a
+    // text cell when 's', empty when ' ' (or beyond the row's end).
+    std::vector<std::string> kinds;
     std::vector<std::string> problems;
 };
 
@@ -111,6 +115,7 @@ book = xlrd.open_workbook(sys.argv[1], formatting_info=True)
 for name in book.sheet_names():
     print("S\t" + name.encode("utf-8").hex())
 sheet = book.sheet_by_index(0)
+numbers = []
 for r in range(sheet.nrows):
     cells = []
     for c in range(sheet.ncols):
@@ -121,10 +126,14 @@ for r in range(sheet.nrows):
                 print("P\tcell %d,%d does not wrap" % (r + 1, c + 1))
         elif cell.ctype in (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK):
             cells.append("")
+        elif cell.ctype == xlrd.XL_CELL_NUMBER:
+            cells.append("%.15g" % cell.value)
+            numbers.append("%d,%d" % (r + 1, c + 1))
         else:
             print("P\tcell %d,%d is not text (type %d)" % (r + 1, c + 1, cell.ctype))
             cells.append(str(cell.value))
     print("\t".join(["R"] + [x.encode("utf-8").hex() for x in cells]))
+print("\t".join(["N"] + numbers))
 )PY";
     // The same read-back for .xlsx, by openpyxl.
     static const char* const kXlsxScript = R"PY(
@@ -133,6 +142,7 @@ book = openpyxl.load_workbook(sys.argv[1])
 for name in book.sheetnames:
     print("S\t" + name.encode("utf-8").hex())
 sheet = book.worksheets[0]
+numbers = []
 for row in sheet.iter_rows(min_row=1, min_col=1):
     cells = []
     for cell in row:
@@ -143,10 +153,14 @@ for row in sheet.iter_rows(min_row=1, min_col=1):
             cells.append(cell.value)
             if not cell.alignment.wrap_text:
                 print("P\tcell %d,%d does not wrap" % (r, c))
+        elif cell.data_type == "n":
+            cells.append("%.15g" % cell.value)
+            numbers.append("%d,%d" % (r, c))
         else:
             print("P\tcell %d,%d is not text (type %s)" % (r, c, cell.data_type))
             cells.append(str(cell.value))
     print("\t".join(["R"] + [x.encode("utf-8").hex() for x in cells]))
+print("\t".join(["N"] + numbers))
 )PY";
     std::string extension = path.substr(path.size() < 5 ? 0 : path.size() - 5);
     for (char& ch : extension) {
@@ -155,13 +169,31 @@ for row in sheet.iter_rows(min_row=1, min_col=1):
     const bool xlsx = extension == ".xlsx";
     SheetReadBack result;
     std::vector<std::string> other;
+    std::vector<std::string> numbers;
     result.rows = parseRows(runPython(xlsx ? kXlsxScript : kScript, {path}), &other);
     for (const std::string& line : other) {
         std::vector<std::string> parts = splitTabs(line);
         if (parts[0] == "S" && parts.size() == 2) {
             result.sheetNames.push_back(unhex(parts[1]));
+        } else if (parts[0] == "N") {
+            numbers.assign(parts.begin() + 1, parts.end());
         } else {
             result.problems.push_back(line);
+        }
+    }
+    for (const auto& row : result.rows) {
+        std::string kinds;
+        for (const std::string& cell : row) {
+            kinds += cell.empty() ? ' ' : 's';
+        }
+        result.kinds.push_back(kinds);
+    }
+    for (const std::string& at : numbers) {
+        const std::size_t comma = at.find(',');
+        const std::size_t row = std::stoul(at.substr(0, comma)) - 1;
+        const std::size_t column = std::stoul(at.substr(comma + 1)) - 1;
+        if (row < result.kinds.size() && column < result.kinds[row].size()) {
+            result.kinds[row][column] = 'n';
         }
     }
     return result;

@@ -70,7 +70,23 @@ struct DatasetCase {
     const char* key;
     const char* text;
     const char* oracle;  // the same rows, joined independently
+    // By column: 'n' where the database holds numbers (a number cell), 's'
+    // where it holds text (a text cell, even when it looks like a number).
+    const char* kinds;
 };
+
+// Each cell of the data rows is of its column's kind; an empty cell is none.
+void expectKinds(const SheetReadBack& sheet, const std::string& kinds) {
+    for (std::size_t r = 2; r < sheet.kinds.size(); ++r) {
+        for (std::size_t c = 0; c < sheet.kinds[r].size(); ++c) {
+            if (sheet.kinds[r][c] != ' ') {
+                ASSERT_LT(c, kinds.size());
+                EXPECT_EQ(sheet.kinds[r][c], kinds[c])
+                    << "row " << r + 1 << " column " << c + 1 << ": " << sheet.rows[r][c];
+            }
+        }
+    }
+}
 
 class ExportDemoDataset : public ::testing::TestWithParam<DatasetCase> {
 protected:
@@ -78,7 +94,7 @@ protected:
                         const std::string& path);
 };
 
-TEST_P(ExportDemoDataset, WritesKeySheetHeadingsAndEveryValueAsText) {
+TEST_P(ExportDemoDataset, WritesKeySheetHeadingsAndNumbersAsNumbers) {
     const DatasetCase& c = GetParam();
     TempDir tmp;
     StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
@@ -111,6 +127,8 @@ void ExportDemoDataset::exportAndCheck(const DatasetCase& c, StoreFixture& store
     ASSERT_GE(sheet.rows.size(), 3u);
     EXPECT_TRUE(sheet.rows[0].empty());
     EXPECT_EQ(sheet.rows[1], datasets::defaultFieldMap(c.key).showNames());
+    EXPECT_EQ(sheet.kinds[1], std::string(sheet.rows[1].size(), 's'));
+    expectKinds(sheet, c.kinds);
     const Rows expected = sortedData(queryWithPython(store.databasePath(), c.oracle), 0);
     EXPECT_GT(expected.size(), 2u);
     EXPECT_EQ(sortedData(sheet.rows, 2), expected);
@@ -123,12 +141,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "select m.ID, m.Name, m.FirstLetter, c.Name, s.SCNA, m.Unit1, m.Price1, "
                     "m.Cost1, m.VPrice1, m.Unit2, m.Price2, m.Cost2, m.VPrice2, m.Unit3, m.Price3, "
                     "m.Cost3, m.VPrice3 from menu m join STCA s on m.SCSN = s.SCSN "
-                    "join Category c on m.CategoryID = c.ID"},
+                    "join Category c on m.CategoryID = c.ID",
+                    "nsssssnnnsnnnsnnn"},
+        // Table numbers are text ("101"), and stay text.
         DatasetCase{"HallTable", "厅桌信息",
-                    "select h.Name, t.Code, t.Name from tables t join Hall h on t.Hallid = h.ID"},
+                    "select h.Name, t.Code, t.Name from tables t join Hall h on t.Hallid = h.ID",
+                    "sss"},
         DatasetCase{"MenuAnnotate", "菜品注释",
                     "select y.Name, a.Name from Annotate a join AnnotateType y "
-                    "on a.AnnotateTypeID = y.ID"}),
+                    "on a.AnnotateTypeID = y.ID",
+                    "ss"}),
     [](const auto& p) { return std::string(p.param.key); });
 
 // --- a database whose tables differ from the demo schema -------------------------------
@@ -146,7 +168,7 @@ CREATE TABLE menu (VPrice3 REAL, Price3 FLOAT, Cost3 MONEY, Unit3 TEXT, Added DA
 INSERT INTO Category VALUES ('x', '凉菜', 1);
 INSERT INTO STCA VALUES ('菜品', 'n', 7);
 INSERT INTO menu VALUES (2.5, 1e-7, 3, '只', '2024-03-01 12:30:05',
-  'A-7', '拍"黄''瓜', NULL, 1, 7, '份', 9.5, 0.30000000000000004, 1,
+  '007', '拍"黄''瓜', NULL, 1, 7, '份', 9.5, 0.30000000000000004, 1,
   NULL, 1234567.125, -3, 12.3456);
 CREATE TABLE hall (ID INTEGER, Name TEXT);
 CREATE TABLE tables (Hallid INTEGER, Name DATETIME, Code DATE);
@@ -157,14 +179,21 @@ INSERT INTO tables VALUES (1, '2024-03-01 00:00:00', '2024-03-01 08:00:00');
     StoreFixture store({script}, "other", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
 
-    RecordingView menuView;
-    exportWith(store, "Menu", tmp.dir() + "menu.xls", tmp.dir(), menuView);
-    ASSERT_EQ(menuView.messages(), std::vector<std::string>{kSuccess});
-    SheetReadBack menu = readFirstSheet(tmp.dir() + "menu.xls");
-    ASSERT_EQ(menu.rows.size(), 3u);
-    EXPECT_EQ(menu.rows[2], (std::vector<std::string>{"A-7", "拍\"黄'瓜", "", "凉菜", "菜品", "份",
-                                                      "9.5", "0.3", "True", "", "1234567.125", "-3",
-                                                      "12.3456", "只", "1e-07", "3", "2.5"}));
+    // Numbers are number cells, whatever their type; a text key with leading
+    // zeros, a bit and the texts are text cells.
+    for (const char* file : {"menu.xls", "menu.xlsx"}) {
+        SCOPED_TRACE(file);
+        RecordingView menuView;
+        exportWith(store, "Menu", tmp.dir() + file, tmp.dir(), menuView);
+        ASSERT_EQ(menuView.messages(), std::vector<std::string>{kSuccess});
+        SheetReadBack menu = readFirstSheet(tmp.dir() + file);
+        ASSERT_EQ(menu.rows.size(), 3u);
+        EXPECT_EQ(menu.rows[2],
+                  (std::vector<std::string>{"007", "拍\"黄'瓜", "", "凉菜", "菜品", "份", "9.5",
+                                            "0.3", "True", "", "1234567.125", "-3", "12.3456", "只",
+                                            "1e-07", "3", "2.5"}));
+        EXPECT_EQ(menu.kinds[2], "ss sssnns nnnsnnn");
+    }
 
     RecordingView hallView;
     exportWith(store, "HallTable", tmp.dir() + "hall.xls", tmp.dir(), hallView);
@@ -173,6 +202,7 @@ INSERT INTO tables VALUES (1, '2024-03-01 00:00:00', '2024-03-01 08:00:00');
     ASSERT_EQ(hall.rows.size(), 3u);
     EXPECT_EQ(hall.rows[2],
               (std::vector<std::string>{"大厅", "2024-03-01 08:00:00", "2024-03-01"}));
+    EXPECT_EQ(hall.kinds[2], "sss");
 }
 
 // --- field maps -------------------------------------------------------------------------

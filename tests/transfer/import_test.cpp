@@ -193,7 +193,11 @@ struct HeadingCase {
     const char* name;
     std::function<void(std::vector<std::string>&, std::vector<std::string>&)> edit;
     bool withFieldMap;
-    const char* message;  // nullptr: success
+    const char* message;  // nullptr: success; else the whole message, or its first line
+    // The lines that name what is wrong, each found in the message after the
+    // first line; none: the message is exactly `message`.
+    std::vector<std::string> lines = {};
+    int firstRow = 2;  // the worksheet row of the headings
 };
 
 class ImportHeadings : public ::testing::TestWithParam<HeadingCase> {};
@@ -209,18 +213,26 @@ TEST_P(ImportHeadings, MatchOrRefuse) {
     std::vector<std::string> row = dish("9001", "新菜");
     c.edit(headings, row);
     const std::string path = dir.dir() + "headings.xls";
-    writeWorkbook(path, {headings, row});
+    writeWorkbook(path, {headings, row}, c.firstRow);
     const auto before = snapshot(store);
 
     RecordingView view;
     importWith(store, "Menu", path, dir.dir(), view);
 
     ASSERT_EQ(view.messages().size(), 1u);
+    const std::string text = view.messages()[0];
     if (c.message == nullptr) {
-        EXPECT_TRUE(startsWith(view.messages()[0], kSuccess)) << view.messages()[0];
+        EXPECT_TRUE(startsWith(text, kSuccess)) << text;
         EXPECT_EQ(store.scalar("select Name from menu where ID = 9001"), "新菜");
     } else {
-        EXPECT_EQ(view.messages()[0], c.message);
+        if (c.lines.empty()) {
+            EXPECT_EQ(text, c.message);
+        } else {
+            EXPECT_TRUE(startsWith(text, std::string(c.message) + "\n")) << text;
+        }
+        for (const std::string& line : c.lines) {
+            EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+        }
         EXPECT_EQ(snapshot(store), before);
     }
     EXPECT_TRUE(stagingTables(store).empty());
@@ -241,15 +253,40 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     true, nullptr},
         HeadingCase{"OtherLetterCaseRefused",
-                    [](auto& h, auto&) { h = kStagingColumns, h[0] = "id"; }, false, kMismatch},
-        HeadingCase{"UnknownHeadingRefused", [](auto& h, auto&) { h[9] = "单位二"; }, true,
-                    kMismatch},
+                    [](auto& h, auto&) { h = kStagingColumns, h[0] = "id"; },
+                    false,
+                    kMismatch,
+                    {"\n第2行第A列的标题“id”不是菜品信息的字段名\n",
+                     "标题必须与字段名完全相同（区分大小写）：ID、Name、FirstLetter"}},
+        HeadingCase{"UnknownHeadingRefused",
+                    [](auto& h, auto&) { h[9] = "单位二"; },
+                    true,
+                    kMismatch,
+                    {"\n第2行第J列的标题“单位二”在字段对应文件Menu.ini中没有对应的字段\n",
+                     "\n字段对应文件Menu.ini中的标题有：菜品编码、菜品名称、首字母",
+                     "\n工作表第2行中没有这些标题：单位2\n"}},
+        HeadingCase{"HeadingsInRowOne",
+                    [](auto&, auto&) {},
+                    true,
+                    kMismatch,
+                    {"\n工作表的标题在第1行，但第1行必须留空，标题应在第2行"},
+                    1},
+        HeadingCase{"AnotherDatasetsWorkbook",
+                    [](auto& h, auto& r) {
+                        h = {"厅名", "桌号", "桌名"};
+                        r = {"大厅", "901", "新桌"};
+                    },
+                    true,
+                    "不可以进行数据导入，请检查对应字段是否一致！\n这个工作簿看起来是厅桌信息，"
+                    "请在“导入的数据”中选择厅桌信息"},
         HeadingCase{"MoreColumnsThanStagingRefused",
                     [](auto& h, auto& r) {
                         h.push_back("");
                         r.push_back("x");
                     },
-                    true, kTooManyColumns},
+                    true,
+                    kTooManyColumns,
+                    {"\n工作表有18列（A列至R列），而菜品信息只有17个字段。\n第2行第R列没有标题\n"}},
         HeadingCase{"FewerColumnsAccepted",
                     [](auto& h, auto& r) {
                         h.resize(9);
@@ -258,7 +295,12 @@ INSTANTIATE_TEST_SUITE_P(
                     true, nullptr},
         HeadingCase{"NoFieldMapTakesColumnNames", [](auto& h, auto&) { h = kStagingColumns; },
                     false, nullptr},
-        HeadingCase{"NoFieldMapRefusesShowNames", [](auto&, auto&) {}, false, kMismatch},
+        HeadingCase{
+            "NoFieldMapRefusesShowNames",
+            [](auto&, auto&) {},
+            false,
+            kMismatch,
+            {"\n第2行第A列的标题“菜品编码”不是菜品信息的字段名\n", "没有字段对应文件Menu.ini"}},
         HeadingCase{"SameHeadingTwiceRefused", [](auto& h, auto&) { h[2] = h[1]; }, true,
                     "不能导入数据：标题“菜品名称”与另一列对应到同一个字段，请检查工作表第2行的"
                     "标题和字段对应文件Menu.ini，改正后再导入。"}),
@@ -275,7 +317,12 @@ TEST(ImportHeadings, FieldMapEntryNamingNoStagingColumnRefuses) {
 
     RecordingView view;
     importWith(store, "Menu", path, dir.dir(), view);
-    EXPECT_EQ(view.messages(), std::vector<std::string>{kMismatch});
+    ASSERT_EQ(view.messages().size(), 1u);
+    EXPECT_TRUE(startsWith(view.messages()[0],
+                           std::string(kMismatch) +
+                               "\n字段对应文件Menu.ini中标题“首字母”对应的字段“Initials”不是"
+                               "菜品信息的字段，可用的字段有：ID、Name、FirstLetter"))
+        << view.messages()[0];
 }
 
 // --- the two passes -----------------------------------------------------------------------
@@ -284,7 +331,7 @@ TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
     TempDir dir;
     StoreFixture store(true);
     datasets::writeDefaultFieldMaps(dir.dir());
-    std::vector<std::string> badPrice = dish("9002", "坏价格", "新类别", "十八");
+    std::vector<std::string> badPrice = dish("9002", "坏价格", "新类别", "12元");
     std::vector<std::string> badId = dish("九", "坏编码");
     std::vector<std::string> noName = dish("9004", "");
     const std::string path = dir.dir() + "bad.xls";
@@ -300,9 +347,12 @@ TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
     const std::string text = view.messages()[0];
     EXPECT_TRUE(startsWith(text,
                            "第4,6,7行数据无法插入,有可能这几行数据有空值，或者数据类型不正确"
-                           "，请检查后再导入！\n第4行“价格1”列："))
+                           "，请检查后再导入！\n第4行“价格1”列应为数字，“12元”不是数字，"
+                           "请只填写数字（"))
         << text;
-    EXPECT_NE(text.find("\n第6行“菜品编码”列："), std::string::npos) << text;
+    EXPECT_NE(text.find("\n第6行“菜品编码”列应为数字，“九”不是数字，请只填写数字（"),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("\n第7行“菜品名称”列为空，请填写后再导入"), std::string::npos) << text;
     EXPECT_EQ(run.result.outcome, ImportOutcome::ValidationFailed);
     EXPECT_FALSE(run.result.mergeRan);

@@ -380,7 +380,7 @@ TEST(CellSpoolTest, LargeSpoolsSpillAndReplayInOrder) {
     spool.add(10, 1, "rewritten");  // out of order: the sorted replay path
     int count = 0;
     int lastRow = -1;
-    spool.forEach([&](int row, int column, std::string_view t) {
+    spool.forEach([&](int row, int column, std::string_view t, CellKind) {
         EXPECT_GE(row, lastRow);
         lastRow = row;
         EXPECT_EQ(column, row % 3);
