@@ -33,14 +33,15 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name, int rowLimi
     GErrorHandle error(rawError);
     if (!ole) {
         throw WorkbookError("无法读取文件" + inQuotes(name) +
-                            "：它不是Excel工作簿（.xls或.xlsx），或者文件已损坏、不完整（" +
-                            errorMessage(error.get(), "复合文档已损坏") + "）。" +
-                            kSaveAgainAdvice);
+                                "：它不是Excel工作簿（.xls或.xlsx），或者文件已损坏、不完整（" +
+                                errorMessage(error.get(), "复合文档已损坏") + "）。" +
+                                kSaveAgainAdvice,
+                            WorkbookFault::Damaged);
     }
     for (const char* encrypted : {"EncryptedPackage", "EncryptionInfo"}) {
         GsfHandle<GsfInput> child(gsf_infile_child_by_name(ole.get(), encrypted));
         if (child) {
-            throw WorkbookError(encryptedMessage(name));
+            throw WorkbookError(encryptedMessage(name), WorkbookFault::Encrypted);
         }
     }
     GsfHandle<GsfInput> stream;
@@ -51,16 +52,20 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name, int rowLimi
         }
     }
     if (!stream) {
-        throw WorkbookError("无法读取文件" + inQuotes(name) +
-                            "：它是复合文档，但其中没有工作簿（可能是其他程序的文档），不是Excel"
-                            "工作簿（.xls或.xlsx）。" +
-                            kSaveAgainAdvice);
+        throw WorkbookError(
+            "无法读取文件" + inQuotes(name) +
+                "：它是复合文档，但其中没有工作簿（可能是其他程序的文档），不是Excel"
+                "工作簿（.xls或.xlsx）。" +
+                kSaveAgainAdvice,
+            WorkbookFault::NotAWorkbook);
     }
     const gsf_off_t size = gsf_input_size(stream.get());
     const gsf_off_t containerSize = gsf_input_size(input);
     if (size < 0 || size > containerSize) {
         throw WorkbookError("无法读取工作簿" + inQuotes(name) +
-                            "：文件已损坏（其中的工作簿数据比文件本身还大）。" + kSaveAgainAdvice);
+                                "：文件已损坏（其中的工作簿数据比文件本身还大）。" +
+                                kSaveAgainAdvice,
+                            WorkbookFault::Damaged);
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     std::size_t done = 0;
@@ -68,8 +73,9 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name, int rowLimi
         const std::size_t n = std::min<std::size_t>(bytes.size() - done, 1u << 20);
         if (gsf_input_read(stream.get(), n, bytes.data() + done) == nullptr) {
             throw WorkbookError("无法读取工作簿" + inQuotes(name) +
-                                "：文件已损坏或不完整，其中的工作簿数据无法读出。" +
-                                kSaveAgainAdvice);
+                                    "：文件已损坏或不完整，其中的工作簿数据无法读出。" +
+                                    kSaveAgainAdvice,
+                                WorkbookFault::Damaged);
         }
         done += n;
     }
@@ -77,13 +83,14 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name, int rowLimi
         return biff::BiffReader(bytes.data(), bytes.size()).read(rowLimit);
     } catch (const biff::Corrupt& c) {
         throw WorkbookError("无法读取工作簿" + inQuotes(name) + "：文件已损坏或不完整（" +
-                            c.reason + "）。" + kSaveAgainAdvice);
+                                c.reason + "）。" + kSaveAgainAdvice,
+                            WorkbookFault::Damaged);
     } catch (const biff::Encrypted&) {
-        throw WorkbookError(encryptedMessage(name));
+        throw WorkbookError(encryptedMessage(name), WorkbookFault::Encrypted);
     } catch (const biff::TooOld&) {
-        throw WorkbookError(olderThanExcel5Message(name));
+        throw WorkbookError(olderThanExcel5Message(name), WorkbookFault::TooOld);
     } catch (const WorkbookError& e) {
-        throw WorkbookError("无法读取工作簿" + inQuotes(name) + "：" + e.what());
+        throw WorkbookError("无法读取工作簿" + inQuotes(name) + "：" + e.what(), e.fault());
     }
 }
 
@@ -114,7 +121,8 @@ WorkbookData readXlsFromMemory(const std::uint8_t* data, std::size_t size,
     const QuietGsf quiet;
     GsfHandle<GsfInput> input(gsf_input_memory_new(data, static_cast<gsf_off_t>(size), FALSE));
     if (!input) {
-        throw WorkbookError("无法读取" + inQuotes(name) + "：数据是空的或无法读取。");
+        throw WorkbookError("无法读取" + inQuotes(name) + "：数据是空的或无法读取。",
+                            WorkbookFault::CannotRead);
     }
     return readFromInput(input.get(), name, kEveryRow);
 }
@@ -126,8 +134,9 @@ WorkbookData readXls(const std::string& path, int rowLimit) {
     GErrorHandle error(rawError);
     if (!input) {
         throw WorkbookError("无法打开工作簿" + inQuotes(path) + "（" +
-                            errorMessage(error.get(), "未知错误") +
-                            "）。请检查文件是否存在并且可以读取。");
+                                errorMessage(error.get(), "未知错误") +
+                                "）。请检查文件是否存在并且可以读取。",
+                            WorkbookFault::CannotRead);
     }
     return readFromInput(input.get(), path, rowLimit);
 }
