@@ -46,7 +46,8 @@ std::uint32_t getU32(const char* p) {
 
 [[noreturn]] void throwSpoolError(const char* what) {
     throw WorkbookError(std::string("无法") + what + "存放待写入单元格的临时文件（" +
-                        std::strerror(errno) + "）。请检查临时文件夹的剩余空间和写入权限。");
+                            std::strerror(errno) + "）。请检查临时文件夹的剩余空间和写入权限。",
+                        WorkbookFault::CannotWrite);
 }
 
 }  // namespace
@@ -189,7 +190,8 @@ void CellSpool::add(int row, int column, std::string_view text, CellKind kind) {
     Impl& s = *m_impl;
     if (row < 0 || column < 0 || row >= kXlsxMaxRows || column >= kXlsxMaxColumns) {
         throw WorkbookError("第" + std::to_string(row + 1) + "行第" + std::to_string(column + 1) +
-                            "列的单元格超出了工作表的范围。");
+                                "列的单元格超出了工作表的范围。",
+                            WorkbookFault::TooLarge);
     }
     const std::int64_t key = (static_cast<std::int64_t>(row) << 20) | column;
     if (key <= s.lastKey) {

@@ -73,8 +73,9 @@ std::uint32_t hashText(std::string_view s) {
 void SheetData::touch(int row, int column) {
     if (row < 0 || column < 0 || row >= kXlsxMaxRows || column >= kXlsxMaxColumns) {
         throw WorkbookError("文件已损坏：其中有位于第" + std::to_string(row + 1) + "行第" +
-                            std::to_string(column + 1) + "列的单元格，超出了工作表的范围。" +
-                            kSaveAgainAdvice);
+                                std::to_string(column + 1) + "列的单元格，超出了工作表的范围。" +
+                                kSaveAgainAdvice,
+                            WorkbookFault::Damaged);
     }
     if (m_lastRow < 0) {
         m_firstRow = m_lastRow = row;
@@ -161,7 +162,8 @@ void SheetData::appendBytes(const char* data, std::size_t size) {
 SheetData::TextHandle SheetData::addText(std::string_view text) {
     if (m_textSize + text.size() + 10 > kMaxTextBytes) {
         throw WorkbookError(
-            "工作簿第一个工作表中的文本太多，本程序的内存容纳不下。请拆分工作表后重试。");
+            "工作簿第一个工作表中的文本太多，本程序的内存容纳不下。请拆分工作表后重试。",
+            WorkbookFault::TooLarge);
     }
     const TextHandle handle = m_textSize + 1;
     // The length, seven bits a byte, low bits first.

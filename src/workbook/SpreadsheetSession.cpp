@@ -76,7 +76,8 @@ std::string followLinks(const std::string& path) {
     }
     throw WorkbookError(
         "无法将工作簿保存为" + inQuotes(path) +
-        "：它是一个无法解析的符号链接（链接层数过多或链接无法读取）。请检查保存路径。");
+            "：它是一个无法解析的符号链接（链接层数过多或链接无法读取）。请检查保存路径。",
+        WorkbookFault::CannotWrite);
 }
 
 bool endsWithIgnoreCase(const std::string& s, std::string_view suffix) {
@@ -314,8 +315,9 @@ void SpreadsheetSession::writeCell(int row, int column, const std::string& text)
     if (text.size() > static_cast<std::size_t>(kMaxCellCharacters) &&
         utf16Length(text) > static_cast<std::size_t>(kMaxCellCharacters)) {
         throw WorkbookError("第" + std::to_string(row) + "行第" + std::to_string(column) +
-                            "列的文本有" + std::to_string(utf16Length(text)) +
-                            "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。");
+                                "列的文本有" + std::to_string(utf16Length(text)) +
+                                "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。",
+                            WorkbookFault::TooLarge);
     }
     s.spool->add(row - 1, column - 1, text);
 }
@@ -380,8 +382,9 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
     } else if (endsWithIgnoreCase(path, ".xlsx")) {
         writer = &writeXlsx;
     } else {
-        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
-                            "：文件名必须以.xls或.xlsx结尾。请修改文件名。");
+        throw WorkbookError(
+            "无法将工作簿保存为" + inQuotes(path) + "：文件名必须以.xls或.xlsx结尾。请修改文件名。",
+            WorkbookFault::CannotWrite);
     }
     // A symbolic link stays a link: the workbook goes to the file it points
     // to, and the temporary file beside that one.
@@ -389,11 +392,13 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
     const std::string folder = folderOf(target);
     if (!folderExists(folder)) {
         throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：文件夹" + inQuotes(folder) +
-                            "不存在。请检查保存路径。");
+                                "不存在。请检查保存路径。",
+                            WorkbookFault::CannotWrite);
     }
     if (folderExists(target)) {
-        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
-                            "：这是一个文件夹。请换一个文件名。");
+        throw WorkbookError(
+            "无法将工作簿保存为" + inQuotes(path) + "：这是一个文件夹。请换一个文件名。",
+            WorkbookFault::CannotWrite);
     }
     struct stat targetInfo {};
     if (::stat(target.c_str(), &targetInfo) == 0) {
@@ -401,9 +406,10 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
         // (it needs only the folder's permission), and a check of access
         // rights says yes to the superuser: the mode is what the owner set.
         if ((targetInfo.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-            throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：文件" +
-                                inQuotes(target) +
-                                "是只读的，不能覆盖。请换一个文件名，或先取消该文件的只读属性。");
+            throw WorkbookError(
+                "无法将工作簿保存为" + inQuotes(path) + "：文件" + inQuotes(target) +
+                    "是只读的，不能覆盖。请换一个文件名，或先取消该文件的只读属性。",
+                WorkbookFault::CannotWrite);
         }
     }
 
@@ -418,7 +424,7 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
                  at = message.find(shownAs, at + path.size())) {
                 message.replace(at, shownAs.size(), path);
             }
-            throw WorkbookError(message);
+            throw WorkbookError(message, e.fault());
         }
     };
 
@@ -431,16 +437,19 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
         switch (e.step()) {
             case AtomicFileError::Step::Create:
                 throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
-                                    "：无法在文件夹中创建文件（" + e.what() +
-                                    "）。请检查该文件夹是否可以写入。");
+                                        "：无法在文件夹中创建文件（" + e.what() +
+                                        "）。请检查该文件夹是否可以写入。",
+                                    WorkbookFault::CannotWrite);
             case AtomicFileError::Step::Write:
                 throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法写完文件（" +
-                                    e.what() + "）。请检查磁盘是否还有空间。");
+                                        e.what() + "）。请检查磁盘是否还有空间。",
+                                    WorkbookFault::CannotWrite);
             case AtomicFileError::Step::Place:
                 break;
         }
         throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：无法替换原有文件（" +
-                            e.what() + "）。请检查该文件是否只读，或是否正被其他程序使用。");
+                                e.what() + "）。请检查该文件是否只读，或是否正被其他程序使用。",
+                            WorkbookFault::CannotWrite);
     }
 }
 

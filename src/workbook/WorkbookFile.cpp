@@ -20,15 +20,18 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
-            throw WorkbookError("无法读取文件" + inQuotes(path) +
-                                "：文件不存在。请检查文件路径后重试。");
+            throw WorkbookError(
+                "无法读取文件" + inQuotes(path) + "：文件不存在。请检查文件路径后重试。",
+                WorkbookFault::CannotRead);
         }
         if (errno == EACCES || errno == EPERM) {
             throw WorkbookError("无法读取文件" + inQuotes(path) + "：没有读取它的权限（" +
-                                std::strerror(errno) + "）。请检查文件的权限后重试。");
+                                    std::strerror(errno) + "）。请检查文件的权限后重试。",
+                                WorkbookFault::CannotRead);
         }
         throw WorkbookError("无法打开文件" + inQuotes(path) + "（" + std::strerror(errno) +
-                            "）。请检查文件是否存在并且可以读取。");
+                                "）。请检查文件是否存在并且可以读取。",
+                            WorkbookFault::CannotRead);
     }
     struct stat info {};
     unsigned char head[8] = {};
@@ -40,8 +43,10 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
     const int readError = got < 0 ? errno : 0;
     ::close(fd);
     if (!isFile) {
-        throw WorkbookError("无法读取" + inQuotes(path) +
-                            "：它不是文件（可能是文件夹）。请选择一个Excel工作簿（.xls或.xlsx）。");
+        throw WorkbookError(
+            "无法读取" + inQuotes(path) +
+                "：它不是文件（可能是文件夹）。请选择一个Excel工作簿（.xls或.xlsx）。",
+            WorkbookFault::NotAWorkbook);
     }
     static const unsigned char kCompound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     if (got == 8 && std::memcmp(head, kCompound, 8) == 0) {
@@ -51,19 +56,22 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
         return readXlsx(path, rowLimit);
     }
     if (got > 0 && isOldBiffStream(head, static_cast<std::size_t>(got))) {
-        throw WorkbookError(olderThanExcel5Message(path));
+        throw WorkbookError(olderThanExcel5Message(path), WorkbookFault::TooOld);
     }
     if (got < 0) {
         throw WorkbookError("无法读取文件" + inQuotes(path) + "：读取时出错（" +
-                            std::strerror(readError) + "）。请检查文件所在的磁盘后重试。");
+                                std::strerror(readError) + "）。请检查文件所在的磁盘后重试。",
+                            WorkbookFault::CannotRead);
     }
     if (got == 0) {
         throw WorkbookError(
             "无法读取文件" + inQuotes(path) +
-            "：文件是空的，不是Excel工作簿（.xls或.xlsx）。请选择含有数据的工作簿。");
+                "：文件是空的，不是Excel工作簿（.xls或.xlsx）。请选择含有数据的工作簿。",
+            WorkbookFault::NotAWorkbook);
     }
-    throw WorkbookError("无法读取文件" + inQuotes(path) + "：它不是Excel工作簿（.xls或.xlsx）。" +
-                        kSaveAgainAdvice);
+    throw WorkbookError(
+        "无法读取文件" + inQuotes(path) + "：它不是Excel工作簿（.xls或.xlsx）。" + kSaveAgainAdvice,
+        WorkbookFault::NotAWorkbook);
 }
 
 }  // namespace pos::workbook

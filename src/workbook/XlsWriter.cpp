@@ -94,9 +94,10 @@ public:
         }
         const std::uint32_t index = m_strings.add(text);
         if (index == SharedStrings::kTooLong) {
-            throw WorkbookError(cellName(row, column) + "的文本有" +
-                                std::to_string(utf16Length(text)) +
-                                "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。");
+            throw WorkbookError(
+                cellName(row, column) + "的文本有" + std::to_string(utf16Length(text)) +
+                    "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。",
+                WorkbookFault::TooLarge);
         }
         appendLabelSst(m_cells, row, column, m_xf, index);
     }
@@ -135,8 +136,9 @@ void writeAll(GsfOutput* out, const std::string& bytes, const std::string& path)
         const std::size_t n = std::min<std::size_t>(left, 1u << 20);
         if (!gsf_output_write(out, n, p)) {
             throw WorkbookError("无法写入工作簿" + inQuotes(path) + "（" +
-                                errorMessage(gsf_output_error(out), "写入失败") +
-                                "）。请检查磁盘的剩余空间和文件夹的写入权限。");
+                                    errorMessage(gsf_output_error(out), "写入失败") +
+                                    "）。请检查磁盘的剩余空间和文件夹的写入权限。",
+                                WorkbookFault::CannotWrite);
         }
         p += n;
         left -= n;
@@ -146,8 +148,9 @@ void writeAll(GsfOutput* out, const std::string& bytes, const std::string& path)
 void closeOutput(GsfOutput* out, const std::string& path) {
     if (!gsf_output_close(out)) {
         throw WorkbookError("无法完成工作簿" + inQuotes(path) + "的写入（" +
-                            errorMessage(gsf_output_error(out), "关闭失败") +
-                            "）。请检查磁盘的剩余空间和文件夹的写入权限。");
+                                errorMessage(gsf_output_error(out), "关闭失败") +
+                                "）。请检查磁盘的剩余空间和文件夹的写入权限。",
+                            WorkbookFault::CannotWrite);
     }
 }
 
@@ -159,16 +162,20 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
     if (!cells.isEmpty() && cells.lastRow() >= kXlsMaxRows) {
         throw WorkbookError(
             "工作表的数据到达第" + std::to_string(cells.lastRow() + 1) +
-            "行，但.xls工作表最多只能有65,536行。请另存为.xlsx，或减少导出的行数。");
+                "行，但.xls工作表最多只能有65,536行。请另存为.xlsx，或减少导出的行数。",
+            WorkbookFault::TooLarge);
     }
     if (!cells.isEmpty() && cells.lastColumn() >= kXlsMaxColumns) {
-        throw WorkbookError("工作表的数据到达第" + std::to_string(cells.lastColumn() + 1) +
-                            "列，但.xls工作表最多只能有256列。请另存为.xlsx，或减少导出的列数。");
+        throw WorkbookError(
+            "工作表的数据到达第" + std::to_string(cells.lastColumn() + 1) +
+                "列，但.xls工作表最多只能有256列。请另存为.xlsx，或减少导出的列数。",
+            WorkbookFault::TooLarge);
     }
     if (utf16Length(sheet.name) > static_cast<std::size_t>(kMaxSheetNameCharacters) ||
         sheet.name.empty()) {
-        throw WorkbookError("工作表名称" + inQuotes(sheet.name) +
-                            "必须有1至31个字符。请换一个名称。");
+        throw WorkbookError(
+            "工作表名称" + inQuotes(sheet.name) + "必须有1至31个字符。请换一个名称。",
+            WorkbookFault::CannotWrite);
     }
 
     const std::uint16_t xf = sheet.wrapText ? kWrapCellXf : kDefaultCellXf;
@@ -210,22 +217,26 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         throw WorkbookError("无法创建工作簿" + inQuotes(path) + "（" + std::strerror(errno) +
-                            "）。请检查文件夹是否存在并且可以写入。");
+                                "）。请检查文件夹是否存在并且可以写入。",
+                            WorkbookFault::CannotWrite);
     }
     GsfHandle<GsfOutput> sink(gsf_output_stdio_new_FILE(path.c_str(), file, FALSE));
     if (!sink) {
         std::fclose(file);
-        throw WorkbookError("无法创建工作簿" + inQuotes(path) + "。请检查磁盘的剩余空间后重试。");
+        throw WorkbookError("无法创建工作簿" + inQuotes(path) + "。请检查磁盘的剩余空间后重试。",
+                            WorkbookFault::CannotWrite);
     }
     GsfHandle<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
     if (!ole) {
-        throw WorkbookError("无法为工作簿" + inQuotes(path) +
-                            "创建复合文档。请检查磁盘的剩余空间后重试。");
+        throw WorkbookError(
+            "无法为工作簿" + inQuotes(path) + "创建复合文档。请检查磁盘的剩余空间后重试。",
+            WorkbookFault::CannotWrite);
     }
     GsfHandle<GsfOutput> stream(gsf_outfile_new_child(ole.get(), "Workbook", FALSE));
     if (!stream) {
-        throw WorkbookError("无法在" + inQuotes(path) +
-                            "中创建工作簿数据。请检查磁盘的剩余空间后重试。");
+        throw WorkbookError(
+            "无法在" + inQuotes(path) + "中创建工作簿数据。请检查磁盘的剩余空间后重试。",
+            WorkbookFault::CannotWrite);
     }
     writeAll(stream.get(), globals, path);
     writeAll(stream.get(), head, path);

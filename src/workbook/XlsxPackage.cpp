@@ -73,9 +73,38 @@ const char* zipErrorAdvice(int code) {
     }
 }
 
+// Its kind.
+WorkbookFault zipErrorFault(int code) {
+    switch (code) {
+        case ZIP_ER_NOENT:
+        case ZIP_ER_OPEN:
+        case ZIP_ER_READ:
+        case ZIP_ER_SEEK:
+            return WorkbookFault::CannotRead;
+        // Only a file that starts as a zip archive comes here: one that is
+        // none after all is damaged.
+        case ZIP_ER_NOZIP:
+        case ZIP_ER_INCONS:
+        case ZIP_ER_CRC:
+        case ZIP_ER_EOF:
+        case ZIP_ER_ZLIB:
+        case ZIP_ER_COMPRESSED_DATA:
+            return WorkbookFault::Damaged;
+        case ZIP_ER_COMPNOTSUPP:
+            return WorkbookFault::Unsupported;
+        case ZIP_ER_ENCRNOTSUPP:
+        case ZIP_ER_NOPASSWD:
+        case ZIP_ER_WRONGPASSWD:
+            return WorkbookFault::Encrypted;
+        default:
+            return WorkbookFault::Other;
+    }
+}
+
 [[noreturn]] void fail(const std::string& path, const std::string& what,
+                       WorkbookFault fault = WorkbookFault::Damaged,
                        const char* advice = kSaveAgainAdvice) {
-    throw WorkbookError("无法读取工作簿" + inQuotes(path) + "：" + what + "。" + advice);
+    throw WorkbookError("无法读取工作簿" + inQuotes(path) + "：" + what + "。" + advice, fault);
 }
 
 }  // namespace
@@ -93,7 +122,7 @@ Package::Package(const std::string& path) : m_path(path), m_zip(std::make_unique
     int code = 0;
     m_zip->archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
     if (!m_zip->archive) {
-        fail(path, zipErrorText(code), zipErrorAdvice(code));
+        fail(path, zipErrorText(code), zipErrorFault(code), zipErrorAdvice(code));
     }
     refuseRepeatedNames();
 }
@@ -137,7 +166,8 @@ void Package::streamRaw(const std::string& part, void (*sink)(void*, const char*
              "无法检查其中的部件" + inQuotes(part) + "（" + zip_strerror(m_zip->archive) + "）");
     }
     if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
-        fail(m_path, "它设有打开密码（已加密）", "请在电子表格程序中取消密码、保存后重试。");
+        fail(m_path, "它设有打开密码（已加密）", WorkbookFault::Encrypted,
+             "请在电子表格程序中取消密码、保存后重试。");
     }
     auto bombText = [&] {
         return "其中的部件" + inQuotes(part) +
@@ -154,8 +184,10 @@ void Package::streamRaw(const std::string& part, void (*sink)(void*, const char*
     }
     zip_file_t* file = zip_fopen_index(m_zip->archive, static_cast<zip_uint64_t>(index), 0);
     if (!file) {
-        fail(m_path, "无法打开其中的部件" + inQuotes(part) + "：" +
-                         zipErrorText(zip_error_code_zip(zip_get_error(m_zip->archive))));
+        const int code = zip_error_code_zip(zip_get_error(m_zip->archive));
+        fail(m_path, "无法打开其中的部件" + inQuotes(part) + "：" + zipErrorText(code),
+             code == ZIP_ER_COMPNOTSUPP || code == ZIP_ER_ENCRNOTSUPP ? zipErrorFault(code)
+                                                                      : WorkbookFault::Damaged);
     }
     struct Closer {
         zip_file_t* f;
@@ -260,8 +292,9 @@ private:
         }
         throw WorkbookError(
             "工作簿已损坏：其中的部件" + inQuotes(m_part) + "不是格式正确的XML（第" +
-            std::to_string(XML_GetCurrentLineNumber(m_parser)) + "行：" +
-            XML_ErrorString(XML_GetErrorCode(m_parser)) + "）。" + kSaveAgainAdvice);
+                std::to_string(XML_GetCurrentLineNumber(m_parser)) + "行：" +
+                XML_ErrorString(XML_GetErrorCode(m_parser)) + "）。" + kSaveAgainAdvice,
+            WorkbookFault::Damaged);
     }
 
     void stop(std::exception_ptr error) {
@@ -312,9 +345,10 @@ private:
     }
     static void onDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
         auto* self = static_cast<XmlParser*>(data);
-        self->stop(std::make_exception_ptr(
-            WorkbookError("工作簿已损坏或含有恶意内容：其中的部件" + inQuotes(self->m_part) +
-                          "带有文档类型声明（DOCTYPE），正常的工作簿不会有。" + kSaveAgainAdvice)));
+        self->stop(std::make_exception_ptr(WorkbookError(
+            "工作簿已损坏或含有恶意内容：其中的部件" + inQuotes(self->m_part) +
+                "带有文档类型声明（DOCTYPE），正常的工作簿不会有。" + kSaveAgainAdvice,
+            WorkbookFault::Damaged)));
     }
 
     std::string m_part;
@@ -462,9 +496,11 @@ bool isBinaryPart(std::string_view part) {
 }
 
 [[noreturn]] void refuseBinaryWorkbook(const Package& package) {
-    throw WorkbookError("无法读取工作簿" + inQuotes(package.path()) +
-                        "：这是Excel二进制工作簿（.xlsb），本程序不能读取，请在电子表格程序中另存为"
-                        ".xlsx或.xls后再导入。");
+    throw WorkbookError(
+        "无法读取工作簿" + inQuotes(package.path()) +
+            "：这是Excel二进制工作簿（.xlsb），本程序不能读取，请在电子表格程序中另存为"
+            ".xlsx或.xls后再导入。",
+        WorkbookFault::Unsupported);
 }
 
 }  // namespace
@@ -495,10 +531,12 @@ std::string findOfficeDocument(Package& package) {
     if (!part.empty()) {
         return part;
     }
-    throw WorkbookError("无法读取文件" + inQuotes(package.path()) +
-                        "：它不是Excel工作簿（.xls或.xlsx）。这个zip压缩包中没有工作簿部件，可能是"
-                        "其他类型的文档，或者已经损坏。" +
-                        kSaveAgainAdvice);
+    throw WorkbookError(
+        "无法读取文件" + inQuotes(package.path()) +
+            "：它不是Excel工作簿（.xls或.xlsx）。这个zip压缩包中没有工作簿部件，可能是"
+            "其他类型的文档，或者已经损坏。" +
+            kSaveAgainAdvice,
+        WorkbookFault::NotAWorkbook);
 }
 
 }  // namespace pos::workbook::xlsx

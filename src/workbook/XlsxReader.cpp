@@ -48,8 +48,9 @@ WorkbookData readXlsx(const std::string& path, int rowLimit) {
     }
     if (!package.has(firstSheetPart)) {
         throw WorkbookError("无法读取工作簿" + inQuotes(path) +
-                            "：文件已损坏，其第一个工作表的部件" + inQuotes(firstSheetPart) +
-                            "缺失。" + kSaveAgainAdvice);
+                                "：文件已损坏，其第一个工作表的部件" + inQuotes(firstSheetPart) +
+                                "缺失。" + kSaveAgainAdvice,
+                            WorkbookFault::Damaged);
     }
 
     // The shared strings go straight into the sheet's texts, held once.

@@ -43,8 +43,9 @@ std::optional<CellRef> parseCellRef(std::string_view ref) {
     }
     if (row > kXlsxMaxRows || column > kXlsxMaxColumns) {
         throw WorkbookError("工作簿已损坏：其中有位于" + std::string(ref) +
-                            "的单元格，超出了工作表的最后一个单元格（XFD1048576）。" +
-                            kSaveAgainAdvice);
+                                "的单元格，超出了工作表的最后一个单元格（XFD1048576）。" +
+                                kSaveAgainAdvice,
+                            WorkbookFault::Damaged);
     }
     return CellRef{static_cast<int>(row - 1), static_cast<int>(column - 1)};
 }
@@ -178,7 +179,8 @@ private:
     static constexpr std::size_t kMaxCellBytes = std::size_t{32767} * 7;
 
     [[noreturn]] void damaged(const std::string& what) {
-        throw WorkbookError("工作簿已损坏：第一个工作表中有" + what + "。" + kSaveAgainAdvice);
+        throw WorkbookError("工作簿已损坏：第一个工作表中有" + what + "。" + kSaveAgainAdvice,
+                            WorkbookFault::Damaged);
     }
 
     void beginCell(const std::vector<Attribute>& attributes) {
@@ -348,10 +350,12 @@ private:
             m_gridRowWidth = m_cellColumn + 1;
         }
         if (m_gridCells > kMaxGridCells) {
-            throw WorkbookError("工作簿第一个工作表的数据分布在太多的单元格中（超过" +
-                                std::to_string(kMaxGridCells) +
-                                "个），本程序的内存容纳不下。请删除未使用的行和列，或拆分工作表后"
-                                "重试。");
+            throw WorkbookError(
+                "工作簿第一个工作表的数据分布在太多的单元格中（超过" +
+                    std::to_string(kMaxGridCells) +
+                    "个），本程序的内存容纳不下。请删除未使用的行和列，或拆分工作表后"
+                    "重试。",
+                WorkbookFault::TooLarge);
         }
     }
 

@@ -199,14 +199,16 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
     const CellSpool& cells = sheet.cells;
     if (!cells.isEmpty()) {
         if (cells.lastRow() >= kXlsxMaxRows) {
-            throw WorkbookError("无法保存" + inQuotes(path) + "：第" +
-                                withSeparators(cells.lastRow() + 1LL) +
-                                "行超出了.xlsx工作表最多可容纳的1,048,576行。请减少导出的行数。");
+            throw WorkbookError(
+                "无法保存" + inQuotes(path) + "：第" + withSeparators(cells.lastRow() + 1LL) +
+                    "行超出了.xlsx工作表最多可容纳的1,048,576行。请减少导出的行数。",
+                WorkbookFault::TooLarge);
         }
         if (cells.lastColumn() >= kXlsxMaxColumns) {
             throw WorkbookError("无法保存" + inQuotes(path) + "：第" +
-                                withSeparators(cells.lastColumn() + 1LL) +
-                                "列超出了.xlsx工作表最多可容纳的16,384列。请减少导出的列数。");
+                                    withSeparators(cells.lastColumn() + 1LL) +
+                                    "列超出了.xlsx工作表最多可容纳的16,384列。请减少导出的列数。",
+                                WorkbookFault::TooLarge);
         }
     }
 
@@ -229,13 +231,15 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
     std::unique_ptr<lxw_workbook, WorkbookDeleter> workbook(
         workbook_new_opt(path.c_str(), &options));
     if (!workbook) {
-        throw WorkbookError("无法保存" + inQuotes(path) + "：内存不足。请关闭其他程序后重试。");
+        throw WorkbookError("无法保存" + inQuotes(path) + "：内存不足。请关闭其他程序后重试。",
+                            WorkbookFault::CannotWrite);
     }
     lxw_worksheet* worksheet = workbook_add_worksheet(workbook.get(), sheet.name.c_str());
     if (!worksheet) {
         throw WorkbookError("无法保存" + inQuotes(path) + "：" + inQuotes(sheet.name) +
-                            "不是有效的工作表名称（最多31个字符，不能包含 : \\ / ? * [ ]，"
-                            "不能以单引号开头或结尾）。请换一个名称。");
+                                "不是有效的工作表名称（最多31个字符，不能包含 : \\ / ? * [ ]，"
+                                "不能以单引号开头或结尾）。请换一个名称。",
+                            WorkbookFault::CannotWrite);
     }
     lxw_format* wrap = nullptr;
     if (sheet.wrapText) {
@@ -258,15 +262,18 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
         }
         long long characters = countCharacters(value);
         if (characters < 0) {
-            throw WorkbookError("无法保存" + inQuotes(path) + "：单元格" +
-                                xlsx::cellRefText(row, column) +
-                                "中的文本不是有效的Unicode文本（或含有NUL字符），工作簿无法保存。"
-                                "请修改该文本后重试。");
+            throw WorkbookError(
+                "无法保存" + inQuotes(path) + "：单元格" + xlsx::cellRefText(row, column) +
+                    "中的文本不是有效的Unicode文本（或含有NUL字符），工作簿无法保存。"
+                    "请修改该文本后重试。",
+                WorkbookFault::CannotWrite);
         }
         if (characters > kMaxCellCharacters) {
-            throw WorkbookError("无法保存" + inQuotes(path) + "：单元格" +
-                                xlsx::cellRefText(row, column) + "有" + withSeparators(characters) +
-                                "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。");
+            throw WorkbookError(
+                "无法保存" + inQuotes(path) + "：单元格" + xlsx::cellRefText(row, column) + "有" +
+                    withSeparators(characters) +
+                    "个字符，超过了一个单元格最多可容纳的32,767个字符。请缩短文本。",
+                WorkbookFault::TooLarge);
         }
         assignEscaped(text, value);
         lxw_error error =
@@ -274,8 +281,9 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
                                    static_cast<lxw_col_t>(column), text.c_str(), wrap);
         if (error != LXW_NO_ERROR) {
             throw WorkbookError("无法保存" + inQuotes(path) + "：单元格" +
-                                xlsx::cellRefText(row, column) + "无法写入（" +
-                                lxw_strerror(error) + "）。");
+                                    xlsx::cellRefText(row, column) + "无法写入（" +
+                                    lxw_strerror(error) + "）。",
+                                WorkbookFault::CannotWrite);
         }
     });
 
@@ -289,14 +297,15 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
         if (!flushed || std::ferror(rows) != 0) {
             const int cause = flushed ? ENOSPC : errno;
             throw WorkbookError("无法保存" + inQuotes(path) + "：写入临时文件夹" +
-                                inQuotes(tmpdir) + "失败（" + std::strerror(cause) +
-                                "），工作簿没有写入。请检查磁盘空间后重试。");
+                                    inQuotes(tmpdir) + "失败（" + std::strerror(cause) +
+                                    "），工作簿没有写入。请检查磁盘空间后重试。",
+                                WorkbookFault::CannotWrite);
         }
     }
 
     lxw_error error = workbook_close(workbook.release());  // frees the workbook
     if (error != LXW_NO_ERROR) {
-        throw WorkbookError(writeErrorText(error, path, tmpdir));
+        throw WorkbookError(writeErrorText(error, path, tmpdir), WorkbookFault::CannotWrite);
     }
 }
 

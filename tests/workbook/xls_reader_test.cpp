@@ -357,25 +357,30 @@ TEST(XlsReaderBroken, RefusedWithAClearMessage) {
         std::string stream;  // a Workbook stream, or whole file bytes when `raw`
         bool raw;
         const char* message;
+        WorkbookFault fault;
     };
     const Case cases[] = {
-        {"truncated file", good.substr(0, good.size() / 2), true, "损坏"},
-        {"empty file", "", true, "文件是空的"},
-        {"text file", "name,price\n", true, "不是Excel工作簿"},
-        {"zip that is no workbook", "PK\x03\x04garbage", true, ""},
+        {"truncated file", good.substr(0, good.size() / 2), true, "损坏", WorkbookFault::Damaged},
+        {"empty file", "", true, "文件是空的", WorkbookFault::NotAWorkbook},
+        {"text file", "name,price\n", true, "不是Excel工作簿", WorkbookFault::NotAWorkbook},
+        {"zip that is no workbook", "PK\x03\x04garbage", true, "", WorkbookFault::Damaged},
         {"encrypted", biff8Book(Biff().rec(0x002F, u16(1) + std::string(52, '\0')).bytes(), ""),
-         false, "密码"},
-        {"string index beyond the table", biff8Book("", cells.bytes()), false, "共享字符串表"},
-        {"column beyond 256", biff8Book("", wide.bytes()), false, "第256列"},
-        {"record shorter than its contents", biff8Book("", shortRecord.bytes()), false, "损坏"},
-        {"stream cut inside a record", cutStream, false, "损坏"},
-        {"record length beyond the stream", hugeLength, false, "损坏"},
-        {"sheet beyond the stream", badSheetOffset, false, "损坏"},
-        {"BIFF4", Biff().rec(0x0409, u16(0) + u16(0x0100)).bytes(), false, kOlderThanExcel5},
+         false, "密码", WorkbookFault::Encrypted},
+        {"string index beyond the table", biff8Book("", cells.bytes()), false, "共享字符串表",
+         WorkbookFault::Damaged},
+        {"column beyond 256", biff8Book("", wide.bytes()), false, "第256列",
+         WorkbookFault::Damaged},
+        {"record shorter than its contents", biff8Book("", shortRecord.bytes()), false, "损坏",
+         WorkbookFault::Damaged},
+        {"stream cut inside a record", cutStream, false, "损坏", WorkbookFault::Damaged},
+        {"record length beyond the stream", hugeLength, false, "损坏", WorkbookFault::Damaged},
+        {"sheet beyond the stream", badSheetOffset, false, "损坏", WorkbookFault::Damaged},
+        {"BIFF4", Biff().rec(0x0409, u16(0) + u16(0x0100)).bytes(), false, kOlderThanExcel5,
+         WorkbookFault::TooOld},
         {"bare BIFF4 workbook", Biff().rec(0x0409, u16(0) + u16(0x0100) + u16(0)).bytes(), true,
-         kOlderThanExcel5},
+         kOlderThanExcel5, WorkbookFault::TooOld},
         {"bare BIFF2 sheet", Biff().rec(0x0009, u16(2) + u16(0x0010)).rec(0x000A, "").bytes(), true,
-         kOlderThanExcel5},
+         kOlderThanExcel5, WorkbookFault::TooOld},
     };
     for (const auto& c : cases) {
         const std::string path = dir.file(std::string(c.name) + ".xls");
@@ -390,12 +395,18 @@ TEST(XlsReaderBroken, RefusedWithAClearMessage) {
         } catch (const WorkbookError& e) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
                 << c.name << ": " << e.what();
+            EXPECT_EQ(e.fault(), c.fault) << c.name << ": " << e.what();
         }
     }
     // An encrypted package from the newer format also sits in a compound file.
     const std::string package = dir.file("package.xls");
     xlstest::writeCompound(package, "EncryptedPackage", "secret");
-    EXPECT_THROW(readWorkbookFile(package), WorkbookError);
+    try {
+        readWorkbookFile(package);
+        ADD_FAILURE() << "encrypted package: read without error";
+    } catch (const WorkbookError& e) {
+        EXPECT_EQ(e.fault(), WorkbookFault::Encrypted) << e.what();
+    }
 }
 
 TEST(XlsReaderBroken, EveryPrefixOfAFileIsRefusedOrRead) {

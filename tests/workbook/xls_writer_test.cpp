@@ -318,6 +318,7 @@ TEST(XlsWriter, LimitsAreRefusedBeforeAnythingIsWritten) {
             ADD_FAILURE() << c.what << ": no error";
         } catch (const WorkbookError& e) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            EXPECT_EQ(e.fault(), WorkbookFault::TooLarge) << e.what();
         }
         // The old file is whole and no temporary file is left behind.
         std::ifstream in(path);

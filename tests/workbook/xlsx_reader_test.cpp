@@ -200,6 +200,7 @@ struct Broken {
     const char* name;
     std::function<void(const std::string& path)> make;
     const char* message;  // a part of the message the user sees
+    WorkbookFault fault;
 };
 
 TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
@@ -225,57 +226,58 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
                              sheetXml + "</sheetData></worksheet>");
     };
     const Broken cases[] = {
-        {"missing file", [](const std::string&) {}, "文件不存在"},
+        {"missing file", [](const std::string&) {}, "文件不存在", WorkbookFault::CannotRead},
         {"not a zip", [](const std::string& p) { xlsxtest::writeFile(p, "hello, not a zip"); },
-         "不是有效的zip压缩包"},
+         "不是有效的zip压缩包", WorkbookFault::Damaged},
         {"compound file",
          [](const std::string& p) {
              xlsxtest::writeFile(
                  p, std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(504, '\0'));
          },
-         "不是有效的zip压缩包"},
+         "不是有效的zip压缩包", WorkbookFault::Damaged},
         {"truncated zip",
          [&](const std::string& p) {
              std::string bytes = xlsxtest::readFile(good);
              xlsxtest::writeFile(p, bytes.substr(0, bytes.size() / 2));
          },
-         "损坏"},
+         "损坏", WorkbookFault::Damaged},
         {"missing workbook part",
          [](const std::string& p) {
              auto parts = minimalParts("");
              parts.erase(parts.begin() + 2);  // xl/workbook.xml
              makePackage(p, parts);
          },
-         "没有工作簿部件"},
+         "没有工作簿部件", WorkbookFault::NotAWorkbook},
         {"missing sheet part",
          [](const std::string& p) {
              auto parts = minimalParts("");
              parts.erase(parts.begin() + 4);  // xl/worksheets/sheet1.xml
              makePackage(p, parts);
          },
-         "缺失"},
+         "缺失", WorkbookFault::Damaged},
         {"malformed workbook XML", replacing("xl/workbook.xml", "<workbook><sheets></workbook>"),
-         "不是格式正确的XML"},
+         "不是格式正确的XML", WorkbookFault::Damaged},
         {"malformed sheet XML", withSheet("<row r=\"1\"><c r=\"A1\"><v>1</c></row>"),
-         "不是格式正确的XML"},
+         "不是格式正确的XML", WorkbookFault::Damaged},
         {"entity expansion",
          replacing(
              "xl/sharedStrings.xml",
              "<?xml version=\"1.0\"?><!DOCTYPE sst [<!ENTITY a \"aaaaaaaaaa\">"
              "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><sst><si><t>&b;</t></si></sst>"),
-         "文档类型声明"},
+         "文档类型声明", WorkbookFault::Damaged},
         {"cell beyond XFD1048576", withSheet("<row r=\"1\"><c r=\"XFD1048577\"><v>1</v></c></row>"),
-         "超出了工作表的最后一个单元格"},
+         "超出了工作表的最后一个单元格", WorkbookFault::Damaged},
         {"column beyond XFD", withSheet("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"),
-         "超出了工作表的最后一个单元格"},
+         "超出了工作表的最后一个单元格", WorkbookFault::Damaged},
         {"row beyond the limit", withSheet("<row r=\"1048577\"><c><v>1</v></c></row>"),
-         "超出了工作表的1,048,576行"},
+         "超出了工作表的1,048,576行", WorkbookFault::Damaged},
         {"garbage cell reference", withSheet("<row r=\"1\"><c r=\"1A\"><v>1</v></c></row>"),
-         "名为“1A”的单元格"},
+         "名为“1A”的单元格", WorkbookFault::Damaged},
         {"shared string out of range",
-         withSheet("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>7</v></c></row>"), "不存在的共享字符串"},
+         withSheet("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>7</v></c></row>"), "不存在的共享字符串",
+         WorkbookFault::Damaged},
         {"unreadable number", withSheet("<row r=\"1\"><c r=\"A1\"><v>12abc</v></c></row>"),
-         "数字“12abc”无法识别"},
+         "数字“12abc”无法识别", WorkbookFault::Damaged},
         {"zip bomb",
          [](const std::string& p) {
              auto parts = minimalParts("");
@@ -283,7 +285,7 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
                  "<worksheet><sheetData>" + bombBytes(64u << 20) + "</sheetData></worksheet>";
              makePackage(p, parts);
          },
-         "zip炸弹"},
+         "zip炸弹", WorkbookFault::Damaged},
         {"binary workbook (.xlsb)",
          [](const std::string& p) {
              auto parts = minimalParts("");
@@ -296,7 +298,8 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
              makePackage(p, parts);
          },
          "这是Excel二进制工作簿（.xlsb），本程序不能读取，请在电子表格程序中另存为.xlsx或."
-         "xls后再导入"},
+         "xls后再导入",
+         WorkbookFault::Unsupported},
         {"repeated part name",
          [](const std::string& p) {
              // A second sheet1.xml after the first: named apart first, then
@@ -312,7 +315,7 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
                  bytes[at + 5] = '1';
              xlsxtest::writeFile(p, bytes);
          },
-         "文件已损坏，其中有两个名为“xl/worksheets/sheet1.xml”的部件"},
+         "文件已损坏，其中有两个名为“xl/worksheets/sheet1.xml”的部件", WorkbookFault::Damaged},
         {"grid too wide",
          [](const std::string& p) {
              std::string rows;
@@ -322,7 +325,7 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
              }
              makePackage(p, minimalParts(rows));
          },
-         "太多的单元格"},
+         "太多的单元格", WorkbookFault::TooLarge},
     };
     for (const Broken& c : cases) {
         SCOPED_TRACE(c.name);
@@ -333,6 +336,7 @@ TEST(XlsxReader, RefusesBrokenAndHostilePackages) {
             ADD_FAILURE() << "no error";
         } catch (const WorkbookError& e) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            EXPECT_EQ(e.fault(), c.fault) << e.what();
         }
     }
 }
