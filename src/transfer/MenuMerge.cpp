@@ -59,18 +59,20 @@ void mergeDish(MergeEngine& engine) {
     Value categoryId = engine.lookupValue(
         kDishCategoryLookup + engine.quoted(row.fieldAsText("CategoryName")), "ID");
 
-    const auto rule = [&row](datasets::ValueRule valueRule, const char* column) {
-        return ruleValue(valueRule, row.fieldValue(column), column);
+    // Each price and cost as the column table's rule for it makes it.
+    const auto rule = [&row](const char* column) {
+        return ruleValue(datasets::findColumn(datasets::kMenuDataset, column)->rule,
+                         row.fieldValue(column), column);
     };
-    Value price1 = rule(datasets::ValueRule::FirstPrice, "Price1");
-    Value cost1 = rule(datasets::ValueRule::OtherPrice, "Cost1");
-    Value vprice1 = rule(datasets::ValueRule::OtherPrice, "VPrice1");
-    Value price2 = rule(datasets::ValueRule::OtherPrice, "Price2");
-    Value cost2 = rule(datasets::ValueRule::OtherPrice, "Cost2");
-    Value vprice2 = rule(datasets::ValueRule::OtherPrice, "VPrice2");
-    Value price3 = rule(datasets::ValueRule::OtherPrice, "Price3");
-    Value cost3 = rule(datasets::ValueRule::OtherPrice, "Cost3");
-    Value vprice3 = rule(datasets::ValueRule::OtherPrice, "VPrice3");
+    Value price1 = rule("Price1");
+    Value cost1 = rule("Cost1");
+    Value vprice1 = rule("VPrice1");
+    Value price2 = rule("Price2");
+    Value cost2 = rule("Cost2");
+    Value vprice2 = rule("VPrice2");
+    Value price3 = rule("Price3");
+    Value cost3 = rule("Cost3");
+    Value vprice3 = rule("VPrice3");
     const std::pair<const char*, const Value*> prices[] = {{"Price1", &price1},
                                                            {"Price2", &price2},
                                                            {"Price3", &price3},
