@@ -34,12 +34,27 @@ const Dataset* datasetForKey(const std::string& key) {
 }
 
 bool isTextColumn(const Dataset& dataset, const std::string& column) {
-    for (const char* name : dataset.textColumns) {
-        if (equalsIgnoreCase(column, name)) {
-            return true;
+    const DatasetColumn* c = findColumn(dataset, column);
+    return c != nullptr && c->kind != ColumnKind::Number;
+}
+
+std::vector<KeyColumn> keyColumns(const Dataset& dataset) {
+    std::vector<KeyColumn> key;
+    for (const DatasetColumn& c : dataset.columns) {
+        if (c.key) {
+            key.push_back({c.staged, c.keyKind, c.heading});
         }
     }
-    return false;
+    return key;
+}
+
+const DatasetColumn* findColumn(const Dataset& dataset, const std::string& staged) {
+    for (const DatasetColumn& c : dataset.columns) {
+        if (equalsIgnoreCase(staged, c.staged)) {
+            return &c;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace pos::datasets

@@ -11,6 +11,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace pos::datasets {
 
@@ -28,9 +29,11 @@ struct StagedColumn {
 // names the table it makes; joined, they are the select itself.
 struct StagingStep {
     const char* table;
-    std::span<const StagedColumn> columns;  // in the order of the select's columns
-    const char* selectList;                 // " select ...", up to "from"
-    const char* fromClause;                 // "from ..." to the end
+    // In the order of the select's columns; empty for the last step, whose
+    // columns are the dataset's own (`Dataset::columns`).
+    std::span<const StagedColumn> columns;
+    const char* selectList;  // " select ...", up to "from"
+    const char* fromClause;  // "from ..." to the end
 };
 
 // A table that the export views join the dataset's own rows with, and the
@@ -39,13 +42,6 @@ struct StagingStep {
 struct ExportJoin {
     const char* table;
     const char* condition;
-};
-
-// A column of the dataset's export view and the heading that the default
-// field map gives it.
-struct DefaultHeading {
-    const char* column;
-    const char* heading;
 };
 
 // A parameter of a reference row's insert that always takes one number.
@@ -63,6 +59,59 @@ enum class KeyKind { Number, Text };
 struct KeyColumn {
     const char* column;  // the staging column
     KeyKind kind;
+    const char* heading;  // its default heading
+};
+
+// What a column holds: how a workbook's cell goes in, and how an update
+// compares it with the stored row and writes it.
+enum class ColumnKind {
+    // Text, taken as the spreadsheet shows the cell (TRUE, 2024-03-04).
+    Text,
+    // A number, made the value stored by the column's value rule.
+    Number,
+    // The name of a reference row (a category, a hall): text in the workbook
+    // and the staging table, the identifier behind the name in the stored row.
+    ReferenceName,
+};
+
+// The rule that makes a number cell the value stored, for a new row and for
+// an update alike. Only the names are data; the rules are code of the
+// dataset's merge.
+enum class ValueRule {
+    AsGiven,      // the cell as it stands
+    FirstPrice,   // NULL or blank text is 0, any other value stays
+    OtherPrice,   // only a positive value stays, anything else is 0
+    MemberPrice,  // as OtherPrice; a row without any member price then takes
+                  // its first non-zero price
+};
+
+// One column of a dataset, as the export view shows it, the staging table
+// holds it and the default field map heads it.
+struct DatasetColumn {
+    // The column of the export view and of the staging table, and the
+    // column the field map names.
+    const char* staged;
+    // The point-of-sale column whose declared type and NOT NULL the staging
+    // column takes, and whose value the export view shows.
+    const char* sourceTable;
+    const char* sourceColumn;
+    // The default field map's heading.
+    const char* heading;
+    ColumnKind kind;
+    // Whether it is (part of) the key that names one record, and how the key
+    // compares.
+    bool key = false;
+    KeyKind keyKind = KeyKind::Text;
+    // The stored column an update writes (for a reference name the column of
+    // the identifier), or nullptr when an update leaves the column alone.
+    const char* written = nullptr;
+    ValueRule rule = ValueRule::AsGiven;
+    // The length the source column declares for its text, 0 for a number.
+    int length = 0;
+    // A reference name that the tool's own export joins on: how the merge's
+    // warning names the rows stored without it ("个菜品没有类别"), else
+    // nullptr.
+    const char* withoutReference = nullptr;
 };
 
 // Which names of the staged rows a reference pass visits.
@@ -109,13 +158,9 @@ struct Dataset {
     const char* key;          // "Menu", "HallTable", "MenuAnnotate"
     const char* displayText;  // the text of the dataset drop-down
     const char* keyName;  // what the user calls a record's key: "菜品编码", "桌号", "注释"
-    // The staging columns that hold text: a cell bound for one of them goes
-    // in as the spreadsheet shows it (TRUE, 2024-03-04), not as the number
-    // the cell holds.
-    std::span<const char* const> textColumns;
-    // The staging columns that together name one record, each compared as
-    // the column the merge finds a stored record by compares it.
-    std::span<const KeyColumn> keyColumns;
+    // The dataset's columns in the order of the export view, of the last
+    // staging table and of the default field map.
+    std::span<const DatasetColumn> columns;
     // The point-of-sale tables the dataset reads, each of which the database
     // must hold once before a transfer starts.
     std::span<const char* const> tables;
@@ -145,12 +190,14 @@ struct Dataset {
     // stays.
     std::span<const char* const> exportViewNames;
     std::span<const char* const> stagingTableNames;
-    // The default field map's entries, in the order of the view's columns.
-    std::span<const DefaultHeading> defaultHeadings;
     // The merge's reference passes, in the order they run, before its last
     // pass over the staged rows; how far each pass moves the gauge.
     std::span<const ReferencePass> referencePasses;
     int mergePassSpan;
+    // The reference rows of those passes as the self-test's steps name them
+    // ("清空菜品信息及" + this): the self-test empties the exported table,
+    // then also the passes' numbered tables, and has the import create them.
+    const char* referenceRows;
 };
 
 extern const Dataset kMenuDataset;
@@ -170,7 +217,16 @@ const Dataset* findDataset(const std::string& keyOrText);
 // The dataset for a key in any letter case (not a display text), or nullptr.
 const Dataset* datasetForKey(const std::string& key);
 
-// Whether `column` (any letter case) is one of the dataset's text columns.
+// Whether `column` (any letter case) is one of the dataset's columns that
+// hold text (a text or a reference name): a cell bound for one of them goes
+// in as the spreadsheet shows it, not as the number the cell holds.
 bool isTextColumn(const Dataset& dataset, const std::string& column);
+
+// The columns that together name one record, in the dataset's order, each
+// compared as the column the merge finds a stored record by compares it.
+std::vector<KeyColumn> keyColumns(const Dataset& dataset);
+
+// The column of that staged name (any letter case), or nullptr.
+const DatasetColumn* findColumn(const Dataset& dataset, const std::string& staged);
 
 }  // namespace pos::datasets

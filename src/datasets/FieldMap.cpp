@@ -16,8 +16,8 @@ namespace {
 // worksheet's column and the view's.
 FieldMap mapOf(const Dataset& dataset) {
     FieldMap map;
-    for (const DefaultHeading& h : dataset.defaultHeadings) {
-        map.entries.push_back({h.column, h.column, h.heading});
+    for (const DatasetColumn& c : dataset.columns) {
+        map.entries.push_back({c.staged, c.staged, c.heading});
     }
     return map;
 }

@@ -8,10 +8,35 @@ namespace {
 
 constexpr const char* kTables[] = {"tables", "hall"};
 
-constexpr const char* kTextColumns[] = {"HallName", "TableID", "TableName"};
-// A dining table by its number: staged as text, for the table's Code, but
-// stored and found as its integer ID.
-constexpr KeyColumn kKeyColumns[] = {{"TableID", KeyKind::Number}};
+// The dining tables' columns. A dining table is found by its number: staged
+// as text, for the table's Code, but stored and found as its integer ID. A
+// table without its hall is left out of an export, which the merge warns
+// about.
+constexpr DatasetColumn kColumns[] = {
+    {.staged = "HallName",
+     .sourceTable = "Hall",
+     .sourceColumn = "Name",
+     .heading = "厅名",
+     .kind = ColumnKind::ReferenceName,
+     .written = "Hallid",
+     .length = 50,
+     .withoutReference = "张餐桌没有所属大厅"},
+    {.staged = "TableID",
+     .sourceTable = "tables",
+     .sourceColumn = "Code",
+     .heading = "桌号",
+     .kind = ColumnKind::Text,
+     .key = true,
+     .keyKind = KeyKind::Number,
+     .length = 10},
+    {.staged = "TableName",
+     .sourceTable = "tables",
+     .sourceColumn = "Name",
+     .heading = "桌名",
+     .kind = ColumnKind::Text,
+     .written = "Name",
+     .length = 50},
+};
 
 // Each statement is its pieces joined with nothing between them.
 constexpr const char* kExportViews[] = {
@@ -26,22 +51,11 @@ constexpr ExportJoin kExportJoins[] = {
     {"hall", "tables.Hallid = hall.id"},
 };
 
-constexpr StagedColumn kColumns[] = {
-    {"HallName", "Hall", "Name"},
-    {"TableID", "tables", "Code"},
-    {"TableName", "tables", "Name"},
-};
-
 constexpr StagingStep kStagingSteps[] = {
-    {"TEMPHallTable", kColumns,
+    {"TEMPHallTable",
+     {},
      " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName     ",
      "from tables,hall where tables.Hallid=hall.id "},
-};
-
-constexpr DefaultHeading kDefaultHeadings[] = {
-    {"HallName", "厅名"},
-    {"TableID", "桌号"},
-    {"TableName", "桌名"},
 };
 
 // The merge first makes sure that every hall a dining table names exists.
@@ -78,8 +92,7 @@ constinit const Dataset kHallTableDataset{
     .key = "HallTable",
     .displayText = "厅桌信息",
     .keyName = "桌号",
-    .textColumns = kTextColumns,
-    .keyColumns = kKeyColumns,
+    .columns = kColumns,
     .tables = kTables,
     .exportViews = kExportViews,
     .exportedTable = "tables",
@@ -89,9 +102,9 @@ constinit const Dataset kHallTableDataset{
     .stagingSteps = kStagingSteps,
     .exportViewNames = kExportViewNames,
     .stagingTableNames = kStagingTableNames,
-    .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,
     .mergePassSpan = 50,
+    .referenceRows = "厅",
 };
 
 }  // namespace pos::datasets

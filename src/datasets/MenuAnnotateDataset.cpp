@@ -8,10 +8,27 @@ namespace {
 
 constexpr const char* kTables[] = {"AnnotateType", "Annotate"};
 
-constexpr const char* kTextColumns[] = {"AnnotateTypeName", "Annotatename"};
-// An annotation by its type and its name.
-constexpr KeyColumn kKeyColumns[] = {{"AnnotateTypeName", KeyKind::Text},
-                                     {"Annotatename", KeyKind::Text}};
+// The annotations' columns: an annotation is found by its type and its name,
+// and has no column beyond its key that an update could write.
+// "Annotatename" is spelled with a small n, as the view's column is.
+constexpr DatasetColumn kColumns[] = {
+    {.staged = "AnnotateTypeName",
+     .sourceTable = "AnnotateType",
+     .sourceColumn = "Name",
+     .heading = "注释类别",
+     .kind = ColumnKind::ReferenceName,
+     .key = true,
+     .keyKind = KeyKind::Text,
+     .length = 50},
+    {.staged = "Annotatename",
+     .sourceTable = "Annotate",
+     .sourceColumn = "name",
+     .heading = "注释名称",
+     .kind = ColumnKind::Text,
+     .key = true,
+     .keyKind = KeyKind::Text,
+     .length = 50},
+};
 
 // Each statement is its pieces joined with nothing between them.
 constexpr const char* kExportViews[] = {
@@ -26,22 +43,12 @@ constexpr ExportJoin kExportJoins[] = {
     {"AnnotateType", "AnnotateType.ID = Annotate.AnnotateTypeID"},
 };
 
-constexpr StagedColumn kColumns[] = {
-    {"AnnotateTypeName", "AnnotateType", "Name"},
-    {"Annotatename", "Annotate", "name"},
-};
-
 constexpr StagingStep kStagingSteps[] = {
-    {"TEMPMenuAnnotate", kColumns,
+    {"TEMPMenuAnnotate",
+     {},
      " select AnnotateType.Name as AnnotateTypeName,Annotate.name as Annotatename   ",
      "from AnnotateType,Annotate "
      " where AnnotateType.ID = Annotate.AnnotateTypeID "},
-};
-
-// "Annotatename" is spelled with a small n, as the view's column is.
-constexpr DefaultHeading kDefaultHeadings[] = {
-    {"AnnotateTypeName", "注释类别"},
-    {"Annotatename", "注释名称"},
 };
 
 // The merge first makes sure that every annotation type an annotation names
@@ -78,8 +85,7 @@ constinit const Dataset kMenuAnnotateDataset{
     .key = "MenuAnnotate",
     .displayText = "菜品注释",
     .keyName = "注释",
-    .textColumns = kTextColumns,
-    .keyColumns = kKeyColumns,
+    .columns = kColumns,
     .tables = kTables,
     .exportViews = kExportViews,
     .exportedTable = "Annotate",
@@ -89,9 +95,9 @@ constinit const Dataset kMenuAnnotateDataset{
     .stagingSteps = kStagingSteps,
     .exportViewNames = kExportViewNames,
     .stagingTableNames = kStagingTableNames,
-    .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,
     .mergePassSpan = 50,
+    .referenceRows = "注释类别",
 };
 
 }  // namespace pos::datasets

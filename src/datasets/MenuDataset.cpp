@@ -8,9 +8,135 @@ namespace {
 
 constexpr const char* kTables[] = {"menu", "Category", "STCA"};
 
-constexpr const char* kTextColumns[] = {"Name",  "FirstLetter", "CategoryName", "SCNA",
-                                        "Unit1", "Unit2",       "Unit3"};
-constexpr KeyColumn kKeyColumns[] = {{"ID", KeyKind::Number}};  // a dish by its ID
+using enum ColumnKind;
+using enum ValueRule;
+
+// The dishes' columns. The reference names are stored as the identifiers
+// their tables give them; a dish without one of them is left out of an
+// export, which the merge warns about.
+constexpr DatasetColumn kColumns[] = {
+    {.staged = "ID",
+     .sourceTable = "menu",
+     .sourceColumn = "ID",
+     .heading = "菜品编码",
+     .kind = Number,
+     .key = true,
+     .keyKind = KeyKind::Number},
+    {.staged = "Name",
+     .sourceTable = "menu",
+     .sourceColumn = "Name",
+     .heading = "菜品名称",
+     .kind = Text,
+     .written = "Name",
+     .length = 50},
+    {.staged = "FirstLetter",
+     .sourceTable = "menu",
+     .sourceColumn = "FirstLetter",
+     .heading = "首字母",
+     .kind = Text,
+     .written = "FirstLetter",
+     .length = 20},
+    {.staged = "CategoryName",
+     .sourceTable = "Category",
+     .sourceColumn = "Name",
+     .heading = "菜品类别",
+     .kind = ReferenceName,
+     .written = "CategoryID",
+     .length = 50,
+     .withoutReference = "个菜品没有类别"},
+    {.staged = "SCNA",
+     .sourceTable = "STCA",
+     .sourceColumn = "SCNA",
+     .heading = "统计类别",
+     .kind = ReferenceName,
+     .written = "SCSN",
+     .length = 50,
+     .withoutReference = "个菜品没有统计类别"},
+    {.staged = "Unit1",
+     .sourceTable = "menu",
+     .sourceColumn = "Unit1",
+     .heading = "单位1",
+     .kind = Text,
+     .written = "Unit1",
+     .length = 20},
+    {.staged = "Price1",
+     .sourceTable = "menu",
+     .sourceColumn = "Price1",
+     .heading = "价格1",
+     .kind = Number,
+     .written = "Price1",
+     .rule = FirstPrice},
+    {.staged = "Cost1",
+     .sourceTable = "menu",
+     .sourceColumn = "Cost1",
+     .heading = "成本1",
+     .kind = Number,
+     .written = "Cost1",
+     .rule = OtherPrice},
+    {.staged = "VPrice1",
+     .sourceTable = "menu",
+     .sourceColumn = "VPrice1",
+     .heading = "会员价1",
+     .kind = Number,
+     .written = "VPrice1",
+     .rule = MemberPrice},
+    {.staged = "Unit2",
+     .sourceTable = "menu",
+     .sourceColumn = "Unit2",
+     .heading = "单位2",
+     .kind = Text,
+     .written = "Unit2",
+     .length = 20},
+    {.staged = "Price2",
+     .sourceTable = "menu",
+     .sourceColumn = "Price2",
+     .heading = "价格2",
+     .kind = Number,
+     .written = "Price2",
+     .rule = OtherPrice},
+    {.staged = "Cost2",
+     .sourceTable = "menu",
+     .sourceColumn = "Cost2",
+     .heading = "成本2",
+     .kind = Number,
+     .written = "Cost2",
+     .rule = OtherPrice},
+    {.staged = "VPrice2",
+     .sourceTable = "menu",
+     .sourceColumn = "VPrice2",
+     .heading = "会员价2",
+     .kind = Number,
+     .written = "VPrice2",
+     .rule = OtherPrice},
+    {.staged = "Unit3",
+     .sourceTable = "menu",
+     .sourceColumn = "Unit3",
+     .heading = "单位3",
+     .kind = Text,
+     .written = "Unit3",
+     .length = 20},
+    {.staged = "Price3",
+     .sourceTable = "menu",
+     .sourceColumn = "Price3",
+     .heading = "价格3",
+     .kind = Number,
+     .written = "Price3",
+     .rule = OtherPrice},
+    {.staged = "Cost3",
+     .sourceTable = "menu",
+     .sourceColumn = "Cost3",
+     .heading = "成本3",
+     .kind = Number,
+     .written = "Cost3",
+     .rule = OtherPrice},
+    {.staged = "VPrice3",
+     .sourceTable = "menu",
+     .sourceColumn = "VPrice3",
+     .heading = "会员价3",
+     .kind = Number,
+     .written = "VPrice3",
+     .rule = OtherPrice},
+};
 
 // Each statement is its pieces joined with nothing between them.
 constexpr const char* kExportViews[] = {
@@ -37,8 +163,9 @@ constexpr ExportJoin kExportJoins[] = {
     {"Category", "menu.CategoryID = Category.ID"},
 };
 
-// TEMPMenu's columns come from TEMPmenu0, whose columns come from menu and
-// STCA; their types are taken from those point-of-sale columns directly.
+// TEMPMenu's columns (the dataset's) come from TEMPmenu0, whose columns come
+// from menu and STCA; their types are taken from those point-of-sale columns
+// directly.
 constexpr StagedColumn kMenu0Columns[] = {
     {nullptr, "menu", "ID"},         {nullptr, "menu", "Name"},    {nullptr, "menu", "FirstLetter"},
     {nullptr, "menu", "CategoryID"}, {nullptr, "STCA", "SCNA"},    {nullptr, "menu", "Unit1"},
@@ -48,18 +175,6 @@ constexpr StagedColumn kMenu0Columns[] = {
     {nullptr, "menu", "Cost3"},      {nullptr, "menu", "VPrice3"},
 };
 
-constexpr StagedColumn kMenuColumns[] = {
-    {nullptr, "menu", "ID"},          {nullptr, "menu", "Name"},
-    {nullptr, "menu", "FirstLetter"}, {"CategoryName", "Category", "Name"},
-    {nullptr, "STCA", "SCNA"},        {nullptr, "menu", "Unit1"},
-    {nullptr, "menu", "Price1"},      {nullptr, "menu", "Cost1"},
-    {nullptr, "menu", "VPrice1"},     {nullptr, "menu", "Unit2"},
-    {nullptr, "menu", "Price2"},      {nullptr, "menu", "Cost2"},
-    {nullptr, "menu", "VPrice2"},     {nullptr, "menu", "Unit3"},
-    {nullptr, "menu", "Price3"},      {nullptr, "menu", "Cost3"},
-    {nullptr, "menu", "VPrice3"},
-};
-
 constexpr StagingStep kStagingSteps[] = {
     {"TEMPmenu0", kMenu0Columns,
      " select menu.ID,menu.Name,Menu.FirstLetter,Menu.CategoryID,STCA.SCNA,"
@@ -67,22 +182,14 @@ constexpr StagingStep kStagingSteps[] = {
      " Menu.Cost2,Menu.VPrice2,Menu.Unit3,Menu.Price3,Menu.Cost3,Menu.VPrice3  ",
      "from menu,STCA  "
      " where menu.SCSN = STCA.SCSN "},
-    {"TEMPMenu", kMenuColumns,
+    {"TEMPMenu",
+     {},
      " select TEMPmenu0.ID,TEMPmenu0.Name,TEMPmenu0.FirstLetter,"
      " Category.Name as  CategoryName,TEMPmenu0.SCNA,"
      " TEMPmenu0.Unit1,TEMPmenu0.Price1,TEMPmenu0.Cost1,TEMPmenu0.VPrice1, "
      " TEMPmenu0.Unit2,TEMPmenu0.Price2,TEMPmenu0.Cost2,TEMPmenu0.VPrice2,"
      " TEMPmenu0.Unit3,TEMPmenu0.Price3,TEMPmenu0.Cost3,TEMPmenu0.VPrice3   ",
      "from TEMPmenu0,Category where TEMPmenu0.CategoryID =Category.ID   "},
-};
-
-constexpr DefaultHeading kDefaultHeadings[] = {
-    {"ID", "菜品编码"},           {"Name", "菜品名称"},   {"FirstLetter", "首字母"},
-    {"CategoryName", "菜品类别"}, {"SCNA", "统计类别"},   {"Unit1", "单位1"},
-    {"Price1", "价格1"},          {"Cost1", "成本1"},     {"VPrice1", "会员价1"},
-    {"Unit2", "单位2"},           {"Price2", "价格2"},    {"Cost2", "成本2"},
-    {"VPrice2", "会员价2"},       {"Unit3", "单位3"},     {"Price3", "价格3"},
-    {"Cost3", "成本3"},           {"VPrice3", "会员价3"},
 };
 
 // The merge first makes sure that every category, statistics category and
@@ -159,8 +266,7 @@ constinit const Dataset kMenuDataset{
     .key = "Menu",
     .displayText = "菜品信息",
     .keyName = "菜品编码",
-    .textColumns = kTextColumns,
-    .keyColumns = kKeyColumns,
+    .columns = kColumns,
     .tables = kTables,
     .exportViews = kExportViews,
     .exportedTable = "menu",
@@ -170,9 +276,9 @@ constinit const Dataset kMenuDataset{
     .stagingSteps = kStagingSteps,
     .exportViewNames = kExportViewNames,
     .stagingTableNames = kStagingTableNames,
-    .defaultHeadings = kDefaultHeadings,
     .referencePasses = kReferencePasses,
     .mergePassSpan = 25,
+    .referenceRows = "菜品类别、统计类别和单位",
 };
 
 }  // namespace pos::datasets

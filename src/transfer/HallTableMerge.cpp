@@ -28,12 +28,6 @@ constexpr const char* kStoredTable =
     "Hall.Name as HallName from tables left join Hall on tables.Hallid = Hall.ID "
     "where tables.ID = :KeyID ";
 
-// The columns an update may write; the key is not among them.
-const UpdatableColumn kTableColumns[] = {
-    {"HallName", "Hallid", CellKind::Reference, nullptr, nullptr, &MergeReport::withoutHall},
-    {"TableName", "Name", CellKind::Text},
-};
-
 void mergeTable(MergeEngine& engine) {
     const db::Query& row = engine.row();
     Value tableId = row.fieldValue("TableID");
@@ -53,7 +47,7 @@ void mergeTable(MergeEngine& engine) {
         kTableInsert, {{"ID", tableId}, {"Code", tableId}, {"Name", tableName}, {"hallID", hallId}},
         tableId.toText());
     if (stored && hallId.isNull()) {
-        engine.report().withoutHall.push_back(tableId.toText());
+        engine.noteWithoutReference("HallName", tableId.toText());
     }
 }
 
@@ -63,7 +57,7 @@ constinit const DatasetMerge kHallTableMerge{
     .dataset = datasets::kHallTableDataset,
     .lastStep = "餐桌",
     .mergeRow = mergeTable,
-    .update = {.table = "tables", .storedRow = kStoredTable, .columns = kTableColumns},
+    .update = {.table = "tables", .storedRow = kStoredTable},
 };
 
 }  // namespace pos::transfer

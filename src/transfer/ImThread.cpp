@@ -894,7 +894,7 @@ MyImThread::RowShape MyImThread::rowShape(int skippedColumn) const {
         return shape;
     }
     shape.keyName = dataset->keyName;
-    for (const datasets::KeyColumn& key : dataset->keyColumns) {
+    for (const datasets::KeyColumn& key : datasets::keyColumns(*dataset)) {
         const auto at = std::find_if(matched.begin(), matched.end(), [&](const std::string& m) {
             return equalsIgnoreCase(m, key.column);
         });
@@ -903,10 +903,12 @@ MyImThread::RowShape MyImThread::rowShape(int skippedColumn) const {
             // A key not wholly in the worksheet cannot repeat in it.
             shape.keyColumns.clear();
             shape.keyKinds.clear();
+            shape.keyHeadings.clear();
             break;
         }
         shape.keyColumns.push_back(static_cast<std::size_t>(c - 1));
         shape.keyKinds.push_back(key.kind);
+        shape.keyHeadings.push_back(key.heading);
     }
     return shape;
 }
@@ -925,12 +927,13 @@ std::string MyImThread::RowShape::recordKey(const std::vector<Value>& cells) con
 }
 
 std::string MyImThread::RowShape::describeKey(const std::vector<Value>& cells) const {
-    if (keyColumns.size() == 2) {
-        // An annotation: its name within its type.
-        return std::string(keyName) + "“" + cells[keyColumns[1]].toText() + "”（注释类别“" +
-               cells[keyColumns[0]].toText() + "”）";
+    // The last key column names the row; the others, each under its default
+    // heading, name what it lies within (an annotation within its type).
+    std::string text = std::string(keyName) + "“" + cells[keyColumns.back()].toText() + "”";
+    for (std::size_t k = 0; k + 1 < keyColumns.size(); ++k) {
+        text += std::string("（") + keyHeadings[k] + "“" + cells[keyColumns[k]].toText() + "”）";
     }
-    return std::string(keyName) + "“" + cells[keyColumns[0]].toText() + "”";
+    return text;
 }
 
 // The column at fault is the one the database names, which is empty when

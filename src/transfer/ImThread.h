@@ -175,6 +175,7 @@ private:
         std::vector<bool> textColumn;             // entry c-1 for worksheet column c
         std::vector<std::size_t> keyColumns;      // empty when the key is not in the worksheet
         std::vector<datasets::KeyKind> keyKinds;  // how each of keyColumns compares
+        std::vector<const char*> keyHeadings;     // the default heading of each
         const char* keyName = "";
 
         // The row's key as the database compares keys; empty when a part is

@@ -50,7 +50,7 @@ constinit const DatasetMerge kMenuAnnotateMerge{
     .dataset = datasets::kMenuAnnotateDataset,
     .lastStep = "注释",
     .mergeRow = mergeAnnotation,
-    .update = {.table = nullptr, .storedRow = nullptr, .columns = {}},
+    .update = {.table = nullptr, .storedRow = nullptr},
 };
 
 }  // namespace pos::transfer

@@ -2,6 +2,7 @@
 // categories, statistics categories and units exist; here each staged dish
 // is inserted by the price rules, or updates the stored dish with its ID.
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "common/Text.h"
@@ -39,61 +40,6 @@ constexpr const char* kStoredDish =
     "menu.VPrice3 as VPrice3 from menu left join Category on menu.CategoryID = Category.ID "
     "left join STCA on menu.SCSN = STCA.SCSN where menu.ID = :KeyID ";
 
-// Price1: NULL or blank text becomes 0; anything else stays, zero and
-// negative values included.
-Value firstPriceRule(const Value& value, const std::string& /*column*/) {
-    if (value.isNull() || isBlank(value.toText())) {
-        return Value::integer(0);
-    }
-    return value;
-}
-
-// Every other price and cost: only a positive value stays.
-Value otherPriceRule(const Value& value, const std::string& column) {
-    if (numericValue(value, column) > 0) {
-        return value;
-    }
-    return Value::integer(0);
-}
-
-// VPrice1 of an updated dish: a dish without any member price is sold to
-// members at its first non-zero price, as a new dish is.
-Value memberPriceRule(Value vprice1, const ValueInRow& valueInRow) {
-    if (numericValue(vprice1, "VPrice1") == 0 &&
-        numericValue(valueInRow("VPrice2"), "VPrice2") == 0 &&
-        numericValue(valueInRow("VPrice3"), "VPrice3") == 0) {
-        for (const char* other : {"Price1", "Price2", "Price3"}) {
-            Value candidate = valueInRow(other);
-            if (numericValue(candidate, other) != 0) {
-                return candidate;
-            }
-        }
-    }
-    return vprice1;
-}
-
-// The columns an update may write; the key and the station number are not
-// among them.
-const UpdatableColumn kDishColumns[] = {
-    {"Name", "Name", CellKind::Text},
-    {"FirstLetter", "FirstLetter", CellKind::Text},
-    {"CategoryName", "CategoryID", CellKind::Reference, nullptr, nullptr,
-     &MergeReport::withoutCategory},
-    {"SCNA", "SCSN", CellKind::Reference, nullptr, nullptr, &MergeReport::withoutStatistics},
-    {"Unit1", "Unit1", CellKind::Text},
-    {"Price1", "Price1", CellKind::Number, firstPriceRule},
-    {"Cost1", "Cost1", CellKind::Number, otherPriceRule},
-    {"VPrice1", "VPrice1", CellKind::Number, otherPriceRule, memberPriceRule},
-    {"Unit2", "Unit2", CellKind::Text},
-    {"Price2", "Price2", CellKind::Number, otherPriceRule},
-    {"Cost2", "Cost2", CellKind::Number, otherPriceRule},
-    {"VPrice2", "VPrice2", CellKind::Number, otherPriceRule},
-    {"Unit3", "Unit3", CellKind::Text},
-    {"Price3", "Price3", CellKind::Number, otherPriceRule},
-    {"Cost3", "Cost3", CellKind::Number, otherPriceRule},
-    {"VPrice3", "VPrice3", CellKind::Number, otherPriceRule},
-};
-
 void mergeDish(MergeEngine& engine) {
     const db::Query& row = engine.row();
     MergeReport& report = engine.report();
@@ -113,28 +59,33 @@ void mergeDish(MergeEngine& engine) {
     Value categoryId = engine.lookupValue(
         kDishCategoryLookup + engine.quoted(row.fieldAsText("CategoryName")), "ID");
 
-    Value price1 = firstPriceRule(row.fieldValue("Price1"), "Price1");
-    Value cost1 = otherPriceRule(row.fieldValue("Cost1"), "Cost1");
-    Value vprice1 = otherPriceRule(row.fieldValue("VPrice1"), "VPrice1");
-    Value price2 = otherPriceRule(row.fieldValue("Price2"), "Price2");
-    Value cost2 = otherPriceRule(row.fieldValue("Cost2"), "Cost2");
-    Value vprice2 = otherPriceRule(row.fieldValue("VPrice2"), "VPrice2");
-    Value price3 = otherPriceRule(row.fieldValue("Price3"), "Price3");
-    Value cost3 = otherPriceRule(row.fieldValue("Cost3"), "Cost3");
-    Value vprice3 = otherPriceRule(row.fieldValue("VPrice3"), "VPrice3");
-    // A dish without any member price is sold to members at its first
-    // non-zero price.
-    if (numericValue(vprice1, "VPrice1") == 0 && numericValue(vprice2, "VPrice2") == 0 &&
-        numericValue(vprice3, "VPrice3") == 0) {
-        for (const auto& [price, column] :
-             {std::pair{&price1, "Price1"}, std::pair{&price2, "Price2"},
-              std::pair{&price3, "Price3"}}) {
-            if (numericValue(*price, column) != 0) {
-                vprice1 = *price;
-                break;
+    // Each price and cost as the column table's rule for it makes it.
+    const auto rule = [&row](const char* column) {
+        return ruleValue(datasets::findColumn(datasets::kMenuDataset, column)->rule,
+                         row.fieldValue(column), column);
+    };
+    Value price1 = rule("Price1");
+    Value cost1 = rule("Cost1");
+    Value vprice1 = rule("VPrice1");
+    Value price2 = rule("Price2");
+    Value cost2 = rule("Cost2");
+    Value vprice2 = rule("VPrice2");
+    Value price3 = rule("Price3");
+    Value cost3 = rule("Cost3");
+    Value vprice3 = rule("VPrice3");
+    const std::pair<const char*, const Value*> prices[] = {{"Price1", &price1},
+                                                           {"Price2", &price2},
+                                                           {"Price3", &price3},
+                                                           {"VPrice2", &vprice2},
+                                                           {"VPrice3", &vprice3}};
+    vprice1 = memberPrice(vprice1, [&prices](const char* column) {
+        for (const auto& [name, value] : prices) {
+            if (std::string_view(name) == column) {
+                return *value;
             }
         }
-    }
+        return Value();
+    });
     Value scsn =
         engine.lookupValue(kDishStcaLookup + engine.quoted(row.fieldAsText("SCNA")), "SCSN");
 
@@ -160,20 +111,58 @@ void mergeDish(MergeEngine& engine) {
                           {"SCSN", scsn}},
                          std::to_string(id));
     if (stored && categoryId.isNull()) {
-        report.withoutCategory.push_back(std::to_string(id));
+        engine.noteWithoutReference("CategoryName", std::to_string(id));
     }
     if (stored && scsn.isNull()) {
-        report.withoutStatistics.push_back(std::to_string(id));
+        engine.noteWithoutReference("SCNA", std::to_string(id));
     }
 }
 
 }  // namespace
 
+// Price1: NULL or blank text becomes 0; anything else stays, zero and
+// negative values included. Every other price and cost: only a positive
+// value stays.
+Value ruleValue(datasets::ValueRule rule, const Value& value, const std::string& column) {
+    switch (rule) {
+        case datasets::ValueRule::AsGiven:
+            return value;
+        case datasets::ValueRule::FirstPrice:
+            if (value.isNull() || isBlank(value.toText())) {
+                return Value::integer(0);
+            }
+            return value;
+        case datasets::ValueRule::OtherPrice:
+        case datasets::ValueRule::MemberPrice:
+            if (numericValue(value, column) > 0) {
+                return value;
+            }
+            return Value::integer(0);
+    }
+    return value;
+}
+
+// A dish without any member price is sold to members at its first non-zero
+// price.
+Value memberPrice(Value vprice1, const ValueInRow& valueInRow) {
+    if (numericValue(vprice1, "VPrice1") == 0 &&
+        numericValue(valueInRow("VPrice2"), "VPrice2") == 0 &&
+        numericValue(valueInRow("VPrice3"), "VPrice3") == 0) {
+        for (const char* other : {"Price1", "Price2", "Price3"}) {
+            Value candidate = valueInRow(other);
+            if (numericValue(candidate, other) != 0) {
+                return candidate;
+            }
+        }
+    }
+    return vprice1;
+}
+
 constinit const DatasetMerge kMenuMerge{
     .dataset = datasets::kMenuDataset,
     .lastStep = "菜品",
     .mergeRow = mergeDish,
-    .update = {.table = "menu", .storedRow = kStoredDish, .columns = kDishColumns},
+    .update = {.table = "menu", .storedRow = kStoredDish},
 };
 
 }  // namespace pos::transfer

@@ -110,9 +110,9 @@ std::string formatMergeWarnings(const MergeReport& report) {
         text += std::string(text.empty() ? "" : "\n") + "注意：" + std::to_string(keys.size()) +
                 what + "，导出时不会出现（" + keyName + "：" + list + "）。";
     };
-    warn(report.withoutCategory, "个菜品没有类别", "菜品编码");
-    warn(report.withoutStatistics, "个菜品没有统计类别", "菜品编码");
-    warn(report.withoutHall, "张餐桌没有所属大厅", "桌号");
+    for (const MergeReport::RowsWithoutReference& rows : report.withoutReference) {
+        warn(rows.keys, rows.what, rows.keyName);
+    }
     return text;
 }
 

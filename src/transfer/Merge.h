@@ -85,11 +85,16 @@ struct MergeReport {
     std::vector<CellChange> changes;
     std::size_t changeCount = 0;
     // Keys of rows stored without a reference that the tool's own export
-    // joins on, so that they will not show in an export: dishes without a
-    // category or a statistics category, dining tables without a hall.
-    std::vector<std::string> withoutCategory;
-    std::vector<std::string> withoutStatistics;
-    std::vector<std::string> withoutHall;
+    // joins on, so that they will not show in an export (dishes without a
+    // category or a statistics category, dining tables without a hall): one
+    // entry for each such reference column of the dataset, in its order.
+    struct RowsWithoutReference {
+        const char* staged;   // the reference column
+        const char* what;     // the warning's wording: "个菜品没有类别"
+        const char* keyName;  // the dataset's key name: "菜品编码"
+        std::vector<std::string> keys;
+    };
+    std::vector<RowsWithoutReference> withoutReference;
 };
 
 // The merge stopped part-way. Every row inserted before the stop stays in the

@@ -102,9 +102,28 @@ MergeEngine::MergeEngine(const DatasetMerge& merge, TransferQueries& queries,
       m_progress(progressBase, view),
       m_transaction(queries.connection, "merged_row"),
       m_dataset(merge.dataset.displayText) {
+    for (const datasets::DatasetColumn& column : merge.dataset.columns) {
+        if (column.written != nullptr) {
+            m_updatable.push_back(&column);
+        }
+        if (column.withoutReference != nullptr) {
+            m_report.withoutReference.push_back(
+                {column.staged, column.withoutReference, merge.dataset.keyName, {}});
+        }
+    }
     // A dataset whose rows hold nothing beyond their key (the annotations)
     // has nothing to update.
-    m_report.updatesOffered = options.importChoices.updateExisting && !merge.update.columns.empty();
+    m_report.updatesOffered = options.importChoices.updateExisting && !m_updatable.empty();
+}
+
+void MergeEngine::noteWithoutReference(const char* staged, const std::string& key) {
+    for (MergeReport::RowsWithoutReference& rows : m_report.withoutReference) {
+        if (equalsIgnoreCase(rows.staged, staged)) {
+            rows.keys.push_back(key);
+            return;
+        }
+    }
+    throw std::logic_error(std::string("no reference warning for ") + staged);
 }
 
 // Runs one dataset's passes; any failure outside the protected inserts
@@ -412,7 +431,7 @@ const datasets::ReferencePass& MergeEngine::referencePassOver(const char* column
 }
 
 void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key) {
-    const std::span<const UpdatableColumn> columns = m_merge.update.columns;
+    const std::vector<const datasets::DatasetColumn*>& columns = m_updatable;
     const db::Query& row = m_q.sqlQuery;
     // The stored row: each column as shown, and the identifier behind a
     // reference name.
@@ -431,9 +450,9 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
             return;
         }
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            shown[i] = q.fieldValue(columns[i].staged);
-            if (columns[i].kind == CellKind::Reference) {
-                storedIds[i] = q.fieldValue(columns[i].stored);
+            shown[i] = q.fieldValue(columns[i]->staged);
+            if (columns[i]->kind == datasets::ColumnKind::ReferenceName) {
+                storedIds[i] = q.fieldValue(columns[i]->written);
             }
         }
         q.close();
@@ -442,14 +461,14 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
     // workbook holds the column, else the stored one.
     const ValueInRow valueInRow = [&](const char* column) {
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (!equalsIgnoreCase(columns[i].staged, column)) {
+            if (!equalsIgnoreCase(columns[i]->staged, column)) {
                 continue;
             }
             if (headingOf(column) == nullptr) {
                 return shown[i];
             }
             const Value cell = row.fieldValue(column);
-            return columns[i].rule != nullptr ? columns[i].rule(cell, column) : cell;
+            return ruleValue(columns[i]->rule, cell, column);
         }
         return Value();
     };
@@ -463,25 +482,26 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
     // In worksheet order, as the user reads the row.
     std::vector<Write> writes;
     for (const ImportedColumn& imported : m_columns) {
-        const auto at = std::find_if(columns.begin(), columns.end(), [&](const UpdatableColumn& c) {
-            return equalsIgnoreCase(c.staged, imported.column);
-        });
+        const auto at =
+            std::find_if(columns.begin(), columns.end(), [&](const datasets::DatasetColumn* c) {
+                return equalsIgnoreCase(c->staged, imported.column);
+            });
         if (at == columns.end()) {
             continue;  // the key, or a column the dataset does not update
         }
         const auto i = static_cast<std::size_t>(at - columns.begin());
-        const UpdatableColumn& column = *at;
+        const datasets::DatasetColumn& column = **at;
         const std::string* heading = &imported.heading;
         const Value cell = row.fieldValue(column.staged);
         const std::string before = shown[i].toText();
         switch (column.kind) {
-            case CellKind::Text:
+            case datasets::ColumnKind::Text:
                 // An empty cell leaves a stored text of blanks as it is.
                 if (cell.toText() != before && !(isBlank(cell.toText()) && isBlank(before))) {
                     writes.push_back({i, heading, cell, cell.toText()});
                 }
                 break;
-            case CellKind::Number: {
+            case datasets::ColumnKind::Number: {
                 // The value the column's rules make of the cell, as a new row
                 // would store it, is what may differ: a cost of -3 is 0, and
                 // over a stored 0 changes nothing.
@@ -490,8 +510,8 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
                 if (numericValue(value, column.staged) == stored) {
                     break;
                 }
-                if (column.complete != nullptr) {
-                    value = column.complete(value, valueInRow);
+                if (column.rule == datasets::ValueRule::MemberPrice) {
+                    value = memberPrice(value, valueInRow);
                     if (numericValue(value, column.staged) == stored) {
                         break;
                     }
@@ -499,7 +519,7 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
                 writes.push_back({i, heading, value, value.toText()});
                 break;
             }
-            case CellKind::Reference: {
+            case datasets::ColumnKind::ReferenceName: {
                 const std::string name = cell.toText();
                 if (sameName(name, before)) {
                     break;
@@ -532,7 +552,7 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
     std::vector<std::string> written;
     db::Parameters params;
     for (const Write& write : writes) {
-        written.emplace_back(columns[write.index].stored);
+        written.emplace_back(columns[write.index]->written);
         params.emplace_back(written.back(), write.value);
     }
     params.emplace_back("KeyID", keyValue);
@@ -544,13 +564,13 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
 
     ++m_report.updated;
     for (const Write& write : writes) {
-        countWrite(columns[write.index], *write.heading, key, shown[write.index], write.value,
+        countWrite(*columns[write.index], *write.heading, key, shown[write.index], write.value,
                    write.after);
     }
 }
 
 // Counts a rewritten cell of an updated row in the report.
-void MergeEngine::countWrite(const UpdatableColumn& column, const std::string& heading,
+void MergeEngine::countWrite(const datasets::DatasetColumn& column, const std::string& heading,
                              const std::string& key, const Value& before, const Value& value,
                              const std::string& after) {
     auto counted = std::find_if(m_report.changedColumns.begin(), m_report.changedColumns.end(),
@@ -564,8 +584,8 @@ void MergeEngine::countWrite(const UpdatableColumn& column, const std::string& h
         m_report.changes.push_back({key, heading, before.toText(), after});
     }
     ++m_report.changeCount;
-    if (value.isNull() && column.without != nullptr) {
-        (m_report.*column.without).push_back(key);
+    if (value.isNull() && column.withoutReference != nullptr) {
+        noteWithoutReference(column.staged, key);
     }
 }
 

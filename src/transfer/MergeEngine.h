@@ -45,38 +45,28 @@ double numericValue(const Value& value, const std::string& column);
 
 class MergeEngine;
 
-// How a column of a stored row is compared with the workbook's cell and what
-// an update writes into it: text as it stands, a number by the rule of a new
-// row, a reference name as the identifier that the name looks up.
-enum class CellKind { Text, Number, Reference };
-
 // A column's value in the row as it will be: the workbook's, by the column's
 // rule, when the workbook holds the column, else the stored one.
 using ValueInRow = std::function<Value(const char* column)>;
 
-struct UpdatableColumn {
-    const char* staged;  // the staging column, and the name of the shown value
-    const char* stored;  // the column written
-    CellKind kind;
-    // A number: the rule that makes a cell the value written, as for a new row.
-    Value (*rule)(const Value& cell, const std::string& column) = nullptr;
-    // A number whose value depends on the row's other columns: the value
-    // written, given the rule's value and the row as it will be; or nullptr.
-    Value (*complete)(Value value, const ValueInRow& valueInRow) = nullptr;
-    // A reference, named by the dataset's reference pass over the same
-    // staging column: the report's list of rows left without it.
-    std::vector<std::string> MergeReport::*without = nullptr;
-};
+// The value stored for a number cell of `column` by its value rule, for a
+// new row and an update alike (the dish price rules, MenuMerge.cpp).
+Value ruleValue(datasets::ValueRule rule, const Value& cell, const std::string& column);
 
-// The update of a stored row, for a dataset whose rows can be updated.
+// A dish's first member price, given the value its rule makes and the row as
+// it will be: a dish without any member price is sold to members at its
+// first non-zero price (MenuMerge.cpp).
+Value memberPrice(Value vprice1, const ValueInRow& valueInRow);
+
+// The update of a stored row, for a dataset whose rows can be updated: the
+// columns written are the dataset's columns that name a written column.
 struct StoredRowUpdate {
     const char* table;  // the table updated, by "where ID = :KeyID"
     // The stored row as an export shows it: every column the workbook may
     // hold under the staging column's name, and the identifiers behind the
-    // reference names, for the key :KeyID.
+    // reference names, for the key :KeyID; nullptr when the dataset's rows
+    // hold nothing beyond their key.
     const char* storedRow;
-    // The columns an update may write, none when the dataset has no update.
-    std::span<const UpdatableColumn> columns;
 };
 
 // A dataset's merge: its definition's reference passes, then the last pass,
@@ -153,6 +143,10 @@ public:
     bool insertRow(const std::string& statement, const db::Parameters& params,
                    const std::string& key);
 
+    // Notes `key` as a row stored without a name in the reference column
+    // `staged`, for the report's warning.
+    void noteWithoutReference(const char* staged, const std::string& key);
+
     // Updates the stored row with the staged row's key: each column the
     // workbook holds, as the rules of a new row make it, is compared with the
     // stored row as an export shows it, and only the columns that differ are
@@ -171,7 +165,7 @@ private:
     void insertReference(const std::string& statement, const db::Parameters& params);
     bool writeRow(const std::string& statement, const db::Parameters& params,
                   const std::string& key);
-    void countWrite(const UpdatableColumn& column, const std::string& heading,
+    void countWrite(const datasets::DatasetColumn& column, const std::string& heading,
                     const std::string& key, const Value& before, const Value& value,
                     const std::string& after);
     const std::string* headingOf(const char* column) const;
@@ -182,6 +176,8 @@ private:
     TransferQueries& m_q;
     const TransferOptions& m_options;
     const std::vector<ImportedColumn>& m_columns;
+    // The dataset's columns that an update may write, in the dataset's order.
+    std::vector<const datasets::DatasetColumn*> m_updatable;
     TransferView& m_view;
     Progress m_progress;
     RowTransaction m_transaction;

@@ -78,24 +78,6 @@ public:
 // The user asked the self-test to stop.
 class StopRequested : public std::exception {};
 
-// What one dataset's rows live in: its own table, and the reference tables
-// whose rows the merge creates from the names in a workbook.
-struct DatasetTables {
-    const char* key;
-    std::vector<const char*> ownTables;
-    std::vector<const char*> referenceTables;
-    const char* referenceText;  // the reference tables, for the step's title
-};
-
-const std::vector<DatasetTables>& datasetTables() {
-    static const std::vector<DatasetTables> tables = {
-        {"Menu", {"menu"}, {"Category", "STCA", "Unit"}, "菜品类别、统计类别和单位"},
-        {"HallTable", {"tables"}, {"Hall"}, "厅"},
-        {"MenuAnnotate", {"Annotate"}, {"AnnotateType"}, "注释类别"},
-    };
-    return tables;
-}
-
 // A view of the workers' TransferView that keeps the closing message and
 // passes the stop question on.
 class SelfTestView : public TransferView {
@@ -193,40 +175,44 @@ private:
             prepareFolder();
             return m_folder;
         });
-        for (const DatasetTables& tables : datasetTables()) {
-            const datasets::Dataset& dataset = *datasets::findDataset(tables.key);
+        for (const datasets::Dataset& dataset : datasets::kDatasets) {
+            const std::string key = dataset.key;
             const std::string text = dataset.displayText;
             Rows expected;
             step("读取" + text + "的演示数据", [&] {
-                const Snapshot original = snapshot(tables.key);
+                const Snapshot original = snapshot(key);
                 if (original.rows.empty()) {
                     throw std::runtime_error("演示数据中没有" + text + "的记录，无法比较。");
                 }
-                expected = expectedAfterImport(tables.key, original);
+                expected = expectedAfterImport(key, original);
                 return std::to_string(original.rows.size()) + "条记录";
             });
             for (const char* extension : {".xls", ".xlsx"}) {
-                const std::string path = m_folder + "/" + tables.key + extension;
+                const std::string path = m_folder + "/" + key + extension;
                 step("把" + text + "导出到" + extension, [&] { return exportTo(dataset, path); });
                 step("清空" + text + "的记录后导入" + extension, [&] {
-                    emptyTables(tables.ownTables);
+                    emptyTables({dataset.exportedTable});
                     return importFrom(dataset, path);
                 });
                 step("核对" + text + "（" + extension + "）的每条记录",
-                     [&] { return compare(expected, snapshot(tables.key).rows); });
+                     [&] { return compare(expected, snapshot(key).rows); });
             }
             // The merge must create every reference row again, under the
             // names the workbook spells.
-            const std::string path = m_folder + "/" + tables.key + ".xlsx";
-            step(std::string("清空") + text + "及" + tables.referenceText + "后导入.xlsx", [&] {
-                emptyTables(tables.ownTables);
-                emptyTables(tables.referenceTables);
+            const std::string path = m_folder + "/" + key + ".xlsx";
+            step(std::string("清空") + text + "及" + dataset.referenceRows + "后导入.xlsx", [&] {
+                emptyTables({dataset.exportedTable});
+                std::vector<const char*> references;
+                for (const datasets::ReferencePass& pass : dataset.referencePasses) {
+                    references.push_back(pass.numberedTable);
+                }
+                emptyTables(references);
                 return importFrom(dataset, path);
             });
-            step(std::string("核对新建的") + tables.referenceText + "和" + text + "的每条记录",
+            step(std::string("核对新建的") + dataset.referenceRows + "和" + text + "的每条记录",
                  [&] {
-                     std::string detail = compare(expected, snapshot(tables.key).rows);
-                     if (std::string(tables.key) == "Menu") {
+                     std::string detail = compare(expected, snapshot(key).rows);
+                     if (key == "Menu") {
                          checkUnits();
                      }
                      return detail;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "common/Cleanup.h"
 #include "common/Text.h"
@@ -31,6 +32,15 @@ std::vector<std::string> stagingTableStatements(const db::Dialect& dialect,
         for (const datasets::StagedColumn& c : step.columns) {
             table.columns.push_back(
                 {c.alias != nullptr ? c.alias : "", c.sourceTable, c.sourceColumn});
+        }
+        if (step.columns.empty()) {
+            // The dataset's own columns, named as the source column's table
+            // declares it when the names agree.
+            for (const datasets::DatasetColumn& c : dataset->columns) {
+                const std::string_view staged = c.staged;
+                table.columns.push_back(
+                    {staged == c.sourceColumn ? "" : c.staged, c.sourceTable, c.sourceColumn});
+            }
         }
         table.selectList = step.selectList;
         table.fromClause = step.fromClause;
