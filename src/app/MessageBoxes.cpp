@@ -2,6 +2,7 @@
 #include "MessageBoxes.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "TransferApplication.h"
 
@@ -14,9 +15,13 @@ namespace {
 // The hint names the details button as Qt's Chinese translation labels it.
 constexpr int kShownLines = 30;
 
+// Shows the box; `action`, when not empty, labels one more button, and the
+// result is -1 when that one was chosen.
 int runBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text,
-           QMessageBox::StandardButtons buttons) {
+           QMessageBox::StandardButtons buttons, const QString& action = {}) {
     QMessageBox box(icon, caption, text, buttons, owner);
+    QPushButton* actionButton =
+        action.isEmpty() ? nullptr : box.addButton(action, QMessageBox::ActionRole);
     const QStringList lines = text.split(QLatin1Char('\n'));
     if (lines.size() > kShownLines) {
         box.setText(lines.mid(0, kShownLines).join(QLatin1Char('\n')) +
@@ -24,7 +29,8 @@ int runBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const
         box.setDetailedText(text);
     }
     box.setWindowModality(Qt::ApplicationModal);
-    return box.exec();
+    const int result = box.exec();
+    return actionButton != nullptr && box.clickedButton() == actionButton ? -1 : result;
 }
 
 }  // namespace
@@ -36,6 +42,11 @@ void QtMessageBoxes::message(const QString& caption, const QString& text) {
 bool QtMessageBoxes::yesNo(const QString& text) {
     return runBox(m_owner, QMessageBox::NoIcon, kMessageCaption, text,
                   QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool QtMessageBoxes::messageOffering(const QString& text, const QString& action) {
+    return runBox(m_owner, QMessageBox::NoIcon, kMessageCaption, text, QMessageBox::Ok, action) ==
+           -1;
 }
 
 void QtMessageBoxes::errorReport(const QString& errorText) {

@@ -18,6 +18,9 @@ public:
     virtual void message(const QString& caption, const QString& text) = 0;
     // A modal box with Yes and No and no icon; true for Yes.
     virtual bool yesNo(const QString& text) = 0;
+    // A modal box captioned "提示" with OK and one more button labelled
+    // `action`, no icon; true when that button was chosen.
+    virtual bool messageOffering(const QString& text, const QString& action) = 0;
     // The general error report: the error's text as errorReportText() gives
     // it, titled with the application title, stop icon, OK.
     virtual void errorReport(const QString& errorText) = 0;
@@ -31,6 +34,7 @@ public:
     explicit QtMessageBoxes(QWidget* owner) : m_owner(owner) {}
     void message(const QString& caption, const QString& text) override;
     bool yesNo(const QString& text) override;
+    bool messageOffering(const QString& text, const QString& action) override;
     void errorReport(const QString& errorText) override;
 
 private:

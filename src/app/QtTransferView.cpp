@@ -73,4 +73,16 @@ void QtTransferView::showMessage(const std::string& text) {
     runOnWindowThread([this, message] { m_form.messageBoxes().ok(message); });
 }
 
+void QtTransferView::showImportResult(const std::string& text, const RejectsWriter& writeRejects) {
+    if (stopRequested()) {
+        std::cerr << text << std::endl;
+        return;
+    }
+    const QString message = QString::fromStdString(text);
+    // The worker waits for the box, so the writer it lent stays valid while
+    // the window calls it.
+    runOnWindowThread(
+        [this, message, &writeRejects] { m_form.showImportResult(message, writeRejects); });
+}
+
 }  // namespace pos::app

@@ -27,6 +27,9 @@ public:
     void setProgress(int position) override;
     void clearPath() override;
     void showMessage(const std::string& text) override;
+    // The result box, with the window's import choices named and, when rows
+    // were not imported, the offer to save them.
+    void showImportResult(const std::string& text, const RejectsWriter& writeRejects) override;
 
     // For tests: hears every position a worker sets, on the worker's thread,
     // before the window shows it, so that a test can act at a given moment

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -250,6 +251,15 @@ void TTransferForm::buildControls() {
 
     m_popupMenu1 = new QMenu(this);
     m_popupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    // The command line's --dry-run and --update-existing, for the imports
+    // started while they are checked.
+    m_n3 = m_popupMenu1->addAction(QStringLiteral("试运行（不改变数据库）"));
+    m_n3->setObjectName(QStringLiteral("N3"));
+    m_n3->setCheckable(true);
+    m_n4 = m_popupMenu1->addAction(QStringLiteral("更新已有的行"));
+    m_n4->setObjectName(QStringLiteral("N4"));
+    m_n4->setCheckable(true);
+    m_popupMenu1->addSeparator();
     m_n1 = m_popupMenu1->addAction(QStringLiteral("关于"));
     m_n1->setObjectName(QStringLiteral("N1"));
     m_n2 = m_popupMenu1->addAction(QStringLiteral("退出"));
@@ -260,6 +270,7 @@ void TTransferForm::buildControls() {
 
     m_saveFilePath = workbookDialog(this, "SaveFilePath", QFileDialog::AcceptSave);
     m_openFilePath = workbookDialog(this, "OpenFilePath", QFileDialog::AcceptOpen);
+    m_rejectsFilePath = workbookDialog(this, "RejectsFilePath", QFileDialog::AcceptSave);
 
     connect(m_exData, &QRadioButton::toggled, this, &TTransferForm::imDataClick);
     connect(m_imData, &QRadioButton::toggled, this, &TTransferForm::imDataClick);
@@ -416,6 +427,63 @@ void TTransferForm::n1Click() {
                  QString::fromStdString(defaultExportFolder(m_options.executableDir))));
 }
 
+void TTransferForm::showImportResult(const QString& text,
+                                     const transfer::TransferView::RejectsWriter& writeRejects) {
+    QStringList chosen;
+    if (m_n3->isChecked()) {
+        chosen << m_n3->text();
+    }
+    if (m_n4->isChecked()) {
+        chosen << m_n4->text();
+    }
+    const QString message =
+        chosen.isEmpty()
+            ? text
+            : text +
+                  QStringLiteral("\n\n本次导入所选：%1。").arg(chosen.join(QStringLiteral("、")));
+    if (!writeRejects) {
+        m_boxes->ok(message);
+        return;
+    }
+    // A cancelled dialog shows the box again, so that the offer is not lost.
+    while (m_boxes->messageOffering(message, QStringLiteral("保存未导入的行…"))) {
+        if (saveRejectedRows(writeRejects)) {
+            return;
+        }
+    }
+}
+
+bool TTransferForm::saveRejectedRows(const transfer::TransferView::RejectsWriter& writeRejects) {
+    QFileDialog* dialog = m_rejectsFilePath;
+    // Offered beside the workbook, named after it.
+    const QFileInfo input(m_pathEdit->text());
+    const bool xlsx = input.suffix().compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) == 0;
+    dialog->selectNameFilter(xlsx ? kXlsxFilter : kXlsFilter);
+    followFilter(dialog);
+    dialog->setDirectory(input.absolutePath());
+    dialog->selectFile(input.completeBaseName() + QStringLiteral("_未导入.") +
+                       (xlsx ? QStringLiteral("xlsx") : QStringLiteral("xls")));
+    for (;;) {
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+            return false;
+        }
+        const QString path = dialog->selectedFiles().first();
+        const QFileInfo target(path);
+        if (target.exists() && input.exists() &&
+            target.canonicalFilePath() == input.canonicalFilePath()) {
+            m_boxes->ok(QStringLiteral("不能把未导入的行写入正在导入的工作簿“%1”，请换一个文件名。")
+                            .arg(path));
+            continue;
+        }
+        if (target.exists() &&
+            !m_boxes->yesNo(QStringLiteral("文件“%1”已经存在，是否覆盖？").arg(path))) {
+            continue;
+        }
+        m_boxes->ok(QString::fromStdString(writeRejects(path.toStdString())));
+        return true;
+    }
+}
+
 void TTransferForm::btn4Click() {
     close();
 }
@@ -479,6 +547,14 @@ transfer::TransferOptions TTransferForm::transferOptions() const {
     o.fieldMapDir = m_options.fieldMapDir;
     o.stationNumber = m_stationNumber;
     return o;
+}
+
+transfer::ImportChoices TTransferForm::importChoices() const {
+    transfer::ImportChoices choices;
+    choices.dryRun = m_n3->isChecked();
+    choices.updateExisting = m_n4->isChecked();
+    choices.offerRejects = true;
+    return choices;
 }
 
 transfer::TransferQueries TTransferForm::transferQueries() {

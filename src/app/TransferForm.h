@@ -49,6 +49,11 @@ public:
     void chooseWorkbookPath();
     void exImButtonClick();
     void n1Click();  // 关于 in the right-click menu
+    // The closing message of an import, with the choices of the menu named;
+    // when `writeRejects` is set, the box offers to save the rows not
+    // imported until they are saved or the box is closed with OK.
+    void showImportResult(const QString& text,
+                          const transfer::TransferView::RejectsWriter& writeRejects);
 
     // What closing the window does; by default the process ends at once with
     // exit code 0. A running transfer is first asked to stop at its next row,
@@ -76,6 +81,8 @@ public:
 
     // The inputs of a transfer, read once when it starts.
     transfer::TransferOptions transferOptions() const;
+    // What the checkable entries of the right-click menu ask of an import.
+    transfer::ImportChoices importChoices() const;
 
     db::Connection& sqlConn() { return m_sqlConn; }
     db::Query& connQuery() { return m_connQuery; }
@@ -108,8 +115,12 @@ public:
     QMenu* popupMenu1() const { return m_popupMenu1; }  // the right-click menu
     QAction* n1() const { return m_n1; }                // 关于
     QAction* n2() const { return m_n2; }                // 退出
+    QAction* n3() const { return m_n3; }  // 试运行（不改变数据库）, checkable
+    QAction* n4() const { return m_n4; }  // 更新已有的行, checkable
     QFileDialog* saveFilePath() const { return m_saveFilePath; }
     QFileDialog* openFilePath() const { return m_openFilePath; }
+    // Where the rows not imported go, from the result box.
+    QFileDialog* rejectsFilePath() const { return m_rejectsFilePath; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -124,6 +135,9 @@ private:
     // What start-up says when the list of databases is empty: where the store
     // is and how to create the demo there, or that the server has none.
     QString noDatabaseMessage() const;
+    // Asks where to save the rows not imported, then writes them and says
+    // where, or why not; false when the user cancelled the dialog.
+    bool saveRejectedRows(const transfer::TransferView::RejectsWriter& writeRejects);
 
     WindowOptions m_options;
     std::unique_ptr<MessageBoxes> m_ownBoxes;
@@ -172,8 +186,11 @@ private:
     QMenu* m_popupMenu1 = nullptr;
     QAction* m_n1 = nullptr;
     QAction* m_n2 = nullptr;
+    QAction* m_n3 = nullptr;
+    QAction* m_n4 = nullptr;
     QFileDialog* m_saveFilePath = nullptr;
     QFileDialog* m_openFilePath = nullptr;
+    QFileDialog* m_rejectsFilePath = nullptr;
 };
 
 }  // namespace pos::app

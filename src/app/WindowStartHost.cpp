@@ -41,6 +41,10 @@ std::string WindowStartHost::stationText() const {
     return m_form.stationText();
 }
 
+transfer::ImportChoices WindowStartHost::importChoices() const {
+    return m_form.importChoices();
+}
+
 std::string WindowStartHost::currentDatasetKey() const {
     return m_form.currentDatasetKey();
 }

@@ -29,6 +29,7 @@ public:
     std::string databaseText() const override;
     std::string datasetText() const override;
     std::string stationText() const override;
+    transfer::ImportChoices importChoices() const override;
     std::string currentDatasetKey() const override;
     bool exportMode() const override;
     std::string executableDir() const override;

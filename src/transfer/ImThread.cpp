@@ -406,7 +406,7 @@ void MyImThread::setProgress(int position) {
 void MyImThread::finishWith(ImportOutcome outcome, const std::string& message) {
     std::string text = message;
     const ImportChoices& choices = m_options.importChoices;
-    if (choices.dryRun || !choices.rejectsPath.empty()) {
+    if (choices.dryRun || !choices.rejectsPath.empty() || choices.offerRejects) {
         text = withImportChoices(outcome, message);
     }
     db::Connection& connection = m_queries.connection;
@@ -422,7 +422,14 @@ void MyImThread::finishWith(ImportOutcome outcome, const std::string& message) {
     }
     m_result.outcome = outcome;
     m_result.message = text;
-    m_view.showMessage(text);
+    const bool rowsToSave = std::any_of(m_result.rejectedRows.begin(), m_result.rejectedRows.end(),
+                                        [](const RejectedRow& r) { return r.row > 0; });
+    if (choices.offerRejects && rowsToSave) {
+        m_view.showImportResult(
+            text, [this, outcome](const std::string& path) { return writeRejects(outcome, path); });
+    } else {
+        m_view.showImportResult(text, {});
+    }
 }
 
 void MyImThread::runImport() {
@@ -977,7 +984,7 @@ std::string MyImThread::withImportChoices(ImportOutcome outcome, const std::stri
             text = dryRunReport(outcome, message);
         }
         if (!m_options.importChoices.rejectsPath.empty()) {
-            text += "\n" + writeRejects(outcome);
+            text += "\n" + writeRejects(outcome, m_options.importChoices.rejectsPath);
         }
     } catch (const std::exception& e) {
         text += std::string("\n无法列出未导入的行（") + e.what() + "）。";
@@ -1140,8 +1147,7 @@ std::string MyImThread::dryRunReport(ImportOutcome outcome, const std::string& m
 // The rows not imported, in a new workbook laid out as the input (row 1
 // empty, the headings in row 2, the rows from row 3, each cell as the input
 // shows it) with the reason in one more column.
-std::string MyImThread::writeRejects(ImportOutcome outcome) const {
-    const std::string& path = m_options.importChoices.rejectsPath;
+std::string MyImThread::writeRejects(ImportOutcome outcome, const std::string& path) const {
     const bool dryRun = m_options.importChoices.dryRun;
     if (!rowsWereRead(outcome)) {
         return "没有写出未导入的行：导入在逐行处理之前就结束了，请按上面的说明处理后重新导入。";

@@ -191,7 +191,7 @@ private:
     std::string withImportChoices(ImportOutcome outcome, const std::string& message);
     std::vector<RejectedRow> rejectedRows(ImportOutcome outcome) const;
     std::string dryRunReport(ImportOutcome outcome, const std::string& message) const;
-    std::string writeRejects(ImportOutcome outcome) const;
+    std::string writeRejects(ImportOutcome outcome, const std::string& path) const;
     void finishWith(ImportOutcome outcome, const std::string& message);
     std::string key() const;
 

@@ -55,6 +55,7 @@ void startImport(StartTransferHost& host) {
         return;
     }
     options.stationNumber = check.stationNumber;
+    options.importChoices = host.importChoices();
     auto worker = std::make_unique<MyImThread>(host.workerQueries(), options, host.workerView());
     MyImThread& started = *worker;
     host.keepImportWorker(std::move(worker));

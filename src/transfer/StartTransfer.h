@@ -31,6 +31,8 @@ public:
     virtual std::string databaseText() const = 0;  // ExIMDataBase
     virtual std::string datasetText() const = 0;   // ExIMTable
     virtual std::string stationText() const = 0;   // StationEdit
+    // What the import is asked beyond the controls; by default nothing.
+    virtual ImportChoices importChoices() const { return {}; }
     virtual std::string currentDatasetKey() const = 0;
     virtual bool exportMode() const = 0;            // ExData checked
     virtual std::string executableDir() const = 0;  // with its trailing '/'

@@ -16,13 +16,16 @@ struct TransferQueries {
     db::Query& tempQuery2;       // TempQuery2: the merge's maxima and inserts
 };
 
-// What the command line may ask of an import beyond the window's inputs;
-// the window leaves every choice at its default, and so imports as it always
-// did.
+// What an import may be asked beyond the window's inputs: the command line's
+// options, and the window's checkable menu entries (every choice at its
+// default imports as the window always did).
 struct ImportChoices {
     bool dryRun = false;          // run every step, then roll all of it back
     bool updateExisting = false;  // a row whose key is stored updates that row
     std::string rejectsPath;      // the workbook for rows not imported; empty: none
+    // The view may offer to save the rows not imported once the import has
+    // ended (the window's result box does).
+    bool offerRejects = false;
     // How a message tells the user to choose another dataset: empty for the
     // window's drop-down, else the command line's option ("--dataset").
     std::string datasetOption = {};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 namespace pos::transfer {
@@ -50,6 +51,16 @@ public:
     virtual void clearPath() = 0;
     // A modal message with an OK button; returns when the user has closed it.
     virtual void showMessage(const std::string& text) = 0;
+    // Writes the rows of the import that did not reach the database into a
+    // new workbook at `path`; returns what it did, as a sentence for the user.
+    using RejectsWriter = std::function<std::string(const std::string& path)>;
+    // The closing message of an import. `writeRejects` is set when rows were
+    // not imported and the import asked for the offer; it may be called until
+    // this returns. By default the message alone.
+    virtual void showImportResult(const std::string& text, const RejectsWriter& writeRejects) {
+        static_cast<void>(writeRejects);
+        showMessage(text);
+    }
 
     // Whether the user asked the transfer to stop (Ctrl-C on a terminal, the
     // window closed). Asked before every row: the worker then undoes the pass

@@ -41,6 +41,18 @@ public:
         answers.pop_front();
         return a;
     }
+    // Recorded as a message too; the extra button is chosen while
+    // `offerAnswers` says so (OK when empty).
+    bool messageOffering(const QString& text, const QString& action) override {
+        message(kMessageCaption, text);
+        offers << action;
+        if (offerAnswers.empty()) {
+            return false;
+        }
+        bool a = offerAnswers.front();
+        offerAnswers.pop_front();
+        return a;
+    }
     void errorReport(const QString& errorText) override { errors << errorText; }
 
     QStringList captions;
@@ -48,6 +60,8 @@ public:
     QStringList questions;
     QStringList errors;
     std::deque<bool> answers;
+    QStringList offers;  // the extra button of each box that had one
+    std::deque<bool> offerAnswers;
 };
 
 // Records the boxes and, for each OK message, whether the start button was

@@ -1,7 +1,8 @@
 // The start button in import mode on the real window: the pre-checks with
 // their messages (in the window's order), a whole import of new dishes on the
-// demo store with the controls held while it runs and given back after, and
-// the window closed mid-import.
+// demo store with the controls held while it runs and given back after, the
+// window closed mid-import, the import choices of the right-click menu, and
+// the rows not imported saved from the result box.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -289,3 +291,159 @@ INSTANTIATE_TEST_SUITE_P(Moments, CloseDuringImport,
                                            CloseCase{"MergeDishesStep", 285, "n2", false, "1"},
                                            CloseCase{"MergeClosedTwice", 285, "window", true, "1"}),
                          [](const auto& p) { return std::string(p.param.name); });
+
+namespace {
+
+// The checkable entries of the right-click menu, and what an import of a
+// changed price does with them.
+struct ChoiceCase {
+    const char* name;
+    bool dryRun;          // 试运行（不改变数据库）
+    bool updateExisting;  // 更新已有的行
+    const char* price;    // 价格1 of dish 9001 afterwards (18 before)
+    const char* box;      // the result box holds it
+};
+
+void PrintTo(const ChoiceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ImportChoicesFromMenu : public StartImport, public ::testing::WithParamInterface<ChoiceCase> {
+protected:
+    // The menu's entry captioned `text`.
+    QAction* entry(const char* text) {
+        for (QAction* a : form->popupMenu1()->actions()) {
+            if (a->text() == QString::fromUtf8(text)) {
+                return a;
+            }
+        }
+        return nullptr;
+    }
+    // Imports `path` with station 1 and waits for its result box.
+    void importAndWait(const std::string& path) {
+        const qsizetype before = boxes.messages.size();
+        press(path, QStringLiteral("1"));
+        ASSERT_TRUE(waitUntil(
+            [&] { return boxes.messages.size() > before && form->exImButton()->isEnabled(); }));
+    }
+};
+
+}  // namespace
+
+TEST_P(ImportChoicesFromMenu, RunTheImportAsChosenAndSaySo) {
+    const ChoiceCase& c = GetParam();
+    importAndWait(good);
+    ASSERT_EQ(scalar("select Price1 from menu where ID = 9001"), "18");
+    QAction* dryRun = entry("试运行（不改变数据库）");
+    QAction* update = entry("更新已有的行");
+    ASSERT_TRUE(dryRun != nullptr && update != nullptr);
+    ASSERT_TRUE(dryRun->isCheckable() && update->isCheckable());
+    if (c.dryRun) {
+        dryRun->trigger();
+    }
+    if (c.updateExisting) {
+        update->trigger();
+    }
+    const std::string changed = m_exe.dir() + "changed.xls";
+    writeWorkbook(changed, {kMenuHeadings, "9001|新菜|XC|热菜|菜品|份|20|6|16"});
+    importAndWait(changed);
+    const QString box = boxes.messages.back();
+    EXPECT_TRUE(box.contains(QString::fromUtf8(c.box))) << box.toStdString();
+    EXPECT_EQ(box.contains(QStringLiteral("本次导入所选")), c.dryRun || c.updateExisting)
+        << box.toStdString();
+    form.reset();  // joins the worker
+    EXPECT_EQ(scalar("select Price1 from menu where ID = 9001"), c.price);
+    EXPECT_EQ(scalar("select count(*) from sqlite_master where name like 'TEMP%'"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImportChoicesFromMenu,
+    ::testing::Values(ChoiceCase{"Neither", false, false, "18", "1行已存在"},
+                      ChoiceCase{"DryRun", true, false, "18", "试运行：数据库中的数据没有改变"},
+                      ChoiceCase{"UpdateExisting", false, true, "20", "已更新1行"},
+                      ChoiceCase{"DryRunOfAnUpdate", true, true, "18", "将更新1行"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+namespace {
+
+// Where the rows not imported are saved from the result box.
+struct RejectsCase {
+    const char* name;
+    bool fileThere;          // the chosen file exists already
+    std::deque<bool> yesNo;  // the answers to "是否覆盖"
+    bool written;            // the rows are in the file afterwards
+    const char* lastBox;     // the last box holds it
+};
+
+void PrintTo(const RejectsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SaveRejectedRows : public StartImport, public ::testing::WithParamInterface<RejectsCase> {};
+
+}  // namespace
+
+TEST_P(SaveRejectedRows, FromTheResultBox) {
+    const RejectsCase& c = GetParam();
+    const std::string input = m_exe.dir() + "bad.xls";
+    writeWorkbook(input, {kMenuHeadings, "9001|新菜|XC|热菜|菜品|份|18|6|16",
+                          "9003|贵菜|GC|热菜|菜品|份|12元|6|16"});
+    const std::string out = m_exe.dir() + "rows.xls";
+    if (c.fileThere) {
+        std::ofstream(out) << "kept";
+    }
+    boxes.answers = c.yesNo;
+    boxes.offerAnswers = {true};  // the offer of the first box is taken
+    // The first save dialog takes `out`; any later one is cancelled.
+    int dialogs = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible() ||
+            dialog->objectName() != QStringLiteral("RejectsFilePath")) {
+            return;
+        }
+        if (dialogs++ == 0) {
+            // What typing the name does.
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(QString::fromStdString(out));
+            static_cast<QDialog*>(dialog)->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+    poll.start(10);
+    form->pathEdit()->setText(QString::fromStdString(input));
+    form->stationEdit()->setText(QStringLiteral("1"));
+    form->exImButtonClick();
+    ASSERT_TRUE(
+        waitUntil([&] { return form->exImButton()->isEnabled() && !boxes.offers.isEmpty(); }));
+    EXPECT_EQ(boxes.offers.first(), QStringLiteral("保存未导入的行…"));
+    EXPECT_EQ(boxes.questions.size(), c.fileThere ? 1 : 0);
+    EXPECT_TRUE(boxes.messages.back().contains(QString::fromUtf8(c.lastBox)))
+        << boxes.messages.back().toStdString();
+    if (!c.written) {
+        EXPECT_EQ(readAll(out), "kept");
+        return;
+    }
+    // Read back by an independent reader: the headings, then both rows (the
+    // check refused one, so neither was imported) with their reasons.
+    static const char* const kRead = R"PY(
+import sys, xlrd
+sheet = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)
+for r in range(1, sheet.nrows):
+    print(sheet.cell_value(r, 0), sheet.cell_value(r, 6), sheet.cell_value(r, 9)[:6], sep="|")
+)PY";
+    const auto read = pos::testing::runPython(kRead, {out});
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_EQ(read.out, "菜品编码|价格1|未导入原因\n9001|18|本文件中有其\n9003|12元|“价格1”列\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SaveRejectedRows,
+    ::testing::Values(RejectsCase{"NewFile", false, {}, true, "行已写入"},
+                      RejectsCase{"ReplaceWhenAsked", true, {true}, true, "行已写入"},
+                      // No: the dialog opens again and is cancelled; the box
+                      // comes back with its offer and is closed with OK.
+                      RejectsCase{"KeepWhenNotAsked", true, {false}, false, "行数据无法插入"}),
+    [](const auto& p) { return std::string(p.param.name); });

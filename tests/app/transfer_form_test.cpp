@@ -167,10 +167,16 @@ TEST_F(WindowTest, ControlsStandWhereTheDesignPutsThem) {
         w = next;
     }
 
-    // The pop-up menu.
-    ASSERT_EQ(form.popupMenu1()->actions().size(), 2);
-    EXPECT_EQ(form.n1()->text(), QStringLiteral("关于"));
-    EXPECT_EQ(form.n2()->text(), QStringLiteral("退出"));
+    // The pop-up menu: the two import choices, unchecked, then 关于 and 退出.
+    QStringList entries;
+    for (const QAction* a : form.popupMenu1()->actions()) {
+        entries << (a->isSeparator() ? QStringLiteral("-")
+                                     : a->text() + (a->isCheckable() ? QStringLiteral("[ ]") : ""));
+        EXPECT_FALSE(a->isChecked()) << a->text().toStdString();
+    }
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("试运行（不改变数据库）[ ]"),
+                                    QStringLiteral("更新已有的行[ ]"), QStringLiteral("-"),
+                                    QStringLiteral("关于"), QStringLiteral("退出")}));
     EXPECT_EQ(form.contextMenuPolicy(), Qt::CustomContextMenu);
 }
 
