@@ -402,6 +402,13 @@ void TTransferForm::chooseWorkbookPath() {
     }
     if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
         fileName = dialog->selectedFiles().first();
+        if (exporting) {
+            // The open dialog starts where the last workbook was saved, so
+            // that it is at hand to import; the name it held would take it
+            // back to its own folder.
+            m_openFilePath->setDirectory(QFileInfo(fileName).absolutePath());
+            m_openFileName.clear();
+        }
     }
     // Confirmed or cancelled, the name the dialog holds goes into the path
     // when it is not blank.

@@ -346,27 +346,32 @@ TEST_F(WindowTest, WorkbookDialogsFollowTheModeAndCancellingRestoresTheLastName)
     EXPECT_EQ(types->itemText(0), QStringLiteral("Excel文件（*.xls）"));
     EXPECT_EQ(types->itemText(1), QStringLiteral("Excel文件（*.xlsx）"));
 
+    // Saved in a folder of the user's, not the default one.
+    const QString monthly = dir + QStringLiteral("月报");
+    ASSERT_TRUE(std::filesystem::create_directory(monthly.toStdString()));
     chooseWith(*form, [&](QFileDialog* d) {
         // What typing a name does.
         d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
-            ->setText(dir + QStringLiteral("出口"));
+            ->setText(monthly + QStringLiteral("/出口"));
         static_cast<QDialog*>(d)->accept();
     });
-    EXPECT_EQ(form->pathText(), (dir + QStringLiteral("出口.xls")).toStdString());
+    EXPECT_EQ(form->pathText(), (monthly + QStringLiteral("/出口.xls")).toStdString());
 
-    // A mode switch empties the path; the import dialog holds no name yet.
+    // A mode switch empties the path; the import dialog holds no name yet and
+    // starts in the folder the save dialog last used.
     form->imData()->click();
     chooseWith(
         *form, [](QFileDialog* d) { d->reject(); }, &seen);
     EXPECT_EQ(seen, form->openFilePath());
     EXPECT_EQ(seen->acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(seen->directory().absolutePath(), monthly);
     EXPECT_EQ(form->pathText(), "");
 
     // Back in export mode, cancelling puts back the name chosen before.
     form->exData()->click();
     EXPECT_EQ(form->pathText(), "");
     chooseWith(*form, [](QFileDialog* d) { d->reject(); });
-    EXPECT_EQ(form->pathText(), (dir + QStringLiteral("出口.xls")).toStdString());
+    EXPECT_EQ(form->pathText(), (monthly + QStringLiteral("/出口.xls")).toStdString());
 }
 
 TEST_F(WindowTest, TypedNameTakesTheExtensionOfTheChosenFilter) {
