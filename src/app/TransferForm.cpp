@@ -21,6 +21,7 @@
 #include <QShowEvent>
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
 
 #include "QtTransferView.h"
 #include "TransferApplication.h"
@@ -289,6 +290,15 @@ void TTransferForm::formCreate() {
         move(desk.center() - QPoint(width() / 2, height() / 2));
     }
     try {
+        // A folder given with --field-maps is created, as the command line
+        // creates it.
+        std::error_code error;
+        std::filesystem::create_directories(m_options.fieldMapDir, error);
+        if (error) {
+            throw std::runtime_error("无法创建字段对应文件的文件夹“" + m_options.fieldMapDir +
+                                     "”（" + error.message() +
+                                     "），请用--field-maps选择另一个文件夹。");
+        }
         datasets::writeDefaultFieldMaps(m_options.fieldMapDir);
     } catch (const std::exception& e) {
         m_boxes->errorReport(QString::fromStdString(e.what()));

@@ -12,6 +12,10 @@
 #include "common/Text.h"
 #include "db/OdbcBackend.h"
 
+#ifndef POS_TRANSFER_VERSION
+#error "POS_TRANSFER_VERSION comes from the project's version in CMakeLists.txt"
+#endif
+
 namespace pos::app {
 
 transfer::ConnectionArguments connectionArguments(const WindowOptions& options) {
@@ -78,11 +82,27 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
                        "the default workbook (which must exist), open-dialog for the open "
                        "dialog of import mode."),
         QStringLiteral("MODE"));
+    // As the command line's: the field-map folder, and the version.
+    const QCommandLineOption fieldMaps(
+        QStringLiteral("field-maps"),
+        QStringLiteral("Folder of the field-map files Menu.ini, HallTable.ini, MenuAnnotate.ini "
+                       "(default: the field-map folder below); created when missing"),
+        QStringLiteral("DIR"));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Print the program's name and version"));
     parser.addOptions({dataSource, user, catalog, store, odbcDriver, encrypt,
-                       trustServerCertificate, screenshot, screenshotMode});
+                       trustServerCertificate, fieldMaps, version, screenshot, screenshotMode});
     if (!parser.parse(arguments)) {
         message = parser.errorText();
         return ParseResult::BadUsage;
+    }
+    if (parser.isSet(version)) {
+        message = QStringLiteral("pos-transfer " POS_TRANSFER_VERSION "\n");
+        return ParseResult::Help;
+    }
+    if (parser.isSet(fieldMaps) && !isBlank(parser.value(fieldMaps).toStdString())) {
+        std::string dir = parser.value(fieldMaps).toStdString();
+        options.fieldMapDir = dir.back() == '/' ? dir : dir + "/";
     }
     if (parser.isSet(QStringLiteral("help"))) {
         // The folders in use, worked out only when asked for.

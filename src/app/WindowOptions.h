@@ -27,7 +27,7 @@ struct WindowOptions {
     // encryption from --odbc-driver, --encrypt, --trust-server-certificate
     db::ConnectionSettings connection;
     std::string executableDir;   // with its trailing '/'
-    std::string fieldMapDir;     // with its trailing '/'
+    std::string fieldMapDir;     // --field-maps, else beside the program; its trailing '/'
     std::string screenshotPath;  // --screenshot: save a picture after start-up, quit
     ScreenshotScene screenshotScene = ScreenshotScene::Export;  // --screenshot-mode
 };

@@ -12,12 +12,14 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
 #include "TransferApplication.h"
 #include "TransferForm.h"
 #include "app/app_helpers.h"
+#include "support/Process.h"
 
 using namespace pos::app;
 using namespace pos::app::testing;
@@ -187,6 +189,35 @@ TEST(WindowOptions, CommandLineOptionsReplaceOnlyTheirPieces) {
     EXPECT_EQ(parseWindowOptions({"pos-transfer", "--store", "/tmp/s"}, o, message),
               ParseResult::Ok);
     EXPECT_EQ(o.connection.storeDir, "/tmp/s");
+
+    // --field-maps and --version as the command line's: the window writes its
+    // field maps into the folder given, created when missing, and names its
+    // version as the command line does.
+    TempDir exe;
+    const std::string maps = exe.dir() + "站点/maps";
+    WindowOptions withMaps = storeOptions(exe.dir(), exe.dir());
+    ASSERT_EQ(parseWindowOptions({"pos-transfer", "--field-maps", QString::fromStdString(maps)},
+                                 withMaps, message),
+              ParseResult::Ok)
+        << message.toStdString();
+    EXPECT_EQ(withMaps.fieldMapDir, maps + "/");
+    {
+        RecordingBoxes boxes;
+        TTransferForm form(withMaps, &boxes);
+        EXPECT_TRUE(boxes.errors.isEmpty()) << boxes.errors.join("\n").toStdString();
+    }
+    for (const char* file : {"Menu.ini", "HallTable.ini", "MenuAnnotate.ini"}) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(maps + "/" + file)) << file;
+        EXPECT_FALSE(std::filesystem::exists(exe.dir() + file)) << file;
+    }
+    pos::testing::RunOptions noDisplay;
+    noDisplay.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY"};
+    const auto window =
+        pos::testing::runProgram({POS_BIN_DIR "/pos-transfer", "--version"}, noDisplay);
+    const auto cli = pos::testing::runProgram({POS_BIN_DIR "/pos-transfer-cli", "--version"});
+    EXPECT_EQ(window.exitCode, 0) << window.err;
+    ASSERT_EQ(cli.out.rfind("pos-transfer-cli ", 0), 0u) << cli.out;
+    EXPECT_EQ(window.out, "pos-transfer " + cli.out.substr(17));
 
     // The ODBC driver and encryption go into the connection settings.
     WindowOptions odbc;
