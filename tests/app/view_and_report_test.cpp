@@ -201,6 +201,7 @@ TEST(WindowOptions, CommandLineOptionsReplaceOnlyTheirPieces) {
               ParseResult::Ok)
         << message.toStdString();
     EXPECT_EQ(withMaps.fieldMapDir, maps + "/");
+    ensureApplication();
     {
         RecordingBoxes boxes;
         TTransferForm form(withMaps, &boxes);
