@@ -31,6 +31,31 @@ WindowOptions defaultWindowOptions() {
     return options;
 }
 
+namespace {
+
+// The scene that --screenshot-mode names; false, with the message, for an
+// unknown one.
+bool screenshotSceneNamed(const QString& mode, ScreenshotScene& scene, QString& message) {
+    const std::pair<const char*, ScreenshotScene> scenes[] = {
+        {"export", ScreenshotScene::Export},
+        {"import", ScreenshotScene::Import},
+        {"overwrite", ScreenshotScene::Overwrite},
+        {"open-dialog", ScreenshotScene::OpenDialog},
+    };
+    const auto* named = std::find_if(std::begin(scenes), std::end(scenes),
+                                     [&mode](auto& s) { return mode == QLatin1String(s.first); });
+    if (named == std::end(scenes)) {
+        message = QStringLiteral(
+                      "--screenshot-mode takes export, import, overwrite or open-dialog, not ") +
+                  mode;
+        return false;
+    }
+    scene = named->second;
+    return true;
+}
+
+}  // namespace
+
 ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& options,
                                QString& message) {
     QCommandLineParser parser;
@@ -167,25 +192,9 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     if (parser.isSet(screenshot)) {
         options.screenshotPath = text(screenshot);
     }
-    if (parser.isSet(screenshotMode)) {
-        const QString mode = parser.value(screenshotMode);
-        const std::pair<const char*, ScreenshotScene> scenes[] = {
-            {"export", ScreenshotScene::Export},
-            {"import", ScreenshotScene::Import},
-            {"overwrite", ScreenshotScene::Overwrite},
-            {"open-dialog", ScreenshotScene::OpenDialog},
-        };
-        const auto* scene = std::find_if(std::begin(scenes), std::end(scenes), [&mode](auto& s) {
-            return mode == QLatin1String(s.first);
-        });
-        if (scene == std::end(scenes)) {
-            message =
-                QStringLiteral(
-                    "--screenshot-mode takes export, import, overwrite or open-dialog, not ") +
-                mode;
-            return ParseResult::BadUsage;
-        }
-        options.screenshotScene = scene->second;
+    if (parser.isSet(screenshotMode) &&
+        !screenshotSceneNamed(parser.value(screenshotMode), options.screenshotScene, message)) {
+        return ParseResult::BadUsage;
     }
     return ParseResult::Ok;
 }
