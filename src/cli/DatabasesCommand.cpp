@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/Command.h"
+#include "common/Translations.h"
 
 namespace pos::cli {
 
@@ -12,7 +13,7 @@ namespace {
 class DatabasesCommand : public Command {
 public:
     CLI::App* addTo(CLI::App& app) override {
-        return app.add_subcommand("databases", "List the user databases, one per line");
+        return app.add_subcommand("databases", translated("List the user databases, one per line"));
     }
 
     int run(const GlobalOptions& global) override {
