@@ -25,11 +25,10 @@ QString translatedText(const char* text) {
 }
 
 // The help: the usage line, the description, the folders in use and the
-// options, each
-// description wrapped beside its option's names. Written here rather than by
-// QCommandLineParser, whose headings stay English while no application
-// object holds Qt's translations and whose wrapping counts a Chinese
-// character as one column.
+// options, each description wrapped beside its option's names. Written here
+// rather than by QCommandLineParser, whose headings stay English while no
+// application object holds Qt's translations and whose wrapping counts a
+// Chinese character as one column.
 QString helpText(const QString& description, const std::string& folders,
                  const QList<QCommandLineOption>& options) {
     const std::size_t kLineWidth = 79;
@@ -66,6 +65,24 @@ QString helpText(const QString& description, const std::string& folders,
     return QString::fromStdString(out);
 }
 
+// The folders in use, worked out only when the help is asked for; `store`
+// is the value of --store.
+std::string foldersInUse(const WindowOptions& options, const QString& store) {
+    const std::string exeDir = options.executableDir;
+    std::string storeText = defaultStoreFolder(exeDir);
+    if (!store.isEmpty()) {
+        storeText = store.toStdString();
+    } else if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
+        storeText = std::string(env) + " (POS_TRANSFER_STORE)";
+    }
+    return translated(
+        "Folders in use:\n"
+        "  field maps     %1\n"
+        "  store          %2\n"
+        "  new workbooks  %3",
+        {options.fieldMapDir, storeText, defaultExportFolder(exeDir)});
+}
+
 }  // namespace
 
 transfer::ConnectionArguments connectionArguments(const WindowOptions& options) {
@@ -87,7 +104,6 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     const QString description = translatedText(
         "Moves dishes, halls with tables and dish annotations between a database and Excel "
         "workbooks. The password of a SQL login comes from POS_TRANSFER_PASSWORD.");
-    parser.setApplicationDescription(description);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   translatedText("Print this help message and exit"));
     const QCommandLineOption dataSource(
@@ -143,22 +159,7 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         return ParseResult::BadUsage;
     }
     if (parser.isSet(help)) {
-        // The folders in use, worked out only when asked for.
-        const std::string exeDir = options.executableDir;
-        QString storeText = QString::fromStdString(defaultStoreFolder(exeDir));
-        if (parser.isSet(store)) {
-            storeText = parser.value(store);
-        } else if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
-            storeText = QString::fromLocal8Bit(env) + QStringLiteral(" (POS_TRANSFER_STORE)");
-        }
-        message = helpText(
-            description,
-            translated("Folders in use:\n"
-                       "  field maps     %1\n"
-                       "  store          %2\n"
-                       "  new workbooks  %3",
-                       {options.fieldMapDir, storeText.toStdString(), defaultExportFolder(exeDir)}),
-            all);
+        message = helpText(description, foldersInUse(options, parser.value(store)), all);
         return ParseResult::Help;
     }
     if (!parser.positionalArguments().isEmpty()) {
