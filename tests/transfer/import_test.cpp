@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -658,6 +659,30 @@ INSTANTIATE_TEST_SUITE_P(
             {"\n第3行“桌名”列为空，请填写后再导入", "\n第5行“桌名”列为空，请填写后再导入"},
             {},
             {3, 4, 5}},
+        // Rows with nothing to import, among the records and after them (a
+        // row of blanks), are no records: skipped, named, never refused.
+        FaultCase{"EmptyRowsAreSkipped",
+                  "HallTable",
+                  "ours.xls",
+                  {kHallHeadings,
+                   {"大厅", "905", "甲桌"},
+                   {"", "", ""},
+                   {"大厅", "906", "乙桌"},
+                   {" ", "\t", "\xE3\x80\x80"}},
+                  nullptr,
+                  true,
+                  {"已导入2行", "\n第4、6行为空行，已跳过。"},
+                  {{"select ID, Name from tables where ID in (905, 906) order by ID",
+                    {{"905", "甲桌"}, {"906", "乙桌"}}}}},
+        FaultCase{"EmptyRowIsNoRejectOfARefusedWorkbook",
+                  "HallTable",
+                  "ours.xls",
+                  {kHallHeadings, {"大厅", "907", ""}, {"", "", ""}, {"大厅", "908", "乙桌"}},
+                  nullptr,
+                  false,
+                  {"\n第3行“桌名”列为空，请填写后再导入"},
+                  {},
+                  {3, 5}},
         FaultCase{"NewStatisticsCategoryAboveEveryScid",
                   "Menu",
                   "ours.xls",
