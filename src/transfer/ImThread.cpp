@@ -1156,6 +1156,10 @@ std::string MyImThread::dryRunReport(ImportOutcome outcome, const std::string& m
     if (!m_result.emptyRows.empty()) {
         text += "\n" + emptyRowsText(m_result.emptyRows);
     }
+    const std::string differing = formatDifferingRows(merge, "不会更新");
+    if (!differing.empty()) {
+        text += "\n" + differing;
+    }
     const std::string changes = formatCellChanges(merge);
     if (!changes.empty()) {
         text += "\n将改动的单元格：\n" + changes;

@@ -114,6 +114,7 @@ MergeEngine::MergeEngine(const DatasetMerge& merge, TransferQueries& queries,
     // A dataset whose rows hold nothing beyond their key (the annotations)
     // has nothing to update.
     m_report.updatesOffered = options.importChoices.updateExisting && !m_updatable.empty();
+    m_report.keyName = merge.dataset.keyName;
 }
 
 void MergeEngine::noteWithoutReference(const char* staged, const std::string& key) {
@@ -543,6 +544,15 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
                 break;
             }
         }
+    }
+    if (!m_report.updatesOffered) {
+        // Without updates the row stays as stored; the user learns that
+        // the workbook's values did not arrive.
+        ++m_report.alreadyExisting;
+        if (!writes.empty() && m_report.differing++ < static_cast<int>(kListedRows)) {
+            m_report.differingKeys.push_back(key);
+        }
+        return;
     }
     if (writes.empty()) {
         ++m_report.unchanged;

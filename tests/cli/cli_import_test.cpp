@@ -821,7 +821,8 @@ TEST_F(CliImport, DryRunChangesNothingAndForetellsTheImport) {
         "\n将新建统计类别“新统计”，编号" + scalar("select SCID from STCA where SCNA = '新统计'"),
         "\n将新建单位“新单位”，编号" + scalar("select ID from Unit where Name = '新单位'"),
         std::string("\n将导入2行；1行已存在，不会重复导入；1行与本文件中前面的行重复，不会导入；") +
-            "1行会被数据库拒绝。\n不会导入的行（2行）：",
+            "1行会被数据库拒绝。\n已存在的1行中有1行与工作簿不同，不会更新（菜品编码：1001）",
+        "\n不会导入的行（2行）：",
         std::string("\n第4行，菜品编码“9002”：数据库“pos_demo”：") +
             "数据库的约束或触发器拒绝了这项修改（dish 9002 is locked）",
         "\n第5行，菜品编码“9001”：在本文件中重复（与第3行相同），未导入",

@@ -140,6 +140,8 @@ TEST_P(ImportRoundTrip, ExportedWorkbookComesBackWithoutChangingAnything) {
     EXPECT_EQ(run.result.merge.inserted, 0);
     EXPECT_EQ(run.result.merge.alreadyExisting, run.state.lastDataRow - 2);
     EXPECT_GT(run.result.merge.alreadyExisting, 0);
+    // An exported row compares equal to its stored row: none is called changed.
+    EXPECT_EQ(run.result.merge.differing, 0) << view.messages()[0];
     EXPECT_EQ(snapshot(store), before);
     EXPECT_TRUE(stagingTables(store).empty());
     EXPECT_EQ(view.pathClears(), 1);
@@ -172,7 +174,14 @@ TEST(Import, NewDishesAreStagedAndMergedAndExistingOnesLeftOut) {
     EXPECT_TRUE(startsWith(view.messages()[0], std::string(kSuccess) + "\n")) << view.messages()[0];
     EXPECT_EQ(run.result.merge.inserted, 2);
     EXPECT_EQ(run.result.merge.alreadyExisting, 1);
-    EXPECT_EQ(view.messages()[0], std::string(kSuccess) + "\n已导入2行；1行已存在，未重复导入。");
+    // Dish 1001's first letter, cost and member price differ from the store:
+    // without updates the user learns that they did not arrive.
+    EXPECT_EQ(view.messages()[0],
+              std::string(kSuccess) +
+                  "\n已导入2行；1行已存在，未重复导入。\n已存在的1行中有1行与工作簿不同，没有更新"
+                  "（菜品编码：1001）；如需更新，请选择“更新已有的行”后重新导入（命令行：--"
+                  "update-existing）。");
+    EXPECT_EQ(store.scalar("select Cost1 from menu where ID = 1001"), "4.8");
     EXPECT_EQ(store.count("menu"), dishes + 2);
     EXPECT_EQ(store.scalar("select StationID from menu where ID = 9001"), "7");
     EXPECT_EQ(store.scalar("select count(*) from Category where Name = '新类别'"), "1");
