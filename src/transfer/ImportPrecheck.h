@@ -15,7 +15,8 @@ namespace pos::transfer {
 
 enum class ImportPrecheckStatus {
     Ready,
-    FileMissing,  // "指定路径的文件不存在，请重新选择！"; the window opens its file dialog
+    // "指定路径的文件不存在，请重新选择！" and the path; the window opens its file dialog
+    FileMissing,
     EngineFailed,    // the workbook does not open
     StationMissing,  // "必须输入站点号！"
     StationInvalid,  // not 1 to 4 digits
