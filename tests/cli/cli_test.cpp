@@ -148,6 +148,10 @@ TEST_F(CliTest, RefusalsNameTheMistake) {
     }
     CliRun list = cli({"databases"});
     EXPECT_EQ(list.out, "");  // no database was made, under any name
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_NE(list.err.find("中还没有数据库。要建立演示数据库，请运行：pos-transfer-cli"),
+              std::string::npos)
+        << list.err;
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     EXPECT_FALSE(std::filesystem::exists(work.dir() + "/maps"));
 }
