@@ -174,6 +174,16 @@ TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
     }
     ASSERT_EQ(runShell(dump + shellQuote(work.dir() + "/after.sql")), 0);
     EXPECT_TRUE(slurp(work.dir() + "/after.sql") == slurp(work.dir() + "/before.sql"));
+    // The imports leave their lock file hidden: the folder shows the database.
+    std::vector<std::string> shown;
+    for (const auto& entry : std::filesystem::directory_iterator(store.dir() + "/store")) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(".")) {
+            shown.push_back(name);
+        }
+    }
+    EXPECT_EQ(shown, std::vector<std::string>{"pos_demo.db"});
+    EXPECT_TRUE(std::filesystem::exists(store.dir() + "/store/.pos_demo.import-lock"));
 }
 
 // Names with characters outside the Basic Multilingual Plane (emoji, rare
