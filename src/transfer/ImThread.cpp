@@ -21,6 +21,7 @@
 #include "datasets/FieldMap.h"
 #include "db/DbError.h"
 #include "transfer/HeadingCheck.h"
+#include "transfer/ImportPrecheck.h"
 #include "transfer/RowTransaction.h"
 #include "transfer/Staging.h"
 #include "workbook/SpreadsheetSession.h"
@@ -497,6 +498,14 @@ void MyImThread::runImport() {
                       (stopped.cause() == PassStopped::Cause::User
                            ? "\n数据库中的数据没有改变。"
                            : "\n数据库中的数据没有改变，请排除问题后重新导入。"));
+        return;
+    }
+    // Rows below the headings that are all empty leave no record: refused as
+    // the pre-check refuses a workbook without one, naming the rows.
+    if (!m_result.emptyRows.empty() &&
+        m_result.emptyRows.size() == static_cast<std::size_t>(m_state.lastDataRow - 2)) {
+        closeWith(ImportOutcome::Refused,
+                  std::string(kTooFewRecordsMessage) + "\n" + emptyRowsText(m_result.emptyRows));
         return;
     }
     if (!isBlank(validation)) {

@@ -95,8 +95,7 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
         rows = 0;
     }
     if (rows < 2 || columns < 1) {
-        return refused(ImportPrecheckStatus::TooFewRecords,
-                       "您选择的文件内数据记录不全，无法导入数据！");
+        return refused(ImportPrecheckStatus::TooFewRecords, kTooFewRecordsMessage);
     }
 
     if (!checkDatasetTables(connQuery, options.datasetKey, options.database)) {

@@ -30,6 +30,10 @@ struct ImportPrecheck {
     std::int32_t stationNumber = 0;
 };
 
+// The refusal of a workbook without a record; the import worker gives it too
+// when every row below the headings is empty.
+inline constexpr const char* kTooFewRecordsMessage = "您选择的文件内数据记录不全，无法导入数据！";
+
 // The station number as the window's field takes it: at most this many
 // digits 0 to 9, nothing else.
 inline constexpr int kStationDigits = 4;
