@@ -546,12 +546,7 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
         }
     }
     if (!m_report.updatesOffered) {
-        // Without updates the row stays as stored; the user learns that
-        // the workbook's values did not arrive.
-        ++m_report.alreadyExisting;
-        if (!writes.empty() && m_report.differing++ < static_cast<int>(kListedRows)) {
-            m_report.differingKeys.push_back(key);
-        }
+        countStoredRowLeft(!writes.empty(), key);
         return;
     }
     if (writes.empty()) {
@@ -576,6 +571,15 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
     for (const Write& write : writes) {
         countWrite(*columns[write.index], *write.heading, key, shown[write.index], write.value,
                    write.after);
+    }
+}
+
+// Without updates a stored row stays as it is; the user learns that the
+// workbook's values did not arrive when they differ.
+void MergeEngine::countStoredRowLeft(bool differs, const std::string& key) {
+    ++m_report.alreadyExisting;
+    if (differs && m_report.differing++ < static_cast<int>(kListedRows)) {
+        m_report.differingKeys.push_back(key);
     }
 }
 

@@ -166,6 +166,7 @@ private:
     void insertReference(const std::string& statement, const db::Parameters& params);
     bool writeRow(const std::string& statement, const db::Parameters& params,
                   const std::string& key);
+    void countStoredRowLeft(bool differs, const std::string& key);
     void countWrite(const datasets::DatasetColumn& column, const std::string& heading,
                     const std::string& key, const Value& before, const Value& value,
                     const std::string& after);
