@@ -95,6 +95,29 @@ std::string unknownLine(const char* kind, const std::string& word,
     return line;
 }
 
+// An unknown short option ("-x", "-databse"): the program's options are
+// spelt out, so a one-letter one is suggested only when it exists; the line
+// offers the closest long option, else the long options there are.
+std::string unknownShortOptionLine(const std::string& word, const std::vector<std::string>& known) {
+    std::vector<std::string> longNames;
+    for (const std::string& name : known) {
+        if (name.starts_with("--") && name != "--help" && name != "--version" &&
+            std::find(longNames.begin(), longNames.end(), name) == longNames.end()) {
+            longNames.push_back(name);
+        }
+    }
+    std::string line = "unknown option " + quoted(word);
+    const std::string closest = closestWord(word, longNames);
+    if (!closest.empty()) {
+        return line + "; did you mean " + quoted(closest) + "?";
+    }
+    line += "; the options are spelt out:";
+    for (const std::string& name : longNames) {
+        line += " " + name;
+    }
+    return line;
+}
+
 bool looksLikeOption(const std::string& word) {
     return word.size() > 1 && word[0] == '-';
 }
@@ -260,7 +283,9 @@ std::vector<std::string> unrecognisedWords(const CLI::App& app,
         --it->second;
         if (!afterSeparator && looksLikeOption(word)) {
             const std::string name = word.substr(0, word.find('='));
-            lines.push_back(unknownLine("option", name, optionNames));
+            const bool shortForm = !name.starts_with("--");
+            lines.push_back(shortForm ? unknownShortOptionLine(name, optionNames)
+                                      : unknownLine("option", name, optionNames));
             // The next word is most likely the value the user meant for it.
             valueOfUnknownOption = name.size() == word.size();
             continue;

@@ -131,6 +131,14 @@ TEST_F(CliTest, RefusalsNameTheMistake) {
          {"export", "--databse", "pos_demo", "--dataset", "Menu"},
          2,
          "unknown option '--databse'; did you mean '--database'?"},
+        {"unknown short option",
+         {"export", "-x"},
+         2,
+         "unknown option '-x'; the options are spelt out: --store"},
+        {"long option with one dash",
+         {"export", "-databse", "pos_demo"},
+         2,
+         "unknown option '-databse'; did you mean '--database'?"},
         {"extra arguments", {"demo", "a", "b", "c"}, 2, "unexpected arguments 'b' 'c' for 'demo'"},
         {"version", {"--version"}, 0, "pos-transfer-cli " + projectVersion() + "\n"},
     };
@@ -149,6 +157,10 @@ TEST_F(CliTest, RefusalsNameTheMistake) {
     }
     CliRun list = cli({"databases"});
     EXPECT_EQ(list.out, "");  // no database was made, under any name
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_NE(list.err.find("中还没有数据库。要建立演示数据库，请运行：pos-transfer-cli"),
+              std::string::npos)
+        << list.err;
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     EXPECT_FALSE(std::filesystem::exists(work.dir() + "/maps"));
 }
