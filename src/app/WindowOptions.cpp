@@ -6,10 +6,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "common/AppFolders.h"
 #include "common/Text.h"
+#include "common/Translations.h"
+#include "common/Unicode.h"
 #include "db/OdbcBackend.h"
 
 #ifndef POS_TRANSFER_VERSION
@@ -18,20 +22,70 @@
 
 namespace pos::app {
 
-transfer::ConnectionArguments connectionArguments(const WindowOptions& options) {
-    return transfer::chosenConnectionArguments(
-        options.dataSource.value_or(""), options.catalog.value_or(""), options.user.value_or(""),
-        options.password.value_or(""));
-}
-
-WindowOptions defaultWindowOptions() {
-    WindowOptions options;
-    options.executableDir = pos::executableDir();
-    options.fieldMapDir = fieldMapFolder(options.executableDir);
-    return options;
-}
-
 namespace {
+
+QString translatedText(const char* text) {
+    return QString::fromStdString(translated(text));
+}
+
+// The help: the usage line, the description, the folders in use and the
+// options, each description wrapped beside its option's names. Written here
+// rather than by QCommandLineParser, whose headings stay English while no
+// application object holds Qt's translations and whose wrapping counts a
+// Chinese character as one column.
+QString helpText(const QString& description, const std::string& folders,
+                 const QList<QCommandLineOption>& options) {
+    const std::size_t kLineWidth = 79;
+    std::vector<std::pair<std::string, std::string>> rows;
+    std::size_t namesWidth = 0;
+    for (const QCommandLineOption& option : options) {
+        if (option.flags().testFlag(QCommandLineOption::HiddenFromHelp)) {
+            continue;
+        }
+        QStringList names;
+        for (const QString& name : option.names()) {
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        }
+        QString text = names.join(QStringLiteral(", "));
+        if (!option.valueName().isEmpty()) {
+            text += QStringLiteral(" <") + option.valueName() + QStringLiteral(">");
+        }
+        rows.emplace_back(text.toStdString(), option.description().toStdString());
+        namesWidth = std::max(namesWidth, rows.back().first.size());
+    }
+    std::string out = translated("Usage: pos-transfer [options]") + "\n";
+    for (const std::string& line : wrappedLines(description.toStdString(), kLineWidth)) {
+        out += line + "\n";
+    }
+    out += "\n" + folders + "\n\n" + translated("Options:") + "\n";
+    const std::size_t indent = 2 + namesWidth + 2;
+    for (const auto& [names, text] : rows) {
+        std::string lead = "  " + names + std::string(indent - 2 - names.size(), ' ');
+        for (const std::string& line : wrappedLines(text, kLineWidth - indent)) {
+            out += lead + line + "\n";
+            lead.assign(indent, ' ');
+        }
+    }
+    return QString::fromStdString(out);
+}
+
+// The folders in use, worked out only when the help is asked for; `store`
+// is the value of --store.
+std::string foldersInUse(const WindowOptions& options, const QString& store) {
+    const std::string exeDir = options.executableDir;
+    std::string storeText = defaultStoreFolder(exeDir);
+    if (!store.isEmpty()) {
+        storeText = store.toStdString();
+    } else if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
+        storeText = std::string(env) + " (POS_TRANSFER_STORE)";
+    }
+    return translated(
+        "Folders in use:\n"
+        "  field maps     %1\n"
+        "  store          %2\n"
+        "  new workbooks  %3",
+        {options.fieldMapDir, storeText, defaultExportFolder(exeDir)});
+}
 
 // The scene that --screenshot-mode names; false, with the message, for an
 // unknown one.
@@ -56,53 +110,66 @@ bool screenshotSceneNamed(const QString& mode, ScreenshotScene& scene, QString& 
 
 }  // namespace
 
+transfer::ConnectionArguments connectionArguments(const WindowOptions& options) {
+    return transfer::chosenConnectionArguments(
+        options.dataSource.value_or(""), options.catalog.value_or(""), options.user.value_or(""),
+        options.password.value_or(""));
+}
+
+WindowOptions defaultWindowOptions() {
+    WindowOptions options;
+    options.executableDir = pos::executableDir();
+    options.fieldMapDir = fieldMapFolder(options.executableDir);
+    return options;
+}
+
 ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& options,
                                QString& message) {
     QCommandLineParser parser;
-    const QString description = QStringLiteral(
+    const QString description = translatedText(
         "Moves dishes, halls with tables and dish annotations between a database and Excel "
         "workbooks. The password of a SQL login comes from POS_TRANSFER_PASSWORD.");
-    parser.setApplicationDescription(description);
-    parser.addHelpOption();
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  translatedText("Print this help message and exit"));
     const QCommandLineOption dataSource(
         QStringLiteral("data-source"),
-        QStringLiteral("SQL Server to connect to (host, host,port, host\\instance, or "
+        translatedText("SQL Server to connect to (host, host,port, host\\instance, or "
                        "DSN=NAME for a data source of odbc.ini); \".\" (the default) is the "
                        "embedded store."),
         QStringLiteral("SERVER"));
     const QCommandLineOption user(QStringLiteral("user"),
-                                  QStringLiteral("SQL login; without it integrated security."),
+                                  translatedText("SQL login; without it integrated security."),
                                   QStringLiteral("NAME"));
     const QCommandLineOption catalog(QStringLiteral("catalog"),
-                                     QStringLiteral("Starting database (default master)."),
+                                     translatedText("Starting database (default master)."),
                                      QStringLiteral("NAME"));
     const QCommandLineOption store(
         QStringLiteral("store"),
-        QStringLiteral("Folder of the embedded store (default: POS_TRANSFER_STORE, else data/ "
+        translatedText("Folder of the embedded store (default: POS_TRANSFER_STORE, else data/ "
                        "beside the program, or in ~/.local/share/pos-transfer when installed)."),
         QStringLiteral("DIR"));
     const QCommandLineOption odbcDriver(
         QStringLiteral("odbc-driver"),
-        QStringLiteral("ODBC driver for a SQL Server, as registered with unixODBC (default "
+        translatedText("ODBC driver for a SQL Server, as registered with unixODBC (default "
                        "FreeTDS); a name containing FreeTDS gets FreeTDS's keywords, any other "
                        "those of the vendor's driver."),
         QStringLiteral("NAME"));
     const QCommandLineOption encrypt(
         QStringLiteral("encrypt"),
-        QStringLiteral("Encryption of the SQL Server connection: yes, no or strict (default: "
+        translatedText("Encryption of the SQL Server connection: yes, no or strict (default: "
                        "the driver's own; FreeTDS has no strict)."),
         QStringLiteral("yes|no|strict"));
     const QCommandLineOption trustServerCertificate(
         QStringLiteral("trust-server-certificate"),
-        QStringLiteral("Accept the server's certificate without checking it (FreeTDS checks "
+        translatedText("Accept the server's certificate without checking it (FreeTDS checks "
                        "one only when freetds.conf names a CA file)."));
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the window after start-up to FILE and quit."),
+        translatedText("Save a picture of the window after start-up to FILE and quit."),
         QStringLiteral("FILE"));
     const QCommandLineOption screenshotMode(
         QStringLiteral("screenshot-mode"),
-        QStringLiteral("What the picture shows: export (the default) or import for the "
+        translatedText("What the picture shows: export (the default) or import for the "
                        "window in that mode, overwrite for the question before overwriting "
                        "the default workbook (which must exist), open-dialog for the open "
                        "dialog of import mode."),
@@ -110,13 +177,16 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     // As the command line's: the field-map folder, and the version.
     const QCommandLineOption fieldMaps(
         QStringLiteral("field-maps"),
-        QStringLiteral("Folder of the field-map files Menu.ini, HallTable.ini, MenuAnnotate.ini "
+        translatedText("Folder of the field-map files Menu.ini, HallTable.ini, MenuAnnotate.ini "
                        "(default: the field-map folder below); created when missing"),
         QStringLiteral("DIR"));
     const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Print the program's name and version"));
-    parser.addOptions({dataSource, user, catalog, store, odbcDriver, encrypt,
-                       trustServerCertificate, fieldMaps, version, screenshot, screenshotMode});
+                                     translatedText("Print the program's name and version"));
+    const QList<QCommandLineOption> all = {
+        help,      dataSource, user,       catalog,
+        store,     odbcDriver, encrypt,    trustServerCertificate,
+        fieldMaps, version,    screenshot, screenshotMode};
+    parser.addOptions(all);
     if (!parser.parse(arguments)) {
         message = parser.errorText();
         return ParseResult::BadUsage;
@@ -125,25 +195,13 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         message = QStringLiteral("pos-transfer " POS_TRANSFER_VERSION "\n");
         return ParseResult::Help;
     }
+    // Before the help, which lists the folder in use.
     if (parser.isSet(fieldMaps) && !isBlank(parser.value(fieldMaps).toStdString())) {
         std::string dir = parser.value(fieldMaps).toStdString();
         options.fieldMapDir = dir.back() == '/' ? dir : dir + "/";
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        // The folders in use, worked out only when asked for.
-        const std::string exeDir = options.executableDir;
-        QString storeText = QString::fromStdString(defaultStoreFolder(exeDir));
-        if (parser.isSet(store)) {
-            storeText = parser.value(store);
-        } else if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
-            storeText = QString::fromLocal8Bit(env) + QStringLiteral(" (POS_TRANSFER_STORE)");
-        }
-        parser.setApplicationDescription(
-            description + QStringLiteral("\n\nFolders in use:\n  field maps     ") +
-            QString::fromStdString(options.fieldMapDir) + QStringLiteral("\n  store          ") +
-            storeText + QStringLiteral("\n  new workbooks  ") +
-            QString::fromStdString(defaultExportFolder(exeDir)));
-        message = parser.helpText();
+    if (parser.isSet(help)) {
+        message = helpText(description, foldersInUse(options, parser.value(store)), all);
         return ParseResult::Help;
     }
     if (!parser.positionalArguments().isEmpty()) {

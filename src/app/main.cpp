@@ -14,7 +14,9 @@
 #include "TransferApplication.h"
 #include "TransferForm.h"
 #include "WindowOptions.h"
+#include "common/AppFolders.h"
 #include "common/Files.h"
+#include "common/Translations.h"
 #include "transfer/StartTransfer.h"
 
 namespace {
@@ -78,7 +80,9 @@ void takeScreenshot(pos::app::TTransferForm& form, const pos::app::WindowOptions
 
 int main(int argc, char** argv) {
     // The options are read before the application exists, so that --help and
-    // a bad option answer on a machine without a display too.
+    // a bad option answer on a machine without a display too; the help speaks
+    // the user's language.
+    pos::loadTranslations(pos::executableDir());
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -90,8 +94,6 @@ int main(int argc, char** argv) {
         case pos::app::ParseResult::Ok:
             break;
         case pos::app::ParseResult::Help:
-            // Without an application object the parser cannot name the program.
-            message.replace(QStringLiteral("<executable_name>"), QStringLiteral("pos-transfer"));
             std::fputs(qPrintable(message), stdout);
             return 0;
         case pos::app::ParseResult::BadUsage:

@@ -4,6 +4,7 @@
 
 #include "cli/Command.h"
 #include "cli/CommandSupport.h"
+#include "common/Translations.h"
 #include "datasets/Datasets.h"
 
 namespace pos::cli {
@@ -14,8 +15,10 @@ class CheckCommand : public Command {
 public:
     CLI::App* addTo(CLI::App& app) override {
         CLI::App* sub = app.add_subcommand(
-            "check", "Exit 0 when the database holds the tables that the dataset needs");
-        addDatabaseAndDatasetOptions(*sub, m_database, "The database to check", m_dataset);
+            "check",
+            translated("Exit 0 when the database holds the tables that the dataset needs"));
+        addDatabaseAndDatasetOptions(*sub, m_database, translated("The database to check"),
+                                     m_dataset);
         return sub;
     }
 

@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <utility>
 
 #include "common/AppFolders.h"
 #include "common/Text.h"
+#include "common/Translations.h"
+#include "common/Unicode.h"
 #include "datasets/Datasets.h"
 
 #ifndef POS_TRANSFER_VERSION
@@ -92,6 +95,29 @@ std::string unknownLine(const char* kind, const std::string& word,
     return line;
 }
 
+// An unknown short option ("-x", "-databse"): the program's options are
+// spelt out, so a one-letter one is suggested only when it exists; the line
+// offers the closest long option, else the long options there are.
+std::string unknownShortOptionLine(const std::string& word, const std::vector<std::string>& known) {
+    std::vector<std::string> longNames;
+    for (const std::string& name : known) {
+        if (name.starts_with("--") && name != "--help" && name != "--version" &&
+            std::find(longNames.begin(), longNames.end(), name) == longNames.end()) {
+            longNames.push_back(name);
+        }
+    }
+    std::string line = "unknown option " + quoted(word);
+    const std::string closest = closestWord(word, longNames);
+    if (!closest.empty()) {
+        return line + "; did you mean " + quoted(closest) + "?";
+    }
+    line += "; the options are spelt out:";
+    for (const std::string& name : longNames) {
+        line += " " + name;
+    }
+    return line;
+}
+
 bool looksLikeOption(const std::string& word) {
     return word.size() > 1 && word[0] == '-';
 }
@@ -115,12 +141,14 @@ std::string optionsHelp(const CLI::App& app) {
 }
 
 std::string datasetsHelp() {
-    std::string text = "DATASET is one of";
+    std::string list;
     for (std::size_t i = 0; i < datasets::kDatasets.size(); ++i) {
         const datasets::Dataset& dataset = datasets::kDatasets[i];
-        text += std::string(i == 0 ? " " : ", ") + dataset.key + " (" + dataset.displayText + ")";
+        list += std::string(i == 0 ? "" : ", ") + dataset.key + " (" + dataset.displayText + ")";
     }
-    return text + ", by its key in any letter case or by its text.\n";
+    return translated("DATASET is one of %1, by its key in any letter case or by its text.",
+                      {list}) +
+           "\n";
 }
 
 // The folders the program uses without --field-maps and --store: beside the
@@ -132,15 +160,57 @@ std::string foldersHelp() {
     if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
         store = std::string(env) + " (POS_TRANSFER_STORE)";
     }
-    return "Folders in use (--field-maps and --store choose others):\n"
-           "  field maps     " +
-           fieldMapFolder(exeDir) + "\n  store          " + store + "\n  new workbooks  " +
-           defaultExportFolder(exeDir);
+    return translated(
+        "Folders in use (--field-maps and --store choose others):\n"
+        "  field maps     %1\n"
+        "  store          %2\n"
+        "  new workbooks  %3",
+        {fieldMapFolder(exeDir), store, defaultExportFolder(exeDir)});
 }
 
-const char* const kExitCodesHelp =
-    "Exit codes: 0 success; 1 refused or failed (the reason on stderr); 2 bad usage;\n"
-    "130 after Ctrl-C, 143 after SIGTERM.";
+std::string exitCodesHelp() {
+    return translated(
+        "Exit codes: 0 success; 1 refused or failed (the reason on stderr); 2 bad usage;\n"
+        "130 after Ctrl-C, 143 after SIGTERM.");
+}
+
+// CLI11's layout of the help, with the option names padded to their column
+// by the columns they take rather than by their bytes: a translated label
+// (REQUIRED) may hold characters of two columns and three bytes.
+class ColumnFormatter : public CLI::Formatter {
+public:
+    std::string make_option(const CLI::Option* opt, bool isPositional) const override {
+        const std::string name = make_option_name(opt, isPositional) + make_option_opts(opt);
+        const std::size_t extraBytes = name.size() - terminalColumns(name);
+        std::ostringstream out;
+        CLI::detail::format_help(out, name, make_option_desc(opt), get_column_width() + extraBytes);
+        return out.str();
+    }
+};
+
+// The words that CLI11 writes itself: the headings, the labels and the
+// groups of options and commands.
+void translateFrame(CLI::App& app) {
+    const auto formatter = std::make_shared<ColumnFormatter>();
+    formatter->label("Usage", translated("Usage"));
+    formatter->label("OPTIONS", translated("OPTIONS"));
+    formatter->label("SUBCOMMAND", translated("COMMAND"));
+    formatter->label("Positionals", translated("Positionals"));
+    formatter->label("REQUIRED", translated("REQUIRED"));
+    std::vector<CLI::App*> apps = app.get_subcommands([](CLI::App*) { return true; });
+    for (CLI::App* command : apps) {
+        command->group(translated("Commands"));
+    }
+    apps.push_back(&app);
+    for (CLI::App* each : apps) {
+        each->formatter(formatter);
+        for (CLI::Option* option : each->get_options()) {
+            if (option->get_group() == "Options") {
+                option->group(translated("Options"));
+            }
+        }
+    }
+}
 
 }  // namespace
 
@@ -149,17 +219,20 @@ std::string versionText() {
 }
 
 void completeHelp(CLI::App& app) {
-    app.set_version_flag("--version", versionText(), "Print the program's name and version");
+    app.set_version_flag("--version", versionText(),
+                         translated("Print the program's name and version"));
     app.footer(foldersHelp);
-    app.footer("\nRun " + std::string(kProgramName) +
-               " COMMAND --help for the options of a command.\n" + datasetsHelp() + kExitCodesHelp);
-    const std::string global =
-        "\nGlobal options (before or after the command):\n" + optionsHelp(app);
+    app.footer("\n" +
+               translated("Run %1 COMMAND --help for the options of a command.", {kProgramName}) +
+               "\n" + datasetsHelp() + exitCodesHelp());
+    const std::string global = "\n" + translated("Global options (before or after the command):") +
+                               "\n" + optionsHelp(app);
     for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
         const bool takesDataset = command->get_option_no_throw("--dataset") != nullptr;
         command->footer(global + (takesDataset ? "\n" + datasetsHelp() : std::string("\n")) +
-                        kExitCodesHelp);
+                        exitCodesHelp());
     }
+    translateFrame(app);
 }
 
 std::vector<std::string> unrecognisedWords(const CLI::App& app,
@@ -210,7 +283,9 @@ std::vector<std::string> unrecognisedWords(const CLI::App& app,
         --it->second;
         if (!afterSeparator && looksLikeOption(word)) {
             const std::string name = word.substr(0, word.find('='));
-            lines.push_back(unknownLine("option", name, optionNames));
+            const bool shortForm = !name.starts_with("--");
+            lines.push_back(shortForm ? unknownShortOptionLine(name, optionNames)
+                                      : unknownLine("option", name, optionNames));
             // The next word is most likely the value the user meant for it.
             valueOfUnknownOption = name.size() == word.size();
             continue;

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "cli/Command.h"
+#include "common/Translations.h"
 
 namespace pos::cli {
 
@@ -16,8 +17,8 @@ void addDatabaseAndDatasetOptions(CLI::App& sub, std::string& database,
                                   const std::string& databaseHelp, std::string& dataset) {
     sub.add_option("--database", database, databaseHelp)->type_name("DB")->required();
     sub.add_option("--dataset", dataset,
-                   "Menu, HallTable or MenuAnnotate (any letter case), or the dataset's "
-                   "display text")
+                   translated("Menu, HallTable or MenuAnnotate (any letter case), or the "
+                              "dataset's display text"))
         ->type_name("DATASET")
         ->required();
 }

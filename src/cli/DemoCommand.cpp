@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "cli/Command.h"
+#include "common/Translations.h"
 #include "db/SqliteBackend.h"
 #include "transfer/Catalogue.h"
 
@@ -16,10 +17,10 @@ class DemoCommand : public Command {
 public:
     CLI::App* addTo(CLI::App& app) override {
         CLI::App* sub = app.add_subcommand(
-            "demo", "Create database NAME in the embedded store with the demo data");
+            "demo", translated("Create database NAME in the embedded store with the demo data"));
         sub->add_option("NAME", m_name,
-                        "Name of the new database; not master, tempdb, model, msdb or resource, "
-                        "which the program never lists")
+                        translated("Name of the new database; not master, tempdb, model, msdb or "
+                                   "resource, which the program never lists"))
             ->type_name("")
             ->required();
         return sub;

@@ -10,6 +10,7 @@
 #include "common/AppFolders.h"
 #include "common/Files.h"
 #include "common/Text.h"
+#include "common/Translations.h"
 #include "datasets/Datasets.h"
 #include "transfer/ExThread.h"
 #include "transfer/StartTransfer.h"
@@ -21,14 +22,16 @@ namespace {
 class ExportCommand : public Command {
 public:
     CLI::App* addTo(CLI::App& app) override {
-        CLI::App* sub =
-            app.add_subcommand("export", "Write a dataset of a database into a new workbook");
-        addDatabaseAndDatasetOptions(*sub, m_database, "The database to export from", m_dataset);
+        CLI::App* sub = app.add_subcommand(
+            "export", translated("Write a dataset of a database into a new workbook"));
+        addDatabaseAndDatasetOptions(*sub, m_database, translated("The database to export from"),
+                                     m_dataset);
         sub->add_option("--output", m_output,
-                        "The workbook to write (default: the program's folder, the dataset's "
-                        "display text, .xls; .xlsx by its extension)")
+                        translated("The workbook to write (default: the program's folder, the "
+                                   "dataset's display text, .xls; .xlsx by its extension)"))
             ->type_name("FILE");
-        sub->add_flag("--overwrite", m_overwrite, "Replace the workbook when it exists");
+        sub->add_flag("--overwrite", m_overwrite,
+                      translated("Replace the workbook when it exists"));
         return sub;
     }
 

@@ -10,6 +10,7 @@
 #include "cli/Command.h"
 #include "common/AppFolders.h"
 #include "common/Text.h"
+#include "common/Translations.h"
 #include "datasets/FieldMap.h"
 #include "db/OdbcBackend.h"
 
@@ -17,35 +18,37 @@ namespace pos::cli {
 
 void GlobalOptions::addTo(CLI::App& app) {
     app.add_option("--store", store,
-                   "Folder of the embedded store (default: POS_TRANSFER_STORE, else the store "
-                   "folder below)")
+                   translated("Folder of the embedded store (default: POS_TRANSFER_STORE, else "
+                              "the store folder below)"))
         ->type_name("DIR");
     app.add_option("--data-source", dataSource,
-                   "SQL Server to use instead of the store: host, host,port, host\\instance, or "
-                   "DSN=NAME for a data source of odbc.ini")
+                   translated("SQL Server to use instead of the store: host, host,port, "
+                              "host\\instance, or DSN=NAME for a data source of odbc.ini"))
         ->type_name("SERVER");
     app.add_option("--user", user,
-                   "SQL Server login (password from POS_TRANSFER_PASSWORD); without it, "
-                   "integrated security")
+                   translated("SQL Server login (password from POS_TRANSFER_PASSWORD); without "
+                              "it, integrated security"))
         ->type_name("LOGIN");
-    app.add_option("--catalog", catalog, "Database to connect to first (default: master)")
+    app.add_option("--catalog", catalog,
+                   translated("Database to connect to first (default: master)"))
         ->type_name("DB");
     app.add_option("--odbc-driver", odbcDriver,
-                   "ODBC driver for a SQL Server, as registered with unixODBC (default: "
-                   "FreeTDS); a name containing FreeTDS gets FreeTDS's keywords, any other "
-                   "those of the vendor's driver")
+                   translated("ODBC driver for a SQL Server, as registered with unixODBC "
+                              "(default: FreeTDS); a name containing FreeTDS gets FreeTDS's "
+                              "keywords, any other those of the vendor's driver"))
         ->type_name("NAME");
     app.add_option("--encrypt", encrypt,
-                   "Encryption of the SQL Server connection: yes, no or strict (default: the "
-                   "driver's own; FreeTDS has no strict)")
+                   translated("Encryption of the SQL Server connection: yes, no or strict "
+                              "(default: the driver's own; FreeTDS has no strict)"))
         ->type_name("MODE")
         ->check(CLI::IsMember({"yes", "no", "strict"}));
     app.add_flag("--trust-server-certificate", trustServerCertificate,
-                 "Accept the server's certificate without checking it (FreeTDS checks one "
-                 "only when freetds.conf names a CA file)");
+                 translated("Accept the server's certificate without checking it (FreeTDS "
+                            "checks one only when freetds.conf names a CA file)"));
     app.add_option("--field-maps", fieldMaps,
-                   "Folder of the field-map files Menu.ini, HallTable.ini, MenuAnnotate.ini "
-                   "(default: the field-map folder below); created when missing")
+                   translated("Folder of the field-map files Menu.ini, HallTable.ini, "
+                              "MenuAnnotate.ini (default: the field-map folder below); created "
+                              "when missing"))
         ->type_name("DIR");
 }
 

@@ -13,6 +13,7 @@
 #include "cli/CommandSupport.h"
 #include "common/Files.h"
 #include "common/Text.h"
+#include "common/Translations.h"
 #include "datasets/Datasets.h"
 #include "transfer/Catalogue.h"
 #include "transfer/ImThread.h"
@@ -51,33 +52,37 @@ class ImportCommand : public Command {
 public:
     CLI::App* addTo(CLI::App& app) override {
         CLI::App* sub = app.add_subcommand(
-            "import", "Read a workbook into a dataset of a database (staged, then merged)");
-        addDatabaseAndDatasetOptions(*sub, m_database, "The database to import into", m_dataset);
+            "import",
+            translated("Read a workbook into a dataset of a database (staged, then merged)"));
+        addDatabaseAndDatasetOptions(*sub, m_database, translated("The database to import into"),
+                                     m_dataset);
         m_stationOption =
             sub->add_option("--station", m_station,
-                            "The station number written into new dishes: 1 to 4 digits, as the "
-                            "window takes it; required for Menu, not needed for HallTable and "
-                            "MenuAnnotate")
+                            translated("The station number written into new dishes: 1 to 4 "
+                                       "digits, as the window takes it; required for Menu, not "
+                                       "needed for HallTable and MenuAnnotate"))
                 ->type_name("N");
-        sub->add_option("--input", m_input, "The workbook to read (.xls or .xlsx)")
+        sub->add_option("--input", m_input, translated("The workbook to read (.xls or .xlsx)"))
             ->type_name("FILE")
             ->required();
         sub->add_flag("--update-existing", m_updateExisting,
-                      "A row whose key is stored updates that row (dishes, dining tables): only "
-                      "the cells that differ from what an export shows are written; the key, "
-                      "the station number and columns the workbook lacks stay. Annotations "
-                      "have nothing beyond their key, so nothing changes for them");
+                      translated("A row whose key is stored updates that row (dishes, dining "
+                                 "tables): only the cells that differ from what an export shows "
+                                 "are written; the key, the station number and columns the "
+                                 "workbook lacks stay. Annotations have nothing beyond their key, "
+                                 "so nothing changes for them"));
         sub->add_flag("--dry-run", m_dryRun,
-                      "Run the whole import, then roll it all back: print the categories, "
-                      "statistics categories, units, halls and annotation types it would create "
-                      "with their IDs, the rows it would insert, find stored or repeated, and "
-                      "every row it would refuse; the exit code is the real import's. Other "
-                      "writers to the database wait until it ends");
+                      translated("Run the whole import, then roll it all back: print the "
+                                 "categories, statistics categories, units, halls and annotation "
+                                 "types it would create with their IDs, the rows it would insert, "
+                                 "find stored or repeated, and every row it would refuse; the "
+                                 "exit code is the real import's. Other writers to the database "
+                                 "wait until it ends"));
         sub->add_option("--rejects", m_rejects,
-                        "Write the rows not imported into this new workbook (.xls or .xlsx by "
-                        "its extension), laid out as the input with their reason in a last "
-                        "column 未导入原因; fix them and import the file again. Nothing is "
-                        "written when every row arrives")
+                        translated("Write the rows not imported into this new workbook (.xls or "
+                                   ".xlsx by its extension), laid out as the input with their "
+                                   "reason in a last column 未导入原因; fix them and import the "
+                                   "file again. Nothing is written when every row arrives"))
             ->type_name("FILE");
         return sub;
     }

@@ -7,6 +7,7 @@
 #include "cli/Command.h"
 #include "cli/CommandSupport.h"
 #include "common/Text.h"
+#include "common/Translations.h"
 #include "transfer/SelfTest.h"
 
 namespace pos::cli {
@@ -18,12 +19,12 @@ public:
     CLI::App* addTo(CLI::App& app) override {
         CLI::App* sub = app.add_subcommand(
             "selftest",
-            "Prove export and import on a scratch database pos_transfer_selftest_*, dropped at "
-            "the end; run it first against a new server");
+            translated("Prove export and import on a scratch database pos_transfer_selftest_*, "
+                       "dropped at the end; run it first against a new server"));
         sub->add_option("--collation", m_collation,
-                        std::string("Collation of the scratch database on a SQL Server "
-                                    "(default: ") +
-                            transfer::kSelfTestCollation + ")")
+                        translated("Collation of the scratch database on a SQL Server "
+                                   "(default: %1)",
+                                   {transfer::kSelfTestCollation}))
             ->type_name("NAME");
         return sub;
     }

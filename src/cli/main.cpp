@@ -9,11 +9,17 @@
 
 #include "cli/Command.h"
 #include "cli/CommandLine.h"
+#include "common/AppFolders.h"
+#include "common/Translations.h"
 
 int main(int argc, char** argv) {
     using namespace pos::cli;
-    CLI::App app{"Moves the point-of-sale datasets between a database and Excel workbooks.",
-                 "pos-transfer-cli"};
+    // The help speaks the user's language; usage errors stay as CLI11 words them.
+    pos::loadTranslations(pos::executableDir());
+    CLI::App app{
+        pos::translated("Moves the point-of-sale datasets between a database and Excel workbooks."),
+        "pos-transfer-cli"};
+    app.set_help_flag("-h,--help", pos::translated("Print this help message and exit"));
     app.require_subcommand(1);
     app.fallthrough();  // shared options may also follow the command
     GlobalOptions global;

@@ -140,4 +140,88 @@ std::size_t utf16Length(std::string_view utf8) {
     return units;
 }
 
+bool isWideCharacter(std::uint32_t codePoint) {
+    const std::uint32_t c = codePoint;
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+std::size_t terminalColumns(std::string_view utf8) {
+    std::size_t columns = 0;
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        columns += isWideCharacter(nextCodePoint(utf8, pos)) ? 2 : 1;
+    }
+    return columns;
+}
+
+namespace {
+
+bool isClosingPunctuation(std::uint32_t c) {
+    return c == 0x3001 || c == 0x3002 || c == 0xFF0C || c == 0xFF1B || c == 0xFF1A || c == 0xFF09 ||
+           c == 0xFF01 || c == 0xFF1F || c == 0x201D || c == 0x300D;
+}
+
+bool isOpeningPunctuation(std::uint32_t c) {
+    return c == 0xFF08 || c == 0x201C || c == 0x300C;
+}
+
+// A piece of a line that is never broken, and whether a space came before it.
+struct TextPiece {
+    std::string text;
+    std::size_t columns = 0;
+    bool spaceBefore = false;
+};
+
+std::vector<TextPiece> textPieces(std::string_view utf8) {
+    std::vector<TextPiece> pieces;
+    bool space = false;
+    bool previousWide = false;
+    bool previousOpening = false;
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const std::size_t start = pos;
+        const std::uint32_t c = nextCodePoint(utf8, pos);
+        if (c == ' ') {
+            space = true;
+            continue;
+        }
+        const bool wide = isWideCharacter(c);
+        const bool breakBefore =
+            pieces.empty() || space ||
+            (!isClosingPunctuation(c) && (wide || previousWide) && !previousOpening);
+        if (breakBefore) {
+            pieces.push_back({std::string(), 0, space});
+        }
+        pieces.back().text.append(utf8.substr(start, pos - start));
+        pieces.back().columns += wide ? 2 : 1;
+        space = false;
+        previousWide = wide;
+        previousOpening = isOpeningPunctuation(c);
+    }
+    return pieces;
+}
+
+}  // namespace
+
+std::vector<std::string> wrappedLines(std::string_view utf8, std::size_t width) {
+    std::vector<std::string> lines;
+    std::size_t columns = 0;
+    for (const TextPiece& piece : textPieces(utf8)) {
+        const std::size_t gap = piece.spaceBefore ? 1 : 0;
+        if (lines.empty() || (columns > 0 && columns + gap + piece.columns > width)) {
+            lines.emplace_back();
+            columns = 0;
+        } else if (gap > 0) {
+            lines.back() += ' ';
+            columns += gap;
+        }
+        lines.back() += piece.text;
+        columns += piece.columns;
+    }
+    return lines;
+}
+
 }  // namespace pos

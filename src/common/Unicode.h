@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pos {
 
@@ -34,5 +35,17 @@ std::string toUtf8(std::u16string_view utf16);
 // Number of UTF-16 units the text takes (the unit in which the formats count
 // characters).
 std::size_t utf16Length(std::string_view utf8);
+
+// True for the characters a terminal shows two columns wide: CJK
+// ideographs, kana, hangul and the full-width forms and punctuation.
+bool isWideCharacter(std::uint32_t codePoint);
+
+// The columns a terminal takes to show the UTF-8 text.
+std::size_t terminalColumns(std::string_view utf8);
+
+// The UTF-8 text in lines of at most `width` columns, broken at spaces and
+// between wide characters, never before a closing punctuation mark (，。）)
+// nor after an opening one (（“); a word longer than a line keeps its own.
+std::vector<std::string> wrappedLines(std::string_view utf8, std::size_t width);
 
 }  // namespace pos

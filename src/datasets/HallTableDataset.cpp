@@ -79,7 +79,7 @@ constexpr ReferencePass kReferencePasses[] = {
      .numberedTable = "Hall",
      .numberedColumns = kId,
      .nameNumberedZero = nullptr,
-     .firstOrdinal = 0},
+     .firstOrdinal = 1},
 };
 
 // What a transfer creates, in the order of the drops.

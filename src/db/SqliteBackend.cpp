@@ -30,6 +30,7 @@
 #include "db/SqliteDialect.h"
 #include "db/SqliteFile.h"
 #include "db/StoreCommands.h"
+#include "db/StoreFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -152,9 +153,11 @@ public:
         }
     }
 
-    // An exclusive advisory lock on the file NAME.import-lock beside the
-    // database file. The lock goes with the descriptor, so a killed import
-    // leaves nothing held; the file itself stays for the next import. Only
+    // An exclusive advisory lock on the hidden file .NAME.import-lock beside
+    // the database file. The lock goes with the descriptor, so a killed
+    // import leaves nothing held; the file itself stays for the next import
+    // (removing it would race with another import that has opened it and
+    // waits for its lock: each would then lock a file of its own). Only
     // a lock held by another import is waited for: a file system that
     // refuses the lock (no lock service on a network file system, a disk
     // fault) says so, rather than blaming an import that does not exist.
@@ -162,7 +165,7 @@ public:
                                               int waitSeconds) override {
         const std::string name =
             m_file && !m_file->name().empty() ? m_file->name() : trimmed(database);
-        const std::string path = m_storeDir + "/" + name + ".import-lock";
+        const std::string path = storeImportLockPath(m_storeDir, name);
         int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0 && (errno == EACCES || errno == EROFS)) {
             fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

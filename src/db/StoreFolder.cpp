@@ -178,6 +178,10 @@ void createStoreDemoDatabase(const std::string& storeDir, const std::string& nam
         {std::string(embeddedSql("schema_sqlite.sql")), std::string(embeddedSql("demo_data.sql"))});
 }
 
+std::string storeImportLockPath(const std::string& storeDir, const std::string& name) {
+    return storeDir + "/." + name + ".import-lock";
+}
+
 void dropStoreDatabase(const std::string& storeDir, const std::string& name) {
     if (!isValidStoreDatabaseName(name)) {
         throw DbError("“" + name + "”不是数据库文件夹中的数据库名，无法删除。");
@@ -186,11 +190,14 @@ void dropStoreDatabase(const std::string& storeDir, const std::string& name) {
     const std::string base = storeDir + "/" + name;
     // The database file last: while it stands, the database is still listed
     // and can be removed again.
-    for (const char* suffix : {".db-wal", ".db-shm", ".db-journal", ".import-lock", ".db"}) {
+    const std::string files[] = {base + ".db-wal",      base + ".db-shm",
+                                 base + ".db-journal",  storeImportLockPath(storeDir, name),
+                                 base + ".import-lock", base + ".db"};
+    for (const std::string& file : files) {
         std::error_code ec;
-        fs::remove(base + suffix, ec);
+        fs::remove(file, ec);
         if (ec) {
-            throw DbError("无法删除数据库文件" + base + suffix + "，请检查数据库文件夹" + storeDir +
+            throw DbError("无法删除数据库文件" + file + "，请检查数据库文件夹" + storeDir +
                           "是否可以写入，再手工删除它（" + ec.message() + "）。");
         }
     }

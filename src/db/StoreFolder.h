@@ -35,9 +35,14 @@ void createStoreDatabase(const std::string& storeDir, const std::string& name,
 // createStoreDatabase does.
 void createStoreDemoDatabase(const std::string& storeDir, const std::string& name);
 
+// The import lock file of database NAME: .NAME.import-lock, hidden beside
+// NAME.db. It stays after an import: removing a file that another process
+// may have opened to lock would let two imports hold two different files.
+std::string storeImportLockPath(const std::string& storeDir, const std::string& name);
+
 // Removes database NAME of the store: NAME.db with its journal files and its
-// import lock file. No connection may still use it. Throws DbError when a
-// file stays; a database that is not there is no error.
+// import lock file (and the visible NAME.import-lock of earlier versions). No connection may still
+// use it. Throws DbError when a file stays; a database that is not there is no error.
 void dropStoreDatabase(const std::string& storeDir, const std::string& name);
 
 // Removes the temporary files of new databases that a process killed

@@ -33,11 +33,7 @@ void mergeTable(MergeEngine& engine) {
     Value tableId = row.fieldValue("TableID");
     engine.setSubject("桌号" + inQuotes(tableId.toText()));
     if (!tableId.isNull() && engine.exists(kTableExists, {{"ID", tableId}})) {
-        if (engine.updatesOffered()) {
-            engine.updateStoredRow(tableId, tableId.toText());
-        } else {
-            ++engine.report().alreadyExisting;
-        }
+        engine.updateStoredRow(tableId, tableId.toText());
         return;
     }
     Value tableName = row.fieldValue("TableName");

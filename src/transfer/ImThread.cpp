@@ -21,6 +21,7 @@
 #include "datasets/FieldMap.h"
 #include "db/DbError.h"
 #include "transfer/HeadingCheck.h"
+#include "transfer/ImportPrecheck.h"
 #include "transfer/RowTransaction.h"
 #include "transfer/Staging.h"
 #include "workbook/SpreadsheetSession.h"
@@ -365,6 +366,20 @@ std::string insertionFailureText(const std::vector<int>& rows) {
            "请手动添加这几行数据！";
 }
 
+std::string emptyRowsText(const std::vector<int>& rows) {
+    if (rows.empty()) {
+        return {};
+    }
+    std::string list;
+    for (std::size_t i = 0; i < rows.size() && i < kListedRows; ++i) {
+        list += (list.empty() ? "" : "、") + std::to_string(rows[i]);
+    }
+    if (rows.size() > kListedRows) {
+        list += "等，共" + std::to_string(rows.size());
+    }
+    return "第" + list + "行为空行，已跳过。";
+}
+
 MyImThread::MyImThread(TransferQueries queries, TransferOptions options, TransferView& view)
     : m_queries(queries),
       m_options(std::move(options)),
@@ -492,6 +507,14 @@ void MyImThread::runImport() {
                            : "\n数据库中的数据没有改变，请排除问题后重新导入。"));
         return;
     }
+    // Rows below the headings that are all empty leave no record: refused as
+    // the pre-check refuses a workbook without one, naming the rows.
+    if (!m_result.emptyRows.empty() &&
+        m_result.emptyRows.size() == static_cast<std::size_t>(m_state.lastDataRow - 2)) {
+        closeWith(ImportOutcome::Refused,
+                  std::string(kTooFewRecordsMessage) + "\n" + emptyRowsText(m_result.emptyRows));
+        return;
+    }
     if (!isBlank(validation)) {
         closeWith(ImportOutcome::ValidationFailed, validation + detailLines(m_result.rowProblems));
         return;
@@ -598,6 +621,9 @@ std::string MyImThread::dropStagingTablesNow() {
 
 std::string MyImThread::closingSummary() const {
     std::string text = formatMergeSummary(m_result.merge) + repeatedRowLines(m_result.repeatedRows);
+    if (!m_result.emptyRows.empty()) {
+        text += "\n" + emptyRowsText(m_result.emptyRows);
+    }
     const std::string warnings = formatMergeWarnings(m_result.merge);
     if (!warnings.empty()) {
         text += "\n" + warnings;
@@ -660,11 +686,13 @@ bool MyImThread::readWorksheet() {
         // Rows 3 up to the last row that holds a value. Counting from the used
         // range's size alone reads one row past the data when the used range
         // begins in row 1; a trailing row without any value (only formatted)
-        // is no record either.
+        // is no record either, and no row the user would call skipped. A
+        // trailing row of blanks is read, so that the passes name it as an
+        // empty row.
         std::int32_t last = std::max(m_state.dataRowCount + 2, 2);
         const auto rowIsEmpty = [&](std::int32_t row) {
             for (int c = 1; c <= m_state.columnCount; ++c) {
-                if (!isEmptyCell(session.readCell(row, c))) {
+                if (!session.readCell(row, c).isNull()) {
                     return false;
                 }
             }
@@ -819,6 +847,7 @@ std::vector<int> MyImThread::passRows(bool insert) {
     std::vector<int> failed;
     std::vector<RowProblem> problems;
     std::vector<RepeatedRow> repeated;
+    std::vector<int> empty;
     // The key of each staged record, and the row that staged it: a later row
     // with the same key would be taken for a record already in the database.
     // Held as a hash per row, the key read again from the earlier row on a
@@ -847,12 +876,20 @@ std::vector<int> MyImThread::passRows(bool insert) {
         }
         setProgress(importProgress(row, rowCount, m_state.progressBase));
         db::Parameters params;
+        bool rowIsEmpty = true;
         for (int c = 1; c <= m_state.columnCount; ++c) {
             if (c != statement.skippedColumn) {
                 const auto i = static_cast<std::size_t>(c - 1);
                 cells[i] = cellParameter(session.readCell(row, c), shape.textColumn[i]);
                 params.emplace_back(m_state.matchedColumns[i], cells[i]);
+                rowIsEmpty = rowIsEmpty && cells[i].isNull();
             }
+        }
+        // A row with nothing to import is no record: staging it would only
+        // be refused for its first required column.
+        if (rowIsEmpty) {
+            empty.push_back(row);
+            continue;
         }
         const std::string recordKey = insert ? shape.recordKey(cells) : std::string();
         const int earlier = recordKey.empty() ? 0 : stagedRowWithKey(recordKey);
@@ -883,6 +920,7 @@ std::vector<int> MyImThread::passRows(bool insert) {
     m_state.progressBase = m_gauge;
     m_result.rowProblems = std::move(problems);
     m_result.repeatedRows = std::move(repeated);
+    m_result.emptyRows = std::move(empty);
     return failed;
 }
 
@@ -1016,13 +1054,16 @@ std::vector<RejectedRow> MyImThread::rejectedRows(ImportOutcome outcome) const {
         return shape.describeKey(cells);
     };
 
+    const auto isEmptyRow = [this](int row) {
+        return std::binary_search(m_result.emptyRows.begin(), m_result.emptyRows.end(), row);
+    };
     std::map<int, RejectedRow> rows;
     for (const RowProblem& p : m_result.rowProblems) {
         rows[p.row] = {p.row, keyOf(p.row), p.text()};
     }
     if (outcome == ImportOutcome::ValidationFailed) {
         for (int row = 3; row <= m_state.lastDataRow; ++row) {
-            if (rows.count(row) == 0) {
+            if (rows.count(row) == 0 && !isEmptyRow(row)) {
                 rows[row] = {
                     row, keyOf(row),
                     "本文件中有其他行未通过检查，整个文件都没有导入（这一行没有发现问题）"};
@@ -1050,7 +1091,7 @@ std::vector<RejectedRow> MyImThread::rejectedRows(ImportOutcome outcome) const {
         }
         std::vector<bool> found(refused.size());
         for (int row = 3; row <= m_state.lastDataRow; ++row) {
-            if (rows.count(row) > 0) {
+            if (rows.count(row) > 0 || isEmptyRow(row)) {
                 continue;
             }
             readKey(row);
@@ -1128,6 +1169,13 @@ std::string MyImThread::dryRunReport(ImportOutcome outcome, const std::string& m
         text += "；" + std::to_string(refused) + "行会被数据库拒绝";
     }
     text += "。";
+    if (!m_result.emptyRows.empty()) {
+        text += "\n" + emptyRowsText(m_result.emptyRows);
+    }
+    const std::string differing = formatDifferingRows(merge, "不会更新");
+    if (!differing.empty()) {
+        text += "\n" + differing;
+    }
     const std::string changes = formatCellChanges(merge);
     if (!changes.empty()) {
         text += "\n将改动的单元格：\n" + changes;

@@ -37,8 +37,9 @@ struct ImportState {
     std::string repeatedHeading;
     std::int32_t columnCount = 0;   // columns of the used range
     std::int32_t dataRowCount = 0;  // rows of the used range minus 1
-    // The last worksheet row read by the passes: the last used row that
-    // holds a value (rows 3 up to it hold the records).
+    // The last worksheet row read by the passes: the last used row with a
+    // cell that holds anything, blanks too (rows 3 up to it hold the records
+    // and the empty rows among and after them).
     std::int32_t lastDataRow = 2;
     // The worksheet column the staging insert leaves out (the identity
     // column), 0 when none.
@@ -105,6 +106,9 @@ struct ImportResult {
     std::vector<int> failedRows;          // worksheet rows of the pass that failed
     std::vector<RowProblem> rowProblems;  // the same rows, with their reasons
     std::vector<RepeatedRow> repeatedRows;
+    // Worksheet rows whose imported cells are all empty or blanks: no record,
+    // skipped by both passes.
+    std::vector<int> emptyRows;
     bool mergeRan = false;
     MergeReport merge;
     // With a dry run or a rejects workbook: every workbook row not imported,
@@ -123,6 +127,9 @@ int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase
 // ascending order; empty when no row failed.
 std::string validationFailureText(const std::vector<int>& rows);
 std::string insertionFailureText(const std::vector<int>& rows);
+// "第5、9行为空行，已跳过。", the first rows then how many in all; empty when
+// no row was skipped.
+std::string emptyRowsText(const std::vector<int>& rows);
 
 // The import worker, named as designed.
 class MyImThread {

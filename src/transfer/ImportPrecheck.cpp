@@ -48,7 +48,13 @@ std::string importTablesMissingMessage(const std::string& database,
 ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& options,
                               const std::string& stationText) {
     if (!regularFileExists(options.path)) {
-        return refused(ImportPrecheckStatus::FileMissing, "指定路径的文件不存在，请重新选择！");
+        // The first line as it always was; the second names the path, which
+        // a user who typed it, or a script, needs to see.
+        return refused(
+            ImportPrecheckStatus::FileMissing,
+            "指定路径的文件不存在，请重新选择！\n" +
+                (fileExists(options.path) ? options.path + "不是普通文件（可能是文件夹或管道）"
+                                          : "找不到文件" + options.path));
     }
 
     const std::string key = trimmed(options.datasetKey);
@@ -89,8 +95,7 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
         rows = 0;
     }
     if (rows < 2 || columns < 1) {
-        return refused(ImportPrecheckStatus::TooFewRecords,
-                       "您选择的文件内数据记录不全，无法导入数据！");
+        return refused(ImportPrecheckStatus::TooFewRecords, kTooFewRecordsMessage);
     }
 
     if (!checkDatasetTables(connQuery, options.datasetKey, options.database)) {

@@ -15,7 +15,8 @@ namespace pos::transfer {
 
 enum class ImportPrecheckStatus {
     Ready,
-    FileMissing,  // "指定路径的文件不存在，请重新选择！"; the window opens its file dialog
+    // "指定路径的文件不存在，请重新选择！" and the path; the window opens its file dialog
+    FileMissing,
     EngineFailed,    // the workbook does not open
     StationMissing,  // "必须输入站点号！"
     StationInvalid,  // not 1 to 4 digits
@@ -28,6 +29,10 @@ struct ImportPrecheck {
     std::string message;  // empty when ready
     std::int32_t stationNumber = 0;
 };
+
+// The refusal of a workbook without a record; the import worker gives it too
+// when every row below the headings is empty.
+inline constexpr const char* kTooFewRecordsMessage = "您选择的文件内数据记录不全，无法导入数据！";
 
 // The station number as the window's field takes it: at most this many
 // digits 0 to 9, nothing else.

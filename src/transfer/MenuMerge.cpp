@@ -42,18 +42,13 @@ constexpr const char* kStoredDish =
 
 void mergeDish(MergeEngine& engine) {
     const db::Query& row = engine.row();
-    MergeReport& report = engine.report();
     std::string idText = row.fieldAsText("ID");
     std::string dishName = "菜品" + inQuotes(row.fieldAsText("Name"));
     engine.setSubject(isBlank(idText) ? dishName
                                       : "菜品编码" + inQuotes(idText) + "（" + dishName + "）");
     std::int32_t id = toInt32(row.fieldValue("ID"), "菜品编码");
     if (engine.exists(kDishExists, {{"ID", Value::integer(id)}})) {
-        if (engine.updatesOffered()) {
-            engine.updateStoredRow(Value::integer(id), std::to_string(id));
-        } else {
-            ++report.alreadyExisting;
-        }
+        engine.updateStoredRow(Value::integer(id), std::to_string(id));
         return;
     }
     Value categoryId = engine.lookupValue(

@@ -65,10 +65,26 @@ std::string formatMergeSummary(const MergeReport& report) {
     if (report.alreadyExisting > 0) {
         text += "；" + std::to_string(report.alreadyExisting) + "行已存在，未重复导入";
     }
-    if (report.refused.empty()) {
-        return text + "。";
+    text += report.refused.empty() ? "。" : "；" + formatRefusedRows(report);
+    const std::string differing = formatDifferingRows(report, "没有更新");
+    return differing.empty() ? text : text + "\n" + differing;
+}
+
+std::string formatDifferingRows(const MergeReport& report, const char* verb) {
+    if (report.differing == 0) {
+        return {};
     }
-    return text + "；" + formatRefusedRows(report);
+    std::string keys;
+    for (const std::string& key : report.differingKeys) {
+        keys += (keys.empty() ? "" : "、") + key;
+    }
+    if (static_cast<std::size_t>(report.differing) > report.differingKeys.size()) {
+        keys += "等";
+    }
+    return "已存在的" + std::to_string(report.alreadyExisting) + "行中有" +
+           std::to_string(report.differing) + "行与工作簿不同，" + verb + "（" + report.keyName +
+           "：" + keys +
+           "）；如需更新，请选择“更新已有的行”后重新导入（命令行：--update-existing）。";
 }
 
 std::string formatCellChanges(const MergeReport& report) {

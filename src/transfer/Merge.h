@@ -72,6 +72,12 @@ struct MergeReport {
     // ID is in menu, a table whose ID is in tables, an annotation whose name is
     // in its annotation type. Decided by a lookup right before the insert.
     int alreadyExisting = 0;
+    // Without updates of stored rows: of the rows counted as existing, how
+    // many differ from their stored row (compared as an update would), and
+    // the keys of the first kListedRows of them, named by keyName.
+    int differing = 0;
+    std::vector<std::string> differingKeys;
+    const char* keyName = "";
     std::vector<RefusedRow> refused;
     // With updates of stored rows (dishes and dining tables): a row whose key
     // is stored is updated or left unchanged instead of counted as existing.
@@ -135,9 +141,13 @@ std::int32_t queryMaxId(db::Query& tempQuery2, const std::string& database,
 
 // The summary that follows "数据导入成功！": rows imported, with updates the
 // rows updated (and how many each column changed) and the rows unchanged,
-// rows that already existed, and each refused row with its key and the
-// database's reason.
+// rows that already existed, each refused row with its key and the
+// database's reason, and the existing rows that differ from the workbook.
 std::string formatMergeSummary(const MergeReport& report);
+
+// "已存在的125行中有3行与工作簿不同，没有更新（菜品编码：…）" and how to update
+// them, with `verb` ("没有更新", "不会更新"); empty when no row differs.
+std::string formatDifferingRows(const MergeReport& report, const char* verb);
 
 // One line per rewritten cell, "ID 5001 价格1: 38 → 42", the first
 // kListedChanges of them, then how many more there were; empty when no cell

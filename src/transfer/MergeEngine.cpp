@@ -114,6 +114,7 @@ MergeEngine::MergeEngine(const DatasetMerge& merge, TransferQueries& queries,
     // A dataset whose rows hold nothing beyond their key (the annotations)
     // has nothing to update.
     m_report.updatesOffered = options.importChoices.updateExisting && !m_updatable.empty();
+    m_report.keyName = merge.dataset.keyName;
 }
 
 void MergeEngine::noteWithoutReference(const char* staged, const std::string& key) {
@@ -544,6 +545,10 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
             }
         }
     }
+    if (!m_report.updatesOffered) {
+        countStoredRowLeft(!writes.empty(), key);
+        return;
+    }
     if (writes.empty()) {
         ++m_report.unchanged;
         return;
@@ -566,6 +571,15 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
     for (const Write& write : writes) {
         countWrite(*columns[write.index], *write.heading, key, shown[write.index], write.value,
                    write.after);
+    }
+}
+
+// Without updates a stored row stays as it is; the user learns that the
+// workbook's values did not arrive when they differ.
+void MergeEngine::countStoredRowLeft(bool differs, const std::string& key) {
+    ++m_report.alreadyExisting;
+    if (differs && m_report.differing++ < static_cast<int>(kListedRows)) {
+        m_report.differingKeys.push_back(key);
     }
 }
 

@@ -114,7 +114,6 @@ public:
     const TransferOptions& options() const { return m_options; }
     const db::Dialect& dialect() const { return m_q.connection.dialect(); }
     MergeReport& report() { return m_report; }
-    bool updatesOffered() const { return m_report.updatesOffered; }
     // What a stop names as the row in hand: "桌号“A01”".
     void setSubject(std::string subject) { m_subject = std::move(subject); }
 
@@ -150,7 +149,9 @@ public:
     // Updates the stored row with the staged row's key: each column the
     // workbook holds, as the rules of a new row make it, is compared with the
     // stored row as an export shows it, and only the columns that differ are
-    // written. A row without a difference is left untouched.
+    // written. A row without a difference is left untouched. Without updates
+    // the row is only counted as existing, and as differing when an update
+    // would write a column.
     void updateStoredRow(const Value& keyValue, const std::string& key);
 
 private:
@@ -165,6 +166,7 @@ private:
     void insertReference(const std::string& statement, const db::Parameters& params);
     bool writeRow(const std::string& statement, const db::Parameters& params,
                   const std::string& key);
+    void countStoredRowLeft(bool differs, const std::string& key);
     void countWrite(const datasets::DatasetColumn& column, const std::string& heading,
                     const std::string& key, const Value& before, const Value& value,
                     const std::string& after);

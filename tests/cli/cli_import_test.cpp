@@ -174,6 +174,16 @@ TEST_F(CliImport, ExportedDatasetsComeBackUnchanged) {
     }
     ASSERT_EQ(runShell(dump + shellQuote(work.dir() + "/after.sql")), 0);
     EXPECT_TRUE(slurp(work.dir() + "/after.sql") == slurp(work.dir() + "/before.sql"));
+    // The imports leave their lock file hidden: the folder shows the database.
+    std::vector<std::string> shown;
+    for (const auto& entry : std::filesystem::directory_iterator(store.dir() + "/store")) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(".")) {
+            shown.push_back(name);
+        }
+    }
+    EXPECT_EQ(shown, std::vector<std::string>{"pos_demo.db"});
+    EXPECT_TRUE(std::filesystem::exists(store.dir() + "/store/.pos_demo.import-lock"));
 }
 
 // Names with characters outside the Basic Multilingual Plane (emoji, rare
@@ -559,9 +569,10 @@ TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {
     };
     const Case cases[] = {
         {"missing file", work.dir() + "/none.xls", "1", "pos_demo", 1,
-         "指定路径的文件不存在，请重新选择！\n"},
+         "指定路径的文件不存在，请重新选择！\n找不到文件" + work.dir() + "/none.xls\n"},
         {"unreadable workbook", broken, "1", "pos_demo", 1, "不是Excel工作簿（.xls或.xlsx）"},
-        {"a pipe, not a file", pipe, "1", "pos_demo", 1, "指定路径的文件不存在，请重新选择！\n"},
+        {"a pipe, not a file", pipe, "1", "pos_demo", 1,
+         "指定路径的文件不存在，请重新选择！\n" + pipe + "不是普通文件"},
         {"heading row only", headingOnly, "1", "pos_demo", 1,
          "您选择的文件内数据记录不全，无法导入数据！\n"},
         {"tables missing", good, "1", "other", 1,
@@ -821,7 +832,8 @@ TEST_F(CliImport, DryRunChangesNothingAndForetellsTheImport) {
         "\n将新建统计类别“新统计”，编号" + scalar("select SCID from STCA where SCNA = '新统计'"),
         "\n将新建单位“新单位”，编号" + scalar("select ID from Unit where Name = '新单位'"),
         std::string("\n将导入2行；1行已存在，不会重复导入；1行与本文件中前面的行重复，不会导入；") +
-            "1行会被数据库拒绝。\n不会导入的行（2行）：",
+            "1行会被数据库拒绝。\n已存在的1行中有1行与工作簿不同，不会更新（菜品编码：1001）",
+        "\n不会导入的行（2行）：",
         std::string("\n第4行，菜品编码“9002”：数据库“pos_demo”：") +
             "数据库的约束或触发器拒绝了这项修改（dish 9002 is locked）",
         "\n第5行，菜品编码“9001”：在本文件中重复（与第3行相同），未导入",

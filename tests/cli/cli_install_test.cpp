@@ -63,7 +63,7 @@ TEST(InstalledLayout, AUserWhoCannotWriteBesideTheProgramGetsItsOwnFolders) {
     // As nobody, in its home, with the XDG variables at their defaults and
     // without the leak suppressions of the window's libraries: their file
     // may lie in a checkout nobody cannot read, and the CLI needs none.
-    auto asNobody = [&](std::vector<std::string> args) {
+    auto asNobody = [&](std::vector<std::string> args, const std::string& locale = "LC_ALL=C") {
         std::vector<std::string> all{"-u",
                                      "nobody",
                                      "--",
@@ -75,6 +75,7 @@ TEST(InstalledLayout, AUserWhoCannotWriteBesideTheProgramGetsItsOwnFolders) {
                                      "-u",
                                      "LSAN_OPTIONS",
                                      "HOME=" + home.string(),
+                                     locale,
                                      program};
         all.insert(all.end(), args.begin(), args.end());
         return runCli(all, home.string(), {}, runuser);
@@ -98,6 +99,12 @@ TEST(InstalledLayout, AUserWhoCannotWriteBesideTheProgramGetsItsOwnFolders) {
     EXPECT_NE(help.out.find("field maps     " + home.string() + "/.config/pos-transfer/"),
               std::string::npos)
         << help.out;
+
+    // The installed program finds the translation of its help in share/locale.
+    CliRun chinese = asNobody({"--help"}, "LC_ALL=zh_CN.UTF-8");
+    EXPECT_NE(chinese.out.find("  字段对应文件   " + home.string() + "/.config/pos-transfer/"),
+              std::string::npos)
+        << chinese.out;
 
     EXPECT_EQ(filesUnder(prefix), installed);
 }

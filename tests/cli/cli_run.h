@@ -76,11 +76,13 @@ inline int shownPercent(const std::string& shown) {
 }
 
 // Whether another process holds the import lock of the store file `database`
-// (NAME.db): an exclusive flock on NAME.import-lock beside it, as
-// /proc/locks lists it, which asking does not disturb.
+// (DIR/NAME.db): an exclusive flock on the hidden DIR/.NAME.import-lock beside
+// it, as /proc/locks lists it, which asking does not disturb.
 inline bool importLockHeld(const std::string& database) {
     struct stat file {};
-    const std::string lock = database.substr(0, database.size() - 3) + ".import-lock";
+    const std::size_t slash = database.rfind('/') + 1;
+    const std::string lock = database.substr(0, slash) + "." +
+                             database.substr(slash, database.size() - 3 - slash) + ".import-lock";
     if (::stat(lock.c_str(), &file) != 0) {
         return false;
     }

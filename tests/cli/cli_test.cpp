@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -130,6 +131,14 @@ TEST_F(CliTest, RefusalsNameTheMistake) {
          {"export", "--databse", "pos_demo", "--dataset", "Menu"},
          2,
          "unknown option '--databse'; did you mean '--database'?"},
+        {"unknown short option",
+         {"export", "-x"},
+         2,
+         "unknown option '-x'; the options are spelt out: --store"},
+        {"long option with one dash",
+         {"export", "-databse", "pos_demo"},
+         2,
+         "unknown option '-databse'; did you mean '--database'?"},
         {"extra arguments", {"demo", "a", "b", "c"}, 2, "unexpected arguments 'b' 'c' for 'demo'"},
         {"version", {"--version"}, 0, "pos-transfer-cli " + projectVersion() + "\n"},
     };
@@ -148,6 +157,10 @@ TEST_F(CliTest, RefusalsNameTheMistake) {
     }
     CliRun list = cli({"databases"});
     EXPECT_EQ(list.out, "");  // no database was made, under any name
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_NE(list.err.find("中还没有数据库。要建立演示数据库，请运行：pos-transfer-cli"),
+              std::string::npos)
+        << list.err;
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     EXPECT_FALSE(std::filesystem::exists(work.dir() + "/maps"));
 }
@@ -169,6 +182,87 @@ TEST_F(CliTest, ReadingCommandsLeaveAnEmptyFileAlone) {
     EXPECT_EQ(check.err, "您选择的'blank'数据库的'菜品信息'相关表不全，请检查数据库！\n");
     EXPECT_EQ(std::filesystem::file_size(file), 0u);
     EXPECT_EQ(std::filesystem::last_write_time(file), before);
+}
+
+struct HelpCase {
+    const char* name;
+    std::string program;
+    std::vector<std::string> args;
+    const char* lcAll;
+    const char* lcMessages;
+    const char* lang;
+    std::vector<std::string> expected;  // lines of stdout
+};
+
+// The help speaks Chinese when the locale that names the language of
+// messages is a Chinese one, whether or not the system has that locale.
+TEST_F(CliTest, HelpSpeaksTheLanguageOfTheLocale) {
+    const std::string cliDescription =
+        "Moves the point-of-sale datasets between a database and Excel workbooks.";
+    const std::vector<std::string> chineseGlobal = {
+        "在数据库和Excel工作簿之间传送收银系统的数据集。",
+        "命令:", "  --version                   显示程序的名称和版本",
+        "退出码：0 成功；1 被拒绝或失败（原因见标准错误输出）；2 用法错误；"};
+    std::vector<HelpCase> cases = {
+        {"global, Chinese", kCliProgram, {"--help"}, "", "", "zh_CN.UTF-8", chineseGlobal},
+        {"global, English", kCliProgram, {"--help"}, "", "", "C", {cliDescription, "Commands:"}},
+        {"command, Chinese",
+         kCliProgram,
+         {"export", "--help"},
+         "",
+         "",
+         "zh_CN.UTF-8",
+         {"把数据库的一个数据集写入新工作簿", "全局选项（可放在命令之前或之后）：",
+          "  --database DB 必需          要从中导出的数据库",
+          "  --overwrite                 工作簿已存在时替换它"}},
+        {"command, English",
+         kCliProgram,
+         {"export", "--help"},
+         "",
+         "",
+         "C",
+         {"Write a dataset of a database into a new workbook",
+          "Global options (before or after the command):"}},
+        {"LC_ALL before LANG", kCliProgram, {"--help"}, "C", "", "zh_CN.UTF-8", {cliDescription}},
+        {"LC_MESSAGES before LANG", kCliProgram, {"--help"}, "", "zh_CN.UTF-8", "C", chineseGlobal},
+        {"another Chinese territory", kCliProgram, {"--help"}, "zh_TW", "", "", chineseGlobal},
+        {"another language", kCliProgram, {"--help"}, "", "", "de_DE.UTF-8", {cliDescription}},
+    };
+#ifdef POS_WINDOW_PROGRAM
+    cases.push_back({"window, Chinese",
+                     POS_WINDOW_PROGRAM,
+                     {"--help"},
+                     "",
+                     "",
+                     "zh_CN.UTF-8",
+                     {"用法：pos-transfer [选项]", "选项：",
+                      "  --user <NAME>               SQL登录名；不给出时使用集成安全性。"}});
+    cases.push_back({"window, English",
+                     POS_WINDOW_PROGRAM,
+                     {"--help"},
+                     "",
+                     "",
+                     "C",
+                     {"Usage: pos-transfer [options]", "Options:"}});
+#endif
+    for (const HelpCase& c : cases) {
+        CliRun r =
+            runCli(c.args, work.dir(),
+                   {std::string("LC_ALL=") + c.lcAll, std::string("LC_MESSAGES=") + c.lcMessages,
+                    std::string("LANG=") + c.lang},
+                   c.program);
+        EXPECT_EQ(r.exitCode, 0) << c.name << ": " << r.err;
+        std::vector<std::string> lines;
+        std::istringstream out(r.out);
+        for (std::string line; std::getline(out, line);) {
+            lines.push_back(line);
+        }
+        for (const std::string& expected : c.expected) {
+            EXPECT_TRUE(std::find(lines.begin(), lines.end(), expected) != lines.end())
+                << c.name << ": no line \"" << expected << "\" in\n"
+                << r.out;
+        }
+    }
 }
 
 TEST_F(CliTest, StoreFromTheEnvironment) {

@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -139,11 +140,17 @@ TEST_P(ImportRoundTrip, ExportedWorkbookComesBackWithoutChangingAnything) {
     EXPECT_EQ(run.result.merge.inserted, 0);
     EXPECT_EQ(run.result.merge.alreadyExisting, run.state.lastDataRow - 2);
     EXPECT_GT(run.result.merge.alreadyExisting, 0);
+    // An exported row compares equal to its stored row: none is called changed.
+    EXPECT_EQ(run.result.merge.differing, 0) << view.messages()[0];
     EXPECT_EQ(snapshot(store), before);
     EXPECT_TRUE(stagingTables(store).empty());
     EXPECT_EQ(view.pathClears(), 1);
     EXPECT_EQ(view.controlStates(), (std::vector<bool>{false, true}));
     ASSERT_FALSE(view.progress().empty());
+    // The gauge reaches its end before the end of the import puts it back.
+    EXPECT_EQ(run.state.progressBase, 300);
+    const std::vector<int> progress = view.progress();
+    EXPECT_EQ(*std::max_element(progress.begin(), progress.end()), 300);
     EXPECT_EQ(view.progress().back(), 0);
 }
 
@@ -171,7 +178,14 @@ TEST(Import, NewDishesAreStagedAndMergedAndExistingOnesLeftOut) {
     EXPECT_TRUE(startsWith(view.messages()[0], std::string(kSuccess) + "\n")) << view.messages()[0];
     EXPECT_EQ(run.result.merge.inserted, 2);
     EXPECT_EQ(run.result.merge.alreadyExisting, 1);
-    EXPECT_EQ(view.messages()[0], std::string(kSuccess) + "\n已导入2行；1行已存在，未重复导入。");
+    // Dish 1001's first letter, cost and member price differ from the store:
+    // without updates the user learns that they did not arrive.
+    EXPECT_EQ(view.messages()[0],
+              std::string(kSuccess) +
+                  "\n已导入2行；1行已存在，未重复导入。\n已存在的1行中有1行与工作簿不同，没有更新"
+                  "（菜品编码：1001）；如需更新，请选择“更新已有的行”后重新导入（命令行：--"
+                  "update-existing）。");
+    EXPECT_EQ(store.scalar("select Cost1 from menu where ID = 1001"), "4.8");
     EXPECT_EQ(store.count("menu"), dishes + 2);
     EXPECT_EQ(store.scalar("select StationID from menu where ID = 9001"), "7");
     EXPECT_EQ(store.scalar("select count(*) from Category where Name = '新类别'"), "1");
@@ -658,6 +672,39 @@ INSTANTIATE_TEST_SUITE_P(
             {"\n第3行“桌名”列为空，请填写后再导入", "\n第5行“桌名”列为空，请填写后再导入"},
             {},
             {3, 4, 5}},
+        // Rows with nothing to import, among the records and after them (a
+        // row of blanks), are no records: skipped, named, never refused.
+        FaultCase{"EmptyRowsAreSkipped",
+                  "HallTable",
+                  "ours.xls",
+                  {kHallHeadings,
+                   {"大厅", "905", "甲桌"},
+                   {"", "", ""},
+                   {"大厅", "906", "乙桌"},
+                   {" ", "\t", "\xE3\x80\x80"}},
+                  nullptr,
+                  true,
+                  {"已导入2行", "\n第4、6行为空行，已跳过。"},
+                  {{"select ID, Name from tables where ID in (905, 906) order by ID",
+                    {{"905", "甲桌"}, {"906", "乙桌"}}}}},
+        // Rows of blanks alone hold no record, as a heading row alone.
+        FaultCase{"OnlyEmptyRowsAreNoRecords",
+                  "HallTable",
+                  "ours.xls",
+                  {kHallHeadings, {" ", "", ""}, {"", "", "\t"}},
+                  nullptr,
+                  false,
+                  {"您选择的文件内数据记录不全，无法导入数据！\n第3、4行为空行"},
+                  {}},
+        FaultCase{"EmptyRowIsNoRejectOfARefusedWorkbook",
+                  "HallTable",
+                  "ours.xls",
+                  {kHallHeadings, {"大厅", "907", ""}, {"", "", ""}, {"大厅", "908", "乙桌"}},
+                  nullptr,
+                  false,
+                  {"\n第3行“桌名”列为空，请填写后再导入"},
+                  {},
+                  {3, 5}},
         FaultCase{"NewStatisticsCategoryAboveEveryScid",
                   "Menu",
                   "ours.xls",

@@ -246,10 +246,10 @@ TEST(TransferMerge, HallsAndTablesWithTheTableNumberAsIdAndCode) {
                     {"201", "201", "牡丹厅", "包间", "A", "1", "0", "0", "0", "0", "0", "1", "0",
                      "0", "0", "0", "0"}}));
     EXPECT_EQ(run.report.inserted, 3);
-    // Two halls: the hall pass counts from 0, so 200 + 0 and 200 + 25; the
-    // table pass goes on from 225 in thirds of 50.
-    EXPECT_EQ(run.view.progress(), (std::vector<int>{200, 225, 241, 258, 275}));
-    EXPECT_EQ(run.progressBase, 275);
+    // Two halls: the hall pass moves the gauge in halves of 50, to 250; the
+    // table pass goes on in thirds of 50 and ends the gauge at 300.
+    EXPECT_EQ(run.view.progress(), (std::vector<int>{225, 250, 266, 283, 300}));
+    EXPECT_EQ(run.progressBase, 300);
 }
 
 TEST(TransferMerge, AnnotationTypesAndNumbersWithinTheType) {
