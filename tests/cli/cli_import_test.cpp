@@ -6,11 +6,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <atomic>
-#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -295,26 +295,33 @@ TEST_F(CliImport, TwoImportsAtOnceTakeTurnsOrOneIsRefused) {
         ASSERT_EQ(
             runShell("sqlite3 " + shellQuote(database) + " 'delete from menu where ID > 30000'"),
             0);
-        std::atomic<int> shown{-1};
-        std::atomic<bool> firstEnded{false};
+        // The moment is seen where the first import shows its progress; the
+        // first's end wakes the wait too.
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool wasReached = moment.atOnce;
+        bool firstEnded = false;
+        const auto mark = [&](bool& flag) {
+            const std::lock_guard<std::mutex> hold(mutex);
+            flag = true;
+            changed.notify_all();
+        };
         pos::testing::ProgramRun first;
         std::thread firstImport([&] {
             first = pos::testing::runAtTerminal(
                 cliTerminalCommandLine(arguments(sides[0]), work.dir(), "a"),
-                [&shown](const std::string& text) {
-                    shown = shownPercent(text);
+                [&](const std::string& text) {
+                    if (moment.percent < 0 ? importLockHeld(database)
+                                           : shownPercent(text) >= moment.percent) {
+                        mark(wasReached);
+                    }
                     return 0;
                 });
-            firstEnded = true;
+            mark(firstEnded);
         });
-        const auto reached = [&] {
-            return moment.atOnce ||
-                   (moment.percent < 0 ? importLockHeld(database) : shown >= moment.percent);
-        };
-        bool wasReached = reached();
-        while (!wasReached && !firstEnded) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            wasReached = reached();
+        {
+            std::unique_lock<std::mutex> hold(mutex);
+            changed.wait(hold, [&] { return wasReached || firstEnded; });
         }
         const int second = runShell(cliCommandLine(arguments(sides[1]), work.dir(), {}, "b"));
         firstImport.join();
