@@ -106,9 +106,8 @@ book.save(sys.argv[1])
     TempStore work;
 };
 
-const std::vector<std::string> kMenuHeadings{
-    "菜品编码", "菜品名称", "首字母", "菜品类别", "统计类别", "单位1", "价格1", "成本1",  "会员价1",
-    "单位2",    "价格2",    "成本2",  "会员价2",  "单位3",    "价格3", "成本3", "会员价3"};
+const std::vector<std::string> kMenuHeadings =
+    pos::testing::defaultHeadings(pos::datasets::kMenuDataset);
 
 std::vector<std::string> dish(const std::string& id, const std::string& price1 = "18") {
     return {id, "新菜" + id, "XC", "热菜", "菜品", "份", price1, "6", "16"};
