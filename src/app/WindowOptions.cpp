@@ -14,7 +14,7 @@
 #include "common/Text.h"
 #include "common/Translations.h"
 #include "common/Unicode.h"
-#include "db/OdbcBackend.h"
+#include "db/ConnectionOptions.h"
 
 #ifndef POS_TRANSFER_VERSION
 #error "POS_TRANSFER_VERSION comes from the project's version in CMakeLists.txt"
@@ -221,30 +221,14 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     if (const char* password = std::getenv("POS_TRANSFER_PASSWORD"); password && *password) {
         options.password = password;
     }
-    if (parser.isSet(store)) {
-        options.connection.storeDir = text(store);
-    } else if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
-        options.connection.storeDir = env;
-    }
-    if (parser.isSet(odbcDriver)) {
-        options.connection.odbcDriver = trimmed(text(odbcDriver));
-    }
-    if (parser.isSet(encrypt)) {
-        const QString value = parser.value(encrypt);
-        if (value == QLatin1String("yes")) {
-            options.connection.encryption = db::OdbcEncryption::Yes;
-        } else if (value == QLatin1String("no")) {
-            options.connection.encryption = db::OdbcEncryption::No;
-        } else if (value == QLatin1String("strict")) {
-            options.connection.encryption = db::OdbcEncryption::Strict;
-        } else {
-            message = QStringLiteral("--encrypt takes yes, no or strict, not ") + value;
-            return ParseResult::BadUsage;
-        }
-    }
-    options.connection.trustServerCertificate = parser.isSet(trustServerCertificate);
-    if (std::string problem = db::odbcSettingsProblem(options.connection); !problem.empty()) {
-        message = QString::fromStdString(problem);
+    try {
+        options.connection = db::connectionSettingsFrom(
+            {.store = text(store),
+             .odbcDriver = text(odbcDriver),
+             .encrypt = text(encrypt),
+             .trustServerCertificate = parser.isSet(trustServerCertificate)});
+    } catch (const db::ConnectionOptionsError& e) {
+        message = QString::fromStdString(e.what());
         return ParseResult::BadUsage;
     }
     if (parser.isSet(screenshot)) {
