@@ -91,17 +91,17 @@ std::string foldersInUse(const WindowOptions& options, const QString& store) {
 // unknown one.
 bool screenshotSceneNamed(const QString& mode, ScreenshotScene& scene, QString& message) {
     const std::pair<const char*, ScreenshotScene> scenes[] = {
-        {"export", ScreenshotScene::Export},
-        {"import", ScreenshotScene::Import},
-        {"overwrite", ScreenshotScene::Overwrite},
-        {"open-dialog", ScreenshotScene::OpenDialog},
+        {"export", ScreenshotScene::Export},       {"import", ScreenshotScene::Import},
+        {"overwrite", ScreenshotScene::Overwrite}, {"open-dialog", ScreenshotScene::OpenDialog},
+        {"menu", ScreenshotScene::Menu},
     };
     const auto* named = std::find_if(std::begin(scenes), std::end(scenes),
                                      [&mode](auto& s) { return mode == QLatin1String(s.first); });
     if (named == std::end(scenes)) {
-        message = QStringLiteral(
-                      "--screenshot-mode takes export, import, overwrite or open-dialog, not ") +
-                  mode;
+        message =
+            QStringLiteral(
+                "--screenshot-mode takes export, import, overwrite, open-dialog or menu, not ") +
+            mode;
         return false;
     }
     scene = named->second;
@@ -172,7 +172,8 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         translatedText("What the picture shows: export (the default) or import for the "
                        "window in that mode, overwrite for the question before overwriting "
                        "the default workbook (which must exist), open-dialog for the open "
-                       "dialog of import mode."),
+                       "dialog of import mode, menu for the right-click menu over the window "
+                       "in import mode."),
         QStringLiteral("MODE"));
     // As the command line's: the field-map folder, and the version.
     const QCommandLineOption fieldMaps(
