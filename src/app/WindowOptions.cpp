@@ -98,10 +98,10 @@ bool screenshotSceneNamed(const QString& mode, ScreenshotScene& scene, QString& 
     const auto* named = std::find_if(std::begin(scenes), std::end(scenes),
                                      [&mode](auto& s) { return mode == QLatin1String(s.first); });
     if (named == std::end(scenes)) {
-        message =
-            QStringLiteral(
-                "--screenshot-mode takes export, import, overwrite, open-dialog or menu, not ") +
-            mode;
+        message = QStringLiteral("截图方式“") + mode +
+                  QStringLiteral(
+                      "”无效：--screenshot-mode只接受export、import、overwrite、"
+                      "open-dialog或menu。");
         return false;
     }
     scene = named->second;
@@ -206,7 +206,8 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         return ParseResult::Help;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        message = QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first();
+        message = QStringLiteral("多余的参数“") + parser.positionalArguments().first() +
+                  QStringLiteral("”：这个程序不接受文件名等参数，选项都以--开头。");
         return ParseResult::BadUsage;
     }
     auto text = [&parser](const QCommandLineOption& o) { return parser.value(o).toStdString(); };

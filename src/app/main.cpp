@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
             std::fputs(qPrintable(message), stdout);
             return 0;
         case pos::app::ParseResult::BadUsage:
-            std::fprintf(stderr, "%s\nTry --help.\n", qPrintable(message));
+            std::fprintf(stderr, "%s\n请用--help查看可用的选项。\n", qPrintable(message));
             return 2;
     }
 
