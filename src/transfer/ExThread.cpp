@@ -484,7 +484,7 @@ void MyExThread::exportToExcel() {
                 // Numbers go as number cells, so that a spreadsheet sums
                 // prices; texts as text cells, so that a code keeps its
                 // leading zeros.
-                const Value value = query.fieldValue(j - 1);
+                const Value& value = query.fieldValue(j - 1);
                 const std::size_t length =
                     value.type() == ValueType::Text ? excessCellLength(value.asText()) : 0;
                 if (length > 0) {
