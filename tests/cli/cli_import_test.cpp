@@ -577,7 +577,7 @@ TEST_F(CliImport, RefusalsCarryTheWindowsMessages) {
     const Case cases[] = {
         {"missing file", work.dir() + "/none.xls", "1", "pos_demo", 1,
          "指定路径的文件不存在，请重新选择！\n找不到文件" + work.dir() + "/none.xls\n"},
-        {"unreadable workbook", broken, "1", "pos_demo", 1, "不是Excel工作簿（.xls或.xlsx）"},
+        {"unreadable workbook", broken, "1", "pos_demo", 1, "不是工作簿（.xls、.xlsx"},
         {"a pipe, not a file", pipe, "1", "pos_demo", 1,
          "指定路径的文件不存在，请重新选择！\n" + pipe + "不是普通文件"},
         {"heading row only", headingOnly, "1", "pos_demo", 1,
