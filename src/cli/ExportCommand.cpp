@@ -28,7 +28,8 @@ public:
                                      m_dataset);
         sub->add_option("--output", m_output,
                         translated("The workbook to write (default: the program's folder, the "
-                                   "dataset's display text, .xls; .xlsx by its extension)"))
+                                   "dataset's display text, .xls; %1 by its extension)",
+                                   {formatList()}))
             ->type_name("FILE");
         sub->add_flag("--overwrite", m_overwrite,
                       translated("Replace the workbook when it exists"));

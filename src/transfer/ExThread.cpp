@@ -19,6 +19,7 @@
 #include "db/Dialect.h"
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace pos::transfer {
 
@@ -33,21 +34,10 @@ std::string viewCreationFailedMessage(const TransferOptions& options) {
            "相关设置表记录不全，请检查数据库！";
 }
 
-bool endsWithIgnoreCase(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() &&
-           equalsIgnoreCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
-}
-
-// The workbook session writes the format that the path's extension names, and
-// only these two; the same test as the session's, made before any work.
-bool namesAWorkbookFormat(const std::string& path) {
-    return endsWithIgnoreCase(path, ".xls") || endsWithIgnoreCase(path, ".xlsx");
-}
-
 std::string extensionRefusedMessage(const std::string& path) {
-    return "数据导出失败：保存路径" + path +
-           "的扩展名既不是.xls也不是.xlsx，无法确定工作簿的格式。\n请把保存路径的扩展名改为.xls或"
-           ".xlsx后重新导出。";
+    return "数据导出失败：保存路径" + path + "的扩展名不是" + workbook::extensionList() +
+           "之一，无法确定工作簿的格式。\n请把保存路径的扩展名改为" + workbook::extensionList() +
+           "后重新导出。";
 }
 
 std::string writeFailedMessage(const std::string& reason) {
@@ -219,11 +209,11 @@ std::string tooManyRecordsMessage(int recordCount, const std::string& path) {
     if (recordCount <= limit) {
         return {};
     }
-    const bool xlsx = limit == kXlsxMaxRecords;
+    const workbook::WorkbookFormat* format = workbook::formatForPath(trimmed(path));
     std::string text = "要导出的记录共有" + std::to_string(recordCount) + "条，超过了" +
-                       (xlsx ? ".xlsx" : ".xls") + "工作表最多能容纳的" + std::to_string(limit) +
-                       "条记录（第1行留空，第2行为标题），无法导出！";
-    if (!xlsx) {
+                       (format != nullptr ? format->extension : ".xls") + "工作表最多能容纳的" +
+                       std::to_string(limit) + "条记录（第1行留空，第2行为标题），无法导出！";
+    if (limit < kXlsxMaxRecords) {
         text += "请把保存路径的扩展名改为.xlsx后重新导出。";
     }
     return text;
@@ -235,13 +225,8 @@ std::string folderAtPathMessage(const std::string& path) {
 }
 
 int recordLimitForPath(const std::string& path) {
-    const std::string lower = asciiLower(trimmed(path));
-    const std::string xlsx = ".xlsx";
-    if (lower.size() >= xlsx.size() &&
-        lower.compare(lower.size() - xlsx.size(), xlsx.size(), xlsx) == 0) {
-        return kXlsxMaxRecords;
-    }
-    return kXlsMaxRecords;
+    const workbook::WorkbookFormat* format = workbook::formatForPath(trimmed(path));
+    return format != nullptr ? format->maxRows - 2 : kXlsMaxRecords;
 }
 
 MyExThread::MyExThread(TransferQueries queries, TransferOptions options, TransferView& view)
@@ -278,7 +263,9 @@ void MyExThread::finishWith(ExportOutcome outcome, std::string message) {
 
 void MyExThread::runExport() {
     m_view.setChoiceControlsEnabled(false);
-    if (!namesAWorkbookFormat(m_options.path)) {
+    // The session writes the format that the path's extension names; the
+    // same test as the session's, made before any work.
+    if (workbook::formatForPath(m_options.path) == nullptr) {
         finishWith(ExportOutcome::Refused, extensionRefusedMessage(m_options.path));
         return;
     }

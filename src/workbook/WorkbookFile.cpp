@@ -1,6 +1,8 @@
 // Chooses the reader by the file's content: a compound file is .xls, a zip
-// package is .xlsx, whatever the file's name says. The bare record stream of
-// Excel 2.x to 4.0 is named as such, to be saved again.
+// package .ods or .xlsx by the parts it holds, whatever the file's name says;
+// a file of a format without a signature of its own is read by its
+// extension. The bare record stream of Excel 2.x to 4.0 is named as such, to
+// be saved again.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,9 +10,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "workbook/OdsReader.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/WorkbookFile.h"
+#include "workbook/WorkbookFormats.h"
 #include "workbook/XlsReader.h"
 #include "workbook/XlsxReader.h"
 
@@ -43,17 +47,17 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
     const int readError = got < 0 ? errno : 0;
     ::close(fd);
     if (!isFile) {
-        throw WorkbookError(
-            "无法读取" + inQuotes(path) +
-                "：它不是文件（可能是文件夹）。请选择一个Excel工作簿（.xls或.xlsx）。",
-            WorkbookFault::NotAWorkbook);
+        throw WorkbookError("无法读取" + inQuotes(path) +
+                                "：它不是文件（可能是文件夹）。请选择一个工作簿（" +
+                                extensionList() + "）。",
+                            WorkbookFault::NotAWorkbook);
     }
     static const unsigned char kCompound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     if (got == 8 && std::memcmp(head, kCompound, 8) == 0) {
         return readXls(path, rowLimit);
     }
     if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) {
-        return readXlsx(path, rowLimit);
+        return isOpenDocumentPackage(path) ? readOds(path, rowLimit) : readXlsx(path, rowLimit);
     }
     if (got > 0 && isOldBiffStream(head, static_cast<std::size_t>(got))) {
         throw WorkbookError(olderThanExcel5Message(path), WorkbookFault::TooOld);
@@ -63,15 +67,18 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
                                 std::strerror(readError) + "）。请检查文件所在的磁盘后重试。",
                             WorkbookFault::CannotRead);
     }
-    if (got == 0) {
-        throw WorkbookError(
-            "无法读取文件" + inQuotes(path) +
-                "：文件是空的，不是Excel工作簿（.xls或.xlsx）。请选择含有数据的工作簿。",
-            WorkbookFault::NotAWorkbook);
+    if (const WorkbookFormat* format = formatForPath(path);
+        format != nullptr && !format->knownByContent) {
+        return format->read(path, rowLimit);
     }
-    throw WorkbookError(
-        "无法读取文件" + inQuotes(path) + "：它不是Excel工作簿（.xls或.xlsx）。" + kSaveAgainAdvice,
-        WorkbookFault::NotAWorkbook);
+    if (got == 0) {
+        throw WorkbookError("无法读取文件" + inQuotes(path) + "：文件是空的，不是工作簿（" +
+                                extensionList() + "）。请选择含有数据的工作簿。",
+                            WorkbookFault::NotAWorkbook);
+    }
+    throw WorkbookError("无法读取文件" + inQuotes(path) + "：它不是工作簿（" + extensionList() +
+                            "）。" + kSaveAgainAdvice,
+                        WorkbookFault::NotAWorkbook);
 }
 
 }  // namespace pos::workbook

@@ -1,5 +1,5 @@
-// Reading a workbook by its content rather than its name: a zip package is
-// .xlsx, a compound file is .xls.
+// Reading a workbook by its content rather than its name: a compound file is
+// .xls, a zip package .xlsx or .ods.
 #pragma once
 
 #include <string>

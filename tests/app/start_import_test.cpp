@@ -184,11 +184,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PrecheckCase{"FileMissing", "none.xls", "1", "pos_demo",
                      "指定路径的文件不存在，请重新选择！", true},
-        PrecheckCase{"WorkbookUnreadable", "broken.xls", "1", "pos_demo",
-                     "不是Excel工作簿（.xls或.xlsx）", false},
+        PrecheckCase{"WorkbookUnreadable", "broken.xls", "1", "pos_demo", "不是工作簿（.xls、.xlsx",
+                     false},
         // The workbook is opened before the station number is looked at.
         PrecheckCase{"UnreadableBeforeBlankStation", "broken.xls", "", "pos_demo",
-                     "不是Excel工作簿（.xls或.xlsx）", false},
+                     "不是工作簿（.xls、.xlsx", false},
         PrecheckCase{"StationBlank", "good.xls", "  ", "pos_demo", "必须输入站点号！", false},
         PrecheckCase{"HeadingRowOnly", "heading.xls", "1", "pos_demo",
                      "您选择的文件内数据记录不全，无法导入数据！", false},

@@ -176,7 +176,7 @@ TEST(XlsReaderBroken, RefusedWithAClearMessage) {
     const Case cases[] = {
         {"truncated file", good.substr(0, good.size() / 2), true, "损坏", WorkbookFault::Damaged},
         {"empty file", "", true, "文件是空的", WorkbookFault::NotAWorkbook},
-        {"text file", "name,price\n", true, "不是Excel工作簿", WorkbookFault::NotAWorkbook},
+        {"text file", "name,price\n", true, "不是工作簿", WorkbookFault::NotAWorkbook},
         {"zip that is no workbook", "PK\x03\x04garbage", true, "", WorkbookFault::Damaged},
         {"encrypted", biff8Book(Biff().rec(0x002F, u16(1) + std::string(52, '\0')).bytes(), ""),
          false, "密码", WorkbookFault::Encrypted},
