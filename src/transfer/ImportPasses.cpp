@@ -1,0 +1,423 @@
+// The import worker's row passes: each row's cells as the statement takes
+// them, empty rows, repeated keys, the rows the database refuses and the
+// column named for them.
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+
+#include "common/Text.h"
+#include "datasets/Datasets.h"
+#include "db/DbError.h"
+#include "transfer/ImThread.h"
+#include "transfer/ImportDetail.h"
+#include "transfer/RowTransaction.h"
+#include "transfer/Staging.h"
+#include "workbook/SpreadsheetSession.h"
+
+namespace pos::transfer {
+
+using detail::cellParameter;
+using detail::PassStopped;
+
+namespace {
+
+// A text of nothing but blanks: spaces, tabs, line breaks and the ideographic
+// space that Chinese input methods type.
+bool isBlankText(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (static_cast<unsigned char>(text[i]) <= ' ') {
+            ++i;
+        } else if (text.compare(i, 3, "\xE3\x80\x80") == 0) {
+            i += 3;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isEmptyCell(const Value& value) {
+    return value.isNull() || (value.type() == ValueType::Text && isBlankText(value.asText()));
+}
+
+}  // namespace
+
+// A cell as the statement receives it. A spreadsheet keeps every number as a
+// double; a whole number goes on as an integer, so that a table number typed
+// as 12 reaches a text column as "12" (the server's conversion), not "12.0".
+// A cell of blanks is empty, in every column: no value, so that a column
+// that needs one refuses it as it refuses an empty cell (an empty price is 0,
+// an empty name is refused), and no name of blanks is stored, which the next
+// export would show as an empty cell that its import refuses. A text column
+// takes a boolean or a date as the spreadsheet shows it. Every other value is
+// handed over as the workbook holds it.
+Value detail::cellParameter(Value value, bool textColumn) {
+    switch (value.type()) {
+        case ValueType::Float: {
+            const double d = value.asFloat();
+            if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15) {
+                return Value::integer(static_cast<std::int64_t>(d));
+            }
+            break;
+        }
+        case ValueType::Text:
+            if (isBlankText(value.asText())) {
+                return Value();
+            }
+            break;
+        case ValueType::Boolean:
+            if (textColumn) {
+                return Value::text(value.asBoolean() ? "TRUE" : "FALSE");
+            }
+            break;
+        case ValueType::DateTime:
+            if (textColumn) {
+                return Value::text(value.toText());
+            }
+            break;
+        default:
+            break;
+    }
+    return value;
+}
+
+namespace {
+
+// A number key by its value: "012", " 12", "12.0" and 12 are one key, and
+// 12.5 is not 12. Nothing when the cell holds no plain decimal number (a
+// table number "A01"), which the key column cannot hold.
+std::optional<std::string> numberKey(const Value& value) {
+    if (value.type() == ValueType::Integer) {
+        return std::to_string(value.asInteger());
+    }
+    double number = 0;
+    if (value.type() == ValueType::Float) {
+        number = value.asFloat();
+    } else if (value.type() == ValueType::Text || value.type() == ValueType::Decimal) {
+        const std::string text =
+            trimmed(value.type() == ValueType::Text ? value.asText() : value.asDecimalDigits());
+        if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) {
+            return std::nullopt;
+        }
+        char* end = nullptr;
+        errno = 0;
+        const long long whole = std::strtoll(text.c_str(), &end, 10);
+        if (errno == 0 && *end == '\0') {
+            return std::to_string(whole);
+        }
+        number = std::strtod(text.c_str(), &end);
+        if (*end != '\0') {
+            return std::nullopt;
+        }
+    } else {
+        return std::nullopt;
+    }
+    if (!std::isfinite(number)) {
+        return std::nullopt;
+    }
+    if (number == std::trunc(number) && std::fabs(number) < 9.0e15) {
+        return std::to_string(static_cast<std::int64_t>(number));
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", number);
+    return std::string(text);
+}
+
+// How two keys compare, as the key column compares them: a number column by
+// value, a text column with trailing blanks and ASCII letter case ignored, as
+// the server's default collation and the store's name collation do. Empty
+// when the cell is empty.
+std::string keyPart(const Value& value, datasets::KeyKind kind) {
+    if (isEmptyCell(value)) {
+        return {};
+    }
+    if (kind == datasets::KeyKind::Number) {
+        if (std::optional<std::string> number = numberKey(value)) {
+            return *number;
+        }
+    }
+    std::string text = value.toText();
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return asciiLower(text);
+}
+
+// Whether a database message names the staging column: "TEMPMenu.Price1",
+// 'Price1' or "Price1".
+bool mentionsColumn(const std::string& reason, const std::string& column) {
+    const std::string text = asciiLower(reason);
+    const std::string name = asciiLower(column);
+    const auto isNameChar = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+    };
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        const std::size_t end = at + name.size();
+        if (at == 0 || (end < text.size() && isNameChar(text[end]))) {
+            continue;
+        }
+        const char before = text[at - 1];
+        if (before == '.' || before == '\'' || before == '"') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A text cell that a number column cannot take: neither a whole number nor a
+// decimal.
+bool isNoNumber(const Value& value) {
+    if (value.type() != ValueType::Text) {
+        return false;
+    }
+    try {
+        value.toInteger();
+        return false;
+    } catch (const std::exception&) {
+    }
+    const std::string text = trimmed(value.asText());
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return end == nullptr || *end != '\0';
+}
+
+// Stages one worksheet row: nothing when the database accepts it, its
+// refusal when it refuses the row, which is then undone alone. A fault that
+// every further row would meet, or the end of the pass's transaction, stops
+// the pass.
+std::optional<Refusal> stageRow(RowTransaction& transaction, db::Query& query,
+                                const std::string& statement, const db::Parameters& params,
+                                RowEnd end, int row) {
+    try {
+        transaction.runRow(query, statement, params, end);
+        return std::nullopt;
+    } catch (const RowNotUndone& e) {
+        if (transaction.lost().empty()) {
+            // The row could not be undone: the transaction is in an unknown
+            // state, and the import ends.
+            throw;
+        }
+        throw PassStopped(row, PassStopped::Cause::Database, e.what());
+    } catch (const db::DbError& e) {
+        // A busy, full or read-only database fails every row alike: the
+        // pass stops, and no row is blamed for it.
+        if (db::isEnvironmentFault(e.fault())) {
+            throw PassStopped(row, PassStopped::Cause::Database, e.what());
+        }
+        return Refusal{e.what(), e.fault()};
+    } catch (const std::exception& e) {
+        return Refusal{e.what(), db::DbFault::Other};
+    }
+}
+
+}  // namespace
+
+int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase) {
+    if (dataRowCount <= 0) {
+        return progressBase;
+    }
+    const double percent = static_cast<double>(row - 2) / static_cast<double>(dataRowCount) * 100.0;
+    return static_cast<int>(std::trunc(percent)) + progressBase;
+}
+
+std::string MyImThread::validateRows() {
+    m_result.failedRows = passRows(false);
+    return validationFailureText(m_result.failedRows);
+}
+
+std::string MyImThread::insertRows() {
+    m_result.failedRows = passRows(true);
+    return insertionFailureText(m_result.failedRows);
+}
+
+std::vector<int> MyImThread::passRows(bool insert) {
+    db::Query& query = m_queries.sqlQuery;
+    const workbook::SpreadsheetSession& session = *m_session;
+
+    const std::string identity = findIdentityColumn(query, m_options);
+    const StagingInsert statement = buildStagingInsert(key(), m_state.matchedColumns, identity);
+    const RowShape shape = rowShape(statement.skippedColumn);
+    m_state.skippedColumn = statement.skippedColumn;
+
+    // Each row is undone alone when it fails, and in the validation pass
+    // always: the row is really inserted, so that the database judges its
+    // types and required values, and then undone.
+    RowTransaction transaction(m_queries.connection, "staged_row");
+    const RowEnd end = insert ? RowEnd::Kept : RowEnd::Undone;
+
+    std::vector<int> failed;
+    std::vector<RowProblem> problems;
+    std::vector<RepeatedRow> repeated;
+    std::vector<int> empty;
+    // The key of each staged record, and the row that staged it: a later row
+    // with the same key would be taken for a record already in the database.
+    // Held as a hash per row, the key read again from the earlier row on a
+    // match, so that a million rows cost little memory.
+    std::vector<Value> cells(static_cast<std::size_t>(m_state.columnCount));
+    std::unordered_multimap<std::size_t, int> stagedKeys;
+    const auto stagedRowWithKey = [&](const std::string& recordKey) {
+        const auto [from, to] = stagedKeys.equal_range(std::hash<std::string>{}(recordKey));
+        for (auto it = from; it != to; ++it) {
+            std::vector<Value> earlier(cells.size());
+            for (std::size_t i : shape.keyColumns) {
+                earlier[i] = cellParameter(session.readCell(it->second, static_cast<int>(i) + 1),
+                                           shape.textColumn[i]);
+            }
+            if (shape.recordKey(earlier) == recordKey) {
+                return it->second;
+            }
+        }
+        return 0;
+    };
+    const std::int32_t rowCount = m_state.lastDataRow - 2;
+    transaction.beginAtOnce();
+    for (std::int32_t row = 3; row <= m_state.lastDataRow; ++row) {
+        if (m_view.stopRequested()) {
+            throw PassStopped(row, PassStopped::Cause::User, m_view.stopReason());
+        }
+        setProgress(importProgress(row, rowCount, m_state.progressBase));
+        db::Parameters params;
+        bool rowIsEmpty = true;
+        for (int c = 1; c <= m_state.columnCount; ++c) {
+            if (c != statement.skippedColumn) {
+                const auto i = static_cast<std::size_t>(c - 1);
+                cells[i] = cellParameter(session.readCell(row, c), shape.textColumn[i]);
+                params.emplace_back(m_state.matchedColumns[i], cells[i]);
+                rowIsEmpty = rowIsEmpty && cells[i].isNull();
+            }
+        }
+        // A row with nothing to import is no record: staging it would only
+        // be refused for its first required column.
+        if (rowIsEmpty) {
+            empty.push_back(row);
+            continue;
+        }
+        const std::string recordKey = insert ? shape.recordKey(cells) : std::string();
+        const int earlier = recordKey.empty() ? 0 : stagedRowWithKey(recordKey);
+        if (earlier > 0) {
+            repeated.push_back({row, earlier, shape.describeKey(cells)});
+            continue;
+        }
+        executePreamble(query, m_options.database);
+        const std::optional<Refusal> refusal =
+            stageRow(transaction, query, statement.statement, params, end, row);
+        if (refusal) {
+            failed.push_back(row);
+            problems.push_back(shape.describeFailure(row, cells, *refusal));
+        } else if (!recordKey.empty()) {
+            stagedKeys.emplace(std::hash<std::string>{}(recordKey), row);
+        }
+    }
+    if (insert) {
+        try {
+            transaction.commit();
+        } catch (const std::exception& e) {
+            // Nothing of the pass was kept.
+            throw PassStopped(0, PassStopped::Cause::Database, e.what());
+        }
+    } else {
+        transaction.undoAll();
+    }
+    m_state.progressBase = m_gauge;
+    m_result.rowProblems = std::move(problems);
+    m_result.repeatedRows = std::move(repeated);
+    m_result.emptyRows = std::move(empty);
+    return failed;
+}
+
+MyImThread::RowShape MyImThread::rowShape(int skippedColumn) const {
+    RowShape shape;
+    const datasets::Dataset* dataset = datasets::findDataset(key());
+    const std::vector<std::string>& matched = m_state.matchedColumns;
+    shape.matchedColumns = &matched;
+    shape.headerNames = &m_state.headerNames;
+    shape.skippedColumn = skippedColumn;
+    shape.textColumn.resize(matched.size());
+    for (std::size_t i = 0; i < matched.size(); ++i) {
+        shape.textColumn[i] = dataset != nullptr && datasets::isTextColumn(*dataset, matched[i]);
+    }
+    if (dataset == nullptr) {
+        return shape;
+    }
+    shape.keyName = dataset->keyName;
+    for (const datasets::KeyColumn& key : datasets::keyColumns(*dataset)) {
+        const auto at = std::find_if(matched.begin(), matched.end(), [&](const std::string& m) {
+            return equalsIgnoreCase(m, key.column);
+        });
+        const int c = static_cast<int>(at - matched.begin()) + 1;
+        if (at == matched.end() || c == skippedColumn) {
+            // A key not wholly in the worksheet cannot repeat in it.
+            shape.keyColumns.clear();
+            shape.keyKinds.clear();
+            shape.keyHeadings.clear();
+            break;
+        }
+        shape.keyColumns.push_back(static_cast<std::size_t>(c - 1));
+        shape.keyKinds.push_back(key.kind);
+        shape.keyHeadings.push_back(key.heading);
+    }
+    return shape;
+}
+
+std::string MyImThread::RowShape::recordKey(const std::vector<Value>& cells) const {
+    std::string key;
+    for (std::size_t k = 0; k < keyColumns.size(); ++k) {
+        const std::string part = keyPart(cells[keyColumns[k]], keyKinds[k]);
+        if (part.empty()) {
+            return {};
+        }
+        key += part;
+        key += '\0';
+    }
+    return key;
+}
+
+std::string MyImThread::RowShape::describeKey(const std::vector<Value>& cells) const {
+    // The last key column names the row; the others, each under its default
+    // heading, name what it lies within (an annotation within its type).
+    std::string text = std::string(keyName) + "“" + cells[keyColumns.back()].toText() + "”";
+    for (std::size_t k = 0; k + 1 < keyColumns.size(); ++k) {
+        text += std::string("（") + keyHeadings[k] + "“" + cells[keyColumns[k]].toText() + "”）";
+    }
+    return text;
+}
+
+// The column at fault is the one the database names, which is empty when
+// the database misses a value there; else a number column whose cell holds a
+// text that is no number. Such a cell is named with what the column wants,
+// the database's words after it.
+RowProblem MyImThread::RowShape::describeFailure(int row, const std::vector<Value>& cells,
+                                                 const Refusal& refusal) const {
+    const std::vector<std::string>& matched = *matchedColumns;
+    const std::string& reason = refusal.reason;
+    const auto problemAt = [&](std::size_t i) {
+        if (!textColumn[i] && isNoNumber(cells[i])) {
+            return RowProblem{
+                row, (*headerNames)[i],
+                "应为数字，“" + cells[i].asText() + "”不是数字，请只填写数字（" + reason + "）",
+                false, true};
+        }
+        const bool empty = refusal.fault == db::DbFault::MissingValue && cells[i].isNull();
+        return RowProblem{row, (*headerNames)[i], reason, empty};
+    };
+    for (std::size_t i = 0; i < matched.size(); ++i) {
+        if (static_cast<int>(i) + 1 != skippedColumn && mentionsColumn(reason, matched[i])) {
+            return problemAt(i);
+        }
+    }
+    for (std::size_t i = 0; i < matched.size(); ++i) {
+        if (static_cast<int>(i) + 1 != skippedColumn && !textColumn[i] && isNoNumber(cells[i])) {
+            return problemAt(i);
+        }
+    }
+    return {row, {}, reason};
+}
+
+}  // namespace pos::transfer
