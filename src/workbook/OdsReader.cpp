@@ -56,16 +56,16 @@ std::uint64_t repeatCount(const std::vector<Attribute>& attributes, std::string_
     return std::min<std::uint64_t>(count, std::uint64_t{1} << 32);
 }
 
-// "PT13H45M10.5S" (an ODF time, an ISO duration) as a fraction of days;
-// negative when the text is no duration.
-double durationDays(std::string_view text) {
+// "PT13H45M10.5S" (an ODF time, an ISO duration, "-" before it for a
+// negative one) in days; empty when the text is no duration.
+std::optional<double> durationDays(std::string_view text) {
     bool negative = false;
     if (!text.empty() && text.front() == '-') {
         negative = true;
         text.remove_prefix(1);
     }
     if (text.size() < 2 || text.front() != 'P') {
-        return -1;
+        return std::nullopt;
     }
     text.remove_prefix(1);
     double seconds = 0;
@@ -79,7 +79,7 @@ double durationDays(std::string_view text) {
         double number = 0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
         if (ec != std::errc() || end == text.data() + text.size()) {
-            return -1;
+            return std::nullopt;
         }
         const char unit = *end;
         text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
@@ -92,10 +92,13 @@ double durationDays(std::string_view text) {
         } else if (unit == 'S' && inTime) {
             seconds += number;
         } else {
-            return -1;
+            return std::nullopt;
         }
     }
-    return negative ? -1 : seconds / 86400;
+    if (!std::isfinite(seconds)) {
+        return std::nullopt;
+    }
+    return (negative ? -seconds : seconds) / 86400;
 }
 
 // One cell of a row, kept until the row ends, since a row repeated N times
@@ -274,12 +277,14 @@ private:
             return Value::dateTime(*date);
         }
         if (type == "time") {
-            const double days = durationDays(m_numberText);
-            const auto time = days < 0 ? std::nullopt : xlsx::serialToDateTime(days, false);
-            if (!time) {
+            // A time of day as the .xlsx reader gives a time serial; a
+            // negative duration, which no date shows, as its number of days.
+            const std::optional<double> days = durationDays(m_numberText);
+            if (!days) {
                 badValue("时间");
             }
-            return Value::dateTime(*time);
+            const auto time = xlsx::serialToDateTime(*days, false);
+            return time ? Value::dateTime(*time) : Value::floating(*days);
         }
         if (type == "boolean") {
             return Value::boolean(m_numberText == "true" || m_numberText == "1");
