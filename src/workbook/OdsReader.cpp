@@ -346,21 +346,36 @@ private:
                     "个），本程序的内存容纳不下。请删除未使用的行和列，或拆分工作表后重试。",
                 WorkbookFault::TooLarge);
         }
-        std::vector<SheetData::TextHandle> handles(m_rowCells.size(), 0);
-        for (std::uint64_t r = first; r < m_row; ++r) {
-            if (!sheet.keepsRow(static_cast<int>(r)) && r + 1 < m_row) {
-                r = m_row - 2;  // rows not kept: their last one alone marks the used range
-                continue;
-            }
-            placeRow(static_cast<int>(r), handles);
+        // The first of the repeated rows holds the cells; the others share
+        // them, so a row repeated a million times costs one row of cells.
+        const int firstRow = static_cast<int>(first);
+        const int lastRow = static_cast<int>(m_row - 1);
+        placeRow(firstRow);
+        if (lastRow > firstRow) {
+            sheet.repeatRow(firstRow, lastRow - firstRow);
+            markLastRow(lastRow);
         }
     }
 
-    void placeRow(int row, std::vector<SheetData::TextHandle>& handles) {
+    // The last of repeated rows in the used range, and its formulas without
+    // a result, which the refusal names (the rows between share them).
+    void markLastRow(int row) {
+        SheetData& sheet = m_data.firstSheet;
+        const RowCell& last = m_rowCells.back();
+        sheet.markFormatted(row, static_cast<int>(m_rowCells.front().column));
+        sheet.markFormatted(row, static_cast<int>(last.column + last.count - 1));
+        for (const RowCell& cell : m_rowCells) {
+            for (std::uint64_t c = cell.column; !cell.value && c < cell.column + cell.count; ++c) {
+                sheet.markWithoutResult(row, static_cast<int>(c));
+            }
+        }
+    }
+
+    void placeRow(int row) {
         SheetData& sheet = m_data.firstSheet;
         const bool kept = sheet.keepsRow(row);
-        for (std::size_t i = 0; i < m_rowCells.size(); ++i) {
-            const RowCell& cell = m_rowCells[i];
+        for (const RowCell& cell : m_rowCells) {
+            SheetData::TextHandle handle = 0;
             const std::uint64_t end = cell.column + cell.count;
             for (std::uint64_t c = cell.column; c < end; ++c) {
                 if (!kept && c != cell.column && c + 1 < end) {
@@ -373,11 +388,11 @@ private:
                 } else if (!kept) {
                     sheet.markFormatted(row, column);
                 } else if (cell.value->type() == ValueType::Text) {
-                    // A text repeated across cells and rows is held once.
-                    if (handles[i] == 0) {
-                        handles[i] = sheet.addText(cell.value->asText());
+                    // A text repeated across cells is held once.
+                    if (handle == 0) {
+                        handle = sheet.addText(cell.value->asText());
                     }
-                    sheet.setInterned(row, column, handles[i]);
+                    sheet.setInterned(row, column, handle);
                 } else {
                     sheet.setCell(row, column, *cell.value);
                 }
