@@ -56,16 +56,16 @@ std::uint64_t repeatCount(const std::vector<Attribute>& attributes, std::string_
     return std::min<std::uint64_t>(count, std::uint64_t{1} << 32);
 }
 
-// "PT13H45M10.5S" (an ODF time, an ISO duration) as a fraction of days;
-// negative when the text is no duration.
-double durationDays(std::string_view text) {
+// "PT13H45M10.5S" (an ODF time, an ISO duration, "-" before it for a
+// negative one) in days; empty when the text is no duration.
+std::optional<double> durationDays(std::string_view text) {
     bool negative = false;
     if (!text.empty() && text.front() == '-') {
         negative = true;
         text.remove_prefix(1);
     }
     if (text.size() < 2 || text.front() != 'P') {
-        return -1;
+        return std::nullopt;
     }
     text.remove_prefix(1);
     double seconds = 0;
@@ -79,7 +79,7 @@ double durationDays(std::string_view text) {
         double number = 0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
         if (ec != std::errc() || end == text.data() + text.size()) {
-            return -1;
+            return std::nullopt;
         }
         const char unit = *end;
         text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
@@ -92,10 +92,13 @@ double durationDays(std::string_view text) {
         } else if (unit == 'S' && inTime) {
             seconds += number;
         } else {
-            return -1;
+            return std::nullopt;
         }
     }
-    return negative ? -1 : seconds / 86400;
+    if (!std::isfinite(seconds)) {
+        return std::nullopt;
+    }
+    return (negative ? -seconds : seconds) / 86400;
 }
 
 // One cell of a row, kept until the row ends, since a row repeated N times
@@ -274,12 +277,14 @@ private:
             return Value::dateTime(*date);
         }
         if (type == "time") {
-            const double days = durationDays(m_numberText);
-            const auto time = days < 0 ? std::nullopt : xlsx::serialToDateTime(days, false);
-            if (!time) {
+            // A time of day as the .xlsx reader gives a time serial; a
+            // negative duration, which no date shows, as its number of days.
+            const std::optional<double> days = durationDays(m_numberText);
+            if (!days) {
                 badValue("时间");
             }
-            return Value::dateTime(*time);
+            const auto time = xlsx::serialToDateTime(*days, false);
+            return time ? Value::dateTime(*time) : Value::floating(*days);
         }
         if (type == "boolean") {
             return Value::boolean(m_numberText == "true" || m_numberText == "1");
@@ -341,21 +346,36 @@ private:
                     "个），本程序的内存容纳不下。请删除未使用的行和列，或拆分工作表后重试。",
                 WorkbookFault::TooLarge);
         }
-        std::vector<SheetData::TextHandle> handles(m_rowCells.size(), 0);
-        for (std::uint64_t r = first; r < m_row; ++r) {
-            if (!sheet.keepsRow(static_cast<int>(r)) && r + 1 < m_row) {
-                r = m_row - 2;  // rows not kept: their last one alone marks the used range
-                continue;
-            }
-            placeRow(static_cast<int>(r), handles);
+        // The first of the repeated rows holds the cells; the others share
+        // them, so a row repeated a million times costs one row of cells.
+        const int firstRow = static_cast<int>(first);
+        const int lastRow = static_cast<int>(m_row - 1);
+        placeRow(firstRow);
+        if (lastRow > firstRow) {
+            sheet.repeatRow(firstRow, lastRow - firstRow);
+            markLastRow(lastRow);
         }
     }
 
-    void placeRow(int row, std::vector<SheetData::TextHandle>& handles) {
+    // The last of repeated rows in the used range, and its formulas without
+    // a result, which the refusal names (the rows between share them).
+    void markLastRow(int row) {
+        SheetData& sheet = m_data.firstSheet;
+        const RowCell& last = m_rowCells.back();
+        sheet.markFormatted(row, static_cast<int>(m_rowCells.front().column));
+        sheet.markFormatted(row, static_cast<int>(last.column + last.count - 1));
+        for (const RowCell& cell : m_rowCells) {
+            for (std::uint64_t c = cell.column; !cell.value && c < cell.column + cell.count; ++c) {
+                sheet.markWithoutResult(row, static_cast<int>(c));
+            }
+        }
+    }
+
+    void placeRow(int row) {
         SheetData& sheet = m_data.firstSheet;
         const bool kept = sheet.keepsRow(row);
-        for (std::size_t i = 0; i < m_rowCells.size(); ++i) {
-            const RowCell& cell = m_rowCells[i];
+        for (const RowCell& cell : m_rowCells) {
+            SheetData::TextHandle handle = 0;
             const std::uint64_t end = cell.column + cell.count;
             for (std::uint64_t c = cell.column; c < end; ++c) {
                 if (!kept && c != cell.column && c + 1 < end) {
@@ -368,11 +388,11 @@ private:
                 } else if (!kept) {
                     sheet.markFormatted(row, column);
                 } else if (cell.value->type() == ValueType::Text) {
-                    // A text repeated across cells and rows is held once.
-                    if (handles[i] == 0) {
-                        handles[i] = sheet.addText(cell.value->asText());
+                    // A text repeated across cells is held once.
+                    if (handle == 0) {
+                        handle = sheet.addText(cell.value->asText());
                     }
-                    sheet.setInterned(row, column, handles[i]);
+                    sheet.setInterned(row, column, handle);
                 } else {
                     sheet.setCell(row, column, *cell.value);
                 }

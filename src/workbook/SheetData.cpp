@@ -3,6 +3,7 @@
 // chunks that never move once written.
 #include "workbook/SheetData.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -118,6 +119,15 @@ void SheetData::place(int row, int column, Slot slot) {
         m_rows.resize(r + 1);
     }
     Row& cells = m_rows[r];
+    if (cells.capacity == 0 && cells.width > 0) {
+        // A repeated row shares its source's slots: it gets its own first.
+        const std::uint64_t start = allocateSlots(cells.width);
+        for (std::uint32_t i = 0; i < cells.width; ++i) {
+            slotAt(start + i) = slotAt(cells.start + i);
+        }
+        cells.start = start;
+        cells.capacity = cells.width;
+    }
     const auto c = static_cast<std::uint32_t>(column);
     if (c >= cells.width) {
         const std::uint32_t needed = c + 1;
@@ -328,6 +338,23 @@ void SheetData::setCell(int row, int column, const Value& value) {
     touch(row, column);
     if (keepsRow(row)) {
         place(row, column, encode(value));
+    }
+}
+
+void SheetData::repeatRow(int row, int count) {
+    if (row < 0 || count <= 0 || !keepsRow(row) || static_cast<std::size_t>(row) >= m_rows.size()) {
+        return;
+    }
+    const Row source = m_rows[static_cast<std::size_t>(row)];
+    std::size_t end = static_cast<std::size_t>(row) + 1 + static_cast<std::size_t>(count);
+    if (m_rowLimit != kEveryRow) {
+        end = std::min(end, static_cast<std::size_t>(m_rowLimit));
+    }
+    if (end > m_rows.size()) {
+        m_rows.resize(end);
+    }
+    for (std::size_t r = static_cast<std::size_t>(row) + 1; r < end; ++r) {
+        m_rows[r] = Row{source.start, source.width, 0};
     }
 }
 

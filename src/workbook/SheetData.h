@@ -53,6 +53,12 @@ public:
     TextHandle addText(std::string_view text);
     void setInterned(int row, int column, TextHandle handle);
 
+    // The `count` rows below `row` hold the cells of `row`, which share its
+    // values instead of a copy each (a row that a file says repeats); the
+    // reader places every cell of `row` first and writes none of it after.
+    // The used range is the caller's to mark.
+    void repeatRow(int row, int count);
+
     std::optional<Value> cell(int row, int column) const;  // empty for an empty cell
     bool isEmpty() const { return m_lastRow < 0; }
     int firstRow() const { return m_firstRow; }  // -1 when empty

@@ -18,6 +18,7 @@
 #include "support/StoreFixture.h"
 #include "support/TempDir.h"
 #include "transfer/ExThread.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace pos {
 namespace {
@@ -79,7 +80,8 @@ int exportDishes(const testing::StoreFixture& store, const std::string& path,
 
 TEST(SaveUnderFault, AnExportOverAnExistingWorkbookLeavesItWholeWhenWritesFail) {
     const testing::StoreFixture store(true, "pos_demo");
-    for (const char* name : {"dishes.xls", "dishes.xlsx"}) {
+    for (const pos::workbook::WorkbookFormat& format : pos::workbook::workbookFormats()) {
+        const std::string name = std::string("dishes") + format.extension;
         TempDir dir("pos-fault");
         const std::string path = dir.file(name);
         testing::RecordingView first;

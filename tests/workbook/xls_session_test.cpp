@@ -18,6 +18,7 @@
 #include "workbook/SpreadsheetSession.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/WorkbookFile.h"
+#include "workbook/WorkbookFormats.h"
 #include "xlsx_support.h"
 
 using namespace pos;
@@ -311,9 +312,9 @@ TEST(SessionSave, ExistingTargetsAndFailures) {
     }
     // A full disk, as a file size limit in a child process: the message
     // names the workbook, not the hidden temporary file.
-    for (const char* name : {"full.xls", "full.xlsx"}) {
-        SCOPED_TRACE(name);
-        const std::string path = dir.file(name);
+    for (const WorkbookFormat& format : workbookFormats()) {
+        SCOPED_TRACE(format.extension);
+        const std::string path = dir.file(std::string("full") + format.extension);
         const std::string log = dir.file("child.log");
         const std::string out = dir.file("child.out");
         const pid_t child = ::fork();
@@ -323,7 +324,7 @@ TEST(SessionSave, ExistingTargetsAndFailures) {
             stderrOf(
                 [&] {
                     message = save(path, 20000, "new", [] {
-                        const rlimit limit{1 << 20, 1 << 20};
+                        const rlimit limit{1 << 16, 1 << 16};
                         ::setrlimit(RLIMIT_FSIZE, &limit);
                     });
                 },
