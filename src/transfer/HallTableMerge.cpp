@@ -20,16 +20,8 @@ const std::string kTableInsert =
 // The key check that keeps a stored table from being offered again.
 const std::string kTableExists = " select ID from tables where ID = :ID ";
 
-// A stored table as an export shows it, for the updates of stored rows, with
-// the identifier behind its hall's name. A left join, so that a table whose
-// hall is missing shows it empty.
-constexpr const char* kStoredTable =
-    " select tables.Name as TableName, tables.Hallid as Hallid, "
-    "Hall.Name as HallName from tables left join Hall on tables.Hallid = Hall.ID "
-    "where tables.ID = :KeyID ";
-
 void mergeTable(MergeEngine& engine) {
-    const db::Query& row = engine.row();
+    const StagedRow& row = engine.row();
     Value tableId = row.fieldValue("TableID");
     engine.setSubject("桌号" + inQuotes(tableId.toText()));
     if (!tableId.isNull() && engine.exists(kTableExists, {{"ID", tableId}})) {
@@ -53,7 +45,7 @@ constinit const DatasetMerge kHallTableMerge{
     .dataset = datasets::kHallTableDataset,
     .lastStep = "餐桌",
     .mergeRow = mergeTable,
-    .update = {.table = "tables", .storedRow = kStoredTable},
+    .update = {.table = "tables"},
 };
 
 }  // namespace pos::transfer

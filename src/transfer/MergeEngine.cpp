@@ -26,9 +26,6 @@ bool sameName(std::string a, std::string b) {
     return asciiLower(a) == asciiLower(b);
 }
 
-// The user asked the merge to stop.
-class StopRequested : public std::exception {};
-
 }  // namespace
 
 std::string inQuotes(std::string_view text) {
@@ -357,15 +354,40 @@ const std::string* MergeEngine::headingOf(const char* column) const {
 }
 
 // The reference passes of the dataset's definition, then the last pass over
-// the whole staging table.
+// the whole staging table: a batch of rows at a time, or one by one.
 void MergeEngine::passes() {
+    const bool batched = batchRows() > 1;
     for (const datasets::ReferencePass& pass : m_merge.dataset.referencePasses) {
-        referencePass(pass);
+        if (batched) {
+            batchedReferencePass(pass);
+        } else {
+            referencePass(pass);
+        }
+    }
+    if (batched && m_merge.batched.keyOf != nullptr) {
+        batchedLastPass();
+        return;
     }
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
+    std::shared_ptr<const std::vector<std::string>> columns;
     walkPass(
         m_merge.lastStep, " select * from " + table + "   ", m_merge.dataset.mergePassSpan, 1,
-        [this] { m_merge.mergeRow(*this); }, "select count(*) as n from " + table);
+        [this, &columns] {
+            if (!columns) {
+                auto names = std::make_shared<std::vector<std::string>>();
+                for (int i = 0; i < m_q.sqlQuery.fieldCount(); ++i) {
+                    names->push_back(m_q.sqlQuery.fieldName(i));
+                }
+                columns = std::move(names);
+            }
+            m_row = StagedRow(columns, m_q.sqlQuery);
+            m_merge.mergeRow(*this);
+        },
+        "select count(*) as n from " + table);
+}
+
+int MergeEngine::batchRows() const {
+    return std::max(m_options.mergeBatchRows, 1);
 }
 
 void MergeEngine::referencePass(const datasets::ReferencePass& pass) {
@@ -433,16 +455,14 @@ const datasets::ReferencePass& MergeEngine::referencePassOver(const char* column
 
 void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key) {
     const std::vector<const datasets::DatasetColumn*>& columns = m_updatable;
-    const db::Query& row = m_q.sqlQuery;
     // The stored row: each column as shown, and the identifier behind a
     // reference name.
-    std::vector<Value> shown(columns.size());
-    std::vector<Value> storedIds(columns.size());
+    StoredValues stored{std::vector<Value>(columns.size()), std::vector<Value>(columns.size())};
     {
         db::Query& q = m_q.tempQuery;
         q.close();
         q.clearLines();
-        q.addLine(m_merge.update.storedRow);
+        q.addLine(storedRowSelect("where " + std::string(m_merge.update.table) + ".ID = :KeyID "));
         q.setParameter("KeyID", keyValue);
         q.open();
         if (q.eof()) {
@@ -451,13 +471,57 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
             return;
         }
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            shown[i] = q.fieldValue(columns[i]->staged);
+            stored.shown[i] = q.fieldValue(columns[i]->staged);
             if (columns[i]->kind == datasets::ColumnKind::ReferenceName) {
-                storedIds[i] = q.fieldValue(columns[i]->written);
+                stored.ids[i] = q.fieldValue(columns[i]->written);
             }
         }
         q.close();
     }
+    // A name is looked up as for a new row; the reference passes have
+    // created it.
+    const FindName findName = [this](const char* staged, const std::string& name) {
+        const datasets::ReferencePass& reference = referencePassOver(staged);
+        FoundName found;
+        openStatement(m_q.tempQuery, reference.lookup + quoted(name));
+        if (!m_q.tempQuery.eof()) {
+            found.id = m_q.tempQuery.fieldValue(reference.idColumn);
+            found.stored = m_q.tempQuery.fieldAsText(reference.nameColumn);
+        }
+        m_q.tempQuery.close();
+        return found;
+    };
+    const std::vector<CellWrite> writes = plannedWrites(m_row, stored, findName);
+    if (!m_report.updatesOffered) {
+        countStoredRowLeft(!writes.empty(), key);
+        return;
+    }
+    if (writes.empty()) {
+        ++m_report.unchanged;
+        return;
+    }
+
+    std::vector<std::string> written;
+    db::Parameters params;
+    for (const CellWrite& write : writes) {
+        written.emplace_back(columns[write.index]->written);
+        params.emplace_back(written.back(), write.value);
+    }
+    params.emplace_back("KeyID", keyValue);
+    const std::string statement =
+        m_q.connection.dialect().updateRowStatement(m_merge.update.table, written, "ID");
+    if (!writeRow(statement, params, key)) {
+        return;
+    }
+    countUpdated(writes, stored, key);
+}
+
+// Each column the workbook holds, as the rules of a new row make it,
+// compared with the stored row as an export shows it: the cells that differ.
+std::vector<MergeEngine::CellWrite> MergeEngine::plannedWrites(const StagedRow& row,
+                                                               const StoredValues& stored,
+                                                               const FindName& findName) const {
+    const std::vector<const datasets::DatasetColumn*>& columns = m_updatable;
     // A value of the row as it will be: the workbook's by the rules when the
     // workbook holds the column, else the stored one.
     const ValueInRow valueInRow = [&](const char* column) {
@@ -466,7 +530,7 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
                 continue;
             }
             if (headingOf(column) == nullptr) {
-                return shown[i];
+                return stored.shown[i];
             }
             const Value cell = row.fieldValue(column);
             return ruleValue(columns[i]->rule, cell, column);
@@ -474,14 +538,8 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
         return Value();
     };
 
-    struct Write {
-        std::size_t index;
-        const std::string* heading;
-        Value value;
-        std::string after;
-    };
     // In worksheet order, as the user reads the row.
-    std::vector<Write> writes;
+    std::vector<CellWrite> writes;
     for (const ImportedColumn& imported : m_columns) {
         const auto at =
             std::find_if(columns.begin(), columns.end(), [&](const datasets::DatasetColumn* c) {
@@ -494,7 +552,7 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
         const datasets::DatasetColumn& column = **at;
         const std::string* heading = &imported.heading;
         const Value cell = row.fieldValue(column.staged);
-        const std::string before = shown[i].toText();
+        const std::string before = stored.shown[i].toText();
         switch (column.kind) {
             case datasets::ColumnKind::Text:
                 // An empty cell leaves a stored text of blanks as it is.
@@ -506,14 +564,14 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
                 // The value the column's rules make of the cell, as a new row
                 // would store it, is what may differ: a cost of -3 is 0, and
                 // over a stored 0 changes nothing.
-                const double stored = numericValue(shown[i], column.staged);
+                const double storedNumber = numericValue(stored.shown[i], column.staged);
                 Value value = valueInRow(column.staged);
-                if (numericValue(value, column.staged) == stored) {
+                if (numericValue(value, column.staged) == storedNumber) {
                     break;
                 }
                 if (column.rule == datasets::ValueRule::MemberPrice) {
                     value = memberPrice(value, valueInRow);
-                    if (numericValue(value, column.staged) == stored) {
+                    if (numericValue(value, column.staged) == storedNumber) {
                         break;
                     }
                 }
@@ -525,52 +583,29 @@ void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key)
                 if (sameName(name, before)) {
                     break;
                 }
-                // The name is looked up as for a new row; the reference
-                // passes have created it. A blank name refers to nothing.
-                Value id;
-                std::string after;
+                // A blank name refers to nothing.
+                FoundName found;
                 if (!isBlank(name)) {
-                    const datasets::ReferencePass& reference = referencePassOver(column.staged);
-                    openStatement(m_q.tempQuery, reference.lookup + quoted(name));
-                    if (!m_q.tempQuery.eof()) {
-                        id = m_q.tempQuery.fieldValue(reference.idColumn);
-                        after = m_q.tempQuery.fieldAsText(reference.nameColumn);
-                    }
-                    m_q.tempQuery.close();
+                    found = findName(column.staged, name);
                 }
-                if (id.isNull() != storedIds[i].isNull() || id.toText() != storedIds[i].toText()) {
-                    writes.push_back({i, heading, id, after});
+                const Value& storedId = stored.ids[i];
+                if (found.id.isNull() != storedId.isNull() ||
+                    found.id.toText() != storedId.toText()) {
+                    writes.push_back({i, heading, found.id, found.stored});
                 }
                 break;
             }
         }
     }
-    if (!m_report.updatesOffered) {
-        countStoredRowLeft(!writes.empty(), key);
-        return;
-    }
-    if (writes.empty()) {
-        ++m_report.unchanged;
-        return;
-    }
+    return writes;
+}
 
-    std::vector<std::string> written;
-    db::Parameters params;
-    for (const Write& write : writes) {
-        written.emplace_back(columns[write.index]->written);
-        params.emplace_back(written.back(), write.value);
-    }
-    params.emplace_back("KeyID", keyValue);
-    const std::string statement =
-        m_q.connection.dialect().updateRowStatement(m_merge.update.table, written, "ID");
-    if (!writeRow(statement, params, key)) {
-        return;
-    }
-
+void MergeEngine::countUpdated(const std::vector<CellWrite>& writes, const StoredValues& stored,
+                               const std::string& key) {
     ++m_report.updated;
-    for (const Write& write : writes) {
-        countWrite(*columns[write.index], *write.heading, key, shown[write.index], write.value,
-                   write.after);
+    for (const CellWrite& write : writes) {
+        countWrite(*m_updatable[write.index], *write.heading, key, stored.shown[write.index],
+                   write.value, write.after);
     }
 }
 

@@ -1,0 +1,201 @@
+// The merge's statements of many rows, and the selects of stored rows, built
+// from the dataset's columns.
+#include "transfer/MergeStatements.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+#include "common/Text.h"
+#include "transfer/MergeEngine.h"
+
+namespace pos::transfer {
+
+std::size_t rowsPerStatementLimit(db::ServerKind kind, std::size_t parametersPerRow) {
+    const bool server = kind == db::ServerKind::SqlServer;
+    const std::size_t parameters = server ? 2100 : 32766;
+    const std::size_t rows = server ? 1000 : parameters;
+    if (parametersPerRow == 0) {
+        return rows;
+    }
+    return std::min(rows, parameters / parametersPerRow);
+}
+
+std::string parameterList(const std::string& prefix, std::size_t count) {
+    std::string text;
+    for (std::size_t j = 0; j < count; ++j) {
+        text += (j == 0 ? ":" : ",:") + prefix + std::to_string(j);
+    }
+    return text;
+}
+
+std::string stagedColumnsSelect(std::span<const char* const> columns, const std::string& table) {
+    std::string text = " select ";
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        text += (c == 0 ? "" : ",") + std::string(columns[c]);
+    }
+    return text + " from " + table + " ";
+}
+
+std::string namesLookup(const datasets::ReferencePass& pass,
+                        const std::vector<std::string>& literals, const std::string& collation) {
+    std::string names;
+    for (std::size_t k = 0; k < literals.size(); ++k) {
+        names += k == 0 ? "select 0 as k, " + literals[k] + " as n"
+                        : " union all select " + std::to_string(k) + ", " + literals[k];
+    }
+    const std::string id = pass.idColumn;
+    const std::string name = pass.nameColumn;
+    return " select w.k as k, c." + id + " as " + id + ", c." + name + " as " + name + " from (" +
+           names + ") w, " + pass.numberedTable + " c where c." + name + " = w.n" + collation + " ";
+}
+
+ParameterisedInsert::ParameterisedInsert(const std::string& insert) {
+    const std::string lower = asciiLower(insert);
+    const std::size_t values = lower.find("values");
+    const std::size_t open = insert.find('(', values);
+    const std::size_t close = insert.rfind(')');
+    if (values == std::string::npos || open == std::string::npos || close < open) {
+        throw std::logic_error("no values list in " + insert);
+    }
+    m_head = insert.substr(0, values + 6);
+    m_tuple = insert.substr(open, close - open + 1);
+}
+
+std::string ParameterisedInsert::rows(std::size_t count) const {
+    std::string text = m_head;
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::string suffix = "_" + std::to_string(j);
+        text += j == 0 ? "" : ",";
+        for (std::size_t i = 0; i < m_tuple.size(); ++i) {
+            text += m_tuple[i];
+            if (m_tuple[i] != ':') {
+                continue;
+            }
+            while (i + 1 < m_tuple.size() &&
+                   (std::isalnum(static_cast<unsigned char>(m_tuple[i + 1])) != 0 ||
+                    m_tuple[i + 1] == '_')) {
+                text += m_tuple[++i];
+            }
+            text += suffix;
+        }
+    }
+    return text + " ";
+}
+
+std::string storedKeysSelect(const std::string& table, const std::string& keyColumn,
+                             std::size_t count) {
+    return " select " + keyColumn + " from " + table + " where " + keyColumn + " in (" +
+           parameterList("K_", count) + ") ";
+}
+
+std::string newRowsInsert(const std::string& table, const std::vector<std::string>& columns,
+                          std::span<const std::pair<const char*, const char*>> fixed,
+                          std::size_t count) {
+    std::string names;
+    for (const std::string& column : columns) {
+        names += (names.empty() ? "" : ",") + column;
+    }
+    std::string literals;
+    for (const auto& [column, value] : fixed) {
+        if (value != nullptr) {
+            names += std::string(",") + column;
+            literals += std::string(",") + value;
+        }
+    }
+    std::string text = " insert into " + table + " (" + names + ") values ";
+    for (std::size_t j = 0; j < count; ++j) {
+        text += j == 0 ? "(" : ",(";
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            text += (c == 0 ? ":" : ",:") + columns[c] + "_" + std::to_string(j);
+        }
+        text += literals + ")";
+    }
+    return text + " ";
+}
+
+std::string storedRowsUpdate(const std::string& table, const std::string& keyColumn,
+                             const std::vector<RowUpdate>& rows) {
+    // The columns in the order the rows first write them.
+    std::vector<std::string> columns;
+    for (const RowUpdate& row : rows) {
+        for (const auto& [column, parameter] : row.columns) {
+            if (std::none_of(columns.begin(), columns.end(),
+                             [&](const std::string& c) { return equalsIgnoreCase(c, column); })) {
+                columns.push_back(column);
+            }
+        }
+    }
+    std::string text = " update " + table + " set ";
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        text += (c == 0 ? "" : ", ") + columns[c] + " = case " + keyColumn;
+        for (const RowUpdate& row : rows) {
+            for (const auto& [column, parameter] : row.columns) {
+                if (equalsIgnoreCase(column, columns[c])) {
+                    text += " when :" + row.keyParameter + " then :" + parameter;
+                }
+            }
+        }
+        text += " else " + columns[c] + " end";
+    }
+    text += " where " + keyColumn + " in (";
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+        text += (j == 0 ? ":" : ",:") + rows[j].keyParameter;
+    }
+    return text + ") ";
+}
+
+// A stored row as an export shows it: every updatable column under its
+// staging name, and behind a reference name also its identifier, by a left
+// join, so that a row whose reference is missing shows it empty; with the
+// key as KeyID.
+std::string MergeEngine::storedRowSelect(const std::string& where) const {
+    const std::string table = m_merge.update.table;
+    std::string columns = table + ".ID as KeyID";
+    std::string joins;
+    for (const datasets::DatasetColumn* column : m_updatable) {
+        const std::string written = column->written;
+        if (column->kind != datasets::ColumnKind::ReferenceName) {
+            columns += ", " + table + "." + written + " as " + column->staged;
+            continue;
+        }
+        const std::string source = column->sourceTable;
+        columns += ", " + table + "." + written + " as " + written + ", " + source + "." +
+                   column->sourceColumn + " as " + column->staged;
+        joins += " left join " + source + " on " + table + "." + written + " = " + source + "." +
+                 referencePassOver(column->staged).idColumn;
+    }
+    return " select " + columns + " from " + table + joins + " " + where;
+}
+
+std::vector<std::string> MergeEngine::newRowColumns() const {
+    std::vector<std::string> columns;
+    for (const datasets::DatasetColumn& column : m_merge.dataset.columns) {
+        if (column.key) {
+            columns.emplace_back(column.sourceColumn);
+        } else if (column.written != nullptr) {
+            columns.emplace_back(column.written);
+        }
+    }
+    for (const auto& [column, value] : m_merge.newRowFixed) {
+        if (value == nullptr) {
+            columns.emplace_back(column);
+        }
+    }
+    return columns;
+}
+
+std::string MergeEngine::newRowInsert() const {
+    return newRowsInsert(m_merge.update.table, newRowColumns(), m_merge.newRowFixed, 1);
+}
+
+db::Parameters MergeEngine::newRowParameters(const std::vector<Value>& values) const {
+    const std::vector<std::string> columns = newRowColumns();
+    db::Parameters params;
+    for (std::size_t c = 0; c < columns.size() && c < values.size(); ++c) {
+        params.emplace_back(columns[c] + "_0", values[c]);
+    }
+    return params;
+}
+
+}  // namespace pos::transfer
