@@ -1,6 +1,7 @@
 // The merge of the dishes: the dataset's definition makes sure that their
 // categories, statistics categories and units exist; here each staged dish
 // is inserted by the price rules, or updates the stored dish with its ID.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -31,7 +32,7 @@ constexpr std::pair<const char*, const char*> kNewDishFixed[] = {
 };
 
 // The dish's code as stored; names the dish as a stop names it.
-std::int64_t dishKey(MergeEngine& engine, const StagedRow& row) {
+std::optional<std::int64_t> dishKey(MergeEngine& engine, const StagedRow& row) {
     std::string idText = row.fieldAsText("ID");
     std::string dishName = "菜品" + inQuotes(row.fieldAsText("Name"));
     engine.setSubject(isBlank(idText) ? dishName
@@ -87,7 +88,7 @@ void newDish(MergeEngine& engine, const StagedRow& row, const NameIds& names,
 
 void mergeDish(MergeEngine& engine) {
     const StagedRow& row = engine.row();
-    const std::int32_t id = static_cast<std::int32_t>(dishKey(engine, row));
+    const auto id = static_cast<std::int32_t>(*dishKey(engine, row));
     if (engine.exists(kDishExists, {{"ID", Value::integer(id)}})) {
         engine.updateStoredRow(Value::integer(id), std::to_string(id));
         return;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <optional>
 
 #include "common/Text.h"
 #include "db/DbError.h"
@@ -347,7 +348,8 @@ void MergeEngine::mergeBatch(const std::vector<StagedRow>& rows) {
 // stored rows and one for each reference column's names; a row that throws
 // ends the plan before it.
 void MergeEngine::planBatch(const std::vector<StagedRow>& rows, std::vector<PlannedRow>& plan) {
-    std::vector<std::int64_t> keys;
+    std::vector<std::optional<std::int64_t>> keys;
+    std::vector<std::int64_t> known;
     std::exception_ptr stop;
     for (const StagedRow& row : rows) {
         try {
@@ -356,12 +358,15 @@ void MergeEngine::planBatch(const std::vector<StagedRow>& rows, std::vector<Plan
             stop = std::current_exception();
             break;
         }
+        if (keys.back()) {
+            known.push_back(*keys.back());
+        }
     }
     const std::string subject = m_subject;
     m_subject.clear();
-    const std::unordered_set<std::int64_t> stored = storedKeys(keys);
+    const std::unordered_set<std::int64_t> stored = storedKeys(known);
     std::vector<std::int64_t> storedList;
-    for (std::int64_t key : keys) {
+    for (std::int64_t key : known) {
         if (stored.count(key) != 0) {
             storedList.push_back(key);
         }
@@ -376,16 +381,18 @@ void MergeEngine::planBatch(const std::vector<StagedRow>& rows, std::vector<Plan
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const StagedRow& row = rows[i];
         PlannedRow planned;
-        planned.key = keys[i];
-        const std::string key = std::to_string(keys[i]);
-        if (!m_passKeys.insert(keys[i]).second) {
+        // A key met before in the pass, or one that only the database can
+        // compare: merged as a row at a time merges it.
+        if (!keys[i] || !m_passKeys.insert(*keys[i]).second) {
             planned.kind = PlannedRow::Kind::Alone;
+            plan.push_back(std::move(planned));
+            continue;
         }
+        planned.key = *keys[i];
+        const std::string key = std::to_string(planned.key);
         m_merge.batched.keyOf(*this, row);  // the row's subject
-        if (planned.kind == PlannedRow::Kind::Alone) {
-            // Merged as a row at a time merges it.
-        } else if (stored.count(keys[i]) != 0) {
-            const auto at = storedValues.find(keys[i]);
+        if (stored.count(planned.key) != 0) {
+            const auto at = storedValues.find(planned.key);
             if (at == storedValues.end()) {
                 planned.count = [this] { ++m_report.alreadyExisting; };
             } else {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -113,8 +114,9 @@ private:
 // merged one at a time).
 struct BatchedRows {
     // The staged row's key as stored; sets the subject; throws
-    // ConversionError for a key the merge cannot use.
-    std::int64_t (*keyOf)(MergeEngine& engine, const StagedRow& row) = nullptr;
+    // ConversionError for a key the merge cannot use. Nothing for a key
+    // that only the database can compare: the row is merged by itself.
+    std::optional<std::int64_t> (*keyOf)(MergeEngine& engine, const StagedRow& row) = nullptr;
     // The values of a new row, for the columns of `newRowColumns`, in order,
     // and the reference columns a new row is stored without.
     void (*newRow)(MergeEngine& engine, const StagedRow& row, const NameIds& names,
