@@ -198,6 +198,8 @@ struct Sent {
     bench::StatementCount all;
     bench::StatementCount merge;
     double seconds = 0;
+    double cpuSeconds = 0;
+    double mergeSeconds = 0;
     std::string outcome;
 };
 
@@ -210,12 +212,14 @@ public:
         if (!m_mergeStarted && position > 200) {
             m_mergeStarted = true;
             atMergeStart = m_count;
+            mergeStart = Clock::now();
         }
     }
     void clearPath() override {}
     void showMessage(const std::string& text) override { message = text; }
 
     bench::StatementCount atMergeStart;
+    Clock::time_point mergeStart;
     std::string message;
 
 private:
@@ -266,13 +270,16 @@ Sent importCounted(const std::string& store, const std::string& dir, const std::
     session.count->latency = latency;
     CountingView view(*session.count);
     const auto start = Clock::now();
+    const double cpuStart = processCpuSeconds();
     transfer::MyImThread worker(session.queries(), options, view);
     worker.run();
     Sent sent;
     sent.seconds = secondsSince(start);
+    sent.cpuSeconds = processCpuSeconds() - cpuStart;
     sent.all = *session.count;
     sent.merge.roundTrips = sent.all.roundTrips - view.atMergeStart.roundTrips;
     sent.merge.statements = sent.all.statements - view.atMergeStart.statements;
+    sent.mergeSeconds = std::chrono::duration<double>(Clock::now() - view.mergeStart).count();
     sent.outcome = worker.result().everyRowInDatabase() ? "ok" : view.message.substr(0, 60);
     return sent;
 }
@@ -284,11 +291,13 @@ Sent exportCounted(const std::string& store, const std::string& dir, const std::
     session.count->latency = latency;
     CountingView view(*session.count);
     const auto start = Clock::now();
+    const double cpuStart = processCpuSeconds();
     transfer::MyExThread worker(session.queries(), options, view);
     worker.runExport();
     worker.finishExport();
     Sent sent;
     sent.seconds = secondsSince(start);
+    sent.cpuSeconds = processCpuSeconds() - cpuStart;
     sent.all = *session.count;
     sent.outcome = worker.result().succeeded() ? "ok" : view.message.substr(0, 60);
     return sent;
@@ -304,7 +313,12 @@ void printSent(const char* what, int rows, const Sent& sent, bool split) {
     } else {
         std::printf(" %9s %9s", "-", "-");
     }
-    std::printf(" %8.2f  %s\n", sent.seconds, sent.outcome.c_str());
+    if (split) {
+        std::printf(" %8.2f", sent.mergeSeconds);
+    } else {
+        std::printf(" %8s", "-");
+    }
+    std::printf(" %8.2f %6.2f  %s\n", sent.seconds, sent.cpuSeconds, sent.outcome.c_str());
 }
 
 // The statements section: each import a row at a time and in batches, each
@@ -329,8 +343,8 @@ int countStatements(int rows, double latencyMs) {
 
     std::printf("%.3g ms per round trip; statements = the SQL statements inside the round trips\n",
                 latencyMs);
-    std::printf("%-34s %6s %8s %9s %8s %9s %9s %8s\n", "", "rows", "trips", "statements", "per row",
-                "staging", "merge", "seconds");
+    std::printf("%-34s %6s %8s %9s %8s %9s %9s %8s %8s %6s\n", "", "rows", "trips", "statements",
+                "per row", "staging", "merge", "merge s", "seconds", "CPU");
     std::string exportStore;
     for (const int batchRows : {1, transfer::kMergeBatchRows}) {
         const std::string how = batchRows == 1 ? " (a row at a time)" : " (batches)";

@@ -143,8 +143,7 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
                 // Above every stored number, and above the rows this pass
                 // numbered before (named 0).
                 for (const char* column : pass.numberedColumns) {
-                    largest.push_back(
-                        queryMaxId(m_q.tempQuery2, m_options.database, column, pass.numberedTable));
+                    largest.push_back(largestNumber(column, pass.numberedTable));
                     for (const CreatedReference& row : rows) {
                         largest.back() = std::max(largest.back(), row.id);
                     }
@@ -184,6 +183,20 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
         throw;
     }
     m_progress.endPass();
+}
+
+// The largest `column` of `table`, 0 when it has no row or only NULL there,
+// in one select on the database the pass chose.
+std::int64_t MergeEngine::largestNumber(const char* column, const char* table) {
+    const std::string source = table;
+    openStatement(m_q.tempQuery2,
+                  "select Max(" + std::string(column) + ") as MaxId from " + source);
+    const Value largest = m_q.tempQuery2.eof() ? Value() : m_q.tempQuery2.fieldValue("MaxId");
+    m_q.tempQuery2.close();
+    if (largest.isNull()) {
+        return 0;
+    }
+    return toInt32(largest, source + "的最大" + column + inQuotes(largest.toText()));
 }
 
 // Inserts the reference rows in multi-row inserts; a statement the database

@@ -250,6 +250,7 @@ private:
     std::string storedRowSelect(const std::string& where) const;
     // Batches (MergeBatch.cpp).
     void batchedReferencePass(const datasets::ReferencePass& pass);
+    std::int64_t largestNumber(const char* column, const char* table);
     void insertReferences(const datasets::ReferencePass& pass,
                           const std::vector<CreatedReference>& rows);
     std::vector<FoundName> lookUpNames(const datasets::ReferencePass& pass,

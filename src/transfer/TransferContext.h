@@ -32,7 +32,7 @@ struct ImportChoices {
 };
 
 // The merge's rows per batch unless a caller asks for another number.
-inline constexpr int kMergeBatchRows = 500;
+inline constexpr int kMergeBatchRows = 1000;
 
 struct TransferOptions {
     std::string database;     // the text of ExIMDataBase, untrimmed
