@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -333,7 +334,7 @@ int countStatements(int rows, double latencyMs) {
     const std::string changed = dir + "changed.xls";
     writeDishes(fresh, rows, 0, "");
     writeDishes(changed, rows, 3, "");
-    const auto latency = std::chrono::microseconds(static_cast<long>(latencyMs * 1000.0 + 0.5));
+    const auto latency = std::chrono::microseconds(std::lround(latencyMs * 1000.0));
     int store = 0;
     const auto newStore = [&] {
         const std::string path = dir + "store" + std::to_string(++store);

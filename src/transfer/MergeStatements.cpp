@@ -119,7 +119,8 @@ std::string storedRowsUpdate(const std::string& table, const std::string& keyCol
     // The columns in the order the rows first write them.
     std::vector<std::string> columns;
     for (const RowUpdate& row : rows) {
-        for (const auto& [column, parameter] : row.columns) {
+        for (const auto& written : row.columns) {
+            const std::string& column = written.first;
             if (std::none_of(columns.begin(), columns.end(),
                              [&](const std::string& c) { return equalsIgnoreCase(c, column); })) {
                 columns.push_back(column);
