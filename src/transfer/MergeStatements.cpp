@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/Text.h"
+#include "db/DbError.h"
 #include "transfer/MergeEngine.h"
 
 namespace pos::transfer {
@@ -197,6 +198,138 @@ db::Parameters MergeEngine::newRowParameters(const std::vector<Value>& values) c
         params.emplace_back(columns[c] + "_0", values[c]);
     }
     return params;
+}
+
+StagedRow::StagedRow(std::shared_ptr<const std::vector<std::string>> columns,
+                     const db::Query& cursor)
+    : m_columns(std::move(columns)) {
+    m_values.reserve(m_columns->size());
+    for (std::size_t i = 0; i < m_columns->size(); ++i) {
+        m_values.push_back(cursor.fieldValue(static_cast<int>(i)));
+    }
+}
+
+Value StagedRow::fieldValue(const std::string& column) const {
+    if (m_columns) {
+        for (std::size_t i = 0; i < m_columns->size(); ++i) {
+            if (equalsIgnoreCase((*m_columns)[i], column)) {
+                return m_values[i];
+            }
+        }
+    }
+    throw db::DbError("结果中没有名为" + column + "的字段。");
+}
+
+void NameIds::add(const char* staged, const std::string& name, FoundName found) {
+    m_found.emplace(std::make_pair(asciiLower(staged), name), std::move(found));
+}
+
+const FoundName& NameIds::find(const char* staged, const std::string& name) const {
+    const auto at = m_found.find(std::make_pair(asciiLower(staged), name));
+    return at == m_found.end() ? m_none : at->second;
+}
+
+// For each name, the first stored row that the server finds for it, a
+// select for a few hundred names.
+std::vector<FoundName> MergeEngine::lookUpNames(const datasets::ReferencePass& pass,
+                                                const std::vector<std::string>& names) {
+    std::vector<FoundName> found(names.size());
+    for (std::size_t first = 0; first < names.size(); first += kNamesPerLookup) {
+        const std::size_t count = std::min(kNamesPerLookup, names.size() - first);
+        std::vector<std::string> literals;
+        for (std::size_t j = 0; j < count; ++j) {
+            literals.push_back(dialect().stringLiteral(names[first + j]));
+        }
+        db::Query& q = m_q.tempQuery;
+        openStatement(q, namesLookup(pass, literals, dialect().nameCollation()));
+        std::vector<bool> met(count, false);
+        for (; !q.eof(); q.next()) {
+            const auto k = static_cast<std::size_t>(q.fieldValue("k").toInteger());
+            if (k < count && !met[k]) {
+                met[k] = true;
+                found[first + k] = {q.fieldValue(pass.idColumn), q.fieldAsText(pass.nameColumn)};
+            }
+        }
+        q.close();
+    }
+    return found;
+}
+
+std::unordered_set<std::int64_t> MergeEngine::storedKeys(const std::vector<std::int64_t>& keys) {
+    std::unordered_set<std::int64_t> stored;
+    const std::size_t chunk = rowsPerStatement(1);
+    for (std::size_t first = 0; first < keys.size(); first += chunk) {
+        const std::size_t count = std::min(chunk, keys.size() - first);
+        db::Query& q = m_q.tempQuery;
+        q.close();
+        q.clearLines();
+        q.addLine(storedKeysSelect(m_merge.update.table, "ID", count));
+        for (std::size_t j = 0; j < count; ++j) {
+            q.setParameter("K_" + std::to_string(j), Value::integer(keys[first + j]));
+        }
+        q.open();
+        for (; !q.eof(); q.next()) {
+            stored.insert(q.fieldValue("ID").toInteger());
+        }
+        q.close();
+    }
+    return stored;
+}
+
+std::map<std::int64_t, MergeEngine::StoredValues> MergeEngine::storedRows(
+    const std::vector<std::int64_t>& keys) {
+    std::map<std::int64_t, StoredValues> rows;
+    const std::size_t chunk = rowsPerStatement(1);
+    const std::string table = m_merge.update.table;
+    for (std::size_t first = 0; first < keys.size(); first += chunk) {
+        const std::size_t count = std::min(chunk, keys.size() - first);
+        db::Query& q = m_q.tempQuery;
+        q.close();
+        q.clearLines();
+        q.addLine(
+            storedRowSelect("where " + table + ".ID in (" + parameterList("K_", count) + ")"));
+        for (std::size_t j = 0; j < count; ++j) {
+            q.setParameter("K_" + std::to_string(j), Value::integer(keys[first + j]));
+        }
+        q.open();
+        for (; !q.eof(); q.next()) {
+            StoredValues values{std::vector<Value>(m_updatable.size()),
+                                std::vector<Value>(m_updatable.size())};
+            for (std::size_t i = 0; i < m_updatable.size(); ++i) {
+                values.shown[i] = q.fieldValue(m_updatable[i]->staged);
+                if (m_updatable[i]->kind == datasets::ColumnKind::ReferenceName) {
+                    values.ids[i] = q.fieldValue(m_updatable[i]->written);
+                }
+            }
+            rows.emplace(q.fieldValue("KeyID").toInteger(), std::move(values));
+        }
+        q.close();
+    }
+    return rows;
+}
+
+// The identifiers behind the names of the first `count` rows' reference
+// columns, each name as the server finds it, blank ones included.
+NameIds MergeEngine::namesOf(const std::vector<StagedRow>& rows, std::size_t count) {
+    NameIds ids;
+    for (const datasets::DatasetColumn& column : m_merge.dataset.columns) {
+        if (column.kind != datasets::ColumnKind::ReferenceName) {
+            continue;
+        }
+        std::vector<std::string> names;
+        std::unordered_set<std::string> seen;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::string name = rows[i].fieldAsText(column.staged);
+            if (seen.insert(name).second) {
+                names.push_back(std::move(name));
+            }
+        }
+        const std::vector<FoundName> found = lookUpNames(referencePassOver(column.staged), names);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            ids.add(column.staged, names[i], found[i]);
+        }
+    }
+    return ids;
 }
 
 }  // namespace pos::transfer
