@@ -87,6 +87,9 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
         }
     }
     driver.close();
+    if (m_view.stopRequested()) {
+        throw StopRequested();
+    }
     m_reportAtPassStart = m_report;
     m_lostPass.clear();
     m_transaction.begin();
@@ -198,6 +201,7 @@ void MergeEngine::insertReferences(const datasets::ReferencePass& pass,
             }
         }
         bool kept = true;
+        m_subject = count == 1 ? pass.subject + inQuotes(rows[first].name) : std::string();
         try {
             m_transaction.runInsert(m_q.tempQuery2, insert.rows(count), params, false);
         } catch (const std::exception& e) {
