@@ -9,11 +9,20 @@
 //   below its heading rows: more rows, or --xlsx, write a .xlsx workbook;
 //   pos-transfer-cli beside this program; --keep leaves the workbook, the CSV
 //   and the stores in place for a profiler)
+//
+//   bench_import --latency-ms MS [ROWS]
+//   (instead: the statements that an import of ROWS new dishes (default
+//   2000) creating categories and units, an import updating as many changed
+//   dishes, a dry run and an export send, counted by a back end that waits MS
+//   milliseconds for each round trip, as a server across a network does;
+//   each import once with the merge a row at a time, as before batches, and
+//   once with its batches)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -24,11 +33,13 @@
 #include <string>
 #include <vector>
 
+#include "CountingBackend.h"
 #include "common/AppFolders.h"
 #include "common/Text.h"
 #include "datasets/FieldMap.h"
 #include "db/Connection.h"
 #include "db/SqliteBackend.h"
+#include "transfer/ExThread.h"
 #include "transfer/ImThread.h"
 #include "workbook/SpreadsheetSession.h"
 
@@ -61,8 +72,8 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-std::vector<std::string> dishRow(int i) {
-    const std::string price = std::to_string(10 + i % 90) + ".5";
+std::vector<std::string> dishRow(int i, int priceShift = 0) {
+    const std::string price = std::to_string(10 + priceShift + i % 90) + ".5";
     std::vector<std::string> row{std::to_string(100000 + i),
                                  "测试菜品" + std::to_string(i),
                                  "CSCP",
@@ -148,6 +159,211 @@ ChildRun runChild(const std::vector<std::string>& args, const std::string& outFi
     return run;
 }
 
+// Writes the workbook of `rows` dishes (prices raised by `priceShift`) with
+// the program's own session, and the same rows as CSV when `csvPath` is given.
+void writeDishes(const std::string& path, int rows, int priceShift, const std::string& csvPath) {
+    workbook::SpreadsheetSession session;
+    session.startExcel();
+    session.addWorkbook();
+    session.nameFirstSheet("Menu");
+    session.sheetByName("Menu");
+    const datasets::FieldMap& map = datasets::defaultFieldMap("Menu");
+    for (std::size_t c = 0; c < map.entries.size(); ++c) {
+        session.writeCell(2, static_cast<int>(c) + 1, map.entries[c].showName);
+    }
+    std::ofstream csv;
+    if (!csvPath.empty()) {
+        csv.open(csvPath);
+    }
+    for (int i = 0; i < rows; ++i) {
+        const std::vector<std::string> row = dishRow(i, priceShift);
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            if (!row[c].empty()) {
+                session.writeCell(3 + i, static_cast<int>(c) + 1, row[c]);
+            }
+            if (csv.is_open()) {
+                csv << (c ? "," : "") << row[c];
+            }
+        }
+        if (csv.is_open()) {
+            csv << "\n";
+        }
+    }
+    session.saveSheetAs(path);
+    session.releaseExcel();
+}
+
+// What one transfer sent: in all, and from the merge's start (the gauge past
+// 200) on.
+struct Sent {
+    bench::StatementCount all;
+    bench::StatementCount merge;
+    double seconds = 0;
+    double cpuSeconds = 0;
+    double mergeSeconds = 0;
+    std::string outcome;
+};
+
+// Notes the counts when the merge starts.
+class CountingView : public transfer::TransferView {
+public:
+    explicit CountingView(const bench::StatementCount& count) : m_count(count) {}
+    void setChoiceControlsEnabled(bool) override {}
+    void setProgress(int position) override {
+        if (!m_mergeStarted && position > 200) {
+            m_mergeStarted = true;
+            atMergeStart = m_count;
+            mergeStart = Clock::now();
+        }
+    }
+    void clearPath() override {}
+    void showMessage(const std::string& text) override { message = text; }
+
+    bench::StatementCount atMergeStart;
+    Clock::time_point mergeStart;
+    std::string message;
+
+private:
+    const bench::StatementCount& m_count;
+    bool m_mergeStarted = false;
+};
+
+struct Session {
+    std::shared_ptr<bench::StatementCount> count = std::make_shared<bench::StatementCount>();
+    std::unique_ptr<db::Connection> connection;
+    std::unique_ptr<db::Query> q1, q2, q3;
+
+    explicit Session(const std::string& store) {
+        db::ConnectionSettings settings;
+        settings.storeDir = store;
+        settings.wrapBackend = bench::countingWith(count);
+        connection = std::make_unique<db::Connection>(settings);
+        connection->setConnectionText(
+            "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
+            "Initial Catalog=pos_demo;Data Source=.");
+        connection->connect();
+        q1 = std::make_unique<db::Query>(*connection);
+        q2 = std::make_unique<db::Query>(*connection);
+        q3 = std::make_unique<db::Query>(*connection);
+        *count = {};
+    }
+    transfer::TransferQueries queries() { return {*connection, *q1, *q2, *q3}; }
+};
+
+transfer::TransferOptions dishOptions(const std::string& dir, const std::string& path) {
+    transfer::TransferOptions options;
+    options.database = "pos_demo";
+    options.datasetKey = "Menu";
+    options.datasetText = "菜品信息";
+    options.path = path;
+    options.fieldMapDir = dir;
+    options.stationNumber = 1;
+    return options;
+}
+
+Sent importCounted(const std::string& store, const std::string& dir, const std::string& path,
+                   int batchRows, bool dryRun, bool update, std::chrono::microseconds latency) {
+    Session session(store);
+    transfer::TransferOptions options = dishOptions(dir, path);
+    options.mergeBatchRows = batchRows;
+    options.importChoices.dryRun = dryRun;
+    options.importChoices.updateExisting = update;
+    session.count->latency = latency;
+    CountingView view(*session.count);
+    const auto start = Clock::now();
+    const double cpuStart = processCpuSeconds();
+    transfer::MyImThread worker(session.queries(), options, view);
+    worker.run();
+    Sent sent;
+    sent.seconds = secondsSince(start);
+    sent.cpuSeconds = processCpuSeconds() - cpuStart;
+    sent.all = *session.count;
+    sent.merge.roundTrips = sent.all.roundTrips - view.atMergeStart.roundTrips;
+    sent.merge.statements = sent.all.statements - view.atMergeStart.statements;
+    sent.mergeSeconds = std::chrono::duration<double>(Clock::now() - view.mergeStart).count();
+    sent.outcome = worker.result().everyRowInDatabase() ? "ok" : view.message.substr(0, 60);
+    return sent;
+}
+
+Sent exportCounted(const std::string& store, const std::string& dir, const std::string& path,
+                   std::chrono::microseconds latency) {
+    Session session(store);
+    transfer::TransferOptions options = dishOptions(dir, path);
+    session.count->latency = latency;
+    CountingView view(*session.count);
+    const auto start = Clock::now();
+    const double cpuStart = processCpuSeconds();
+    transfer::MyExThread worker(session.queries(), options, view);
+    worker.runExport();
+    worker.finishExport();
+    Sent sent;
+    sent.seconds = secondsSince(start);
+    sent.cpuSeconds = processCpuSeconds() - cpuStart;
+    sent.all = *session.count;
+    sent.outcome = worker.result().succeeded() ? "ok" : view.message.substr(0, 60);
+    return sent;
+}
+
+void printSent(const char* what, int rows, const Sent& sent, bool split) {
+    const double perRow = static_cast<double>(sent.all.statements) / rows;
+    std::printf("%-34s %6d %8ld %9ld %8.2f", what, rows, sent.all.roundTrips, sent.all.statements,
+                perRow);
+    if (split) {
+        std::printf(" %9ld %9ld", sent.all.statements - sent.merge.statements,
+                    sent.merge.statements);
+    } else {
+        std::printf(" %9s %9s", "-", "-");
+    }
+    if (split) {
+        std::printf(" %8.2f", sent.mergeSeconds);
+    } else {
+        std::printf(" %8s", "-");
+    }
+    std::printf(" %8.2f %6.2f  %s\n", sent.seconds, sent.cpuSeconds, sent.outcome.c_str());
+}
+
+// The statements section: each import a row at a time and in batches, each
+// into a fresh copy of the demo database.
+int countStatements(int rows, double latencyMs) {
+    std::string pattern = (fs::temp_directory_path() / "pos-bench-statements-XXXXXX").string();
+    const std::string dir = std::string(mkdtemp(pattern.data())) + "/";
+    const std::vector<std::string> scripts{readFile(POS_SQL_DIR "/schema_sqlite.sql"),
+                                           readFile(POS_SQL_DIR "/demo_data.sql")};
+    datasets::writeDefaultFieldMaps(dir);
+    const std::string fresh = dir + "dishes.xls";
+    const std::string changed = dir + "changed.xls";
+    writeDishes(fresh, rows, 0, "");
+    writeDishes(changed, rows, 3, "");
+    const auto latency = std::chrono::microseconds(std::lround(latencyMs * 1000.0));
+    int store = 0;
+    const auto newStore = [&] {
+        const std::string path = dir + "store" + std::to_string(++store);
+        db::createStoreDatabase(path, "pos_demo", scripts);
+        return path;
+    };
+
+    std::printf("%.3g ms per round trip; statements = the SQL statements inside the round trips\n",
+                latencyMs);
+    std::printf("%-34s %6s %8s %9s %8s %9s %9s %8s %8s %6s\n", "", "rows", "trips", "statements",
+                "per row", "staging", "merge", "merge s", "seconds", "CPU");
+    std::string exportStore;
+    for (const int batchRows : {1, transfer::kMergeBatchRows}) {
+        const std::string how = batchRows == 1 ? " (a row at a time)" : " (batches)";
+        const std::string imported = newStore();
+        printSent(("import new" + how).c_str(), rows,
+                  importCounted(imported, dir, fresh, batchRows, false, false, latency), true);
+        printSent(("--update-existing" + how).c_str(), rows,
+                  importCounted(imported, dir, changed, batchRows, false, true, latency), true);
+        printSent(("--dry-run" + how).c_str(), rows,
+                  importCounted(newStore(), dir, fresh, batchRows, true, false, latency), true);
+        exportStore = imported;
+    }
+    printSent("export", rows, exportCounted(exportStore, dir, dir + "export.xls", latency), false);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,9 +371,13 @@ int main(int argc, char** argv) {
     bool keep = false;
     bool xlsx = false;
     std::string cli = executableDir() + "pos-transfer-cli";
+    double latencyMs = -1;
+    bool rowsGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--keep") {
+        if (a == "--latency-ms" && i + 1 < argc) {
+            latencyMs = std::atof(argv[++i]);
+        } else if (a == "--keep") {
             keep = true;
         } else if (a == "--xlsx") {
             xlsx = true;
@@ -165,7 +385,11 @@ int main(int argc, char** argv) {
             cli = argv[++i];
         } else {
             rows = std::atoi(argv[i]);
+            rowsGiven = true;
         }
+    }
+    if (latencyMs >= 0) {
+        return countStatements(rowsGiven ? rows : 2000, latencyMs);
     }
 
     std::string pattern = (fs::temp_directory_path() / "pos-bench-import-XXXXXX").string();
@@ -179,30 +403,7 @@ int main(int argc, char** argv) {
     // The workbook, written with the program's own session.
     const std::string path = dir + (xlsx || rows > 65534 ? "dishes.xlsx" : "dishes.xls");
     auto t = Clock::now();
-    {
-        workbook::SpreadsheetSession session;
-        session.startExcel();
-        session.addWorkbook();
-        session.nameFirstSheet("Menu");
-        session.sheetByName("Menu");
-        const datasets::FieldMap& map = datasets::defaultFieldMap("Menu");
-        for (std::size_t c = 0; c < map.entries.size(); ++c) {
-            session.writeCell(2, static_cast<int>(c) + 1, map.entries[c].showName);
-        }
-        std::ofstream csv(dir + "dishes.csv");
-        for (int i = 0; i < rows; ++i) {
-            const std::vector<std::string> row = dishRow(i);
-            for (std::size_t c = 0; c < row.size(); ++c) {
-                if (!row[c].empty()) {
-                    session.writeCell(3 + i, static_cast<int>(c) + 1, row[c]);
-                }
-                csv << (c ? "," : "") << row[c];
-            }
-            csv << "\n";
-        }
-        session.saveSheetAs(path);
-        session.releaseExcel();
-    }
+    writeDishes(path, rows, 0, dir + "dishes.csv");
     std::printf("workbook of %d dishes written in %.3f s (%s, %ju bytes)\n", rows, secondsSince(t),
                 path.c_str(), static_cast<std::uintmax_t>(fs::file_size(path)));
 

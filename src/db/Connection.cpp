@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <unordered_set>
 
 #include "common/Text.h"
 #include "db/ConnectionText.h"
@@ -179,6 +180,21 @@ void Query::setParameter(const std::string& name, Value value) {
         }
     }
     m_params.emplace_back(std::move(bare), std::move(value));
+}
+
+void Query::setParameters(const Parameters& params) {
+    std::unordered_set<std::string> names;
+    for (const auto& [name, value] : m_params) {
+        names.insert(asciiLower(name));
+    }
+    for (const auto& [name, value] : params) {
+        std::string bare = !name.empty() && name[0] == ':' ? name.substr(1) : name;
+        if (names.insert(asciiLower(bare)).second) {
+            m_params.emplace_back(std::move(bare), value);
+        } else {
+            setParameter(bare, value);
+        }
+    }
 }
 
 void Query::open() {

@@ -139,6 +139,10 @@ public:
 
     // ":Name" in the text; the name is matched without regard to letter case.
     void setParameter(const std::string& name, Value value);
+    // Sets each of `params` as setParameter does, in time that grows with
+    // their number alone when their names differ from each other and from
+    // the parameters already set (a statement of many rows).
+    void setParameters(const Parameters& params);
 
     void open();     // runs the batch and keeps the rows of its result
     void execute();  // runs the batch, keeps no rows

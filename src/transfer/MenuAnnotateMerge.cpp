@@ -22,7 +22,7 @@ const std::string kAnnotateExists =
     " select ID from Annotate where AnnotateTypeID = :AnnotateTypeID and Name = :Name ";
 
 void mergeAnnotation(MergeEngine& engine) {
-    const db::Query& row = engine.row();
+    const StagedRow& row = engine.row();
     Value name = row.fieldValue("Annotatename");
     std::string typeName = row.fieldAsText("AnnotateTypeName");
     engine.setSubject("注释" + inQuotes(name.toText()) + "（注释类别" + inQuotes(typeName) + "）");
@@ -50,7 +50,7 @@ constinit const DatasetMerge kMenuAnnotateMerge{
     .dataset = datasets::kMenuAnnotateDataset,
     .lastStep = "注释",
     .mergeRow = mergeAnnotation,
-    .update = {.table = nullptr, .storedRow = nullptr},
+    .update = {.table = nullptr},
 };
 
 }  // namespace pos::transfer

@@ -1,8 +1,10 @@
 // The merge of the dishes: the dataset's definition makes sure that their
 // categories, statistics categories and units exist; here each staged dish
 // is inserted by the price rules, or updates the stored dish with its ID.
+#include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "common/Text.h"
@@ -15,101 +17,97 @@ namespace {
 // every other value is a named parameter.
 const std::string kDishCategoryLookup = " select ID from Category where name = ";
 const std::string kDishStcaLookup = " select SCSN from STCA where SCNA = ";
-const std::string kDishInsert =
-    std::string(" insert into menu ") +
-    "(ID,Name,FirstLetter,CategoryID,Unit1,Price1,Cost1,VPrice1,Unit2,Price2,Cost2,VPrice2,Unit3,"
-    "Price3,Cost3,VPrice3,CanModifyAmount,Discount,IsDisCount,Status,StationID,SCSN,Quantity,"
-    "isSpecial,EProfit1,EProfit2,EProfit3,NotDishTj,isFee,flag,isRate)" +
-    " values(:ID,:Name,:FirstLetter,:CategoryID,:Unit1,:Price1,:Cost1,:VPrice1,:Unit2,:Price2,"
-    ":Cost2,:VPrice2,:Unit3,:Price3,:Cost3,:VPrice3,0,1,1,1,:stationId,:SCSN,-1,0,0,0,0,0,1,0,1) ";
 
 // The key check that keeps a stored dish from being offered again. A bound
 // parameter, so that the statement text repeats and the key keeps its type.
 const std::string kDishExists = " select ID from menu where ID = :ID ";
 
-// A stored dish as an export shows it, for the updates of stored rows: every
-// column the workbook may hold under the staging column's name, and the
-// identifiers behind the reference names. Left joins, so that a dish whose
-// category or statistics category is missing shows it empty.
-constexpr const char* kStoredDish =
-    " select menu.Name as Name, menu.FirstLetter as FirstLetter, "
-    "menu.CategoryID as CategoryID, Category.Name as CategoryName, menu.SCSN as SCSN, "
-    "STCA.SCNA as SCNA, menu.Unit1 as Unit1, menu.Price1 as Price1, menu.Cost1 as Cost1, "
-    "menu.VPrice1 as VPrice1, menu.Unit2 as Unit2, menu.Price2 as Price2, menu.Cost2 as Cost2, "
-    "menu.VPrice2 as VPrice2, menu.Unit3 as Unit3, menu.Price3 as Price3, menu.Cost3 as Cost3, "
-    "menu.VPrice3 as VPrice3 from menu left join Category on menu.CategoryID = Category.ID "
-    "left join STCA on menu.SCSN = STCA.SCSN where menu.ID = :KeyID ";
+// A new dish's columns beyond the dataset's: its station, given per dish,
+// then the values every new dish takes.
+constexpr std::pair<const char*, const char*> kNewDishFixed[] = {
+    {"StationID", nullptr}, {"CanModifyAmount", "0"}, {"Discount", "1"},  {"IsDisCount", "1"},
+    {"Status", "1"},        {"Quantity", "-1"},       {"isSpecial", "0"}, {"EProfit1", "0"},
+    {"EProfit2", "0"},      {"EProfit3", "0"},        {"NotDishTj", "0"}, {"isFee", "1"},
+    {"flag", "0"},          {"isRate", "1"},
+};
 
-void mergeDish(MergeEngine& engine) {
-    const db::Query& row = engine.row();
+// The dish's code as stored; names the dish as a stop names it.
+std::optional<std::int64_t> dishKey(MergeEngine& engine, const StagedRow& row) {
     std::string idText = row.fieldAsText("ID");
     std::string dishName = "菜品" + inQuotes(row.fieldAsText("Name"));
     engine.setSubject(isBlank(idText) ? dishName
                                       : "菜品编码" + inQuotes(idText) + "（" + dishName + "）");
-    std::int32_t id = toInt32(row.fieldValue("ID"), "菜品编码");
-    if (engine.exists(kDishExists, {{"ID", Value::integer(id)}})) {
-        engine.updateStoredRow(Value::integer(id), std::to_string(id));
-        return;
-    }
-    Value categoryId = engine.lookupValue(
-        kDishCategoryLookup + engine.quoted(row.fieldAsText("CategoryName")), "ID");
+    return toInt32(row.fieldValue("ID"), "菜品编码");
+}
 
-    // Each price and cost as the column table's rule for it makes it.
+// A new dish's values, in the order of the insert's columns: each price and
+// cost as the column table's rule for it makes it, the member-price rule,
+// the identifiers behind the names, the station.
+void newDish(MergeEngine& engine, const StagedRow& row, const NameIds& names,
+             std::vector<Value>& values, std::vector<const char*>& without) {
     const auto rule = [&row](const char* column) {
         return ruleValue(datasets::findColumn(datasets::kMenuDataset, column)->rule,
                          row.fieldValue(column), column);
     };
-    Value price1 = rule("Price1");
-    Value cost1 = rule("Cost1");
-    Value vprice1 = rule("VPrice1");
-    Value price2 = rule("Price2");
-    Value cost2 = rule("Cost2");
-    Value vprice2 = rule("VPrice2");
-    Value price3 = rule("Price3");
-    Value cost3 = rule("Cost3");
-    Value vprice3 = rule("VPrice3");
-    const std::pair<const char*, const Value*> prices[] = {{"Price1", &price1},
-                                                           {"Price2", &price2},
-                                                           {"Price3", &price3},
-                                                           {"VPrice2", &vprice2},
-                                                           {"VPrice3", &vprice3}};
-    vprice1 = memberPrice(vprice1, [&prices](const char* column) {
-        for (const auto& [name, value] : prices) {
-            if (std::string_view(name) == column) {
-                return *value;
+    const Value price2 = rule("Price2");
+    const Value price3 = rule("Price3");
+    const Value vprice2 = rule("VPrice2");
+    const Value vprice3 = rule("VPrice3");
+    for (const datasets::DatasetColumn& column : datasets::kMenuDataset.columns) {
+        const char* staged = column.staged;
+        if (column.key) {
+            values.push_back(Value::integer(toInt32(row.fieldValue(staged), column.heading)));
+        } else if (column.kind == datasets::ColumnKind::ReferenceName) {
+            values.push_back(names.find(staged, row.fieldAsText(staged)).id);
+            if (values.back().isNull()) {
+                without.push_back(staged);
             }
+        } else if (column.rule == datasets::ValueRule::AsGiven) {
+            values.push_back(row.fieldValue(staged));
+        } else if (column.rule == datasets::ValueRule::MemberPrice) {
+            const Value price1 = rule("Price1");
+            values.push_back(memberPrice(rule(staged), [&](const char* other) {
+                const std::pair<const char*, const Value*> prices[] = {{"Price1", &price1},
+                                                                       {"Price2", &price2},
+                                                                       {"Price3", &price3},
+                                                                       {"VPrice2", &vprice2},
+                                                                       {"VPrice3", &vprice3}};
+                for (const auto& [name, value] : prices) {
+                    if (std::string_view(name) == other) {
+                        return *value;
+                    }
+                }
+                return Value();
+            }));
+        } else {
+            values.push_back(rule(staged));
         }
-        return Value();
-    });
-    Value scsn =
-        engine.lookupValue(kDishStcaLookup + engine.quoted(row.fieldAsText("SCNA")), "SCSN");
-
-    const bool stored =
-        engine.insertRow(kDishInsert,
-                         {{"ID", Value::integer(id)},
-                          {"Name", row.fieldValue("Name")},
-                          {"FirstLetter", row.fieldValue("FirstLetter")},
-                          {"CategoryID", categoryId},
-                          {"Unit1", row.fieldValue("Unit1")},
-                          {"Price1", price1},
-                          {"Cost1", cost1},
-                          {"VPrice1", vprice1},
-                          {"Unit2", row.fieldValue("Unit2")},
-                          {"Price2", price2},
-                          {"Cost2", cost2},
-                          {"VPrice2", vprice2},
-                          {"Unit3", row.fieldValue("Unit3")},
-                          {"Price3", price3},
-                          {"Cost3", cost3},
-                          {"VPrice3", vprice3},
-                          {"stationId", Value::integer(engine.options().stationNumber)},
-                          {"SCSN", scsn}},
-                         std::to_string(id));
-    if (stored && categoryId.isNull()) {
-        engine.noteWithoutReference("CategoryName", std::to_string(id));
     }
-    if (stored && scsn.isNull()) {
-        engine.noteWithoutReference("SCNA", std::to_string(id));
+    values.push_back(Value::integer(engine.options().stationNumber));
+}
+
+void mergeDish(MergeEngine& engine) {
+    const StagedRow& row = engine.row();
+    const auto id = static_cast<std::int32_t>(*dishKey(engine, row));
+    if (engine.exists(kDishExists, {{"ID", Value::integer(id)}})) {
+        engine.updateStoredRow(Value::integer(id), std::to_string(id));
+        return;
+    }
+    NameIds names;
+    for (const auto& [staged, lookup, idColumn] :
+         {std::tuple{"CategoryName", &kDishCategoryLookup, "ID"},
+          std::tuple{"SCNA", &kDishStcaLookup, "SCSN"}}) {
+        const std::string name = row.fieldAsText(staged);
+        names.add(staged, name, {engine.lookupValue(*lookup + engine.quoted(name), idColumn), {}});
+    }
+    std::vector<Value> values;
+    std::vector<const char*> without;
+    newDish(engine, row, names, values, without);
+    if (engine.insertRow(engine.newRowInsert(), engine.newRowParameters(values),
+                         std::to_string(id))) {
+        for (const char* staged : without) {
+            engine.noteWithoutReference(staged, std::to_string(id));
+        }
     }
 }
 
@@ -157,7 +155,9 @@ constinit const DatasetMerge kMenuMerge{
     .dataset = datasets::kMenuDataset,
     .lastStep = "菜品",
     .mergeRow = mergeDish,
-    .update = {.table = "menu", .storedRow = kStoredDish},
+    .update = {.table = "menu"},
+    .batched = {.keyOf = dishKey, .newRow = newDish},
+    .newRowFixed = kNewDishFixed,
 };
 
 }  // namespace pos::transfer

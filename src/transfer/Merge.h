@@ -70,7 +70,8 @@ struct MergeReport {
     int inserted = 0;
     // Left out because a row with the same key is already stored: a dish whose
     // ID is in menu, a table whose ID is in tables, an annotation whose name is
-    // in its annotation type. Decided by a lookup right before the insert.
+    // in its annotation type. Decided by a lookup before the insert (of a
+    // batch's keys at once).
     int alreadyExisting = 0;
     // Without updates of stored rows: of the rows counted as existing, how
     // many differ from their stored row (compared as an update would), and

@@ -1,6 +1,7 @@
 // The pass engine of the merge: the reference passes of a dataset's
-// definition, the last pass over the staged rows, the update of stored rows,
-// refused rows, progress, stop requests and the report.
+// definition, the last pass over the staged rows a row at a time, refused
+// rows, progress, stop requests and the report (batches: MergeBatch.cpp; the
+// update of stored rows: MergeUpdate.cpp).
 #include "transfer/MergeEngine.h"
 
 #include <algorithm>
@@ -13,23 +14,6 @@
 #include "db/DbError.h"
 
 namespace pos::transfer {
-namespace {
-
-// Two names as the lookups compare them: trailing blanks and ASCII letter
-// case aside.
-bool sameName(std::string a, std::string b) {
-    for (std::string* name : {&a, &b}) {
-        while (!name->empty() && name->back() == ' ') {
-            name->pop_back();
-        }
-    }
-    return asciiLower(a) == asciiLower(b);
-}
-
-// The user asked the merge to stop.
-class StopRequested : public std::exception {};
-
-}  // namespace
 
 std::string inQuotes(std::string_view text) {
     return "“" + std::string(text) + "”";
@@ -357,15 +341,40 @@ const std::string* MergeEngine::headingOf(const char* column) const {
 }
 
 // The reference passes of the dataset's definition, then the last pass over
-// the whole staging table.
+// the whole staging table: a batch of rows at a time, or one by one.
 void MergeEngine::passes() {
+    const bool batched = batchRows() > 1;
     for (const datasets::ReferencePass& pass : m_merge.dataset.referencePasses) {
-        referencePass(pass);
+        if (batched) {
+            batchedReferencePass(pass);
+        } else {
+            referencePass(pass);
+        }
+    }
+    if (batched && m_merge.batched.keyOf != nullptr) {
+        batchedLastPass();
+        return;
     }
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
+    std::shared_ptr<const std::vector<std::string>> columns;
     walkPass(
         m_merge.lastStep, " select * from " + table + "   ", m_merge.dataset.mergePassSpan, 1,
-        [this] { m_merge.mergeRow(*this); }, "select count(*) as n from " + table);
+        [this, &columns] {
+            if (!columns) {
+                auto names = std::make_shared<std::vector<std::string>>();
+                for (int i = 0; i < m_q.sqlQuery.fieldCount(); ++i) {
+                    names->push_back(m_q.sqlQuery.fieldName(i));
+                }
+                columns = std::move(names);
+            }
+            m_row = StagedRow(columns, m_q.sqlQuery);
+            m_merge.mergeRow(*this);
+        },
+        "select count(*) as n from " + table);
+}
+
+int MergeEngine::batchRows() const {
+    return std::max(m_options.mergeBatchRows, 1);
 }
 
 void MergeEngine::referencePass(const datasets::ReferencePass& pass) {
@@ -429,178 +438,6 @@ const datasets::ReferencePass& MergeEngine::referencePassOver(const char* column
         }
     }
     throw std::logic_error(std::string("no reference pass over ") + column);
-}
-
-void MergeEngine::updateStoredRow(const Value& keyValue, const std::string& key) {
-    const std::vector<const datasets::DatasetColumn*>& columns = m_updatable;
-    const db::Query& row = m_q.sqlQuery;
-    // The stored row: each column as shown, and the identifier behind a
-    // reference name.
-    std::vector<Value> shown(columns.size());
-    std::vector<Value> storedIds(columns.size());
-    {
-        db::Query& q = m_q.tempQuery;
-        q.close();
-        q.clearLines();
-        q.addLine(m_merge.update.storedRow);
-        q.setParameter("KeyID", keyValue);
-        q.open();
-        if (q.eof()) {
-            q.close();
-            ++m_report.alreadyExisting;
-            return;
-        }
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            shown[i] = q.fieldValue(columns[i]->staged);
-            if (columns[i]->kind == datasets::ColumnKind::ReferenceName) {
-                storedIds[i] = q.fieldValue(columns[i]->written);
-            }
-        }
-        q.close();
-    }
-    // A value of the row as it will be: the workbook's by the rules when the
-    // workbook holds the column, else the stored one.
-    const ValueInRow valueInRow = [&](const char* column) {
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (!equalsIgnoreCase(columns[i]->staged, column)) {
-                continue;
-            }
-            if (headingOf(column) == nullptr) {
-                return shown[i];
-            }
-            const Value cell = row.fieldValue(column);
-            return ruleValue(columns[i]->rule, cell, column);
-        }
-        return Value();
-    };
-
-    struct Write {
-        std::size_t index;
-        const std::string* heading;
-        Value value;
-        std::string after;
-    };
-    // In worksheet order, as the user reads the row.
-    std::vector<Write> writes;
-    for (const ImportedColumn& imported : m_columns) {
-        const auto at =
-            std::find_if(columns.begin(), columns.end(), [&](const datasets::DatasetColumn* c) {
-                return equalsIgnoreCase(c->staged, imported.column);
-            });
-        if (at == columns.end()) {
-            continue;  // the key, or a column the dataset does not update
-        }
-        const auto i = static_cast<std::size_t>(at - columns.begin());
-        const datasets::DatasetColumn& column = **at;
-        const std::string* heading = &imported.heading;
-        const Value cell = row.fieldValue(column.staged);
-        const std::string before = shown[i].toText();
-        switch (column.kind) {
-            case datasets::ColumnKind::Text:
-                // An empty cell leaves a stored text of blanks as it is.
-                if (cell.toText() != before && !(isBlank(cell.toText()) && isBlank(before))) {
-                    writes.push_back({i, heading, cell, cell.toText()});
-                }
-                break;
-            case datasets::ColumnKind::Number: {
-                // The value the column's rules make of the cell, as a new row
-                // would store it, is what may differ: a cost of -3 is 0, and
-                // over a stored 0 changes nothing.
-                const double stored = numericValue(shown[i], column.staged);
-                Value value = valueInRow(column.staged);
-                if (numericValue(value, column.staged) == stored) {
-                    break;
-                }
-                if (column.rule == datasets::ValueRule::MemberPrice) {
-                    value = memberPrice(value, valueInRow);
-                    if (numericValue(value, column.staged) == stored) {
-                        break;
-                    }
-                }
-                writes.push_back({i, heading, value, value.toText()});
-                break;
-            }
-            case datasets::ColumnKind::ReferenceName: {
-                const std::string name = cell.toText();
-                if (sameName(name, before)) {
-                    break;
-                }
-                // The name is looked up as for a new row; the reference
-                // passes have created it. A blank name refers to nothing.
-                Value id;
-                std::string after;
-                if (!isBlank(name)) {
-                    const datasets::ReferencePass& reference = referencePassOver(column.staged);
-                    openStatement(m_q.tempQuery, reference.lookup + quoted(name));
-                    if (!m_q.tempQuery.eof()) {
-                        id = m_q.tempQuery.fieldValue(reference.idColumn);
-                        after = m_q.tempQuery.fieldAsText(reference.nameColumn);
-                    }
-                    m_q.tempQuery.close();
-                }
-                if (id.isNull() != storedIds[i].isNull() || id.toText() != storedIds[i].toText()) {
-                    writes.push_back({i, heading, id, after});
-                }
-                break;
-            }
-        }
-    }
-    if (!m_report.updatesOffered) {
-        countStoredRowLeft(!writes.empty(), key);
-        return;
-    }
-    if (writes.empty()) {
-        ++m_report.unchanged;
-        return;
-    }
-
-    std::vector<std::string> written;
-    db::Parameters params;
-    for (const Write& write : writes) {
-        written.emplace_back(columns[write.index]->written);
-        params.emplace_back(written.back(), write.value);
-    }
-    params.emplace_back("KeyID", keyValue);
-    const std::string statement =
-        m_q.connection.dialect().updateRowStatement(m_merge.update.table, written, "ID");
-    if (!writeRow(statement, params, key)) {
-        return;
-    }
-
-    ++m_report.updated;
-    for (const Write& write : writes) {
-        countWrite(*columns[write.index], *write.heading, key, shown[write.index], write.value,
-                   write.after);
-    }
-}
-
-// Without updates a stored row stays as it is; the user learns that the
-// workbook's values did not arrive when they differ.
-void MergeEngine::countStoredRowLeft(bool differs, const std::string& key) {
-    ++m_report.alreadyExisting;
-    if (differs && m_report.differing++ < static_cast<int>(kListedRows)) {
-        m_report.differingKeys.push_back(key);
-    }
-}
-
-// Counts a rewritten cell of an updated row in the report.
-void MergeEngine::countWrite(const datasets::DatasetColumn& column, const std::string& heading,
-                             const std::string& key, const Value& before, const Value& value,
-                             const std::string& after) {
-    auto counted = std::find_if(m_report.changedColumns.begin(), m_report.changedColumns.end(),
-                                [&](const auto& entry) { return entry.first == heading; });
-    if (counted == m_report.changedColumns.end()) {
-        m_report.changedColumns.emplace_back(heading, 1);
-    } else {
-        ++counted->second;
-    }
-    if (m_report.changes.size() < kListedChanges) {
-        m_report.changes.push_back({key, heading, before.toText(), after});
-    }
-    ++m_report.changeCount;
-    if (value.isNull() && column.withoutReference != nullptr) {
-        noteWithoutReference(column.staged, key);
-    }
 }
 
 }  // namespace pos::transfer

@@ -11,10 +11,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "common/Value.h"
@@ -45,6 +50,9 @@ double numericValue(const Value& value, const std::string& column);
 
 class MergeEngine;
 
+// The user asked the merge to stop.
+class StopRequested : public std::exception {};
+
 // A column's value in the row as it will be: the workbook's, by the column's
 // rule, when the workbook holds the column, else the stored one.
 using ValueInRow = std::function<Value(const char* column)>;
@@ -59,23 +67,75 @@ Value ruleValue(datasets::ValueRule rule, const Value& cell, const std::string& 
 Value memberPrice(Value vprice1, const ValueInRow& valueInRow);
 
 // The update of a stored row, for a dataset whose rows can be updated: the
-// columns written are the dataset's columns that name a written column.
+// columns written are the dataset's columns that name a written column, and
+// the stored row is read as an export shows it (statements built from the
+// dataset's columns, MergeStatements.cpp).
 struct StoredRowUpdate {
-    const char* table;  // the table updated, by "where ID = :KeyID"
-    // The stored row as an export shows it: every column the workbook may
-    // hold under the staging column's name, and the identifiers behind the
-    // reference names, for the key :KeyID; nullptr when the dataset's rows
-    // hold nothing beyond their key.
-    const char* storedRow;
+    const char* table;  // the table updated, by "where ID = :KeyID"; nullptr: none
+};
+
+// A staged row as the last pass reads it from the staging table: its values
+// by column name (any letter case).
+class StagedRow {
+public:
+    StagedRow() = default;
+    // The cursor's current row; `columns` are the cursor's column names.
+    StagedRow(std::shared_ptr<const std::vector<std::string>> columns, const db::Query& cursor);
+
+    Value fieldValue(const std::string& column) const;
+    std::string fieldAsText(const std::string& column) const { return fieldValue(column).toText(); }
+
+private:
+    std::shared_ptr<const std::vector<std::string>> m_columns;
+    std::vector<Value> m_values;
+};
+
+// A reference name looked up: the identifier and the name as stored, or
+// nothing found (a NULL identifier).
+struct FoundName {
+    Value id;
+    std::string stored;
+};
+
+// The identifiers behind the reference names of a batch of rows, by staged
+// column and name exactly as staged.
+class NameIds {
+public:
+    void add(const char* staged, const std::string& name, FoundName found);
+    // The name's identifier; NULL when no row holds the name.
+    const FoundName& find(const char* staged, const std::string& name) const;
+
+private:
+    std::map<std::pair<std::string, std::string>, FoundName> m_found;
+    FoundName m_none;
+};
+
+// What a dataset gives the batched last pass (nullptr members: its rows are
+// merged one at a time).
+struct BatchedRows {
+    // The staged row's key as stored; sets the subject; throws
+    // ConversionError for a key the merge cannot use. Nothing for a key
+    // that only the database can compare: the row is merged by itself.
+    std::optional<std::int64_t> (*keyOf)(MergeEngine& engine, const StagedRow& row) = nullptr;
+    // The values of a new row, for the columns of `newRowColumns`, in order,
+    // and the reference columns a new row is stored without.
+    void (*newRow)(MergeEngine& engine, const StagedRow& row, const NameIds& names,
+                   std::vector<Value>& values, std::vector<const char*>& without) = nullptr;
 };
 
 // A dataset's merge: its definition's reference passes, then the last pass,
-// which hands each staged row to `mergeRow`.
+// which hands each staged row to `mergeRow`, or a batch of rows to the
+// engine's batched pass when the dataset gives `batched`.
 struct DatasetMerge {
     const datasets::Dataset& dataset;
     const char* lastStep;  // the last pass as a stop names it: "菜品"
     void (*mergeRow)(MergeEngine& engine);
     StoredRowUpdate update;
+    BatchedRows batched = {};
+    // A new row's columns beyond the dataset's: each with a value (a literal
+    // of both servers), or with nullptr, a value given per row after the
+    // dataset's columns.
+    std::span<const std::pair<const char*, const char*>> newRowFixed = {};
 };
 
 extern const DatasetMerge kMenuMerge;
@@ -110,7 +170,7 @@ public:
 
     // For the last pass of a dataset: the staged row in hand, the options, the
     // report to add to, and the steps of handling one row.
-    const db::Query& row() const { return m_q.sqlQuery; }
+    const StagedRow& row() const { return m_row; }
     const TransferOptions& options() const { return m_options; }
     const db::Dialect& dialect() const { return m_q.connection.dialect(); }
     MergeReport& report() { return m_report; }
@@ -154,8 +214,59 @@ public:
     // would write a column.
     void updateStoredRow(const Value& keyValue, const std::string& key);
 
+    // The columns of a new row's insert: the dataset's, each as stored (the
+    // key's source column, the written column of the others), then the
+    // dataset merge's fixed columns.
+    std::vector<std::string> newRowColumns() const;
+    // The insert of one new row, and its parameters for the values of
+    // `newRowColumns()`, in order.
+    std::string newRowInsert() const;
+    db::Parameters newRowParameters(const std::vector<Value>& values) const;
+
 private:
+    // A stored row as an export shows it: for each updatable column its
+    // value, and the identifier behind a reference name.
+    struct StoredValues {
+        std::vector<Value> shown;
+        std::vector<Value> ids;
+    };
+    // A cell an update rewrites: the updatable column's index, its heading,
+    // the value written and the cell as an export will show it.
+    struct CellWrite {
+        std::size_t index;
+        const std::string* heading;
+        Value value;
+        std::string after;
+    };
+    using FindName = std::function<FoundName(const char* staged, const std::string& name)>;
+    struct PlannedRow;
+
     void passes();
+    int batchRows() const;
+    std::vector<CellWrite> plannedWrites(const StagedRow& row, const StoredValues& stored,
+                                         const FindName& findName) const;
+    void countUpdated(const std::vector<CellWrite>& writes, const StoredValues& stored,
+                      const std::string& key);
+    std::string storedRowSelect(const std::string& where) const;
+    // Batches (MergeBatch.cpp).
+    void batchedReferencePass(const datasets::ReferencePass& pass);
+    std::int64_t largestNumber(const char* column, const char* table);
+    void insertReferences(const datasets::ReferencePass& pass,
+                          const std::vector<CreatedReference>& rows);
+    std::vector<FoundName> lookUpNames(const datasets::ReferencePass& pass,
+                                       const std::vector<std::string>& names);
+    void batchedLastPass();
+    void mergeBatch(const std::vector<StagedRow>& rows);
+    void planBatch(const std::vector<StagedRow>& rows, std::vector<PlannedRow>& plan);
+    void writeBatch(std::vector<PlannedRow>& plan);
+    void insertNewRows(std::vector<PlannedRow>& plan);
+    void updateRows(std::vector<PlannedRow>& plan);
+    bool sendBatch(const std::string& statement, const db::Parameters& params);
+    void finishBatch(const std::vector<StagedRow>& rows, std::vector<PlannedRow>& plan);
+    std::unordered_set<std::int64_t> storedKeys(const std::vector<std::int64_t>& keys);
+    std::map<std::int64_t, StoredValues> storedRows(const std::vector<std::int64_t>& keys);
+    NameIds namesOf(const std::vector<StagedRow>& rows, std::size_t count);
+    std::size_t rowsPerStatement(std::size_t parametersPerRow) const;
     void referencePass(const datasets::ReferencePass& pass);
     Value newReferenceId(const datasets::ReferencePass& pass, const std::string& name);
     const datasets::ReferencePass& referencePassOver(const char* column) const;
@@ -189,6 +300,10 @@ private:
     std::string m_dataset;
     std::string m_step;
     std::string m_subject;
+    StagedRow m_row;  // the row of the last pass in hand
+    // The keys the batched last pass has met so far: a key met again is
+    // merged by itself, after the rows before it are written.
+    std::unordered_set<std::int64_t> m_passKeys;
 };
 
 }  // namespace pos::transfer

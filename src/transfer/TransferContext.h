@@ -31,6 +31,9 @@ struct ImportChoices {
     std::string datasetOption = {};
 };
 
+// The merge's rows per batch unless a caller asks for another number.
+inline constexpr int kMergeBatchRows = 1000;
+
 struct TransferOptions {
     std::string database;     // the text of ExIMDataBase, untrimmed
     std::string datasetKey;   // CurrentDatasetKey: "Menu", "HallTable" or "MenuAnnotate"
@@ -39,6 +42,10 @@ struct TransferOptions {
     std::string fieldMapDir;  // folder of the field-map files, with its trailing '/'
     std::int32_t stationNumber = 0;
     ImportChoices importChoices = {};
+    // How many staged rows the merge handles together: their names looked up
+    // in one statement, their inserts and updates sent as a few multi-row
+    // statements. 1 handles one row at a time, a statement or more for each.
+    int mergeBatchRows = kMergeBatchRows;
 };
 
 // The context batch: close, clear, " set Nocount on " and the " use " line of
