@@ -42,10 +42,21 @@ const QString kFontFamily = QStringLiteral("MS Sans Serif");
 // The dialogs' filter entries: the description as designed, then the pattern
 // in ASCII parentheses, from which Qt reads it; HideNameFilterDetails hides
 // the pattern, so the user sees the descriptions alone. The open dialog shows
-// both formats together first; the save dialog offers .xls first.
-const QString kAnyWorkbookFilter = QStringLiteral("Excel文件（*.xls *.xlsx） (*.xls *.xlsx)");
+// every format it reads together first; the save dialog offers .xls first.
+const QString kAnyWorkbookFilter =
+    QStringLiteral("Excel文件或CSV文件（*.xls *.xlsx *.csv） (*.xls *.xlsx *.csv)");
 const QString kXlsFilter = QStringLiteral("Excel文件（*.xls） (*.xls)");
 const QString kXlsxFilter = QStringLiteral("Excel文件（*.xlsx） (*.xlsx)");
+const QString kCsvFilter = QStringLiteral("CSV文件（*.csv） (*.csv)");
+
+// The filter entry of the format a file name's extension names (.xls for
+// any other).
+const QString& filterForName(const QString& name) {
+    if (name.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive)) {
+        return kXlsxFilter;
+    }
+    return name.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ? kCsvFilter : kXlsFilter;
+}
 
 // The description of an entry, as set or as the dialog reports it with the
 // pattern hidden.
@@ -58,10 +69,12 @@ bool isFilter(const QString& filter, const QString& entry) {
 }
 
 // A name typed without an extension gets the one of the chosen filter: .xls
-// unless the .xlsx filter is chosen.
+// unless the .xlsx or the CSV filter is chosen.
 void followFilter(QFileDialog* d) {
-    d->setDefaultSuffix(isFilter(d->selectedNameFilter(), kXlsxFilter) ? QStringLiteral("xlsx")
-                                                                       : QStringLiteral("xls"));
+    const QString shown = d->selectedNameFilter();
+    d->setDefaultSuffix(isFilter(shown, kXlsxFilter)  ? QStringLiteral("xlsx")
+                        : isFilter(shown, kCsvFilter) ? QStringLiteral("csv")
+                                                      : QStringLiteral("xls"));
 }
 
 // `word` as one word of a shell command line: as it is when it holds only
@@ -110,9 +123,10 @@ QFileDialog* workbookDialog(QWidget* parent, const char* name, QFileDialog::Acce
     d->setAcceptMode(mode);
     // The open dialog takes any name; the start button says when it is missing.
     d->setFileMode(QFileDialog::AnyFile);
-    const QStringList filters = mode == QFileDialog::AcceptOpen
-                                    ? QStringList{kAnyWorkbookFilter, kXlsFilter, kXlsxFilter}
-                                    : QStringList{kXlsFilter, kXlsxFilter};
+    const QStringList filters =
+        mode == QFileDialog::AcceptOpen
+            ? QStringList{kAnyWorkbookFilter, kXlsFilter, kXlsxFilter, kCsvFilter}
+            : QStringList{kXlsFilter, kXlsxFilter, kCsvFilter};
     d->setNameFilters(filters);
     d->setOption(QFileDialog::HideNameFilterDetails);
     d->selectNameFilter(filters.first());
@@ -399,12 +413,12 @@ void TTransferForm::chooseWorkbookPath() {
     if (!fileName.isEmpty()) {
         // A filter that shows the name, so that it stays in view: the save
         // dialog takes the name's own format; the open dialog keeps its
-        // filter unless that hides the name, and then shows both formats.
-        const bool xlsx = fileName.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive);
+        // filter unless that hides the name, and then shows every format.
+        const QString& own = filterForName(fileName);
         const QString shown = dialog->selectedNameFilter();
         if (exporting) {
-            dialog->selectNameFilter(xlsx ? kXlsxFilter : kXlsFilter);
-        } else if (!isFilter(shown, kAnyWorkbookFilter) && isFilter(shown, kXlsxFilter) != xlsx) {
+            dialog->selectNameFilter(own);
+        } else if (!isFilter(shown, kAnyWorkbookFilter) && !isFilter(shown, own)) {
             dialog->selectNameFilter(kAnyWorkbookFilter);
         }
         followFilter(dialog);
@@ -474,12 +488,11 @@ bool TTransferForm::saveRejectedRows(const transfer::TransferView::RejectsWriter
     QFileDialog* dialog = m_rejectsFilePath;
     // Offered beside the workbook, named after it.
     const QFileInfo input(m_pathEdit->text());
-    const bool xlsx = input.suffix().compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) == 0;
-    dialog->selectNameFilter(xlsx ? kXlsxFilter : kXlsFilter);
+    dialog->selectNameFilter(filterForName(input.fileName()));
     followFilter(dialog);
     dialog->setDirectory(input.absolutePath());
     dialog->selectFile(input.completeBaseName() + QStringLiteral("_未导入.") +
-                       (xlsx ? QStringLiteral("xlsx") : QStringLiteral("xls")));
+                       dialog->defaultSuffix());
     for (;;) {
         if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
             return false;

@@ -39,15 +39,16 @@ bool endsWithIgnoreCase(const std::string& s, const std::string& suffix) {
 }
 
 // The workbook session writes the format that the path's extension names, and
-// only these two; the same test as the session's, made before any work.
+// only these; the same test as the session's, made before any work.
 bool namesAWorkbookFormat(const std::string& path) {
-    return endsWithIgnoreCase(path, ".xls") || endsWithIgnoreCase(path, ".xlsx");
+    return endsWithIgnoreCase(path, ".xls") || endsWithIgnoreCase(path, ".xlsx") ||
+           endsWithIgnoreCase(path, ".csv");
 }
 
 std::string extensionRefusedMessage(const std::string& path) {
     return "数据导出失败：保存路径" + path +
-           "的扩展名既不是.xls也不是.xlsx，无法确定工作簿的格式。\n请把保存路径的扩展名改为.xls或"
-           ".xlsx后重新导出。";
+           "的扩展名不是.xls、.xlsx或.csv，无法确定工作簿的格式。\n请把保存路径的扩展名改为.xls、"
+           ".xlsx或.csv后重新导出。";
 }
 
 std::string writeFailedMessage(const std::string& reason) {
@@ -220,8 +221,12 @@ std::string tooManyRecordsMessage(int recordCount, const std::string& path) {
         return {};
     }
     const bool xlsx = limit == kXlsxMaxRecords;
+    const bool csv = endsWithIgnoreCase(trimmed(path), ".csv");
     std::string text = "要导出的记录共有" + std::to_string(recordCount) + "条，超过了" +
-                       (xlsx ? ".xlsx" : ".xls") + "工作表最多能容纳的" + std::to_string(limit) +
+                       (csv    ? "CSV文件"
+                        : xlsx ? ".xlsx工作表"
+                               : ".xls工作表") +
+                       "最多能容纳的" + std::to_string(limit) +
                        "条记录（第1行留空，第2行为标题），无法导出！";
     if (!xlsx) {
         text += "请把保存路径的扩展名改为.xlsx后重新导出。";
@@ -235,10 +240,10 @@ std::string folderAtPathMessage(const std::string& path) {
 }
 
 int recordLimitForPath(const std::string& path) {
-    const std::string lower = asciiLower(trimmed(path));
-    const std::string xlsx = ".xlsx";
-    if (lower.size() >= xlsx.size() &&
-        lower.compare(lower.size() - xlsx.size(), xlsx.size(), xlsx) == 0) {
+    // A CSV file is held to an .xlsx sheet's rows, so that a spreadsheet
+    // program opens it whole.
+    const std::string name = trimmed(path);
+    if (endsWithIgnoreCase(name, ".xlsx") || endsWithIgnoreCase(name, ".csv")) {
         return kXlsxMaxRecords;
     }
     return kXlsMaxRecords;

@@ -20,6 +20,7 @@
 #include "common/Text.h"
 #include "common/Unicode.h"
 #include "workbook/CellSpool.h"
+#include "workbook/CsvWriter.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/WorkbookFile.h"
@@ -381,10 +382,12 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
         writer = &writeXls;
     } else if (endsWithIgnoreCase(path, ".xlsx")) {
         writer = &writeXlsx;
+    } else if (endsWithIgnoreCase(path, ".csv")) {
+        writer = &writeCsv;
     } else {
-        throw WorkbookError(
-            "无法将工作簿保存为" + inQuotes(path) + "：文件名必须以.xls或.xlsx结尾。请修改文件名。",
-            WorkbookFault::CannotWrite);
+        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
+                                "：文件名必须以.xls、.xlsx或.csv结尾。请修改文件名。",
+                            WorkbookFault::CannotWrite);
     }
     // A symbolic link stays a link: the workbook goes to the file it points
     // to, and the temporary file beside that one.

@@ -1,6 +1,7 @@
 // Chooses the reader by the file's content: a compound file is .xls, a zip
 // package is .xlsx, whatever the file's name says. The bare record stream of
-// Excel 2.x to 4.0 is named as such, to be saved again.
+// Excel 2.x to 4.0 is named as such, to be saved again. Any other file is
+// read as CSV when its name ends in .csv: text has no mark of its own.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/Text.h"
+#include "workbook/CsvReader.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/WorkbookFile.h"
@@ -15,6 +18,15 @@
 #include "workbook/XlsxReader.h"
 
 namespace pos::workbook {
+
+namespace {
+
+bool namesCsv(const std::string& path) {
+    return path.size() >= 4 &&
+           equalsIgnoreCase(std::string_view(path).substr(path.size() - 4), ".csv");
+}
+
+}  // namespace
 
 WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -43,10 +55,10 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
     const int readError = got < 0 ? errno : 0;
     ::close(fd);
     if (!isFile) {
-        throw WorkbookError(
-            "无法读取" + inQuotes(path) +
-                "：它不是文件（可能是文件夹）。请选择一个Excel工作簿（.xls或.xlsx）。",
-            WorkbookFault::NotAWorkbook);
+        throw WorkbookError("无法读取" + inQuotes(path) +
+                                "：它不是文件（可能是文件夹）。请选择一个Excel工作簿（.xls或."
+                                "xlsx）或CSV文件（.csv）。",
+                            WorkbookFault::NotAWorkbook);
     }
     static const unsigned char kCompound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     if (got == 8 && std::memcmp(head, kCompound, 8) == 0) {
@@ -64,14 +76,23 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
                             WorkbookFault::CannotRead);
     }
     if (got == 0) {
+        if (namesCsv(path)) {
+            throw WorkbookError("无法读取文件" + inQuotes(path) +
+                                    "：文件是空的，其中没有数据。请选择含有数据的CSV文件。",
+                                WorkbookFault::NotAWorkbook);
+        }
         throw WorkbookError(
             "无法读取文件" + inQuotes(path) +
                 "：文件是空的，不是Excel工作簿（.xls或.xlsx）。请选择含有数据的工作簿。",
             WorkbookFault::NotAWorkbook);
     }
-    throw WorkbookError(
-        "无法读取文件" + inQuotes(path) + "：它不是Excel工作簿（.xls或.xlsx）。" + kSaveAgainAdvice,
-        WorkbookFault::NotAWorkbook);
+    if (namesCsv(path)) {
+        return readCsv(path, rowLimit);
+    }
+    throw WorkbookError("无法读取文件" + inQuotes(path) +
+                            "：它不是Excel工作簿（.xls或.xlsx），也不是CSV文件（.csv）。" +
+                            kSaveAgainAdvice,
+                        WorkbookFault::NotAWorkbook);
 }
 
 }  // namespace pos::workbook

@@ -1,5 +1,5 @@
 // Reading a workbook by its content rather than its name: a zip package is
-// .xlsx, a compound file is .xls.
+// .xlsx, a compound file is .xls; any other file named .csv is CSV.
 #pragma once
 
 #include <string>

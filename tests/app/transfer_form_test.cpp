@@ -338,13 +338,15 @@ TEST_F(WindowTest, WorkbookDialogsFollowTheModeAndCancellingRestoresTheLastName)
     EXPECT_TRUE(seen->testOption(QFileDialog::DontConfirmOverwrite));
     EXPECT_TRUE(seen->testOption(QFileDialog::HideNameFilterDetails));
     EXPECT_EQ(seen->nameFilters(), (QStringList{QStringLiteral("Excel文件（*.xls） (*.xls)"),
-                                                QStringLiteral("Excel文件（*.xlsx） (*.xlsx)")}));
+                                                QStringLiteral("Excel文件（*.xlsx） (*.xlsx)"),
+                                                QStringLiteral("CSV文件（*.csv） (*.csv)")}));
     // The entry shown is the description alone, the .xls one first.
     EXPECT_EQ(seen->selectedNameFilter(), QStringLiteral("Excel文件（*.xls）"));
     auto* types = seen->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
     ASSERT_NE(types, nullptr);
     EXPECT_EQ(types->itemText(0), QStringLiteral("Excel文件（*.xls）"));
     EXPECT_EQ(types->itemText(1), QStringLiteral("Excel文件（*.xlsx）"));
+    EXPECT_EQ(types->itemText(2), QStringLiteral("CSV文件（*.csv）"));
 
     // Saved in a folder of the user's, not the default one.
     const QString monthly = dir + QStringLiteral("月报");
@@ -387,15 +389,18 @@ TEST_F(WindowTest, TypedNameTakesTheExtensionOfTheChosenFilter) {
     };
     const QString xls = QStringLiteral("Excel文件（*.xls）");
     const QString xlsx = QStringLiteral("Excel文件（*.xlsx）");
-    const QString both = QStringLiteral("Excel文件（*.xls *.xlsx）");
+    const QString csv = QStringLiteral("CSV文件（*.csv）");
+    const QString every = QStringLiteral("Excel文件或CSV文件（*.xls *.xlsx *.csv）");
     const Case cases[] = {
         {"xls filter", false, 0, "a", "a.xls", xls},
         {"xlsx filter chosen", false, Qt::Key_Down, "b", "b.xlsx", xls},
         {"an .xlsx name opens the xlsx filter", false, 0, "c", "c.xlsx", xlsx},
         {"back to the xls filter", false, Qt::Key_Up, "d", "d.xls", xlsx},
         {"own extension kept", false, Qt::Key_Down, "e.XLS", "e.XLS", xls},
-        {"import shows both formats: a bare name takes .xls", true, 0, "g", "g.xls", both},
-        {"import with the xlsx filter", true, Qt::Key_End, "f", "f.xlsx", both},
+        {"csv filter chosen", false, Qt::Key_End, "h", "h.csv", xls},
+        {"a .csv name opens the csv filter", false, 0, "i", "i.csv", csv},
+        {"import shows every format: a bare name takes .xls", true, 0, "g", "g.xls", every},
+        {"import with the csv filter", true, Qt::Key_End, "f", "f.csv", every},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -596,14 +601,14 @@ TEST(WindowBoxes, CaptionsAndButtonsReadInChineseAndAnEmptyStoreIsExplained) {
          },
          {{"提示", startUpMessage, ok},
           {"提示", QString::fromUtf8(pos::transfer::kNoDatabaseChosenMessage), ok}}},
-        {"import, blank path: the question, then the open dialog with both formats first",
+        {"import, blank path: the question, then the open dialog with every format first",
          &store,
          [](TTransferForm& f) {
              f.imData()->click();
              f.exImButton()->click();
          },
          {{"提示", "是否采用默认路径？", yesNo},
-          {"打开", "Excel文件（*.xls *.xlsx）", {"打开", "取消"}}}},
+          {"打开", "Excel文件或CSV文件（*.xls *.xlsx *.csv）", {"打开", "取消"}}}},
         {"About box",
          &store,
          [](TTransferForm& f) { f.n1()->trigger(); },

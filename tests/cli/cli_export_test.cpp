@@ -72,7 +72,7 @@ TEST_F(CliExport, FormatFollowsTheOutputsExtension) {
     };
     const Case cases[] = {
         {"menu.xlsx", 0, false}, {"MENU.XLSX", 0, false}, {"menu.xls", 0, false},
-        {"menu.csv", 1, true},   {"menu", 1, true},
+        {"menu.txt", 1, true},   {"menu", 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -82,8 +82,8 @@ TEST_F(CliExport, FormatFollowsTheOutputsExtension) {
         if (c.refused) {
             EXPECT_EQ(r.out, "");
             EXPECT_EQ(r.err, "数据导出失败：保存路径" + out +
-                                 "的扩展名既不是.xls也不是.xlsx，无法确定工作簿的格式。\n请把保存"
-                                 "路径的扩展名改为.xls或.xlsx后重新导出。\n");
+                                 "的扩展名不是.xls、.xlsx或.csv，无法确定工作簿的格式。\n请把保存"
+                                 "路径的扩展名改为.xls、.xlsx或.csv后重新导出。\n");
             EXPECT_FALSE(fs::exists(out));
             continue;
         }
