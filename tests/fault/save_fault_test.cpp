@@ -78,7 +78,7 @@ int exportDishes(const testing::StoreFixture& store, const std::string& path,
 
 TEST(SaveUnderFault, AnExportOverAnExistingWorkbookLeavesItWholeWhenWritesFail) {
     const testing::StoreFixture store(true, "pos_demo");
-    for (const char* name : {"dishes.xls", "dishes.xlsx"}) {
+    for (const char* name : {"dishes.xls", "dishes.xlsx", "dishes.csv"}) {
         TempDir dir("pos-fault");
         const std::string path = dir.file(name);
         testing::RecordingView first;
