@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_dishes.h"
+#include "bench_support.h"
 #include "common/AppFolders.h"
 #include "common/Value.h"
 #include "db/SqliteBackend.h"
@@ -38,42 +38,14 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace pos;
+using bench::cpuOf;
+using bench::Outcome;
+using bench::readFile;
+using bench::runTimed;
 
 namespace {
 
 constexpr int kColumns = 17;
-
-struct Outcome {
-    double seconds = 0;
-    double cpuSeconds = 0;  // user + system: fairer than wall time on a busy machine
-    long peakKiB = 0;
-    long checksum = 0;
-    int exitCode = -1;
-};
-
-double cpuOf(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Runs a command through the shell, timing it and taking its peak memory.
-Outcome runTimed(const std::string& command) {
-    Outcome o;
-    const auto start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    o.peakKiB = usage.ru_maxrss;
-    o.cpuSeconds = cpuOf(usage);
-    o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
-}
 
 // Runs `work` in a child process, so that its time and memory are its own.
 template <class Work>
@@ -105,13 +77,6 @@ Outcome inChild(Work work) {
     ::close(fds[0]);
     ::waitpid(pid, nullptr, 0);
     return o;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // The cells of sqlite3's CSV of the view (its texts hold no comma or quote),

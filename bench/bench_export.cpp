@@ -20,52 +20,19 @@
 #include <string>
 #include <vector>
 
-#include "bench_dishes.h"
+#include "bench_support.h"
 #include "common/AppFolders.h"
 #include "common/Text.h"
 #include "db/SqliteBackend.h"
 #include "transfer/ExThread.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using namespace pos;
+using bench::Outcome;
+using bench::readFile;
+using bench::runTimed;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct Outcome {
-    double seconds = 0;
-    double cpuSeconds = 0;  // user + system: fairer than wall time on a busy machine
-    long peakKiB = 0;
-    int exitCode = -1;
-};
-
-// Runs a command through the shell, timing it and taking the peak resident
-// memory of the largest process it ran.
-Outcome runTimed(const std::string& command) {
-    Outcome o;
-    const auto start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    o.peakKiB = usage.ru_maxrss;
-    o.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
-}
 
 const char* const kPythonExport = R"PY(
 import sys, sqlite3, xlwt

@@ -1,13 +1,60 @@
-// The dishes the export benchmarks store: realistic names, a third of the
-// dishes with three units and prices, always the same for a row count.
+// What the export benchmarks share: the dishes they store (realistic names,
+// a third of the dishes with three units and prices, always the same for a
+// row count) and the timing of a command as a whole process.
 #pragma once
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace pos::bench {
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Outcome {
+    double seconds = 0;
+    double cpuSeconds = 0;  // user + system: fairer than wall time on a busy machine
+    long peakKiB = 0;
+    long checksum = 0;  // what a measured phase counted
+    int exitCode = -1;
+};
+
+inline double cpuOf(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs a command through the shell, timing it and taking the peak resident
+// memory of the largest process it ran.
+inline Outcome runTimed(const std::string& command) {
+    Outcome o;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    o.peakKiB = usage.ru_maxrss;
+    o.cpuSeconds = cpuOf(usage);
+    o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return o;
+}
 
 inline std::string price(std::mt19937& rng, int low, int high) {
     std::uniform_int_distribution<int> cents(low * 100, high * 100);
