@@ -13,7 +13,9 @@
 // of reading the .xlsx; sqlite3's own `.import --csv` of the file is shown
 // beside it.
 //
-//   bench_csv [ROWS] [--cli PATH]   (defaults: 65534, pos-transfer-cli beside this program)
+//   bench_csv [ROWS] [--cli PATH] [--keep]   (defaults: 65534, pos-transfer-cli beside
+//   this program; --keep leaves the store in place and names it, to time the commands by
+//   hand: an export drops the views it made, so give sqlite3 views of other names)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -159,10 +161,13 @@ long readWithSession(const std::string& path) {
 int main(int argc, char** argv) {
     int rows = transfer::kXlsMaxRecords;
     std::string cli = executableDir() + "pos-transfer-cli";
+    bool keep = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--cli" && i + 1 < argc) {
             cli = argv[++i];
+        } else if (arg == "--keep") {
+            keep = true;
         } else {
             rows = std::atoi(argv[i]);
         }
@@ -236,8 +241,12 @@ int main(int argc, char** argv) {
                 readCsv.cpuSeconds, readBudget,
                 readCsv.cpuSeconds <= readBudget ? "met" : "NOT met");
 
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+    if (keep) {
+        std::printf("\nthe store: %s\n", store.c_str());
+    } else {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
     return exported.exitCode == 0 && exported.cpuSeconds <= writeBudget &&
                    readCsv.cpuSeconds <= readBudget
                ? 0
