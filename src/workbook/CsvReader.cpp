@@ -274,7 +274,7 @@ private:
 
     void readRecord(CsvParser& parser, int row) {
         std::string_view field;
-        int column = 0;
+        long long column = 0;  // a line of empty fields may count past any int
         for (bool ended = false; !ended; ++column) {
             const long long line = parser.line();
             ended = parser.nextField(field);
@@ -299,7 +299,7 @@ private:
                                         "个字符。请缩短它，或检查它前面的引号是否配对后重试。",
                                     WorkbookFault::TooLarge);
             }
-            place(row, column, field);
+            place(row, static_cast<int>(column), field);
         }
     }
 
