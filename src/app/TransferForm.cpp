@@ -33,29 +33,36 @@
 #include "db/ConnectionText.h"
 #include "db/SqliteBackend.h"
 #include "transfer/Catalogue.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace pos::app {
 
 namespace {
 
 const QString kFontFamily = QStringLiteral("MS Sans Serif");
-// The dialogs' filter entries: the description as designed, then the pattern
-// in ASCII parentheses, from which Qt reads it; HideNameFilterDetails hides
-// the pattern, so the user sees the descriptions alone. The open dialog shows
-// every format it reads together first; the save dialog offers .xls first.
-const QString kAnyWorkbookFilter =
-    QStringLiteral("Excel文件或CSV文件（*.xls *.xlsx *.csv） (*.xls *.xlsx *.csv)");
-const QString kXlsFilter = QStringLiteral("Excel文件（*.xls） (*.xls)");
-const QString kXlsxFilter = QStringLiteral("Excel文件（*.xlsx） (*.xlsx)");
-const QString kCsvFilter = QStringLiteral("CSV文件（*.csv） (*.csv)");
+// The dialogs' filter entries, one for each workbook format: the
+// description, then the pattern in ASCII parentheses, from which Qt reads
+// it; HideNameFilterDetails hides the pattern, so the user sees the
+// descriptions alone. The open dialog shows every format together first;
+// the save dialog offers the formats in their order, .xls first.
+QString formatFilter(const workbook::WorkbookFormat& format) {
+    return QString::fromUtf8(format.filterText) + QStringLiteral(" (*") +
+           QString::fromLatin1(format.extension) + QLatin1Char(')');
+}
 
-// The filter entry of the format a file name's extension names (.xls for
-// any other).
-const QString& filterForName(const QString& name) {
-    if (name.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive)) {
-        return kXlsxFilter;
+QString anyWorkbookFilter() {
+    QStringList patterns;
+    for (const workbook::WorkbookFormat& format : workbook::workbookFormats()) {
+        patterns << QStringLiteral("*") + QString::fromLatin1(format.extension);
     }
-    return name.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ? kCsvFilter : kXlsFilter;
+    const QString joined = patterns.join(QLatin1Char(' '));
+    return QStringLiteral("电子表格文件（%1） (%1)").arg(joined);
+}
+
+// The format a file name's extension names; the first one for any other name.
+const workbook::WorkbookFormat& formatOfName(const QString& fileName) {
+    const workbook::WorkbookFormat* format = workbook::formatForPath(fileName.toStdString());
+    return format != nullptr ? *format : workbook::workbookFormats().front();
 }
 
 // The description of an entry, as set or as the dialog reports it with the
@@ -68,13 +75,17 @@ bool isFilter(const QString& filter, const QString& entry) {
     return filterDescription(filter) == filterDescription(entry);
 }
 
-// A name typed without an extension gets the one of the chosen filter: .xls
-// unless the .xlsx or the CSV filter is chosen.
+// A name typed without an extension gets the one of the chosen filter; the
+// first format's under the filter of every format.
 void followFilter(QFileDialog* d) {
-    const QString shown = d->selectedNameFilter();
-    d->setDefaultSuffix(isFilter(shown, kXlsxFilter)  ? QStringLiteral("xlsx")
-                        : isFilter(shown, kCsvFilter) ? QStringLiteral("csv")
-                                                      : QStringLiteral("xls"));
+    const QString chosen = d->selectedNameFilter();
+    const workbook::WorkbookFormat* suffix = &workbook::workbookFormats().front();
+    for (const workbook::WorkbookFormat& format : workbook::workbookFormats()) {
+        if (isFilter(chosen, formatFilter(format))) {
+            suffix = &format;
+        }
+    }
+    d->setDefaultSuffix(QString::fromLatin1(suffix->extension + 1));
 }
 
 // `word` as one word of a shell command line: as it is when it holds only
@@ -123,10 +134,13 @@ QFileDialog* workbookDialog(QWidget* parent, const char* name, QFileDialog::Acce
     d->setAcceptMode(mode);
     // The open dialog takes any name; the start button says when it is missing.
     d->setFileMode(QFileDialog::AnyFile);
-    const QStringList filters =
-        mode == QFileDialog::AcceptOpen
-            ? QStringList{kAnyWorkbookFilter, kXlsFilter, kXlsxFilter, kCsvFilter}
-            : QStringList{kXlsFilter, kXlsxFilter, kCsvFilter};
+    QStringList filters;
+    if (mode == QFileDialog::AcceptOpen) {
+        filters << anyWorkbookFilter();
+    }
+    for (const workbook::WorkbookFormat& format : workbook::workbookFormats()) {
+        filters << formatFilter(format);
+    }
     d->setNameFilters(filters);
     d->setOption(QFileDialog::HideNameFilterDetails);
     d->selectNameFilter(filters.first());
@@ -414,12 +428,12 @@ void TTransferForm::chooseWorkbookPath() {
         // A filter that shows the name, so that it stays in view: the save
         // dialog takes the name's own format; the open dialog keeps its
         // filter unless that hides the name, and then shows every format.
-        const QString& own = filterForName(fileName);
+        const QString own = formatFilter(formatOfName(fileName));
         const QString shown = dialog->selectedNameFilter();
         if (exporting) {
             dialog->selectNameFilter(own);
-        } else if (!isFilter(shown, kAnyWorkbookFilter) && !isFilter(shown, own)) {
-            dialog->selectNameFilter(kAnyWorkbookFilter);
+        } else if (!isFilter(shown, anyWorkbookFilter()) && !isFilter(shown, own)) {
+            dialog->selectNameFilter(anyWorkbookFilter());
         }
         followFilter(dialog);
         dialog->selectFile(fileName);
@@ -488,11 +502,12 @@ bool TTransferForm::saveRejectedRows(const transfer::TransferView::RejectsWriter
     QFileDialog* dialog = m_rejectsFilePath;
     // Offered beside the workbook, named after it.
     const QFileInfo input(m_pathEdit->text());
-    dialog->selectNameFilter(filterForName(input.fileName()));
+    const workbook::WorkbookFormat& format = formatOfName(input.fileName());
+    dialog->selectNameFilter(formatFilter(format));
     followFilter(dialog);
     dialog->setDirectory(input.absolutePath());
-    dialog->selectFile(input.completeBaseName() + QStringLiteral("_未导入.") +
-                       dialog->defaultSuffix());
+    dialog->selectFile(input.completeBaseName() + QStringLiteral("_未导入") +
+                       QString::fromLatin1(format.extension));
     for (;;) {
         if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
             return false;

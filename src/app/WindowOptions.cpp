@@ -14,7 +14,7 @@
 #include "common/Text.h"
 #include "common/Translations.h"
 #include "common/Unicode.h"
-#include "db/OdbcBackend.h"
+#include "db/ConnectionOptions.h"
 
 #ifndef POS_TRANSFER_VERSION
 #error "POS_TRANSFER_VERSION comes from the project's version in CMakeLists.txt"
@@ -91,17 +91,17 @@ std::string foldersInUse(const WindowOptions& options, const QString& store) {
 // unknown one.
 bool screenshotSceneNamed(const QString& mode, ScreenshotScene& scene, QString& message) {
     const std::pair<const char*, ScreenshotScene> scenes[] = {
-        {"export", ScreenshotScene::Export},
-        {"import", ScreenshotScene::Import},
-        {"overwrite", ScreenshotScene::Overwrite},
-        {"open-dialog", ScreenshotScene::OpenDialog},
+        {"export", ScreenshotScene::Export},       {"import", ScreenshotScene::Import},
+        {"overwrite", ScreenshotScene::Overwrite}, {"open-dialog", ScreenshotScene::OpenDialog},
+        {"menu", ScreenshotScene::Menu},
     };
     const auto* named = std::find_if(std::begin(scenes), std::end(scenes),
                                      [&mode](auto& s) { return mode == QLatin1String(s.first); });
     if (named == std::end(scenes)) {
-        message = QStringLiteral(
-                      "--screenshot-mode takes export, import, overwrite or open-dialog, not ") +
-                  mode;
+        message = QStringLiteral("截图方式“") + mode +
+                  QStringLiteral(
+                      "”无效：--screenshot-mode只接受export、import、overwrite、"
+                      "open-dialog或menu。");
         return false;
     }
     scene = named->second;
@@ -172,7 +172,8 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         translatedText("What the picture shows: export (the default) or import for the "
                        "window in that mode, overwrite for the question before overwriting "
                        "the default workbook (which must exist), open-dialog for the open "
-                       "dialog of import mode."),
+                       "dialog of import mode, menu for the right-click menu over the window "
+                       "in import mode."),
         QStringLiteral("MODE"));
     // As the command line's: the field-map folder, and the version.
     const QCommandLineOption fieldMaps(
@@ -205,7 +206,8 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
         return ParseResult::Help;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        message = QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first();
+        message = QStringLiteral("多余的参数“") + parser.positionalArguments().first() +
+                  QStringLiteral("”：这个程序不接受文件名等参数，选项都以--开头。");
         return ParseResult::BadUsage;
     }
     auto text = [&parser](const QCommandLineOption& o) { return parser.value(o).toStdString(); };
@@ -221,30 +223,14 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     if (const char* password = std::getenv("POS_TRANSFER_PASSWORD"); password && *password) {
         options.password = password;
     }
-    if (parser.isSet(store)) {
-        options.connection.storeDir = text(store);
-    } else if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
-        options.connection.storeDir = env;
-    }
-    if (parser.isSet(odbcDriver)) {
-        options.connection.odbcDriver = trimmed(text(odbcDriver));
-    }
-    if (parser.isSet(encrypt)) {
-        const QString value = parser.value(encrypt);
-        if (value == QLatin1String("yes")) {
-            options.connection.encryption = db::OdbcEncryption::Yes;
-        } else if (value == QLatin1String("no")) {
-            options.connection.encryption = db::OdbcEncryption::No;
-        } else if (value == QLatin1String("strict")) {
-            options.connection.encryption = db::OdbcEncryption::Strict;
-        } else {
-            message = QStringLiteral("--encrypt takes yes, no or strict, not ") + value;
-            return ParseResult::BadUsage;
-        }
-    }
-    options.connection.trustServerCertificate = parser.isSet(trustServerCertificate);
-    if (std::string problem = db::odbcSettingsProblem(options.connection); !problem.empty()) {
-        message = QString::fromStdString(problem);
+    try {
+        options.connection = db::connectionSettingsFrom(
+            {.store = text(store),
+             .odbcDriver = text(odbcDriver),
+             .encrypt = text(encrypt),
+             .trustServerCertificate = parser.isSet(trustServerCertificate)});
+    } catch (const db::ConnectionOptionsError& e) {
+        message = QString::fromStdString(e.what());
         return ParseResult::BadUsage;
     }
     if (parser.isSet(screenshot)) {

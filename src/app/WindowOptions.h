@@ -13,9 +13,10 @@
 namespace pos::app {
 
 // What a picture for the documentation shows: the window in export or import
-// mode, the question the start button asks before overwriting a workbook, or
-// the open dialog of import mode.
-enum class ScreenshotScene { Export, Import, Overwrite, OpenDialog };
+// mode, the question the start button asks before overwriting a workbook, the
+// open dialog of import mode, or the right-click menu open over the window in
+// import mode.
+enum class ScreenshotScene { Export, Import, Overwrite, OpenDialog, Menu };
 
 struct WindowOptions {
     // Each given option replaces its piece of the start-up arguments.

@@ -2,7 +2,13 @@
 // the one window, the message loop.
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStringList>
@@ -29,6 +35,25 @@ bool haveDisplay() {
         }
     }
     return false;
+}
+
+// The window with its right-click menu open over it, as the user sees them:
+// the menu is a window of its own, painted onto the window's picture where it
+// opened. No picture when the menu did not open.
+QPixmap windowWithMenu(QWidget& form, QWidget& menu) {
+    if (!menu.isVisible()) {
+        std::fputs("pos-transfer：截图时右键菜单没有打开。\n", stderr);
+        return {};
+    }
+    const QRect window(form.mapToGlobal(QPoint(0, 0)), form.size());
+    const QRect whole = window.united(menu.geometry());
+    QPixmap picture(whole.size());
+    picture.fill(form.palette().color(QPalette::Window));
+    QPainter painter(&picture);
+    painter.drawPixmap(window.topLeft() - whole.topLeft(), form.grab());
+    painter.drawPixmap(menu.geometry().topLeft() - whole.topLeft(), menu.grab());
+    painter.end();
+    return picture;
 }
 
 // A picture for the documentation, taken once the window has painted (and
@@ -65,12 +90,25 @@ void takeScreenshot(pos::app::TTransferForm& form, const pos::app::WindowOptions
             });
             delay = 1500;
             break;
+        case ScreenshotScene::Menu:
+            // In import mode, which the menu's checkable entries are for, one
+            // of them checked, then a right-click left of the fields.
+            QTimer::singleShot(200, &form, [&form] {
+                form.imData()->click();
+                form.n3()->trigger();
+                const QPoint at(form.width() / 10, form.height() / 3);
+                QContextMenuEvent click(QContextMenuEvent::Mouse, at, form.mapToGlobal(at));
+                QApplication::sendEvent(&form, &click);
+            });
+            break;
     }
     const std::string path = options.screenshotPath;
-    QTimer::singleShot(delay, &form, [&form, path] {
+    QTimer::singleShot(delay, &form, [&form, path, scene] {
         QWidget* shown = QApplication::activeModalWidget();
-        const bool saved =
-            (shown != nullptr ? shown : &form)->grab().save(QString::fromStdString(path));
+        const QPixmap picture = scene == ScreenshotScene::Menu
+                                    ? windowWithMenu(form, *form.popupMenu1())
+                                    : (shown != nullptr ? shown : &form)->grab();
+        const bool saved = picture.save(QString::fromStdString(path));
         std::fflush(stdout);
         ::_exit(saved ? 0 : 1);
     });
@@ -97,7 +135,7 @@ int main(int argc, char** argv) {
             std::fputs(qPrintable(message), stdout);
             return 0;
         case pos::app::ParseResult::BadUsage:
-            std::fprintf(stderr, "%s\nTry --help.\n", qPrintable(message));
+            std::fprintf(stderr, "%s\n请用--help查看可用的选项。\n", qPrintable(message));
             return 2;
     }
 

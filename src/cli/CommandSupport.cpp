@@ -10,6 +10,7 @@
 
 #include "cli/Command.h"
 #include "common/Translations.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace pos::cli {
 
@@ -21,6 +22,10 @@ void addDatabaseAndDatasetOptions(CLI::App& sub, std::string& database,
                               "dataset's display text"))
         ->type_name("DATASET")
         ->required();
+}
+
+std::string formatList() {
+    return workbook::extensionList(translated(", ").c_str(), translated(" or ").c_str());
 }
 
 const datasets::Dataset& requireDataset(const std::string& name) {

@@ -29,6 +29,10 @@ void addDatabaseAndDatasetOptions(CLI::App& sub, std::string& database,
 // text); throws UsageError listing the names there are otherwise.
 const datasets::Dataset& requireDataset(const std::string& name);
 
+// The workbook formats' extensions as the help lists them, in the help's
+// language (".xls, .xlsx or .ods").
+std::string formatList();
+
 // A connection opened as the window opens it (the database list read through
 // connQuery), with the queries a transfer worker borrows.
 struct WorkerConnection {

@@ -26,11 +26,11 @@ public:
             "export", translated("Write a dataset of a database into a new workbook"));
         addDatabaseAndDatasetOptions(*sub, m_database, translated("The database to export from"),
                                      m_dataset);
-        sub->add_option(
-               "--output", m_output,
-               translated("The workbook to write (default: the program's folder, the "
-                          "dataset's display text, .xls; .xlsx or .csv by its extension; a CSV "
-                          "file is UTF-8 with a byte-order mark, comma-separated)"))
+        sub->add_option("--output", m_output,
+                        translated("The workbook to write (default: the program's folder, the "
+                                   "dataset's display text, .xls; %1 by its extension; a .csv file "
+                                   "is UTF-8 with a byte-order mark, comma-separated)",
+                                   {formatList()}))
             ->type_name("FILE");
         sub->add_flag("--overwrite", m_overwrite,
                       translated("Replace the workbook when it exists"));

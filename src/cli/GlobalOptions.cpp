@@ -12,7 +12,7 @@
 #include "common/Text.h"
 #include "common/Translations.h"
 #include "datasets/FieldMap.h"
-#include "db/OdbcBackend.h"
+#include "db/ConnectionOptions.h"
 
 namespace pos::cli {
 
@@ -57,31 +57,18 @@ bool GlobalOptions::usesStore() const {
 }
 
 std::string GlobalOptions::storeDir() const {
-    if (!store.empty()) {
-        return store;
-    }
-    if (const char* env = std::getenv("POS_TRANSFER_STORE"); env && *env) {
-        return env;
-    }
-    return defaultStoreFolder(executableDir());
+    return db::chosenStoreFolder(store);
 }
 
 db::ConnectionSettings GlobalOptions::connectionSettings() const {
-    db::ConnectionSettings settings;
-    settings.storeDir = storeDir();
-    settings.odbcDriver = trimmed(odbcDriver);
-    if (encrypt == "yes") {
-        settings.encryption = db::OdbcEncryption::Yes;
-    } else if (encrypt == "no") {
-        settings.encryption = db::OdbcEncryption::No;
-    } else if (encrypt == "strict") {
-        settings.encryption = db::OdbcEncryption::Strict;
+    try {
+        return db::connectionSettingsFrom({.store = store,
+                                           .odbcDriver = odbcDriver,
+                                           .encrypt = encrypt,
+                                           .trustServerCertificate = trustServerCertificate});
+    } catch (const db::ConnectionOptionsError& e) {
+        throw UsageError(e.what());
     }
-    settings.trustServerCertificate = trustServerCertificate;
-    if (std::string problem = db::odbcSettingsProblem(settings); !problem.empty()) {
-        throw UsageError(problem);
-    }
-    return settings;
 }
 
 transfer::ConnectionArguments GlobalOptions::connectionArguments() const {

@@ -18,6 +18,7 @@
 #include "transfer/Catalogue.h"
 #include "transfer/ImThread.h"
 #include "transfer/ImportPrecheck.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace pos::cli {
 
@@ -27,14 +28,9 @@ namespace {
 // a workbook format in a folder that exists, never a file already there (the
 // input among them).
 std::string rejectsPathRefusal(const std::string& path) {
-    const std::string lower = asciiLower(path);
-    const auto endsWith = [&lower](const std::string& end) {
-        return lower.size() > end.size() &&
-               lower.compare(lower.size() - end.size(), end.size(), end) == 0;
-    };
-    if (!endsWith(".xls") && !endsWith(".xlsx") && !endsWith(".csv")) {
-        return "不能把未导入的行写入" + path +
-               "：文件名必须以.xls、.xlsx或.csv结尾。请修改 --rejects 的文件名。";
+    if (workbook::formatForPath(path) == nullptr) {
+        return "不能把未导入的行写入" + path + "：文件名必须以" + workbook::extensionList() +
+               "结尾。请修改 --rejects 的文件名。";
     }
     if (fileExists(path)) {
         return "文件已经存在：" + path +
@@ -62,12 +58,14 @@ public:
                                        "digits, as the window takes it; required for Menu, not "
                                        "needed for HallTable and MenuAnnotate"))
                 ->type_name("N");
-        sub->add_option("--input", m_input,
-                        translated("The workbook to read: .xls or .xlsx (by its content), or CSV "
-                                   "(.csv, UTF-8 or GBK; commas, or semicolons or tabs when the "
-                                   "headings' line has more of them; the headings on line 2 below "
-                                   "an empty line, or on line 1, and then rows are named one "
-                                   "past their line)"))
+        const std::string formats = formatList();
+        sub->add_option(
+               "--input", m_input,
+               translated("The workbook to read (%1); a .csv file is UTF-8 or GBK, "
+                          "comma-separated (or by semicolons or tabs when the headings' line "
+                          "has more of them), its headings on line 2 below an empty line, or "
+                          "on line 1, and then rows are named one past their line",
+                          {formats}))
             ->type_name("FILE")
             ->required();
         sub->add_flag("--update-existing", m_updateExisting,
@@ -83,12 +81,12 @@ public:
                                  "find stored or repeated, and every row it would refuse; the "
                                  "exit code is the real import's. Other writers to the database "
                                  "wait until it ends"));
-        sub->add_option(
-               "--rejects", m_rejects,
-               translated("Write the rows not imported into this new workbook (.xls, "
-                          ".xlsx or .csv by its extension), laid out as the input with their "
-                          "reason in a last column 未导入原因; fix them and import the "
-                          "file again. Nothing is written when every row arrives"))
+        sub->add_option("--rejects", m_rejects,
+                        translated("Write the rows not imported into this new workbook (%1 by its "
+                                   "extension), laid out as the input with their reason in a last "
+                                   "column 未导入原因; fix them and import the file again. Nothing "
+                                   "is written when every row arrives",
+                                   {formats}))
             ->type_name("FILE");
         return sub;
     }

@@ -24,6 +24,13 @@ bool digitsAt(std::string_view s, std::size_t at, std::size_t count, int& out) {
     return true;
 }
 
+// The days of `month` (1 to 12) in `year` of the Gregorian calendar.
+int daysInMonth(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 }  // namespace
 
 std::optional<DateTime> parseIsoDateTime(std::string_view s, IsoTail tail) {
@@ -59,8 +66,8 @@ std::optional<DateTime> parseIsoDateTime(std::string_view s, IsoTail tail) {
     if (tail == IsoTail::None && end != s.size()) {
         return std::nullopt;
     }
-    if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31 || d.hour > 23 || d.minute > 59 ||
-        d.second > 59) {
+    if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > daysInMonth(d.year, d.month) ||
+        d.hour > 23 || d.minute > 59 || d.second > 59) {
         return std::nullopt;
     }
     return d;

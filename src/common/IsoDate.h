@@ -19,7 +19,8 @@ enum class IsoTail {
 
 // Reads a date with an optional time of day; the fraction of a second keeps
 // its first three digits. Nullopt when the text is no valid date (a month
-// past 12, a minute past 59, a letter among the digits).
+// past 12, a day its month does not have, a minute past 59, a letter among
+// the digits).
 std::optional<DateTime> parseIsoDateTime(std::string_view text, IsoTail tail);
 
 // What the date's text holds.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,9 +24,19 @@ std::string formatFloat(double v) {
     if (v == 0) {
         return "0";
     }
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", v);
-    std::string s(buf);
+    // std::to_chars writes as printf does in the "C" locale, whatever the
+    // process's locale, and many times faster.
+    char buf[400];
+    if (const double mag = std::fabs(v); mag >= 1e-4 && mag < 1e15) {
+        // A price or an amount: its shortest digits are its 15-digit form
+        // whenever there are at most 15 of them, and cost far less to find.
+        char* end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed).ptr;
+        char* first = std::find_if(buf, end, [](char c) { return c >= '1' && c <= '9'; });
+        if (end - first - (std::find(first, end, '.') != end ? 1 : 0) <= 15) {
+            return std::string(buf, end);
+        }
+    }
+    std::string s(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15).ptr);
     if (s.find('e') == std::string::npos) {
         return s;
     }
@@ -35,8 +46,8 @@ std::string formatFloat(double v) {
     if (mag >= 1e-6 && mag < 1e21) {
         int exponent = static_cast<int>(std::floor(std::log10(mag)));
         int decimals = std::max(0, 14 - exponent);
-        std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-        s = buf;
+        s.assign(buf,
+                 std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals).ptr);
         if (s.find('.') != std::string::npos) {
             while (!s.empty() && s.back() == '0') {
                 s.pop_back();

@@ -277,7 +277,7 @@ int Query::columnIndex(const std::string& name) const {
     throw DbError("结果中没有名为" + name + "的字段。");
 }
 
-Value Query::fieldValue(int index) const {
+const Value& Query::fieldValue(int index) const {
     if (index < 0 || index >= fieldCount()) {
         throw DbError("结果中没有第" + std::to_string(index + 1) + "个字段，结果只有" +
                       std::to_string(fieldCount()) + "个字段。");
@@ -289,7 +289,7 @@ Value Query::fieldValue(int index) const {
     return m_rows[m_position][static_cast<std::size_t>(index)];
 }
 
-Value Query::fieldValue(const std::string& name) const {
+const Value& Query::fieldValue(const std::string& name) const {
     return fieldValue(columnIndex(name));
 }
 

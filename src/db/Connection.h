@@ -161,8 +161,9 @@ public:
     // NULL reads as empty text, as 0, or as NULL. An unknown name throws DbError.
     std::string fieldAsText(const std::string& name) const;
     std::int64_t fieldAsInteger(const std::string& name) const;
-    Value fieldValue(const std::string& name) const;
-    Value fieldValue(int index) const;  // 0-based
+    // The value itself, valid until the query moves or closes.
+    const Value& fieldValue(const std::string& name) const;
+    const Value& fieldValue(int index) const;  // 0-based
 
 private:
     int columnIndex(const std::string& name) const;

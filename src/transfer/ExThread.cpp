@@ -19,6 +19,7 @@
 #include "db/Dialect.h"
 #include "workbook/SheetData.h"
 #include "workbook/SpreadsheetSession.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace pos::transfer {
 
@@ -33,22 +34,10 @@ std::string viewCreationFailedMessage(const TransferOptions& options) {
            "相关设置表记录不全，请检查数据库！";
 }
 
-bool endsWithIgnoreCase(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() &&
-           equalsIgnoreCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
-}
-
-// The workbook session writes the format that the path's extension names, and
-// only these; the same test as the session's, made before any work.
-bool namesAWorkbookFormat(const std::string& path) {
-    return endsWithIgnoreCase(path, ".xls") || endsWithIgnoreCase(path, ".xlsx") ||
-           endsWithIgnoreCase(path, ".csv");
-}
-
 std::string extensionRefusedMessage(const std::string& path) {
-    return "数据导出失败：保存路径" + path +
-           "的扩展名不是.xls、.xlsx或.csv，无法确定工作簿的格式。\n请把保存路径的扩展名改为.xls、"
-           ".xlsx或.csv后重新导出。";
+    return "数据导出失败：保存路径" + path + "的扩展名不是" + workbook::extensionList() +
+           "之一，无法确定工作簿的格式。\n请把保存路径的扩展名改为" + workbook::extensionList() +
+           "后重新导出。";
 }
 
 std::string writeFailedMessage(const std::string& reason) {
@@ -220,15 +209,13 @@ std::string tooManyRecordsMessage(int recordCount, const std::string& path) {
     if (recordCount <= limit) {
         return {};
     }
-    const bool xlsx = limit == kXlsxMaxRecords;
-    const bool csv = endsWithIgnoreCase(trimmed(path), ".csv");
+    const workbook::WorkbookFormat* format = workbook::formatForPath(trimmed(path));
     std::string text = "要导出的记录共有" + std::to_string(recordCount) + "条，超过了" +
-                       (csv    ? "CSV文件"
-                        : xlsx ? ".xlsx工作表"
-                               : ".xls工作表") +
+                       (format != nullptr ? format->extension : ".xls") +
+                       (format != nullptr && !format->knownByContent ? "文件" : "工作表") +
                        "最多能容纳的" + std::to_string(limit) +
                        "条记录（第1行留空，第2行为标题），无法导出！";
-    if (!xlsx) {
+    if (limit < kXlsxMaxRecords) {
         text += "请把保存路径的扩展名改为.xlsx后重新导出。";
     }
     return text;
@@ -240,13 +227,8 @@ std::string folderAtPathMessage(const std::string& path) {
 }
 
 int recordLimitForPath(const std::string& path) {
-    // A CSV file is held to an .xlsx sheet's rows, so that a spreadsheet
-    // program opens it whole.
-    const std::string name = trimmed(path);
-    if (endsWithIgnoreCase(name, ".xlsx") || endsWithIgnoreCase(name, ".csv")) {
-        return kXlsxMaxRecords;
-    }
-    return kXlsMaxRecords;
+    const workbook::WorkbookFormat* format = workbook::formatForPath(trimmed(path));
+    return format != nullptr ? format->maxRows - 2 : kXlsMaxRecords;
 }
 
 MyExThread::MyExThread(TransferQueries queries, TransferOptions options, TransferView& view)
@@ -283,7 +265,9 @@ void MyExThread::finishWith(ExportOutcome outcome, std::string message) {
 
 void MyExThread::runExport() {
     m_view.setChoiceControlsEnabled(false);
-    if (!namesAWorkbookFormat(m_options.path)) {
+    // The session writes the format that the path's extension names; the
+    // same test as the session's, made before any work.
+    if (workbook::formatForPath(m_options.path) == nullptr) {
         finishWith(ExportOutcome::Refused, extensionRefusedMessage(m_options.path));
         return;
     }
@@ -489,7 +473,7 @@ void MyExThread::exportToExcel() {
                 // Numbers go as number cells, so that a spreadsheet sums
                 // prices; texts as text cells, so that a code keeps its
                 // leading zeros.
-                const Value value = query.fieldValue(j - 1);
+                const Value& value = query.fieldValue(j - 1);
                 const std::size_t length =
                     value.type() == ValueType::Text ? excessCellLength(value.asText()) : 0;
                 if (length > 0) {

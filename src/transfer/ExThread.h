@@ -47,9 +47,8 @@ std::string leftOutNote(const std::string& datasetKey, std::int64_t count);
 // drops are not reported.
 void dropExportViews(db::Query& query, const std::string& database, const std::string& key);
 
-// The record limit of the workbook format that `path` is saved in: .xlsx
-// (and .csv, held to the same rows) by its extension (any letter case), .xls
-// otherwise.
+// The record limit of the workbook format that `path` is saved in, by its
+// extension (any letter case); that of .xls for a path of no known format.
 int recordLimitForPath(const std::string& path);
 // The refusal of `recordCount` records for a workbook saved at `path` when its
 // sheet cannot hold them all (naming .xlsx as the way out of .xls's limit), or

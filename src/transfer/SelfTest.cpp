@@ -18,6 +18,7 @@
 #include "transfer/ImThread.h"
 #include "transfer/ImportPrecheck.h"
 #include "transfer/TransferContext.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace pos::transfer {
 
@@ -187,7 +188,8 @@ private:
                 expected = expectedAfterImport(key, original);
                 return std::to_string(original.rows.size()) + "条记录";
             });
-            for (const char* extension : {".xls", ".xlsx"}) {
+            for (const workbook::WorkbookFormat& format : workbook::workbookFormats()) {
+                const std::string extension = format.extension;
                 const std::string path = m_folder + "/" + key + extension;
                 step("把" + text + "导出到" + extension, [&] { return exportTo(dataset, path); });
                 step("清空" + text + "的记录后导入" + extension, [&] {

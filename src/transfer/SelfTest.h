@@ -1,11 +1,12 @@
 // The self-test: the whole tool proved against the server it is pointed at,
 // on a scratch database of its own. It creates the database with the
-// point-of-sale tables and the demo data, exports every dataset to .xls and
-// .xlsx, imports each workbook into the database emptied of that dataset's
-// rows, compares every row with what was there before, repeats the import
-// with the reference rows (categories, statistics categories, units, halls,
-// annotation types) removed too so that the merge must create them, and
-// drops the database at the end, whatever happened before.
+// point-of-sale tables and the demo data, exports every dataset to a
+// workbook of each format (WorkbookFormats.h), imports each workbook into
+// the database emptied of that dataset's rows, compares every row with what
+// was there before, repeats the import with the reference rows (categories,
+// statistics categories, units, halls, annotation types) removed too so
+// that the merge must create them, and drops the database at the end,
+// whatever happened before.
 #pragma once
 
 #include <functional>

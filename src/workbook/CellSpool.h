@@ -44,6 +44,11 @@ private:
 // without regard to the process's locale; NaN when the text is no number.
 double cellNumber(std::string_view text);
 
+// The characters of a text as spreadsheet programs count them (UTF-16 code
+// units); -1 when the text is not valid UTF-8 or holds a NUL, which no
+// workbook can carry.
+long long countCharacters(std::string_view text);
+
 // A sheet as a writer takes it.
 struct SheetToWrite {
     std::string name;
@@ -51,6 +56,7 @@ struct SheetToWrite {
     const CellSpool& cells;
 };
 
-// The writers, one header each (XlsWriter.h, XlsxWriter.h), take a sheet so.
+// The writers, one header each (XlsWriter.h, XlsxWriter.h, OdsWriter.h), take a
+// sheet so.
 
 }  // namespace pos::workbook

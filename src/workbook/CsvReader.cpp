@@ -19,6 +19,7 @@
 #include "workbook/SheetData.h"
 #include "workbook/SheetLimits.h"
 #include "workbook/WorkbookError.h"
+#include "workbook/WorkbookFormats.h"
 #include "workbook/XlsxParts.h"
 
 namespace pos::workbook {
@@ -28,8 +29,10 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // The advice that closes a refusal of a file that is no CSV text.
-constexpr const char* kCsvAdvice =
-    "请选择以逗号分隔的文本文件（.csv，UTF-8或GBK编码），或Excel工作簿（.xls或.xlsx）。";
+std::string csvAdvice() {
+    return "请选择UTF-8或GBK编码、以逗号分隔的CSV文件，或另一种格式的工作簿（" + extensionList() +
+           "）。";
+}
 
 std::string withSeparators(long long n) {
     std::string digits = std::to_string(n);
@@ -50,7 +53,7 @@ std::string_view utf8Text(std::string_view bytes, std::string& decoded, const st
     }
     if (bytes.find('\0') != std::string_view::npos) {
         throw WorkbookError("无法读取文件" + inQuotes(name) +
-                                "：它含有空字节，不是文本文件，也就不是CSV文件。" + kCsvAdvice,
+                                "：它含有空字节，不是文本文件，也就不是CSV文件。" + csvAdvice(),
                             WorkbookFault::NotAWorkbook);
     }
     if (bytes.starts_with(kUtf8Bom)) {
@@ -70,7 +73,7 @@ std::string_view utf8Text(std::string_view bytes, std::string& decoded, const st
     if (!converted) {
         throw WorkbookError("无法读取文件" + inQuotes(name) +
                                 "：它既不是UTF-8编码也不是GBK编码的文本，不是CSV文件。" +
-                                kCsvAdvice,
+                                csvAdvice(),
                             WorkbookFault::NotAWorkbook);
     }
     decoded = std::move(*converted);
@@ -245,9 +248,9 @@ public:
     void build(CsvParser& parser) {
         int row = firstLineHoldsText(parser) ? 1 : 0;
         while (!parser.atEnd()) {
-            if (row >= kXlsxMaxRows) {
+            if (row >= kCsvMaxRows) {
                 throw WorkbookError("无法读取CSV文件" + inQuotes(m_name) + "：它的行数超过了" +
-                                        "一个工作表最多可容纳的" + withSeparators(kXlsxMaxRows) +
+                                        "一个工作表最多可容纳的" + withSeparators(kCsvMaxRows) +
                                         "行（第1行留空，第2行为标题）。请把它拆分成几个文件后"
                                         "重试。",
                                     WorkbookFault::TooLarge);

@@ -20,12 +20,10 @@
 #include "common/Text.h"
 #include "common/Unicode.h"
 #include "workbook/CellSpool.h"
-#include "workbook/CsvWriter.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/WorkbookFile.h"
-#include "workbook/XlsWriter.h"
-#include "workbook/XlsxWriter.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace pos::workbook {
 
@@ -79,11 +77,6 @@ std::string followLinks(const std::string& path) {
         "无法将工作簿保存为" + inQuotes(path) +
             "：它是一个无法解析的符号链接（链接层数过多或链接无法读取）。请检查保存路径。",
         WorkbookFault::CannotWrite);
-}
-
-bool endsWithIgnoreCase(const std::string& s, std::string_view suffix) {
-    return s.size() >= suffix.size() &&
-           equalsIgnoreCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
 }
 
 }  // namespace
@@ -377,18 +370,13 @@ void SpreadsheetSession::saveSheetAs(const std::string& path) {
         throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
                             "：它是为读取而打开的，只有新建的工作簿才能保存。");
     }
-    void (*writer)(const std::string&, const SheetToWrite&) = nullptr;
-    if (endsWithIgnoreCase(path, ".xls")) {
-        writer = &writeXls;
-    } else if (endsWithIgnoreCase(path, ".xlsx")) {
-        writer = &writeXlsx;
-    } else if (endsWithIgnoreCase(path, ".csv")) {
-        writer = &writeCsv;
-    } else {
-        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) +
-                                "：文件名必须以.xls、.xlsx或.csv结尾。请修改文件名。",
+    const WorkbookFormat* format = formatForPath(path);
+    if (format == nullptr) {
+        throw WorkbookError("无法将工作簿保存为" + inQuotes(path) + "：文件名必须以" +
+                                extensionList() + "结尾。请修改文件名。",
                             WorkbookFault::CannotWrite);
     }
+    const auto writer = format->write;
     // A symbolic link stays a link: the workbook goes to the file it points
     // to, and the temporary file beside that one.
     const std::string target = followLinks(path);

@@ -23,10 +23,11 @@ public:
 
     void startExcel();
     void addWorkbook();  // a new workbook with one worksheet
-    // Reads .xls or .xlsx by content, and CSV by the name .csv. With a row limit, the cells of the
-    // first `rowLimit` rows only are read (a cell below them reads as NULL), while the used range
-    // still spans the whole sheet: for a caller that needs the headings and the size of a large
-    // sheet, not its cells.
+    // Reads a workbook of any format of WorkbookFormats.h, by content. With
+    // a row limit, the cells of the first `rowLimit` rows only are read (a
+    // cell below them reads as NULL), while the used range still spans the
+    // whole sheet: for a caller that needs the headings and the size of a
+    // large sheet, not its cells.
     void openWorkbook(const std::string& path, int rowLimit = kEveryRow);
     // Renames the first worksheet of the workbook in memory; fails when another
     // sheet bears the name (without regard to case) or the name is not a valid
@@ -53,7 +54,7 @@ public:
     // calculate), as 1-based (row, column) pairs in row, then column order.
     std::vector<std::pair<int, int>> cellsWithoutResult() const;
     // Writes the workbook to the path, atomically (a temporary file renamed over
-    // the target); the format follows the extension (.xls, .xlsx, .csv).
+    // the target); the format follows the extension (WorkbookFormats.h).
     void saveSheetAs(const std::string& path);
     void closeWorkbooks();
     void quitExcel() noexcept;

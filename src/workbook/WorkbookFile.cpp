@@ -1,7 +1,8 @@
 // Chooses the reader by the file's content: a compound file is .xls, a zip
-// package is .xlsx, whatever the file's name says. The bare record stream of
-// Excel 2.x to 4.0 is named as such, to be saved again. Any other file is
-// read as CSV when its name ends in .csv: text has no mark of its own.
+// package .ods or .xlsx by the parts it holds, whatever the file's name says;
+// a file of a format without a signature of its own is read by its
+// extension. The bare record stream of Excel 2.x to 4.0 is named as such, to
+// be saved again.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,24 +10,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/Text.h"
-#include "workbook/CsvReader.h"
+#include "workbook/OdsReader.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/WorkbookFile.h"
+#include "workbook/WorkbookFormats.h"
 #include "workbook/XlsReader.h"
 #include "workbook/XlsxReader.h"
 
 namespace pos::workbook {
-
-namespace {
-
-bool namesCsv(const std::string& path) {
-    return path.size() >= 4 &&
-           equalsIgnoreCase(std::string_view(path).substr(path.size() - 4), ".csv");
-}
-
-}  // namespace
 
 WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -56,8 +48,8 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
     ::close(fd);
     if (!isFile) {
         throw WorkbookError("无法读取" + inQuotes(path) +
-                                "：它不是文件（可能是文件夹）。请选择一个Excel工作簿（.xls或."
-                                "xlsx）或CSV文件（.csv）。",
+                                "：它不是文件（可能是文件夹）。请选择一个工作簿（" +
+                                extensionList() + "）。",
                             WorkbookFault::NotAWorkbook);
     }
     static const unsigned char kCompound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
@@ -65,7 +57,7 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
         return readXls(path, rowLimit);
     }
     if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) {
-        return readXlsx(path, rowLimit);
+        return isOpenDocumentPackage(path) ? readOds(path, rowLimit) : readXlsx(path, rowLimit);
     }
     if (got > 0 && isOldBiffStream(head, static_cast<std::size_t>(got))) {
         throw WorkbookError(olderThanExcel5Message(path), WorkbookFault::TooOld);
@@ -75,23 +67,21 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
                                 std::strerror(readError) + "）。请检查文件所在的磁盘后重试。",
                             WorkbookFault::CannotRead);
     }
+    const WorkbookFormat* format = formatForPath(path);
+    const bool byExtension = format != nullptr && !format->knownByContent;
     if (got == 0) {
-        if (namesCsv(path)) {
-            throw WorkbookError("无法读取文件" + inQuotes(path) +
-                                    "：文件是空的，其中没有数据。请选择含有数据的CSV文件。",
-                                WorkbookFault::NotAWorkbook);
-        }
         throw WorkbookError(
             "无法读取文件" + inQuotes(path) +
-                "：文件是空的，不是Excel工作簿（.xls或.xlsx）。请选择含有数据的工作簿。",
+                (byExtension ? std::string("：文件是空的，其中没有数据。")
+                             : "：文件是空的，不是工作簿（" + extensionList() + "）。") +
+                "请选择含有数据的工作簿。",
             WorkbookFault::NotAWorkbook);
     }
-    if (namesCsv(path)) {
-        return readCsv(path, rowLimit);
+    if (byExtension) {
+        return format->read(path, rowLimit);
     }
-    throw WorkbookError("无法读取文件" + inQuotes(path) +
-                            "：它不是Excel工作簿（.xls或.xlsx），也不是CSV文件（.csv）。" +
-                            kSaveAgainAdvice,
+    throw WorkbookError("无法读取文件" + inQuotes(path) + "：它不是工作簿（" + extensionList() +
+                            "）。" + kSaveAgainAdvice,
                         WorkbookFault::NotAWorkbook);
 }
 

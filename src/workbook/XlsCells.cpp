@@ -2,6 +2,8 @@
 // range, cells, and the window settings.
 #include "workbook/XlsRecords.h"
 
+#include <cstring>
+
 namespace pos::workbook::biff {
 
 namespace {
@@ -91,12 +93,23 @@ void appendBlank(std::string& out, int row, int column, std::uint16_t xf) {
 }
 
 void appendNumber(std::string& out, int row, int column, std::uint16_t xf, double value) {
-    put16(out, kNumber);
-    put16(out, 14);
-    put16(out, static_cast<std::uint16_t>(row));
-    put16(out, static_cast<std::uint16_t>(column));
-    put16(out, xf);
-    putDouble(out, value);
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    // One append per cell, as for the labels.
+    char b[18] = {static_cast<char>(kNumber & 0xFF),
+                  static_cast<char>(kNumber >> 8),
+                  14,
+                  0,
+                  static_cast<char>(row & 0xFF),
+                  static_cast<char>(row >> 8),
+                  static_cast<char>(column & 0xFF),
+                  static_cast<char>(column >> 8),
+                  static_cast<char>(xf & 0xFF),
+                  static_cast<char>(xf >> 8)};
+    for (int i = 0; i < 8; ++i) {
+        b[10 + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+    }
+    out.append(b, sizeof b);
 }
 
 std::string encodeWindow2() {

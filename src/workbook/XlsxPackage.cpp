@@ -10,6 +10,7 @@
 
 #include "common/Text.h"
 #include "workbook/WorkbookError.h"
+#include "workbook/WorkbookFormats.h"
 #include "workbook/XlsxParts.h"
 
 namespace pos::workbook::xlsx {
@@ -531,12 +532,12 @@ std::string findOfficeDocument(Package& package) {
     if (!part.empty()) {
         return part;
     }
-    throw WorkbookError(
-        "无法读取文件" + inQuotes(package.path()) +
-            "：它不是Excel工作簿（.xls或.xlsx）。这个zip压缩包中没有工作簿部件，可能是"
-            "其他类型的文档，或者已经损坏。" +
-            kSaveAgainAdvice,
-        WorkbookFault::NotAWorkbook);
+    throw WorkbookError("无法读取文件" + inQuotes(package.path()) + "：它不是工作簿（" +
+                            extensionList() +
+                            "）。这个zip压缩包中没有工作簿部件，可能是"
+                            "其他类型的文档，或者已经损坏。" +
+                            kSaveAgainAdvice,
+                        WorkbookFault::NotAWorkbook);
 }
 
 }  // namespace pos::workbook::xlsx

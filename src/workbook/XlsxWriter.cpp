@@ -31,38 +31,6 @@ std::string withSeparators(long long n) {
     return digits;
 }
 
-// Characters as spreadsheet programs count them (UTF-16 code units); -1 when
-// the text is not valid UTF-8 or holds a NUL, which no workbook can carry.
-long long countCharacters(std::string_view text) {
-    long long units = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        auto c = static_cast<unsigned char>(text[i]);
-        int length = c < 0x80           ? 1
-                     : (c >> 5) == 0x6  ? 2
-                     : (c >> 4) == 0xE  ? 3
-                     : (c >> 3) == 0x1E ? 4
-                                        : 0;
-        if (c == 0 || length == 0 || i + static_cast<std::size_t>(length) > text.size()) {
-            return -1;
-        }
-        unsigned cp = length == 1 ? c : c & (0x7F >> length);
-        for (int k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            if ((next & 0xC0) != 0x80) {
-                return -1;
-            }
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        static constexpr unsigned kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return -1;
-        }
-        units += cp >= 0x10000 ? 2 : 1;
-        i += static_cast<std::size_t>(length);
-    }
-    return units;
-}
-
 std::string writeErrorText(lxw_error error, const std::string& path, const std::string& tmpdir) {
     switch (error) {
         case LXW_ERROR_CREATING_XLSX_FILE:

@@ -184,11 +184,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PrecheckCase{"FileMissing", "none.xls", "1", "pos_demo",
                      "指定路径的文件不存在，请重新选择！", true},
-        PrecheckCase{"WorkbookUnreadable", "broken.xls", "1", "pos_demo",
-                     "不是Excel工作簿（.xls或.xlsx）", false},
+        PrecheckCase{"WorkbookUnreadable", "broken.xls", "1", "pos_demo", "不是工作簿（.xls、.xlsx",
+                     false},
         // The workbook is opened before the station number is looked at.
         PrecheckCase{"UnreadableBeforeBlankStation", "broken.xls", "", "pos_demo",
-                     "不是Excel工作簿（.xls或.xlsx）", false},
+                     "不是工作簿（.xls、.xlsx", false},
         PrecheckCase{"StationBlank", "good.xls", "  ", "pos_demo", "必须输入站点号！", false},
         PrecheckCase{"HeadingRowOnly", "heading.xls", "1", "pos_demo",
                      "您选择的文件内数据记录不全，无法导入数据！", false},
@@ -224,8 +224,8 @@ TEST_P(CloseDuringImport, StopsTheWorkerUndoesThePassThenCloses) {
     const CloseCase& c = GetParam();
     int closed = 0;
     form->setCloseAction([&] { ++closed; });
-    std::vector<std::vector<std::string>> rows{{"菜品编码", "菜品名称", "首字母", "菜品类别",
-                                                "统计类别", "单位1", "价格1", "成本1", "会员价1"}};
+    std::vector<std::vector<std::string>> rows{
+        pos::testing::defaultHeadings(pos::datasets::kMenuDataset, 9)};
     for (int id = 50000; id < 55000; ++id) {
         rows.push_back({std::to_string(id), "停菜" + std::to_string(id), "TC", "停止类别", "菜品",
                         "份", "18", "6", "16"});

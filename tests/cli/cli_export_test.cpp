@@ -6,6 +6,7 @@
 #include "db/SqliteBackend.h"
 #include "transfer/StartTransfer.h"
 #include "transfer/export_fixture.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace fs = std::filesystem;
 using namespace pos::exporttest;
@@ -81,9 +82,10 @@ TEST_F(CliExport, FormatFollowsTheOutputsExtension) {
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         if (c.refused) {
             EXPECT_EQ(r.out, "");
-            EXPECT_EQ(r.err, "数据导出失败：保存路径" + out +
-                                 "的扩展名不是.xls、.xlsx或.csv，无法确定工作簿的格式。\n请把保存"
-                                 "路径的扩展名改为.xls、.xlsx或.csv后重新导出。\n");
+            EXPECT_EQ(r.err, "数据导出失败：保存路径" + out + "的扩展名不是" +
+                                 pos::workbook::extensionList() +
+                                 "之一，无法确定工作簿的格式。\n请把保存路径的扩展名改为" +
+                                 pos::workbook::extensionList() + "后重新导出。\n");
             EXPECT_FALSE(fs::exists(out));
             continue;
         }

@@ -42,8 +42,8 @@ TEST_P(CliSignals, SigintMidImportFollowsTheDispositionFoundAtStart) {
     const SignalCase& c = GetParam();
     StoreFixture store(true, "pos_demo");
     TempDir work;
-    std::vector<std::vector<std::string>> rows{{"菜品编码", "菜品名称", "首字母", "菜品类别",
-                                                "统计类别", "单位1", "价格1", "成本1", "会员价1"}};
+    std::vector<std::vector<std::string>> rows{
+        pos::testing::defaultHeadings(pos::datasets::kMenuDataset, 9)};
     for (int id = 50000; id < 55000; ++id) {
         rows.push_back({std::to_string(id), "新菜" + std::to_string(id), "XC", "热菜", "菜品", "份",
                         "18", "6", "16"});

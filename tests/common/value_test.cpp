@@ -2,6 +2,9 @@
 // merge reads them.
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "common/IsoDate.h"
 #include "common/Text.h"
 #include "common/Value.h"
 
@@ -34,6 +37,31 @@ TEST(ValueText, ExportForms) {
     };
     for (const TextCase& c : cases) {
         EXPECT_EQ(c.value.toText(), c.text) << c.name;
+    }
+}
+
+// A date as a store column or a workbook's date cell holds it.
+TEST(IsoDate, ReadsEveryDayOfTheCalendarAndNoOther) {
+    struct Case {
+        const char* text;
+        IsoTail tail;
+        std::optional<DateTime> read;
+    };
+    const Case cases[] = {
+        {"2026-12-31", IsoTail::None, DateTime{2026, 12, 31, 0, 0, 0, 0}},
+        {"2024-02-29", IsoTail::None, DateTime{2024, 2, 29, 0, 0, 0, 0}},
+        {"2000-02-29 23:59:59.9995", IsoTail::None, DateTime{2000, 2, 29, 23, 59, 59, 999}},
+        {"2026-01-31T08:05:00Z", IsoTail::Ignored, DateTime{2026, 1, 31, 8, 5, 0, 0}},
+        {"2026-12-32", IsoTail::None, std::nullopt},
+        {"2026-04-31", IsoTail::None, std::nullopt},
+        {"2023-02-29", IsoTail::None, std::nullopt},
+        {"1900-02-29", IsoTail::None, std::nullopt},
+        {"2026-13-01", IsoTail::None, std::nullopt},
+        {"2026-12-31 24:00:00", IsoTail::None, std::nullopt},
+        {"2026-12-31Z", IsoTail::None, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parseIsoDateTime(c.text, c.tail), c.read) << c.text;
     }
 }
 

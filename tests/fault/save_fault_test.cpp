@@ -1,11 +1,14 @@
-// Saves whose file writes fail part-way (the disk fills, a size limit): an
-// existing workbook that an export overwrites and an existing field-map file
-// survive whole, nothing is left beside them, and the failure is reported.
+// Saves whose file writes fail part-way (the disk fills, a size limit, the
+// disk reporting that a sync failed): an existing workbook that an export
+// overwrites and an existing field-map file survive whole, nothing is left
+// beside them, and the failure is reported.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "datasets/IniFile.h"
@@ -35,22 +38,20 @@ std::set<std::string> filesIn(const fs::path& dir) {
     return names;
 }
 
-// Once the export has read its first row, file writes fail beyond a limit:
-// the database work before it is done, the workbook is still to be written.
-class LimitingView : public testing::RecordingView {
+// Once the export has read its first row, the file fault begins: the
+// database work before it is done, the workbook is still to be written.
+class FaultingView : public testing::RecordingView {
 public:
-    explicit LimitingView(long limit) : m_limit(limit) {}
+    explicit FaultingView(std::function<void()> fault) : m_fault(std::move(fault)) {}
     void setProgress(int position) override {
-        if (position > 0 && !m_limited) {
-            m_limited = true;
-            limitFileSize(m_limit);
+        if (position > 0 && m_fault) {
+            std::exchange(m_fault, nullptr)();
         }
         RecordingView::setProgress(position);
     }
 
 private:
-    long m_limit;
-    bool m_limited = false;
+    std::function<void()> m_fault;
 };
 
 // Exports the demo dishes to `path` in this process; 0 when the export
@@ -87,19 +88,25 @@ TEST(SaveUnderFault, AnExportOverAnExistingWorkbookLeavesItWholeWhenWritesFail) 
         const auto files = filesIn(dir.path());
         ASSERT_GT(existing.size(), 4096u);
 
+        std::vector<std::pair<std::string, std::function<void()>>> faults;
         for (long limit : {0L, 512L, 4096L, static_cast<long>(existing.size() / 2),
                            static_cast<long>(existing.size()) - 1}) {
+            faults.emplace_back("limited to " + std::to_string(limit) + " bytes",
+                                [limit] { limitFileSize(limit); });
+        }
+        faults.emplace_back("every fsync failing", testing::failFileSyncs);
+        for (const auto& [what, fault] : faults) {
             const int code = runInChild([&] {
-                LimitingView view(limit);
+                FaultingView view(fault);
                 const int outcome = exportDishes(store, path, view);
                 return outcome == 0 || view.messages().size() != 1 ||
                                view.messages()[0] == kExported
                            ? 0
                            : 1;
             });
-            EXPECT_EQ(code, 1) << name << " limited to " << limit << " bytes";
-            EXPECT_EQ(readFile(path), existing) << name << " limited to " << limit << " bytes";
-            EXPECT_EQ(filesIn(dir.path()), files) << name << " limited to " << limit << " bytes";
+            EXPECT_EQ(code, 1) << name << ", " << what;
+            EXPECT_EQ(readFile(path), existing) << name << ", " << what;
+            EXPECT_EQ(filesIn(dir.path()), files) << name << ", " << what;
         }
     }
 }

@@ -1,12 +1,20 @@
 #include "support/FaultyBackend.h"
 
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
 
 namespace pos::testing {
@@ -78,6 +86,33 @@ void limitFileSize(long maxBytes) {
     const rlimit limit{static_cast<rlim_t>(maxBytes), static_cast<rlim_t>(maxBytes)};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
         throw std::runtime_error("setrlimit failed");
+    }
+}
+
+void failFileSyncs() {
+    // Any other architecture runs every system call as it is.
+    constexpr std::uint32_t kArchitecture =
+#if defined(__x86_64__)
+        AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+        AUDIT_ARCH_AARCH64;
+#else
+        0;
+#endif
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArchitecture, 0, 5),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fsync, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fdatasync, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EIO & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        throw std::runtime_error("seccomp filter refused");
     }
 }
 

@@ -70,4 +70,9 @@ int runInChild(const std::function<int()>& work);
 // undone.
 void limitFileSize(long maxBytes);
 
+// From now on fsync and fdatasync fail with EIO in this process, as when the
+// disk reports that the data did not reach it (a seccomp filter). Only for a
+// child of runInChild: it cannot be undone.
+void failFileSyncs();
+
 }  // namespace pos::testing

@@ -17,6 +17,17 @@
 
 namespace pos::testing {
 
+std::vector<std::string> defaultHeadings(const datasets::Dataset& dataset, std::size_t count) {
+    std::vector<std::string> headings;
+    for (const datasets::DatasetColumn& column : dataset.columns) {
+        if (headings.size() == count) {
+            break;
+        }
+        headings.emplace_back(column.heading);
+    }
+    return headings;
+}
+
 void writeWorkbook(const std::string& path, const std::vector<std::vector<std::string>>& grid,
                    int firstRow) {
     workbook::SpreadsheetSession session;

@@ -2,10 +2,18 @@
 // session, or record by record as an older spreadsheet program wrote them.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "datasets/Datasets.h"
+
 namespace pos::testing {
+
+// The default field map's headings of `dataset`, in the order of its columns:
+// all of them, or the first `count`.
+std::vector<std::string> defaultHeadings(const datasets::Dataset& dataset,
+                                         std::size_t count = static_cast<std::size_t>(-1));
 
 // Writes `grid` from row `firstRow` (row 1 left empty by default) on the
 // first sheet "Sheet1"; an empty text leaves its cell empty.

@@ -12,6 +12,7 @@
 #include "support/StoreFixture.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookFile.h"
+#include "workbook/WorkbookFormats.h"
 
 namespace fs = std::filesystem;
 using namespace pos;
@@ -468,10 +469,11 @@ TEST(ExportFailure, PathOfAnotherFormatIsRefusedBeforeAnyWork) {
         RecordingView view;
         EXPECT_EQ(exportWith(store, "HallTable", path, tmp.dir(), view).outcome,
                   ExportOutcome::Refused);
-        EXPECT_EQ(view.messages(), std::vector<std::string>{
-                                       "数据导出失败：保存路径" + path +
-                                       "的扩展名不是.xls、.xlsx或.csv，无法确定工作簿的格式。"
-                                       "\n请把保存路径的扩展名改为.xls、.xlsx或.csv后重新导出。"});
+        EXPECT_EQ(view.messages(),
+                  std::vector<std::string>{
+                      "数据导出失败：保存路径" + path + "的扩展名不是" + workbook::extensionList() +
+                      "之一，无法确定工作簿的格式。\n请把保存路径的扩展名改为" +
+                      workbook::extensionList() + "后重新导出。"});
         EXPECT_EQ(view.events().back(), "enable");
         EXPECT_FALSE(fs::exists(path));
     }

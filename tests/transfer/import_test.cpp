@@ -43,9 +43,8 @@ const char* const kSuccess = "数据导入成功！";
 const char* const kMismatch = "不可以进行数据导入，请检查对应字段是否一致！";
 const char* const kTooManyColumns = "导入的数据字段多余数据库字段，请检查导入的Excel表字段";
 
-const std::vector<std::string> kMenuHeadings{
-    "菜品编码", "菜品名称", "首字母", "菜品类别", "统计类别", "单位1", "价格1", "成本1",  "会员价1",
-    "单位2",    "价格2",    "成本2",  "会员价2",  "单位3",    "价格3", "成本3", "会员价3"};
+const std::vector<std::string> kMenuHeadings =
+    pos::testing::defaultHeadings(datasets::kMenuDataset);
 
 // A dish row in the default column order.
 std::vector<std::string> dish(const std::string& id, const std::string& name,
@@ -787,7 +786,7 @@ TEST(ImportLayout, UnreadableWorkbookIsNamedAsNoWorkbook) {
     RecordingView view;
     importWith(store, "Menu", path, dir.dir(), view);
     ASSERT_EQ(view.messages().size(), 1u);
-    EXPECT_NE(view.messages()[0].find("不是Excel工作簿（.xls或.xlsx）"), std::string::npos)
+    EXPECT_NE(view.messages()[0].find("不是工作簿（.xls、.xlsx"), std::string::npos)
         << view.messages()[0];
     EXPECT_EQ(view.controlStates(), (std::vector<bool>{false, true}));
     EXPECT_TRUE(stagingTables(store).empty());

@@ -182,6 +182,9 @@ TEST(TransferMerge, DishPricesFollowTheDishRules) {
           .price3 = "15",
           .vprice3 = "0"},
          {{"0", "0", "12", "12", "0", "0", "15", "0", "0"}}},
+        {"without member prices the member price is Price1, not Price2",
+         {.price1 = "10", .vprice1 = "0", .price2 = "20", .price3 = "30"},
+         {{"10", "0", "10", "20", "0", "0", "30", "0", "0"}}},
         {"another member price keeps VPrice1 at 0",
          {.price1 = "20", .vprice1 = "0", .price2 = "30", .vprice2 = "3"},
          {{"20", "0", "0", "30", "0", "3", "0", "0", "0"}}},
@@ -370,6 +373,14 @@ TEST(TransferMerge, StoredRowsAreUpdatedCellByCellByTheNewRowRules) {
          with([](StagedDish& d) { d.vprice1 = "NULL"; }),
          &everyColumn,
          "ID 1001 会员价1: 11 → 12",
+         {{"拍黄瓜", "PHG", "凉菜", "份", "12", "12", "1"}}},
+        {"member price cleared beside a second price: the first price, not the second",
+         with([](StagedDish& d) {
+             d.vprice1 = "NULL";
+             d.price2 = "20";
+         }),
+         &everyColumn,
+         "ID 1001 会员价1: 11 → 12\nID 1001 价格2: 0 → 20",
          {{"拍黄瓜", "PHG", "凉菜", "份", "12", "12", "1"}}},
         {"a new category is created; a new unit written as it stands",
          with([](StagedDish& d) {

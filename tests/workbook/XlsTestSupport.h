@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "workbook/GsfHandles.h"
+#include "workbook/SpreadsheetSession.h"
 #include "xlsx_support.h"
 
 namespace xlstest {
@@ -168,6 +169,38 @@ inline void writeCompound(const std::string& path, const std::string& streamName
     gsf_output_close(GSF_OUTPUT(ole.get()));
     if (!gsf_output_is_closed(sink.get()))
         gsf_output_close(sink.get());
+}
+
+// The row, column and format index that begin a cell record.
+inline std::string cell(std::uint16_t row, std::uint16_t col, std::uint16_t xf) {
+    return u16(row) + u16(col) + u16(xf);
+}
+
+// Writes one sheet through the session, as the export does.
+inline void writeSheet(const std::string& path, const std::vector<std::vector<std::string>>& rows,
+                       const std::string& name = "Menu", int firstRow = 1) {
+    pos::workbook::SpreadsheetSession s;
+    s.startExcel();
+    s.addWorkbook();
+    s.nameFirstSheet(name);
+    s.sheetByName(name);
+    s.wrapAllCells();
+    s.hideExcel();
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < rows[r].size(); ++c) {
+            s.writeCell(firstRow + static_cast<int>(r), static_cast<int>(c) + 1, rows[r][c]);
+        }
+    }
+    s.saveSheetAs(path);
+    s.quitExcel();
+    s.releaseExcel();
+}
+
+inline std::string repeat(const std::string& unit, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out += unit;
+    return out;
 }
 
 }  // namespace xlstest

@@ -73,6 +73,7 @@ TEST_P(WorkbookFormat, TextsRoundTripThroughTheSession) {
         "=SUM(A1:A2)",
         "007",
         "_x000D_ literal",
+        "literal at the end _x000D_",
         "control \x01\x1f chars",
         "😀 beyond the BMP",
         repeat("宫", 8224),

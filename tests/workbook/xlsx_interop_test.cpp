@@ -1,12 +1,15 @@
-// .xlsx files checked against independent programs: what we write, read by
-// openpyxl and LibreOffice; what openpyxl and LibreOffice write, read by us
-// and compared cell by cell with openpyxl's reading.
+// .xlsx and .ods files checked against independent programs: what we write,
+// read by openpyxl and LibreOffice; what openpyxl and LibreOffice write, read
+// by us and compared cell by cell with openpyxl's reading (an .ods with the
+// .xlsx that LibreOffice saves of the same sheet).
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 
 #include "workbook/CellSpool.h"
+#include "workbook/OdsReader.h"
+#include "workbook/OdsWriter.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 #include "workbook/XlsxReader.h"
@@ -238,6 +241,102 @@ TEST(XlsxInterop, RichTextSavedByLibreOfficeReadsAsItsPlainText) {
     const std::optional<Value> rich = s.cell(s.firstRow(), s.firstColumn() + 1);
     ASSERT_NE(rich, std::nullopt);
     EXPECT_EQ(*rich, Value::text("mixed bold and 斜体 runs"));
+}
+
+// Dish codes and prices as numbers, table numbers with leading zeros and
+// every tricky text as texts: LibreOffice reads them so from our .ods.
+TEST(OdsInterop, FilesWeWriteReadByLibreOffice) {
+    TempDir dir;
+    CellSpool cells;
+    const auto& texts = trickyTexts();
+    const std::vector<std::string> headings = {"菜品编码", "菜品名称", "价格1", "桌号"};
+    const char* const prices[] = {"12.34", "0.1", "28.5", "-3"};
+    std::vector<std::vector<std::string>> expected = {{"", "", "", ""}, headings};
+    for (std::size_t c = 0; c < headings.size(); ++c)
+        cells.add(1, static_cast<int>(c), headings[c]);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const int row = 2 + static_cast<int>(i);
+        const std::string code = std::to_string(1001 + i);
+        const std::string table = "00" + std::to_string(i);
+        const std::string price = prices[i % 4];
+        cells.add(row, 0, code, CellKind::Number);
+        cells.add(row, 1, texts[i]);
+        cells.add(row, 2, price, CellKind::Number);
+        cells.add(row, 3, table);
+        expected.push_back({code, texts[i], price, table});
+    }
+    const std::string path = dir.file("written.ods");
+    writeOds(path, SheetToWrite{"Menu", true, cells});
+
+    const std::string csv = convertWithLibreOffice(
+        path, dir.path().string(), "csv:Text - txt - csv (StarCalc):44,34,76,1", "csv");
+    const auto rows = parseCsv(readFile(csv));
+    ASSERT_EQ(rows.size(), expected.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        // LibreOffice writes a tab in a cell as <text:tab/>, as we do, but
+        // leaves it out when it reads an .ods (its own ones too).
+        std::vector<std::string> shown = expected[r];
+        std::erase(shown[1], '\t');
+        EXPECT_EQ(rows[r], shown) << "row " << r + 1;
+    }
+    // The kinds, as LibreOffice saves them again in an .xlsx.
+    std::filesystem::create_directory(dir.file("lo"));
+    const std::string xlsx =
+        convertWithLibreOffice(path, dir.file("lo"), "xlsx:Calc MS Excel 2007 XML", "xlsx");
+    OpenpyxlSheet sheet = readWithOpenpyxl(xlsx);
+    EXPECT_EQ(sheet.title, "Menu");
+    for (std::size_t r = 2; r < expected.size(); ++r) {
+        const int row = static_cast<int>(r) + 1;
+        EXPECT_EQ(sheet.cells[std::make_pair(row, 1)].substr(0, 2), "n:") << "row " << row;
+        EXPECT_EQ(sheet.cells[std::make_pair(row, 3)].substr(0, 2), "n:") << "row " << row;
+        EXPECT_EQ(sheet.cells[std::make_pair(row, 4)], "s:" + expected[r][3]) << "row " << row;
+        EXPECT_TRUE(sheet.wrap[std::make_pair(row, 2)]) << "row " << row;
+    }
+    // And our own reader agrees.
+    const SheetData ours = readOds(path).firstSheet;
+    EXPECT_EQ(ours.lastRow() + 1, static_cast<int>(expected.size()));
+    for (std::size_t r = 2; r < expected.size(); ++r) {
+        const int row = static_cast<int>(r);
+        EXPECT_EQ(ours.cell(row, 1), Value::text(expected[r][1])) << "row " << row + 1;
+        EXPECT_EQ(ours.cell(row, 2), Value::floating(cellNumber(expected[r][2])));
+    }
+}
+
+// One sheet of every kind of cell, saved by LibreOffice as .ods and as
+// .xlsx: the two read the same.
+TEST(OdsInterop, FilesLibreOfficeSavesReadAsItsXlsx) {
+    TempDir dir;
+    const std::string source = dir.file("source.xlsx");
+    ASSERT_EQ(python(kOpenpyxlWrite, {source}).first, 0);
+    std::filesystem::create_directory(dir.file("lo"));
+    const SheetData ods =
+        readOds(convertWithLibreOffice(source, dir.file("lo"), "ods", "ods")).firstSheet;
+    const WorkbookData xlsx = readXlsx(
+        convertWithLibreOffice(source, dir.file("lo"), "xlsx:Calc MS Excel 2007 XML", "xlsx"));
+    const SheetData& other = xlsx.firstSheet;
+    EXPECT_EQ(ods.name, "菜品");
+    EXPECT_EQ(ods.lastRow(), other.lastRow());
+    EXPECT_EQ(ods.lastColumn(), other.lastColumn());
+    int compared = 0;
+    for (int r = 0; r <= other.lastRow(); ++r) {
+        for (int c = 0; c <= other.lastColumn(); ++c) {
+            const std::optional<Value> theirs = other.cell(r, c);
+            const std::optional<Value> ours = ods.cell(r, c);
+            const std::string where =
+                "row " + std::to_string(r + 1) + " column " + std::to_string(c + 1);
+            ASSERT_EQ(ours.has_value(), theirs.has_value()) << where;
+            if (ours) {
+                // LibreOffice keeps a boolean of an .xlsx as the formula
+                // =TRUE() or =FALSE() in an .ods, whose stored result is
+                // the number 1 or 0.
+                const std::string seen = describe(*theirs);
+                const bool boolean = seen.starts_with("b:");
+                expectSameCell(describe(*ours), boolean ? "n:" + seen.substr(2) : seen, where);
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 25);
 }
 
 }  // namespace
