@@ -204,8 +204,8 @@ extern const Dataset kMenuDataset;
 extern const Dataset kHallTableDataset;
 extern const Dataset kMenuAnnotateDataset;
 
-// The datasets in the order of the drop-down.
-inline constexpr std::array<std::reference_wrapper<const Dataset>, 3> kDatasets{
+// The datasets in the order of the drop-down; a new dataset is one more entry.
+inline constexpr std::array kDatasets{
     std::cref(kMenuDataset), std::cref(kHallTableDataset), std::cref(kMenuAnnotateDataset)};
 
 // The key for a drop-down text (trimmed, compared exactly), or empty.
