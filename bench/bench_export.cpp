@@ -20,103 +20,19 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "common/AppFolders.h"
 #include "common/Text.h"
 #include "db/SqliteBackend.h"
 #include "transfer/ExThread.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using namespace pos;
+using bench::Outcome;
+using bench::readFile;
+using bench::runTimed;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct Outcome {
-    double seconds = 0;
-    double cpuSeconds = 0;  // user + system: fairer than wall time on a busy machine
-    long peakKiB = 0;
-    int exitCode = -1;
-};
-
-// Runs a command through the shell, timing it and taking the peak resident
-// memory of the largest process it ran.
-Outcome runTimed(const std::string& command) {
-    Outcome o;
-    const auto start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    o.peakKiB = usage.ru_maxrss;
-    o.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
-}
-
-std::string price(std::mt19937& rng, int low, int high) {
-    std::uniform_int_distribution<int> cents(low * 100, high * 100);
-    const int c = cents(rng) / 50 * 50;  // prices end in .00 or .50
-    return std::to_string(c / 100) + "." + (c % 100 == 0 ? "00" : "50");
-}
-
-// Categories, statistics categories and the dishes, as one script.
-std::string dishesScript(int rows) {
-    const std::vector<std::string> cooking{"红烧", "清蒸", "干煸", "宫保", "鱼香", "糖醋", "麻辣",
-                                           "蒜蓉", "香煎", "酱爆", "椒盐", "水煮", "白灼", "葱爆",
-                                           "黄焖", "铁板", "酸菜", "剁椒", "豉汁", "孜然"};
-    const std::vector<std::string> ingredient{
-        "鸡丁", "牛肉", "排骨",   "鲈鱼",   "豆腐", "茄子", "虾仁", "羊肉", "鸭胗", "猪蹄",
-        "鱿鱼", "花蛤", "土豆丝", "西兰花", "肥肠", "鸡翅", "牛蛙", "带鱼", "莲藕", "腰花"};
-    const std::vector<std::string> style{"", "（小份）", "（大份）", "（招牌）", "（家常）"};
-    std::mt19937 rng(20240301);
-    std::ostringstream sql;
-    sql << "INSERT INTO Category (ID, Name) VALUES (1,'凉菜'),(2,'热菜'),(3,'汤羹'),(4,'主食'),"
-           "(5,'海鲜'),(6,'酒水');\n"
-           "INSERT INTO STCA (SCID, SCSN, SCNA) VALUES "
-           "(1,1,'菜品'),(2,2,'海鲜'),(3,3,'酒水饮料');\n";
-    for (int i = 0; i < rows; ++i) {
-        if (i % 500 == 0) {
-            sql << (i == 0 ? "" : ";\n")
-                << "INSERT INTO menu (ID, Name, FirstLetter, CategoryID, SCSN, Unit1, Price1, "
-                   "Cost1, VPrice1, Unit2, Price2, Cost2, VPrice2, Unit3, Price3, Cost3, VPrice3) "
-                   "VALUES\n";
-        } else {
-            sql << ",\n";
-        }
-        const std::string name = cooking[rng() % cooking.size()] +
-                                 ingredient[rng() % ingredient.size()] +
-                                 style[rng() % style.size()];
-        std::string letters;
-        for (int k = 0; k < 4; ++k) {
-            letters += static_cast<char>('A' + rng() % 26);
-        }
-        sql << "(" << 100000 + i << ",'" << name << "','" << letters << "'," << 1 + i % 6 << ","
-            << 1 + i % 3 << ",'份'," << price(rng, 8, 98) << "," << price(rng, 3, 40) << ","
-            << price(rng, 7, 90);
-        if (i % 3 == 0) {
-            sql << ",'小份'," << price(rng, 6, 60) << "," << price(rng, 2, 25) << ","
-                << price(rng, 5, 55) << ",'大份'," << price(rng, 20, 160) << ","
-                << price(rng, 8, 60) << "," << price(rng, 18, 150) << ")";
-        } else {
-            sql << ",NULL,0,0,0,NULL,0,0,0)";
-        }
-    }
-    sql << ";\n";
-    return sql.str();
-}
 
 const char* const kPythonExport = R"PY(
 import sys, sqlite3, xlwt
@@ -155,7 +71,7 @@ int main(int argc, char** argv) {
     std::cout << "Generating " << rows << " dishes...\n";
     db::createStoreDatabase(
         store, "bench",
-        {readFile(std::string(POS_SQL_DIR) + "/schema_sqlite.sql"), dishesScript(rows)});
+        {readFile(std::string(POS_SQL_DIR) + "/schema_sqlite.sql"), bench::dishesScript(rows)});
     const std::string dbFile = store + "/bench.db";
 
     // 1. The command line, end to end: connect, check, views, query, workbook.

@@ -28,7 +28,8 @@ public:
                                      m_dataset);
         sub->add_option("--output", m_output,
                         translated("The workbook to write (default: the program's folder, the "
-                                   "dataset's display text, .xls; %1 by its extension)",
+                                   "dataset's display text, .xls; %1 by its extension; a .csv file "
+                                   "is UTF-8 with a byte-order mark, comma-separated)",
                                    {formatList()}))
             ->type_name("FILE");
         sub->add_flag("--overwrite", m_overwrite,

@@ -59,7 +59,13 @@ public:
                                        "needed for HallTable and MenuAnnotate"))
                 ->type_name("N");
         const std::string formats = formatList();
-        sub->add_option("--input", m_input, translated("The workbook to read (%1)", {formats}))
+        sub->add_option(
+               "--input", m_input,
+               translated("The workbook to read (%1); a .csv file is UTF-8 or GBK, "
+                          "comma-separated (or by semicolons or tabs when the headings' line "
+                          "has more of them), its headings on line 2 below an empty line, or "
+                          "on line 1, and then rows are named one past their line",
+                          {formats}))
             ->type_name("FILE")
             ->required();
         sub->add_flag("--update-existing", m_updateExisting,

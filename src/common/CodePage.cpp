@@ -50,8 +50,37 @@ std::optional<std::string> convertText(const char* to, const char* from, std::st
     return out;
 }
 
+// Checked by hand rather than by a conversion: a whole CSV file is checked
+// at once, and a writer checks each cell. The rules are iconv's: no overlong
+// form, no surrogate, nothing beyond U+10FFFF, nothing cut off at the end.
 bool isValidUtf8(std::string_view text) {
-    return convertText("UTF-16LE", "UTF-8", text).has_value();
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = p + text.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const unsigned c = *p;
+        const int length = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || end - p < length) {
+            return false;
+        }
+        unsigned codePoint = c & (0x7Fu >> length);
+        for (int k = 1; k < length; ++k) {
+            if ((p[k] & 0xC0) != 0x80) {
+                return false;
+            }
+            codePoint = (codePoint << 6) | (p[k] & 0x3Fu);
+        }
+        static constexpr unsigned kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (codePoint < kMinimum[length] || codePoint > 0x10FFFF ||
+            (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+            return false;
+        }
+        p += length;
+    }
+    return true;
 }
 
 TextDecoder::TextDecoder(std::string encoding) : m_encoding(std::move(encoding)) {}

@@ -211,8 +211,10 @@ std::string tooManyRecordsMessage(int recordCount, const std::string& path) {
     }
     const workbook::WorkbookFormat* format = workbook::formatForPath(trimmed(path));
     std::string text = "要导出的记录共有" + std::to_string(recordCount) + "条，超过了" +
-                       (format != nullptr ? format->extension : ".xls") + "工作表最多能容纳的" +
-                       std::to_string(limit) + "条记录（第1行留空，第2行为标题），无法导出！";
+                       (format != nullptr ? format->extension : ".xls") +
+                       (format != nullptr && !format->knownByContent ? "文件" : "工作表") +
+                       "最多能容纳的" + std::to_string(limit) +
+                       "条记录（第1行留空，第2行为标题），无法导出！";
     if (limit < kXlsxMaxRecords) {
         text += "请把保存路径的扩展名改为.xlsx后重新导出。";
     }

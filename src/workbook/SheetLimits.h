@@ -13,6 +13,7 @@ inline constexpr int kXlsxMaxRows = 1048576;
 inline constexpr int kXlsxMaxColumns = 16384;
 inline constexpr int kOdsMaxRows = kXlsxMaxRows;
 inline constexpr int kOdsMaxColumns = kXlsxMaxColumns;
+inline constexpr int kCsvMaxRows = kXlsxMaxRows;
 inline constexpr int kMaxCellCharacters = 32767;
 inline constexpr int kMaxSheetNameCharacters = 31;
 

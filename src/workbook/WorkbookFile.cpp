@@ -67,14 +67,18 @@ WorkbookData readWorkbookFile(const std::string& path, int rowLimit) {
                                 std::strerror(readError) + "）。请检查文件所在的磁盘后重试。",
                             WorkbookFault::CannotRead);
     }
-    if (const WorkbookFormat* format = formatForPath(path);
-        format != nullptr && !format->knownByContent) {
-        return format->read(path, rowLimit);
-    }
+    const WorkbookFormat* format = formatForPath(path);
+    const bool byExtension = format != nullptr && !format->knownByContent;
     if (got == 0) {
-        throw WorkbookError("无法读取文件" + inQuotes(path) + "：文件是空的，不是工作簿（" +
-                                extensionList() + "）。请选择含有数据的工作簿。",
-                            WorkbookFault::NotAWorkbook);
+        throw WorkbookError(
+            "无法读取文件" + inQuotes(path) +
+                (byExtension ? std::string("：文件是空的，其中没有数据。")
+                             : "：文件是空的，不是工作簿（" + extensionList() + "）。") +
+                "请选择含有数据的工作簿。",
+            WorkbookFault::NotAWorkbook);
+    }
+    if (byExtension) {
+        return format->read(path, rowLimit);
     }
     throw WorkbookError("无法读取文件" + inQuotes(path) + "：它不是工作簿（" + extensionList() +
                             "）。" + kSaveAgainAdvice,

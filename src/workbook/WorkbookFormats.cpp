@@ -4,6 +4,8 @@
 #include <array>
 
 #include "common/Text.h"
+#include "workbook/CsvReader.h"
+#include "workbook/CsvWriter.h"
 #include "workbook/OdsReader.h"
 #include "workbook/OdsWriter.h"
 #include "workbook/SheetLimits.h"
@@ -20,6 +22,7 @@ const std::array kFormats = {
     WorkbookFormat{".xls", "Excel文件（*.xls）", &readXls, &writeXls, kXlsMaxRows, true},
     WorkbookFormat{".xlsx", "Excel文件（*.xlsx）", &readXlsx, &writeXlsx, kXlsxMaxRows, true},
     WorkbookFormat{".ods", "OpenDocument电子表格（*.ods）", &readOds, &writeOds, kOdsMaxRows, true},
+    WorkbookFormat{".csv", "CSV文件（*.csv）", &readCsv, &writeCsv, kCsvMaxRows, false},
 };
 
 }  // namespace

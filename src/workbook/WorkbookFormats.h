@@ -30,7 +30,7 @@ std::span<const WorkbookFormat> workbookFormats();
 // The format that `path`'s extension names (any letter case), or null.
 const WorkbookFormat* formatForPath(const std::string& path);
 
-// The extensions as a message lists them: ".xls、.xlsx或.ods".
+// The extensions as a message lists them: ".xls、.xlsx、.ods或.csv".
 std::string extensionList(const char* separator = "、", const char* lastJoin = "或");
 
 }  // namespace pos::workbook

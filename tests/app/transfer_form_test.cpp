@@ -340,7 +340,8 @@ TEST_F(WindowTest, WorkbookDialogsFollowTheModeAndCancellingRestoresTheLastName)
     EXPECT_EQ(seen->nameFilters(),
               (QStringList{QStringLiteral("Excel文件（*.xls） (*.xls)"),
                            QStringLiteral("Excel文件（*.xlsx） (*.xlsx)"),
-                           QStringLiteral("OpenDocument电子表格（*.ods） (*.ods)")}));
+                           QStringLiteral("OpenDocument电子表格（*.ods） (*.ods)"),
+                           QStringLiteral("CSV文件（*.csv） (*.csv)")}));
     // The entry shown is the description alone, the .xls one first.
     EXPECT_EQ(seen->selectedNameFilter(), QStringLiteral("Excel文件（*.xls）"));
     auto* types = seen->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
@@ -348,6 +349,7 @@ TEST_F(WindowTest, WorkbookDialogsFollowTheModeAndCancellingRestoresTheLastName)
     EXPECT_EQ(types->itemText(0), QStringLiteral("Excel文件（*.xls）"));
     EXPECT_EQ(types->itemText(1), QStringLiteral("Excel文件（*.xlsx）"));
     EXPECT_EQ(types->itemText(2), QStringLiteral("OpenDocument电子表格（*.ods）"));
+    EXPECT_EQ(types->itemText(3), QStringLiteral("CSV文件（*.csv）"));
 
     // Saved in a folder of the user's, not the default one.
     const QString monthly = dir + QStringLiteral("月报");
@@ -391,17 +393,20 @@ TEST_F(WindowTest, TypedNameTakesTheExtensionOfTheChosenFilter) {
     const QString xls = QStringLiteral("Excel文件（*.xls）");
     const QString xlsx = QStringLiteral("Excel文件（*.xlsx）");
     const QString ods = QStringLiteral("OpenDocument电子表格（*.ods）");
-    const QString every = QStringLiteral("电子表格文件（*.xls *.xlsx *.ods）");
+    const QString csv = QStringLiteral("CSV文件（*.csv）");
+    const QString every = QStringLiteral("电子表格文件（*.xls *.xlsx *.ods *.csv）");
     const Case cases[] = {
         {"xls filter", false, 0, "a", "a.xls", xls},
         {"xlsx filter chosen", false, Qt::Key_Down, "b", "b.xlsx", xls},
         {"an .xlsx name opens the xlsx filter", false, 0, "c", "c.xlsx", xlsx},
         {"back to the xls filter", false, Qt::Key_Up, "d", "d.xls", xlsx},
         {"own extension kept", false, Qt::Key_Down, "e.XLS", "e.XLS", xls},
-        {"ods filter chosen", false, Qt::Key_End, "h", "h.ods", xls},
-        {"an .ods name opens the ods filter", false, 0, "i", "i.ods", ods},
+        {"csv filter chosen", false, Qt::Key_End, "h", "h.csv", xls},
+        {"a .csv name opens the csv filter", false, 0, "i", "i.csv", csv},
+        {"up from the csv filter to the ods one", false, Qt::Key_Up, "j", "j.ods", csv},
+        {"an .ods name opens the ods filter", false, 0, "k", "k.ods", ods},
         {"import shows every format: a bare name takes .xls", true, 0, "g", "g.xls", every},
-        {"import with the ods filter", true, Qt::Key_End, "f", "f.ods", every},
+        {"import with the csv filter", true, Qt::Key_End, "f", "f.csv", every},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -602,14 +607,14 @@ TEST(WindowBoxes, CaptionsAndButtonsReadInChineseAndAnEmptyStoreIsExplained) {
          },
          {{"提示", startUpMessage, ok},
           {"提示", QString::fromUtf8(pos::transfer::kNoDatabaseChosenMessage), ok}}},
-        {"import, blank path: the question, then the open dialog with both formats first",
+        {"import, blank path: the question, then the open dialog with every format first",
          &store,
          [](TTransferForm& f) {
              f.imData()->click();
              f.exImButton()->click();
          },
          {{"提示", "是否采用默认路径？", yesNo},
-          {"打开", "电子表格文件（*.xls *.xlsx *.ods）", {"打开", "取消"}}}},
+          {"打开", "电子表格文件（*.xls *.xlsx *.ods *.csv）", {"打开", "取消"}}}},
         {"About box",
          &store,
          [](TTransferForm& f) { f.n1()->trigger(); },

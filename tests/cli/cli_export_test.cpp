@@ -73,7 +73,7 @@ TEST_F(CliExport, FormatFollowsTheOutputsExtension) {
     };
     const Case cases[] = {
         {"menu.xlsx", 0, false}, {"MENU.XLSX", 0, false}, {"menu.xls", 0, false},
-        {"menu.csv", 1, true},   {"menu", 1, true},
+        {"menu.txt", 1, true},   {"menu", 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);

@@ -2,6 +2,7 @@
 // made by "demo", workbooks written by xlwt (or by the program's own export
 // for the round trips), the pre-check messages and the exit codes.
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,6 +21,7 @@
 #include "cli/cli_run.h"
 #include "support/TempDir.h"
 #include "support/Workbooks.h"
+#include "transfer/export_fixture.h"
 #include "workbook/WorkbookFormats.h"
 
 namespace {
@@ -532,6 +534,177 @@ TEST_F(CliImport, WorkbookSavedByLibreOfficeImports) {
         EXPECT_EQ(scalar(kDish), twoDishes);
         EXPECT_EQ(scalar(kCounts), counts);
     }
+}
+
+// CSV files saved by LibreOffice from an export, in UTF-8 (with and without
+// the byte-order mark that other spreadsheet programs put first; LibreOffice
+// 7.4 writes none) and in GBK: the dishes deleted after the export come back
+// as they were, the others are found.
+TEST_F(CliImport, CsvSavedByLibreOfficeImports) {
+    const std::string database = store.dir() + "/store/pos_demo.db";
+    ASSERT_EQ(runShell("sqlite3 " + shellQuote(database) + " " +
+                       shellQuote("update menu set Name = '拍黄瓜, 蒜泥', Price1 = 12.34, "
+                                  "Cost1 = 0.1 where ID = 1001;")),
+              0);
+    ASSERT_EQ(cli({"export", "--database", "pos_demo", "--dataset", "Menu", "--output",
+                   work.dir() + "/dishes.xlsx"})
+                  .exitCode,
+              0);
+    const std::string profile = "file://" + work.dir() + "/lo-profile";
+    // 76 is LibreOffice's number for UTF-8, 85 for GBK.
+    for (const char* encoding : {"76", "85"}) {
+        ASSERT_EQ(
+            runShell("cd " + shellQuote(work.dir()) + " && mkdir -p " + encoding +
+                     " && /usr/bin/soffice " + shellQuote("-env:UserInstallation=" + profile) +
+                     " --headless --convert-to " +
+                     shellQuote(std::string("csv:Text - txt - csv (StarCalc):44,34,") + encoding) +
+                     " --outdir " + encoding + " dishes.xlsx >/dev/null 2>&1"),
+            0);
+    }
+    const std::string utf8 = slurp(work.dir() + "/76/dishes.csv");
+    const std::string gbk = slurp(work.dir() + "/85/dishes.csv");
+    // Both spell the first dish's name in their own encoding, quoted for its comma.
+    ASSERT_NE(utf8.find("\"拍黄瓜, 蒜泥\""), std::string::npos) << utf8.substr(0, 300);
+    ASSERT_NE(gbk.find("\"\xC5\xC4\xBB\xC6\xB9\xCF, \xCB\xE2\xC4\xE0\""), std::string::npos);
+    std::ofstream(work.dir() + "/bom.csv") << "\xEF\xBB\xBF" << utf8;
+
+    const char* const kDish =
+        "select group_concat(ID || '|' || Name || '|' || FirstLetter || '|' || CategoryID || '|' "
+        "|| SCSN || '|' || Unit1 || '|' || Price1 || '|' || Cost1 || '|' || VPrice1, ';') from "
+        "(select * from menu order by ID limit 2)";
+    const std::string twoDishes = scalar(kDish);
+    const std::string counts = scalar(kCounts);
+    const std::pair<const char*, std::string> files[] = {
+        {"UTF-8", work.dir() + "/76/dishes.csv"},
+        {"UTF-8 with a byte-order mark", work.dir() + "/bom.csv"},
+        {"GBK", work.dir() + "/85/dishes.csv"},
+    };
+    for (const auto& [name, file] : files) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(runShell("sqlite3 " + shellQuote(database) + " " +
+                           shellQuote("delete from menu where ID in (select ID from menu order "
+                                      "by ID limit 2)")),
+                  0);
+        CliRun imported = import("Menu", file);
+        EXPECT_EQ(imported.exitCode, 0) << imported.err;
+        EXPECT_EQ(imported.out.rfind("数据导入成功！\n已导入2行；", 0), 0u) << imported.out;
+        EXPECT_EQ(imported.err, "");
+        EXPECT_EQ(scalar(kDish), twoDishes);
+        EXPECT_EQ(scalar(kCounts), counts);
+    }
+}
+
+// Our CSV exports opened by LibreOffice, told to keep quoted fields as text
+// (as a user ticks it in its import dialog), and saved as .xlsx: the first
+// row empty, the headings in the second, Chinese names as text, codes and
+// prices as numbers with their value, a table number with leading zeros as
+// the text it is.
+TEST_F(CliImport, CsvWeWriteReadByLibreOffice) {
+    const std::string database = store.dir() + "/store/pos_demo.db";
+    ASSERT_EQ(runShell("sqlite3 " + shellQuote(database) + " " +
+                       shellQuote("update tables set Code = '007' where ID = 101;"
+                                  "update menu set Price1 = 12.34, Cost1 = 0.1 where ID = 1001;")),
+              0);
+    struct Case {
+        const char* dataset;
+        std::vector<std::string> headings;
+        std::vector<std::string> firstRecord;
+        std::string kinds;  // of the first record: 'n' a number cell, 's' a text cell
+    };
+    const Case cases[] = {
+        {"Menu",
+         kMenuHeadings,
+         {"1001", "拍黄瓜", "PHG", "凉菜", "菜品", "份", "12.34", "0.1", "11", "", "0", "0", "0",
+          "", "0", "0", "0"},
+         "nsssssnnn nnn nnn"},
+        {"HallTable", {"厅名", "桌号", "桌名"}, {"大厅", "007", "A01"}, "sss"},
+    };
+    const std::string profile = "file://" + work.dir() + "/lo-profile";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dataset);
+        const std::string csv = work.dir() + "/" + c.dataset + ".csv";
+        ASSERT_EQ(cli({"export", "--database", "pos_demo", "--dataset", c.dataset, "--output", csv})
+                      .exitCode,
+                  0);
+        ASSERT_EQ(runShell("cd " + shellQuote(work.dir()) + " && /usr/bin/soffice " +
+                           shellQuote("-env:UserInstallation=" + profile) + " --headless " +
+                           shellQuote("--infilter=Text - txt - csv (StarCalc):44,34,76,1,,0,true") +
+                           " --convert-to xlsx " + shellQuote(csv) + " >/dev/null 2>&1"),
+                  0);
+        const pos::exporttest::SheetReadBack sheet =
+            pos::exporttest::readFirstSheet(work.dir() + "/" + c.dataset + ".xlsx");
+        ASSERT_GE(sheet.rows.size(), 3u);
+        EXPECT_TRUE(sheet.rows[0].empty());
+        EXPECT_EQ(sheet.rows[1], c.headings);
+        std::vector<std::string> record = c.firstRecord;
+        while (!record.empty() && record.back().empty()) {
+            record.pop_back();
+        }
+        EXPECT_EQ(sheet.rows[2], record);
+        EXPECT_EQ(sheet.kinds[2].substr(0, c.kinds.size()), c.kinds);
+    }
+}
+
+// CSV files as other programs write them, imported: the headings on the
+// first line, a semicolon or a tab as the separator, GBK, quoted fields with
+// separators, quotes and line breaks inside; files that are no CSV text are
+// refused with what to do, and nothing is stored.
+TEST_F(CliImport, CsvFilesAsOtherProgramsWriteThem) {
+    const auto gbk = [](const std::string& utf8) {
+        iconv_t cd = ::iconv_open("GB18030", "UTF-8");
+        std::string out(utf8.size() * 2, '\0');
+        char* in = const_cast<char*>(utf8.data());
+        std::size_t inLeft = utf8.size();
+        char* to = out.data();
+        std::size_t outLeft = out.size();
+        EXPECT_NE(::iconv(cd, &in, &inLeft, &to, &outLeft), static_cast<std::size_t>(-1));
+        ::iconv_close(cd);
+        out.resize(out.size() - outLeft);
+        return out;
+    };
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int exitCode;
+        std::string tableCode;  // the table the file adds, or the message of a refusal
+        std::string tableName;
+    };
+    const Case cases[] = {
+        {"headings on the first line", "厅名,桌号,桌名\n大厅,901,窗边\n", 0, "901", "窗边"},
+        {"GBK, semicolons, CR LF, a semicolon in quotes",
+         gbk("厅名;桌号;桌名\r\n大厅;902;\"靠窗;雅座\"\r\n"), 0, "902", "靠窗;雅座"},
+        {"tabs, the first line empty, quotes and a line break in quotes",
+         "\n厅名\t桌号\t桌名\n大厅\t903\t\"A \"\"角\"\"\n二号\"\n", 0, "903", "A \"角\"\n二号"},
+        {"a byte-order mark, commas in quotes, no line end at the end",
+         "\xEF\xBB\xBF厅名,桌号,桌名\r\n大厅,904,\"甲,乙,丙\"", 0, "904", "甲,乙,丙"},
+        {"binary", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), 1,
+         "它含有空字节，不是文本文件，也就不是CSV文件。请选择", ""},
+        {"UTF-16", std::string("\xFF\xFE\x53\x53\x0D\x54", 6), 1, "请在电子表格程序中把它另存为",
+         ""},
+        {"neither UTF-8 nor GBK", "厅名,桌号,桌名\n大厅,905,\x80\xFF\n", 1,
+         "既不是UTF-8编码也不是GBK编码的文本", ""},
+        {"a quote left open", "厅名,桌号,桌名\n大厅,906,\"窗边\n大厅,907,门口\n", 1,
+         "第2行有一个以引号开始的字段，直到文件末尾都没有配对的引号", ""},
+    };
+    const std::string halls = scalar("select count(*) from Hall");
+    int added = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = work.dir() + "/other.csv";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
+        CliRun r = import("HallTable", path);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (c.exitCode != 0) {
+            EXPECT_NE(r.err.find(c.tableCode), std::string::npos) << r.err;
+            continue;
+        }
+        ++added;
+        EXPECT_EQ(r.out.rfind("数据导入成功！\n已导入1行", 0), 0u) << r.out;
+        EXPECT_EQ(scalar("select Name from tables where Code = '" + c.tableCode + "'"),
+                  c.tableName);
+    }
+    EXPECT_EQ(scalar("select count(*) from tables where Code >= '900'"), std::to_string(added));
+    EXPECT_EQ(scalar("select count(*) from Hall"), halls);  // "大厅" is found, never added
 }
 
 // From a workbook of today's format and from one saved by Excel 95 in code
