@@ -181,6 +181,16 @@ void Query::setParameter(const std::string& name, Value value) {
     m_params.emplace_back(std::move(bare), std::move(value));
 }
 
+void Query::setParameters(const Parameters& params) {
+    if (m_params.empty()) {
+        m_params = params;
+        return;
+    }
+    for (const auto& [name, value] : params) {
+        setParameter(name, value);
+    }
+}
+
 void Query::open() {
     close();
     m_connection.requireOuterTransaction();

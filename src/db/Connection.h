@@ -139,6 +139,11 @@ public:
 
     // ":Name" in the text; the name is matched without regard to letter case.
     void setParameter(const std::string& name, Value value);
+    // Every parameter of `params` (names without the colon, each given once)
+    // at once: on a query without parameters no name is searched for, so that
+    // a statement of thousands of parameters costs no more for each of them
+    // than one of a few.
+    void setParameters(const Parameters& params);
 
     void open();     // runs the batch and keeps the rows of its result
     void execute();  // runs the batch, keeps no rows

@@ -117,9 +117,7 @@ void RowTransaction::run(db::Query& query, const std::string& statement,
     } else {
         query.addLine(statement);
     }
-    for (const auto& [name, value] : params) {
-        query.setParameter(name, value);
-    }
+    query.setParameters(params);
     try {
         if (guard == Guard::OwnTransaction) {
             m_connection.beginTransaction();

@@ -39,6 +39,9 @@ struct TransferOptions {
     std::string fieldMapDir;  // folder of the field-map files, with its trailing '/'
     std::int32_t stationNumber = 0;
     ImportChoices importChoices = {};
+    // Worksheet rows the import's staging insert sends in one statement: 0
+    // as many as the server's limits allow, 1 one row at a time.
+    int stagingRowsPerStatement = 0;
 };
 
 // The context batch: close, clear, " set Nocount on " and the " use " line of
