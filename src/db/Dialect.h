@@ -123,6 +123,13 @@ public:
         return "rollback to nested_transaction; release nested_transaction";
     }
 
+    // The most parameters one statement may carry, and the most rows one
+    // INSERT ... VALUES may list: the import's staging insert sends its rows
+    // in statements within both. The defaults are the least any server
+    // takes.
+    virtual int statementParameterLimit() const { return 999; }
+    virtual int insertRowLimit() const { return 1000; }
+
     // The question a back end asks the server after a statement failed
     // inside a transaction: a select of one row whose first column counts
     // the transactions the session has open (0 when the server ended it by

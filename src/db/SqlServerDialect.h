@@ -24,6 +24,10 @@ public:
     std::string nestedRollbackLine() const override {
         return "rollback transaction nested_transaction";
     }
+    // A request carries at most 2,100 parameters, one of which the driver
+    // may spend on preparing the statement; a VALUES list at most 1,000 rows.
+    int statementParameterLimit() const override { return 2099; }
+    int insertRowLimit() const override { return 1000; }
     // A deadlock victim's transaction is gone (@@TRANCOUNT 0); an error
     // that dooms it leaves XACT_STATE() at -1. Neither select starts an
     // implicit transaction, as it reads no table.

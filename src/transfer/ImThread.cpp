@@ -152,12 +152,8 @@ void MyImThread::runImport() {
     }
 
     std::string validation;
-    std::string insertion;
     try {
-        validation = validateRows();
-        if (isBlank(validation)) {
-            insertion = insertRows();
-        }
+        validation = stageRows();
     } catch (const PassStopped& stopped) {
         const std::string where = stopped.row() > 0 ? "在第" + std::to_string(stopped.row()) + "行"
                                                     : std::string("在保存暂存数据时");
@@ -180,10 +176,6 @@ void MyImThread::runImport() {
         closeWith(ImportOutcome::ValidationFailed, validation + detailLines(m_result.rowProblems));
         return;
     }
-    if (!isBlank(insertion)) {
-        insertion += detailLines(m_result.rowProblems);
-    }
-
     m_result.mergeRan = true;
     try {
         std::vector<ImportedColumn> columns;
@@ -194,12 +186,9 @@ void MyImThread::runImport() {
             mergeStagedRows(m_queries, m_options, m_state.progressBase, m_view, columns);
     } catch (const MergeStopped& stopped) {
         // The merge's text says where it stopped, why, and what was written;
-        // the rows that never reached the merge follow.
+        // the rows it refused and the repeated rows follow.
         m_result.merge = stopped.report();
         std::string text = stopped.what();
-        if (!isBlank(insertion)) {
-            text += "\n" + insertion;
-        }
         if (!m_result.merge.refused.empty()) {
             text += "\n" + formatRefusedRows(m_result.merge);
         }
@@ -208,10 +197,6 @@ void MyImThread::runImport() {
     }
 
     const std::string summary = closingSummary();
-    if (!isBlank(insertion)) {
-        closeWith(ImportOutcome::RowsFailed, insertion + "\n" + summary);
-        return;
-    }
     const std::size_t left = m_result.merge.refused.size() + m_result.repeatedRows.size();
     if (left > 0) {
         closeWith(ImportOutcome::RowsFailed, "数据导入已结束，但有" + std::to_string(left) +

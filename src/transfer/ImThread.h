@@ -1,7 +1,7 @@
 // The import worker: reads the workbook's first worksheet, stages its rows in
-// the dataset's staging table (a dry validation pass, then the insertion
-// pass), hands over to the merge and reports the outcome, on a thread of its
-// own, through a TransferView.
+// the dataset's staging table (one pass that keeps them only when the
+// database accepts every one), hands over to the merge and reports the
+// outcome, on a thread of its own, through a TransferView.
 #pragma once
 
 #include <cstdint>
@@ -49,8 +49,8 @@ struct ImportState {
 enum class ImportOutcome {
     NotRun,
     Refused,           // stopped before any row was staged, with a message
-    ValidationFailed,  // the dry run refused rows: nothing inserted, no merge
-    RowsFailed,        // some rows could not be staged; the others were merged
+    ValidationFailed,  // the database refused rows: nothing kept, no merge
+    RowsFailed,        // some rows were refused by the merge or repeat a key; the others merged
     MergeStopped,      // the merge stopped part-way
     Failed,            // an unforeseen error ended the import
     Succeeded,
@@ -103,7 +103,7 @@ inline constexpr const char* kRejectReasonHeading = "未导入原因";
 struct ImportResult {
     ImportOutcome outcome = ImportOutcome::NotRun;
     std::string message;                  // the closing message, as shown
-    std::vector<int> failedRows;          // worksheet rows of the pass that failed
+    std::vector<int> failedRows;          // worksheet rows the staging pass refused
     std::vector<RowProblem> rowProblems;  // the same rows, with their reasons
     std::vector<RepeatedRow> repeatedRows;
     // Worksheet rows whose imported cells are all empty or blanks: no record,
@@ -120,13 +120,13 @@ struct ImportResult {
 };
 
 // The gauge before worksheet row `row` of a pass over `dataRowCount` rows
-// that starts at `progressBase`: trunc((row - 2) / count x 100) + base.
-int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase);
+// that starts at `progressBase` and moves the gauge by `span`:
+// trunc((row - 2) / count x span) + base.
+int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase, int span = 100);
 
-// The failure texts of the two passes for the failed worksheet rows in
+// The failure text of the staging pass for the failed worksheet rows in
 // ascending order; empty when no row failed.
 std::string validationFailureText(const std::vector<int>& rows);
-std::string insertionFailureText(const std::vector<int>& rows);
 // "第5、9行为空行，已跳过。", the first rows then how many in all; empty when
 // no row was skipped.
 std::string emptyRowsText(const std::vector<int>& rows);
@@ -162,9 +162,9 @@ private:
     bool lockDatabase();
     bool buildStagingTable(std::string& reason);
     bool matchHeaders();
-    std::string validateRows();
-    std::string insertRows();
-    std::vector<int> passRows(bool insert);
+    // The staging pass; the failure text of the rows it refused, empty when
+    // none.
+    std::string stageRows();
     std::string closingSummary() const;
     // Drops the staging tables, then shows the closing message with a note
     // of any table left; true when the import ends as a success. For a

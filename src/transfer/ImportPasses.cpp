@@ -1,12 +1,14 @@
-// The import worker's row passes: each row's cells as the statement takes
-// them, empty rows, repeated keys, the rows the database refuses and the
-// column named for them.
+// The import worker's staging pass: each row's cells as the statement takes
+// them, empty rows, repeated keys, rows sent many to a statement, the rows
+// the database refuses and the column named for them.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -188,10 +190,10 @@ bool isNoNumber(const Value& value) {
     return end == nullptr || *end != '\0';
 }
 
-// Stages one worksheet row: nothing when the database accepts it, its
-// refusal when it refuses the row, which is then undone alone. A fault that
-// every further row would meet, or the end of the pass's transaction, stops
-// the pass.
+// Stages the worksheet rows of one statement: nothing when the database
+// accepts them, its refusal when it refuses them, which are then undone
+// alone. A fault that every further row would meet, or the end of the pass's
+// transaction, stops the pass, naming `row`.
 std::optional<Refusal> stageRow(RowTransaction& transaction, db::Query& query,
                                 const std::string& statement, const db::Parameters& params,
                                 RowEnd end, int row) {
@@ -217,27 +219,121 @@ std::optional<Refusal> stageRow(RowTransaction& transaction, db::Query& query,
     }
 }
 
+// Worksheet rows on their way to the staging table, sent in statements of
+// up to `perStatement` rows. A statement the database refuses is undone and
+// its rows sent again in halves, down to single rows in the one-row
+// statement, so that each refused row is found and named with the words the
+// database has for it alone. Accepted rows reach the table in worksheet
+// order.
+class StagedRows {
+public:
+    using Refused = std::function<void(int row, const std::vector<Value>& cells, const Refusal&)>;
+
+    StagedRows(RowTransaction& transaction, db::Query& query, const StagingInsert& single,
+               std::string datasetKey, const std::vector<std::string>& matchedColumns,
+               std::size_t perStatement, RowEnd end, Refused refused)
+        : m_transaction(transaction),
+          m_query(query),
+          m_single(single),
+          m_datasetKey(std::move(datasetKey)),
+          m_matchedColumns(matchedColumns),
+          m_perStatement(std::max<std::size_t>(perStatement, 1)),
+          m_end(end),
+          m_refused(std::move(refused)) {}
+
+    // Adds a row, `cells` one per worksheet column; a full statement goes.
+    void add(int row, std::vector<Value> cells) {
+        m_rows.push_back(row);
+        m_cells.push_back(std::move(cells));
+        if (m_rows.size() >= m_perStatement) {
+            send();
+        }
+    }
+
+    // Sends the rows that wait.
+    void send() {
+        if (!m_rows.empty()) {
+            sendRange(0, m_rows.size());
+        }
+        m_rows.clear();
+        m_cells.clear();
+    }
+
+private:
+    void sendRange(std::size_t from, std::size_t to) {
+        const int skipped = m_single.skippedColumn;
+        db::Parameters params;
+        if (to - from == 1) {
+            const std::vector<Value>& cells = m_cells[from];
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                if (static_cast<int>(i) + 1 != skipped) {
+                    params.emplace_back(m_matchedColumns[i], cells[i]);
+                }
+            }
+            if (const std::optional<Refusal> refusal = stageRow(
+                    m_transaction, m_query, m_single.statement, params, m_end, m_rows[from])) {
+                m_refused(m_rows[from], cells, *refusal);
+            }
+            return;
+        }
+        for (std::size_t r = from; r < to; ++r) {
+            const std::vector<Value>& cells = m_cells[r];
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                if (static_cast<int>(i) + 1 != skipped) {
+                    params.emplace_back(stagingParameter(r - from, static_cast<int>(i) + 1),
+                                        cells[i]);
+                }
+            }
+        }
+        if (stageRow(m_transaction, m_query, statementFor(to - from), params, m_end,
+                     m_rows[from])) {
+            const std::size_t middle = from + (to - from) / 2;
+            sendRange(from, middle);
+            sendRange(middle, to);
+        }
+    }
+
+    const std::string& statementFor(std::size_t rows) {
+        auto at = m_statements.find(rows);
+        if (at == m_statements.end()) {
+            at = m_statements
+                     .emplace(rows, buildStagingBatchInsert(m_datasetKey, m_matchedColumns,
+                                                            m_single.skippedColumn, rows))
+                     .first;
+        }
+        return at->second;
+    }
+
+    RowTransaction& m_transaction;
+    db::Query& m_query;
+    const StagingInsert& m_single;
+    std::string m_datasetKey;
+    const std::vector<std::string>& m_matchedColumns;
+    std::size_t m_perStatement;
+    RowEnd m_end;
+    Refused m_refused;
+    std::vector<int> m_rows;
+    std::vector<std::vector<Value>> m_cells;
+    // The statement for each number of rows sent together, built once.
+    std::map<std::size_t, std::string> m_statements;
+};
+
 }  // namespace
 
-int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase) {
+int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase, int span) {
     if (dataRowCount <= 0) {
         return progressBase;
     }
-    const double percent = static_cast<double>(row - 2) / static_cast<double>(dataRowCount) * 100.0;
+    const double percent = static_cast<double>(row - 2) / static_cast<double>(dataRowCount) * span;
     return static_cast<int>(std::trunc(percent)) + progressBase;
 }
 
-std::string MyImThread::validateRows() {
-    m_result.failedRows = passRows(false);
-    return validationFailureText(m_result.failedRows);
-}
-
-std::string MyImThread::insertRows() {
-    m_result.failedRows = passRows(true);
-    return insertionFailureText(m_result.failedRows);
-}
-
-std::vector<int> MyImThread::passRows(bool insert) {
+// The staging pass: every worksheet row with anything to import goes to the
+// staging table, several rows to a statement, in one transaction where the
+// server offers savepoints; a row that repeats an earlier row's key is judged
+// by the database too, then undone. When the database refuses any row,
+// nothing of the pass is kept: each row is judged before anything is merged.
+std::string MyImThread::stageRows() {
     db::Query& query = m_queries.sqlQuery;
     const workbook::SpreadsheetSession& session = *m_session;
 
@@ -245,27 +341,33 @@ std::vector<int> MyImThread::passRows(bool insert) {
     const StagingInsert statement = buildStagingInsert(key(), m_state.matchedColumns, identity);
     const RowShape shape = rowShape(statement.skippedColumn);
     m_state.skippedColumn = statement.skippedColumn;
+    const std::size_t parameters =
+        m_state.matchedColumns.size() - (statement.skippedColumn > 0 ? 1 : 0);
+    const auto perStatement = static_cast<std::size_t>(stagingRowsPerStatement(
+        query.connection().dialect(), parameters, m_options.stagingRowsPerStatement));
 
-    // Each row is undone alone when it fails, and in the validation pass
-    // always: the row is really inserted, so that the database judges its
-    // types and required values, and then undone.
-    RowTransaction transaction(m_queries.connection, "staged_row");
-    const RowEnd end = insert ? RowEnd::Kept : RowEnd::Undone;
-
-    std::vector<int> failed;
+    RowTransaction transaction(m_queries.connection, "staged_rows");
     std::vector<RowProblem> problems;
+    const StagedRows::Refused refused = [&](int row, const std::vector<Value>& cells,
+                                            const Refusal& refusal) {
+        problems.push_back(shape.describeFailure(row, cells, refusal));
+    };
+    StagedRows kept(transaction, query, statement, key(), m_state.matchedColumns, perStatement,
+                    RowEnd::Kept, refused);
+    StagedRows repeats(transaction, query, statement, key(), m_state.matchedColumns, perStatement,
+                       RowEnd::Undone, refused);
+
     std::vector<RepeatedRow> repeated;
     std::vector<int> empty;
     // The key of each staged record, and the row that staged it: a later row
     // with the same key would be taken for a record already in the database.
     // Held as a hash per row, the key read again from the earlier row on a
     // match, so that a million rows cost little memory.
-    std::vector<Value> cells(static_cast<std::size_t>(m_state.columnCount));
     std::unordered_multimap<std::size_t, int> stagedKeys;
     const auto stagedRowWithKey = [&](const std::string& recordKey) {
         const auto [from, to] = stagedKeys.equal_range(std::hash<std::string>{}(recordKey));
         for (auto it = from; it != to; ++it) {
-            std::vector<Value> earlier(cells.size());
+            std::vector<Value> earlier(static_cast<std::size_t>(m_state.columnCount));
             for (std::size_t i : shape.keyColumns) {
                 earlier[i] = cellParameter(session.readCell(it->second, static_cast<int>(i) + 1),
                                            shape.textColumn[i]);
@@ -277,19 +379,22 @@ std::vector<int> MyImThread::passRows(bool insert) {
         return 0;
     };
     const std::int32_t rowCount = m_state.lastDataRow - 2;
+    // Nothing else runs on the connection during the pass: one preamble
+    // chooses the database for all of its statements.
+    executePreamble(query, m_options.database);
     transaction.beginAtOnce();
     for (std::int32_t row = 3; row <= m_state.lastDataRow; ++row) {
         if (m_view.stopRequested()) {
             throw PassStopped(row, PassStopped::Cause::User, m_view.stopReason());
         }
-        setProgress(importProgress(row, rowCount, m_state.progressBase));
-        db::Parameters params;
+        // The pass takes the gauge's first two hundred, the merge the rest.
+        setProgress(importProgress(row, rowCount, m_state.progressBase, 200));
+        std::vector<Value> cells(static_cast<std::size_t>(m_state.columnCount));
         bool rowIsEmpty = true;
         for (int c = 1; c <= m_state.columnCount; ++c) {
             if (c != statement.skippedColumn) {
                 const auto i = static_cast<std::size_t>(c - 1);
                 cells[i] = cellParameter(session.readCell(row, c), shape.textColumn[i]);
-                params.emplace_back(m_state.matchedColumns[i], cells[i]);
                 rowIsEmpty = rowIsEmpty && cells[i].isNull();
             }
         }
@@ -299,23 +404,21 @@ std::vector<int> MyImThread::passRows(bool insert) {
             empty.push_back(row);
             continue;
         }
-        const std::string recordKey = insert ? shape.recordKey(cells) : std::string();
+        const std::string recordKey = shape.recordKey(cells);
         const int earlier = recordKey.empty() ? 0 : stagedRowWithKey(recordKey);
         if (earlier > 0) {
             repeated.push_back({row, earlier, shape.describeKey(cells)});
+            repeats.add(row, std::move(cells));
             continue;
         }
-        executePreamble(query, m_options.database);
-        const std::optional<Refusal> refusal =
-            stageRow(transaction, query, statement.statement, params, end, row);
-        if (refusal) {
-            failed.push_back(row);
-            problems.push_back(shape.describeFailure(row, cells, *refusal));
-        } else if (!recordKey.empty()) {
+        if (!recordKey.empty()) {
             stagedKeys.emplace(std::hash<std::string>{}(recordKey), row);
         }
+        kept.add(row, std::move(cells));
     }
-    if (insert) {
+    kept.send();
+    repeats.send();
+    if (problems.empty()) {
         try {
             transaction.commit();
         } catch (const std::exception& e) {
@@ -323,13 +426,22 @@ std::vector<int> MyImThread::passRows(bool insert) {
             throw PassStopped(0, PassStopped::Cause::Database, e.what());
         }
     } else {
+        // Nothing is imported: the rows staged so far go, and no row is
+        // left out for a repeated key.
         transaction.undoAll();
+        repeated.clear();
     }
     m_state.progressBase = m_gauge;
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const RowProblem& a, const RowProblem& b) { return a.row < b.row; });
+    m_result.failedRows.clear();
+    for (const RowProblem& p : problems) {
+        m_result.failedRows.push_back(p.row);
+    }
     m_result.rowProblems = std::move(problems);
     m_result.repeatedRows = std::move(repeated);
     m_result.emptyRows = std::move(empty);
-    return failed;
+    return validationFailureText(m_result.failedRows);
 }
 
 MyImThread::RowShape MyImThread::rowShape(int skippedColumn) const {

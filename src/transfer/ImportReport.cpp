@@ -99,15 +99,6 @@ std::string validationFailureText(const std::vector<int>& rows) {
            "行数据无法插入,有可能这几行数据有空值，或者数据类型不正确，请检查后再导入！";
 }
 
-std::string insertionFailureText(const std::vector<int>& rows) {
-    if (rows.empty()) {
-        return {};
-    }
-    return "第" + rowList(rows) +
-           "行数据插入失败,有可能主键信息重复，或者这几行数据有空值，或者数据类型不正确，"
-           "请手动添加这几行数据！";
-}
-
 std::string emptyRowsText(const std::vector<int>& rows) {
     if (rows.empty()) {
         return {};

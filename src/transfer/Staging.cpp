@@ -179,6 +179,49 @@ StagingInsert buildStagingInsert(const std::string& datasetKey,
     return insert;
 }
 
+std::string stagingParameter(std::size_t row, int column) {
+    return "r" + std::to_string(row) + "c" + std::to_string(column);
+}
+
+std::string buildStagingBatchInsert(const std::string& datasetKey,
+                                    const std::vector<std::string>& matchedColumns,
+                                    int skippedColumn, std::size_t rows) {
+    std::string columns;
+    for (std::size_t i = 0; i < matchedColumns.size(); ++i) {
+        if (static_cast<int>(i) + 1 != skippedColumn) {
+            columns += (columns.empty() ? "" : ",") + matchedColumns[i];
+        }
+    }
+    std::string statement =
+        " insert into " + stagingTableName(datasetKey) + " (" + columns + ")  values ";
+    for (std::size_t r = 0; r < rows; ++r) {
+        statement += r == 0 ? "(" : ",(";
+        bool first = true;
+        for (std::size_t i = 0; i < matchedColumns.size(); ++i) {
+            const int column = static_cast<int>(i) + 1;
+            if (column != skippedColumn) {
+                statement += (first ? ":" : ",:") + stagingParameter(r, column);
+                first = false;
+            }
+        }
+        statement += ")";
+    }
+    return statement + " ";
+}
+
+int stagingRowsPerStatement(const db::Dialect& dialect, std::size_t columns, int wanted) {
+    if (columns == 0) {
+        return 1;  // a row without a column has nothing to list
+    }
+    const std::size_t byParameters =
+        static_cast<std::size_t>(dialect.statementParameterLimit()) / columns;
+    std::size_t rows = std::min(byParameters, static_cast<std::size_t>(dialect.insertRowLimit()));
+    if (wanted > 0) {
+        rows = std::min(rows, static_cast<std::size_t>(wanted));
+    }
+    return static_cast<int>(std::max<std::size_t>(rows, 1));
+}
+
 std::string repeatedHeading(const std::vector<std::string>& headerNames,
                             const datasets::FieldMap& map) {
     // Each ShowName: how many entries give it, and the first one's ShowField.

@@ -59,6 +59,20 @@ StagingInsert buildStagingInsert(const std::string& datasetKey,
                                  const std::vector<std::string>& matchedColumns,
                                  const std::string& identityColumn);
 
+// The INSERT that appends `rows` worksheet rows in one statement, for the
+// same columns as buildStagingInsert: " insert into TEMPX (C1,C2) values
+// (:r0c1,:r0c2),(:r1c1,:r1c2) ", the parameter of row r (from 0) and
+// 1-based worksheet column c named by stagingParameter(r, c).
+std::string buildStagingBatchInsert(const std::string& datasetKey,
+                                    const std::vector<std::string>& matchedColumns,
+                                    int skippedColumn, std::size_t rows);
+std::string stagingParameter(std::size_t row, int column);
+
+// How many worksheet rows of `columns` parameters one staging statement
+// carries: `wanted` (0: as many as they allow) within the dialect's limits
+// of parameters and rows; at least 1.
+int stagingRowsPerStatement(const db::Dialect& dialect, std::size_t columns, int wanted);
+
 // The heading that a field map would read in two ways or put into one column
 // twice: a worksheet heading (already trimmed, not empty) that stands twice in
 // the worksheet, or whose ShowName stands in two entries of the map, or whose

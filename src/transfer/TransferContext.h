@@ -46,6 +46,9 @@ struct TransferOptions {
     // in one statement, their inserts and updates sent as a few multi-row
     // statements. 1 handles one row at a time, a statement or more for each.
     int mergeBatchRows = kMergeBatchRows;
+    // Worksheet rows the import's staging insert sends in one statement: 0
+    // as many as the server's limits allow, 1 one row at a time.
+    int stagingRowsPerStatement = 0;
 };
 
 // The context batch: close, clear, " set Nocount on " and the " use " line of

@@ -233,7 +233,7 @@ TEST_P(CloseDuringImport, StopsTheWorkerUndoesThePassThenCloses) {
     const std::string path = m_exe.dir() + "many.xls";
     pos::testing::writeWorkbook(path, rows);
 
-    // The gauge: validation 0 to 100, insertion 100 to 200, the merge's four
+    // The gauge: the staging pass 0 to 200, the merge's four
     // steps 25 each from 200, the dishes last. The close comes on the worker's
     // thread as it reaches the moment, and the worker goes on once the window
     // has handled it.
@@ -287,7 +287,7 @@ TEST_P(CloseDuringImport, StopsTheWorkerUndoesThePassThenCloses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, CloseDuringImport,
-                         ::testing::Values(CloseCase{"InsertionPass", 150, "btn3", false, "0"},
+                         ::testing::Values(CloseCase{"StagingPass", 150, "btn3", false, "0"},
                                            CloseCase{"MergeDishesStep", 285, "n2", false, "1"},
                                            CloseCase{"MergeClosedTwice", 285, "window", true, "1"}),
                          [](const auto& p) { return std::string(p.param.name); });

@@ -441,8 +441,8 @@ TEST_F(CliImport, StopSignalUndoesThePassAndCleansUp) {
     };
     // The export runs last, over the dishes of the import that completes.
     const Case cases[] = {
-        {&importArgs, SIGINT, "in the validation pass", 10, "0"},
-        {&importArgs, SIGINT, "in the insertion pass", 45, "0"},
+        {&importArgs, SIGINT, "early in the staging pass", 10, "0"},
+        {&importArgs, SIGINT, "late in the staging pass", 45, "0"},
         {&importArgs, SIGTERM, "in the merge's dish pass", 95, "0"},
         {nullptr, 0, "the import run again completes", 0, "0"},
         {&exportArgs, SIGTERM, "in the export's rows", 30, "5000"},

@@ -1,8 +1,9 @@
 // The import worker against real store databases and real workbooks (written
 // by the session, or by xlwt for layouts the session does not write): round
-// trips of the three datasets, the heading match, the dry validation pass,
-// rows refused by the insertion pass, a merge that stops part-way, the gauge,
-// and the staging tables gone after every outcome.
+// trips of the three datasets, the heading match, the staging pass and its
+// refused rows, the same outcome in statements of many rows or of one, a
+// merge that stops part-way, the gauge, and the staging tables gone after
+// every outcome.
 #include "transfer/ImThread.h"
 
 #include <gtest/gtest.h>
@@ -63,9 +64,10 @@ struct Import {
 Import importWith(StoreFixture& store, const std::string& key, const std::string& path,
                   const std::string& fieldMapDir, RecordingView& view,
                   const std::string& datasetText = "菜品信息", std::int32_t station = 1,
-                  const ImportChoices& choices = {}) {
+                  const ImportChoices& choices = {}, int rowsPerStatement = 0) {
     TransferOptions options;
     options.importChoices = choices;
+    options.stagingRowsPerStatement = rowsPerStatement;
     options.database = store.database();
     options.datasetKey = key;
     options.datasetText = datasetText;
@@ -191,11 +193,11 @@ TEST(Import, NewDishesAreStagedAndMergedAndExistingOnesLeftOut) {
     EXPECT_EQ(run.state.lastDataRow, 5);
     EXPECT_EQ(run.state.progressBase, 300);
 
-    // Rows 3..5 of each pass: 33, 66, 100, then 133, 166, 200; the merge
-    // follows from 200 and the end puts the gauge back to 0.
+    // Rows 3..5 of the staging pass, which takes the gauge to 200: 66, 133,
+    // 200; the merge follows from 200 and the end puts the gauge back to 0.
     const std::vector<int> progress = view.progress();
-    const std::vector<int> passes(progress.begin(), progress.begin() + 6);
-    EXPECT_EQ(passes, (std::vector<int>{33, 66, 100, 133, 166, 200}));
+    const std::vector<int> pass(progress.begin(), progress.begin() + 3);
+    EXPECT_EQ(pass, (std::vector<int>{66, 133, 200}));
     EXPECT_EQ(view.progress().back(), 0);
     EXPECT_TRUE(stagingTables(store).empty());
 }
@@ -372,57 +374,112 @@ TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
     EXPECT_EQ(snapshot(store), before);  // no new category, no dish
     EXPECT_EQ(view.pathClears(), 0);
     EXPECT_TRUE(stagingTables(store).empty());
-    EXPECT_EQ(view.progress(), (std::vector<int>{20, 40, 60, 80, 100, 0}));
+    EXPECT_EQ(view.progress(), (std::vector<int>{40, 80, 120, 160, 200, 0}));
 }
 
-// A view that runs `hook` once, on the worker's thread, when the gauge first
-// passes 100: right before the first row of the insertion pass.
-const char* const kRefuseBadNames =
-    "create trigger bad_names before insert on TEMPMenu when new.Name like '坏%' "
-    "begin select raise(abort, 'bad name'); end";
+// --- rows sent many to a statement, or one at a time ---------------------------------------
 
-class HookView : public RecordingView {
-public:
-    explicit HookView(std::function<void()> hook) : m_hook(std::move(hook)) {}
-    void setProgress(int position) override {
-        if (position > 100 && m_hook) {
-            std::function<void()> hook = std::move(m_hook);
-            m_hook = nullptr;
-            hook();
+// Eleven new dishes in three new categories, each row changed by `edit`
+// (its worksheet row, from 3, and its cells).
+Grid elevenDishes(const std::function<void(int, std::vector<std::string>&)>& edit = {}) {
+    Grid grid{kMenuHeadings};
+    for (int row = 3; row <= 13; ++row) {
+        grid.push_back(dish(std::to_string(9000 + row), "新菜" + std::to_string(row),
+                            "新类别" + std::to_string(row % 3)));
+        if (edit) {
+            edit(row, grid.back());
         }
-        RecordingView::setProgress(position);
     }
+    return grid;
+}
 
-private:
-    std::function<void()> m_hook;
+struct BatchCase {
+    const char* name;
+    Grid grid;
+    ImportOutcome outcome;  // of every way and of the real import (not the dry run)
 };
 
-TEST(ImportPasses, RowsRefusedByTheInsertionPassAreListedAndTheOthersMerged) {
+// What a user and the database see of one import.
+struct SeenImport {
+    ImportOutcome outcome;
+    std::string message;
+    std::vector<std::string> rejected;  // row, key and reason of each
+    std::string dump;                   // the store file, as sqlite3 .dump writes it
+
+    bool operator==(const SeenImport&) const = default;
+};
+
+SeenImport importSeen(const Grid& grid, bool dryRun, int rowsPerStatement) {
     TempDir dir;
     StoreFixture store(true);
     datasets::writeDefaultFieldMaps(dir.dir());
-    const std::string path = dir.dir() + "dup.xls";
-    writeWorkbook(path, {kMenuHeadings, dish("9001", "新菜一"), dish("9002", "新菜二"),
-                         dish("9004", "坏菜一"), dish("9003", "新菜三"), dish("9005", "坏菜二")});
-    // Another client refuses some names between the two passes: those rows
-    // now fail alone.
-    HookView view([&] { store.exec(kRefuseBadNames); });
-    const Import run = importWith(store, "Menu", path, dir.dir(), view);
+    const std::string path = dir.dir() + "batch.xls";
+    writeWorkbook(path, grid);
+    ImportChoices choices;
+    choices.dryRun = dryRun;
+    choices.offerRejects = true;
+    RecordingView view;
+    const Import run =
+        importWith(store, "Menu", path, dir.dir(), view, "菜品信息", 1, choices, rowsPerStatement);
+    SeenImport seen{run.result.outcome, run.result.message, {}, {}};
+    for (const RejectedRow& r : run.result.rejectedRows) {
+        seen.rejected.push_back(std::to_string(r.row) + "|" + r.key + "|" + r.reason);
+    }
+    const std::string dump = dir.dir() + "dump.sql";
+    EXPECT_EQ(testing::runShell("sqlite3 " + testing::shellQuote(store.databasePath()) +
+                                " .dump > " + testing::shellQuote(dump)),
+              0);
+    seen.dump = testing::readTextFile(dump);
+    return seen;
+}
 
-    ASSERT_EQ(view.messages().size(), 1u);
-    EXPECT_TRUE(startsWith(view.messages()[0],
-                           "第5,7行数据插入失败,有可能主键信息重复，或者这几行数据有空值，"
-                           "或者数据类型不正确，请手动添加这几行数据！\n第5行："))
-        << view.messages()[0];
-    EXPECT_NE(view.messages()[0].find("bad name"), std::string::npos);
-    EXPECT_TRUE(view.messages()[0].ends_with("\n已导入3行。")) << view.messages()[0];
-    EXPECT_EQ(run.result.outcome, ImportOutcome::RowsFailed);
-    EXPECT_EQ(run.result.failedRows, (std::vector<int>{5, 7}));
-    EXPECT_FALSE(run.result.everyRowInDatabase());
-    EXPECT_EQ(store.rows("select ID, Name from menu where ID >= 9001 order by ID"),
-              (Grid{{"9001", "新菜一"}, {"9002", "新菜二"}, {"9003", "新菜三"}}));
-    EXPECT_EQ(view.pathClears(), 0);
-    EXPECT_TRUE(stagingTables(store).empty());
+// Rows sent four to a statement and as many as the store takes leave the
+// same database and the same words as rows sent one at a time: a refused
+// row is found in its statement and named as it always was.
+TEST(StagingBatches, ManyRowsToAStatementImportAsOneRowAtATime) {
+    const BatchCase cases[] = {
+        {"new rows", elevenDishes(), ImportOutcome::Succeeded},
+        {"refused rows in the first statement", elevenDishes([](int row, auto& cells) {
+             if (row == 3) {
+                 cells[6] = "12元";
+             } else if (row == 5) {
+                 cells[1] = "";
+             }
+         }),
+         ImportOutcome::ValidationFailed},
+        {"refused row in a middle statement",
+         elevenDishes([](int row, auto& cells) { cells[0] = row == 8 ? "九" : cells[0]; }),
+         ImportOutcome::ValidationFailed},
+        {"repeated keys and a stored one", elevenDishes([](int row, auto& cells) {
+             if (row == 6 || row == 11) {
+                 cells[0] = std::to_string(9000 + row - 3);
+             } else if (row == 9) {
+                 cells[0] = "1001";
+             }
+         }),
+         ImportOutcome::RowsFailed},
+        {"a repeated key that is refused too", elevenDishes([](int row, auto& cells) {
+             if (row == 10) {
+                 cells[0] = "9004";
+                 cells[7] = "六元";
+             }
+         }),
+         ImportOutcome::ValidationFailed},
+        {"a blank key",
+         elevenDishes([](int row, auto& cells) { cells[0] = row == 7 ? " " : cells[0]; }),
+         ImportOutcome::ValidationFailed},
+    };
+    for (const BatchCase& c : cases) {
+        for (const bool dryRun : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (dryRun ? ", dry run" : ""));
+            const SeenImport oneByOne = importSeen(c.grid, dryRun, 1);
+            if (!dryRun) {
+                EXPECT_EQ(oneByOne.outcome, c.outcome) << oneByOne.message;
+            }
+            EXPECT_EQ(importSeen(c.grid, dryRun, 4), oneByOne);
+            EXPECT_EQ(importSeen(c.grid, dryRun, 0), oneByOne);
+        }
+    }
 }
 
 TEST(ImportPasses, MergeStoppingPartWayIsReportedAndCleanedUp) {
@@ -435,17 +492,14 @@ TEST(ImportPasses, MergeStoppingPartWayIsReportedAndCleanedUp) {
     std::vector<std::string> row = dish("9001", "新菜", "新类别");
     row[5] = "新单位";
     const std::string path = dir.dir() + "stop.xls";
-    writeWorkbook(path, {kMenuHeadings, row, dish("9002", "坏菜")});
+    writeWorkbook(path, {kMenuHeadings, row, dish("9002", "新菜二")});
 
-    // Row 4 fails the insertion pass; the stop must not hide it.
-    HookView view([&] { store.exec(kRefuseBadNames); });
+    RecordingView view;
     const Import run = importWith(store, "Menu", path, dir.dir(), view);
 
     ASSERT_EQ(view.messages().size(), 1u);
     EXPECT_EQ(run.result.outcome, ImportOutcome::MergeStopped);
     EXPECT_NE(view.messages()[0].find("units are locked"), std::string::npos) << view.messages()[0];
-    EXPECT_NE(view.messages()[0].find("\n第4行数据插入失败"), std::string::npos)
-        << view.messages()[0];
     EXPECT_FALSE(startsWith(view.messages()[0], kSuccess));
     // The category pass ran before the unit pass stopped: its row stays.
     EXPECT_EQ(store.scalar("select count(*) from Category where Name = '新类别'"), "1");
@@ -930,9 +984,6 @@ TEST(Staging, RepeatedHeadingIsFound) {
 TEST(Staging, ProgressAndFailureTexts) {
     EXPECT_EQ(importProgress(3, 3, 0), 33);
     EXPECT_EQ(importProgress(5, 3, 100), 200);
-    EXPECT_EQ(insertionFailureText({4, 7}),
-              "第4,7行数据插入失败,有可能主键信息重复，或者这几行数据有空值，或者数据类型不正确，"
-              "请手动添加这几行数据！");
     EXPECT_EQ(validationFailureText({}), "");
 }
 
