@@ -259,19 +259,25 @@ private:
                     if (rc != SQLITE_OK) {
                         file->fail(rc);
                     }
-                    chunk->nextOffset = static_cast<std::size_t>(tail - chunk->text.c_str());
                     if (!stmt) {
+                        chunk->nextOffset = static_cast<std::size_t>(tail - chunk->text.c_str());
                         chunk->complete = true;
                         break;
                     }
-                    chunk->statements.emplace_back(stmt);
+                    // A statement whose markers cannot be bound is not kept.
+                    store::StatementHandle handle(stmt);
+                    std::vector<std::string> markers = store::markerNames(stmt);
+                    chunk->nextOffset = static_cast<std::size_t>(tail - chunk->text.c_str());
+                    chunk->statements.push_back(std::move(handle));
                     chunk->tables.push_back(std::move(tables));
+                    chunk->markers.push_back(std::move(markers));
                     if (isEmptySql(std::string_view(chunk->text).substr(chunk->nextOffset))) {
                         chunk->complete = true;
                     }
                 }
                 sqlite3_stmt* stmt = chunk->statements[k].get();
-                if (const int rc = bindParameters(stmt, params); rc != SQLITE_OK) {
+                if (const int rc = bindParameters(stmt, chunk->markers[k], params);
+                    rc != SQLITE_OK) {
                     file->fail(rc);
                 }
                 StatementTables* tables = &chunk->tables[k];

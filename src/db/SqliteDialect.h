@@ -52,7 +52,7 @@ public:
     std::string savepointLine(const std::string& name) const override;
     std::string rollbackToSavepointLine(const std::string& name) const override;
     std::string releaseSavepointLine(const std::string& name) const override;
-    // 500 parameters, within the variable limit of the linked library (999
+    // 4,000 parameters, within the variable limit of the linked library (999
     // before SQLite 3.32, 32,766 since, or what it was built with); a VALUES
     // list of any length.
     int statementParameterLimit() const override;

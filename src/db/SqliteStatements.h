@@ -57,7 +57,9 @@ struct PreparedChunk {
     std::string text;
     std::vector<StatementHandle> statements;
     std::vector<StatementTables> tables;  // one for each statement
-    std::size_t nextOffset = 0;           // where the text not yet prepared begins
+    // Each statement's marker names (markerNames), learned once.
+    std::vector<std::vector<std::string>> markers;
+    std::size_t nextOffset = 0;  // where the text not yet prepared begins
     bool complete = false;
 
     void reset();

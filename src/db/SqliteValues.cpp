@@ -89,19 +89,29 @@ Value columnValue(sqlite3_stmt* s, int i, ColumnKind kind) {
 // without regard to letter case. A decimal binds as text: a numeric column's
 // affinity turns it into a number, and a text column keeps the digits exactly,
 // where binding a double would round the amount before any column saw it.
-int bindParameters(sqlite3_stmt* s, const Parameters& params) {
-    int count = sqlite3_bind_parameter_count(s);
-    // Names are unique without regard to letter case, so where the search
-    // starts does not change what it finds; the values usually come in the
-    // markers' order, so it starts after the last one found.
-    std::size_t hint = 0;
+std::vector<std::string> markerNames(sqlite3_stmt* s) {
+    const int count = sqlite3_bind_parameter_count(s);
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(count));
     for (int i = 1; i <= count; ++i) {
         const char* marker = sqlite3_bind_parameter_name(s, i);
         if (!marker || marker[0] != ':') {
             throw DbError(std::string("语句中的参数") + (marker ? marker : "?") +
                           "不是命名参数，只支持:Name形式的参数。");
         }
-        const std::string_view name(marker + 1);
+        names.emplace_back(marker + 1);
+    }
+    return names;
+}
+
+int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
+                   const Parameters& params) {
+    // Names are unique without regard to letter case, so where the search
+    // starts does not change what it finds; the values usually come in the
+    // markers' order, so it starts after the last one found.
+    std::size_t hint = 0;
+    for (int i = 1; i <= static_cast<int>(markers.size()); ++i) {
+        const std::string_view name = markers[static_cast<std::size_t>(i - 1)];
         const Value* found = nullptr;
         for (std::size_t k = 0; k < params.size() && !found; ++k) {
             const std::size_t at = (hint + k) % params.size();

@@ -14,7 +14,8 @@ namespace pos::transfer {
 
 std::size_t rowsPerStatementLimit(db::ServerKind kind, std::size_t parametersPerRow) {
     const bool server = kind == db::ServerKind::SqlServer;
-    const std::size_t parameters = server ? 2100 : 2000;
+    // The store's limit is the staging insert's (SqliteDialect).
+    const std::size_t parameters = server ? 2100 : 4000;
     const std::size_t rows = server ? 1000 : parameters;
     if (parametersPerRow == 0) {
         return rows;
