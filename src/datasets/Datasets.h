@@ -205,8 +205,8 @@ extern const Dataset kHallTableDataset;
 extern const Dataset kMenuAnnotateDataset;
 
 // The datasets in the order of the drop-down; a new dataset is one more entry.
-inline constexpr std::array kDatasets{
-    std::cref(kMenuDataset), std::cref(kHallTableDataset), std::cref(kMenuAnnotateDataset)};
+inline constexpr std::array kDatasets{std::cref(kMenuDataset), std::cref(kHallTableDataset),
+                                      std::cref(kMenuAnnotateDataset)};
 
 // The key for a drop-down text (trimmed, compared exactly), or empty.
 std::string datasetKeyFromCombo(const std::string& text);
