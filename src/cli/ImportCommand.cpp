@@ -133,7 +133,7 @@ private:
     // and "0" for the pre-check of a dataset that has no use for it.
     std::string stationText(const datasets::Dataset& dataset) const {
         if (m_stationOption->count() == 0) {
-            if (equalsIgnoreCase(dataset.key, "Menu")) {
+            if (dataset.newRowsTakeStation) {
                 throw UsageError(
                     std::string("导入") + dataset.displayText +
                     "时必须用--station给出站点号（1至4位数字），它会写入新导入的菜品。");

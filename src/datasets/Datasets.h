@@ -198,6 +198,9 @@ struct Dataset {
     // ("清空菜品信息及" + this): the self-test empties the exported table,
     // then also the passes' numbered tables, and has the import create them.
     const char* referenceRows;
+    // Whether the import writes the station number into the new rows (and
+    // so must be given one).
+    bool newRowsTakeStation = false;
 };
 
 extern const Dataset kMenuDataset;

@@ -279,6 +279,7 @@ constinit const Dataset kMenuDataset{
     .referencePasses = kReferencePasses,
     .mergePassSpan = 25,
     .referenceRows = "菜品类别、统计类别和单位",
+    .newRowsTakeStation = true,
 };
 
 }  // namespace pos::datasets
