@@ -164,13 +164,7 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
         m_subject = subject;
         std::rethrow_exception(stop);
     }
-    try {
-        m_transaction.commit();
-    } catch (const std::exception& e) {
-        m_lostPass = e.what();
-        throw;
-    }
-    m_progress.endPass();
+    commitPass();
 }
 
 // The largest `column` of `table`, 0 when it has no row or only NULL there,
@@ -276,13 +270,7 @@ void MergeEngine::batchedLastPass() {
         rows.clear();
     }
     m_subject.clear();
-    try {
-        m_transaction.commit();
-    } catch (const std::exception& e) {
-        m_lostPass = e.what();
-        throw;
-    }
-    m_progress.endPass();
+    commitPass();
 }
 
 // Plans the rows up to the first one the merge cannot take, writes them,

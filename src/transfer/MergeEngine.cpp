@@ -194,6 +194,12 @@ void MergeEngine::walkPass(const char* step, const std::string& statement, int s
         driver.next();
     }
     m_subject.clear();
+    commitPass();
+}
+
+// Commits the pass; a commit that fails loses the whole pass, which the
+// report then names.
+void MergeEngine::commitPass() {
     try {
         m_transaction.commit();
     } catch (const std::exception& e) {

@@ -268,6 +268,7 @@ private:
     NameIds namesOf(const std::vector<StagedRow>& rows, std::size_t count);
     std::size_t rowsPerStatement(std::size_t parametersPerRow) const;
     void referencePass(const datasets::ReferencePass& pass);
+    void commitPass();
     Value newReferenceId(const datasets::ReferencePass& pass, const std::string& name);
     const datasets::ReferencePass& referencePassOver(const char* column) const;
     void walkPass(const char* step, const std::string& statement, int span, int firstOrdinal,
