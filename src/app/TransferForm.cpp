@@ -178,9 +178,6 @@ TTransferForm::TTransferForm(WindowOptions options, MessageBoxes* boxes, QWidget
       m_closeAction([] { ::_exit(0); }),
       m_sqlConn(m_options.connection),
       m_connQuery(m_sqlConn),
-      m_sqlQuery(m_sqlConn),
-      m_tempQuery(m_sqlConn),
-      m_tempQuery2(m_sqlConn),
       m_view(std::make_unique<QtTransferView>(*this, m_stopToken)),
       m_startHost(std::make_unique<WindowStartHost>(*this)) {
     buildControls();
@@ -600,10 +597,6 @@ transfer::ImportChoices TTransferForm::importChoices() const {
     choices.updateExisting = m_n4->isChecked();
     choices.offerRejects = true;
     return choices;
-}
-
-transfer::TransferQueries TTransferForm::transferQueries() {
-    return {m_sqlConn, m_sqlQuery, m_tempQuery, m_tempQuery2};
 }
 
 transfer::TransferView& TTransferForm::transferView() {
