@@ -36,7 +36,6 @@ public:
     TransferSession(const TransferSession&) = delete;
     TransferSession& operator=(const TransferSession&) = delete;
 
-    db::Connection& connection() const { return *m_connection; }
     // The connection and the queries, valid as long as the session (a moved
     // session's queries move with it).
     TransferQueries queries();
