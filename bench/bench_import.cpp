@@ -231,7 +231,6 @@ private:
 struct Session {
     std::shared_ptr<bench::StatementCount> count = std::make_shared<bench::StatementCount>();
     std::unique_ptr<db::Connection> connection;
-    std::unique_ptr<db::Query> q1, q2, q3;
 
     explicit Session(const std::string& store) {
         db::ConnectionSettings settings;
@@ -242,12 +241,9 @@ struct Session {
             "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
             "Initial Catalog=pos_demo;Data Source=.");
         connection->connect();
-        q1 = std::make_unique<db::Query>(*connection);
-        q2 = std::make_unique<db::Query>(*connection);
-        q3 = std::make_unique<db::Query>(*connection);
         *count = {};
     }
-    transfer::TransferQueries queries() { return {*connection, *q1, *q2, *q3}; }
+    transfer::TransferSession queries() { return transfer::TransferSession(*connection); }
 };
 
 transfer::TransferOptions dishOptions(const std::string& dir, const std::string& path) {
@@ -416,7 +412,6 @@ int main(int argc, char** argv) {
             "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
             "Initial Catalog=pos_demo;Data Source=.");
         connection.connect();
-        db::Query sqlQuery(connection), tempQuery(connection), tempQuery2(connection);
         transfer::TransferOptions options;
         options.database = "pos_demo";
         options.datasetKey = "Menu";
@@ -427,7 +422,7 @@ int main(int argc, char** argv) {
         const auto start = Clock::now();
         const double cpuStart = processCpuSeconds();
         TimingView view(start);
-        transfer::MyImThread worker({connection, sqlQuery, tempQuery, tempQuery2}, options, view);
+        transfer::MyImThread worker(transfer::TransferSession(connection), options, view);
         worker.run();
         const double total = secondsSince(start);
         const double cpu = processCpuSeconds() - cpuStart;

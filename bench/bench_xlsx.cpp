@@ -151,7 +151,6 @@ int main(int argc, char** argv) {
             s.nameFirstSheet("Menu");
             s.sheetByName("Menu");
             s.wrapAllCells();
-            s.hideExcel();
             for (int c = 1; c <= kColumns; ++c)
                 s.writeCell(2, c, "Heading " + std::to_string(c));
             for (int r = 2; r < rows + 2; ++r) {

@@ -1,6 +1,7 @@
 // The one window of the program: it arranges the controls, owns the database
-// connection and the query objects that the workers borrow, and calls the
-// core for everything else (no SQL here).
+// connection (each transfer's worker has a session of its own on it) and the
+// query of its own checks, and calls the core for everything else (no SQL
+// here).
 #pragma once
 
 #include <QString>
@@ -84,12 +85,10 @@ public:
     // What the checkable entries of the right-click menu ask of an import.
     transfer::ImportChoices importChoices() const;
 
+    // SQLConn, kept across transfers, and ConnQuery: the database list and
+    // the table checks.
     db::Connection& sqlConn() { return m_sqlConn; }
     db::Query& connQuery() { return m_connQuery; }
-    db::Query& sqlQuery() { return m_sqlQuery; }
-    db::Query& tempQuery() { return m_tempQuery; }
-    db::Query& tempQuery2() { return m_tempQuery2; }
-    transfer::TransferQueries transferQueries();
 
     // The view through which a worker reaches this window from its thread.
     transfer::TransferView& transferView();
@@ -151,12 +150,10 @@ private:
 
     db::Connection m_sqlConn;
     db::Query m_connQuery;
-    db::Query m_sqlQuery;
-    db::Query m_tempQuery;
-    db::Query m_tempQuery2;
     std::unique_ptr<QtTransferView> m_view;
-    // After the view and the queries, so that it goes first and its latest
-    // workers are joined while what they borrow still exists.
+    // After the connection and the view, so that it goes first and its latest
+    // workers are joined, and their sessions closed, while what they use
+    // still exists.
     std::unique_ptr<WindowStartHost> m_startHost;
 
     std::string m_currentDatasetKey;

@@ -65,8 +65,8 @@ db::Query& WindowStartHost::connQuery() {
     return m_form.connQuery();
 }
 
-transfer::TransferQueries WindowStartHost::workerQueries() {
-    return m_form.transferQueries();
+transfer::TransferSession WindowStartHost::transferSession() {
+    return transfer::TransferSession(m_form.sqlConn());
 }
 
 transfer::TransferView& WindowStartHost::workerView() {

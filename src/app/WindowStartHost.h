@@ -35,7 +35,7 @@ public:
     std::string executableDir() const override;
     std::string fieldMapDir() const override;
     db::Query& connQuery() override;
-    transfer::TransferQueries workerQueries() override;
+    transfer::TransferSession transferSession() override;
     transfer::TransferView& workerView() override;
     void keepExportWorker(std::unique_ptr<transfer::MyExThread> worker) override;
     void keepImportWorker(std::unique_ptr<transfer::MyImThread> worker) override;

@@ -39,11 +39,7 @@ const datasets::Dataset& requireDataset(const std::string& name) {
 }
 
 WorkerConnection::WorkerConnection(const GlobalOptions& global)
-    : connection(global.connectionSettings()),
-      connQuery(connection),
-      sqlQuery(connection),
-      tempQuery(connection),
-      tempQuery2(connection) {
+    : connection(global.connectionSettings()), connQuery(connection) {
     transfer::connectAndListDatabases(connection, connQuery, global.connectionArguments());
 }
 

@@ -1,6 +1,6 @@
 // What the commands share: the --database and --dataset options, the dataset
-// lookup, the connection with the workers' queries, the workers' options and
-// a progress bar on a terminal.
+// lookup, the connection on which each worker gets a session of its own, the
+// workers' options and a progress bar on a terminal.
 #pragma once
 
 #include <signal.h>
@@ -34,17 +34,15 @@ const datasets::Dataset& requireDataset(const std::string& name);
 std::string formatList();
 
 // A connection opened as the window opens it (the database list read through
-// connQuery), with the queries a transfer worker borrows.
+// connQuery), on which a transfer worker gets a session of its own.
 struct WorkerConnection {
     explicit WorkerConnection(const GlobalOptions& global);
 
-    transfer::TransferQueries queries() { return {connection, sqlQuery, tempQuery, tempQuery2}; }
+    // A new session for one transfer, which its worker owns.
+    transfer::TransferSession queries() { return transfer::TransferSession(connection); }
 
     db::Connection connection;
     db::Query connQuery;
-    db::Query sqlQuery;
-    db::Query tempQuery;
-    db::Query tempQuery2;
 };
 
 // The worker's options for `dataset` of `database` with the workbook at

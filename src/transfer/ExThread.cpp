@@ -1,6 +1,6 @@
-// The export worker. Every statement goes through the borrowed SQLQuery; the
-// workbook session lives for one call of exportToExcel; the view hears of
-// every outcome, failures included.
+// The export worker. Every statement goes through the SQLQuery of the
+// worker's transfer session; the workbook session lives for one call of
+// writeWorkbook; the view hears of every outcome, failures included.
 #include "transfer/ExThread.h"
 
 #include <algorithm>
@@ -44,10 +44,10 @@ std::string writeFailedMessage(const std::string& reason) {
     return "数据导出失败：" + reason + "\n目标文件没有写入，请检查保存路径是否可以写入后重新导出！";
 }
 
-// The export cannot go on for a reason that is not the saving's: a stored
-// text longer than a cell holds (its message names the row and the column,
-// the outcome is Refused), or the user's stop (Stopped). The message is shown
-// as it stands; no file is written.
+// The export cannot go on: a stored text longer than a cell holds (its
+// message names the row and the column, the outcome is Refused), the user's
+// stop (Stopped), or the engine or the save failed (Failed). The message is
+// shown as it stands; no file is written.
 class ExportHalted : public std::runtime_error {
 public:
     ExportHalted(ExportOutcome outcome, const std::string& message)
@@ -231,8 +231,9 @@ int recordLimitForPath(const std::string& path) {
     return format != nullptr ? format->maxRows - 2 : kXlsMaxRecords;
 }
 
-MyExThread::MyExThread(TransferQueries queries, TransferOptions options, TransferView& view)
-    : m_queries(queries),
+MyExThread::MyExThread(TransferSession session, TransferOptions options, TransferView& view)
+    : m_transferSession(std::move(session)),
+      m_queries(m_transferSession.queries()),
       m_options(std::move(options)),
       m_view(view),
       m_worker([this] { runExport(); },
@@ -292,6 +293,7 @@ void MyExThread::finishExport() {
     // transfer can use SQLQuery while the drops still run; enabling the start
     // button is the last call this worker makes into the view.
     dropViews();
+    m_transferSession.close();
     runCleanup("把数据写入数据库文件", [this] { m_queries.connection.settleFile(); });
     m_view.setProgress(0);
     m_view.setChoiceControlsEnabled(true);
@@ -424,9 +426,6 @@ std::string MyExThread::successMessage(std::int64_t leftOut) const {
 }
 
 void MyExThread::exportToExcel() {
-    db::Query& query = m_queries.sqlQuery;
-    const std::string k = key();
-
     int recordCount = 0;
     std::int64_t leftOut = 0;
     if (!openExportQuery(recordCount, leftOut)) {
@@ -441,6 +440,19 @@ void MyExThread::exportToExcel() {
         return;
     }
 
+    try {
+        writeWorkbook();
+    } catch (const ExportHalted& e) {
+        finishWith(e.outcome(), e.what());
+        return;
+    }
+    finishWith(ExportOutcome::Succeeded, successMessage(leftOut));
+    m_view.clearPath();
+}
+
+void MyExThread::writeWorkbook() {
+    db::Query& query = m_queries.sqlQuery;
+    const std::string k = key();
     workbook::SpreadsheetSession session;
     try {
         session.startExcel();
@@ -448,12 +460,8 @@ void MyExThread::exportToExcel() {
         session.nameFirstSheet(k);
         session.sheetByName(k);
         session.wrapAllCells();
-        session.hideExcel();
     } catch (const std::exception&) {
-        session.quitExcel();
-        session.releaseExcel();
-        finishWith(ExportOutcome::Failed, kEngineFailedMessage);
-        return;
+        throw ExportHalted(ExportOutcome::Failed, kEngineFailedMessage);
     }
 
     try {
@@ -493,21 +501,11 @@ void MyExThread::exportToExcel() {
         // The session saves atomically: a failure leaves no partial file and
         // an existing file whole.
         session.saveSheetAs(m_options.path);
-    } catch (const ExportHalted& e) {
-        session.quitExcel();
-        session.releaseExcel();
-        finishWith(e.outcome(), e.what());
-        return;
+    } catch (const ExportHalted&) {
+        throw;
     } catch (const std::exception& e) {
-        session.quitExcel();
-        session.releaseExcel();
-        finishWith(ExportOutcome::Failed, writeFailedMessage(e.what()));
-        return;
+        throw ExportHalted(ExportOutcome::Failed, writeFailedMessage(e.what()));
     }
-    session.quitExcel();
-    session.releaseExcel();
-    finishWith(ExportOutcome::Succeeded, successMessage(leftOut));
-    m_view.clearPath();
 }
 
 }  // namespace pos::transfer

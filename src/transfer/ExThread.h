@@ -82,9 +82,9 @@ struct ExportResult {
 // The export worker, named as designed.
 class MyExThread {
 public:
-    // Borrows the queries and the view for the length of the export; both must
-    // outlive the worker.
-    MyExThread(TransferQueries queries, TransferOptions options, TransferView& view);
+    // Owns the transfer's session, whose queries it closes as the export
+    // ends; the session's connection and the view must outlive the worker.
+    MyExThread(TransferSession session, TransferOptions options, TransferView& view);
     // Waits for the thread; by the time a window replaces its latest worker the
     // thread has ended or is about to, since the start button is enabled again
     // only as the worker's very last call into the view.
@@ -104,10 +104,6 @@ public:
     void runExport();
     void finishExport();
 
-    // The text after " select " in the export query: empty, then the view's
-    // columns that the field map's entries name, in the map's order, each
-    // quoted (every column of the view when the map has no entry).
-    const std::string& selectColumns() const { return m_selectColumns; }
     // The heading texts, one per heading column; emptied after the export.
     const std::vector<std::string>& showNames() const { return m_showNames; }
     // How the export ended; read it once the thread has been joined.
@@ -115,6 +111,10 @@ public:
 
 private:
     void exportToExcel();
+    // Writes the export query's records under the headings and saves the
+    // workbook; every other end is thrown as ExportHalted. The workbook
+    // session is released on the way out, before the closing message shows.
+    void writeWorkbook();
     bool createViews();
     // The headings and the select list from the field map (written from the
     // view's columns when missing); false when the export cannot go on.
@@ -126,9 +126,13 @@ private:
     // Records the outcome with its closing message and shows the message.
     void finishWith(ExportOutcome outcome, std::string message);
 
-    TransferQueries m_queries;
+    TransferSession m_transferSession;
+    TransferQueries m_queries;  // m_transferSession's
     TransferOptions m_options;
     TransferView& m_view;
+    // The text after " select " in the export query: empty, then the view's
+    // columns that the field map's entries name, in the map's order, each
+    // quoted (every column of the view when the map has no entry).
     std::string m_selectColumns;
     std::vector<std::string> m_showNames;
     ExportResult m_result;

@@ -1,10 +1,10 @@
 // The import worker's flow: the thread, the steps of an import in turn, the
 // lock, the staging tables built and dropped, the closing message. Every
-// statement of the worker goes through the borrowed SQLQuery, each after the
-// database preamble; the workbook session lives from the thread body to the
-// termination step; the view hears of every outcome. The worksheet, the row
-// passes and the report live beside it (ImportSheet.cpp, ImportPasses.cpp,
-// ImportReport.cpp).
+// statement of the worker goes through the SQLQuery of its transfer session,
+// each after the database preamble; the workbook session lives from the
+// thread body to the termination step; the view hears of every outcome. The
+// worksheet, the row passes and the report live beside it (ImportSheet.cpp,
+// ImportPasses.cpp, ImportReport.cpp).
 #include "transfer/ImThread.h"
 
 #include <algorithm>
@@ -41,8 +41,9 @@ std::string stagingFailedMessage(const TransferOptions& options) {
 
 }  // namespace
 
-MyImThread::MyImThread(TransferQueries queries, TransferOptions options, TransferView& view)
-    : m_queries(queries),
+MyImThread::MyImThread(TransferSession session, TransferOptions options, TransferView& view)
+    : m_transferSession(std::move(session)),
+      m_queries(m_transferSession.queries()),
       m_options(std::move(options)),
       m_view(view),
       m_worker([this] { runImport(); },
@@ -279,14 +280,9 @@ void MyImThread::finishImport() {
         }
         m_importLock.reset();
     }
+    m_transferSession.close();
     runCleanup("把数据写入数据库文件", [this] { m_queries.connection.settleFile(); });
-    if (m_session) {
-        runCleanup("关闭工作簿", [this] {
-            m_session->closeWorkbooks();
-            m_session->quitExcel();
-        });
-        m_session->releaseExcel();
-    }
+    m_session.reset();  // the workbook, released by the session's destructor
     setProgress(0);
     m_view.setChoiceControlsEnabled(true);
 }

@@ -134,9 +134,9 @@ std::string emptyRowsText(const std::vector<int>& rows);
 // The import worker, named as designed.
 class MyImThread {
 public:
-    // Borrows the queries and the view for the length of the import; both
-    // must outlive the worker.
-    MyImThread(TransferQueries queries, TransferOptions options, TransferView& view);
+    // Owns the transfer's session, whose queries it closes as the import
+    // ends; the session's connection and the view must outlive the worker.
+    MyImThread(TransferSession session, TransferOptions options, TransferView& view);
     // Waits for the thread.
     ~MyImThread();
     MyImThread(const MyImThread&) = delete;
@@ -202,7 +202,8 @@ private:
     void finishWith(ImportOutcome outcome, const std::string& message);
     std::string key() const;
 
-    TransferQueries m_queries;
+    TransferSession m_transferSession;
+    TransferQueries m_queries;  // m_transferSession's
     TransferOptions m_options;
     TransferView& m_view;
     ImportState m_state;

@@ -65,15 +65,10 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
         // without holding the sheet: the worker reads it in full.
         session.openWorkbook(trimmed(options.path), kPrecheckRows);
         session.nameFirstSheet(key);
-        session.hideExcel();
     } catch (const workbook::WorkbookError& e) {
-        session.quitExcel();
-        session.releaseExcel();
         // The file is no workbook, or a damaged one: the reason says which.
         return refused(ImportPrecheckStatus::EngineFailed, e.what());
     } catch (const std::exception& e) {
-        session.quitExcel();
-        session.releaseExcel();
         return refused(ImportPrecheckStatus::EngineFailed,
                        std::string("不能导入数据，EXCEL可能未正确安装！\n") + e.what());
     }
@@ -103,8 +98,6 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
                        importTablesMissingMessage(options.database, options.datasetText));
     }
 
-    session.quitExcel();
-    session.releaseExcel();
     ImportPrecheck ready;
     ready.stationNumber = *station;
     return ready;

@@ -337,7 +337,6 @@ std::string MyImThread::writeRejects(ImportOutcome outcome, const std::string& p
         out.nameFirstSheet(k);
         out.sheetByName(k);
         out.wrapAllCells();
-        out.hideExcel();
         const auto copyRow = [&](int from, int to) {
             for (int c = 1; c < reasonColumn; ++c) {
                 const Value value = m_session->readCell(from, c);
@@ -358,13 +357,9 @@ std::string MyImThread::writeRejects(ImportOutcome outcome, const std::string& p
         }
         out.saveSheetAs(path);
     } catch (const std::exception& e) {
-        out.quitExcel();
-        out.releaseExcel();
         return "未导入的行没有写出：无法保存" + path + "（" + e.what() +
                "）。这些行已在上面列出；请检查路径后再试。" + note;
     }
-    out.quitExcel();
-    out.releaseExcel();
     return std::string(dryRun ? "真正导入时不会导入的" : "未导入的") + std::to_string(count) +
            "行已写入" + path + "，改正后可以重新导入这个文件。" + note;
 }

@@ -61,7 +61,6 @@ bool MyImThread::readWorksheet() {
         session.nameFirstSheet(k);
         session.sheetByName(k);
         session.wrapAllCells();
-        session.hideExcel();
         m_state.dataRowCount = session.usedRowCount(k) - 1;
         m_state.columnCount = session.usedColumnCount(k);
         m_state.headerNames.assign(static_cast<std::size_t>(std::max(m_state.columnCount, 0)), {});
@@ -97,8 +96,6 @@ bool MyImThread::readWorksheet() {
         }
         m_state.lastDataRow = last;
     } catch (const std::exception& e) {
-        session.quitExcel();
-        session.releaseExcel();
         // A file that is no workbook, or a damaged one, is named by the
         // engine's reason; the usual text stays for any other failure.
         finishWith(ImportOutcome::Refused,

@@ -111,9 +111,7 @@ public:
           m_result(result),
           m_connection(options.settings),
           m_connQuery(m_connection),
-          m_sqlQuery(m_connection),
-          m_tempQuery(m_connection),
-          m_tempQuery2(m_connection) {}
+          m_sqlQuery(m_connection) {}
 
     void run() {
         try {
@@ -279,11 +277,9 @@ private:
         return options;
     }
 
-    TransferQueries queries() { return {m_connection, m_sqlQuery, m_tempQuery, m_tempQuery2}; }
-
     std::string exportTo(const datasets::Dataset& dataset, const std::string& path) {
         SelfTestView view(m_options.stop);
-        MyExThread worker(queries(), transferOptions(dataset, path), view);
+        MyExThread worker(TransferSession(m_connection), transferOptions(dataset, path), view);
         worker.runExport();
         worker.finishExport();
         if (!worker.result().succeeded() || !fs::is_regular_file(path)) {
@@ -300,7 +296,7 @@ private:
         }
         options.stationNumber = check.stationNumber;
         SelfTestView view(m_options.stop);
-        MyImThread worker(queries(), options, view);
+        MyImThread worker(TransferSession(m_connection), options, view);
         worker.run();
         const ImportResult& result = worker.result();
         if (!result.everyRowInDatabase() || !formatMergeWarnings(result.merge).empty()) {
@@ -422,7 +418,7 @@ private:
     }
 
     void dropDatabase() {
-        for (db::Query* query : {&m_connQuery, &m_sqlQuery, &m_tempQuery, &m_tempQuery2}) {
+        for (db::Query* query : {&m_connQuery, &m_sqlQuery}) {
             query->close();
         }
         if (m_store) {
@@ -448,10 +444,10 @@ private:
     const SelfTestOptions& m_options;
     SelfTestResult& m_result;
     db::Connection m_connection;
+    // The self-test's own statements (the scratch database, the checks and
+    // snapshots); every transfer has a session of its own on the connection.
     db::Query m_connQuery;
     db::Query m_sqlQuery;
-    db::Query m_tempQuery;
-    db::Query m_tempQuery2;
     bool m_store = false;
     bool m_created = false;
     std::string m_folder;

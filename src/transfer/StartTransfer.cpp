@@ -33,8 +33,8 @@ void startExport(StartTransferHost& host) {
         host.askYesNo(exportTablesMissingMessage(host.databaseText(), host.datasetText()));
         return;
     }
-    auto worker =
-        std::make_unique<MyExThread>(host.workerQueries(), workerOptions(host), host.workerView());
+    auto worker = std::make_unique<MyExThread>(host.transferSession(), workerOptions(host),
+                                               host.workerView());
     MyExThread& started = *worker;
     host.keepExportWorker(std::move(worker));
     started.start();
@@ -56,7 +56,7 @@ void startImport(StartTransferHost& host) {
     }
     options.stationNumber = check.stationNumber;
     options.importChoices = host.importChoices();
-    auto worker = std::make_unique<MyImThread>(host.workerQueries(), options, host.workerView());
+    auto worker = std::make_unique<MyImThread>(host.transferSession(), options, host.workerView());
     MyImThread& started = *worker;
     host.keepImportWorker(std::move(worker));
     started.start();

@@ -40,9 +40,9 @@ public:
 
     // ConnQuery, for the table-presence check.
     virtual db::Query& connQuery() = 0;
-    // What a worker borrows for one transfer: SQLConn and the three worker
-    // queries, and the view through which it reaches the window.
-    virtual TransferQueries workerQueries() = 0;
+    // A new session on SQLConn for one transfer, which its worker owns, and
+    // the view through which the worker reaches the window.
+    virtual TransferSession transferSession() = 0;
     virtual TransferView& workerView() = 0;
 
     // Records `worker` as the latest export worker, replacing (and so joining)

@@ -1,19 +1,53 @@
-// What a transfer works with: the window's connection and query objects,
-// borrowed for the length of one transfer, and its inputs, read once.
+// What a transfer works with: a session of its own on the front end's
+// connection, owning the queries of that one transfer, and its inputs, read
+// once.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "db/Connection.h"
 
 namespace pos::transfer {
 
+// The queries of one transfer as its steps and the merge use them, borrowed
+// from the transfer's session for as long as the worker that owns it runs.
 struct TransferQueries {
     db::Connection& connection;  // SQLConn
     db::Query& sqlQuery;         // SQLQuery: the workers' statements, the merge's driving cursor
     db::Query& tempQuery;        // TempQuery: the merge's lookups
     db::Query& tempQuery2;       // TempQuery2: the merge's maxima and inserts
+};
+
+// One transfer's hold on the database: a front end creates one for each
+// transfer from its connection and hands it to the worker, which owns it for
+// its run. The queries are the session's own, so that none outlives its
+// transfer and no statement, parameter or result of one transfer reaches the
+// next. The connection stays the front end's (the window keeps one across
+// transfers) and must outlive the session.
+class TransferSession {
+public:
+    explicit TransferSession(db::Connection& connection);
+    // Closes the queries; a failure is logged, never thrown.
+    ~TransferSession();
+    TransferSession(TransferSession&& other) noexcept = default;
+    TransferSession& operator=(TransferSession&&) = delete;
+    TransferSession(const TransferSession&) = delete;
+    TransferSession& operator=(const TransferSession&) = delete;
+
+    // The connection and the queries, valid as long as the session (a moved
+    // session's queries move with it).
+    TransferQueries queries();
+    // Drops every query's result, when the transfer has ended: no statement
+    // of it stays open on the connection. The queries may be used again.
+    void close() noexcept;
+
+private:
+    db::Connection* m_connection;
+    std::unique_ptr<db::Query> m_sqlQuery;
+    std::unique_ptr<db::Query> m_tempQuery;
+    std::unique_ptr<db::Query> m_tempQuery2;
 };
 
 // What an import may be asked beyond the window's inputs: the command line's

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/AtomicFile.h"
+#include "common/Cleanup.h"
 #include "common/Files.h"
 #include "common/Text.h"
 #include "common/Unicode.h"
@@ -90,7 +91,6 @@ struct SpreadsheetSession::State {
     SheetData grid;                    // the first sheet of an opened workbook
     std::optional<std::size_t> attached;
     bool wrap = false;
-    bool visible = true;
 
     void requireStarted(const char* operation) const {
         if (phase != Phase::Started) {
@@ -139,10 +139,17 @@ struct SpreadsheetSession::State {
         attached.reset();
         wrap = false;
     }
+    // Quit or not, the workbook goes and the session cannot start again.
+    void release() {
+        dropWorkbook();
+        phase = Phase::Released;
+    }
 };
 
 SpreadsheetSession::SpreadsheetSession() : m_state(std::make_unique<State>()) {}
-SpreadsheetSession::~SpreadsheetSession() = default;
+SpreadsheetSession::~SpreadsheetSession() {
+    runCleanup("释放工作簿引擎", [this] { m_state->release(); });
+}
 
 void SpreadsheetSession::startExcel() {
     if (m_state->phase == Phase::Started) {
@@ -207,12 +214,6 @@ void SpreadsheetSession::sheetByName(const std::string& key) {
 void SpreadsheetSession::wrapAllCells() {
     m_state->requireSheet("设置单元格自动换行");
     m_state->wrap = true;
-}
-
-void SpreadsheetSession::hideExcel() {
-    // The engine has no window; the flag only records the request.
-    m_state->requireStarted("隐藏工作簿引擎");
-    m_state->visible = false;
 }
 
 int SpreadsheetSession::usedRowCount(const std::string& key) const {
@@ -457,8 +458,7 @@ void SpreadsheetSession::quitExcel() noexcept {
 }
 
 void SpreadsheetSession::releaseExcel() noexcept {
-    m_state->dropWorkbook();
-    m_state->phase = Phase::Released;
+    m_state->release();
 }
 
 bool SpreadsheetSession::started() const {

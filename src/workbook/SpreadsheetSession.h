@@ -1,7 +1,9 @@
 // One caller's workbook session: the in-process engine that stands where an
 // automated spreadsheet application would. States: empty -> started ->
 // workbook attached -> first sheet named and attached -> in use -> saved ->
-// quit -> released. Rows and columns count from 1, as the callers count them.
+// quit -> released. The destructor releases what the session still holds, so
+// that no exit path of a caller has to. Rows and columns count from 1, as the
+// callers count them.
 #pragma once
 
 #include <memory>
@@ -17,6 +19,8 @@ namespace pos::workbook {
 class SpreadsheetSession {
 public:
     SpreadsheetSession();
+    // Quits and releases the engine when the caller has not; never throws (a
+    // failure to release is logged as a clean-up step's).
     ~SpreadsheetSession();
     SpreadsheetSession(const SpreadsheetSession&) = delete;
     SpreadsheetSession& operator=(const SpreadsheetSession&) = delete;
@@ -35,7 +39,6 @@ public:
     void nameFirstSheet(const std::string& key);
     void sheetByName(const std::string& key);  // attaches the sheet; fails when none bears the name
     void wrapAllCells();
-    void hideExcel();
     // The used range as spreadsheet programs count it: from the first to the
     // last row (column) that holds a value or a format of its own.
     int usedRowCount(const std::string& key) const;
@@ -57,6 +60,8 @@ public:
     // the target); the format follows the extension (WorkbookFormats.h).
     void saveSheetAs(const std::string& path);
     void closeWorkbooks();
+    // Ends the session before its destructor does: its workbook is dropped
+    // and it cannot start again.
     void quitExcel() noexcept;
     void releaseExcel() noexcept;
 

@@ -65,14 +65,13 @@ int exportDishes(const testing::StoreFixture& store, const std::string& path,
     connection.setConnectionText("Provider=SQLOLEDB.1;Initial Catalog=" + store.database() +
                                  ";Data Source=.");
     connection.connect();
-    db::Query sqlQuery(connection), tempQuery(connection), tempQuery2(connection);
     transfer::TransferOptions options;
     options.database = store.database();
     options.datasetKey = "Menu";
     options.datasetText = "菜品信息";
     options.path = path;
     options.fieldMapDir = fs::path(path).parent_path().string();
-    transfer::MyExThread worker({connection, sqlQuery, tempQuery, tempQuery2}, options, view);
+    transfer::MyExThread worker(transfer::TransferSession(connection), options, view);
     worker.runExport();
     worker.finishExport();
     return worker.result().succeeded() ? 0 : 1;

@@ -109,9 +109,6 @@ void StoreFixture::connect(const std::string& catalog, db::ConnectionSettings se
     settings.storeDir = m_storeDir;
     m_catalog = catalog;
     m_connQuery.reset();
-    m_sqlQuery.reset();
-    m_tempQuery.reset();
-    m_tempQuery2.reset();
     m_connection = std::make_unique<db::Connection>(settings);
     m_connection->setConnectionText(
         "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
@@ -119,16 +116,10 @@ void StoreFixture::connect(const std::string& catalog, db::ConnectionSettings se
         catalog + ";Data Source=.");
     m_connection->connect();
     m_connQuery = std::make_unique<db::Query>(*m_connection);
-    m_sqlQuery = std::make_unique<db::Query>(*m_connection);
-    m_tempQuery = std::make_unique<db::Query>(*m_connection);
-    m_tempQuery2 = std::make_unique<db::Query>(*m_connection);
 }
 
 StoreFixture::~StoreFixture() {
     m_connQuery.reset();
-    m_sqlQuery.reset();
-    m_tempQuery.reset();
-    m_tempQuery2.reset();
     m_connection.reset();
 }
 

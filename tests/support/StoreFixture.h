@@ -1,8 +1,8 @@
 // Test fixtures shared by the transfer tests: a store folder with one
 // database built from the point-of-sale schema (and, when asked, the demo
-// data) or from given scripts, the window's connection and query objects on
-// it, the staging tables an import builds, and a reader that checks the file
-// through SQLite itself.
+// data) or from given scripts, the window's connection with a query of its
+// own and a transfer session on demand, the staging tables an import builds, and a reader that
+// checks the file through SQLite itself.
 #pragma once
 
 #include <memory>
@@ -45,9 +45,9 @@ public:
     std::string databasePath() const { return storeDir() + "/" + m_database + ".db"; }
 
     db::Connection& connection() { return *m_connection; }
-    transfer::TransferQueries queries() {
-        return {*m_connection, *m_sqlQuery, *m_tempQuery, *m_tempQuery2};
-    }
+    // A new session on the connection for one transfer, as a front end
+    // makes one for each worker.
+    transfer::TransferSession queries() { return transfer::TransferSession(*m_connection); }
     // A query object of its own on the connection, for the checks of a test.
     db::Query& connQuery() { return *m_connQuery; }
     // The names of the views in the database, in order, as the connection
@@ -81,9 +81,6 @@ private:
     std::string m_catalog;  // the database the connection starts in
     std::unique_ptr<db::Connection> m_connection;
     std::unique_ptr<db::Query> m_connQuery;
-    std::unique_ptr<db::Query> m_sqlQuery;
-    std::unique_ptr<db::Query> m_tempQuery;
-    std::unique_ptr<db::Query> m_tempQuery2;
 };
 
 }  // namespace pos::testing

@@ -893,7 +893,8 @@ TEST(Staging, EmptyStrictTableWithTheSourceTypes) {
     TransferOptions options;
     options.database = store.database();
     options.datasetKey = "Menu";
-    db::Query& query = store.queries().sqlQuery;
+    TransferSession session = store.queries();
+    db::Query& query = session.queries().sqlQuery;
     ASSERT_TRUE(buildStagingTable(query, options));
     EXPECT_EQ(readStagingColumns(query, options), kStagingColumns);
     EXPECT_EQ(findIdentityColumn(query, options), "");

@@ -60,7 +60,8 @@ MergeRun merge(StoreFixture& fx, const std::string& key, std::int32_t station = 
     options.datasetKey = key;
     options.stationNumber = station;
     options.importChoices.updateExisting = updating != nullptr;
-    TransferQueries queries = fx.queries();
+    TransferSession session = fx.queries();
+    TransferQueries queries = session.queries();
     const std::vector<ImportedColumn> none;
     run.report = mergeStagedRows(queries, options, run.progressBase, run.view,
                                  updating != nullptr ? *updating : none);

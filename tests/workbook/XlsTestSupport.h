@@ -185,7 +185,6 @@ inline void writeSheet(const std::string& path, const std::vector<std::vector<st
     s.nameFirstSheet(name);
     s.sheetByName(name);
     s.wrapAllCells();
-    s.hideExcel();
     for (std::size_t r = 0; r < rows.size(); ++r) {
         for (std::size_t c = 0; c < rows[r].size(); ++c) {
             s.writeCell(firstRow + static_cast<int>(r), static_cast<int>(c) + 1, rows[r][c]);

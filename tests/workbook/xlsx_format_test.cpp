@@ -44,7 +44,6 @@ protected:
         s.nameFirstSheet(key);
         s.sheetByName(key);
         s.wrapAllCells();
-        s.hideExcel();
     }
     static void open(SpreadsheetSession& s, const std::string& file, const std::string& key) {
         s.startExcel();
