@@ -17,6 +17,12 @@ namespace {
 
 using namespace pos::clitest;
 
+// The first two dishes, each column an export holds, to see them come back.
+const char* const kDish =
+    "select group_concat(ID || '|' || Name || '|' || FirstLetter || '|' || CategoryID || '|' "
+    "|| SCSN || '|' || Unit1 || '|' || Price1 || '|' || Cost1 || '|' || VPrice1, ';') from "
+    "(select * from menu order by ID limit 2)";
+
 TEST_F(CliImport, WorkbookSavedByLibreOfficeImports) {
     // Exported, converted by LibreOffice, and imported after two dishes were
     // deleted: those two come back as they were, the others are found.
@@ -25,10 +31,6 @@ TEST_F(CliImport, WorkbookSavedByLibreOfficeImports) {
         const char* saved;  // the format LibreOffice saves
     };
     const Case cases[] = {{"xls", "xlsx"}, {"xlsx", "ods"}};
-    const char* const kDish =
-        "select group_concat(ID || '|' || Name || '|' || FirstLetter || '|' || CategoryID || '|' "
-        "|| SCSN || '|' || Unit1 || '|' || Price1 || '|' || Cost1 || '|' || VPrice1, ';') from "
-        "(select * from menu order by ID limit 2)";
     const std::string twoDishes = scalar(kDish);
     ASSERT_FALSE(twoDishes.empty());
     const std::string counts = scalar(kCounts);
@@ -114,10 +116,6 @@ TEST_F(CliImport, CsvSavedByLibreOfficeImports) {
     ASSERT_NE(gbk.find("\"\xC5\xC4\xBB\xC6\xB9\xCF, \xCB\xE2\xC4\xE0\""), std::string::npos);
     std::ofstream(work.dir() + "/bom.csv") << "\xEF\xBB\xBF" << utf8;
 
-    const char* const kDish =
-        "select group_concat(ID || '|' || Name || '|' || FirstLetter || '|' || CategoryID || '|' "
-        "|| SCSN || '|' || Unit1 || '|' || Price1 || '|' || Cost1 || '|' || VPrice1, ';') from "
-        "(select * from menu order by ID limit 2)";
     const std::string twoDishes = scalar(kDish);
     const std::string counts = scalar(kCounts);
     const std::pair<const char*, std::string> files[] = {
