@@ -277,7 +277,8 @@ void MyExThread::runExport() {
         return;
     }
     m_selectColumns.clear();
-    dropViews();
+    // Views left by an earlier export go; none there is the usual case.
+    dropExportViews(m_queries.sqlQuery, m_options.database, key());
     if (!createViews()) {
         return;
     }
@@ -292,28 +293,61 @@ void MyExThread::finishExport() {
     // The views go first and the window comes back last, so that no new
     // transfer can use SQLQuery while the drops still run; enabling the start
     // button is the last call this worker makes into the view.
-    dropViews();
+    const std::string viewsLeft = dropViews();
     m_transferSession.close();
+    if (!viewsLeft.empty()) {
+        m_result.message += "\n" + viewsLeft;
+        m_view.showMessage(viewsLeft);
+    }
     runCleanup("把数据写入数据库文件", [this] { m_queries.connection.settleFile(); });
     m_view.setProgress(0);
     m_view.setChoiceControlsEnabled(true);
 }
 
-void MyExThread::dropViews() {
-    dropExportViews(m_queries.sqlQuery, m_options.database, key());
+std::string MyExThread::dropViews() {
+    db::Query& query = m_queries.sqlQuery;
+    std::string left;
+    std::string reason;
+    for (const auto& [view, failure] : dropExportViews(query, m_options.database, key())) {
+        // A drop also fails for a view that is not there: only one that
+        // stays is named.
+        bool stays = true;
+        cleanupFailure([&, name = view] {
+            executePreamble(query, m_options.database);
+            openStatement(query, query.connection().dialect().tableColumnsLine(name));
+            stays = !query.eof();
+            query.close();
+        });
+        if (stays) {
+            left += (left.empty() ? "" : "、") + view;
+            reason = failure;
+        }
+    }
+    if (left.empty()) {
+        return {};
+    }
+    return "导出用的视图" + left + "未能删除（" + reason + "），留在了数据库" + m_options.database +
+           "中；下次导出这些数据时会自动删除。";
 }
 
-void dropExportViews(db::Query& query, const std::string& database, const std::string& key) {
+std::vector<std::pair<std::string, std::string>> dropExportViews(db::Query& query,
+                                                                 const std::string& database,
+                                                                 const std::string& key) {
+    std::vector<std::pair<std::string, std::string>> failed;
     const datasets::Dataset* dataset = datasets::datasetForKey(trimmed(key));
     if (dataset == nullptr) {
-        return;
+        return failed;
     }
     for (const char* view : dataset->exportViewNames) {
-        cleanupFailure([&] {
+        const std::string failure = cleanupFailure([&] {
             executePreamble(query, database);
             executeStatement(query, std::string("drop view ") + view);
         });
+        if (!failure.empty()) {
+            failed.emplace_back(view, failure);
+        }
     }
+    return failed;
 }
 
 bool MyExThread::createViews() {

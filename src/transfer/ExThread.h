@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transfer/TransferContext.h"
@@ -43,9 +44,12 @@ std::string leftOutNote(const std::string& datasetKey, std::int64_t count);
 
 // Drops the views that the export of the dataset `key` creates, as its
 // definition names them, in `database`, each after the preamble. A view that
-// is not there is the usual case and says nothing, so the failures of the
-// drops are not reported.
-void dropExportViews(db::Query& query, const std::string& database, const std::string& key);
+// is not there is the usual case, so a failed drop is not reported: it is
+// returned, the view's name with the reason, for a caller that created the
+// views to see whether the view stays.
+std::vector<std::pair<std::string, std::string>> dropExportViews(db::Query& query,
+                                                                 const std::string& database,
+                                                                 const std::string& key);
 
 // The record limit of the workbook format that `path` is saved in, by its
 // extension (any letter case); that of .xls for a path of no known format.
@@ -121,7 +125,8 @@ private:
     bool prepareColumns();
     bool openExportQuery(int& recordCount, std::int64_t& leftOut);
     std::string successMessage(std::int64_t leftOut) const;
-    void dropViews();
+    // Drops the views; the note that names those that stay, or empty.
+    std::string dropViews();
     std::string key() const;
     // Records the outcome with its closing message and shows the message.
     void finishWith(ExportOutcome outcome, std::string message);

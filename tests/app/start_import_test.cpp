@@ -4,7 +4,6 @@
 // window closed mid-import, the import choices of the right-click menu, and
 // the rows not imported saved from the result box.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -27,6 +26,7 @@
 #include "app/app_helpers.h"
 #include "db/SqliteBackend.h"
 #include "support/Process.h"
+#include "support/StoreFixture.h"
 #include "support/Workbooks.h"
 
 using namespace pos::app;
@@ -104,18 +104,7 @@ protected:
     // The first value `sql` gives on the store's database, or on the
     // database file `file`.
     std::string scalar(const std::string& sql, const std::string& file = {}) {
-        sqlite3* db = nullptr;
-        sqlite3_open_v2((file.empty() ? m_store.dir() + "pos_demo.db" : file).c_str(), &db,
-                        file.empty() ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
-        sqlite3_stmt* st = nullptr;
-        std::string value;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
-            sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0)) {
-            value = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-        }
-        sqlite3_finalize(st);
-        sqlite3_close(db);
-        return value;
+        return pos::testing::scalarOf(file.empty() ? m_store.dir() + "pos_demo.db" : file, sql);
     }
 
     TempDir m_store;

@@ -1,8 +1,9 @@
-// An import whose database fails at one statement, for every statement of a
-// clean run in turn: whatever statement fails, the rows the import reports
-// as imported are exactly the new rows in the database, no staging table is
-// left, a row that did not arrive is never passed over as a success, and a
-// failure before the merge leaves the point-of-sale tables as they were.
+// An import, a dry run and the merge alone whose database fails at one
+// statement, for every statement of a clean run in turn: whatever statement
+// fails, the rows reported as imported are exactly the new rows in the
+// database, no staging table is left, a row that did not arrive is never
+// passed over as a success, a failure before the merge leaves the
+// point-of-sale tables as they were, and a dry run changes nothing.
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
@@ -14,15 +15,18 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "datasets/FieldMap.h"
+#include "support/FaultSweep.h"
 #include "support/FaultyBackend.h"
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
 #include "support/TempDir.h"
 #include "support/Workbooks.h"
 #include "transfer/ImThread.h"
+#include "transfer/Merge.h"
 
 namespace pos::transfer {
 namespace {
@@ -95,22 +99,6 @@ std::set<std::string> column(const StoreFixture& store, const std::string& selec
     return values;
 }
 
-// Every point-of-sale table in full.
-std::map<std::string, Grid> snapshot(const StoreFixture& store) {
-    std::map<std::string, Grid> tables;
-    for (const char* t :
-         {"Category", "STCA", "Unit", "menu", "Hall", "tables", "AnnotateType", "Annotate"}) {
-        tables[t] = store.rows(std::string("select * from ") + t + " order by 1, 2");
-    }
-    return tables;
-}
-
-struct FaultRun {
-    ImportResult result;
-    int statements = 0;
-    bool raised = false;
-};
-
 // The import of `c`'s workbook in `dir` into the store's database.
 TransferOptions importOptions(const FaultCase& c, const std::string& dir,
                               const StoreFixture& store) {
@@ -128,52 +116,84 @@ std::vector<std::vector<std::string>> objects(const StoreFixture& store) {
     return store.rows("select type, name from sqlite_master order by 2");
 }
 
-// One import of `c`'s workbook into a fresh demo store whose statement
-// `failAt` fails (none with 0), with the checks that hold whatever failed.
-FaultRun importFailingAt(const FaultCase& c, const std::string& dir, int failAt,
-                         db::DbFault fault) {
-    auto plan = std::make_shared<FaultPlan>();
-    StoreFixture store(true, "pos_demo", testing::failingWith(plan));
-    const auto objectsBefore = objects(store);
-    const auto tablesBefore = snapshot(store);
-    const auto keysBefore = column(store, c.keySelect);
-    plan->failAt = failAt;
-    plan->fault = fault;
+// An import of `c`'s workbook into a fresh demo store, as the window runs
+// it, with what was in the database before.
+class ImportRun : public testing::FaultTarget {
+public:
+    ImportRun(const FaultCase& c, std::string dir, bool dryRun = false)
+        : m_case(c), m_dir(std::move(dir)), m_dryRun(dryRun) {}
 
-    const TransferOptions options = importOptions(c, dir, store);
-    testing::RecordingView view;
-    MyImThread worker(store.queries(), options, view);
-    worker.run();
-    const ImportResult& result = worker.result();
-    const std::string context = std::string(c.key) + ", statement " + std::to_string(failAt) +
-                                " failing: " + result.message;
-
-    // Nothing of the import's own is left behind.
-    EXPECT_EQ(objects(store), objectsBefore) << context;
-    // No stored row is lost, and the new ones are exactly those reported.
-    const auto keysAfter = column(store, c.keySelect);
-    EXPECT_TRUE(
-        std::includes(keysAfter.begin(), keysAfter.end(), keysBefore.begin(), keysBefore.end()))
-        << context;
-    EXPECT_EQ(static_cast<int>(keysAfter.size() - keysBefore.size()), result.merge.inserted)
-        << context;
-    EXPECT_EQ(store.rows(c.keySelect).size(), keysAfter.size())
-        << "a row stored twice, " << context;
-    if (!result.mergeRan) {
-        EXPECT_EQ(snapshot(store), tablesBefore) << context;
+    void prepare(decltype(db::ConnectionSettings::wrapBackend) failing) override {
+        m_store = std::make_unique<StoreFixture>(true, "pos_demo", std::move(failing));
+        m_objectsBefore = objects(*m_store);
+        m_tablesBefore = m_store->pointOfSaleTables();
+        m_keysBefore = column(*m_store, m_case.keySelect);
     }
-    // A row that is not in the database is never passed over.
-    for (const RowKey& k : c.rowKeys) {
-        if (keysAfter.count(k.stored) == 0) {
-            EXPECT_FALSE(result.everyRowInDatabase()) << context;
-            if (result.outcome == ImportOutcome::Succeeded) {
-                EXPECT_NE(result.message.find(k.shown), std::string::npos) << context;
+
+    void run() override {
+        TransferOptions options = importOptions(m_case, m_dir, *m_store);
+        options.importChoices.dryRun = m_dryRun;
+        testing::RecordingView view;
+        MyImThread worker(m_store->queries(), options, view);
+        worker.run();
+        m_result = worker.result();
+        m_messages = view.messages();
+    }
+
+    // Nothing of the import's own is left behind, and the view heard the
+    // one message the result holds.
+    void check(const FaultPlan& /*plan*/) override {
+        EXPECT_EQ(objects(*m_store), m_objectsBefore) << m_result.message;
+        EXPECT_EQ(m_messages, std::vector<std::string>{m_result.message});
+    }
+
+protected:
+    const FaultCase& m_case;
+    std::string m_dir;
+    bool m_dryRun;
+    std::unique_ptr<StoreFixture> m_store;
+    std::vector<std::vector<std::string>> m_objectsBefore;
+    std::map<std::string, Grid> m_tablesBefore;
+    std::set<std::string> m_keysBefore;
+    ImportResult m_result;
+    std::vector<std::string> m_messages;
+};
+
+// The rows the import reports as imported are exactly the new rows in the
+// database, none stored twice, none lost; a row that did not arrive is
+// never passed over; a failure before the merge changes nothing.
+class ImportKeepsTheDatabaseTrue : public ImportRun {
+public:
+    using ImportRun::ImportRun;
+
+    void check(const FaultPlan& plan) override {
+        ImportRun::check(plan);
+        const std::string context = m_result.message;
+        if (plan.failAt == 0) {
+            ASSERT_EQ(m_result.outcome, ImportOutcome::Succeeded) << context;
+            ASSERT_EQ(m_result.merge.inserted, static_cast<int>(m_case.rowKeys.size()) - 1);
+        }
+        const auto keysAfter = column(*m_store, m_case.keySelect);
+        EXPECT_TRUE(std::includes(keysAfter.begin(), keysAfter.end(), m_keysBefore.begin(),
+                                  m_keysBefore.end()))
+            << context;
+        EXPECT_EQ(static_cast<int>(keysAfter.size() - m_keysBefore.size()), m_result.merge.inserted)
+            << context;
+        EXPECT_EQ(m_store->rows(m_case.keySelect).size(), keysAfter.size())
+            << "a row stored twice, " << context;
+        if (!m_result.mergeRan) {
+            EXPECT_EQ(m_store->pointOfSaleTables(), m_tablesBefore) << context;
+        }
+        for (const RowKey& k : m_case.rowKeys) {
+            if (keysAfter.count(k.stored) == 0) {
+                EXPECT_FALSE(m_result.everyRowInDatabase()) << context;
+                if (m_result.outcome == ImportOutcome::Succeeded) {
+                    EXPECT_NE(m_result.message.find(k.shown), std::string::npos) << context;
+                }
             }
         }
     }
-    EXPECT_EQ(view.messages(), std::vector<std::string>{result.message}) << context;
-    return {result, plan->statements, plan->raised};
-}
+};
 
 struct FaultParam {
     const FaultCase* dataset;
@@ -192,19 +212,8 @@ TEST_P(ImportUnderFault, EveryStatementFailingInTurnKeepsTheDatabaseTrue) {
     testing::TempDir dir("pos-fault");
     datasets::writeDefaultFieldMaps(dir.dir());
     testing::writeWorkbook(dir.dir() + c.key + ".xls", c.grid);
-
-    const FaultRun clean = importFailingAt(c, dir.dir(), 0, GetParam().fault);
-    ASSERT_EQ(clean.result.outcome, ImportOutcome::Succeeded) << clean.result.message;
-    ASSERT_EQ(clean.result.merge.inserted, static_cast<int>(c.rowKeys.size()) - 1);
-    ASSERT_GT(clean.statements, 10);
-    RecordProperty("statements", clean.statements);
-    for (int k = 1; k <= clean.statements; ++k) {
-        const FaultRun run = importFailingAt(c, dir.dir(), k, GetParam().fault);
-        EXPECT_TRUE(run.raised) << c.key << ", statement " << k;
-        if (::testing::Test::HasFailure()) {
-            return;  // the first statement that breaks a promise is enough to look at
-        }
-    }
+    ImportKeepsTheDatabaseTrue target(c, dir.dir());
+    testing::sweepStatements(target, {.fault = GetParam().fault});
 }
 
 std::vector<FaultParam> faultParams() {
@@ -221,51 +230,129 @@ INSTANTIATE_TEST_SUITE_P(Datasets, ImportUnderFault, ::testing::ValuesIn(faultPa
                              return std::string(p.param.dataset->key) + p.param.name;
                          });
 
-// A dry run whose transaction the database ends by itself (as the store
-// may on a full disk) at each statement in turn: the database is as it was,
-// the dry run never reports a success it did not have, and where it meets
-// the ended transaction later it names it as such, never as a deadlock.
+// A dry run changes nothing whatever fails; where the database ended its
+// transaction by itself (as the store may on a full disk) the dry run
+// never reports a success it did not have, and where it meets the ended
+// transaction later it names it as such, never as a deadlock.
+class DryRunChangesNothing : public ImportRun {
+public:
+    DryRunChangesNothing(const FaultCase& c, std::string dir)
+        : ImportRun(c, std::move(dir), true) {}
+
+    void check(const FaultPlan& plan) override {
+        ImportRun::check(plan);
+        const std::string context = m_result.message;
+        if (plan.failAt == 0) {
+            ASSERT_EQ(m_result.outcome, ImportOutcome::Succeeded) << context;
+        }
+        EXPECT_EQ(m_store->pointOfSaleTables(), m_tablesBefore) << context;
+        if (plan.endedTransaction) {
+            EXPECT_NE(m_result.outcome, ImportOutcome::Succeeded) << context;
+        }
+        EXPECT_EQ(context.find(db::faultReason(db::DbFault::Deadlock, {})), std::string::npos)
+            << context;
+        namedLost +=
+            context.find(db::faultReason(db::DbFault::TransactionLost, {})) != std::string::npos
+                ? 1
+                : 0;
+    }
+
+    int namedLost = 0;
+};
+
 TEST(DryRunUnderFault, TransactionEndedByTheDatabaseIsNamedAsLost) {
     const FaultCase& c = kCases[1];
     testing::TempDir dir("pos-fault");
     datasets::writeDefaultFieldMaps(dir.dir());
     testing::writeWorkbook(dir.dir() + c.key + ".xls", c.grid);
-    const std::string lost = db::faultReason(db::DbFault::TransactionLost, {});
-    const std::string deadlock = db::faultReason(db::DbFault::Deadlock, {});
-    int statements = 0;
-    int namedLost = 0;
-    for (int k = 0; k == 0 || k <= statements; ++k) {
-        auto plan = std::make_shared<FaultPlan>();
-        StoreFixture store(true, "pos_demo", testing::failingWith(plan));
-        const auto objectsBefore = objects(store);
-        const auto tablesBefore = snapshot(store);
-        plan->failAt = k;
-        plan->fault = db::DbFault::DiskFull;
-        plan->endsTransaction = true;
-        TransferOptions options = importOptions(c, dir.dir(), store);
-        options.importChoices.dryRun = true;
-        testing::RecordingView view;
-        MyImThread worker(store.queries(), options, view);
-        worker.run();
-        const ImportResult& result = worker.result();
-        const std::string context = "statement " + std::to_string(k) + ": " + result.message;
-        if (k == 0) {
-            ASSERT_EQ(result.outcome, ImportOutcome::Succeeded) << context;
-            statements = plan->statements;
-            ASSERT_GT(statements, 10);
-            continue;
-        }
-        EXPECT_TRUE(plan->raised) << context;
-        EXPECT_EQ(objects(store), objectsBefore) << context;
-        EXPECT_EQ(snapshot(store), tablesBefore) << context;
-        if (plan->endedTransaction) {
-            EXPECT_NE(result.outcome, ImportOutcome::Succeeded) << context;
-        }
-        EXPECT_EQ(result.message.find(deadlock), std::string::npos) << context;
-        namedLost += result.message.find(lost) != std::string::npos ? 1 : 0;
-    }
-    EXPECT_GT(namedLost, 0);
+    DryRunChangesNothing target(c, dir.dir());
+    testing::sweepStatements(target, {.fault = db::DbFault::DiskFull, .endsTransaction = true});
+    EXPECT_GT(target.namedLost, 0);
 }
+
+// The merge alone of `c`'s workbook rows, staged directly: the rows it
+// reports as inserted, also when it stops, are exactly the new rows in the
+// database, none stored twice; a row that is not there is one the merge
+// stopped before or names as refused.
+class MergeKeepsTheDatabaseTrue : public testing::FaultTarget {
+public:
+    explicit MergeKeepsTheDatabaseTrue(const FaultCase& c) : m_case(c) {}
+
+    void prepare(decltype(db::ConnectionSettings::wrapBackend) failing) override {
+        m_store = std::make_unique<StoreFixture>(true, "pos_demo", std::move(failing));
+        m_store->createStagingTables();
+        for (std::size_t r = 1; r < m_case.grid.size(); ++r) {
+            std::string values;
+            for (const std::string& cell : m_case.grid[r]) {
+                values += (values.empty() ? "" : ", ") +
+                          (cell.empty() ? std::string("NULL") : "'" + cell + "'");
+            }
+            m_store->exec("insert into TEMP" + std::string(m_case.key) + " values (" + values +
+                          ")");
+        }
+        m_keysBefore = column(*m_store, m_case.keySelect);
+    }
+
+    void run() override {
+        TransferOptions options;
+        options.database = m_store->database();
+        options.datasetKey = m_case.key;
+        options.stationNumber = 1;
+        TransferQueries queries = m_store->queries();
+        testing::RecordingView view;
+        int progressBase = 0;
+        m_stop.clear();
+        try {
+            m_report = mergeStagedRows(queries, options, progressBase, view);
+        } catch (const MergeStopped& stopped) {
+            m_report = stopped.report();
+            m_stop = stopped.what();
+        }
+    }
+
+    void check(const FaultPlan& plan) override {
+        const std::string context = m_stop;
+        if (plan.failAt == 0) {
+            ASSERT_EQ(m_stop, "");
+            ASSERT_EQ(m_report.inserted, static_cast<int>(m_case.rowKeys.size()) - 1);
+        }
+        const auto keysAfter = column(*m_store, m_case.keySelect);
+        EXPECT_TRUE(std::includes(keysAfter.begin(), keysAfter.end(), m_keysBefore.begin(),
+                                  m_keysBefore.end()))
+            << context;
+        EXPECT_EQ(static_cast<int>(keysAfter.size() - m_keysBefore.size()), m_report.inserted)
+            << context;
+        EXPECT_EQ(m_store->rows(m_case.keySelect).size(), keysAfter.size())
+            << "a row stored twice, " << context;
+        for (const RowKey& k : m_case.rowKeys) {
+            const bool refused =
+                std::any_of(m_report.refused.begin(), m_report.refused.end(),
+                            [&k](const RefusedRow& r) { return r.key == k.shown; });
+            if (keysAfter.count(k.stored) == 0 && m_stop.empty()) {
+                EXPECT_TRUE(refused) << k.shown << " is neither stored nor named as refused";
+            }
+        }
+    }
+
+private:
+    const FaultCase& m_case;
+    std::unique_ptr<StoreFixture> m_store;
+    std::set<std::string> m_keysBefore;
+    MergeReport m_report;
+    std::string m_stop;
+};
+
+class MergeUnderFault : public ::testing::TestWithParam<FaultParam> {};
+
+TEST_P(MergeUnderFault, EveryStatementFailingInTurnKeepsTheDatabaseTrue) {
+    MergeKeepsTheDatabaseTrue target(*GetParam().dataset);
+    testing::sweepStatements(target, {.fault = GetParam().fault});
+}
+
+INSTANTIATE_TEST_SUITE_P(Datasets, MergeUnderFault, ::testing::ValuesIn(faultParams()),
+                         [](const auto& p) {
+                             return std::string(p.param.dataset->key) + p.param.name;
+                         });
 
 // The import lock refused by the file system for each of its reasons: the
 // import names the lock and the system's reason, blames no other import and
@@ -299,7 +386,7 @@ TEST(ImportLock, RefusedByTheFileSystemIsNamedByItsKind) {
         };
         store.reconnect(settings);
         const auto objectsBefore = objects(store);
-        const auto tablesBefore = snapshot(store);
+        const auto tablesBefore = store.pointOfSaleTables();
         testing::RecordingView view;
         MyImThread worker(store.queries(), importOptions(c, dir.dir(), store), view);
         worker.run();
@@ -315,7 +402,7 @@ TEST(ImportLock, RefusedByTheFileSystemIsNamedByItsKind) {
             << result.message;
         EXPECT_EQ(result.message.find("另一个导入"), std::string::npos) << result.message;
         EXPECT_EQ(objects(store), objectsBefore);
-        EXPECT_EQ(snapshot(store), tablesBefore);
+        EXPECT_EQ(store.pointOfSaleTables(), tablesBefore);
     }
 }
 

@@ -186,4 +186,29 @@ int StoreFixture::count(const std::string& table) const {
     return std::stoi(scalar("SELECT count(*) FROM " + table));
 }
 
+std::map<std::string, std::vector<std::vector<std::string>>> StoreFixture::pointOfSaleTables()
+    const {
+    std::map<std::string, std::vector<std::vector<std::string>>> tables;
+    for (const char* t :
+         {"Category", "STCA", "Unit", "menu", "Hall", "tables", "AnnotateType", "Annotate"}) {
+        tables[t] = rows(std::string("select * from ") + t + " order by 1, 2");
+    }
+    return tables;
+}
+
+std::string scalarOf(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* st = nullptr;
+    std::string value;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0)) {
+        value = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return value;
+}
+
 }  // namespace pos::testing

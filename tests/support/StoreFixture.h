@@ -5,6 +5,7 @@
 // checks the file through SQLite itself.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,11 @@
 namespace pos::testing {
 
 std::string readTextFile(const std::string& path);
+
+// The first value of the first row that `sql` gives on the database file
+// `path`, through SQLite itself; "" when there is no row, the value is NULL,
+// or the file or the statement fails.
+std::string scalarOf(const std::string& path, const std::string& sql);
 
 class StoreFixture {
 public:
@@ -71,6 +77,9 @@ public:
     // The first value of the first row; "" when there is no row.
     std::string scalar(const std::string& sql) const;
     int count(const std::string& table) const;
+    // Every point-of-sale table in full, each in the order of its first two
+    // columns: to see that a transfer changed nothing.
+    std::map<std::string, std::vector<std::vector<std::string>>> pointOfSaleTables() const;
 
 private:
     void connect(const std::string& catalog, db::ConnectionSettings settings);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +15,9 @@
 
 #include "support/Process.h"
 #include "support/RecordingView.h"
+#include "support/StoreFixture.h"
 #include "support/TempDir.h"
+#include "transfer/ExThread.h"
 
 namespace pos::exporttest {
 
@@ -22,8 +25,12 @@ namespace fs = std::filesystem;
 
 using testing::readFile;
 using testing::RecordingView;
+using testing::StoreFixture;
 using testing::TempDir;
 using testing::writeFile;
+using transfer::ExportResult;
+using transfer::MyExThread;
+using transfer::TransferOptions;
 inline std::string readText(const fs::path& p) {
     return readFile(p);
 }
@@ -217,6 +224,34 @@ for row in con.execute(sys.argv[2]):
 )PY";
     Rows rows = parseRows(runPython(kScript, {dbFile, sql}));
     return rows;
+}
+
+inline const char* const kSuccess = "数据导出成功！";
+
+// One export on its own thread, as the window starts it, waited for; how it
+// ended, whose message is the last the view was shown.
+inline ExportResult exportWith(StoreFixture& store, const std::string& key, const std::string& path,
+                               const std::string& fieldMapDir, RecordingView& view,
+                               const std::string& datasetText = "菜品信息") {
+    TransferOptions options;
+    options.database = store.database();
+    options.datasetKey = key;
+    options.datasetText = datasetText;
+    options.path = path;
+    options.fieldMapDir = fieldMapDir;
+    MyExThread worker(store.queries(), options, view);
+    worker.start();
+    worker.join();
+    EXPECT_TRUE(worker.finished());
+    const std::vector<std::string> messages = view.messages();
+    EXPECT_EQ(worker.result().message, messages.empty() ? std::string() : messages.back());
+    return worker.result();
+}
+
+inline Rows sortedData(const Rows& rows, std::size_t from) {
+    Rows data(rows.begin() + static_cast<std::ptrdiff_t>(std::min(from, rows.size())), rows.end());
+    std::sort(data.begin(), data.end());
+    return data;
 }
 
 }  // namespace pos::exporttest

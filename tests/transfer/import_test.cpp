@@ -1,5 +1,5 @@
-// The import worker against real store databases and real workbooks (written
-// by the session, or by xlwt for layouts the session does not write): round
+// The import worker against real store databases and workbooks written by the
+// session (those that other programs write are read in import_interop_test): round
 // trips of the three datasets, the heading match, the staging pass and its
 // refused rows, the same outcome in statements of many rows or of one, a
 // merge that stops part-way, the gauge, and the staging tables gone after
@@ -22,6 +22,7 @@
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/SqlServerDialect.h"
+#include "import_fixture.h"
 #include "support/Process.h"
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
@@ -33,71 +34,11 @@
 namespace pos::transfer {
 namespace {
 
-namespace fs = std::filesystem;
-using testing::RecordingView;
-using testing::StoreFixture;
-using testing::TempDir;
+using namespace importtest;
 using testing::writeWorkbook;
-using Grid = std::vector<std::vector<std::string>>;
 
-const char* const kSuccess = "数据导入成功！";
 const char* const kMismatch = "不可以进行数据导入，请检查对应字段是否一致！";
 const char* const kTooManyColumns = "导入的数据字段多余数据库字段，请检查导入的Excel表字段";
-
-const std::vector<std::string> kMenuHeadings =
-    pos::testing::defaultHeadings(datasets::kMenuDataset);
-
-// A dish row in the default column order.
-std::vector<std::string> dish(const std::string& id, const std::string& name,
-                              const std::string& category = "热菜",
-                              const std::string& price1 = "18") {
-    return {id, name, "CS", category, "菜品", "份", price1, "6", "16",
-            "", "",   "",   "",       "",     "",   "",     ""};
-}
-
-struct Import {
-    ImportResult result;
-    ImportState state;
-};
-
-// One import on its own thread, as the window starts it, waited for.
-Import importWith(StoreFixture& store, const std::string& key, const std::string& path,
-                  const std::string& fieldMapDir, RecordingView& view,
-                  const std::string& datasetText = "菜品信息", std::int32_t station = 1,
-                  const ImportChoices& choices = {}, int rowsPerStatement = 0) {
-    TransferOptions options;
-    options.importChoices = choices;
-    options.stagingRowsPerStatement = rowsPerStatement;
-    options.database = store.database();
-    options.datasetKey = key;
-    options.datasetText = datasetText;
-    options.path = path;
-    options.fieldMapDir = fieldMapDir;
-    options.stationNumber = station;
-    MyImThread worker(store.queries(), options, view);
-    worker.start();
-    worker.join();
-    EXPECT_TRUE(worker.finished());
-    return {worker.result(), worker.state()};
-}
-
-std::vector<std::vector<std::string>> stagingTables(StoreFixture& store) {
-    return store.rows("select name from sqlite_master where name like 'TEMP%'");
-}
-
-// Every point-of-sale table in full, to see that an import changed nothing.
-std::map<std::string, Grid> snapshot(StoreFixture& store) {
-    std::map<std::string, Grid> tables;
-    for (const char* t :
-         {"Category", "STCA", "Unit", "menu", "Hall", "tables", "AnnotateType", "Annotate"}) {
-        tables[t] = store.rows(std::string("select * from ") + t + " order by 1, 2");
-    }
-    return tables;
-}
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
 
 // --- round trips of the demo database ------------------------------------------------
 
@@ -127,7 +68,7 @@ TEST_P(ImportRoundTrip, ExportedWorkbookComesBackWithoutChangingAnything) {
         exporter.join();
         ASSERT_EQ(exportView.messages(), std::vector<std::string>{"数据导出成功！"});
     }
-    const auto before = snapshot(store);
+    const auto before = store.pointOfSaleTables();
 
     RecordingView view;
     const Import run = importWith(store, c.key, path, dir.dir(), view, c.text);
@@ -143,7 +84,7 @@ TEST_P(ImportRoundTrip, ExportedWorkbookComesBackWithoutChangingAnything) {
     EXPECT_GT(run.result.merge.alreadyExisting, 0);
     // An exported row compares equal to its stored row: none is called changed.
     EXPECT_EQ(run.result.merge.differing, 0) << view.messages()[0];
-    EXPECT_EQ(snapshot(store), before);
+    EXPECT_EQ(store.pointOfSaleTables(), before);
     EXPECT_TRUE(stagingTables(store).empty());
     EXPECT_EQ(view.pathClears(), 1);
     EXPECT_EQ(view.controlStates(), (std::vector<bool>{false, true}));
@@ -229,7 +170,7 @@ TEST_P(ImportHeadings, MatchOrRefuse) {
     c.edit(headings, row);
     const std::string path = dir.dir() + "headings.xls";
     writeWorkbook(path, {headings, row}, c.firstRow);
-    const auto before = snapshot(store);
+    const auto before = store.pointOfSaleTables();
 
     RecordingView view;
     importWith(store, "Menu", path, dir.dir(), view);
@@ -248,7 +189,7 @@ TEST_P(ImportHeadings, MatchOrRefuse) {
         for (const std::string& line : c.lines) {
             EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
         }
-        EXPECT_EQ(snapshot(store), before);
+        EXPECT_EQ(store.pointOfSaleTables(), before);
     }
     EXPECT_TRUE(stagingTables(store).empty());
 }
@@ -352,7 +293,7 @@ TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
     const std::string path = dir.dir() + "bad.xls";
     writeWorkbook(path, {kMenuHeadings, dish("9001", "好菜", "新类别"), badPrice,
                          dish("9003", "好菜二", "新类别", "12.5"), badId, noName});
-    const auto before = snapshot(store);
+    const auto before = store.pointOfSaleTables();
 
     RecordingView view;
     const Import run = importWith(store, "Menu", path, dir.dir(), view);
@@ -371,7 +312,7 @@ TEST(ImportPasses, ValidationRefusesWrongTypesBeforeAnythingIsInserted) {
     EXPECT_NE(text.find("\n第7行“菜品名称”列为空，请填写后再导入"), std::string::npos) << text;
     EXPECT_EQ(run.result.outcome, ImportOutcome::ValidationFailed);
     EXPECT_FALSE(run.result.mergeRan);
-    EXPECT_EQ(snapshot(store), before);  // no new category, no dish
+    EXPECT_EQ(store.pointOfSaleTables(), before);  // no new category, no dish
     EXPECT_EQ(view.pathClears(), 0);
     EXPECT_TRUE(stagingTables(store).empty());
     EXPECT_EQ(view.progress(), (std::vector<int>{40, 80, 120, 160, 200, 0}));
@@ -511,123 +452,13 @@ TEST(ImportPasses, MergeStoppingPartWayIsReportedAndCleanedUp) {
 
 // --- what goes in comes out the same, or the user is told which row did not -------------
 
-void runPython(const std::string& script, const std::vector<std::string>& args) {
-    const testing::ProgramRun run = testing::runPython(script, args);
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-}
-
-// Writes `rows` from row 2 with openpyxl (.xlsx) or xlwt (.xls), by the
-// path's extension; a cell "=..." is a formula stored without its result,
-// "@TRUE" a boolean cell and "@2024-03-04" a date cell.
-void writeWithPython(const std::string& path, const Grid& rows) {
-    std::string grid = "[";
-    for (const auto& row : rows) {
-        grid += "[";
-        for (const std::string& cell : row) {
-            grid += "'" + cell + "',";  // the cells hold no quote
-        }
-        grid += "],";
-    }
-    runPython(R"PY(
-import sys, datetime
-rows = )PY" + grid +
-                  R"PY(]
-def value(cell):
-    if cell == "@TRUE":
-        return True
-    if cell.startswith("@"):
-        return datetime.datetime.strptime(cell[1:], "%Y-%m-%d")
-    return cell
-path = sys.argv[1]
-if path.endswith(".xlsx"):
-    import openpyxl
-    book = openpyxl.Workbook()
-    sheet = book.active
-    for r, row in enumerate(rows):
-        for c, cell in enumerate(row):
-            if cell:
-                sheet.cell(row=r + 2, column=c + 1, value=value(cell))
-    book.save(path)
-else:
-    import xlwt
-    book = xlwt.Workbook(encoding="utf-8")
-    sheet = book.add_sheet("Sheet1")
-    for r, row in enumerate(rows):
-        for c, cell in enumerate(row):
-            if cell.startswith("="):
-                sheet.write(r + 1, c, xlwt.Formula(cell[1:]))
-            elif cell:
-                sheet.write(r + 1, c, value(cell))
-    book.save(path)
-)PY",
-              {path});
-}
-
-struct FaultCase {
-    const char* name;
-    const char* key;
-    const char* file;     // .xls written by us, else written by Python
-    Grid rows;            // the heading row, then the records
-    const char* prepare;  // SQL run on the store first, or nullptr
-    bool complete;        // every workbook row ends up in the database
-    std::vector<std::string> inMessage;
-    std::vector<std::pair<std::string, Grid>> afterwards;  // query, rows it gives
-    std::vector<int> rejected = {};                        // the rows a rejects workbook holds
-};
-
-const std::vector<std::string> kHallHeadings{"厅名", "桌号", "桌名"};
-const std::vector<std::string> kAnnotateHeadings{"注释类别", "注释名称"};
-
-std::vector<std::string> dishWith(std::vector<std::string> row, std::size_t column,
-                                  const std::string& value) {
-    row[column] = value;
-    return row;
-}
+// --- what goes in comes out the same, or the user is told which row did not -------------
 
 class ImportFaults : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(ImportFaults, EveryRowArrivesAsWrittenOrIsNamed) {
-    const FaultCase& c = GetParam();
-    TempDir dir;
-    StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.dir());
-    if (c.prepare != nullptr) {
-        store.exec(c.prepare);
-    }
-    const std::string path = dir.dir() + c.file;
-    if (path.ends_with("ours.xls")) {
-        writeWorkbook(path, c.rows);
-    } else {
-        writeWithPython(path, c.rows);
-    }
-    const auto before = snapshot(store);
-
-    RecordingView view;
-    const std::string rejects = dir.dir() + "rejects.xlsx";
-    const Import run =
-        importWith(store, c.key, path, dir.dir(), view, datasets::datasetForKey(c.key)->displayText,
-                   1, ImportChoices{.rejectsPath = rejects});
-
-    ASSERT_EQ(view.messages().size(), 1u);
-    const std::string text = view.messages()[0];
-    EXPECT_EQ(run.result.everyRowInDatabase(), c.complete) << text;
-    std::vector<int> rejected;
-    for (const RejectedRow& r : run.result.rejectedRows) {
-        rejected.push_back(r.row);
-    }
-    EXPECT_EQ(rejected, c.rejected) << text;
-    EXPECT_EQ(fs::exists(rejects), !c.rejected.empty()) << text;
-    EXPECT_EQ(startsWith(text, kSuccess), c.complete) << text;
-    for (const std::string& part : c.inMessage) {
-        EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
-    }
-    if (c.afterwards.empty()) {
-        EXPECT_EQ(snapshot(store), before);
-    }
-    for (const auto& [query, rows] : c.afterwards) {
-        EXPECT_EQ(store.rows(query), rows) << query;
-    }
-    EXPECT_TRUE(stagingTables(store).empty());
+    expectRowsArriveOrAreNamed(
+        GetParam(), [](const std::string& path, const Grid& rows) { writeWorkbook(path, rows); });
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -766,68 +597,8 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   {},
                   {{"select SCID, SCSN from STCA where SCNA = '新统计'", {{"6", "6"}}},
-                   {"select SCSN from menu where ID = 9105", {{"6"}}}}},
-        FaultCase{
-            "BooleanAndDateInTextColumns",
-            "Menu",
-            "shown.xlsx",
-            {kMenuHeadings, dishWith(dishWith(dish("9106", "@TRUE"), 2, "@2024-03-04"), 6, "18")},
-            nullptr,
-            true,
-            {},
-            {{"select Name, FirstLetter from menu where ID = 9106", {{"TRUE", "2024-03-04"}}}}},
-        FaultCase{"FormulaWithoutResultXlsx",
-                  "Menu",
-                  "formula.xlsx",
-                  {kMenuHeadings, dishWith(dish("9107", "公式菜"), 6, "=12*2")},
-                  nullptr,
-                  false,
-                  {"第3行“价格1”列", "保存"},
-                  {}},
-        FaultCase{"FormulaWithoutResultXls",
-                  "Menu",
-                  "formula.xls",
-                  {kMenuHeadings, dishWith(dish("9108", "公式菜"), 6, "=12*2")},
-                  nullptr,
-                  false,
-                  {"第3行“价格1”列", "保存"},
-                  {}}),
+                   {"select SCSN from menu where ID = 9105", {{"6"}}}}}),
     [](const auto& p) { return std::string(p.param.name); });
-
-TEST(ImportLayout, UsedRangeFromRowOneReadsNoRowPastTheData) {
-    TempDir dir;
-    StoreFixture store(true);
-    datasets::writeDefaultFieldMaps(dir.dir());
-    const std::string path = dir.dir() + "titled.xls";
-    // A title in row 1, numbers stored as numbers, the first sheet named
-    // something else and a second sheet that is ignored.
-    runPython(R"PY(
-import sys, xlwt
-book = xlwt.Workbook(encoding="utf-8")
-sheet = book.add_sheet("厅桌")
-sheet.write(0, 0, "厅桌清单")
-for c, h in enumerate(["厅名", "桌号", "桌名"]):
-    sheet.write(1, c, h)
-sheet.write(2, 0, "新厅")
-sheet.write(2, 1, 901)
-sheet.write(2, 2, "新桌")
-book.add_sheet("其他").write(0, 0, "ignored")
-book.save(sys.argv[1])
-)PY",
-              {path});
-    const int tables = store.count("tables");
-
-    RecordingView view;
-    const Import run = importWith(store, "HallTable", path, dir.dir(), view, "厅桌信息");
-
-    ASSERT_EQ(view.messages().size(), 1u);
-    EXPECT_TRUE(startsWith(view.messages()[0], kSuccess)) << view.messages()[0];
-    EXPECT_EQ(run.state.dataRowCount, 2);  // the used range counts rows 1 to 3
-    EXPECT_EQ(run.state.lastDataRow, 3);
-    EXPECT_EQ(store.count("tables"), tables + 1);
-    EXPECT_EQ(store.rows("select ID, Code, Name from tables where ID = 901"),
-              (Grid{{"901", "901", "新桌"}}));
-}
 
 TEST(ImportLayout, UnreadableWorkbookIsNamedAsNoWorkbook) {
     TempDir dir;
