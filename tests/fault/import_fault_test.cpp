@@ -298,7 +298,8 @@ public:
         options.database = m_store->database();
         options.datasetKey = m_case.key;
         options.stationNumber = 1;
-        TransferQueries queries = m_store->queries();
+        TransferSession session = m_store->queries();
+        TransferQueries queries = session.queries();
         testing::RecordingView view;
         int progressBase = 0;
         m_stop.clear();
