@@ -2,9 +2,10 @@
 // (MenuDataset.cpp, HallTableDataset.cpp, MenuAnnotateDataset.cpp): its key
 // and display text, the point-of-sale tables it needs, the views its export
 // reads, the staging tables its import fills, its default field map and the
-// reference passes of its merge. The statements are the server's texts; the
-// database layer only varies what differs between servers, and is handed
-// these lists by the transfer layer.
+// reference passes of its merge. The statements are the server's texts, the
+// views' and staging selects' built from the column table
+// (datasets/Selects.h); the database layer only varies what differs between
+// servers, and is handed these lists by the transfer layer.
 #pragma once
 
 #include <array>
@@ -24,16 +25,47 @@ struct StagedColumn {
     const char* sourceColumn;
 };
 
-// One staging table, filled with the rows of a select. The select is held in
-// two parts, split before the word "from", where the server's SELECT ... INTO
-// names the table it makes; joined, they are the select itself.
-struct StagingStep {
-    const char* table;
-    // In the order of the select's columns; empty for the last step, whose
-    // columns are the dataset's own (`Dataset::columns`).
-    std::span<const StagedColumn> columns;
-    const char* selectList;  // " select ...", up to "from"
-    const char* fromClause;  // "from ..." to the end
+// One select of a view or a staging table, as its statement spells what
+// surrounds the columns: the statement is `head`, the columns joined by ",",
+// `tail`, then `from`. A view is created by "create view NAME as " and the
+// whole select; a staging select is split before `from`, where the server's
+// SELECT ... INTO names the table it makes.
+struct SelectText {
+    const char* name;  // the view or staging table it makes
+    const char* head;  // " select "
+    const char* tail;  // after the last column
+    const char* from;  // "from ..." to the end
+};
+
+// One level of the selects that the export's views and the import's staging
+// tables are built from alike: the view and the table it makes, and the
+// point-of-sale tables whose columns it reads as they stand (any letter
+// case). A level after the first also reads the view or table of the level
+// before; the last level makes the dataset's own view and staging table.
+//
+// A column's spelling in a level's select follows from the column table:
+// read from one of `reads`, it is SOURCETABLE.SOURCECOLUMN, with
+// " as STAGED" when the names differ; else, in the first level, a reference
+// name not yet joined is the column of the exported table that refers to it
+// (EXPORTEDTABLE.WRITTEN, named so in the level's table); else it is read
+// from the level before (NAME.STAGED). `DatasetColumn::spelled` overrides
+// this where a statement has always spelled a column otherwise.
+struct SelectLevel {
+    std::span<const char* const> reads;
+    SelectText view;
+    SelectText staging;
+};
+
+// How the selects have always spelled a column where that differs from the
+// rule above (letter case, the spaces where the statement's source lines
+// were joined, "as  "), or nullptr where the rule's spelling stands.
+struct HistoricSpelling {
+    // In the selects of the levels before the last, the view and the
+    // staging table alike.
+    const char* intermediate = nullptr;
+    // In the last level's select of the view and of the staging table.
+    const char* view = nullptr;
+    const char* staging = nullptr;
 };
 
 // A table that the export views join the dataset's own rows with, and the
@@ -112,6 +144,10 @@ struct DatasetColumn {
     // warning names the rows stored without it ("个菜品没有类别"), else
     // nullptr.
     const char* withoutReference = nullptr;
+    // Only where the views' and staging selects' texts have always spelled
+    // the column otherwise than the rule (`SelectLevel`); a new column
+    // leaves it out.
+    HistoricSpelling spelled = {};
 };
 
 // Which names of the staged rows a reference pass visits.
@@ -164,10 +200,12 @@ struct Dataset {
     // The point-of-sale tables the dataset reads, each of which the database
     // must hold once before a transfer starts.
     std::span<const char* const> tables;
-    // The statements that create the export's views, in the order they are
-    // sent: "VS" + key, after the intermediate "VS" + key + "0" it reads, if
-    // any. Each is sent as it stands.
-    std::span<const char* const> exportViews;
+    // The levels of the selects that make the export's views and the
+    // import's staging tables, in the order they are made: "VS" + key and
+    // "TEMP" + key last, after the intermediate "VS" + key + "0" and
+    // "TEMP" + key + "0" they read, if any (`datasets/Selects.h` builds
+    // the statements).
+    std::span<const SelectLevel> selects;
     // The point-of-sale table that holds one stored row per exported row, and
     // the tables the views join it with: its rows without a partner in one of
     // them are the rows an export leaves out.
@@ -178,14 +216,11 @@ struct Dataset {
     // database to export them ("为这些菜指定…").
     const char* leftOutRows;
     const char* leftOutRemedy;
-    // The import's staging tables in the order they are built: "TEMP" + key
-    // last, after the intermediate "TEMP" + key + "0" it is built from, if any.
-    std::span<const StagingStep> stagingSteps;
     // Every object that a transfer of the dataset creates in the user's
-    // database, and nothing else: the views of `exportViews` and the tables
-    // of `stagingSteps`, in the order they are dropped (each before the one
-    // it reads), named as the drops have always named them (the server
-    // compares names without regard to letter case). Only these are dropped,
+    // database, and nothing else: the views and tables of `selects`, in the
+    // order they are dropped (each before the one it reads), named as the
+    // drops have always named them (the server compares names without
+    // regard to letter case). Only these are dropped,
     // so that an object of the user's own whose name merely resembles them
     // stays.
     std::span<const char* const> exportViewNames;

@@ -38,24 +38,25 @@ constexpr DatasetColumn kColumns[] = {
      .length = 50},
 };
 
-// Each statement is its pieces joined with nothing between them.
-constexpr const char* kExportViews[] = {
-    "create view VSHallTable as "
-    " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName  "
-    "from tables,hall "
-    " where tables.Hallid=hall.id ",
+// The dining tables are selected with their halls in one level.
+constexpr const char* kTablesAndHalls[] = {"tables", "hall"};
+
+constexpr SelectLevel kSelects[] = {
+    {.reads = kTablesAndHalls,
+     .view = {.name = "VSHallTable",
+              .head = " select ",
+              .tail = "  ",
+              .from = "from tables,hall "
+                      " where tables.Hallid=hall.id "},
+     .staging = {.name = "TEMPHallTable",
+                 .head = " select ",
+                 .tail = "     ",
+                 .from = "from tables,hall where tables.Hallid=hall.id "}},
 };
 
 // A dining table is exported only when its hall is found.
 constexpr ExportJoin kExportJoins[] = {
     {"hall", "tables.Hallid = hall.id"},
-};
-
-constexpr StagingStep kStagingSteps[] = {
-    {"TEMPHallTable",
-     {},
-     " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName     ",
-     "from tables,hall where tables.Hallid=hall.id "},
 };
 
 // The merge first makes sure that every hall a dining table names exists.
@@ -94,12 +95,11 @@ constinit const Dataset kHallTableDataset{
     .keyName = "桌号",
     .columns = kColumns,
     .tables = kTables,
-    .exportViews = kExportViews,
+    .selects = kSelects,
     .exportedTable = "tables",
     .exportJoins = kExportJoins,
     .leftOutRows = "张桌子没有所属的大厅",
     .leftOutRemedy = "为这些桌子指定已有的大厅",
-    .stagingSteps = kStagingSteps,
     .exportViewNames = kExportViewNames,
     .stagingTableNames = kStagingTableNames,
     .referencePasses = kReferencePasses,

@@ -30,25 +30,26 @@ constexpr DatasetColumn kColumns[] = {
      .length = 50},
 };
 
-// Each statement is its pieces joined with nothing between them.
-constexpr const char* kExportViews[] = {
-    "create view VSMenuAnnotate as  "
-    " select AnnotateType.Name as AnnotateTypeName,Annotate.name as Annotatename "
-    "from AnnotateType,Annotate "
-    " where AnnotateType.ID = Annotate.AnnotateTypeID ",
+// The annotations are selected with their types in one level.
+constexpr const char* kTypesAndAnnotations[] = {"AnnotateType", "Annotate"};
+
+constexpr SelectLevel kSelects[] = {
+    {.reads = kTypesAndAnnotations,
+     .view = {.name = "VSMenuAnnotate",
+              .head = "  select ",
+              .tail = " ",
+              .from = "from AnnotateType,Annotate "
+                      " where AnnotateType.ID = Annotate.AnnotateTypeID "},
+     .staging = {.name = "TEMPMenuAnnotate",
+                 .head = " select ",
+                 .tail = "   ",
+                 .from = "from AnnotateType,Annotate "
+                         " where AnnotateType.ID = Annotate.AnnotateTypeID "}},
 };
 
 // An annotation is exported only when its type is found.
 constexpr ExportJoin kExportJoins[] = {
     {"AnnotateType", "AnnotateType.ID = Annotate.AnnotateTypeID"},
-};
-
-constexpr StagingStep kStagingSteps[] = {
-    {"TEMPMenuAnnotate",
-     {},
-     " select AnnotateType.Name as AnnotateTypeName,Annotate.name as Annotatename   ",
-     "from AnnotateType,Annotate "
-     " where AnnotateType.ID = Annotate.AnnotateTypeID "},
 };
 
 // The merge first makes sure that every annotation type an annotation names
@@ -87,12 +88,11 @@ constinit const Dataset kMenuAnnotateDataset{
     .keyName = "注释",
     .columns = kColumns,
     .tables = kTables,
-    .exportViews = kExportViews,
+    .selects = kSelects,
     .exportedTable = "Annotate",
     .exportJoins = kExportJoins,
     .leftOutRows = "条注释没有注释类别",
     .leftOutRemedy = "为这些注释指定已有的注释类别",
-    .stagingSteps = kStagingSteps,
     .exportViewNames = kExportViewNames,
     .stagingTableNames = kStagingTableNames,
     .referencePasses = kReferencePasses,

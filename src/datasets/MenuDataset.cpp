@@ -13,7 +13,8 @@ using enum ValueRule;
 
 // The dishes' columns. The reference names are stored as the identifiers
 // their tables give them; a dish without one of them is left out of an
-// export, which the merge warns about.
+// export, which the merge warns about. `spelled` keeps the selects' texts as
+// they have always been written; a new column needs none.
 constexpr DatasetColumn kColumns[] = {
     {.staged = "ID",
      .sourceTable = "menu",
@@ -35,7 +36,8 @@ constexpr DatasetColumn kColumns[] = {
      .heading = "首字母",
      .kind = Text,
      .written = "FirstLetter",
-     .length = 20},
+     .length = 20,
+     .spelled = {.intermediate = "Menu.FirstLetter"}},
     {.staged = "CategoryName",
      .sourceTable = "Category",
      .sourceColumn = "Name",
@@ -43,7 +45,8 @@ constexpr DatasetColumn kColumns[] = {
      .kind = ReferenceName,
      .written = "CategoryID",
      .length = 50,
-     .withoutReference = "个菜品没有类别"},
+     .withoutReference = "个菜品没有类别",
+     .spelled = {.intermediate = "Menu.CategoryID", .staging = " Category.Name as  CategoryName"}},
     {.staged = "SCNA",
      .sourceTable = "STCA",
      .sourceColumn = "SCNA",
@@ -51,109 +54,108 @@ constexpr DatasetColumn kColumns[] = {
      .kind = ReferenceName,
      .written = "SCSN",
      .length = 50,
-     .withoutReference = "个菜品没有统计类别"},
+     .withoutReference = "个菜品没有统计类别",
+     .spelled = {.view = " VSmenu0.SCNA"}},
     {.staged = "Unit1",
      .sourceTable = "menu",
      .sourceColumn = "Unit1",
      .heading = "单位1",
      .kind = Text,
      .written = "Unit1",
-     .length = 20},
+     .length = 20,
+     .spelled = {.intermediate = " Menu.Unit1", .staging = " TEMPmenu0.Unit1"}},
     {.staged = "Price1",
      .sourceTable = "menu",
      .sourceColumn = "Price1",
      .heading = "价格1",
      .kind = Number,
      .written = "Price1",
-     .rule = FirstPrice},
+     .rule = FirstPrice,
+     .spelled = {.intermediate = "Menu.Price1"}},
     {.staged = "Cost1",
      .sourceTable = "menu",
      .sourceColumn = "Cost1",
      .heading = "成本1",
      .kind = Number,
      .written = "Cost1",
-     .rule = OtherPrice},
+     .rule = OtherPrice,
+     .spelled = {.intermediate = "Menu.Cost1"}},
     {.staged = "VPrice1",
      .sourceTable = "menu",
      .sourceColumn = "VPrice1",
      .heading = "会员价1",
      .kind = Number,
      .written = "VPrice1",
-     .rule = MemberPrice},
+     .rule = MemberPrice,
+     .spelled = {.intermediate = "Menu.VPrice1"}},
     {.staged = "Unit2",
      .sourceTable = "menu",
      .sourceColumn = "Unit2",
      .heading = "单位2",
      .kind = Text,
      .written = "Unit2",
-     .length = 20},
+     .length = 20,
+     .spelled = {.intermediate = "Menu.Unit2",
+                 .view = " VSmenu0.Unit2",
+                 .staging = "  TEMPmenu0.Unit2"}},
     {.staged = "Price2",
      .sourceTable = "menu",
      .sourceColumn = "Price2",
      .heading = "价格2",
      .kind = Number,
      .written = "Price2",
-     .rule = OtherPrice},
+     .rule = OtherPrice,
+     .spelled = {.intermediate = "Menu.Price2"}},
     {.staged = "Cost2",
      .sourceTable = "menu",
      .sourceColumn = "Cost2",
      .heading = "成本2",
      .kind = Number,
      .written = "Cost2",
-     .rule = OtherPrice},
+     .rule = OtherPrice,
+     .spelled = {.intermediate = " Menu.Cost2"}},
     {.staged = "VPrice2",
      .sourceTable = "menu",
      .sourceColumn = "VPrice2",
      .heading = "会员价2",
      .kind = Number,
      .written = "VPrice2",
-     .rule = OtherPrice},
+     .rule = OtherPrice,
+     .spelled = {.intermediate = "Menu.VPrice2"}},
     {.staged = "Unit3",
      .sourceTable = "menu",
      .sourceColumn = "Unit3",
      .heading = "单位3",
      .kind = Text,
      .written = "Unit3",
-     .length = 20},
+     .length = 20,
+     .spelled = {.intermediate = "Menu.Unit3",
+                 .view = "  VSmenu0.Unit3",
+                 .staging = " TEMPmenu0.Unit3"}},
     {.staged = "Price3",
      .sourceTable = "menu",
      .sourceColumn = "Price3",
      .heading = "价格3",
      .kind = Number,
      .written = "Price3",
-     .rule = OtherPrice},
+     .rule = OtherPrice,
+     .spelled = {.intermediate = "Menu.Price3"}},
     {.staged = "Cost3",
      .sourceTable = "menu",
      .sourceColumn = "Cost3",
      .heading = "成本3",
      .kind = Number,
      .written = "Cost3",
-     .rule = OtherPrice},
+     .rule = OtherPrice,
+     .spelled = {.intermediate = "Menu.Cost3"}},
     {.staged = "VPrice3",
      .sourceTable = "menu",
      .sourceColumn = "VPrice3",
      .heading = "会员价3",
      .kind = Number,
      .written = "VPrice3",
-     .rule = OtherPrice},
-};
-
-// Each statement is its pieces joined with nothing between them.
-constexpr const char* kExportViews[] = {
-    "create view VSmenu0 as "
-    " select menu.ID,menu.Name,Menu.FirstLetter,Menu.CategoryID,STCA.SCNA,"
-    " Menu.Unit1,Menu.Price1,Menu.Cost1,Menu.VPrice1,Menu.Unit2,Menu.Price2,"
-    " Menu.Cost2,Menu.VPrice2,Menu.Unit3,Menu.Price3,Menu.Cost3,Menu.VPrice3 "
-    " from menu,STCA  "
-    " where menu.SCSN = STCA.SCSN ",
-    "create view VSmenu as "
-    " select VSmenu0.ID,VSmenu0.Name,VSmenu0.FirstLetter,Category.Name as "
-    "CategoryName,"
-    " VSmenu0.SCNA,VSmenu0.Unit1,VSmenu0.Price1,VSmenu0.Cost1,VSmenu0.VPrice1,"
-    " VSmenu0.Unit2,VSmenu0.Price2,VSmenu0.Cost2,VSmenu0.VPrice2, "
-    " VSmenu0.Unit3,VSmenu0.Price3,VSmenu0.Cost3,VSmenu0.VPrice3 "
-    " from VSmenu0,Category  "
-    " where VSmenu0.CategoryID =Category.ID  ",
+     .rule = OtherPrice,
+     .spelled = {.intermediate = "Menu.VPrice3"}},
 };
 
 // A dish is exported only when both its statistics category and its category
@@ -163,33 +165,34 @@ constexpr ExportJoin kExportJoins[] = {
     {"Category", "menu.CategoryID = Category.ID"},
 };
 
-// TEMPMenu's columns (the dataset's) come from TEMPmenu0, whose columns come
-// from menu and STCA; their types are taken from those point-of-sale columns
-// directly.
-constexpr StagedColumn kMenu0Columns[] = {
-    {nullptr, "menu", "ID"},         {nullptr, "menu", "Name"},    {nullptr, "menu", "FirstLetter"},
-    {nullptr, "menu", "CategoryID"}, {nullptr, "STCA", "SCNA"},    {nullptr, "menu", "Unit1"},
-    {nullptr, "menu", "Price1"},     {nullptr, "menu", "Cost1"},   {nullptr, "menu", "VPrice1"},
-    {nullptr, "menu", "Unit2"},      {nullptr, "menu", "Price2"},  {nullptr, "menu", "Cost2"},
-    {nullptr, "menu", "VPrice2"},    {nullptr, "menu", "Unit3"},   {nullptr, "menu", "Price3"},
-    {nullptr, "menu", "Cost3"},      {nullptr, "menu", "VPrice3"},
-};
+// The dishes are selected in two levels: VSmenu0 and TEMPmenu0 read the
+// dishes with their statistics categories (and the category's identifier),
+// VSmenu and TEMPMenu read those rows with their categories.
+constexpr const char* kDishesAndStatistics[] = {"menu", "STCA"};
+constexpr const char* kCategories[] = {"Category"};
 
-constexpr StagingStep kStagingSteps[] = {
-    {"TEMPmenu0", kMenu0Columns,
-     " select menu.ID,menu.Name,Menu.FirstLetter,Menu.CategoryID,STCA.SCNA,"
-     " Menu.Unit1,Menu.Price1,Menu.Cost1,Menu.VPrice1,Menu.Unit2,Menu.Price2,"
-     " Menu.Cost2,Menu.VPrice2,Menu.Unit3,Menu.Price3,Menu.Cost3,Menu.VPrice3  ",
-     "from menu,STCA  "
-     " where menu.SCSN = STCA.SCSN "},
-    {"TEMPMenu",
-     {},
-     " select TEMPmenu0.ID,TEMPmenu0.Name,TEMPmenu0.FirstLetter,"
-     " Category.Name as  CategoryName,TEMPmenu0.SCNA,"
-     " TEMPmenu0.Unit1,TEMPmenu0.Price1,TEMPmenu0.Cost1,TEMPmenu0.VPrice1, "
-     " TEMPmenu0.Unit2,TEMPmenu0.Price2,TEMPmenu0.Cost2,TEMPmenu0.VPrice2,"
-     " TEMPmenu0.Unit3,TEMPmenu0.Price3,TEMPmenu0.Cost3,TEMPmenu0.VPrice3   ",
-     "from TEMPmenu0,Category where TEMPmenu0.CategoryID =Category.ID   "},
+constexpr SelectLevel kSelects[] = {
+    {.reads = kDishesAndStatistics,
+     .view = {.name = "VSmenu0",
+              .head = " select ",
+              .tail = " ",
+              .from = " from menu,STCA  "
+                      " where menu.SCSN = STCA.SCSN "},
+     .staging = {.name = "TEMPmenu0",
+                 .head = " select ",
+                 .tail = "  ",
+                 .from = "from menu,STCA  "
+                         " where menu.SCSN = STCA.SCSN "}},
+    {.reads = kCategories,
+     .view = {.name = "VSmenu",
+              .head = " select ",
+              .tail = " ",
+              .from = " from VSmenu0,Category  "
+                      " where VSmenu0.CategoryID =Category.ID  "},
+     .staging = {.name = "TEMPMenu",
+                 .head = " select ",
+                 .tail = "   ",
+                 .from = "from TEMPmenu0,Category where TEMPmenu0.CategoryID =Category.ID   "}},
 };
 
 // The merge first makes sure that every category, statistics category and
@@ -268,12 +271,11 @@ constinit const Dataset kMenuDataset{
     .keyName = "菜品编码",
     .columns = kColumns,
     .tables = kTables,
-    .exportViews = kExportViews,
+    .selects = kSelects,
     .exportedTable = "menu",
     .exportJoins = kExportJoins,
     .leftOutRows = "道菜没有类别或统计类别",
     .leftOutRemedy = "为这些菜指定已有的菜品类别和统计类别",
-    .stagingSteps = kStagingSteps,
     .exportViewNames = kExportViewNames,
     .stagingTableNames = kStagingTableNames,
     .referencePasses = kReferencePasses,

@@ -15,6 +15,7 @@
 #include "common/Unicode.h"
 #include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
+#include "datasets/Selects.h"
 #include "db/DbError.h"
 #include "db/Dialect.h"
 #include "workbook/SheetData.h"
@@ -177,7 +178,7 @@ std::vector<std::string> createViewStatements(const std::string& datasetKey) {
     if (dataset == nullptr) {
         return {};
     }
-    return {dataset->exportViews.begin(), dataset->exportViews.end()};
+    return datasets::exportViewStatements(*dataset);
 }
 
 std::string leftOutCountStatement(const std::string& datasetKey) {

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <string_view>
 
 #include "common/Cleanup.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
+#include "datasets/Selects.h"
 
 namespace pos::transfer {
 
@@ -26,21 +26,12 @@ std::vector<std::string> stagingTableStatements(const db::Dialect& dialect,
         return {};
     }
     std::vector<db::StagingTable> tables;
-    for (const datasets::StagingStep& step : dataset->stagingSteps) {
+    for (const datasets::StagingSelect& step : datasets::stagingSelects(*dataset)) {
         db::StagingTable& table = tables.emplace_back();
         table.table = step.table;
         for (const datasets::StagedColumn& c : step.columns) {
             table.columns.push_back(
                 {c.alias != nullptr ? c.alias : "", c.sourceTable, c.sourceColumn});
-        }
-        if (step.columns.empty()) {
-            // The dataset's own columns, named as the source column's table
-            // declares it when the names agree.
-            for (const datasets::DatasetColumn& c : dataset->columns) {
-                const std::string_view staged = c.staged;
-                table.columns.push_back(
-                    {staged == c.sourceColumn ? "" : c.staged, c.sourceTable, c.sourceColumn});
-            }
         }
         table.selectList = step.selectList;
         table.fromClause = step.fromClause;
