@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <unordered_set>
+#include <string_view>
+#include <unordered_map>
 
 #include "common/Text.h"
 #include "db/ConnectionText.h"
@@ -182,18 +183,45 @@ void Query::setParameter(const std::string& name, Value value) {
     m_params.emplace_back(std::move(bare), std::move(value));
 }
 
+namespace {
+
+// Parameter names hashed and compared without regard to ASCII letter case.
+struct CaselessHash {
+    std::size_t operator()(std::string_view s) const noexcept {
+        std::size_t h = 14695981039346656037ULL;
+        for (const char c : s) {
+            h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) *
+                1099511628211ULL;
+        }
+        return h;
+    }
+};
+struct CaselessEqual {
+    bool operator()(std::string_view a, std::string_view b) const noexcept {
+        return equalsIgnoreCase(a, b);
+    }
+};
+
+}  // namespace
+
 void Query::setParameters(const Parameters& params) {
-    std::unordered_set<std::string> names;
-    for (const auto& [name, value] : m_params) {
-        names.insert(asciiLower(name));
+    // The names point into m_params, which keeps its storage meanwhile.
+    m_params.reserve(m_params.size() + params.size());
+    std::unordered_map<std::string_view, std::size_t, CaselessHash, CaselessEqual> names;
+    names.reserve(m_params.size() + params.size());
+    for (std::size_t i = 0; i < m_params.size(); ++i) {
+        names.emplace(m_params[i].first, i);
     }
     for (const auto& [name, value] : params) {
-        std::string bare = !name.empty() && name[0] == ':' ? name.substr(1) : name;
-        if (names.insert(asciiLower(bare)).second) {
-            m_params.emplace_back(std::move(bare), value);
-        } else {
-            setParameter(bare, value);
+        const std::string_view bare =
+            !name.empty() && name[0] == ':' ? std::string_view(name).substr(1) : name;
+        const auto at = names.find(bare);
+        if (at != names.end()) {
+            m_params[at->second].second = value;
+            continue;
         }
+        m_params.emplace_back(std::string(bare), value);
+        names.emplace(m_params.back().first, m_params.size() - 1);
     }
 }
 
