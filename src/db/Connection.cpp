@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string_view>
-#include <unordered_map>
 
 #include "common/Text.h"
 #include "db/ConnectionText.h"
@@ -185,43 +184,51 @@ void Query::setParameter(const std::string& name, Value value) {
 
 namespace {
 
-// Parameter names hashed and compared without regard to ASCII letter case.
-struct CaselessHash {
-    std::size_t operator()(std::string_view s) const noexcept {
-        std::size_t h = 14695981039346656037ULL;
-        for (const char c : s) {
-            h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) *
-                1099511628211ULL;
-        }
-        return h;
+// A parameter name hashed without regard to ASCII letter case.
+std::size_t caselessHash(std::string_view s) {
+    std::size_t h = 14695981039346656037ULL;
+    for (const char c : s) {
+        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) *
+            1099511628211ULL;
     }
-};
-struct CaselessEqual {
-    bool operator()(std::string_view a, std::string_view b) const noexcept {
-        return equalsIgnoreCase(a, b);
-    }
-};
+    return h;
+}
 
 }  // namespace
 
 void Query::setParameters(const Parameters& params) {
-    // The names point into m_params, which keeps its storage meanwhile.
-    m_params.reserve(m_params.size() + params.size());
-    std::unordered_map<std::string_view, std::size_t, CaselessHash, CaselessEqual> names;
-    names.reserve(m_params.size() + params.size());
+    // An open-addressed table of the names set, each slot one above an index
+    // of m_params (0: empty): one allocation, however many names.
+    const std::size_t total = m_params.size() + params.size();
+    std::size_t size = 16;
+    while (size < 2 * total) {
+        size <<= 1;
+    }
+    std::vector<std::size_t> slots(size, 0);
+    const auto slotOf = [&](std::string_view name) -> std::size_t& {
+        std::size_t i = caselessHash(name) & (size - 1);
+        while (slots[i] != 0 && !equalsIgnoreCase(m_params[slots[i] - 1].first, name)) {
+            i = (i + 1) & (size - 1);
+        }
+        return slots[i];
+    };
+    m_params.reserve(total);
     for (std::size_t i = 0; i < m_params.size(); ++i) {
-        names.emplace(m_params[i].first, i);
+        std::size_t& slot = slotOf(m_params[i].first);
+        if (slot == 0) {
+            slot = i + 1;
+        }
     }
     for (const auto& [name, value] : params) {
         const std::string_view bare =
             !name.empty() && name[0] == ':' ? std::string_view(name).substr(1) : name;
-        const auto at = names.find(bare);
-        if (at != names.end()) {
-            m_params[at->second].second = value;
+        std::size_t& slot = slotOf(bare);
+        if (slot != 0) {
+            m_params[slot - 1].second = value;
             continue;
         }
         m_params.emplace_back(std::string(bare), value);
-        names.emplace(m_params.back().first, m_params.size() - 1);
+        slot = m_params.size();
     }
 }
 
