@@ -418,10 +418,16 @@ void MergeEngine::insertNewRows(std::vector<PlannedRow>& plan) {
                 params.emplace_back(columns[c] + suffix, rows[first + j]->values[c]);
             }
         }
-        const bool kept =
-            sendBatch(newRowsInsert(m_merge.update.table != nullptr ? m_merge.update.table : "",
-                                    columns, m_merge.newRowFixed, count),
-                      params);
+        auto statement = m_newRowsInserts.find(count);
+        if (statement == m_newRowsInserts.end()) {
+            statement =
+                m_newRowsInserts
+                    .emplace(count, newRowsInsert(
+                                        m_merge.update.table != nullptr ? m_merge.update.table : "",
+                                        columns, m_merge.newRowFixed, count))
+                    .first;
+        }
+        const bool kept = sendBatch(statement->second, params);
         for (std::size_t j = 0; j < count; ++j) {
             rows[first + j]->written = kept;
         }

@@ -308,6 +308,8 @@ private:
     // The keys the batched last pass has met so far: a key met again is
     // merged by itself, after the rows before it are written.
     std::unordered_set<std::int64_t> m_passKeys;
+    // The multi-row inserts of new rows built so far, by their row count.
+    std::map<std::size_t, std::string> m_newRowsInserts;
 };
 
 }  // namespace pos::transfer
