@@ -4,7 +4,9 @@
 // beside it, as the floor, sqlite3's own CSV dump of the same view, and, as
 // the usual script, Python's sqlite3 + xlwt writing the same workbook.
 //
-//   bench_export [ROWS] [--cli PATH]   (defaults: 65534, pos-transfer-cli beside this program)
+//   bench_export [ROWS] [--cli PATH] [--keep]
+//   (defaults: 65534, pos-transfer-cli beside this program; --keep leaves
+//   the store, with its views, and the files written in place for a profiler)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,9 +58,12 @@ book.save(sys.argv[2])
 int main(int argc, char** argv) {
     int rows = transfer::kXlsMaxRecords;
     std::string cli = executableDir() + "pos-transfer-cli";
+    bool keep = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--cli" && i + 1 < argc) {
+        if (arg == "--keep") {
+            keep = true;
+        } else if (arg == "--cli" && i + 1 < argc) {
             cli = argv[++i];
         } else {
             rows = std::atoi(argv[i]);
@@ -113,7 +118,11 @@ int main(int argc, char** argv) {
                 python.seconds / ours.seconds, python.cpuSeconds / ours.cpuSeconds);
     std::printf("our peak memory:    %.1f MiB (goal: under 150 MiB)\n", ours.peakKiB / 1024.0);
 
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+    if (keep) {
+        std::printf("files kept in %s\n", dir.c_str());
+    } else {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
     return ours.exitCode == 0 ? 0 : 1;
 }

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <unordered_set>
+#include <string_view>
 
 #include "common/Text.h"
 #include "db/ConnectionText.h"
@@ -182,18 +182,53 @@ void Query::setParameter(const std::string& name, Value value) {
     m_params.emplace_back(std::move(bare), std::move(value));
 }
 
+namespace {
+
+// A parameter name hashed without regard to ASCII letter case.
+std::size_t caselessHash(std::string_view s) {
+    std::size_t h = 14695981039346656037ULL;
+    for (const char c : s) {
+        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) *
+            1099511628211ULL;
+    }
+    return h;
+}
+
+}  // namespace
+
 void Query::setParameters(const Parameters& params) {
-    std::unordered_set<std::string> names;
-    for (const auto& [name, value] : m_params) {
-        names.insert(asciiLower(name));
+    // An open-addressed table of the names set, each slot one above an index
+    // of m_params (0: empty): one allocation, however many names.
+    const std::size_t total = m_params.size() + params.size();
+    std::size_t size = 16;
+    while (size < 2 * total) {
+        size <<= 1;
+    }
+    std::vector<std::size_t> slots(size, 0);
+    const auto slotOf = [&](std::string_view name) -> std::size_t& {
+        std::size_t i = caselessHash(name) & (size - 1);
+        while (slots[i] != 0 && !equalsIgnoreCase(m_params[slots[i] - 1].first, name)) {
+            i = (i + 1) & (size - 1);
+        }
+        return slots[i];
+    };
+    m_params.reserve(total);
+    for (std::size_t i = 0; i < m_params.size(); ++i) {
+        std::size_t& slot = slotOf(m_params[i].first);
+        if (slot == 0) {
+            slot = i + 1;
+        }
     }
     for (const auto& [name, value] : params) {
-        std::string bare = !name.empty() && name[0] == ':' ? name.substr(1) : name;
-        if (names.insert(asciiLower(bare)).second) {
-            m_params.emplace_back(std::move(bare), value);
-        } else {
-            setParameter(bare, value);
+        const std::string_view bare =
+            !name.empty() && name[0] == ':' ? std::string_view(name).substr(1) : name;
+        std::size_t& slot = slotOf(bare);
+        if (slot != 0) {
+            m_params[slot - 1].second = value;
+            continue;
         }
+        m_params.emplace_back(std::string(bare), value);
+        slot = m_params.size();
     }
 }
 

@@ -184,4 +184,17 @@ private:
     std::size_t m_position = 0;
 };
 
+// Walks `query`'s next results forward only while it lives (see
+// Query::setForwardOnly), then puts the query back as it was.
+class ForwardOnly {
+public:
+    explicit ForwardOnly(Query& query) : m_query(query) { query.setForwardOnly(true); }
+    ~ForwardOnly() { m_query.setForwardOnly(false); }
+    ForwardOnly(const ForwardOnly&) = delete;
+    ForwardOnly& operator=(const ForwardOnly&) = delete;
+
+private:
+    Query& m_query;
+};
+
 }  // namespace pos::db

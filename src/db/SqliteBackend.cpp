@@ -249,29 +249,43 @@ private:
                     if (chunk->complete) {
                         break;
                     }
-                    const char* begin = chunk->text.c_str() + chunk->nextOffset;
+                    const std::string& sql = chunk->sql;
+                    const char* begin = sql.c_str() + chunk->nextOffset;
                     const char* tail = nullptr;
                     sqlite3_stmt* stmt = nullptr;
                     StatementTables tables;
-                    int rc = file->prepare(begin,
-                                           static_cast<int>(chunk->text.size() - chunk->nextOffset),
+                    int rc = file->prepare(begin, static_cast<int>(sql.size() - chunk->nextOffset),
                                            &stmt, &tail, tables);
                     if (rc != SQLITE_OK) {
                         file->fail(rc);
                     }
                     if (!stmt) {
-                        chunk->nextOffset = static_cast<std::size_t>(tail - chunk->text.c_str());
+                        chunk->nextOffset = static_cast<std::size_t>(tail - sql.c_str());
                         chunk->complete = true;
                         break;
                     }
                     // A statement whose markers cannot be bound is not kept.
                     store::StatementHandle handle(stmt);
-                    std::vector<std::string> markers = store::markerNames(stmt);
-                    chunk->nextOffset = static_cast<std::size_t>(tail - chunk->text.c_str());
+                    std::vector<std::string> markers;
+                    if (chunk->numbered) {
+                        // The markers that stand in this statement's text.
+                        const auto end = static_cast<std::size_t>(tail - sql.c_str());
+                        while (chunk->nextMarker < chunk->markerOffsets.size() &&
+                               chunk->markerOffsets[chunk->nextMarker] < end) {
+                            markers.push_back(chunk->markerNames[chunk->nextMarker++]);
+                        }
+                        if (markers.size() !=
+                            static_cast<std::size_t>(sqlite3_bind_parameter_count(stmt))) {
+                            throw DbError("语句中的参数无法与其名称对应，请检查语句的写法。");
+                        }
+                    } else {
+                        markers = store::markerNames(stmt);
+                    }
+                    chunk->nextOffset = static_cast<std::size_t>(tail - sql.c_str());
                     chunk->statements.push_back(std::move(handle));
                     chunk->tables.push_back(std::move(tables));
                     chunk->markers.push_back(std::move(markers));
-                    if (isEmptySql(std::string_view(chunk->text).substr(chunk->nextOffset))) {
+                    if (isEmptySql(std::string_view(sql).substr(chunk->nextOffset))) {
                         chunk->complete = true;
                     }
                 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/Text.h"
+#include "db/SqliteValues.h"
 
 namespace pos::db::store {
 
@@ -78,6 +79,10 @@ std::unique_ptr<PreparedChunk> StatementCache::acquire(const std::string& text) 
     }
     auto chunk = std::make_unique<PreparedChunk>();
     chunk->text = text;
+    chunk->numbered = numberMarkers(text, chunk->sql, chunk->markerNames, chunk->markerOffsets);
+    if (!chunk->numbered) {
+        chunk->sql = text;
+    }
     return chunk;
 }
 

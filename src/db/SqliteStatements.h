@@ -55,6 +55,14 @@ struct StatementTables {
 // the next time the same text comes.
 struct PreparedChunk {
     std::string text;
+    // The text as prepared: its named markers made plain (numberMarkers),
+    // their names and places in `markerNames` and `markerOffsets`; else
+    // `text` itself.
+    std::string sql;
+    bool numbered = false;
+    std::vector<std::string> markerNames;
+    std::vector<std::size_t> markerOffsets;
+    std::size_t nextMarker = 0;  // the first marker not yet prepared
     std::vector<StatementHandle> statements;
     std::vector<StatementTables> tables;  // one for each statement
     // Each statement's marker names (markerNames), learned once.

@@ -3,6 +3,7 @@
 #include "db/SqliteValues.h"
 
 #include <algorithm>
+#include <cctype>
 #include <initializer_list>
 #include <optional>
 #include <string_view>
@@ -102,6 +103,90 @@ std::vector<std::string> markerNames(sqlite3_stmt* s) {
         names.emplace_back(marker + 1);
     }
     return names;
+}
+
+namespace {
+
+// A character of a name, as the library reads names.
+bool isNameChar(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x80 || std::isalnum(u) != 0 || c == '_' || c == '$';
+}
+
+// Where the literal, quoted name or comment that starts at `at` ends (one
+// past it), or `at` when none starts there.
+std::size_t skipQuoted(std::string_view text, std::size_t at) {
+    const char c = text[at];
+    const auto endOf = [&](std::size_t found, std::size_t length) {
+        return found == std::string_view::npos ? text.size() : found + length;
+    };
+    switch (c) {
+        case '\'':
+        case '"':
+        case '`': {
+            // A doubled quote stays inside.
+            std::size_t i = at + 1;
+            while (true) {
+                i = text.find(c, i);
+                if (i == std::string_view::npos) {
+                    return text.size();
+                }
+                if (i + 1 < text.size() && text[i + 1] == c) {
+                    i += 2;
+                    continue;
+                }
+                return i + 1;
+            }
+        }
+        case '[':
+            return endOf(text.find(']', at + 1), 1);
+        case '-':
+            return at + 1 < text.size() && text[at + 1] == '-' ? endOf(text.find('\n', at), 1) : at;
+        case '/':
+            return at + 1 < text.size() && text[at + 1] == '*' ? endOf(text.find("*/", at + 2), 2)
+                                                               : at;
+        default:
+            return at;
+    }
+}
+
+}  // namespace
+
+bool numberMarkers(std::string_view text, std::string& numbered, std::vector<std::string>& names,
+                   std::vector<std::size_t>& offsets) {
+    std::string out;
+    out.reserve(text.size());
+    std::vector<std::string> found;
+    std::vector<std::size_t> at;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (const std::size_t end = skipQuoted(text, i); end != i) {
+            out.append(text.substr(i, end - i));
+            i = end;
+            continue;
+        }
+        if (c == '?' || c == '@' || c == '$' || c == '#') {
+            return false;
+        }
+        if (c != ':' || i + 1 >= text.size() || !isNameChar(text[i + 1])) {
+            out += c;
+            ++i;
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < text.size() && isNameChar(text[end])) {
+            ++end;
+        }
+        found.emplace_back(text.substr(i + 1, end - i - 1));
+        at.push_back(out.size());
+        out += '?';
+        i = end;
+    }
+    numbered = std::move(out);
+    names = std::move(found);
+    offsets = std::move(at);
+    return true;
 }
 
 int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,

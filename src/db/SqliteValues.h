@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/Value.h"
@@ -32,6 +33,17 @@ Value columnValue(sqlite3_stmt* s, int i, ColumnKind kind);
 // name by walking a list, so this is asked once per prepared statement, not
 // at every run of a statement with thousands of markers.
 std::vector<std::string> markerNames(sqlite3_stmt* s);
+
+// A batch part with each ":Name" marker outside literals, quoted names and
+// comments written as "?" instead, and the markers' names in their order in
+// `names`, each with where its "?" stands in `numbered` in `offsets`. The
+// library parses a named marker (and a numbered one) by walking the list of
+// markers met before, so a statement of thousands of them costs their square
+// to prepare; plain ones cost their count. False, with nothing written, when
+// the text holds a marker of another form, which the library then reports
+// as it would.
+bool numberMarkers(std::string_view text, std::string& numbered, std::vector<std::string>& names,
+                   std::vector<std::size_t>& offsets);
 
 // Binds the values to the statement's markers, named by `markers`, names
 // matched without regard to letter case; the library's result code of a bind

@@ -162,6 +162,15 @@ std::string exportSelectList(const datasets::FieldMap& map,
     return list;
 }
 
+// `passed` records and those after the current row of `query`, which it
+// walks to the end.
+int countToEnd(db::Query& query, int passed) {
+    for (query.next(); !query.eof(); query.next()) {
+        ++passed;
+    }
+    return passed;
+}
+
 }  // namespace
 
 int exportProgress(std::int32_t row, std::int32_t recordCount) {
@@ -438,8 +447,12 @@ bool MyExThread::openExportQuery(int& recordCount, std::int64_t& leftOut) {
             openStatement(query, count);
             leftOut = query.fieldValue(0).toInteger();
         }
+        // The records are counted by the database, so that the rows are then
+        // read one at a time and never held all at once.
+        openStatement(query, selectFromView("count(*)", k));
+        recordCount = static_cast<int>(query.fieldValue(0).toInteger());
+        query.close();
         openStatement(query, selectFromView(m_selectColumns, k));
-        recordCount = query.recordCount();
     } catch (const std::exception&) {
         finishWith(ExportOutcome::Refused, kQueryFailedMessage);
         return false;
@@ -463,6 +476,8 @@ std::string MyExThread::successMessage(std::int64_t leftOut) const {
 void MyExThread::exportToExcel() {
     int recordCount = 0;
     std::int64_t leftOut = 0;
+    // One row of the result in memory at a time, however many there are.
+    const db::ForwardOnly forwardOnly(query);
     if (!openExportQuery(recordCount, leftOut)) {
         return;
     }
@@ -504,12 +519,19 @@ void MyExThread::writeWorkbook() {
         for (std::size_t i = 0; i < m_showNames.size(); ++i) {
             session.writeCell(2, static_cast<int>(i) + 1, m_showNames[i]);
         }
+        // Rows stored after the count was taken must still fit the sheet.
+        const int limit = recordLimitForPath(m_options.path);
         std::int32_t row = 3;
         while (!query.eof()) {
             if (m_view.stopRequested()) {
                 throw ExportHalted(
                     ExportOutcome::Stopped,
                     "数据导出已停止：" + m_view.stopReason() + "。目标文件没有写入。");
+            }
+            if (row - 2 > limit) {
+                throw ExportHalted(
+                    ExportOutcome::Refused,
+                    tooManyRecordsMessage(countToEnd(query, row - 2), m_options.path));
             }
             const int fields = query.fieldCount();
             for (int j = 1; j <= fields; ++j) {
@@ -530,7 +552,7 @@ void MyExThread::writeWorkbook() {
                 session.writeValue(row, j, value);
             }
             query.next();
-            m_view.setProgress(exportProgress(row, query.recordCount()));
+            m_view.setProgress(exportProgress(row, recordCount));
             ++row;
         }
         // The session saves atomically: a failure leaves no partial file and

@@ -45,7 +45,22 @@ std::optional<std::int64_t> dishKey(MergeEngine& engine, const StagedRow& row) {
 // the identifiers behind the names, the station.
 void newDish(MergeEngine& engine, const StagedRow& row, const NameIds& names,
              std::vector<Value>& values, std::vector<const char*>& without) {
+    // The column table's rules of the prices that the member-price rule
+    // reads, found once.
+    static const auto ruleOf = [](const char* column) {
+        return datasets::findColumn(datasets::kMenuDataset, column)->rule;
+    };
+    static const std::pair<const char*, datasets::ValueRule> kPriceRules[] = {
+        {"Price1", ruleOf("Price1")},   {"Price2", ruleOf("Price2")},
+        {"Price3", ruleOf("Price3")},   {"VPrice2", ruleOf("VPrice2")},
+        {"VPrice3", ruleOf("VPrice3")},
+    };
     const auto rule = [&row](const char* column) {
+        for (const auto& [name, columnRule] : kPriceRules) {
+            if (std::string_view(name) == column) {
+                return ruleValue(columnRule, row.fieldValue(column), column);
+            }
+        }
         return ruleValue(datasets::findColumn(datasets::kMenuDataset, column)->rule,
                          row.fieldValue(column), column);
     };
@@ -80,7 +95,7 @@ void newDish(MergeEngine& engine, const StagedRow& row, const NameIds& names,
                 return Value();
             }));
         } else {
-            values.push_back(rule(staged));
+            values.push_back(ruleValue(column.rule, row.fieldValue(staged), staged));
         }
     }
     values.push_back(Value::integer(engine.options().stationNumber));

@@ -46,18 +46,6 @@ std::string nameKey(std::string name) {
     return asciiLower(name);
 }
 
-// Holds one row of the query's result at a time while it lives.
-class ForwardOnly {
-public:
-    explicit ForwardOnly(db::Query& query) : m_query(query) { query.setForwardOnly(true); }
-    ~ForwardOnly() { m_query.setForwardOnly(false); }
-    ForwardOnly(const ForwardOnly&) = delete;
-    ForwardOnly& operator=(const ForwardOnly&) = delete;
-
-private:
-    db::Query& m_query;
-};
-
 bool isRefusal(const std::exception& e) {
     if (dynamic_cast<const RowNotUndone*>(&e) != nullptr) {
         return false;
@@ -82,7 +70,7 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     db::Query& driver = m_q.sqlQuery;
     executePreamble(driver, m_options.database);
     // One staged row at a time in memory, however many there are.
-    const ForwardOnly forwardOnly(driver);
+    const db::ForwardOnly forwardOnly(driver);
     openStatement(driver, pass.names == datasets::ReferenceNames::Distinct
                               ? distinctPass(pass.stagedColumns.front(), table)
                               : stagedColumnsSelect(pass.stagedColumns, table));
@@ -238,7 +226,7 @@ void MergeEngine::batchedLastPass() {
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
     db::Query& driver = m_q.sqlQuery;
     executePreamble(driver, m_options.database);
-    const ForwardOnly forwardOnly(driver);
+    const db::ForwardOnly forwardOnly(driver);
     openStatement(driver, " select * from " + table + "   ");
     m_reportAtPassStart = m_report;
     m_lostPass.clear();
@@ -430,10 +418,16 @@ void MergeEngine::insertNewRows(std::vector<PlannedRow>& plan) {
                 params.emplace_back(columns[c] + suffix, rows[first + j]->values[c]);
             }
         }
-        const bool kept =
-            sendBatch(newRowsInsert(m_merge.update.table != nullptr ? m_merge.update.table : "",
-                                    columns, m_merge.newRowFixed, count),
-                      params);
+        auto statement = m_newRowsInserts.find(count);
+        if (statement == m_newRowsInserts.end()) {
+            statement =
+                m_newRowsInserts
+                    .emplace(count, newRowsInsert(
+                                        m_merge.update.table != nullptr ? m_merge.update.table : "",
+                                        columns, m_merge.newRowFixed, count))
+                    .first;
+        }
+        const bool kept = sendBatch(statement->second, params);
         for (std::size_t j = 0; j < count; ++j) {
             rows[first + j]->written = kept;
         }

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -82,8 +83,9 @@ public:
     // The cursor's current row; `columns` are the cursor's column names.
     StagedRow(std::shared_ptr<const std::vector<std::string>> columns, const db::Query& cursor);
 
-    Value fieldValue(const std::string& column) const;
-    std::string fieldAsText(const std::string& column) const { return fieldValue(column).toText(); }
+    // The value, valid while the row lives.
+    const Value& fieldValue(std::string_view column) const;
+    std::string fieldAsText(std::string_view column) const { return fieldValue(column).toText(); }
 
 private:
     std::shared_ptr<const std::vector<std::string>> m_columns;
@@ -106,7 +108,8 @@ public:
     const FoundName& find(const char* staged, const std::string& name) const;
 
 private:
-    std::map<std::pair<std::string, std::string>, FoundName> m_found;
+    // By staged column in lower case, then by name.
+    std::map<std::string, std::unordered_map<std::string, FoundName>, std::less<>> m_found;
     FoundName m_none;
 };
 
@@ -305,6 +308,8 @@ private:
     // The keys the batched last pass has met so far: a key met again is
     // merged by itself, after the rows before it are written.
     std::unordered_set<std::int64_t> m_passKeys;
+    // The multi-row inserts of new rows built so far, by their row count.
+    std::map<std::size_t, std::string> m_newRowsInserts;
 };
 
 }  // namespace pos::transfer

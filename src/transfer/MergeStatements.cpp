@@ -210,24 +210,29 @@ StagedRow::StagedRow(std::shared_ptr<const std::vector<std::string>> columns,
     }
 }
 
-Value StagedRow::fieldValue(const std::string& column) const {
+const Value& StagedRow::fieldValue(std::string_view column) const {
     if (m_columns) {
         for (std::size_t i = 0; i < m_columns->size(); ++i) {
-            if (equalsIgnoreCase((*m_columns)[i], column)) {
+            const std::string& name = (*m_columns)[i];
+            if (name.size() == column.size() && equalsIgnoreCase(name, column)) {
                 return m_values[i];
             }
         }
     }
-    throw db::DbError("结果中没有名为" + column + "的字段。");
+    throw db::DbError("结果中没有名为" + std::string(column) + "的字段。");
 }
 
 void NameIds::add(const char* staged, const std::string& name, FoundName found) {
-    m_found.emplace(std::make_pair(asciiLower(staged), name), std::move(found));
+    m_found[asciiLower(staged)].emplace(name, std::move(found));
 }
 
 const FoundName& NameIds::find(const char* staged, const std::string& name) const {
-    const auto at = m_found.find(std::make_pair(asciiLower(staged), name));
-    return at == m_found.end() ? m_none : at->second;
+    const auto column = m_found.find(asciiLower(staged));
+    if (column == m_found.end()) {
+        return m_none;
+    }
+    const auto at = column->second.find(name);
+    return at == column->second.end() ? m_none : at->second;
 }
 
 // For each name, the first stored row that the server finds for it, a
@@ -256,6 +261,21 @@ std::vector<FoundName> MergeEngine::lookUpNames(const datasets::ReferencePass& p
     return found;
 }
 
+namespace {
+
+// The parameters K_0, K_1, ... of `count` keys from `first` on.
+db::Parameters keyParameters(const std::vector<std::int64_t>& keys, std::size_t first,
+                             std::size_t count) {
+    db::Parameters params;
+    params.reserve(count);
+    for (std::size_t j = 0; j < count; ++j) {
+        params.emplace_back("K_" + std::to_string(j), Value::integer(keys[first + j]));
+    }
+    return params;
+}
+
+}  // namespace
+
 std::unordered_set<std::int64_t> MergeEngine::storedKeys(const std::vector<std::int64_t>& keys) {
     std::unordered_set<std::int64_t> stored;
     const std::size_t chunk = rowsPerStatement(1);
@@ -265,9 +285,7 @@ std::unordered_set<std::int64_t> MergeEngine::storedKeys(const std::vector<std::
         q.close();
         q.clearLines();
         q.addLine(storedKeysSelect(m_merge.update.table, "ID", count));
-        for (std::size_t j = 0; j < count; ++j) {
-            q.setParameter("K_" + std::to_string(j), Value::integer(keys[first + j]));
-        }
+        q.setParameters(keyParameters(keys, first, count));
         q.open();
         for (; !q.eof(); q.next()) {
             stored.insert(q.fieldValue("ID").toInteger());
@@ -289,9 +307,7 @@ std::map<std::int64_t, MergeEngine::StoredValues> MergeEngine::storedRows(
         q.clearLines();
         q.addLine(
             storedRowSelect("where " + table + ".ID in (" + parameterList("K_", count) + ")"));
-        for (std::size_t j = 0; j < count; ++j) {
-            q.setParameter("K_" + std::to_string(j), Value::integer(keys[first + j]));
-        }
+        q.setParameters(keyParameters(keys, first, count));
         q.open();
         for (; !q.eof(); q.next()) {
             StoredValues values{std::vector<Value>(m_updatable.size()),

@@ -43,6 +43,8 @@ struct BatchCase {
     // Run on the database first: a trigger that refuses some rows, or a
     // reference row taken away.
     const char* setup;
+    // A row of the dump that the import must have written, if any.
+    const char* arrives = "";
 };
 
 // A trigger that refuses one new dish and one update, as a constraint of the
@@ -61,9 +63,12 @@ const BatchCase kCases[] = {
       dish("9003", "新菜三", "凉菜 ", "新统计", "kg "),
       dish("9004", "新菜四", "Soup", "Stat", "份"),
       dish("9005", "新菜五", "soup  ", "STAT ", "Kg", "0", "0", "12"),
-      dish("9006", "新菜六", "热菜", "海鲜", "")},
+      dish("9006", "新菜六", "热菜", "海鲜", ""),
+      // Names that look like parameters, quotes and comments in a statement.
+      dish("9007", "汤:ID_0 -- 'x'?", "类别:Name_0 /*", "统计 @a $b", "单位\"")},
      false,
-     ""},
+     "",
+     ",'类别:Name_0 /*',0,1,1,0,0,1,1,0,0,0);"},
     {"stored dishes left alone, counted when they differ",
      datasets::kMenuDataset,
      {dish("1001", "拍黄瓜", "凉菜", "菜品", "份", "12", "11"),
@@ -192,6 +197,7 @@ TEST(MergeBatches, SameDatabaseAndMessageAsARowAtATime) {
         // The case does what it says: the import ends, and its rows arrive.
         EXPECT_NE(alone.message.find("数据导入"), std::string::npos) << c.what << alone.message;
         EXPECT_GT(alone.dump.size(), 1000u) << c.what;
+        EXPECT_NE(batched.dump.find(c.arrives), std::string::npos) << c.what;
     }
 }
 
