@@ -477,7 +477,7 @@ void MyExThread::exportToExcel() {
     int recordCount = 0;
     std::int64_t leftOut = 0;
     // One row of the result in memory at a time, however many there are.
-    const db::ForwardOnly forwardOnly(query);
+    const db::ForwardOnly forwardOnly(m_queries.sqlQuery);
     if (!openExportQuery(recordCount, leftOut)) {
         return;
     }
@@ -491,7 +491,7 @@ void MyExThread::exportToExcel() {
     }
 
     try {
-        writeWorkbook();
+        writeWorkbook(recordCount);
     } catch (const ExportHalted& e) {
         finishWith(e.outcome(), e.what());
         return;
@@ -500,7 +500,7 @@ void MyExThread::exportToExcel() {
     m_view.clearPath();
 }
 
-void MyExThread::writeWorkbook() {
+void MyExThread::writeWorkbook(int recordCount) {
     db::Query& query = m_queries.sqlQuery;
     const std::string k = key();
     workbook::SpreadsheetSession session;

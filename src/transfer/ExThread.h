@@ -118,7 +118,7 @@ private:
     // Writes the export query's records under the headings and saves the
     // workbook; every other end is thrown as ExportHalted. The workbook
     // session is released on the way out, before the closing message shows.
-    void writeWorkbook();
+    void writeWorkbook(int recordCount);
     bool createViews();
     // The headings and the select list from the field map (written from the
     // view's columns when missing); false when the export cannot go on.
