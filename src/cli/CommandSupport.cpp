@@ -50,13 +50,10 @@ WorkerConnection::WorkerConnection(const GlobalOptions& global)
 transfer::TransferOptions transferOptions(const GlobalOptions& global, const std::string& database,
                                           const datasets::Dataset& dataset,
                                           const std::string& path) {
-    transfer::TransferOptions options;
-    options.database = database;
-    options.datasetKey = dataset.key;
-    options.datasetText = dataset.displayText;
-    options.path = path;
-    options.fieldMapDir = global.fieldMapDir();
-    return options;
+    return {.dataset = dataset,
+            .database = database,
+            .path = path,
+            .fieldMapDir = global.fieldMapDir()};
 }
 
 ProgressBar::ProgressBar(bool keepAtReset)

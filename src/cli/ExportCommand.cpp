@@ -55,7 +55,7 @@ public:
         global.prepareFieldMaps();
 
         WorkerConnection link(global);
-        if (!transfer::checkDatasetTables(link.connQuery, dataset.key, m_database)) {
+        if (!transfer::checkDatasetTables(link.connQuery, dataset, m_database)) {
             std::cerr << transfer::exportTablesMissingMessage(m_database, dataset.displayText)
                       << std::endl;
             return kExitFailed;

@@ -5,14 +5,14 @@
 
 namespace pos::datasets {
 
-std::string datasetKeyFromCombo(const std::string& text) {
+const Dataset* datasetFromCombo(const std::string& text) {
     std::string t = trimmed(text);
     for (const Dataset& d : kDatasets) {
         if (t == d.displayText) {
-            return d.key;
+            return &d;
         }
     }
-    return {};
+    return nullptr;
 }
 
 const Dataset* findDataset(const std::string& keyOrText) {

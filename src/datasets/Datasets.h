@@ -211,8 +211,8 @@ extern const Dataset kMenuAnnotateDataset;
 inline constexpr std::array kDatasets{std::cref(kMenuDataset), std::cref(kHallTableDataset),
                                       std::cref(kMenuAnnotateDataset)};
 
-// The key for a drop-down text (trimmed, compared exactly), or empty.
-std::string datasetKeyFromCombo(const std::string& text);
+// The dataset of a drop-down text (trimmed, compared exactly), or nullptr.
+const Dataset* datasetFromCombo(const std::string& text);
 
 // The dataset for a key in any letter case or for a display text, or nullptr.
 const Dataset* findDataset(const std::string& keyOrText);

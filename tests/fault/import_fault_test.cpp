@@ -21,6 +21,7 @@
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
 #include "support/TempDir.h"
+#include "support/TransferOptions.h"
 #include "support/Workbooks.h"
 #include "transfer/ImThread.h"
 
@@ -114,12 +115,8 @@ struct FaultRun {
 // The import of `c`'s workbook in `dir` into the store's database.
 TransferOptions importOptions(const FaultCase& c, const std::string& dir,
                               const StoreFixture& store) {
-    TransferOptions options;
-    options.database = store.database();
-    options.datasetKey = c.key;
-    options.datasetText = c.text;
-    options.path = dir + c.key + ".xls";
-    options.fieldMapDir = dir;
+    TransferOptions options =
+        testing::transferOptions(c.key, store.database(), dir + c.key + ".xls", dir);
     options.stationNumber = 1;
     return options;
 }

@@ -17,6 +17,7 @@
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
 #include "support/TempDir.h"
+#include "support/TransferOptions.h"
 #include "transfer/ExThread.h"
 #include "workbook/WorkbookFormats.h"
 
@@ -66,12 +67,8 @@ int exportDishes(const testing::StoreFixture& store, const std::string& path,
                                  ";Data Source=.");
     connection.connect();
     db::Query sqlQuery(connection), tempQuery(connection), tempQuery2(connection);
-    transfer::TransferOptions options;
-    options.database = store.database();
-    options.datasetKey = "Menu";
-    options.datasetText = "菜品信息";
-    options.path = path;
-    options.fieldMapDir = fs::path(path).parent_path().string();
+    const transfer::TransferOptions options = testing::transferOptions(
+        "Menu", store.database(), path, fs::path(path).parent_path().string());
     transfer::MyExThread worker({connection, sqlQuery, tempQuery, tempQuery2}, options, view);
     worker.runExport();
     worker.finishExport();

@@ -10,6 +10,7 @@
 #include "datasets/FieldMap.h"
 #include "export_fixture.h"
 #include "support/StoreFixture.h"
+#include "support/TransferOptions.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookFile.h"
 #include "workbook/WorkbookFormats.h"
@@ -30,14 +31,9 @@ const char* const kSuccess = "数据导出成功！";
 // One export on its own thread, as the window starts it, waited for; how it
 // ended, whose message is the last the view was shown.
 ExportResult exportWith(StoreFixture& store, const std::string& key, const std::string& path,
-                        const std::string& fieldMapDir, RecordingView& view,
-                        const std::string& datasetText = "菜品信息") {
-    TransferOptions options;
-    options.database = store.database();
-    options.datasetKey = key;
-    options.datasetText = datasetText;
-    options.path = path;
-    options.fieldMapDir = fieldMapDir;
+                        const std::string& fieldMapDir, RecordingView& view) {
+    const TransferOptions options =
+        pos::testing::transferOptions(key, store.database(), path, fieldMapDir);
     MyExThread worker(store.queries(), options, view);
     worker.start();
     worker.join();
@@ -109,8 +105,7 @@ TEST_P(ExportDemoDataset, WritesKeySheetHeadingsAndNumbersAsNumbers) {
 void ExportDemoDataset::exportAndCheck(const DatasetCase& c, StoreFixture& store, TempDir& tmp,
                                        const std::string& path) {
     RecordingView view;
-    EXPECT_EQ(exportWith(store, c.key, path, tmp.dir(), view, c.text).outcome,
-              ExportOutcome::Succeeded);
+    EXPECT_EQ(exportWith(store, c.key, path, tmp.dir(), view).outcome, ExportOutcome::Succeeded);
 
     EXPECT_EQ(view.messages(), std::vector<std::string>{kSuccess});
     const std::vector<std::string> events = view.events();
@@ -364,8 +359,7 @@ TEST(ExportFailure, MissingTablesGiveTheViewMessageAndNoWorkbook) {
     datasets::writeDefaultFieldMaps(tmp.dir());
     const std::string path = tmp.dir() + "out.xls";
     RecordingView view;
-    EXPECT_EQ(exportWith(store, "Menu", path, tmp.dir(), view, "菜品信息").outcome,
-              ExportOutcome::Refused);
+    EXPECT_EQ(exportWith(store, "Menu", path, tmp.dir(), view).outcome, ExportOutcome::Refused);
     EXPECT_EQ(view.messages(), std::vector<std::string>{
                                    "数据库partial的菜品信息相关设置表记录不全，请检查数据库！"});
     EXPECT_FALSE(fs::exists(path));
@@ -380,7 +374,7 @@ TEST(ExportFailure, MissingColumnGivesTheViewMessage) {
                        "nocol", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView view;
-    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), view, "菜品注释");
+    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), view);
     EXPECT_EQ(view.messages(),
               std::vector<std::string>{"数据库nocol的菜品注释相关设置表记录不全，请检查数据库！"});
 }
@@ -531,12 +525,8 @@ TEST(ExportStatements, ReplacingAFinishedWorkerJoinsIt) {
     StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView view;
-    TransferOptions options;
-    options.database = "pos_demo";
-    options.datasetKey = "MenuAnnotate";
-    options.datasetText = "菜品注释";
-    options.path = tmp.dir() + "a.xls";
-    options.fieldMapDir = tmp.dir();
+    TransferOptions options =
+        pos::testing::transferOptions("MenuAnnotate", "pos_demo", tmp.dir() + "a.xls", tmp.dir());
     auto latest = std::make_unique<MyExThread>(store.queries(), options, view);
     latest->start();
     while (!latest->finished()) {
