@@ -44,6 +44,14 @@ std::string rejectsPathRefusal(const std::string& path) {
     return {};
 }
 
+bool takesStation(const datasets::Dataset& dataset) {
+    return dataset.newRowsTakeStation;
+}
+
+bool takesNoStation(const datasets::Dataset& dataset) {
+    return !dataset.newRowsTakeStation;
+}
+
 class ImportCommand : public Command {
 public:
     CLI::App* addTo(CLI::App& app) override {
@@ -55,8 +63,12 @@ public:
         m_stationOption =
             sub->add_option("--station", m_station,
                             translated("The station number written into new dishes: 1 to 4 "
-                                       "digits, as the window takes it; required for Menu, not "
-                                       "needed for HallTable and MenuAnnotate"))
+                                       "digits, as the window takes it; required for %1, not "
+                                       "needed for %2",
+                                       {datasets::datasetKeys(translated(", "), translated(" or "),
+                                                              {}, takesStation),
+                                        datasets::datasetKeys(translated(", "), translated(" and "),
+                                                              {}, takesNoStation)}))
                 ->type_name("N");
         const std::string formats = formatList();
         sub->add_option(
