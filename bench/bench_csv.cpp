@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
 
     // 2. sqlite3 writing the same view as CSV (the views made beforehand, not timed).
     std::string views;
-    for (const std::string& s : transfer::createViewStatements("Menu")) {
+    for (const std::string& s : transfer::createViewStatements(datasets::kMenuDataset)) {
         views += s + ";";
     }
     runTimed("sqlite3 '" + dbFile + "' '" + views + "'");

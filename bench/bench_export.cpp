@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
 
     // The views for the other two, made once beforehand (not timed).
     std::string views;
-    for (const std::string& s : transfer::createViewStatements("Menu")) {
+    for (const std::string& s : transfer::createViewStatements(datasets::kMenuDataset)) {
         views += s + ";";
     }
     runTimed("sqlite3 '" + dbFile + "' '" + views + "'");

@@ -36,6 +36,7 @@
 #include "CountingBackend.h"
 #include "common/AppFolders.h"
 #include "common/Text.h"
+#include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/Connection.h"
 #include "db/SqliteBackend.h"
@@ -247,12 +248,10 @@ struct Session {
 };
 
 transfer::TransferOptions dishOptions(const std::string& dir, const std::string& path) {
-    transfer::TransferOptions options;
-    options.database = "pos_demo";
-    options.datasetKey = "Menu";
-    options.datasetText = "菜品信息";
-    options.path = path;
-    options.fieldMapDir = dir;
+    transfer::TransferOptions options{.dataset = datasets::kMenuDataset,
+                                      .database = "pos_demo",
+                                      .path = path,
+                                      .fieldMapDir = dir};
     options.stationNumber = 1;
     return options;
 }
@@ -412,13 +411,7 @@ int main(int argc, char** argv) {
             "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
             "Initial Catalog=pos_demo;Data Source=.");
         connection.connect();
-        transfer::TransferOptions options;
-        options.database = "pos_demo";
-        options.datasetKey = "Menu";
-        options.datasetText = "菜品信息";
-        options.path = path;
-        options.fieldMapDir = dir;
-        options.stationNumber = 1;
+        const transfer::TransferOptions options = dishOptions(dir, path);
         const auto start = Clock::now();
         const double cpuStart = processCpuSeconds();
         TimingView view(start);

@@ -281,7 +281,7 @@ void TTransferForm::formShow() {
     }
     m_exIMDataBase->setCurrentIndex(m_exIMDataBase->count() > 0 ? 0 : -1);
     m_exIMTable->setCurrentIndex(0);
-    m_currentDatasetKey = datasets::datasetKeyFromCombo(datasetText());
+    m_currentDataset = datasets::datasetFromCombo(datasetText());
     // Checking ExData runs the mode switch when it was not checked yet.
     m_exData->setChecked(true);
     const QString dir = QString::fromStdString(defaultExportFolder(m_options.executableDir));
@@ -336,12 +336,12 @@ void TTransferForm::applyTransferMode() {
     const bool importing = m_imData->isChecked();
     m_label7->setVisible(importing);
     m_stationEdit->setVisible(importing);
-    m_currentDatasetKey = datasets::datasetKeyFromCombo(datasetText());
+    m_currentDataset = datasets::datasetFromCombo(datasetText());
     m_pathEdit->clear();
 }
 
 void TTransferForm::exImTableClick() {
-    m_currentDatasetKey = datasets::datasetKeyFromCombo(datasetText());
+    m_currentDataset = datasets::datasetFromCombo(datasetText());
 }
 
 void TTransferForm::exImButtonClick() {
@@ -413,17 +413,6 @@ void TTransferForm::setPathText(const std::string& text) {
 
 std::string TTransferForm::stationText() const {
     return m_stationEdit->text().toStdString();
-}
-
-transfer::TransferOptions TTransferForm::transferOptions() const {
-    transfer::TransferOptions o;
-    o.database = databaseText();
-    o.datasetKey = m_currentDatasetKey;
-    o.datasetText = datasetText();
-    o.path = pathText();
-    o.fieldMapDir = m_options.fieldMapDir;
-    o.stationNumber = m_stationNumber;
-    return o;
 }
 
 transfer::ImportChoices TTransferForm::importChoices() const {

@@ -68,7 +68,11 @@ public:
 
     // The state that the start flow and the workers read and write.
     bool exportMode() const;  // ExData checked
-    const std::string& currentDatasetKey() const { return m_currentDatasetKey; }
+    // The dataset the drop-down names, found when the choice changes.
+    const datasets::Dataset* currentDataset() const { return m_currentDataset; }
+    std::string currentDatasetKey() const {
+        return m_currentDataset != nullptr ? m_currentDataset->key : "";
+    }
     std::int32_t stationNumber() const { return m_stationNumber; }
     void setStationNumber(std::int32_t n) { m_stationNumber = n; }
     std::string databaseText() const;  // ExIMDataBase
@@ -80,8 +84,6 @@ public:
     const std::string& fieldMapDir() const { return m_options.fieldMapDir; }
     const WindowOptions& options() const { return m_options; }
 
-    // The inputs of a transfer, read once when it starts.
-    transfer::TransferOptions transferOptions() const;
     // What the checkable entries of the right-click menu ask of an import.
     transfer::ImportChoices importChoices() const;
 
@@ -156,7 +158,7 @@ private:
     // still exists.
     std::unique_ptr<WindowStartHost> m_startHost;
 
-    std::string m_currentDatasetKey;
+    const datasets::Dataset* m_currentDataset = nullptr;
     std::int32_t m_stationNumber = 0;
     // The file name each dialog holds from its last confirmed use.
     QString m_saveFileName;

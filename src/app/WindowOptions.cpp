@@ -14,6 +14,7 @@
 #include "common/Text.h"
 #include "common/Translations.h"
 #include "common/Unicode.h"
+#include "datasets/Datasets.h"
 #include "db/ConnectionOptions.h"
 
 #ifndef POS_TRANSFER_VERSION
@@ -178,8 +179,10 @@ ParseResult parseWindowOptions(const QStringList& arguments, WindowOptions& opti
     // As the command line's: the field-map folder, and the version.
     const QCommandLineOption fieldMaps(
         QStringLiteral("field-maps"),
-        translatedText("Folder of the field-map files Menu.ini, HallTable.ini, MenuAnnotate.ini "
-                       "(default: the field-map folder below); created when missing"),
+        QString::fromStdString(
+            translated("Folder of the field-map files %1 (default: the field-map folder below); "
+                       "created when missing",
+                       {datasets::datasetKeys(translated(", "), translated(", "), ".ini")})),
         QStringLiteral("DIR"));
     const QCommandLineOption version(QStringLiteral("version"),
                                      translatedText("Print the program's name and version"));

@@ -45,8 +45,8 @@ transfer::ImportChoices WindowStartHost::importChoices() const {
     return m_form.importChoices();
 }
 
-std::string WindowStartHost::currentDatasetKey() const {
-    return m_form.currentDatasetKey();
+const datasets::Dataset* WindowStartHost::currentDataset() const {
+    return m_form.currentDataset();
 }
 
 bool WindowStartHost::exportMode() const {

@@ -30,7 +30,7 @@ public:
     std::string datasetText() const override;
     std::string stationText() const override;
     transfer::ImportChoices importChoices() const override;
-    std::string currentDatasetKey() const override;
+    const datasets::Dataset* currentDataset() const override;
     bool exportMode() const override;
     std::string executableDir() const override;
     std::string fieldMapDir() const override;

@@ -27,7 +27,7 @@ public:
         db::Connection connection(global.connectionSettings());
         db::Query connQuery(connection);
         transfer::connectAndListDatabases(connection, connQuery, global.connectionArguments());
-        if (!transfer::checkDatasetTables(connQuery, dataset.key, m_database)) {
+        if (!transfer::checkDatasetTables(connQuery, dataset, m_database)) {
             std::cerr << "您选择的'" << m_database << "'数据库的'" << dataset.displayText
                       << "'相关表不全，请检查数据库！\n";
             return kExitFailed;

@@ -18,8 +18,8 @@ void addDatabaseAndDatasetOptions(CLI::App& sub, std::string& database,
                                   const std::string& databaseHelp, std::string& dataset) {
     sub.add_option("--database", database, databaseHelp)->type_name("DB")->required();
     sub.add_option("--dataset", dataset,
-                   translated("Menu, HallTable or MenuAnnotate (any letter case), or the "
-                              "dataset's display text"))
+                   translated("%1 (any letter case), or the dataset's display text",
+                              {datasets::datasetKeys(translated(", "), translated(" or "))}))
         ->type_name("DATASET")
         ->required();
 }
@@ -31,9 +31,12 @@ std::string formatList() {
 const datasets::Dataset& requireDataset(const std::string& name) {
     const datasets::Dataset* dataset = datasets::findDataset(name);
     if (!dataset) {
-        throw UsageError("Unknown dataset \"" + name +
-                         "\": give Menu, HallTable, MenuAnnotate, 菜品信息, 厅桌信息 or "
-                         "菜品注释.");
+        std::string names = datasets::datasetKeys(", ", ", ");
+        for (std::size_t i = 0; i < datasets::kDatasets.size(); ++i) {
+            names += (i + 1 == datasets::kDatasets.size() ? " or " : ", ") +
+                     std::string(datasets::kDatasets[i].get().displayText);
+        }
+        throw UsageError("Unknown dataset \"" + name + "\": give " + names + ".");
     }
     return *dataset;
 }
@@ -46,13 +49,10 @@ WorkerConnection::WorkerConnection(const GlobalOptions& global)
 transfer::TransferOptions transferOptions(const GlobalOptions& global, const std::string& database,
                                           const datasets::Dataset& dataset,
                                           const std::string& path) {
-    transfer::TransferOptions options;
-    options.database = database;
-    options.datasetKey = dataset.key;
-    options.datasetText = dataset.displayText;
-    options.path = path;
-    options.fieldMapDir = global.fieldMapDir();
-    return options;
+    return {.dataset = dataset,
+            .database = database,
+            .path = path,
+            .fieldMapDir = global.fieldMapDir()};
 }
 
 ProgressBar::ProgressBar(bool keepAtReset)

@@ -5,8 +5,7 @@
 #include <iostream>
 #include <vector>
 
-#include "cli/Command.h"
-#include "cli/CommandSupport.h"
+#include "cli/TransferCommand.h"
 #include "common/AppFolders.h"
 #include "common/Files.h"
 #include "common/Text.h"
@@ -19,13 +18,12 @@ namespace pos::cli {
 
 namespace {
 
-class ExportCommand : public Command {
+class ExportCommand : public TransferCommand {
 public:
     CLI::App* addTo(CLI::App& app) override {
         CLI::App* sub = app.add_subcommand(
             "export", translated("Write a dataset of a database into a new workbook"));
-        addDatabaseAndDatasetOptions(*sub, m_database, translated("The database to export from"),
-                                     m_dataset);
+        addDatabaseAndDataset(*sub, translated("The database to export from"));
         sub->add_option("--output", m_output,
                         translated("The workbook to write (default: the program's folder, the "
                                    "dataset's display text, .xls; %1 by its extension; a .csv file "
@@ -37,41 +35,41 @@ public:
         return sub;
     }
 
-    int run(const GlobalOptions& global) override {
-        StopSignals stop;
-        const datasets::Dataset& dataset = requireDataset(m_dataset);
+private:
+    std::optional<std::string> workbookPath(const datasets::Dataset& dataset) override {
         const std::string path =
             isBlank(m_output) ? transfer::defaultWorkbookPath(executableDir(), dataset.displayText)
                               : m_output;
         if (folderExists(path)) {
             std::cerr << transfer::folderAtPathMessage(path) << std::endl;
-            return kExitFailed;
+            return std::nullopt;
         }
         if (fileExists(path) && !m_overwrite) {
             std::cerr << "文件已经存在：" << path << "\n如需覆盖，请加上 --overwrite 选项重新导出。"
                       << std::endl;
-            return kExitFailed;
+            return std::nullopt;
         }
-        global.prepareFieldMaps();
-
-        WorkerConnection link(global);
-        if (!transfer::checkDatasetTables(link.connQuery, dataset.key, m_database)) {
-            std::cerr << transfer::exportTablesMissingMessage(m_database, dataset.displayText)
-                      << std::endl;
-            return kExitFailed;
-        }
-
-        TerminalView view;
-        transfer::MyExThread worker(link.queries(),
-                                    transferOptions(global, m_database, dataset, path), view);
-        worker.start();
-        worker.join();
-        return view.finish(worker.result().succeeded());
+        return path;
     }
 
-private:
-    std::string m_database;
-    std::string m_dataset;
+    bool checkDatabase(db::Query& connQuery, transfer::TransferOptions& options) override {
+        if (!transfer::checkDatasetTables(connQuery, options.dataset, database())) {
+            std::cerr << transfer::exportTablesMissingMessage(database(),
+                                                              options.dataset.displayText)
+                      << std::endl;
+            return false;
+        }
+        return true;
+    }
+
+    bool runWorker(transfer::TransferSession session, const transfer::TransferOptions& options,
+                   TerminalView& view) override {
+        transfer::MyExThread worker(std::move(session), options, view);
+        worker.start();
+        worker.join();
+        return worker.result().succeeded();
+    }
+
     std::string m_output;
     bool m_overwrite = false;
 };

@@ -11,6 +11,7 @@
 #include "common/AppFolders.h"
 #include "common/Text.h"
 #include "common/Translations.h"
+#include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/ConnectionOptions.h"
 
@@ -46,9 +47,9 @@ void GlobalOptions::addTo(CLI::App& app) {
                  translated("Accept the server's certificate without checking it (FreeTDS "
                             "checks one only when freetds.conf names a CA file)"));
     app.add_option("--field-maps", fieldMaps,
-                   translated("Folder of the field-map files Menu.ini, HallTable.ini, "
-                              "MenuAnnotate.ini (default: the field-map folder below); created "
-                              "when missing"))
+                   translated("Folder of the field-map files %1 (default: the field-map "
+                              "folder below); created when missing",
+                              {datasets::datasetKeys(translated(", "), translated(", "), ".ini")}))
         ->type_name("DIR");
 }
 

@@ -9,8 +9,7 @@
 #include <iostream>
 #include <vector>
 
-#include "cli/Command.h"
-#include "cli/CommandSupport.h"
+#include "cli/TransferCommand.h"
 #include "common/Files.h"
 #include "common/Text.h"
 #include "common/Translations.h"
@@ -44,19 +43,30 @@ std::string rejectsPathRefusal(const std::string& path) {
     return {};
 }
 
-class ImportCommand : public Command {
+bool takesStation(const datasets::Dataset& dataset) {
+    return dataset.newRowsTakeStation;
+}
+
+bool takesNoStation(const datasets::Dataset& dataset) {
+    return !dataset.newRowsTakeStation;
+}
+
+class ImportCommand : public TransferCommand {
 public:
     CLI::App* addTo(CLI::App& app) override {
         CLI::App* sub = app.add_subcommand(
             "import",
             translated("Read a workbook into a dataset of a database (staged, then merged)"));
-        addDatabaseAndDatasetOptions(*sub, m_database, translated("The database to import into"),
-                                     m_dataset);
+        addDatabaseAndDataset(*sub, translated("The database to import into"));
         m_stationOption =
             sub->add_option("--station", m_station,
                             translated("The station number written into new dishes: 1 to 4 "
-                                       "digits, as the window takes it; required for Menu, not "
-                                       "needed for HallTable and MenuAnnotate"))
+                                       "digits, as the window takes it; required for %1, not "
+                                       "needed for %2",
+                                       {datasets::datasetKeys(translated(", "), translated(" or "),
+                                                              {}, takesStation),
+                                        datasets::datasetKeys(translated(", "), translated(" and "),
+                                                              {}, takesNoStation)}))
                 ->type_name("N");
         const std::string formats = formatList();
         sub->add_option(
@@ -91,43 +101,42 @@ public:
         return sub;
     }
 
-    int run(const GlobalOptions& global) override {
-        // From the start: reading a large workbook takes a while too.
-        StopSignals stop;
-        const datasets::Dataset& dataset = requireDataset(m_dataset);
-        const std::string station = stationText(dataset);
+private:
+    std::optional<std::string> workbookPath(const datasets::Dataset& dataset) override {
+        m_stationText = stationText(dataset);
         if (!m_rejects.empty()) {
             const std::string refusal = rejectsPathRefusal(m_rejects);
             if (!refusal.empty()) {
                 std::cerr << refusal << std::endl;
-                return kExitFailed;
+                return std::nullopt;
             }
         }
-        global.prepareFieldMaps();
+        return m_input;
+    }
 
-        WorkerConnection link(global);
-
-        transfer::TransferOptions options = transferOptions(global, m_database, dataset, m_input);
+    bool checkDatabase(db::Query& connQuery, transfer::TransferOptions& options) override {
         const transfer::ImportPrecheck check =
-            transfer::precheckImport(link.connQuery, options, station);
+            transfer::precheckImport(connQuery, options, m_stationText);
         if (check.status != transfer::ImportPrecheckStatus::Ready) {
             std::cerr << check.message << std::endl;
-            return kExitFailed;
+            return false;
         }
         options.stationNumber = check.stationNumber;
         options.importChoices.updateExisting = m_updateExisting;
         options.importChoices.dryRun = m_dryRun;
         options.importChoices.rejectsPath = m_rejects;
         options.importChoices.datasetOption = "--dataset";
-
-        TerminalView view;
-        transfer::MyImThread worker(link.queries(), options, view);
-        worker.start();
-        worker.join();
-        return view.finish(worker.result().everyRowInDatabase());
+        return true;
     }
 
-private:
+    bool runWorker(transfer::TransferSession session, const transfer::TransferOptions& options,
+                   TerminalView& view) override {
+        transfer::MyImThread worker(std::move(session), options, view);
+        worker.start();
+        worker.join();
+        return worker.result().everyRowInDatabase();
+    }
+
     // The station number as the window takes it (1 to 4 digits), which only
     // new dishes receive: required for them, checked wherever it is given,
     // and "0" for the pre-check of a dataset that has no use for it.
@@ -152,9 +161,8 @@ private:
     }
 
     CLI::Option* m_stationOption = nullptr;
-    std::string m_database;
-    std::string m_dataset;
     std::string m_station;
+    std::string m_stationText;  // as the pre-check takes it
     std::string m_input;
     bool m_updateExisting = false;
     bool m_dryRun = false;

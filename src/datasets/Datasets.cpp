@@ -5,14 +5,32 @@
 
 namespace pos::datasets {
 
-std::string datasetKeyFromCombo(const std::string& text) {
+std::string datasetKeys(const std::string& separator, const std::string& lastJoin,
+                        const std::string& suffix, bool (*which)(const Dataset&)) {
+    std::vector<std::string> keys;
+    for (const Dataset& d : kDatasets) {
+        if (which == nullptr || which(d)) {
+            keys.push_back(d.key + suffix);
+        }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0) {
+            text += i + 1 == keys.size() ? lastJoin : separator;
+        }
+        text += keys[i];
+    }
+    return text;
+}
+
+const Dataset* datasetFromCombo(const std::string& text) {
     std::string t = trimmed(text);
     for (const Dataset& d : kDatasets) {
         if (t == d.displayText) {
-            return d.key;
+            return &d;
         }
     }
-    return {};
+    return nullptr;
 }
 
 const Dataset* findDataset(const std::string& keyOrText) {

@@ -246,8 +246,15 @@ extern const Dataset kMenuAnnotateDataset;
 inline constexpr std::array kDatasets{std::cref(kMenuDataset), std::cref(kHallTableDataset),
                                       std::cref(kMenuAnnotateDataset)};
 
-// The key for a drop-down text (trimmed, compared exactly), or empty.
-std::string datasetKeyFromCombo(const std::string& text);
+// The keys of the datasets that `which` accepts (every one when nullptr),
+// in the order of the list, each followed by `suffix`, joined by `separator`
+// and the last two by `lastJoin`: "Menu, HallTable or MenuAnnotate". The
+// help's lists are built with it, so that they name every dataset.
+std::string datasetKeys(const std::string& separator, const std::string& lastJoin,
+                        const std::string& suffix = {}, bool (*which)(const Dataset&) = nullptr);
+
+// The dataset of a drop-down text (trimmed, compared exactly), or nullptr.
+const Dataset* datasetFromCombo(const std::string& text);
 
 // The dataset for a key in any letter case or for a display text, or nullptr.
 const Dataset* findDataset(const std::string& keyOrText);

@@ -33,7 +33,7 @@ std::vector<std::string> FieldMap::showNames() const {
     return names;
 }
 
-const FieldMap& defaultFieldMap(const std::string& datasetKey) {
+const FieldMap& defaultFieldMap(const Dataset& dataset) {
     static const std::array<FieldMap, kDatasets.size()> maps = [] {
         std::array<FieldMap, kDatasets.size()> all;
         for (std::size_t i = 0; i < kDatasets.size(); ++i) {
@@ -42,11 +42,23 @@ const FieldMap& defaultFieldMap(const std::string& datasetKey) {
         return all;
     }();
     for (std::size_t i = 0; i < kDatasets.size(); ++i) {
-        if (equalsIgnoreCase(datasetKey, kDatasets[i].get().key)) {
+        if (&dataset == &kDatasets[i].get()) {
             return maps[i];
         }
     }
-    throw std::invalid_argument("数据集“" + datasetKey + "”没有默认的字段对应。");
+    throw std::invalid_argument(std::string("数据集“") + dataset.key + "”没有默认的字段对应。");
+}
+
+const FieldMap& defaultFieldMap(const std::string& datasetKey) {
+    const Dataset* dataset = datasetForKey(datasetKey);
+    if (dataset == nullptr) {
+        throw std::invalid_argument("数据集“" + datasetKey + "”没有默认的字段对应。");
+    }
+    return defaultFieldMap(*dataset);
+}
+
+std::string fieldMapPath(const std::string& dir, const Dataset& dataset) {
+    return fieldMapPath(dir, std::string(dataset.key));
 }
 
 std::string fieldMapPath(const std::string& dir, const std::string& datasetKey) {

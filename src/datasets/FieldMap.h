@@ -26,12 +26,17 @@ struct FieldMap {
 // worksheet format. A larger FieldCount is refused rather than allocated.
 inline constexpr int kMaxFieldMapEntries = 16384;
 
-// The default map of a dataset key (any letter case); throws
-// std::invalid_argument for an unknown key.
+struct Dataset;
+
+// The default map of a dataset: its columns under their headings.
+const FieldMap& defaultFieldMap(const Dataset& dataset);
+// The same by a dataset key (any letter case); throws std::invalid_argument
+// for an unknown key.
 const FieldMap& defaultFieldMap(const std::string& datasetKey);
 
 // `dir` + key + ".ini"; a '/' is put between them when `dir` lacks one.
 std::string fieldMapPath(const std::string& dir, const std::string& datasetKey);
+std::string fieldMapPath(const std::string& dir, const Dataset& dataset);
 
 // For "Menu", "HallTable" and "MenuAnnotate" in this order, writes the default
 // map of every file that does not exist in `dir`; an existing file is left

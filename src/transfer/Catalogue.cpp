@@ -99,20 +99,15 @@ std::vector<std::string> connectAndListDatabases(db::Connection& connection, db:
     return databases;
 }
 
-std::string tablePresenceLine(const db::Dialect& dialect, const std::string& datasetKey) {
-    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
-    if (dataset == nullptr) {
-        return {};
-    }
-    return dialect.tablePresenceLine({dataset->tables.begin(), dataset->tables.end()});
+std::string tablePresenceLine(const db::Dialect& dialect, const datasets::Dataset& dataset) {
+    return dialect.tablePresenceLine({dataset.tables.begin(), dataset.tables.end()});
 }
 
-bool checkDatasetTables(db::Query& connQuery, const std::string& datasetKey,
+bool checkDatasetTables(db::Query& connQuery, const datasets::Dataset& dataset,
                         const std::string& database) {
     const db::Dialect& dialect = connQuery.connection().dialect();
-    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
-    std::string line = tablePresenceLine(dialect, datasetKey);
-    if (dataset == nullptr || line.empty()) {
+    std::string line = tablePresenceLine(dialect, dataset);
+    if (line.empty()) {
         return false;
     }
     connQuery.close();
@@ -122,7 +117,7 @@ bool checkDatasetTables(db::Query& connQuery, const std::string& datasetKey,
     }
     connQuery.addLine(line);
     connQuery.open();
-    return connQuery.recordCount() == static_cast<int>(dataset->tables.size());
+    return connQuery.recordCount() == static_cast<int>(dataset.tables.size());
 }
 
 }  // namespace pos::transfer

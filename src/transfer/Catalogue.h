@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "datasets/Datasets.h"
 #include "db/Connection.h"
 #include "db/Dialect.h"
 
@@ -44,13 +45,12 @@ bool isSystemDatabase(const std::string& name);
 std::vector<std::string> connectAndListDatabases(db::Connection& connection, db::Query& connQuery,
                                                  const ConnectionArguments& args);
 
-// The query line that lists the tables a dataset key (compared without regard
-// to letter case) needs, one row for each present; empty for another key.
-std::string tablePresenceLine(const db::Dialect& dialect, const std::string& datasetKey);
+// The query line that lists the tables a dataset needs, one row for each
+// present.
+std::string tablePresenceLine(const db::Dialect& dialect, const datasets::Dataset& dataset);
 
-// Whether `database` holds the tables that the dataset needs. Any other key,
-// the empty one included, gives false without a query.
-bool checkDatasetTables(db::Query& connQuery, const std::string& datasetKey,
+// Whether `database` holds the tables that the dataset needs.
+bool checkDatasetTables(db::Query& connQuery, const datasets::Dataset& dataset,
                         const std::string& database);
 
 }  // namespace pos::transfer

@@ -31,7 +31,7 @@ const char* const kEngineFailedMessage = "不能导出数据，EXCEL可能未正
 const char* const kSuccessMessage = "数据导出成功！";
 
 std::string viewCreationFailedMessage(const TransferOptions& options) {
-    return "数据库" + options.database + "的" + options.datasetText +
+    return "数据库" + options.database + "的" + options.dataset.displayText +
            "相关设置表记录不全，请检查数据库！";
 }
 
@@ -182,36 +182,30 @@ int exportProgress(std::int32_t row, std::int32_t recordCount) {
     return static_cast<int>(std::clamp(position, 0.0, 300.0));
 }
 
-std::vector<std::string> createViewStatements(const std::string& datasetKey) {
-    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
-    if (dataset == nullptr) {
-        return {};
-    }
-    return datasets::exportViewStatements(*dataset);
+std::vector<std::string> createViewStatements(const datasets::Dataset& dataset) {
+    return datasets::exportViewStatements(dataset);
 }
 
-std::string leftOutCountStatement(const std::string& datasetKey) {
-    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
-    if (dataset == nullptr || dataset->exportJoins.empty()) {
+std::string leftOutCountStatement(const datasets::Dataset& dataset) {
+    if (dataset.exportJoins.empty()) {
         return {};
     }
     std::string statement =
-        std::string(" select count(*) as LeftOut from ") + dataset->exportedTable + " where ";
-    for (std::size_t i = 0; i < dataset->exportJoins.size(); ++i) {
-        const datasets::ExportJoin& join = dataset->exportJoins[i];
+        std::string(" select count(*) as LeftOut from ") + dataset.exportedTable + " where ";
+    for (std::size_t i = 0; i < dataset.exportJoins.size(); ++i) {
+        const datasets::ExportJoin& join = dataset.exportJoins[i];
         statement += std::string(i == 0 ? "" : " or ") + "not exists (select * from " + join.table +
                      " where " + join.condition + ")";
     }
     return statement + " ";
 }
 
-std::string leftOutNote(const std::string& datasetKey, std::int64_t count) {
-    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
-    if (dataset == nullptr || count <= 0) {
+std::string leftOutNote(const datasets::Dataset& dataset, std::int64_t count) {
+    if (count <= 0) {
         return {};
     }
-    return "另有" + std::to_string(count) + dataset->leftOutRows +
-           "，未导出。如需导出，请在数据库中" + dataset->leftOutRemedy + "后重新导出。";
+    return "另有" + std::to_string(count) + dataset.leftOutRows +
+           "，未导出。如需导出，请在数据库中" + dataset.leftOutRemedy + "后重新导出。";
 }
 
 std::string tooManyRecordsMessage(int recordCount, const std::string& path) {
@@ -265,7 +259,7 @@ void MyExThread::join() {
 }
 
 std::string MyExThread::key() const {
-    return trimmed(m_options.datasetKey);
+    return m_options.dataset.key;
 }
 
 void MyExThread::finishWith(ExportOutcome outcome, std::string message) {
@@ -288,7 +282,7 @@ void MyExThread::runExport() {
     }
     m_selectColumns.clear();
     // Views left by an earlier export go; none there is the usual case.
-    dropExportViews(m_queries.sqlQuery, m_options.database, key());
+    dropExportViews(m_queries.sqlQuery, m_options.database, m_options.dataset);
     if (!createViews()) {
         return;
     }
@@ -318,7 +312,8 @@ std::string MyExThread::dropViews() {
     db::Query& query = m_queries.sqlQuery;
     std::string left;
     std::string reason;
-    for (const auto& [view, failure] : dropExportViews(query, m_options.database, key())) {
+    for (const auto& [view, failure] :
+         dropExportViews(query, m_options.database, m_options.dataset)) {
         // A drop also fails for a view that is not there: only one that
         // stays is named.
         bool stays = true;
@@ -342,13 +337,9 @@ std::string MyExThread::dropViews() {
 
 std::vector<std::pair<std::string, std::string>> dropExportViews(db::Query& query,
                                                                  const std::string& database,
-                                                                 const std::string& key) {
+                                                                 const datasets::Dataset& dataset) {
     std::vector<std::pair<std::string, std::string>> failed;
-    const datasets::Dataset* dataset = datasets::datasetForKey(trimmed(key));
-    if (dataset == nullptr) {
-        return failed;
-    }
-    for (const char* view : dataset->exportViewNames) {
+    for (const char* view : dataset.exportViewNames) {
         const std::string failure = cleanupFailure([&] {
             executePreamble(query, database);
             executeStatement(query, std::string("drop view ") + view);
@@ -363,7 +354,7 @@ std::vector<std::pair<std::string, std::string>> dropExportViews(db::Query& quer
 bool MyExThread::createViews() {
     db::Query& query = m_queries.sqlQuery;
     try {
-        const std::vector<std::string> statements = createViewStatements(key());
+        const std::vector<std::string> statements = createViewStatements(m_options.dataset);
         if (!statements.empty()) {
             executePreamble(query, m_options.database);
         }
@@ -395,7 +386,7 @@ bool MyExThread::createViews() {
 bool MyExThread::prepareColumns() {
     db::Query& query = m_queries.sqlQuery;
     const std::string k = key();
-    const std::string path = datasets::fieldMapPath(m_options.fieldMapDir, k);
+    const std::string path = datasets::fieldMapPath(m_options.fieldMapDir, m_options.dataset);
     std::vector<std::string> viewColumns;
     try {
         viewColumns = readViewColumns(query, m_options.database, k);
@@ -442,7 +433,7 @@ bool MyExThread::openExportQuery(int& recordCount, std::int64_t& leftOut) {
         executePreamble(query, m_options.database);
         // The views join the reference tables, so a stored row without its
         // partner is not exported: count those first, to say so at the end.
-        const std::string count = leftOutCountStatement(k);
+        const std::string count = leftOutCountStatement(m_options.dataset);
         if (!count.empty()) {
             openStatement(query, count);
             leftOut = query.fieldValue(0).toInteger();
@@ -462,13 +453,14 @@ bool MyExThread::openExportQuery(int& recordCount, std::int64_t& leftOut) {
 
 std::string MyExThread::successMessage(std::int64_t leftOut) const {
     std::string message = kSuccessMessage;
-    const std::string note = leftOutNote(key(), leftOut);
+    const std::string note = leftOutNote(m_options.dataset, leftOut);
     if (!note.empty()) {
         message += "\n" + note;
     }
     if (std::all_of(m_showNames.begin(), m_showNames.end(),
                     [](const std::string& name) { return isBlank(name); })) {
-        message += "\n" + noHeadingsWarning(datasets::fieldMapPath(m_options.fieldMapDir, key()));
+        message += "\n" + noHeadingsWarning(
+                              datasets::fieldMapPath(m_options.fieldMapDir, m_options.dataset));
     }
     return message;
 }

@@ -28,28 +28,27 @@ inline constexpr int kXlsxMaxRecords = workbook::kXlsxMaxRows - 2;
 // gauge is full two records before the end.
 int exportProgress(std::int32_t row, std::int32_t recordCount);
 
-// The statements that create the views of a dataset key (compared without
-// regard to letter case), in the order they are sent; empty for another key.
-std::vector<std::string> createViewStatements(const std::string& datasetKey);
+// The statements that create the views of a dataset, in the order they are
+// sent.
+std::vector<std::string> createViewStatements(const datasets::Dataset& dataset);
 
-// The count of the stored rows of a dataset key (any letter case) that its
-// export views leave out, in one row and column: the rows of its exported
-// table without a partner in a table the views join it with. Empty for
-// another key.
-std::string leftOutCountStatement(const std::string& datasetKey);
+// The count of the stored rows of a dataset that its export views leave out,
+// in one row and column: the rows of its exported table without a partner in
+// a table the views join it with. Empty when the views join nothing.
+std::string leftOutCountStatement(const datasets::Dataset& dataset);
 
 // The line after the success message that says how many stored rows the
 // workbook does not hold and why, or empty when none was left out.
-std::string leftOutNote(const std::string& datasetKey, std::int64_t count);
+std::string leftOutNote(const datasets::Dataset& dataset, std::int64_t count);
 
-// Drops the views that the export of the dataset `key` creates, as its
+// Drops the views that the export of the dataset creates, as its
 // definition names them, in `database`, each after the preamble. A view that
 // is not there is the usual case, so a failed drop is not reported: it is
 // returned, the view's name with the reason, for a caller that created the
 // views to see whether the view stays.
 std::vector<std::pair<std::string, std::string>> dropExportViews(db::Query& query,
                                                                  const std::string& database,
-                                                                 const std::string& key);
+                                                                 const datasets::Dataset& dataset);
 
 // The record limit of the workbook format that `path` is saved in, by its
 // extension (any letter case); that of .xls for a path of no known format.

@@ -31,17 +31,17 @@ std::string joined(const std::vector<std::string>& items) {
     return text;
 }
 
-// The headings that the field map of `key` knows: its file's, else the
+// The headings that the dataset's field map knows: its file's, else the
 // default map's (an unreadable file counts as missing: this is a guess).
-std::vector<std::string> knownHeadings(const std::string& key, const std::string& dir) {
-    const std::string path = datasets::fieldMapPath(dir, key);
+std::vector<std::string> knownHeadings(const datasets::Dataset& dataset, const std::string& dir) {
+    const std::string path = datasets::fieldMapPath(dir, dataset);
     try {
         if (regularFileExists(path)) {
             return datasets::readFieldMap(path).showNames();
         }
     } catch (const std::exception&) {
     }
-    return datasets::defaultFieldMap(key).showNames();
+    return datasets::defaultFieldMap(dataset).showNames();
 }
 
 // How many distinct headings of a row the list knows.
@@ -60,13 +60,8 @@ int filledCount(const std::vector<std::string>& row) {
         std::count_if(row.begin(), row.end(), [](const std::string& h) { return !h.empty(); }));
 }
 
-const char* displayText(const std::string& key) {
-    const datasets::Dataset* dataset = datasets::datasetForKey(key);
-    return dataset != nullptr ? dataset->displayText : "";
-}
-
 std::string fieldMapName(const HeadingFacts& facts) {
-    return "字段对应文件" + facts.datasetKey + ".ini";
+    return std::string("字段对应文件") + facts.dataset.key + ".ini";
 }
 
 // The headings the match compares with: the map's, or without a map the
@@ -86,10 +81,10 @@ std::string lookalikeLines(const HeadingFacts& facts) {
     int otherBest = std::max(oursInRow2, oursInRow1);
     bool otherInRow1 = false;
     for (const datasets::Dataset& dataset : datasets::kDatasets) {
-        if (equalsIgnoreCase(dataset.key, facts.datasetKey)) {
+        if (&dataset == &facts.dataset) {
             continue;
         }
-        const std::vector<std::string> known = knownHeadings(dataset.key, facts.fieldMapDir);
+        const std::vector<std::string> known = knownHeadings(dataset, facts.fieldMapDir);
         for (const bool row1 : {false, true}) {
             const std::vector<std::string>& row = row1 ? facts.firstRow : facts.headings;
             const int count = knownCount(row, known);
@@ -137,7 +132,7 @@ std::string unknownHeadingLines(const HeadingFacts& facts, std::size_t& count) {
         } else if (facts.fieldMap != nullptr) {
             lines += "的标题“" + heading + "”在" + fieldMapName(facts) + "中没有对应的字段";
         } else {
-            lines += "的标题“" + heading + "”不是" + displayText(facts.datasetKey) + "的字段名";
+            lines += "的标题“" + heading + "”不是" + facts.dataset.displayText + "的字段名";
         }
     }
     if (count > kListedRows) {
@@ -186,9 +181,8 @@ std::string unknownFieldLines(const HeadingFacts& facts) {
             continue;
         }
         lines += "\n" + fieldMapName(facts) + "中标题“" + heading + "”对应的字段“" +
-                 entry->showField + "”不是" + displayText(facts.datasetKey) +
-                 "的字段，可用的字段有：" + joined(facts.stagingColumns) +
-                 "。请改正该文件后重新导入。";
+                 entry->showField + "”不是" + facts.dataset.displayText + "的字段，可用的字段有：" +
+                 joined(facts.stagingColumns) + "。请改正该文件后重新导入。";
     }
     return lines;
 }
@@ -227,8 +221,8 @@ std::string tooManyColumnsLines(const HeadingFacts& facts) {
     const auto columns = static_cast<int>(facts.headings.size());
     std::size_t unknown = 0;
     std::string lines = "\n工作表有" + std::to_string(columns) + "列（A列至" +
-                        columnLetters(columns) + "列），而" + displayText(facts.datasetKey) +
-                        "只有" + std::to_string(facts.stagingColumns.size()) + "个字段。";
+                        columnLetters(columns) + "列），而" + facts.dataset.displayText + "只有" +
+                        std::to_string(facts.stagingColumns.size()) + "个字段。";
     lines += unknownHeadingLines(facts, unknown);
     return lines + "\n请整列删除多余的列（看起来是空的列也算在内）后重新导入。";
 }

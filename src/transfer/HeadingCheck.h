@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 
 namespace pos::transfer {
@@ -16,17 +17,17 @@ std::string columnLetters(int column);
 
 // What the import knows of the worksheet when it refuses its headings.
 struct HeadingFacts {
-    std::string datasetKey;
-    std::vector<std::string> headings;             // row 2, trimmed; entry c-1 is column c
-    std::vector<std::string> firstRow;             // row 1, trimmed, as wide
-    std::vector<std::string> stagingColumns;       // the dataset's fields
+    const datasets::Dataset& dataset;
+    std::vector<std::string> headings = {};        // row 2, trimmed; entry c-1 is column c
+    std::vector<std::string> firstRow = {};        // row 1, trimmed, as wide
+    std::vector<std::string> stagingColumns = {};  // the dataset's fields
     const datasets::FieldMap* fieldMap = nullptr;  // nullptr: no field-map file
     // Where the field maps of the other datasets are looked for (their
     // default maps stand for a missing file).
-    std::string fieldMapDir;
+    std::string fieldMapDir = {};
     // How to choose another dataset: empty for the window's drop-down, else
     // the command line's option ("--dataset").
-    std::string datasetOption;
+    std::string datasetOption = {};
 };
 
 // The lines after "不可以进行数据导入，请检查对应字段是否一致！", each

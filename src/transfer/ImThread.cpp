@@ -35,7 +35,7 @@ const char* const kSuccessMessage = "数据导入成功！";
 constexpr int kLockWaitSeconds = 5;
 
 std::string stagingFailedMessage(const TransferOptions& options) {
-    return "数据库" + options.database + "的" + options.datasetText +
+    return "数据库" + options.database + "的" + options.dataset.displayText +
            "相关设置表记录不全，请检查数据库！";
 }
 
@@ -72,7 +72,7 @@ void MyImThread::run() {
 }
 
 std::string MyImThread::key() const {
-    return trimmed(m_options.datasetKey);
+    return m_options.dataset.key;
 }
 
 void MyImThread::setProgress(int position) {
@@ -235,7 +235,7 @@ std::string MyImThread::dropStagingTablesNow() {
     db::Query& query = m_queries.sqlQuery;
     std::string left;
     std::string reason;
-    for (const std::string& name : stagingTableNames(m_options.datasetKey)) {
+    for (const std::string& name : stagingTableNames(m_options.dataset)) {
         // A table that is absent is the usual case: the drop's failure counts
         // only when the table is still there afterwards.
         std::string failure;
@@ -309,12 +309,9 @@ bool MyImThread::lockDatabase() {
         // of any dataset left behind (the program was closed or killed) goes.
         // This dataset's tables go when its staging table is built.
         for (const datasets::Dataset& dataset : datasets::kDatasets) {
-            if (equalsIgnoreCase(dataset.key, key())) {
-                continue;
+            if (&dataset != &m_options.dataset) {
+                dropStagingTables(m_queries.sqlQuery, m_options.database, dataset);
             }
-            TransferOptions other = m_options;
-            other.datasetKey = dataset.key;
-            dropStagingTables(m_queries.sqlQuery, other);
         }
         return true;
     }

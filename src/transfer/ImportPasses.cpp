@@ -230,12 +230,12 @@ public:
     using Refused = std::function<void(int row, const std::vector<Value>& cells, const Refusal&)>;
 
     StagedRows(RowTransaction& transaction, db::Query& query, const StagingInsert& single,
-               std::string datasetKey, const std::vector<std::string>& matchedColumns,
+               const datasets::Dataset& dataset, const std::vector<std::string>& matchedColumns,
                std::size_t perStatement, RowEnd end, Refused refused)
         : m_transaction(transaction),
           m_query(query),
           m_single(single),
-          m_datasetKey(std::move(datasetKey)),
+          m_dataset(dataset),
           m_matchedColumns(matchedColumns),
           m_perStatement(std::max<std::size_t>(perStatement, 1)),
           m_end(end),
@@ -297,7 +297,7 @@ private:
         auto at = m_statements.find(rows);
         if (at == m_statements.end()) {
             at = m_statements
-                     .emplace(rows, buildStagingBatchInsert(m_datasetKey, m_matchedColumns,
+                     .emplace(rows, buildStagingBatchInsert(m_dataset, m_matchedColumns,
                                                             m_single.skippedColumn, rows))
                      .first;
         }
@@ -307,7 +307,7 @@ private:
     RowTransaction& m_transaction;
     db::Query& m_query;
     const StagingInsert& m_single;
-    std::string m_datasetKey;
+    const datasets::Dataset& m_dataset;
     const std::vector<std::string>& m_matchedColumns;
     std::size_t m_perStatement;
     RowEnd m_end;
@@ -338,7 +338,8 @@ std::string MyImThread::stageRows() {
     const workbook::SpreadsheetSession& session = *m_session;
 
     const std::string identity = findIdentityColumn(query, m_options);
-    const StagingInsert statement = buildStagingInsert(key(), m_state.matchedColumns, identity);
+    const StagingInsert statement =
+        buildStagingInsert(m_options.dataset, m_state.matchedColumns, identity);
     const RowShape shape = rowShape(statement.skippedColumn);
     m_state.skippedColumn = statement.skippedColumn;
     const std::size_t parameters =
@@ -352,10 +353,10 @@ std::string MyImThread::stageRows() {
                                             const Refusal& refusal) {
         problems.push_back(shape.describeFailure(row, cells, refusal));
     };
-    StagedRows kept(transaction, query, statement, key(), m_state.matchedColumns, perStatement,
-                    RowEnd::Kept, refused);
-    StagedRows repeats(transaction, query, statement, key(), m_state.matchedColumns, perStatement,
-                       RowEnd::Undone, refused);
+    StagedRows kept(transaction, query, statement, m_options.dataset, m_state.matchedColumns,
+                    perStatement, RowEnd::Kept, refused);
+    StagedRows repeats(transaction, query, statement, m_options.dataset, m_state.matchedColumns,
+                       perStatement, RowEnd::Undone, refused);
 
     std::vector<RepeatedRow> repeated;
     std::vector<int> empty;
@@ -446,20 +447,17 @@ std::string MyImThread::stageRows() {
 
 MyImThread::RowShape MyImThread::rowShape(int skippedColumn) const {
     RowShape shape;
-    const datasets::Dataset* dataset = datasets::findDataset(key());
+    const datasets::Dataset& dataset = m_options.dataset;
     const std::vector<std::string>& matched = m_state.matchedColumns;
     shape.matchedColumns = &matched;
     shape.headerNames = &m_state.headerNames;
     shape.skippedColumn = skippedColumn;
     shape.textColumn.resize(matched.size());
     for (std::size_t i = 0; i < matched.size(); ++i) {
-        shape.textColumn[i] = dataset != nullptr && datasets::isTextColumn(*dataset, matched[i]);
+        shape.textColumn[i] = datasets::isTextColumn(dataset, matched[i]);
     }
-    if (dataset == nullptr) {
-        return shape;
-    }
-    shape.keyName = dataset->keyName;
-    for (const datasets::KeyColumn& key : datasets::keyColumns(*dataset)) {
+    shape.keyName = dataset.keyName;
+    for (const datasets::KeyColumn& key : datasets::keyColumns(dataset)) {
         const auto at = std::find_if(matched.begin(), matched.end(), [&](const std::string& m) {
             return equalsIgnoreCase(m, key.column);
         });

@@ -57,7 +57,7 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
                                           : "找不到文件" + options.path));
     }
 
-    const std::string key = trimmed(options.datasetKey);
+    const std::string key = options.dataset.key;
     workbook::SpreadsheetSession session;
     try {
         session.startExcel();
@@ -93,9 +93,9 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
         return refused(ImportPrecheckStatus::TooFewRecords, kTooFewRecordsMessage);
     }
 
-    if (!checkDatasetTables(connQuery, options.datasetKey, options.database)) {
+    if (!checkDatasetTables(connQuery, options.dataset, options.database)) {
         return refused(ImportPrecheckStatus::TablesMissing,
-                       importTablesMissingMessage(options.database, options.datasetText));
+                       importTablesMissingMessage(options.database, options.dataset.displayText));
     }
 
     ImportPrecheck ready;

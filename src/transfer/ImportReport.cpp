@@ -197,8 +197,9 @@ std::vector<RejectedRow> MyImThread::rejectedRows(ImportOutcome outcome) const {
         for (std::size_t k = 0; k < refused.size(); ++k) {
             std::vector<Value> key(cells.size());
             key[shape.keyColumns.back()] = Value::text(refused[k].key);
-            if (shape.keyColumns.size() == 2) {
-                key[shape.keyColumns.front()] = Value::text(refused[k].annotateType);
+            const std::vector<std::string>& leading = refused[k].leadingKey;
+            for (std::size_t c = 0; c + 1 < shape.keyColumns.size(); ++c) {
+                key[shape.keyColumns[c]] = Value::text(c < leading.size() ? leading[c] : "");
             }
             byKey.emplace(shape.recordKey(key), k);
         }

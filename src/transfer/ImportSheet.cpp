@@ -28,8 +28,7 @@ namespace detail {
 std::string headingLines(const workbook::SpreadsheetSession& session, const ImportState& state,
                          const TransferOptions& options, bool tooManyColumns) {
     try {
-        HeadingFacts facts;
-        facts.datasetKey = trimmed(options.datasetKey);
+        HeadingFacts facts{.dataset = options.dataset};
         facts.headings = state.headerNames;
         for (std::size_t c = 1; c <= facts.headings.size(); ++c) {
             facts.firstRow.push_back(trimmed(session.readCell(1, static_cast<int>(c)).toText()));
@@ -38,7 +37,7 @@ std::string headingLines(const workbook::SpreadsheetSession& session, const Impo
         facts.fieldMapDir = options.fieldMapDir;
         facts.datasetOption = options.importChoices.datasetOption;
         datasets::FieldMap map;
-        const std::string path = datasets::fieldMapPath(options.fieldMapDir, facts.datasetKey);
+        const std::string path = datasets::fieldMapPath(options.fieldMapDir, options.dataset);
         if (regularFileExists(path)) {
             map = datasets::readFieldMap(path);
             facts.fieldMap = &map;
@@ -142,7 +141,7 @@ bool MyImThread::checkFormulaResults() {
 }
 
 bool MyImThread::matchHeaders() {
-    const std::string path = datasets::fieldMapPath(m_options.fieldMapDir, key());
+    const std::string path = datasets::fieldMapPath(m_options.fieldMapDir, m_options.dataset);
     std::optional<std::vector<std::string>> matched;
     if (regularFileExists(path)) {
         const datasets::FieldMap map = datasets::readFieldMap(path);

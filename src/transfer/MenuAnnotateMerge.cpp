@@ -39,7 +39,7 @@ void mergeAnnotation(MergeEngine& engine) {
     Value id = engine.nextId("ID", kAnnotateNumbering + std::to_string(typeNumber));
     if (!engine.insertRow(kAnnotateInsert, {{"ID", id}, {"Name", name}, {"AnnotateTypeID", typeId}},
                           name.toText())) {
-        engine.report().refused.back().annotateType = typeName;
+        engine.report().refused.back().leadingKey = {typeName};
     }
 }
 

@@ -4,10 +4,31 @@
 // and the report is put into words.
 #include "transfer/Merge.h"
 
+#include <array>
+
 #include "common/Text.h"
 #include "transfer/MergeEngine.h"
 
 namespace pos::transfer {
+
+namespace {
+
+// Every dataset's merge, one for each entry of the list of datasets: a
+// dataset added without its merge here does not build.
+constexpr std::array kDatasetMerges{&kMenuMerge, &kHallTableMerge, &kMenuAnnotateMerge};
+static_assert(kDatasetMerges.size() == datasets::kDatasets.size(),
+              "each dataset of kDatasets needs its merge in kDatasetMerges");
+
+}  // namespace
+
+const DatasetMerge* datasetMerge(const datasets::Dataset& dataset) {
+    for (const DatasetMerge* merge : kDatasetMerges) {
+        if (&merge->dataset == &dataset) {
+            return merge;
+        }
+    }
+    return nullptr;
+}
 
 std::int32_t queryMaxId(db::Query& tempQuery2, const std::string& database,
                         const std::string& column, const std::string& source) {
@@ -32,14 +53,13 @@ MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& opt
     } catch (const std::exception&) {
         // Each pass sends the preamble again and stops on its failure.
     }
-    for (const DatasetMerge* merge : {&kMenuMerge, &kHallTableMerge, &kMenuAnnotateMerge}) {
-        if (equalsIgnoreCase(options.datasetKey, merge->dataset.key)) {
-            MergeEngine engine(*merge, queries, options, progressBase, view, columns);
-            engine.run();
-            return engine.report();
-        }
+    const DatasetMerge* merge = datasetMerge(options.dataset);
+    if (merge == nullptr) {
+        return {};
     }
-    return {};
+    MergeEngine engine(*merge, queries, options, progressBase, view, columns);
+    engine.run();
+    return engine.report();
 }
 
 std::string moreRowsNote(std::size_t total) {

@@ -30,8 +30,10 @@ struct RefusedRow {
     std::string keyName;  // "菜品编码", "桌号" or "注释"
     std::string key;      // the row's dish ID, table number or annotation name
     std::string reason;   // the database's own message
-    // A refused annotation's type: the name alone does not tell its row.
-    std::string annotateType = {};
+    // The values of the key's other columns, before `key` in the dataset's
+    // order, when its key has more than one (an annotation's type: the name
+    // alone does not tell its row).
+    std::vector<std::string> leadingKey = {};
 };
 
 // A reference row that the merge created for a name of the workbook: a
@@ -118,11 +120,11 @@ private:
     MergeReport m_report;
 };
 
-// Carries the rows of the staging table "TEMP" + datasetKey into the
+// Carries the rows of the dataset's staging table "TEMP" + key into the
 // point-of-sale tables of `options.database`, moving the gauge on from
 // `progressBase` by at most 100 and leaving `progressBase` at the position the
 // last pass reached. Throws MergeStopped when a step other than a last-pass
-// insert fails. An unknown dataset key writes nothing.
+// insert fails. A dataset without a merge writes nothing.
 // With `options.importChoices.updateExisting`, a dish or dining table whose
 // key is stored is updated instead: `columns` (the worksheet's columns, in
 // order) says which columns the workbook holds; only those are compared with

@@ -145,6 +145,9 @@ extern const DatasetMerge kMenuMerge;
 extern const DatasetMerge kHallTableMerge;
 extern const DatasetMerge kMenuAnnotateMerge;
 
+// The merge of a dataset of kDatasets (Merge.cpp keeps the list), or nullptr.
+const DatasetMerge* datasetMerge(const datasets::Dataset& dataset);
+
 // The gauge of the merge: each step sets it to the pass's base plus the
 // share of the pass done, and the end of a pass makes that the next base.
 class Progress {

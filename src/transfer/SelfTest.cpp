@@ -37,12 +37,20 @@ double number(const std::string& text) {
     return std::strtod(text.c_str(), nullptr);
 }
 
-// The rows an import of `original` stores: a dish without any member price
-// is sold to members at its first non-zero price (the merge's rule), so its
-// VPrice1 comes back as that price.
-Rows expectedAfterImport(const std::string& key, const Snapshot& original) {
+// Whether a column of the dataset takes the member-price rule.
+bool hasMemberPrice(const datasets::Dataset& dataset) {
+    return std::any_of(dataset.columns.begin(), dataset.columns.end(),
+                       [](const datasets::DatasetColumn& c) {
+                           return c.rule == datasets::ValueRule::MemberPrice;
+                       });
+}
+
+// The rows an import of `original` stores: with the member-price rule, a dish
+// without any member price is sold to members at its first non-zero price
+// (the merge's rule), so its VPrice1 comes back as that price.
+Rows expectedAfterImport(const datasets::Dataset& dataset, const Snapshot& original) {
     Rows rows = original.rows;
-    if (key != "Menu") {
+    if (!hasMemberPrice(dataset)) {
         return rows;
     }
     auto column = [&](const char* name) {
@@ -179,11 +187,11 @@ private:
             const std::string text = dataset.displayText;
             Rows expected;
             step("读取" + text + "的演示数据", [&] {
-                const Snapshot original = snapshot(key);
+                const Snapshot original = snapshot(dataset);
                 if (original.rows.empty()) {
                     throw std::runtime_error("演示数据中没有" + text + "的记录，无法比较。");
                 }
-                expected = expectedAfterImport(key, original);
+                expected = expectedAfterImport(dataset, original);
                 return std::to_string(original.rows.size()) + "条记录";
             });
             for (const workbook::WorkbookFormat& format : workbook::workbookFormats()) {
@@ -195,7 +203,7 @@ private:
                     return importFrom(dataset, path);
                 });
                 step("核对" + text + "（" + extension + "）的每条记录",
-                     [&] { return compare(expected, snapshot(key).rows); });
+                     [&] { return compare(expected, snapshot(dataset).rows); });
             }
             // The merge must create every reference row again, under the
             // names the workbook spells.
@@ -211,10 +219,8 @@ private:
             });
             step(std::string("核对新建的") + dataset.referenceRows + "和" + text + "的每条记录",
                  [&] {
-                     std::string detail = compare(expected, snapshot(key).rows);
-                     if (key == "Menu") {
-                         checkUnits();
-                     }
+                     std::string detail = compare(expected, snapshot(dataset).rows);
+                     checkStoredNames(dataset);
                      return detail;
                  });
         }
@@ -268,13 +274,10 @@ private:
     }
 
     TransferOptions transferOptions(const datasets::Dataset& dataset, const std::string& path) {
-        TransferOptions options;
-        options.database = m_result.database;
-        options.datasetKey = dataset.key;
-        options.datasetText = dataset.displayText;
-        options.path = path;
-        options.fieldMapDir = m_folder + "/";
-        return options;
+        return {.dataset = dataset,
+                .database = m_result.database,
+                .path = path,
+                .fieldMapDir = m_folder + "/"};
     }
 
     std::string exportTo(const datasets::Dataset& dataset, const std::string& path) {
@@ -312,19 +315,21 @@ private:
         }
     }
 
-    void dropViews(const std::string& key) { dropExportViews(m_sqlQuery, m_result.database, key); }
+    void dropViews(const datasets::Dataset& dataset) {
+        dropExportViews(m_sqlQuery, m_result.database, dataset);
+    }
 
     // The dataset's rows as its export shows them, each field as text (an
     // empty cell and NULL alike), sorted.
-    Snapshot snapshot(const std::string& key) {
-        dropViews(key);
+    Snapshot snapshot(const datasets::Dataset& dataset) {
+        dropViews(dataset);
         executePreamble(m_sqlQuery, m_result.database);
-        for (const std::string& statement : createViewStatements(key)) {
+        for (const std::string& statement : createViewStatements(dataset)) {
             executeStatement(m_sqlQuery, statement);
         }
         Snapshot snapshot;
         try {
-            openStatement(m_sqlQuery, " select * from \"VS" + key + "\"");
+            openStatement(m_sqlQuery, std::string(" select * from \"VS") + dataset.key + "\"");
             for (int i = 0; i < m_sqlQuery.fieldCount(); ++i) {
                 snapshot.columns.push_back(asciiLower(m_sqlQuery.fieldName(i)));
             }
@@ -337,10 +342,10 @@ private:
             }
             m_sqlQuery.close();
         } catch (...) {
-            dropViews(key);
+            dropViews(dataset);
             throw;
         }
-        dropViews(key);
+        dropViews(dataset);
         std::sort(snapshot.rows.begin(), snapshot.rows.end());
         return snapshot;
     }
@@ -368,25 +373,53 @@ private:
         return text;
     }
 
-    // Every unit a dish is sold in has its Unit row again.
-    void checkUnits() {
-        executePreamble(m_sqlQuery, m_result.database);
-        std::string missing;
-        for (const char* column : {"Unit1", "Unit2", "Unit3"}) {
-            openStatement(m_sqlQuery, std::string(" select distinct ") + column +
-                                          " as name from menu where " + column +
-                                          " is not null and " + column +
-                                          " <> '' and not exists (select * from Unit where "
-                                          "Unit.Name = menu." +
-                                          column + ")");
-            for (; !m_sqlQuery.eof(); m_sqlQuery.next()) {
-                missing += "“" + m_sqlQuery.fieldAsText("name") + "”";
+    // Every name that the exported table stores as text (a dish's units) has
+    // its reference row again; the names stored as identifiers are checked by
+    // the views, which join on them.
+    void checkStoredNames(const datasets::Dataset& dataset) {
+        std::vector<std::pair<const datasets::ReferencePass*, const char*>> checked;
+        for (const datasets::ReferencePass& pass : dataset.referencePasses) {
+            for (const char* staged : pass.stagedColumns) {
+                const datasets::DatasetColumn* column = datasets::findColumn(dataset, staged);
+                if (column != nullptr && column->kind == datasets::ColumnKind::Text) {
+                    checked.emplace_back(&pass, column->sourceColumn);
+                }
             }
-            m_sqlQuery.close();
         }
-        if (!missing.empty()) {
-            throw std::runtime_error("导入没有为这些单位建立记录：" + missing);
+        if (checked.empty()) {
+            return;
         }
+        executePreamble(m_sqlQuery, m_result.database);
+        for (const datasets::ReferencePass& pass : dataset.referencePasses) {
+            std::string missing;
+            for (const auto& [of, column] : checked) {
+                if (of == &pass) {
+                    missing += namesWithoutReference(dataset.exportedTable, column,
+                                                     pass.numberedTable, pass.nameColumn);
+                }
+            }
+            if (!missing.empty()) {
+                throw std::runtime_error(std::string("导入没有为这些") + pass.subject +
+                                         "建立记录：" + missing);
+            }
+        }
+    }
+
+    // The names in `column` of `table`, each in quotes, for which `reference`
+    // has no row of that `name`.
+    std::string namesWithoutReference(const std::string& table, const std::string& column,
+                                      const std::string& reference, const std::string& name) {
+        openStatement(m_sqlQuery, " select distinct " + column + " as name from " + table +
+                                      " where " + column + " is not null and " + column +
+                                      " <> '' and not exists (select * from " + reference +
+                                      " where " + reference + "." + name + " = " + table + "." +
+                                      column + ")");
+        std::string missing;
+        for (; !m_sqlQuery.eof(); m_sqlQuery.next()) {
+            missing += "“" + m_sqlQuery.fieldAsText("name") + "”";
+        }
+        m_sqlQuery.close();
+        return missing;
     }
 
     void cleanUp() {

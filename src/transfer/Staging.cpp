@@ -14,19 +14,15 @@
 
 namespace pos::transfer {
 
-std::string stagingTableName(const std::string& datasetKey) {
-    return "TEMP" + trimmed(datasetKey);
+std::string stagingTableName(const datasets::Dataset& dataset) {
+    return std::string("TEMP") + dataset.key;
 }
 
 std::vector<std::string> stagingTableStatements(const db::Dialect& dialect,
-                                                const std::string& datasetKey,
+                                                const datasets::Dataset& dataset,
                                                 const db::Dialect::RowReader& readRows) {
-    const datasets::Dataset* dataset = datasets::datasetForKey(datasetKey);
-    if (dataset == nullptr) {
-        return {};
-    }
     std::vector<db::StagingTable> tables;
-    for (const datasets::StagingSelect& step : datasets::stagingSelects(*dataset)) {
+    for (const datasets::StagingSelect& step : datasets::stagingSelects(dataset)) {
         db::StagingTable& table = tables.emplace_back();
         table.table = step.table;
         for (const datasets::StagedColumn& c : step.columns) {
@@ -39,23 +35,20 @@ std::vector<std::string> stagingTableStatements(const db::Dialect& dialect,
     return dialect.stagingTableStatements(tables, readRows);
 }
 
-std::vector<std::string> stagingTableNames(const std::string& datasetKey) {
-    const datasets::Dataset* dataset = datasets::datasetForKey(trimmed(datasetKey));
-    if (dataset == nullptr) {
-        return {};
-    }
-    return {dataset->stagingTableNames.begin(), dataset->stagingTableNames.end()};
+std::vector<std::string> stagingTableNames(const datasets::Dataset& dataset) {
+    return {dataset.stagingTableNames.begin(), dataset.stagingTableNames.end()};
 }
 
-void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept {
+void dropStagingTables(db::Query& query, const std::string& database,
+                       const datasets::Dataset& dataset) noexcept {
     // Most often the table is not there. A table that stays is found and
     // reported by the import's closing message, so the failures of the drops
     // are not reported here.
     std::vector<std::string> names;
-    cleanupFailure([&] { names = stagingTableNames(options.datasetKey); });
+    cleanupFailure([&] { names = stagingTableNames(dataset); });
     for (const std::string& name : names) {
         cleanupFailure([&] {
-            executePreamble(query, options.database);
+            executePreamble(query, database);
             executeStatement(query, "drop table " + name);
         });
     }
@@ -63,6 +56,10 @@ void dropStagingTables(db::Query& query, const TransferOptions& options) noexcep
         query.close();
         query.clearLines();
     });
+}
+
+void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept {
+    dropStagingTables(query, options.database, options.dataset);
 }
 
 bool buildStagingTable(db::Query& query, const TransferOptions& options, std::string* reason,
@@ -87,7 +84,7 @@ bool buildStagingTable(db::Query& query, const TransferOptions& options, std::st
         };
         executePreamble(query, options.database);
         const std::vector<std::string> statements =
-            stagingTableStatements(dialect, trimmed(options.datasetKey), readRows);
+            stagingTableStatements(dialect, options.dataset, readRows);
         for (const std::string& statement : statements) {
             executeStatement(query, statement);
         }
@@ -98,7 +95,7 @@ bool buildStagingTable(db::Query& query, const TransferOptions& options, std::st
         // turn a stored row whose key the merge reads differently (a table
         // number that is not its ID) into a refusal the user never caused.
         if (!statements.empty()) {
-            executeStatement(query, "delete from " + stagingTableName(options.datasetKey));
+            executeStatement(query, "delete from " + stagingTableName(options.dataset));
         }
         query.close();
     } catch (const std::exception& e) {
@@ -116,8 +113,8 @@ bool buildStagingTable(db::Query& query, const TransferOptions& options, std::st
 
 std::vector<std::string> readStagingColumns(db::Query& query, const TransferOptions& options) {
     executePreamble(query, options.database);
-    openStatement(
-        query, query.connection().dialect().tableColumnsLine(stagingTableName(options.datasetKey)));
+    openStatement(query,
+                  query.connection().dialect().tableColumnsLine(stagingTableName(options.dataset)));
     std::vector<std::string> columns;
     columns.reserve(static_cast<std::size_t>(std::max(query.recordCount(), 0)));
     for (query.first(); !query.eof(); query.next()) {
@@ -132,7 +129,7 @@ std::string findIdentityColumn(db::Query& query, const TransferOptions& options)
     query.close();
     query.clearLines();
     for (const std::string& line :
-         query.connection().dialect().identityColumnLines(stagingTableName(options.datasetKey))) {
+         query.connection().dialect().identityColumnLines(stagingTableName(options.dataset))) {
         query.addLine(line);
     }
     query.open();
@@ -146,10 +143,10 @@ std::string findIdentityColumn(db::Query& query, const TransferOptions& options)
     return identity;
 }
 
-StagingInsert buildStagingInsert(const std::string& datasetKey,
+StagingInsert buildStagingInsert(const datasets::Dataset& dataset,
                                  const std::vector<std::string>& matchedColumns,
                                  const std::string& identityColumn) {
-    std::string columns = " insert into " + stagingTableName(datasetKey) + " (";
+    std::string columns = " insert into " + stagingTableName(dataset) + " (";
     std::string values = " values (";
     StagingInsert insert;
     for (std::size_t i = 0; i < matchedColumns.size(); ++i) {
@@ -174,7 +171,7 @@ std::string stagingParameter(std::size_t row, int column) {
     return "r" + std::to_string(row) + "c" + std::to_string(column);
 }
 
-std::string buildStagingBatchInsert(const std::string& datasetKey,
+std::string buildStagingBatchInsert(const datasets::Dataset& dataset,
                                     const std::vector<std::string>& matchedColumns,
                                     int skippedColumn, std::size_t rows) {
     std::string columns;
@@ -184,7 +181,7 @@ std::string buildStagingBatchInsert(const std::string& datasetKey,
         }
     }
     std::string statement =
-        " insert into " + stagingTableName(datasetKey) + " (" + columns + ")  values ";
+        " insert into " + stagingTableName(dataset) + " (" + columns + ")  values ";
     for (std::size_t r = 0; r < rows; ++r) {
         statement += r == 0 ? "(" : ",(";
         bool first = true;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "datasets/Datasets.h"
 #include "datasets/FieldMap.h"
 #include "db/Connection.h"
 #include "db/Dialect.h"
@@ -14,29 +15,30 @@
 
 namespace pos::transfer {
 
-// "TEMP" + the key with blanks around it removed.
-std::string stagingTableName(const std::string& datasetKey);
+// "TEMP" + the dataset's key.
+std::string stagingTableName(const datasets::Dataset& dataset);
 
-// The staging tables that the import of a dataset key (any letter case,
-// blanks around it ignored) builds, in the order they are dropped; none for
-// another key.
-std::vector<std::string> stagingTableNames(const std::string& datasetKey);
+// The staging tables that the import of a dataset builds, in the order they
+// are dropped.
+std::vector<std::string> stagingTableNames(const datasets::Dataset& dataset);
 
-// Drops the dataset's staging tables, each after the database preamble. A
-// table that is absent is the usual case, so every error is ignored.
+// Drops the dataset's staging tables in `database`, each after the database
+// preamble. A table that is absent is the usual case, so every error is
+// ignored.
+void dropStagingTables(db::Query& query, const std::string& database,
+                       const datasets::Dataset& dataset) noexcept;
+// The same for the dataset and database of `options`.
 void dropStagingTables(db::Query& query, const TransferOptions& options) noexcept;
 
-// The statements that build the staging tables of a dataset key (compared
-// without regard to letter case) in `dialect`; none for another key.
+// The statements that build the staging tables of a dataset in `dialect`.
 std::vector<std::string> stagingTableStatements(const db::Dialect& dialect,
-                                                const std::string& datasetKey,
+                                                const datasets::Dataset& dataset,
                                                 const db::Dialect::RowReader& readRows);
 
 // Drops any staging table left over and builds the dataset's anew from the
 // point-of-sale tables, with their column types, then empties it, so that
 // it receives the workbook's rows alone. False when building failed (a
-// required table or column is missing, or a stored value does not fit). An
-// unknown key builds nothing and gives true.
+// required table or column is missing, or a stored value does not fit).
 // `reason` and `fault`, when given, receive the database's reason for a
 // failure and its kind.
 bool buildStagingTable(db::Query& query, const TransferOptions& options,
@@ -55,7 +57,7 @@ struct StagingInsert {
     std::string statement;
     int skippedColumn = 0;
 };
-StagingInsert buildStagingInsert(const std::string& datasetKey,
+StagingInsert buildStagingInsert(const datasets::Dataset& dataset,
                                  const std::vector<std::string>& matchedColumns,
                                  const std::string& identityColumn);
 
@@ -63,7 +65,7 @@ StagingInsert buildStagingInsert(const std::string& datasetKey,
 // same columns as buildStagingInsert: " insert into TEMPX (C1,C2) values
 // (:r0c1,:r0c2),(:r1c1,:r1c2) ", the parameter of row r (from 0) and
 // 1-based worksheet column c named by stagingParameter(r, c).
-std::string buildStagingBatchInsert(const std::string& datasetKey,
+std::string buildStagingBatchInsert(const datasets::Dataset& dataset,
                                     const std::vector<std::string>& matchedColumns,
                                     int skippedColumn, std::size_t rows);
 std::string stagingParameter(std::size_t row, int column);

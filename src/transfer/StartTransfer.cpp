@@ -12,14 +12,11 @@ namespace pos::transfer {
 
 namespace {
 
-TransferOptions workerOptions(const StartTransferHost& host) {
-    TransferOptions options;
-    options.database = host.databaseText();
-    options.datasetKey = host.currentDatasetKey();
-    options.datasetText = host.datasetText();
-    options.path = host.pathText();
-    options.fieldMapDir = host.fieldMapDir();
-    return options;
+TransferOptions workerOptions(const StartTransferHost& host, const datasets::Dataset& dataset) {
+    return {.dataset = dataset,
+            .database = host.databaseText(),
+            .path = host.pathText(),
+            .fieldMapDir = host.fieldMapDir()};
 }
 
 // Step 2: export mode. Returns when the worker runs or the handler stops.
@@ -28,13 +25,15 @@ void startExport(StartTransferHost& host) {
         host.chooseWorkbookPath();
         return;
     }
-    if (!checkDatasetTables(host.connQuery(), host.currentDatasetKey(), host.databaseText())) {
+    const datasets::Dataset* dataset = host.currentDataset();
+    if (dataset == nullptr ||
+        !checkDatasetTables(host.connQuery(), *dataset, host.databaseText())) {
         // A Yes/No box whose answer changes nothing.
         host.askYesNo(exportTablesMissingMessage(host.databaseText(), host.datasetText()));
         return;
     }
-    auto worker = std::make_unique<MyExThread>(host.transferSession(), workerOptions(host),
-                                               host.workerView());
+    auto worker = std::make_unique<MyExThread>(host.transferSession(),
+                                               workerOptions(host, *dataset), host.workerView());
     MyExThread& started = *worker;
     host.keepExportWorker(std::move(worker));
     started.start();
@@ -43,7 +42,13 @@ void startExport(StartTransferHost& host) {
 // Step 3: import mode. The pre-checks open the workbook in a session of
 // their own; the worker opens it again on its thread.
 void startImport(StartTransferHost& host) {
-    TransferOptions options = workerOptions(host);
+    const datasets::Dataset* dataset = host.currentDataset();
+    if (dataset == nullptr) {
+        // The drop-down always names one; without it there are no tables.
+        host.showMessage(importTablesMissingMessage(host.databaseText(), host.datasetText()));
+        return;
+    }
+    TransferOptions options = workerOptions(host, *dataset);
     const ImportPrecheck check = precheckImport(host.connQuery(), options, host.stationText());
     if (check.status == ImportPrecheckStatus::FileMissing) {
         host.showMessage(check.message);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "datasets/Datasets.h"
 #include "db/Connection.h"
 #include "transfer/ExThread.h"
 #include "transfer/ImThread.h"
@@ -33,7 +34,8 @@ public:
     virtual std::string stationText() const = 0;   // StationEdit
     // What the import is asked beyond the controls; by default nothing.
     virtual ImportChoices importChoices() const { return {}; }
-    virtual std::string currentDatasetKey() const = 0;
+    // The dataset the drop-down names, or nullptr when it names none.
+    virtual const datasets::Dataset* currentDataset() const = 0;
     virtual bool exportMode() const = 0;            // ExData checked
     virtual std::string executableDir() const = 0;  // with its trailing '/'
     virtual std::string fieldMapDir() const = 0;    // with its trailing '/'

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "datasets/Datasets.h"
 #include "db/Connection.h"
 
 namespace pos::transfer {
@@ -68,12 +69,14 @@ struct ImportChoices {
 // The merge's rows per batch unless a caller asks for another number.
 inline constexpr int kMergeBatchRows = 1000;
 
+// A transfer's inputs. The dataset is found once, where the user names it
+// (the window's drop-down, the command line's --dataset); everything after
+// works with the definition itself.
 struct TransferOptions {
-    std::string database;     // the text of ExIMDataBase, untrimmed
-    std::string datasetKey;   // CurrentDatasetKey: "Menu", "HallTable" or "MenuAnnotate"
-    std::string datasetText;  // the text of ExIMTable
-    std::string path;         // the text of PathEdit, untrimmed
-    std::string fieldMapDir;  // folder of the field-map files, with its trailing '/'
+    const datasets::Dataset& dataset;
+    std::string database = {};     // the text of ExIMDataBase, untrimmed
+    std::string path = {};         // the text of PathEdit, untrimmed
+    std::string fieldMapDir = {};  // folder of the field-map files, with its trailing '/'
     std::int32_t stationNumber = 0;
     ImportChoices importChoices = {};
     // How many staged rows the merge handles together: their names looked up

@@ -24,6 +24,7 @@
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
 #include "support/TempDir.h"
+#include "support/TransferOptions.h"
 #include "support/Workbooks.h"
 #include "transfer/ImThread.h"
 #include "transfer/Merge.h"
@@ -102,12 +103,8 @@ std::set<std::string> column(const StoreFixture& store, const std::string& selec
 // The import of `c`'s workbook in `dir` into the store's database.
 TransferOptions importOptions(const FaultCase& c, const std::string& dir,
                               const StoreFixture& store) {
-    TransferOptions options;
-    options.database = store.database();
-    options.datasetKey = c.key;
-    options.datasetText = c.text;
-    options.path = dir + c.key + ".xls";
-    options.fieldMapDir = dir;
+    TransferOptions options =
+        testing::transferOptions(c.key, store.database(), dir + c.key + ".xls", dir);
     options.stationNumber = 1;
     return options;
 }
@@ -294,9 +291,7 @@ public:
     }
 
     void run() override {
-        TransferOptions options;
-        options.database = m_store->database();
-        options.datasetKey = m_case.key;
+        TransferOptions options = testing::transferOptions(m_case.key, m_store->database());
         options.stationNumber = 1;
         TransferSession session = m_store->queries();
         TransferQueries queries = session.queries();

@@ -17,6 +17,7 @@
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
 #include "support/TempDir.h"
+#include "support/TransferOptions.h"
 #include "transfer/ExThread.h"
 #include "workbook/WorkbookFormats.h"
 
@@ -65,12 +66,8 @@ int exportDishes(const testing::StoreFixture& store, const std::string& path,
     connection.setConnectionText("Provider=SQLOLEDB.1;Initial Catalog=" + store.database() +
                                  ";Data Source=.");
     connection.connect();
-    transfer::TransferOptions options;
-    options.database = store.database();
-    options.datasetKey = "Menu";
-    options.datasetText = "菜品信息";
-    options.path = path;
-    options.fieldMapDir = fs::path(path).parent_path().string();
+    const transfer::TransferOptions options = testing::transferOptions(
+        "Menu", store.database(), path, fs::path(path).parent_path().string());
     transfer::MyExThread worker(transfer::TransferSession(connection), options, view);
     worker.runExport();
     worker.finishExport();

@@ -21,6 +21,7 @@
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
 #include "support/TempDir.h"
+#include "support/TransferOptions.h"
 #include "transfer/Catalogue.h"
 #include "transfer/ExThread.h"
 #include "transfer/SelfTest.h"
@@ -63,12 +64,8 @@ public:
     }
 
     void run() override {
-        TransferOptions options;
-        options.database = m_store->database();
-        options.datasetKey = m_case.key;
-        options.datasetText = m_case.key;
-        options.path = m_folder->file(m_case.file);
-        options.fieldMapDir = m_folder->dir();
+        const TransferOptions options = testing::transferOptions(
+            m_case.key, m_store->database(), m_folder->file(m_case.file), m_folder->dir());
         testing::RecordingView view;
         MyExThread worker(m_store->queries(), options, view);
         worker.runExport();

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "datasets/Datasets.h"
 #include "db/ConnectionText.h"
 #include "db/DbError.h"
 #include "db/EmbeddedSql.h"
@@ -15,6 +16,19 @@ namespace pos::transfer {
 namespace {
 
 using pos::testing::TempStore;
+
+// The checks as a front end makes them: the dataset found by the name the
+// user gives (any letter case), none for another name.
+bool tablesOfNamedDataset(db::Query& connQuery, const std::string& name,
+                          const std::string& database) {
+    const datasets::Dataset* dataset = datasets::datasetForKey(name);
+    return dataset != nullptr && checkDatasetTables(connQuery, *dataset, database);
+}
+
+std::string presenceLineOfNamedDataset(const db::Dialect& dialect, const std::string& name) {
+    const datasets::Dataset* dataset = datasets::datasetForKey(name);
+    return dataset != nullptr ? tablePresenceLine(dialect, *dataset) : std::string();
+}
 
 struct TextCase {
     const char* name;
@@ -117,7 +131,7 @@ TEST_F(CatalogueTest, PresenceCheckForEachDatasetInAnyLetterCase) {
     list();
     for (const char* key : {"Menu", "menu", "MENU", "HallTable", "halltable", "HALLTABLE",
                             "MenuAnnotate", "menuannotate", "MENUANNOTATE"}) {
-        EXPECT_TRUE(checkDatasetTables(connQuery, key, "pos")) << key;
+        EXPECT_TRUE(tablesOfNamedDataset(connQuery, key, "pos")) << key;
     }
 }
 
@@ -143,14 +157,14 @@ TEST_F(CatalogueTest, PresenceCheckFails) {
         std::string name = "db" + std::to_string(n++);
         createPosDatabase(name, c.extraSql);
         list();
-        EXPECT_FALSE(checkDatasetTables(connQuery, c.key, name)) << c.name;
+        EXPECT_FALSE(tablesOfNamedDataset(connQuery, c.key, name)) << c.name;
     }
 }
 
 TEST_F(CatalogueTest, UnknownKeySendsNoQuery) {
     createPosDatabase("pos");
     list();  // connQuery holds the database list
-    EXPECT_FALSE(checkDatasetTables(connQuery, "nothing", "no such database"));
+    EXPECT_FALSE(tablesOfNamedDataset(connQuery, "nothing", "no such database"));
     connQuery.first();  // still the database list, not a table query
     EXPECT_EQ(connQuery.fieldAsText("DATABASE_NAME"), "pos");
 }
@@ -159,18 +173,18 @@ TEST_F(CatalogueTest, DatabaseNameWithAQuote) {
     createPosDatabase("a\"b");
     createPosDatabase("a", "drop table menu;");
     list();
-    EXPECT_FALSE(checkDatasetTables(connQuery, "Menu", "a"));
-    EXPECT_TRUE(checkDatasetTables(connQuery, "Menu", "a\"b"));
+    EXPECT_FALSE(tablesOfNamedDataset(connQuery, "Menu", "a"));
+    EXPECT_TRUE(tablesOfNamedDataset(connQuery, "Menu", "a\"b"));
     // An attempt to break out of the quotes fails as a whole; nothing of it runs.
-    EXPECT_THROW(checkDatasetTables(connQuery, "Menu", "a\"\r\ndrop table menu --"), db::DbError);
-    EXPECT_THROW(checkDatasetTables(connQuery, "Menu", "a\" drop table menu --"), db::DbError);
-    EXPECT_TRUE(checkDatasetTables(connQuery, "Menu", "a\"b"));
+    EXPECT_THROW(tablesOfNamedDataset(connQuery, "Menu", "a\"\r\ndrop table menu --"), db::DbError);
+    EXPECT_THROW(tablesOfNamedDataset(connQuery, "Menu", "a\" drop table menu --"), db::DbError);
+    EXPECT_TRUE(tablesOfNamedDataset(connQuery, "Menu", "a\"b"));
 }
 
 TEST_F(CatalogueTest, MissingDatabaseIsAnError) {
     list();
     try {
-        checkDatasetTables(connQuery, "Menu", "nope");
+        tablesOfNamedDataset(connQuery, "Menu", "nope");
         FAIL() << "no error";
     } catch (const db::DbError& e) {
         EXPECT_NE(std::string(e.what()).find("“nope”"), std::string::npos) << e.what();
@@ -180,14 +194,14 @@ TEST_F(CatalogueTest, MissingDatabaseIsAnError) {
 TEST(SqlServerDialect, SendsTheTextsAsWritten) {
     db::SqlServerDialect d;
     EXPECT_EQ(d.listDatabasesLine(), "sp_databases");
-    EXPECT_EQ(tablePresenceLine(d, "MENU"),
+    EXPECT_EQ(presenceLineOfNamedDataset(d, "MENU"),
               " select name from sysobjects where  name = 'menu' or name = 'Category'  or name = "
               "'STCA'");
-    EXPECT_EQ(tablePresenceLine(d, "hallTable"),
+    EXPECT_EQ(presenceLineOfNamedDataset(d, "hallTable"),
               " select name from sysobjects where  name = 'tables' or name = 'hall'");
-    EXPECT_EQ(tablePresenceLine(d, "MenuAnnotate"),
+    EXPECT_EQ(presenceLineOfNamedDataset(d, "MenuAnnotate"),
               " select name from sysobjects where  name = 'AnnotateType' or name = 'Annotate'");
-    EXPECT_EQ(tablePresenceLine(d, "Hall"), "");
+    EXPECT_EQ(presenceLineOfNamedDataset(d, "Hall"), "");
     EXPECT_EQ(d.preambleLines("pos\"x"),
               (std::vector<std::string>{" set Nocount on ", " use \"pos\"\"x\""}));
 }

@@ -17,6 +17,7 @@
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
 #include "support/TempDir.h"
+#include "support/TransferOptions.h"
 #include "transfer/ExThread.h"
 
 namespace pos::exporttest {
@@ -231,14 +232,9 @@ inline const char* const kSuccess = "数据导出成功！";
 // One export on its own thread, as the window starts it, waited for; how it
 // ended, whose message is the last the view was shown.
 inline ExportResult exportWith(StoreFixture& store, const std::string& key, const std::string& path,
-                               const std::string& fieldMapDir, RecordingView& view,
-                               const std::string& datasetText = "菜品信息") {
-    TransferOptions options;
-    options.database = store.database();
-    options.datasetKey = key;
-    options.datasetText = datasetText;
-    options.path = path;
-    options.fieldMapDir = fieldMapDir;
+                               const std::string& fieldMapDir, RecordingView& view) {
+    const TransferOptions options =
+        pos::testing::transferOptions(key, store.database(), path, fieldMapDir);
     MyExThread worker(store.queries(), options, view);
     worker.start();
     worker.join();

@@ -75,8 +75,7 @@ TEST_P(ExportDemoDataset, WritesKeySheetHeadingsAndNumbersAsNumbers) {
 void ExportDemoDataset::exportAndCheck(const DatasetCase& c, StoreFixture& store, TempDir& tmp,
                                        const std::string& path) {
     RecordingView view;
-    EXPECT_EQ(exportWith(store, c.key, path, tmp.dir(), view, c.text).outcome,
-              ExportOutcome::Succeeded);
+    EXPECT_EQ(exportWith(store, c.key, path, tmp.dir(), view).outcome, ExportOutcome::Succeeded);
 
     EXPECT_EQ(view.messages(), std::vector<std::string>{kSuccess});
     const std::vector<std::string> events = view.events();

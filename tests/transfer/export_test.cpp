@@ -9,6 +9,7 @@
 #include "datasets/FieldMap.h"
 #include "export_fixture.h"
 #include "support/StoreFixture.h"
+#include "support/TransferOptions.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookFile.h"
 #include "workbook/WorkbookFormats.h"
@@ -46,8 +47,7 @@ TEST(ExportFailure, MissingTablesGiveTheViewMessageAndNoWorkbook) {
     datasets::writeDefaultFieldMaps(tmp.dir());
     const std::string path = tmp.dir() + "out.xls";
     RecordingView view;
-    EXPECT_EQ(exportWith(store, "Menu", path, tmp.dir(), view, "菜品信息").outcome,
-              ExportOutcome::Refused);
+    EXPECT_EQ(exportWith(store, "Menu", path, tmp.dir(), view).outcome, ExportOutcome::Refused);
     EXPECT_EQ(view.messages(), std::vector<std::string>{
                                    "数据库partial的菜品信息相关设置表记录不全，请检查数据库！"});
     EXPECT_FALSE(fs::exists(path));
@@ -62,7 +62,7 @@ TEST(ExportFailure, MissingColumnGivesTheViewMessage) {
                        "nocol", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView view;
-    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), view, "菜品注释");
+    exportWith(store, "MenuAnnotate", tmp.dir() + "out.xls", tmp.dir(), view);
     EXPECT_EQ(view.messages(),
               std::vector<std::string>{"数据库nocol的菜品注释相关设置表记录不全，请检查数据库！"});
 }
@@ -213,12 +213,8 @@ TEST(ExportStatements, ReplacingAFinishedWorkerJoinsIt) {
     StoreFixture store({schemaScript(), demoScript()}, "pos_demo", tmp.dir() + "store");
     datasets::writeDefaultFieldMaps(tmp.dir());
     RecordingView view;
-    TransferOptions options;
-    options.database = "pos_demo";
-    options.datasetKey = "MenuAnnotate";
-    options.datasetText = "菜品注释";
-    options.path = tmp.dir() + "a.xls";
-    options.fieldMapDir = tmp.dir();
+    TransferOptions options =
+        pos::testing::transferOptions("MenuAnnotate", "pos_demo", tmp.dir() + "a.xls", tmp.dir());
     auto latest = std::make_unique<MyExThread>(store.queries(), options, view);
     latest->start();
     while (!latest->finished()) {

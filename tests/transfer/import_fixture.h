@@ -16,6 +16,7 @@
 #include "datasets/FieldMap.h"
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
+#include "support/TransferOptions.h"
 #include "support/Workbooks.h"
 #include "transfer/ImThread.h"
 
@@ -48,16 +49,11 @@ struct Import {
 // One import on its own thread, as the window starts it, waited for.
 inline Import importWith(StoreFixture& store, const std::string& key, const std::string& path,
                          const std::string& fieldMapDir, RecordingView& view,
-                         const std::string& datasetText = "菜品信息", std::int32_t station = 1,
-                         const ImportChoices& choices = {}, int rowsPerStatement = 0) {
-    TransferOptions options;
+                         std::int32_t station = 1, const ImportChoices& choices = {},
+                         int rowsPerStatement = 0) {
+    TransferOptions options = testing::transferOptions(key, store.database(), path, fieldMapDir);
     options.importChoices = choices;
     options.stagingRowsPerStatement = rowsPerStatement;
-    options.database = store.database();
-    options.datasetKey = key;
-    options.datasetText = datasetText;
-    options.path = path;
-    options.fieldMapDir = fieldMapDir;
     options.stationNumber = station;
     MyImThread worker(store.queries(), options, view);
     worker.start();
@@ -113,8 +109,7 @@ inline void expectRowsArriveOrAreNamed(
     RecordingView view;
     const std::string rejects = dir.dir() + "rejects.xlsx";
     const Import run =
-        importWith(store, c.key, path, dir.dir(), view, datasets::datasetForKey(c.key)->displayText,
-                   1, ImportChoices{.rejectsPath = rejects});
+        importWith(store, c.key, path, dir.dir(), view, 1, ImportChoices{.rejectsPath = rejects});
 
     ASSERT_EQ(view.messages().size(), 1u);
     const std::string text = view.messages()[0];

@@ -127,7 +127,7 @@ book.save(sys.argv[1])
     const int tables = store.count("tables");
 
     RecordingView view;
-    const Import run = importWith(store, "HallTable", path, dir.dir(), view, "厅桌信息");
+    const Import run = importWith(store, "HallTable", path, dir.dir(), view);
 
     ASSERT_EQ(view.messages().size(), 1u);
     EXPECT_TRUE(startsWith(view.messages()[0], kSuccess)) << view.messages()[0];

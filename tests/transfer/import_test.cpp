@@ -26,6 +26,7 @@
 #include "support/Process.h"
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
+#include "support/TransferOptions.h"
 #include "support/Workbooks.h"
 #include "transfer/ExThread.h"
 #include "transfer/Staging.h"
@@ -56,12 +57,8 @@ TEST_P(ImportRoundTrip, ExportedWorkbookComesBackWithoutChangingAnything) {
     datasets::writeDefaultFieldMaps(dir.dir());
     const std::string path = dir.dir() + c.text + ".xls";
     {
-        TransferOptions options;
-        options.database = store.database();
-        options.datasetKey = c.key;
-        options.datasetText = c.text;
-        options.path = path;
-        options.fieldMapDir = dir.dir();
+        const TransferOptions options =
+            testing::transferOptions(c.key, store.database(), path, dir.dir());
         RecordingView exportView;
         MyExThread exporter(store.queries(), options, exportView);
         exporter.start();
@@ -71,7 +68,7 @@ TEST_P(ImportRoundTrip, ExportedWorkbookComesBackWithoutChangingAnything) {
     const auto before = store.pointOfSaleTables();
 
     RecordingView view;
-    const Import run = importWith(store, c.key, path, dir.dir(), view, c.text);
+    const Import run = importWith(store, c.key, path, dir.dir(), view);
 
     ASSERT_EQ(view.messages().size(), 1u);
     EXPECT_TRUE(startsWith(view.messages()[0], std::string(kSuccess) + "\n")) << view.messages()[0];
@@ -114,7 +111,7 @@ TEST(Import, NewDishesAreStagedAndMergedAndExistingOnesLeftOut) {
     const int dishes = store.count("menu");
 
     RecordingView view;
-    const Import run = importWith(store, "Menu", path, dir.dir(), view, "菜品信息", 7);
+    const Import run = importWith(store, "Menu", path, dir.dir(), view, 7);
 
     ASSERT_EQ(view.messages().size(), 1u);
     EXPECT_TRUE(startsWith(view.messages()[0], std::string(kSuccess) + "\n")) << view.messages()[0];
@@ -361,7 +358,7 @@ SeenImport importSeen(const Grid& grid, bool dryRun, int rowsPerStatement) {
     choices.offerRejects = true;
     RecordingView view;
     const Import run =
-        importWith(store, "Menu", path, dir.dir(), view, "菜品信息", 1, choices, rowsPerStatement);
+        importWith(store, "Menu", path, dir.dir(), view, 1, choices, rowsPerStatement);
     SeenImport seen{run.result.outcome, run.result.message, {}, {}};
     for (const RejectedRow& r : run.result.rejectedRows) {
         seen.rejected.push_back(std::to_string(r.row) + "|" + r.key + "|" + r.reason);
@@ -661,9 +658,7 @@ TEST(ImportLayout, MissingPointOfSaleTableRefusesStaging) {
 
 TEST(Staging, EmptyStrictTableWithTheSourceTypes) {
     StoreFixture store(true);
-    TransferOptions options;
-    options.database = store.database();
-    options.datasetKey = "Menu";
+    const TransferOptions options = testing::transferOptions("Menu", store.database());
     TransferSession session = store.queries();
     db::Query& query = session.queries().sqlQuery;
     ASSERT_TRUE(buildStagingTable(query, options));
@@ -687,10 +682,13 @@ TEST(Staging, EmptyStrictTableWithTheSourceTypes) {
 }
 
 TEST(Staging, InsertStatementLeavesOutTheIdentityColumn) {
-    EXPECT_EQ(buildStagingInsert("HallTable", {"HallName", "TableID", "TableName"}, "").statement,
-              " insert into TEMPHallTable (HallName,TableID,TableName)  values "
-              "(:HallName,:TableID,:TableName) ");
-    const StagingInsert withIdentity = buildStagingInsert("Menu", {"Name", "ID", "Price1"}, "ID");
+    EXPECT_EQ(
+        buildStagingInsert(datasets::kHallTableDataset, {"HallName", "TableID", "TableName"}, "")
+            .statement,
+        " insert into TEMPHallTable (HallName,TableID,TableName)  values "
+        "(:HallName,:TableID,:TableName) ");
+    const StagingInsert withIdentity =
+        buildStagingInsert(datasets::kMenuDataset, {"Name", "ID", "Price1"}, "ID");
     EXPECT_EQ(withIdentity.statement,
               " insert into TEMPMenu (Name,Price1)  values (:Name,:Price1) ");
     EXPECT_EQ(withIdentity.skippedColumn, 2);
@@ -702,11 +700,11 @@ TEST(Staging, ServerTextsAsWrittenWithoutSysproperties) {
         ADD_FAILURE() << "the server needs no catalogue reads";
         return std::vector<std::vector<std::string>>{};
     };
-    EXPECT_EQ(stagingTableStatements(server, "HallTable", noRows),
+    EXPECT_EQ(stagingTableStatements(server, datasets::kHallTableDataset, noRows),
               std::vector<std::string>{
                   " select Hall.Name as HallName,tables.Code as TableID,tables.Name as TableName "
                   "    into TEMPHallTable from tables,hall where tables.Hallid=hall.id "});
-    EXPECT_EQ(stagingTableStatements(server, "menu", noRows).size(), 2u);
+    EXPECT_EQ(stagingTableStatements(server, datasets::kMenuDataset, noRows).size(), 2u);
     EXPECT_EQ(server.tableColumnsLine("TEMPMenu"),
               "Select name from syscolumns Where ID=OBJECT_ID('TEMPMenu') ");
     const std::vector<std::string> identity = server.identityColumnLines("TEMPMenu");

@@ -18,6 +18,7 @@
 #include "support/RecordingView.h"
 #include "support/StoreFixture.h"
 #include "support/TempDir.h"
+#include "support/TransferOptions.h"
 #include "support/Workbooks.h"
 #include "transfer/ImThread.h"
 
@@ -131,12 +132,7 @@ Imported importWith(const BatchCase& c, const std::string& path, const std::stri
     if (*c.setup != '\0') {
         store.exec(c.setup);
     }
-    TransferOptions options;
-    options.database = store.database();
-    options.datasetKey = c.dataset.key;
-    options.datasetText = c.dataset.displayText;
-    options.path = path;
-    options.fieldMapDir = dir;
+    TransferOptions options = testing::transferOptions(c.dataset, store.database(), path, dir);
     options.stationNumber = 3;
     options.importChoices.updateExisting = c.updateExisting;
     options.mergeBatchRows = batchRows;
