@@ -31,12 +31,15 @@ std::string formatList() {
 const datasets::Dataset& requireDataset(const std::string& name) {
     const datasets::Dataset* dataset = datasets::findDataset(name);
     if (!dataset) {
-        std::string names = datasets::datasetKeys(", ", ", ");
+        std::string texts;
         for (std::size_t i = 0; i < datasets::kDatasets.size(); ++i) {
-            names += (i + 1 == datasets::kDatasets.size() ? " or " : ", ") +
+            texts += (i == 0                                ? ""
+                      : i + 1 == datasets::kDatasets.size() ? "或"
+                                                            : "、") +
                      std::string(datasets::kDatasets[i].get().displayText);
         }
-        throw UsageError("Unknown dataset \"" + name + "\": give " + names + ".");
+        throw UsageError("没有名为“" + name + "”的数据集：--dataset应是" +
+                         datasets::datasetKeys("、", "或") + "（不分大小写），或" + texts + "。");
     }
     return *dataset;
 }

@@ -29,9 +29,8 @@ public:
     int run(const GlobalOptions& global) override {
         if (!global.usesStore()) {
             throw UsageError(
-                "The demo database is made in the embedded store only; leave out "
-                "--data-source (for a SQL Server run sql/schema_sqlserver.sql and "
-                "sql/demo_data.sql there).");
+                "演示数据库只建在内置数据库中：请去掉--data-source。要在SQL Server中建立，"
+                "请在那里运行sql/schema_sqlserver.sql和sql/demo_data.sql。");
         }
         // A database under a system name would be made and then never
         // listed, by "databases" or by the window.

@@ -37,13 +37,14 @@ public:
         if (!isBlank(m_collation)) {
             if (global.usesStore()) {
                 throw UsageError(
-                    "--collation applies to a SQL Server only: the embedded store "
-                    "compares names by its own rules.");
+                    "--collation只用于SQL Server：内置数据库按它自己的规则比较名称。"
+                    "请去掉--collation，或用--data-source连接SQL Server。");
             }
             options.collation = trimmed(m_collation);
             if (!transfer::isValidCollationName(options.collation)) {
-                throw UsageError("The collation \"" + m_collation +
-                                 "\" is not a collation name: letters, digits and '_' only.");
+                throw UsageError("“" + m_collation +
+                                 "”不是排序规则的名称：名称只能由字母、数字和“_”组成。"
+                                 "请改正--collation的值后重试。");
             }
         }
         options.stop = &StopSignals::token();

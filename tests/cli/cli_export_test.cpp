@@ -75,6 +75,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"UnknownDataset",
                     {"--database", "pos_demo", "--dataset", "Dishes", "--output", "OUT"},
                     2,
-                    "Unknown dataset \"Dishes\""},
+                    "没有名为“Dishes”的数据集"},
         RefusalCase{"DatabaseNotGiven", {"--dataset", "Menu", "--output", "OUT"}, 2, ""}),
     [](const auto& p) { return std::string(p.param.name); });

@@ -71,14 +71,14 @@ TEST_F(CliTest, RefusalsAndBadUsage) {
         {"unknown dataset",
          {"check", "--database", "pos_demo", "--dataset", "Dishes"},
          2,
-         "Unknown dataset \"Dishes\""},
+         "没有名为“Dishes”的数据集"},
         {"check without database", {"check", "--dataset", "Menu"}, 2, "--database"},
         {"no command", {}, 2, ""},
         {"unknown command", {"frobnicate"}, 2, ""},
         {"demo on a server",
          {"--data-source", "db.example", "demo", "x"},
          2,
-         "embedded store only"},
+         "演示数据库只建在内置数据库中"},
         {"bad demo name", {"demo", "a/b"}, 1, "不能作为数据库名"},
     };
     for (const ExitCase& c : cases) {
