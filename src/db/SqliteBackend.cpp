@@ -236,6 +236,50 @@ private:
             std::vector<std::string>{"DATABASE_NAME", "DATABASE_SIZE", "REMARKS"}, std::move(rows));
     }
 
+    // Prepares the chunk's next statement and learns the names of its
+    // markers; false when the rest of the text holds no statement.
+    static bool prepareNextStatement(SqliteFile& file, PreparedChunk& chunk) {
+        const std::string& sql = chunk.sql;
+        const char* begin = sql.c_str() + chunk.nextOffset;
+        const char* tail = nullptr;
+        sqlite3_stmt* stmt = nullptr;
+        StatementTables tables;
+        int rc = file.prepare(begin, static_cast<int>(sql.size() - chunk.nextOffset), &stmt, &tail,
+                              tables);
+        if (rc != SQLITE_OK) {
+            file.fail(rc);
+        }
+        if (!stmt) {
+            chunk.nextOffset = static_cast<std::size_t>(tail - sql.c_str());
+            chunk.complete = true;
+            return false;
+        }
+        // A statement whose markers cannot be bound is not kept.
+        store::StatementHandle handle(stmt);
+        std::vector<std::string> markers;
+        if (chunk.numbered) {
+            // The markers that stand in this statement's text.
+            const auto end = static_cast<std::size_t>(tail - sql.c_str());
+            while (chunk.nextMarker < chunk.markerOffsets.size() &&
+                   chunk.markerOffsets[chunk.nextMarker] < end) {
+                markers.push_back(chunk.markerNames[chunk.nextMarker++]);
+            }
+            if (markers.size() != static_cast<std::size_t>(sqlite3_bind_parameter_count(stmt))) {
+                throw DbError("语句中的参数无法与其名称对应，请检查语句的写法。");
+            }
+        } else {
+            markers = store::markerNames(stmt);
+        }
+        chunk.nextOffset = static_cast<std::size_t>(tail - sql.c_str());
+        chunk.statements.push_back(std::move(handle));
+        chunk.tables.push_back(std::move(tables));
+        chunk.markers.push_back(std::move(markers));
+        if (isEmptySql(std::string_view(sql).substr(chunk.nextOffset))) {
+            chunk.complete = true;
+        }
+        return true;
+    }
+
     // Runs the statements of one SQL part in order. With `takeRows`, the first
     // statement that returns columns becomes the result: read lazily when it
     // is the batch's last statement, into memory otherwise.
@@ -245,49 +289,9 @@ private:
         std::unique_ptr<PreparedChunk> chunk = file->acquire(text);
         try {
             for (std::size_t k = 0;; ++k) {
-                if (k == chunk->statements.size()) {
-                    if (chunk->complete) {
-                        break;
-                    }
-                    const std::string& sql = chunk->sql;
-                    const char* begin = sql.c_str() + chunk->nextOffset;
-                    const char* tail = nullptr;
-                    sqlite3_stmt* stmt = nullptr;
-                    StatementTables tables;
-                    int rc = file->prepare(begin, static_cast<int>(sql.size() - chunk->nextOffset),
-                                           &stmt, &tail, tables);
-                    if (rc != SQLITE_OK) {
-                        file->fail(rc);
-                    }
-                    if (!stmt) {
-                        chunk->nextOffset = static_cast<std::size_t>(tail - sql.c_str());
-                        chunk->complete = true;
-                        break;
-                    }
-                    // A statement whose markers cannot be bound is not kept.
-                    store::StatementHandle handle(stmt);
-                    std::vector<std::string> markers;
-                    if (chunk->numbered) {
-                        // The markers that stand in this statement's text.
-                        const auto end = static_cast<std::size_t>(tail - sql.c_str());
-                        while (chunk->nextMarker < chunk->markerOffsets.size() &&
-                               chunk->markerOffsets[chunk->nextMarker] < end) {
-                            markers.push_back(chunk->markerNames[chunk->nextMarker++]);
-                        }
-                        if (markers.size() !=
-                            static_cast<std::size_t>(sqlite3_bind_parameter_count(stmt))) {
-                            throw DbError("语句中的参数无法与其名称对应，请检查语句的写法。");
-                        }
-                    } else {
-                        markers = store::markerNames(stmt);
-                    }
-                    chunk->nextOffset = static_cast<std::size_t>(tail - sql.c_str());
-                    chunk->statements.push_back(std::move(handle));
-                    chunk->tables.push_back(std::move(tables));
-                    chunk->markers.push_back(std::move(markers));
-                    if (isEmptySql(std::string_view(sql).substr(chunk->nextOffset))) {
-                        chunk->complete = true;
-                    }
+                if (k == chunk->statements.size() &&
+                    (chunk->complete || !prepareNextStatement(*file, *chunk))) {
+                    break;
                 }
                 sqlite3_stmt* stmt = chunk->statements[k].get();
                 if (const int rc = bindParameters(stmt, chunk->markers[k], params);
