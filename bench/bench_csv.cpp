@@ -159,28 +159,15 @@ long readWithSession(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int rows = transfer::kXlsMaxRecords;
-    std::string cli = executableDir() + "pos-transfer-cli";
-    bool keep = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--cli" && i + 1 < argc) {
-            cli = argv[++i];
-        } else if (arg == "--keep") {
-            keep = true;
-        } else {
-            rows = std::atoi(argv[i]);
-        }
-    }
-    std::string templ = (fs::temp_directory_path() / "bench-csv-XXXXXX").string();
-    const std::string dir = std::string(::mkdtemp(templ.data())) + "/";
-    const std::string store = dir + "store";
-
+    const bench::ExportBenchArgs args = bench::parseExportBenchArgs(
+        argc, argv, transfer::kXlsMaxRecords, executableDir() + "pos-transfer-cli");
+    const int rows = args.rows;
+    const std::string& cli = args.cli;
     std::cout << "Generating " << rows << " dishes...\n";
-    db::createStoreDatabase(
-        store, "bench",
-        {readFile(std::string(POS_SQL_DIR) + "/schema_sqlite.sql"), bench::dishesScript(rows)});
-    const std::string dbFile = store + "/bench.db";
+    const bench::DishStore made = bench::makeDishStore("bench-csv", rows);
+    const std::string& dir = made.dir;
+    const std::string& store = made.store;
+    const std::string& dbFile = made.dbFile;
     const std::string ours = dir + "menu.csv";
 
     // 1. The command line, end to end: connect, check, views, query, file.
@@ -241,7 +228,7 @@ int main(int argc, char** argv) {
                 readCsv.cpuSeconds, readBudget,
                 readCsv.cpuSeconds <= readBudget ? "met" : "NOT met");
 
-    if (keep) {
+    if (args.keep) {
         std::printf("\nthe store: %s\n", store.c_str());
     } else {
         std::error_code ec;

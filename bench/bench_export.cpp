@@ -56,28 +56,15 @@ book.save(sys.argv[2])
 }  // namespace
 
 int main(int argc, char** argv) {
-    int rows = transfer::kXlsMaxRecords;
-    std::string cli = executableDir() + "pos-transfer-cli";
-    bool keep = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--keep") {
-            keep = true;
-        } else if (arg == "--cli" && i + 1 < argc) {
-            cli = argv[++i];
-        } else {
-            rows = std::atoi(argv[i]);
-        }
-    }
-    std::string templ = (fs::temp_directory_path() / "bench-export-XXXXXX").string();
-    const std::string dir = std::string(::mkdtemp(templ.data())) + "/";
-    const std::string store = dir + "store";
-
+    const bench::ExportBenchArgs args = bench::parseExportBenchArgs(
+        argc, argv, transfer::kXlsMaxRecords, executableDir() + "pos-transfer-cli");
+    const int rows = args.rows;
+    const std::string& cli = args.cli;
     std::cout << "Generating " << rows << " dishes...\n";
-    db::createStoreDatabase(
-        store, "bench",
-        {readFile(std::string(POS_SQL_DIR) + "/schema_sqlite.sql"), bench::dishesScript(rows)});
-    const std::string dbFile = store + "/bench.db";
+    const bench::DishStore made = bench::makeDishStore("bench-export", rows);
+    const std::string& dir = made.dir;
+    const std::string& store = made.store;
+    const std::string& dbFile = made.dbFile;
 
     // 1. The command line, end to end: connect, check, views, query, workbook.
     const Outcome ours = runTimed("'" + cli + "' --store '" + store + "' --field-maps '" + dir +
@@ -118,7 +105,7 @@ int main(int argc, char** argv) {
                 python.seconds / ours.seconds, python.cpuSeconds / ours.cpuSeconds);
     std::printf("our peak memory:    %.1f MiB (goal: under 150 MiB)\n", ours.peakKiB / 1024.0);
 
-    if (keep) {
+    if (args.keep) {
         std::printf("files kept in %s\n", dir.c_str());
     } else {
         std::error_code ec;

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "CountingBackend.h"
+#include "bench_support.h"
 #include "common/AppFolders.h"
 #include "common/Text.h"
 #include "datasets/Datasets.h"
@@ -378,9 +379,14 @@ int main(int argc, char** argv) {
             xlsx = true;
         } else if (a == "--cli" && i + 1 < argc) {
             cli = argv[++i];
-        } else {
-            rows = std::atoi(argv[i]);
+        } else if (const int n = bench::rowCount(a); n > 0) {
+            rows = n;
             rowsGiven = true;
+        } else {
+            std::fprintf(stderr,
+                         "usage: %s [ROWS] [--xlsx] [--keep] [--cli PATH] [--latency-ms MS]\n",
+                         argv[0]);
+            return 2;
         }
     }
     if (latencyMs >= 0) {

@@ -7,12 +7,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "db/SqliteBackend.h"
 
 namespace pos::bench {
 
@@ -106,6 +112,64 @@ inline std::string dishesScript(int rows) {
     }
     sql << ";\n";
     return sql.str();
+}
+
+// A row count written plainly as digits, at most a sheet's rows; 0 for
+// anything else.
+inline int rowCount(const std::string& arg) {
+    char* end = nullptr;
+    const long n = std::strtol(arg.c_str(), &end, 10);
+    return !arg.empty() && std::isdigit(static_cast<unsigned char>(arg[0])) && *end == '\0' &&
+                   n > 0 && n <= 1048576
+               ? static_cast<int>(n)
+               : 0;
+}
+
+// What an export benchmark is asked: ROWS, --cli PATH and --keep, each
+// optional; anything else ends the program with its usage.
+struct ExportBenchArgs {
+    int rows;
+    std::string cli;
+    bool keep = false;
+};
+
+inline ExportBenchArgs parseExportBenchArgs(int argc, char** argv, int rows, std::string cli) {
+    ExportBenchArgs args{rows, std::move(cli)};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--keep") {
+            args.keep = true;
+        } else if (arg == "--cli" && i + 1 < argc) {
+            args.cli = argv[++i];
+        } else if (const int n = rowCount(arg); n > 0) {
+            args.rows = n;
+        } else {
+            std::fprintf(stderr, "usage: %s [ROWS] [--cli PATH] [--keep]\n", argv[0]);
+            std::exit(2);
+        }
+    }
+    return args;
+}
+
+// A fresh temporary folder (`dir`, with its trailing '/') whose store
+// (`store`) holds the database "bench" (`dbFile`) with `rows` dishes.
+struct DishStore {
+    std::string dir;
+    std::string store;
+    std::string dbFile;
+};
+
+inline DishStore makeDishStore(const char* name, int rows) {
+    std::string templ =
+        (std::filesystem::temp_directory_path() / (std::string(name) + "-XXXXXX")).string();
+    DishStore made;
+    made.dir = std::string(::mkdtemp(templ.data())) + "/";
+    made.store = made.dir + "store";
+    db::createStoreDatabase(
+        made.store, "bench",
+        {readFile(std::string(POS_SQL_DIR) + "/schema_sqlite.sql"), dishesScript(rows)});
+    made.dbFile = made.store + "/bench.db";
+    return made;
 }
 
 }  // namespace pos::bench
