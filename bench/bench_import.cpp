@@ -67,13 +67,6 @@ double seconds(const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::vector<std::string> dishRow(int i, int priceShift = 0) {
     const std::string price = std::to_string(10 + priceShift + i % 90) + ".5";
     std::vector<std::string> row{std::to_string(100000 + i),
@@ -323,8 +316,8 @@ void printSent(const char* what, int rows, const Sent& sent, bool split) {
 int countStatements(int rows, double latencyMs) {
     std::string pattern = (fs::temp_directory_path() / "pos-bench-statements-XXXXXX").string();
     const std::string dir = std::string(mkdtemp(pattern.data())) + "/";
-    const std::vector<std::string> scripts{readFile(POS_SQL_DIR "/schema_sqlite.sql"),
-                                           readFile(POS_SQL_DIR "/demo_data.sql")};
+    const std::vector<std::string> scripts{bench::readFile(POS_SQL_DIR "/schema_sqlite.sql"),
+                                           bench::readFile(POS_SQL_DIR "/demo_data.sql")};
     datasets::writeDefaultFieldMaps(dir);
     const std::string fresh = dir + "dishes.xls";
     const std::string changed = dir + "changed.xls";
@@ -395,8 +388,8 @@ int main(int argc, char** argv) {
 
     std::string pattern = (fs::temp_directory_path() / "pos-bench-import-XXXXXX").string();
     const std::string dir = std::string(mkdtemp(pattern.data())) + "/";
-    const std::vector<std::string> scripts{readFile(POS_SQL_DIR "/schema_sqlite.sql"),
-                                           readFile(POS_SQL_DIR "/demo_data.sql")};
+    const std::vector<std::string> scripts{bench::readFile(POS_SQL_DIR "/schema_sqlite.sql"),
+                                           bench::readFile(POS_SQL_DIR "/demo_data.sql")};
     db::createStoreDatabase(dir + "store", "pos_demo", scripts);
     db::createStoreDatabase(dir + "store2", "pos_demo", scripts);
     datasets::writeDefaultFieldMaps(dir);
@@ -460,7 +453,7 @@ int main(int argc, char** argv) {
             "MB\n",
             run.exitCode, run.seconds, run.cpuSeconds, rows / run.seconds, run.peakKb / 1024.0);
         if (run.exitCode != 0) {
-            std::printf("  stderr: %s\n", readFile(dir + "cli.out.err").c_str());
+            std::printf("  stderr: %s\n", bench::readFile(dir + "cli.out.err").c_str());
         }
     }
 
