@@ -8,11 +8,14 @@
 // is undone, and its rows are merged again one at a time, so that each
 // refused row is named as a row at a time names it.
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 #include "common/Text.h"
+#include "common/Unicode.h"
 #include "db/DbError.h"
 #include "transfer/MergeEngine.h"
 #include "transfer/MergeStatements.h"
@@ -37,13 +40,38 @@ struct MergeEngine::PlannedRow {
 
 namespace {
 
-// A name's form as the server compares names: trailing blanks and ASCII
-// letter case aside.
-std::string nameKey(std::string name) {
-    while (!name.empty() && name.back() == ' ') {
-        name.pop_back();
+// A name's form loose enough that any two names a server's collation may
+// take for one share it: trailing blanks, letter case, full-width forms
+// (the width toggle of Chinese input methods types ＫＧ for KG), accents and
+// kana aside, letters beyond ASCII taken for one another. Two names that
+// share it are not known to differ; whether they are one is the database's
+// to say.
+std::string looseNameKey(std::string_view name) {
+    std::string key;
+    key.reserve(name.size());
+    std::size_t at = 0;
+    while (at < name.size()) {
+        std::uint32_t c = nextCodePoint(name, at);
+        if (c >= 0xFF01 && c <= 0xFF5E) {
+            c -= 0xFEE0;  // full-width ASCII
+        } else if (c == 0x3000) {
+            c = ' ';
+        }
+        if (c >= 'A' && c <= 'Z') {
+            c += 'a' - 'A';
+        }
+        if (c >= 0x0300 && c <= 0x036F) {
+            continue;  // combining accents
+        }
+        const bool foldedAway = (c >= 0x0080 && c <= 0x024F) || (c >= 0x0370 && c <= 0x052F) ||
+                                (c >= 0x1E00 && c <= 0x1EFF) || (c >= 0x3040 && c <= 0x30FF) ||
+                                (c >= 0xFF61 && c <= 0xFFEF);
+        appendUtf8(key, foldedAway ? 0x80 : c);
     }
-    return asciiLower(name);
+    while (!key.empty() && key.back() == ' ') {
+        key.pop_back();
+    }
+    return key;
 }
 
 bool isRefusal(const std::exception& e) {
@@ -97,14 +125,24 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     m_transaction.begin();
 
     const std::vector<FoundName> found = lookUpNames(pass, names);
-    // A name met again after its row was created finds that row.
+    // A name missing when the pass began may be one the pass has created
+    // since (Soup, then soup; ＫＧ, then KG on a server whose collation
+    // ignores width): the rows created so far are inserted and the server
+    // asked again, as a name at a time asks it.
     std::unordered_set<std::string> created;
     std::vector<CreatedReference> rows;
     std::vector<std::int64_t> largest;
     std::exception_ptr stop;
     for (std::size_t i = 0; i < names.size() && !stop; ++i) {
-        if (!found[i].id.isNull() || !created.insert(nameKey(names[i])).second) {
+        if (!found[i].id.isNull()) {
             continue;
+        }
+        if (!created.insert(looseNameKey(names[i])).second) {
+            insertReferences(pass, rows);
+            rows.clear();
+            if (!lookUpNames(pass, {names[i]}).front().id.isNull()) {
+                continue;
+            }
         }
         m_subject = pass.subject + inQuotes(names[i]);
         try {

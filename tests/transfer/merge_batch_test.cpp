@@ -57,7 +57,7 @@ constexpr const char* kRefusingTriggers =
     "BEGIN SELECT RAISE(ABORT, 'no such price here'); END;";
 
 const BatchCase kCases[] = {
-    {"new dishes with new names and names differing in trailing blanks or case",
+    {"new dishes with new names and names differing in trailing blanks, case or width",
      datasets::kMenuDataset,
      {dish("9001", "新菜一", "新类别", "新统计", "新单位"),
       dish("9002", "新菜二", "新类别 ", "菜品 ", "KG"),
@@ -65,6 +65,8 @@ const BatchCase kCases[] = {
       dish("9004", "新菜四", "Soup", "Stat", "份"),
       dish("9005", "新菜五", "soup  ", "STAT ", "Kg", "0", "0", "12"),
       dish("9006", "新菜六", "热菜", "海鲜", ""),
+      // Full-width twins, which the store tells apart and a server may not.
+      dish("9008", "新菜八", "ＳＯＵＰ", "新统计　", "ＫＧ"),
       // Names that look like parameters, quotes and comments in a statement.
       dish("9007", "汤:ID_0 -- 'x'?", "类别:Name_0 /*", "统计 @a $b", "单位\"")},
      false,
