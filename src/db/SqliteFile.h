@@ -282,6 +282,22 @@ public:
         return m_stmt && step(row);
     }
 
+    void readDecimalsAsStored() override {
+        if (!m_stmt) {
+            return;  // every row is read already: they keep their digits
+        }
+        if (m_kinds.empty()) {
+            m_kinds = columnKinds(m_stmt);
+        }
+        for (ColumnKind& kind : m_kinds) {
+            kind.decimal = false;
+        }
+        // The row that start() read is still the statement's current one.
+        if (m_buffer.size() == 1) {
+            readRow(m_stmt, m_kinds, m_buffer.front());
+        }
+    }
+
     // Whether the statement is still being read.
     bool open() const { return m_stmt != nullptr; }
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/Value.h"
 #include "workbook/SheetData.h"
 #include "workbook/WorkbookError.h"
 
@@ -21,17 +22,20 @@ namespace pos::workbook {
 
 namespace {
 
-// Each entry: row, column and text length (three little-endian u32), then the
-// text bytes. The length's top bit marks a number (no cell text comes near
-// 2 GB).
+// Each entry: row, column and payload length (three little-endian u32), then
+// the payload: a text, a number's decimal text, or a number's value (the
+// process's own 8 bytes of a double or an int64). The length's top two bits
+// hold the form (no cell text comes near 1 GB).
 constexpr std::size_t kHeader = 12;
-constexpr std::uint32_t kNumberFlag = 0x80000000u;
-constexpr std::uint32_t kLengthMask = 0x7FFFFFFFu;
-
-CellKind kindOf(std::uint32_t lengthField) {
-    return (lengthField & kNumberFlag) != 0 ? CellKind::Number : CellKind::Text;
-}
+constexpr int kFormShift = 30;
+constexpr std::uint32_t kLengthMask = 0x3FFFFFFFu;
 constexpr std::size_t kSpillAt = 4u << 20;
+
+using Form = SpooledCell::Form;
+
+Form formOf(std::uint32_t lengthField) {
+    return static_cast<Form>(lengthField >> kFormShift);
+}
 
 void storeU32(char* at, std::uint32_t v) {
     at[0] = static_cast<char>(v & 0xFF);
@@ -149,7 +153,7 @@ struct CellSpool::Impl {
             }
             h = chunk.data() + begin;
             visit(static_cast<int>(getU32(h)), static_cast<int>(getU32(h + 4)),
-                  std::string_view(h + kHeader, length), kindOf(field), consumed);
+                  std::string_view(h + kHeader, length), formOf(field), consumed);
             begin += kHeader + length;
             consumed += kHeader + length;
         }
@@ -159,12 +163,13 @@ struct CellSpool::Impl {
             const std::uint32_t field = getU32(h + 8);
             const std::uint32_t length = field & kLengthMask;
             visit(static_cast<int>(getU32(h)), static_cast<int>(getU32(h + 4)),
-                  std::string_view(h + kHeader, length), kindOf(field), fileSize + pos);
+                  std::string_view(h + kHeader, length), formOf(field), fileSize + pos);
             pos += kHeader + length;
         }
     }
 
-    std::string_view textAt(std::uint64_t position, std::string& scratch) const {
+    // The payload of the entry at `position`, read into `scratch` from the file.
+    std::string_view payloadAt(std::uint64_t position, std::string& scratch) const {
         if (position >= fileSize) {
             const char* h = buffer.data() + (position - fileSize);
             return std::string_view(h + kHeader, getU32(h + 8) & kLengthMask);
@@ -176,6 +181,49 @@ struct CellSpool::Impl {
         return scratch;
     }
 };
+
+std::string_view SpooledCell::text() const {
+    switch (m_form) {
+        case Form::Text:
+        case Form::NumberText:
+            return m_payload;
+        case Form::Float: {
+            double value = 0;
+            std::memcpy(&value, m_payload.data(), sizeof value);
+            m_scratch = formatFloat(value);
+            return m_scratch;
+        }
+        case Form::Integer: {
+            std::int64_t value = 0;
+            std::memcpy(&value, m_payload.data(), sizeof value);
+            char digits[24];
+            m_scratch.assign(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+            return m_scratch;
+        }
+    }
+    return m_payload;
+}
+
+double SpooledCell::number() const {
+    switch (m_form) {
+        case Form::Text:
+            return NAN;
+        case Form::NumberText:
+            return cellNumber(m_payload);
+        case Form::Float: {
+            double value = 0;
+            std::memcpy(&value, m_payload.data(), sizeof value);
+            return value;
+        }
+        case Form::Integer: {
+            std::int64_t value = 0;
+            std::memcpy(&value, m_payload.data(), sizeof value);
+            // Rounded to the nearest as the digits would be read.
+            return static_cast<double>(value);
+        }
+    }
+    return NAN;
+}
 
 double cellNumber(std::string_view text) {
     double value = NAN;
@@ -218,6 +266,27 @@ CellSpool::CellSpool() : m_impl(std::make_unique<Impl>()) {}
 CellSpool::~CellSpool() = default;
 
 void CellSpool::add(int row, int column, std::string_view text, CellKind kind) {
+    if (text.size() > kLengthMask) {
+        throw WorkbookError("第" + std::to_string(row + 1) + "行第" + std::to_string(column + 1) +
+                                "列的文本太长，无法写入工作表。请缩短文本。",
+                            WorkbookFault::TooLarge);
+    }
+    append(row, column, kind == CellKind::Number ? Form::NumberText : Form::Text, text);
+}
+
+void CellSpool::addFloat(int row, int column, double value) {
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    append(row, column, Form::Float, std::string_view(bytes, sizeof bytes));
+}
+
+void CellSpool::addInteger(int row, int column, std::int64_t value) {
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    append(row, column, Form::Integer, std::string_view(bytes, sizeof bytes));
+}
+
+void CellSpool::append(int row, int column, SpooledCell::Form form, std::string_view payload) {
     Impl& s = *m_impl;
     if (row < 0 || column < 0 || row >= kXlsxMaxRows || column >= kXlsxMaxColumns) {
         throw WorkbookError("第" + std::to_string(row + 1) + "行第" + std::to_string(column + 1) +
@@ -230,13 +299,13 @@ void CellSpool::add(int row, int column, std::string_view text, CellKind kind) {
     }
     s.lastKey = std::max(s.lastKey, key);
     // One append per cell: the spool takes a million cells a second.
-    char header[12];
+    char header[kHeader];
     storeU32(header, static_cast<std::uint32_t>(row));
     storeU32(header + 4, static_cast<std::uint32_t>(column));
-    storeU32(header + 8, static_cast<std::uint32_t>(text.size()) |
-                             (kind == CellKind::Number ? kNumberFlag : 0u));
-    s.buffer.reserve(s.buffer.size() + sizeof header + text.size());
-    s.buffer.append(header, sizeof header).append(text);
+    storeU32(header + 8, static_cast<std::uint32_t>(payload.size()) |
+                             (static_cast<std::uint32_t>(form) << kFormShift));
+    s.buffer.reserve(s.buffer.size() + sizeof header + payload.size());
+    s.buffer.append(header, sizeof header).append(payload);
     if (s.firstRow < 0 || row < s.firstRow) {
         s.firstRow = row;
     }
@@ -268,10 +337,17 @@ int CellSpool::lastColumn() const {
 
 void CellSpool::forEach(const std::function<void(int row, int column, std::string_view text,
                                                  CellKind kind)>& visit) const {
+    forEachCell([&](const SpooledCell& cell) {
+        visit(cell.row(), cell.column(), cell.text(), cell.kind());
+    });
+}
+
+void CellSpool::forEachCell(const std::function<void(const SpooledCell& cell)>& visit) const {
     const Impl& s = *m_impl;
+    std::string scratch;
     if (s.ordered) {
-        s.scan([&](int row, int column, std::string_view text, CellKind kind, std::uint64_t) {
-            visit(row, column, text, kind);
+        s.scan([&](int row, int column, std::string_view payload, Form form, std::uint64_t) {
+            visit(SpooledCell(row, column, form, payload, scratch));
         });
         return;
     }
@@ -280,21 +356,22 @@ void CellSpool::forEach(const std::function<void(int row, int column, std::strin
     struct Key {
         std::int64_t cell;
         std::uint64_t position;
-        CellKind kind;
+        Form form;
     };
     std::vector<Key> keys;
-    s.scan([&](int row, int column, std::string_view, CellKind kind, std::uint64_t position) {
-        keys.push_back({(static_cast<std::int64_t>(row) << 20) | column, position, kind});
+    s.scan([&](int row, int column, std::string_view, Form form, std::uint64_t position) {
+        keys.push_back({(static_cast<std::int64_t>(row) << 20) | column, position, form});
     });
     std::stable_sort(keys.begin(), keys.end(),
                      [](const Key& a, const Key& b) { return a.cell < b.cell; });
-    std::string scratch;
+    std::string payload;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (i + 1 < keys.size() && keys[i + 1].cell == keys[i].cell) {
             continue;
         }
-        visit(static_cast<int>(keys[i].cell >> 20), static_cast<int>(keys[i].cell & 0xFFFFF),
-              s.textAt(keys[i].position, scratch), keys[i].kind);
+        visit(SpooledCell(static_cast<int>(keys[i].cell >> 20),
+                          static_cast<int>(keys[i].cell & 0xFFFFF), keys[i].form,
+                          s.payloadAt(keys[i].position, payload), scratch));
     }
 }
 

@@ -70,7 +70,9 @@ class SheetBody {
 public:
     SheetBody(SharedStrings& strings, std::uint16_t xf) : m_strings(strings), m_xf(xf) {}
 
-    void add(int row, int column, std::string_view text, CellKind kind) {
+    void add(const SpooledCell& cell) {
+        const int row = cell.row();
+        const int column = cell.column();
         if (row / 32 != m_block) {
             flush();
             m_block = row / 32;
@@ -82,16 +84,17 @@ public:
             r.first = std::min(r.first, column);
             r.last = std::max(r.last, column);
         }
-        if (text.empty()) {
+        if (cell.empty()) {
             // An empty text leaves a formatted blank cell, which keeps its
             // place in the used range.
             appendBlank(m_cells, row, column, m_xf);
             return;
         }
-        if (kind == CellKind::Number) {
-            appendNumber(m_cells, row, column, m_xf, cellNumber(text));
+        if (cell.kind() == CellKind::Number) {
+            appendNumber(m_cells, row, column, m_xf, cell.number());
             return;
         }
+        const std::string_view text = cell.text();
         const std::uint32_t index = m_strings.add(text);
         if (index == SharedStrings::kTooLong) {
             throw WorkbookError(
@@ -181,9 +184,7 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
     const std::uint16_t xf = sheet.wrapText ? kWrapCellXf : kDefaultCellXf;
     SharedStrings strings;
     SheetBody body(strings, xf);
-    cells.forEach([&](int row, int column, std::string_view text, CellKind kind) {
-        body.add(row, column, text, kind);
-    });
+    cells.forEachCell([&](const SpooledCell& cell) { body.add(cell); });
     body.flush();
 
     // Globals: everything before the SST has a known size, so the SST's and
