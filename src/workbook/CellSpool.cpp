@@ -63,6 +63,7 @@ struct CellSpool::Impl {
     std::uint64_t fileSize = 0;
     int firstRow = -1, lastRow = -1, firstColumn = -1, lastColumn = -1;
     std::int64_t lastKey = -1;
+    std::size_t writes = 0;
     bool ordered = true;  // every write came after the previous one in row-major order
 
     ~Impl() {
@@ -298,6 +299,7 @@ void CellSpool::append(int row, int column, SpooledCell::Form form, std::string_
         s.ordered = false;
     }
     s.lastKey = std::max(s.lastKey, key);
+    ++s.writes;
     // One append per cell: the spool takes a million cells a second.
     char header[kHeader];
     storeU32(header, static_cast<std::uint32_t>(row));
@@ -321,6 +323,9 @@ void CellSpool::append(int row, int column, SpooledCell::Form form, std::string_
 
 bool CellSpool::isEmpty() const {
     return m_impl->lastRow < 0;
+}
+std::size_t CellSpool::writeCount() const {
+    return m_impl->writes;
 }
 int CellSpool::firstRow() const {
     return m_impl->firstRow;

@@ -61,6 +61,8 @@ public:
     // its text is its plain decimal digits.
     void addInteger(int row, int column, std::int64_t value);
     bool isEmpty() const;
+    // The writes so far (a cell written twice counts twice).
+    std::size_t writeCount() const;
     int firstRow() const;  // -1 when empty
     int lastRow() const;
     int firstColumn() const;

@@ -68,7 +68,15 @@ std::string cellName(int row, int column) {
 // its cells, as spreadsheet programs write them.
 class SheetBody {
 public:
-    SheetBody(SharedStrings& strings, std::uint16_t xf) : m_strings(strings), m_xf(xf) {}
+    // Room for the records of `cells` is taken at once: the body is as long
+    // as the workbook (tens of megabytes), and growing it would copy it and
+    // hold it twice. Room never written costs no memory.
+    SheetBody(SharedStrings& strings, std::uint16_t xf, const CellSpool& cells)
+        : m_strings(strings), m_xf(xf) {
+        const std::size_t rows =
+            cells.isEmpty() ? 0 : static_cast<std::size_t>(cells.lastRow() - cells.firstRow() + 1);
+        m_out.reserve(cells.writeCount() * kLargestCellRecord + rows * kRowRecord);
+    }
 
     void add(const SpooledCell& cell) {
         const int row = cell.row();
@@ -120,6 +128,8 @@ public:
     std::string& bytes() { return m_out; }
 
 private:
+    static constexpr std::size_t kLargestCellRecord = 18;  // NUMBER
+    static constexpr std::size_t kRowRecord = 20;
     struct RowSpan {
         int first = -1;
         int last = -1;
@@ -183,7 +193,7 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
 
     const std::uint16_t xf = sheet.wrapText ? kWrapCellXf : kDefaultCellXf;
     SharedStrings strings;
-    SheetBody body(strings, xf);
+    SheetBody body(strings, xf, cells);
     cells.forEachCell([&](const SpooledCell& cell) { body.add(cell); });
     body.flush();
 
