@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "common/Value.h"
@@ -22,7 +23,7 @@ namespace pos::workbook {
 
 namespace {
 
-// Each entry: row, column and payload length (three little-endian u32), then
+// Each entry: row, column and payload length (three u32), then
 // the payload: a text, a number's decimal text, or a number's value (the
 // process's own 8 bytes of a double or an int64). The length's top two bits
 // hold the form (no cell text comes near 1 GB).
@@ -37,16 +38,15 @@ Form formOf(std::uint32_t lengthField) {
     return static_cast<Form>(lengthField >> kFormShift);
 }
 
+// The spool is this process's own: its numbers are kept in the machine's order.
 void storeU32(char* at, std::uint32_t v) {
-    at[0] = static_cast<char>(v & 0xFF);
-    at[1] = static_cast<char>((v >> 8) & 0xFF);
-    at[2] = static_cast<char>((v >> 16) & 0xFF);
-    at[3] = static_cast<char>(v >> 24);
+    std::memcpy(at, &v, sizeof v);
 }
 
 std::uint32_t getU32(const char* p) {
-    const auto* u = reinterpret_cast<const unsigned char*>(p);
-    return u[0] | (u[1] << 8) | (u[2] << 16) | (static_cast<std::uint32_t>(u[3]) << 24);
+    std::uint32_t v = 0;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
 [[noreturn]] void throwSpoolError(const char* what) {
@@ -58,7 +58,10 @@ std::uint32_t getU32(const char* p) {
 }  // namespace
 
 struct CellSpool::Impl {
-    std::string buffer;
+    // The entries not yet spilled: `used` bytes of `capacity`.
+    std::unique_ptr<char[]> buffer;
+    std::size_t used = 0;
+    std::size_t capacity = 0;
     int fd = -1;
     std::uint64_t fileSize = 0;
     int firstRow = -1, lastRow = -1, firstColumn = -1, lastColumn = -1;
@@ -82,8 +85,8 @@ struct CellSpool::Impl {
             }
             ::unlink(path.c_str());
         }
-        const char* p = buffer.data();
-        std::size_t left = buffer.size();
+        const char* p = buffer.get();
+        std::size_t left = used;
         while (left > 0) {
             const ssize_t n = ::write(fd, p, left);
             if (n < 0 && errno == EINTR) {
@@ -95,8 +98,37 @@ struct CellSpool::Impl {
             p += n;
             left -= static_cast<std::size_t>(n);
         }
-        fileSize += buffer.size();
-        buffer.clear();
+        fileSize += used;
+        used = 0;
+    }
+
+    // Room for an entry of `size` bytes at the end of the buffer, which
+    // spills first when the entry would take it beyond kSpillAt.
+    char* room(std::size_t size) {
+        if (capacity - used < size) {
+            makeRoom(size);
+        }
+        char* at = buffer.get() + used;
+        used += size;
+        return at;
+    }
+
+    void makeRoom(std::size_t size) {
+        if (used > 0 && used + size > kSpillAt) {
+            spill();
+        }
+        if (capacity - used >= size) {
+            return;
+        }
+        // Small sheets keep a small buffer; a large one grows to kSpillAt.
+        const std::size_t grown = std::max(
+            used + size, std::min(std::max<std::size_t>(capacity * 2, 64u << 10), kSpillAt));
+        auto larger = std::make_unique<char[]>(grown);
+        if (used > 0) {
+            std::memcpy(larger.get(), buffer.get(), used);
+        }
+        buffer = std::move(larger);
+        capacity = grown;
     }
 
     void readAt(std::uint64_t offset, char* out, std::size_t size) const {
@@ -159,8 +191,8 @@ struct CellSpool::Impl {
             consumed += kHeader + length;
         }
         std::size_t pos = 0;
-        while (pos + kHeader <= buffer.size()) {
-            const char* h = buffer.data() + pos;
+        while (pos + kHeader <= used) {
+            const char* h = buffer.get() + pos;
             const std::uint32_t field = getU32(h + 8);
             const std::uint32_t length = field & kLengthMask;
             visit(static_cast<int>(getU32(h)), static_cast<int>(getU32(h + 4)),
@@ -172,7 +204,7 @@ struct CellSpool::Impl {
     // The payload of the entry at `position`, read into `scratch` from the file.
     std::string_view payloadAt(std::uint64_t position, std::string& scratch) const {
         if (position >= fileSize) {
-            const char* h = buffer.data() + (position - fileSize);
+            const char* h = buffer.get() + (position - fileSize);
             return std::string_view(h + kHeader, getU32(h + 8) & kLengthMask);
         }
         char header[kHeader];
@@ -300,14 +332,15 @@ void CellSpool::append(int row, int column, SpooledCell::Form form, std::string_
     }
     s.lastKey = std::max(s.lastKey, key);
     ++s.writes;
-    // One append per cell: the spool takes a million cells a second.
-    char header[kHeader];
-    storeU32(header, static_cast<std::uint32_t>(row));
-    storeU32(header + 4, static_cast<std::uint32_t>(column));
-    storeU32(header + 8, static_cast<std::uint32_t>(payload.size()) |
-                             (static_cast<std::uint32_t>(form) << kFormShift));
-    s.buffer.reserve(s.buffer.size() + sizeof header + payload.size());
-    s.buffer.append(header, sizeof header).append(payload);
+    // One copy per cell, into room taken at once.
+    char* at = s.room(kHeader + payload.size());
+    storeU32(at, static_cast<std::uint32_t>(row));
+    storeU32(at + 4, static_cast<std::uint32_t>(column));
+    storeU32(at + 8, static_cast<std::uint32_t>(payload.size()) |
+                         (static_cast<std::uint32_t>(form) << kFormShift));
+    if (!payload.empty()) {
+        std::memcpy(at + kHeader, payload.data(), payload.size());
+    }
     if (s.firstRow < 0 || row < s.firstRow) {
         s.firstRow = row;
     }
@@ -316,9 +349,6 @@ void CellSpool::append(int row, int column, SpooledCell::Form form, std::string_
         s.firstColumn = column;
     }
     s.lastColumn = std::max(s.lastColumn, column);
-    if (s.buffer.size() >= kSpillAt) {
-        s.spill();
-    }
 }
 
 bool CellSpool::isEmpty() const {
