@@ -76,7 +76,10 @@ public:
     void forEachCell(const std::function<void(const SpooledCell& cell)>& visit) const;
 
 private:
-    void append(int row, int column, SpooledCell::Form form, std::string_view payload);
+    // Room for an entry whose tag carries `small`, with `extra` bytes and a
+    // payload of `payload` bytes after its position; where those begin.
+    char* append(int row, int column, SpooledCell::Form form, std::uint32_t small,
+                 std::size_t extra, std::size_t payload);
 
     struct Impl;
     std::unique_ptr<Impl> m_impl;
