@@ -24,6 +24,10 @@ public:
     virtual const std::vector<std::string>& columnNames() const = 0;
     // Fills `row` with the next row's values; false at the end.
     virtual bool fetch(std::vector<Value>& row) = 0;
+    // From the first row not yet handed out, a decimal column whose value
+    // the database keeps as a binary number (the store's REAL or INTEGER)
+    // reads as that number (Float or Integer) rather than as exact digits.
+    virtual void readDecimalsAsStored() {}
 };
 
 // Keeps every other import away from one database while it lives; released

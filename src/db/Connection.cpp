@@ -241,6 +241,9 @@ void Query::open() {
         return;
     }
     m_columns = cursor->columnNames();
+    if (m_decimalsAsStored) {
+        cursor->readDecimalsAsStored();
+    }
     m_cursor = std::move(cursor);
     fetchOne();
 }
@@ -255,22 +258,33 @@ bool Query::fetchOne() {
     if (!m_cursor) {
         return false;
     }
-    std::vector<Value> row;
+    // Walking forward only, the row passed gives its storage to the next.
+    const bool reuse = m_forwardOnly && m_rows.size() == 1;
+    std::vector<Value> fresh;
+    std::vector<Value>& row = reuse ? m_rows.front() : fresh;
     bool got = false;
     try {
         got = m_cursor->fetch(row);
     } catch (...) {
+        if (reuse) {
+            m_rows.clear();
+        }
         m_cursor.reset();
         m_fetchedAll = true;
         throw;
     }
     if (!got) {
+        if (reuse) {
+            m_rows.clear();
+        }
         // The result stays readable from memory; the back end's statement goes.
         m_cursor.reset();
         m_fetchedAll = true;
         return false;
     }
-    m_rows.push_back(std::move(row));
+    if (!reuse) {
+        m_rows.push_back(std::move(fresh));
+    }
     return true;
 }
 
@@ -284,9 +298,11 @@ void Query::first() {
 void Query::next() {
     if (m_forwardOnly && m_position < m_rows.size()) {
         // The row passed goes; the next one takes its place.
-        m_rows.clear();
+        m_rows.resize(std::min<std::size_t>(m_rows.size(), 1));
         m_position = 0;
-        fetchOne();
+        if (!fetchOne()) {
+            m_rows.clear();
+        }
         return;
     }
     if (m_position < m_rows.size()) {

@@ -152,6 +152,12 @@ public:
     // a million rows holds one of them, not all. Set before open(); first()
     // and recordCount() then see only the rows not yet passed.
     void setForwardOnly(bool forwardOnly) { m_forwardOnly = forwardOnly; }
+    // A decimal column of a result read while this is set comes as the
+    // number the database keeps (the store's decimals are binary numbers:
+    // Float or Integer) where it keeps one, instead of exact digits; its
+    // text form is the same. For a reader that only shows the values: no
+    // digits are made that it would parse again. Set before open().
+    void setDecimalsAsStored(bool asStored) { m_decimalsAsStored = asStored; }
 
     void first();  // back to the first row
     void next();
@@ -181,6 +187,7 @@ private:
     std::vector<std::vector<Value>> m_rows;  // rows fetched so far
     bool m_fetchedAll = false;
     bool m_forwardOnly = false;
+    bool m_decimalsAsStored = false;
     std::size_t m_position = 0;
 };
 
@@ -192,6 +199,19 @@ public:
     ~ForwardOnly() { m_query.setForwardOnly(false); }
     ForwardOnly(const ForwardOnly&) = delete;
     ForwardOnly& operator=(const ForwardOnly&) = delete;
+
+private:
+    Query& m_query;
+};
+
+// Reads `query`'s next results' decimals as the database keeps them while
+// it lives (see Query::setDecimalsAsStored).
+class DecimalsAsStored {
+public:
+    explicit DecimalsAsStored(Query& query) : m_query(query) { query.setDecimalsAsStored(true); }
+    ~DecimalsAsStored() { m_query.setDecimalsAsStored(false); }
+    DecimalsAsStored(const DecimalsAsStored&) = delete;
+    DecimalsAsStored& operator=(const DecimalsAsStored&) = delete;
 
 private:
     Query& m_query;

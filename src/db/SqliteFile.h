@@ -60,8 +60,14 @@ public:
         // of the library. Refused (and harmless) once the library has started.
         static std::once_flag once;
         std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
-        int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE,
-                                 nullptr);
+        // No mutex of the library's own on the connection (a tenth of an
+        // export's instructions): one thread at a time uses a connection
+        // (the window's between transfers, its worker's during one, the
+        // worker started and joined around it), as the statement cache and
+        // the list of open results here, which nothing guards, require anyway.
+        int rc = sqlite3_open_v2(
+            path.c_str(), &m_db,
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_busy_timeout(m_db, busyTimeoutSeconds * 1000);
             rc = registerNameCollation(m_db);
@@ -274,6 +280,22 @@ public:
             return true;
         }
         return m_stmt && step(row);
+    }
+
+    void readDecimalsAsStored() override {
+        if (!m_stmt) {
+            return;  // every row is read already: they keep their digits
+        }
+        if (m_kinds.empty()) {
+            m_kinds = columnKinds(m_stmt);
+        }
+        for (ColumnKind& kind : m_kinds) {
+            kind.decimal = false;
+        }
+        // The row that start() read is still the statement's current one.
+        if (m_buffer.size() == 1) {
+            readRow(m_stmt, m_kinds, m_buffer.front());
+        }
     }
 
     // Whether the statement is still being read.

@@ -470,6 +470,9 @@ void MyExThread::exportToExcel() {
     std::int64_t leftOut = 0;
     // One row of the result in memory at a time, however many there are.
     const db::ForwardOnly forwardOnly(m_queries.sqlQuery);
+    // A price the store keeps as a number goes to its cell as that number:
+    // the text and the cell are those of its digits, which are never made.
+    const db::DecimalsAsStored decimalsAsStored(m_queries.sqlQuery);
     if (!openExportQuery(recordCount, leftOut)) {
         return;
     }

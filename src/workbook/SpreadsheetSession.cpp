@@ -286,6 +286,46 @@ std::string numberCellText(const Value& value) {
     return text;
 }
 
+// The significant digits of a whole number, as of its plain decimal text.
+int significantDigits(std::int64_t value) {
+    // The magnitude as unsigned, so that the most negative value has one.
+    std::uint64_t magnitude =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    if (magnitude == 0) {
+        return 0;
+    }
+    while (magnitude % 10 == 0) {
+        magnitude /= 10;
+    }
+    int digits = 0;
+    for (; magnitude != 0; magnitude /= 10) {
+        ++digits;
+    }
+    return digits;
+}
+
+// Whether the number that formatFloat's text of `v` reads back as is `v`
+// itself (for a zero: +0, as its text is "0"), known without writing the
+// text: `v` is the double nearest to m / 10^k for a whole m below 10^15 and
+// k at most 4 (a price, an amount, a count), checked by that division, which
+// IEEE arithmetic rounds to the nearest. Such a v has a decimal form of at
+// most 15 significant digits that reads back as v, and at least 1e-4 in
+// magnitude, so formatFloat writes its shortest digits, which read back as
+// v too. Any other value takes the way of its text.
+bool readsBackAsItself(double v) {
+    static constexpr double kScales[] = {1, 10, 100, 1000, 10000};
+    if (!(std::fabs(v) < 1e15)) {
+        return false;  // NaN and the infinities too
+    }
+    for (const double scale : kScales) {
+        const double m = std::nearbyint(v * scale);
+        if (std::fabs(m) < 1e15 && m / scale == v) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void checkPosition(int row, int column) {
     if (row < 1 || column < 1 || row > kXlsxMaxRows || column > kXlsxMaxColumns) {
         throw WorkbookError("没有位于第" + std::to_string(row) + "行第" + std::to_string(column) +
@@ -305,6 +345,10 @@ void SpreadsheetSession::State::requireWritable(int row, int column) const {
 }
 
 void SpreadsheetSession::writeCell(int row, int column, const std::string& text) {
+    writeText(row, column, text);
+}
+
+void SpreadsheetSession::writeText(int row, int column, std::string_view text) {
     State& s = *m_state;
     s.requireWritable(row, column);
     if (text.size() > static_cast<std::size_t>(kMaxCellCharacters) &&
@@ -318,6 +362,30 @@ void SpreadsheetSession::writeCell(int row, int column, const std::string& text)
 }
 
 void SpreadsheetSession::writeValue(int row, int column, const Value& value) {
+    // The usual values go to the spool as they are; the cells are those the
+    // text forms below would give.
+    switch (value.type()) {
+        case ValueType::Text:
+            writeText(row, column, value.asText());
+            return;
+        case ValueType::Integer:
+            if (significantDigits(value.asInteger()) <= kShownDigits) {
+                m_state->requireWritable(row, column);
+                m_state->spool->addInteger(row - 1, column - 1, value.asInteger());
+                return;
+            }
+            break;
+        case ValueType::Float:
+            if (readsBackAsItself(value.asFloat())) {
+                m_state->requireWritable(row, column);
+                m_state->spool->addFloat(row - 1, column - 1,
+                                         value.asFloat() == 0 ? 0.0 : value.asFloat());
+                return;
+            }
+            break;
+        default:
+            break;
+    }
     const std::string number = numberCellText(value);
     if (number.empty()) {
         writeCell(row, column, value.toText());
@@ -337,10 +405,10 @@ Value SpreadsheetSession::readCell(int row, int column) const {
         // writing; reading one back walks it (slow, and no caller needs it
         // in a loop).
         Value found;
-        s.spool->forEach([&](int r, int c, std::string_view text, CellKind kind) {
-            if (r == row - 1 && c == column - 1 && !text.empty()) {
-                found = kind == CellKind::Number ? Value::floating(cellNumber(text))
-                                                 : Value::text(std::string(text));
+        s.spool->forEachCell([&](const SpooledCell& cell) {
+            if (cell.row() == row - 1 && cell.column() == column - 1 && !cell.text().empty()) {
+                found = cell.kind() == CellKind::Number ? Value::floating(cell.number())
+                                                        : Value::text(std::string(cell.text()));
             }
         });
         return found;

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -68,6 +69,8 @@ public:
     bool started() const;
 
 private:
+    void writeText(int row, int column, std::string_view text);
+
     struct State;
     std::unique_ptr<State> m_state;
 };

@@ -1,5 +1,6 @@
 // The shared string table of the .xls writer: each distinct text once, and
 // its SST/CONTINUE/EXTSST records split by the format's rules.
+#include <algorithm>
 #include <functional>
 
 #include "common/Unicode.h"
@@ -28,49 +29,73 @@ bool isHighSurrogate(std::string_view bytes) {
     return high >= 0xD8 && high <= 0xDB;
 }
 
+// The usual characters of a text (ASCII, and the three-byte sequences of
+// CJK) decoded here as nextCodePoint decodes them; false, with `pos` left
+// where it was, for any other sequence, which nextCodePoint takes.
+inline bool decodeCommon(std::string_view utf8, std::size_t& pos, std::uint32_t& cp) {
+    const auto b0 = static_cast<unsigned char>(utf8[pos]);
+    if (b0 < 0x80) {
+        cp = b0;
+        ++pos;
+        return true;
+    }
+    if ((b0 & 0xF0) != 0xE0 || pos + 2 >= utf8.size()) {
+        return false;
+    }
+    const auto b1 = static_cast<unsigned char>(utf8[pos + 1]);
+    const auto b2 = static_cast<unsigned char>(utf8[pos + 2]);
+    if ((b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) {
+        return false;
+    }
+    const std::uint32_t value = ((b0 & 0x0Fu) << 12) | ((b1 & 0x3Fu) << 6) | (b2 & 0x3Fu);
+    if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF)) {
+        return false;
+    }
+    cp = value;
+    pos += 3;
+    return true;
+}
+
+char* store16(char* out, std::uint16_t unit) {
+    out[0] = static_cast<char>(unit & 0xFF);
+    out[1] = static_cast<char>(unit >> 8);
+    return out + 2;
+}
+
 }  // namespace
 
 std::uint32_t SharedStrings::add(std::string_view utf8) {
     ++m_references;
-    // Encode into the scratch buffer: compressed while every character fits
-    // in Latin-1, else start again as UTF-16.
-    m_scratch.assign(3, '\0');
-    bool wide = false;
+    // One pass encodes the text as UTF-16LE after the 3 header bytes (each
+    // byte of UTF-8 gives at most two bytes); a text whose characters all
+    // fit in Latin-1 is then packed to one byte each, the compressed form.
+    m_scratch.resize(3 + 2 * utf8.size());
+    char* const first = m_scratch.data() + 3;
+    char* out = first;
+    std::uint32_t widest = 0;
     std::size_t pos = 0;
-    std::size_t units = 0;
     while (pos < utf8.size()) {
-        const auto c = static_cast<unsigned char>(utf8[pos]);
-        if (c < 0x80) {
-            m_scratch.push_back(static_cast<char>(c));
-            ++pos;
-            ++units;
-            continue;
+        std::uint32_t cp = 0;
+        if (!decodeCommon(utf8, pos, cp)) {
+            cp = nextCodePoint(utf8, pos);
         }
-        const std::uint32_t cp = nextCodePoint(utf8, pos);
-        if (cp > 0xFF) {
-            wide = true;
-            break;
-        }
-        m_scratch.push_back(static_cast<char>(cp));
-        ++units;
-    }
-    if (wide) {
-        m_scratch.assign(3, '\0');
-        units = 0;
-        pos = 0;
-        while (pos < utf8.size()) {
-            std::uint32_t cp = nextCodePoint(utf8, pos);
-            if (cp >= 0x10000) {
-                cp -= 0x10000;
-                put16(m_scratch, static_cast<std::uint16_t>(0xD800 + (cp >> 10)));
-                put16(m_scratch, static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FF)));
-                units += 2;
-            } else {
-                put16(m_scratch, static_cast<std::uint16_t>(cp));
-                ++units;
-            }
+        widest = std::max(widest, cp);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out = store16(out, static_cast<std::uint16_t>(0xD800 + (cp >> 10)));
+            out = store16(out, static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out = store16(out, static_cast<std::uint16_t>(cp));
         }
     }
+    const auto units = static_cast<std::size_t>(out - first) / 2;
+    const bool wide = widest > 0xFF;
+    if (!wide) {
+        for (std::size_t i = 0; i < units; ++i) {
+            first[i] = first[2 * i];
+        }
+    }
+    m_scratch.resize(3 + (wide ? 2 * units : units));
     if (units > static_cast<std::size_t>(kMaxCellCharacters)) {
         --m_references;
         return kTooLong;

@@ -68,9 +68,19 @@ std::string cellName(int row, int column) {
 // its cells, as spreadsheet programs write them.
 class SheetBody {
 public:
-    SheetBody(SharedStrings& strings, std::uint16_t xf) : m_strings(strings), m_xf(xf) {}
+    // Room for the records of `cells` is taken at once: the body is as long
+    // as the workbook (tens of megabytes), and growing it would copy it and
+    // hold it twice. Room never written costs no memory.
+    SheetBody(SharedStrings& strings, std::uint16_t xf, const CellSpool& cells)
+        : m_strings(strings), m_xf(xf) {
+        const std::size_t rows =
+            cells.isEmpty() ? 0 : static_cast<std::size_t>(cells.lastRow() - cells.firstRow() + 1);
+        m_out.reserve(cells.writeCount() * kLargestCellRecord + rows * kRowRecord);
+    }
 
-    void add(int row, int column, std::string_view text, CellKind kind) {
+    void add(const SpooledCell& cell) {
+        const int row = cell.row();
+        const int column = cell.column();
         if (row / 32 != m_block) {
             flush();
             m_block = row / 32;
@@ -82,16 +92,17 @@ public:
             r.first = std::min(r.first, column);
             r.last = std::max(r.last, column);
         }
-        if (text.empty()) {
+        if (cell.empty()) {
             // An empty text leaves a formatted blank cell, which keeps its
             // place in the used range.
             appendBlank(m_cells, row, column, m_xf);
             return;
         }
-        if (kind == CellKind::Number) {
-            appendNumber(m_cells, row, column, m_xf, cellNumber(text));
+        if (cell.kind() == CellKind::Number) {
+            appendNumber(m_cells, row, column, m_xf, cell.number());
             return;
         }
+        const std::string_view text = cell.text();
         const std::uint32_t index = m_strings.add(text);
         if (index == SharedStrings::kTooLong) {
             throw WorkbookError(
@@ -117,6 +128,8 @@ public:
     std::string& bytes() { return m_out; }
 
 private:
+    static constexpr std::size_t kLargestCellRecord = 18;  // NUMBER
+    static constexpr std::size_t kRowRecord = 20;
     struct RowSpan {
         int first = -1;
         int last = -1;
@@ -180,10 +193,8 @@ void writeXls(const std::string& path, const SheetToWrite& sheet) {
 
     const std::uint16_t xf = sheet.wrapText ? kWrapCellXf : kDefaultCellXf;
     SharedStrings strings;
-    SheetBody body(strings, xf);
-    cells.forEach([&](int row, int column, std::string_view text, CellKind kind) {
-        body.add(row, column, text, kind);
-    });
+    SheetBody body(strings, xf, cells);
+    cells.forEachCell([&](const SpooledCell& cell) { body.add(cell); });
     body.flush();
 
     // Globals: everything before the SST has a known size, so the SST's and

@@ -216,11 +216,13 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
     }
 
     std::string text;  // libxlsxwriter wants NUL-terminated text
-    cells.forEach([&](int row, int column, std::string_view value, CellKind kind) {
-        if (kind == CellKind::Number) {
+    cells.forEachCell([&](const SpooledCell& cell) {
+        const int row = cell.row();
+        const int column = cell.column();
+        if (cell.kind() == CellKind::Number) {
             const lxw_error error =
                 worksheet_write_number(worksheet, static_cast<lxw_row_t>(row),
-                                       static_cast<lxw_col_t>(column), cellNumber(value), wrap);
+                                       static_cast<lxw_col_t>(column), cell.number(), wrap);
             if (error != LXW_NO_ERROR) {
                 throw WorkbookError("无法保存" + inQuotes(path) + "：单元格" +
                                     xlsx::cellRefText(row, column) + "无法写入（" +
@@ -228,6 +230,7 @@ void writeXlsx(const std::string& path, const SheetToWrite& sheet) {
             }
             return;
         }
+        const std::string_view value = cell.text();
         long long characters = countCharacters(value);
         if (characters < 0) {
             throw WorkbookError(

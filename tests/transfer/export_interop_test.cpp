@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <sstream>
 
 #include "datasets/FieldMap.h"
 #include "export_fixture.h"
@@ -169,6 +171,81 @@ INSERT INTO tables VALUES (1, '2024-03-01 00:00:00', '2024-03-01 08:00:00');
     EXPECT_EQ(hall.rows[2],
               (std::vector<std::string>{"大厅", "2024-03-01 08:00:00", "2024-03-01"}));
     EXPECT_EQ(hall.kinds[2], "sss");
+}
+
+// --- prices stored as binary numbers ------------------------------------------------------
+
+// Each price as the store keeps it (REAL, or INTEGER where the decimal
+// column's affinity makes it one) against the number cell of the .xls read
+// back by xlrd, to the last bit: a price is written as the number its text
+// form (at most 15 significant digits) reads back as, a zero as +0; a whole
+// number beyond 15 significant digits as its text.
+TEST(ExportStoredPrices, CellsHoldTheNumbersTheirTextFormsReadAs) {
+    const char* const prices[] = {"12.5",
+                                  "0.30000000000000004",
+                                  "2.675",
+                                  "1e-7",
+                                  "0.00015",
+                                  "0.0001",
+                                  "1234567.125",
+                                  "99999999999999.9",
+                                  "123456789012.3456",
+                                  "19.99",
+                                  "-3.25",
+                                  "0.1",
+                                  "1.0 / 3",
+                                  "5e-324",
+                                  "1e15",
+                                  "1e20",
+                                  "-0.0",
+                                  "42",
+                                  "100000000000000000",
+                                  "123456789012345678",
+                                  "-1234567890123456789"};
+    std::string script = schemaScript() +
+                         "INSERT INTO Category (ID, Name) VALUES (1, '凉菜');\n"
+                         "INSERT INTO STCA (SCID, SCSN, SCNA) VALUES (1, 1, '菜品');\n";
+    int id = 1000;
+    for (const char* price : prices) {
+        script += "INSERT INTO menu (ID, Name, CategoryID, SCSN, Price1) VALUES (" +
+                  std::to_string(++id) + ", 'd', 1, 1, " + price + ");\n";
+    }
+    TempDir tmp;
+    StoreFixture store({script}, "prices", tmp.dir() + "store");
+    datasets::writeDefaultFieldMaps(tmp.dir());
+    const std::string path = tmp.dir() + "prices.xls";
+    RecordingView view;
+    ASSERT_EQ(exportWith(store, "Menu", path, tmp.dir(), view).outcome, ExportOutcome::Succeeded);
+
+    // Rows of the dish number, its price cell's kind and its value (repr).
+    static const char* const kScript = R"PY(
+import sys, sqlite3, xlrd
+def significant(i):
+    return len(str(abs(i)).rstrip("0"))
+con = sqlite3.connect(sys.argv[1])
+for key, price in con.execute("select ID, Price1 from menu order by ID"):
+    if isinstance(price, int) and significant(price) > 15:
+        cell = ["s", str(price)]
+    else:
+        shown = float(price) if isinstance(price, int) else float("%.15g" % price)
+        cell = ["n", repr(shown + 0.0)]
+    print("\t".join(["E", str(key)] + cell))
+sheet = xlrd.open_workbook(sys.argv[2]).sheet_by_index(0)
+for r in range(2, sheet.nrows):
+    key, price = sheet.cell(r, 0), sheet.cell(r, 6)
+    kind = "n" if price.ctype == xlrd.XL_CELL_NUMBER else "s"
+    value = repr(price.value) if kind == "n" else price.value
+    print("\t".join(["W", str(int(key.value)), kind, value]))
+)PY";
+    std::vector<std::string> expected;
+    std::vector<std::string> written;
+    std::istringstream lines(runPython(kScript, {store.databasePath(), path}));
+    for (std::string line; std::getline(lines, line);) {
+        (line.rfind("E\t", 0) == 0 ? expected : written).push_back(line.substr(2));
+    }
+    EXPECT_EQ(expected.size(), std::size(prices));
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, expected);
 }
 
 // --- field maps -------------------------------------------------------------------------

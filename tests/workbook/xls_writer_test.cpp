@@ -2,9 +2,14 @@
 // spools. Files read back by xlrd and LibreOffice: xls_interop_test.cpp.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <limits>
 
 #include "XlsTestSupport.h"
 #include "workbook/CellSpool.h"
@@ -198,4 +203,63 @@ TEST(CellSpoolTest, LargeSpoolsSpillAndReplayInOrder) {
     EXPECT_EQ(count, 60000);
     EXPECT_EQ(spool.lastRow(), 59999);
     EXPECT_EQ(spool.lastColumn(), 2);
+}
+
+// Numbers of every kind the spool keeps (prices it packs, doubles it does
+// not, -0, whole numbers to their limits) and texts about its short-length
+// limit, over enough rows to spill several times, come back as written:
+// replayed in order, and sorted from the spill file when written in reverse.
+TEST(CellSpoolTest, SpilledNumbersAndTextsComeBackAsWritten) {
+    const double doubles[] = {12.5,   0.0,     -0.0,        0.30000000000000004, -3.25, 1e300,
+                              5e-324, 1e-4,    123456.7891, 8999999999999999.0,  -9e15, 0.1,
+                              NAN,    INFINITY};
+    const std::int64_t wholes[] = {0,
+                                   1,
+                                   -1,
+                                   100000,
+                                   -4503599627370496,
+                                   std::numeric_limits<std::int64_t>::min(),
+                                   std::numeric_limits<std::int64_t>::max()};
+    const std::string texts[] = {"", "份", std::string(30, 'x'), std::string(31, 'y'),
+                                 std::string(400, 'z')};
+    const int columns = static_cast<int>(std::size(doubles) + std::size(wholes) + std::size(texts));
+    constexpr int kRows = 30000;
+    for (const bool reversed : {false, true}) {
+        SCOPED_TRACE(reversed ? "written in reverse" : "written in order");
+        CellSpool spool;
+        for (int i = 0; i < kRows; ++i) {
+            const int row = reversed ? kRows - 1 - i : i;
+            int column = 0;
+            for (const double d : doubles) {
+                spool.addFloat(row, column++, d);
+            }
+            for (const std::int64_t w : wholes) {
+                spool.addInteger(row, column++, w);
+            }
+            for (const std::string& t : texts) {
+                spool.add(row, column++, t);
+            }
+        }
+        int cells = 0;
+        spool.forEachCell([&](const SpooledCell& cell) {
+            ++cells;
+            auto c = static_cast<std::size_t>(cell.column());
+            if (c < std::size(doubles)) {
+                const double back = cell.number();
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(back),
+                          std::bit_cast<std::uint64_t>(doubles[c]))
+                    << "row " << cell.row() << ": " << back << " for " << doubles[c];
+                return;
+            }
+            c -= std::size(doubles);
+            if (c < std::size(wholes)) {
+                ASSERT_EQ(cell.text(), std::to_string(wholes[c])) << "row " << cell.row();
+                return;
+            }
+            c -= std::size(wholes);
+            ASSERT_EQ(cell.kind(), CellKind::Text);
+            ASSERT_EQ(cell.text(), texts[c]) << "row " << cell.row();
+        });
+        EXPECT_EQ(cells, kRows * columns);
+    }
 }
