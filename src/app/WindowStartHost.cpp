@@ -73,13 +73,20 @@ transfer::TransferView& WindowStartHost::workerView() {
     return m_form.transferView();
 }
 
+// The controls are held here, on the window's thread, before the worker
+// starts: a second press already waiting among the window's events (a
+// double click) must find the start button disabled. Were it to start a
+// second worker, replacing the first would wait for a thread that itself
+// waits for the window, and both workers would share the connection.
 void WindowStartHost::keepExportWorker(std::unique_ptr<transfer::MyExThread> worker) {
+    m_form.transferView().setChoiceControlsEnabled(false);
     // The previous worker's thread has ended (or is returning from its last
     // call into the view), so replacing it joins at once.
     m_latestExport = std::move(worker);
 }
 
 void WindowStartHost::keepImportWorker(std::unique_ptr<transfer::MyImThread> worker) {
+    m_form.transferView().setChoiceControlsEnabled(false);
     m_latestImport = std::move(worker);
 }
 

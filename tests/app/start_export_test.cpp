@@ -184,6 +184,17 @@ TEST_F(StartExport, MissingTablesAskInAYesNoBoxAndStartNothing) {
     EXPECT_FALSE(fs::exists(m_exe.path() / "out.xls"));
 }
 
+TEST_F(StartExport, ADoubleClickStartsOneExport) {
+    form->pathEdit()->setText(QString::fromStdString(m_exe.dir() + "once.xls"));
+    // Both presses reach the button before the worker can say a word.
+    form->exImButton()->click();
+    EXPECT_FALSE(form->exImButton()->isEnabled());
+    form->exImButton()->click();
+    ASSERT_TRUE(waitForOutcome());
+    EXPECT_EQ(boxes.messages, QStringList{QStringLiteral("数据导出成功！")});
+    EXPECT_TRUE(boxes.questions.isEmpty());
+}
+
 TEST_F(StartExport, ASecondExportReplacesTheFinishedWorker) {
     for (int run = 0; run < 2; ++run) {
         form->pathEdit()->setText(
