@@ -50,8 +50,10 @@ bool numberMarkers(std::string_view text, std::string& numbered, std::vector<std
 // that failed, else SQLITE_OK. Throws DbError for a marker without a value. A
 // decimal binds as text: a numeric column's affinity turns it into a number,
 // and a text column keeps the digits exactly.
+// `first` is the place of the statement's first marker among the batch's
+// markers, for the parameters given by their place.
 int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
-                   const Parameters& params);
+                   const Parameters& params, std::size_t first);
 
 std::vector<std::string> columnNamesOf(sqlite3_stmt* s);
 

@@ -11,6 +11,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "common/Text.h"
 #include "db/DbError.h"
@@ -388,9 +389,9 @@ void MergeEngine::writeBatch(std::vector<PlannedRow>& plan) {
 // Sends one statement of a batch, fenced as a row is: false when the
 // database refused it (and it was undone), so that its rows go one at a
 // time. A fault of the database or its surroundings stops the merge.
-bool MergeEngine::sendBatch(const std::string& statement, const db::Parameters& params) {
+bool MergeEngine::sendBatch(const std::string& statement, db::Parameters params) {
     try {
-        m_transaction.runInsert(m_q.tempQuery2, statement, params, true);
+        m_transaction.runInsert(m_q.tempQuery2, statement, std::move(params), true);
         return true;
     } catch (const std::exception& e) {
         if (!isRefusal(e)) {
@@ -411,12 +412,16 @@ void MergeEngine::insertNewRows(std::vector<PlannedRow>& plan) {
     const std::size_t chunk = rowsPerStatement(columns.size());
     for (std::size_t first = 0; first < rows.size(); first += chunk) {
         const std::size_t count = std::min(chunk, rows.size() - first);
+        // The values by their place, in the order of the markers; a row
+        // whose statement is refused is merged again from its staged row.
         db::Parameters params;
+        params.reserve(count * columns.size());
         for (std::size_t j = 0; j < count; ++j) {
-            const std::string suffix = "_" + std::to_string(j);
+            std::vector<Value>& values = rows[first + j]->values;
             for (std::size_t c = 0; c < columns.size(); ++c) {
-                params.emplace_back(columns[c] + suffix, rows[first + j]->values[c]);
+                params.emplace_back(std::string(), std::move(values[c]));
             }
+            values.clear();
         }
         auto statement = m_newRowsInserts.find(count);
         if (statement == m_newRowsInserts.end()) {
@@ -427,7 +432,7 @@ void MergeEngine::insertNewRows(std::vector<PlannedRow>& plan) {
                                         columns, m_merge.newRowFixed, count))
                     .first;
         }
-        const bool kept = sendBatch(statement->second, params);
+        const bool kept = sendBatch(statement->second, std::move(params));
         for (std::size_t j = 0; j < count; ++j) {
             rows[first + j]->written = kept;
         }
@@ -468,7 +473,8 @@ void MergeEngine::updateRows(std::vector<PlannedRow>& plan) {
             }
             updates.push_back(std::move(update));
         }
-        const bool kept = sendBatch(storedRowsUpdate(m_merge.update.table, "ID", updates), params);
+        const bool kept =
+            sendBatch(storedRowsUpdate(m_merge.update.table, "ID", updates), std::move(params));
         for (std::size_t j = 0; j < count; ++j) {
             rows[first + j]->written = kept;
         }

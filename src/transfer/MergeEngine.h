@@ -267,7 +267,7 @@ private:
     void writeBatch(std::vector<PlannedRow>& plan);
     void insertNewRows(std::vector<PlannedRow>& plan);
     void updateRows(std::vector<PlannedRow>& plan);
-    bool sendBatch(const std::string& statement, const db::Parameters& params);
+    bool sendBatch(const std::string& statement, db::Parameters params);
     void finishBatch(const std::vector<StagedRow>& rows, std::vector<PlannedRow>& plan);
     std::unordered_set<std::int64_t> storedKeys(const std::vector<std::int64_t>& keys);
     std::map<std::int64_t, StoredValues> storedRows(const std::vector<std::int64_t>& keys);

@@ -263,13 +263,14 @@ std::vector<FoundName> MergeEngine::lookUpNames(const datasets::ReferencePass& p
 
 namespace {
 
-// The parameters K_0, K_1, ... of `count` keys from `first` on.
+// The values of :K_0, :K_1, ... (the statement's only markers), `count` keys
+// from `first` on, given by their place.
 db::Parameters keyParameters(const std::vector<std::int64_t>& keys, std::size_t first,
                              std::size_t count) {
     db::Parameters params;
     params.reserve(count);
     for (std::size_t j = 0; j < count; ++j) {
-        params.emplace_back("K_" + std::to_string(j), Value::integer(keys[first + j]));
+        params.emplace_back(std::string(), Value::integer(keys[first + j]));
     }
     return params;
 }
