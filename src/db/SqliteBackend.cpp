@@ -295,7 +295,13 @@ private:
                     break;
                 }
                 sqlite3_stmt* stmt = chunk->statements[k].get();
-                if (const int rc = bindParameters(stmt, chunk->markers[k], params, markersBefore);
+                // A statement that returns rows may become a cursor read after
+                // `params` are gone: it keeps copies of its texts. Any other
+                // is stepped to its end here, and the chunk's release clears
+                // its values.
+                const bool copyText = sqlite3_column_count(stmt) > 0;
+                if (const int rc =
+                        bindParameters(stmt, chunk->markers[k], params, markersBefore, copyText);
                     rc != SQLITE_OK) {
                     file->fail(rc);
                 }

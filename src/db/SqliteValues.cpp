@@ -190,7 +190,8 @@ bool numberMarkers(std::string_view text, std::string& numbered, std::vector<std
 }
 
 int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
-                   const Parameters& params, std::size_t first) {
+                   const Parameters& params, std::size_t first, bool copyText) {
+    const sqlite3_destructor_type inPlace = copyText ? SQLITE_TRANSIENT : SQLITE_STATIC;
     // Names are unique without regard to letter case, so where the search
     // starts does not change what it finds; the values usually come in the
     // markers' order, so it starts after the last one found.
@@ -233,8 +234,7 @@ int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
                 break;
             case ValueType::Text: {
                 const std::string& t = v.asText();
-                rc =
-                    sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+                rc = sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), inPlace);
                 break;
             }
             case ValueType::Decimal:

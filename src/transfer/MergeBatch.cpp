@@ -237,10 +237,7 @@ void MergeEngine::batchedLastPass() {
     const int rowCount = static_cast<int>(m_q.tempQuery.fieldValue("n").toInteger());
     m_q.tempQuery.close();
 
-    auto columns = std::make_shared<std::vector<std::string>>();
-    for (int i = 0; i < driver.fieldCount(); ++i) {
-        columns->push_back(driver.fieldName(i));
-    }
+    const auto columns = std::make_shared<const StagedColumns>(driver, m_merge.dataset);
     std::vector<StagedRow> rows;
     int ordinal = 0;
     while (!driver.eof()) {

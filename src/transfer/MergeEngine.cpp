@@ -362,16 +362,12 @@ void MergeEngine::passes() {
         return;
     }
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
-    std::shared_ptr<const std::vector<std::string>> columns;
+    std::shared_ptr<const StagedColumns> columns;
     walkPass(
         m_merge.lastStep, " select * from " + table + "   ", m_merge.dataset.mergePassSpan, 1,
         [this, &columns] {
             if (!columns) {
-                auto names = std::make_shared<std::vector<std::string>>();
-                for (int i = 0; i < m_q.sqlQuery.fieldCount(); ++i) {
-                    names->push_back(m_q.sqlQuery.fieldName(i));
-                }
-                columns = std::move(names);
+                columns = std::make_shared<StagedColumns>(m_q.sqlQuery, m_merge.dataset);
             }
             m_row = StagedRow(columns, m_q.sqlQuery);
             m_merge.mergeRow(*this);

@@ -75,20 +75,45 @@ struct StoredRowUpdate {
     const char* table;  // the table updated, by "where ID = :KeyID"; nullptr: none
 };
 
+// The columns of the staged rows of a pass: each found by its name (any
+// letter case) without building a text, and each of the dataset's columns
+// by its place in the dataset, found once for the pass.
+class StagedColumns {
+public:
+    // The cursor's column names.
+    StagedColumns(const db::Query& cursor, const datasets::Dataset& dataset);
+
+    std::size_t size() const { return m_names.size(); }
+    // The place of `column` among the columns; size() when there is none.
+    std::size_t find(std::string_view column) const;
+    // The place of the dataset's column `index`; size() when there is none.
+    std::size_t ofDatasetColumn(std::size_t index) const { return m_ofDataset[index]; }
+    const datasets::Dataset& dataset() const { return m_dataset; }
+
+private:
+    std::vector<std::string> m_names;
+    // Open addressing by the name's hash: one above the place, 0 empty.
+    std::vector<std::size_t> m_slots;
+    std::vector<std::size_t> m_ofDataset;
+    const datasets::Dataset& m_dataset;
+};
+
 // A staged row as the last pass reads it from the staging table: its values
-// by column name (any letter case).
+// by column name (any letter case), or by the dataset's column.
 class StagedRow {
 public:
     StagedRow() = default;
-    // The cursor's current row; `columns` are the cursor's column names.
-    StagedRow(std::shared_ptr<const std::vector<std::string>> columns, const db::Query& cursor);
+    // The cursor's current row, whose columns are `columns`.
+    StagedRow(std::shared_ptr<const StagedColumns> columns, const db::Query& cursor);
 
     // The value, valid while the row lives.
     const Value& fieldValue(std::string_view column) const;
     std::string fieldAsText(std::string_view column) const { return fieldValue(column).toText(); }
+    // The value of one of the dataset's columns.
+    const Value& value(const datasets::DatasetColumn& column) const;
 
 private:
-    std::shared_ptr<const std::vector<std::string>> m_columns;
+    std::shared_ptr<const StagedColumns> m_columns;
     std::vector<Value> m_values;
 };
 
