@@ -31,12 +31,16 @@ constexpr std::pair<const char*, const char*> kNewDishFixed[] = {
     {"flag", "0"},          {"isRate", "1"},
 };
 
-// The dish's code as stored; names the dish as a stop names it.
-std::optional<std::int64_t> dishKey(MergeEngine& engine, const StagedRow& row) {
+// The dish as a stop names it.
+std::string dishSubject(const StagedRow& row) {
     std::string idText = row.fieldAsText("ID");
     std::string dishName = "菜品" + inQuotes(row.fieldAsText("Name"));
-    engine.setSubject(isBlank(idText) ? dishName
-                                      : "菜品编码" + inQuotes(idText) + "（" + dishName + "）");
+    return isBlank(idText) ? dishName : "菜品编码" + inQuotes(idText) + "（" + dishName + "）";
+}
+
+// The dish's code as stored; the dish becomes the subject.
+std::optional<std::int64_t> dishKey(MergeEngine& engine, const StagedRow& row) {
+    engine.setSubjectOf(row, dishSubject);
     return toInt32(row.fieldValue("ID"), "菜品编码");
 }
 
@@ -127,7 +131,8 @@ Value ruleValue(datasets::ValueRule rule, const Value& value, const std::string&
         case datasets::ValueRule::AsGiven:
             return value;
         case datasets::ValueRule::FirstPrice:
-            if (value.isNull() || isBlank(value.toText())) {
+            // Only a text can be blank: a number is not written out to ask.
+            if (value.isNull() || (value.type() == ValueType::Text && isBlank(value.asText()))) {
                 return Value::integer(0);
             }
             return value;

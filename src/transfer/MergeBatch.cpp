@@ -66,7 +66,7 @@ std::size_t MergeEngine::rowsPerStatement(std::size_t parametersPerRow) const {
 // names it does not find are inserted under the numbers it would give them.
 void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     m_step = pass.step;
-    m_subject.clear();
+    clearSubject();
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
     db::Query& driver = m_q.sqlQuery;
     executePreamble(driver, m_options.database);
@@ -107,7 +107,7 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
         if (!found[i].id.isNull() || !created.insert(nameKey(names[i])).second) {
             continue;
         }
-        m_subject = pass.subject + inQuotes(names[i]);
+        setSubject(pass.subject + inQuotes(names[i]));
         try {
             if (pass.nameNumberedZero != nullptr && trimmed(names[i]) == pass.nameNumberedZero) {
                 rows.push_back({pass.step, names[i], 0});
@@ -142,15 +142,15 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
             stop = std::current_exception();
         }
     }
-    const std::string subject = m_subject;
-    m_subject.clear();
+    const std::string subject = subjectText();
+    clearSubject();
     insertReferences(pass, rows);
     // The gauge moves as a pass a name at a time moves it.
     for (int ordinal = pass.firstOrdinal; ordinal < pass.firstOrdinal + rowCount; ++ordinal) {
         m_progress.step(ordinal, rowCount, m_merge.dataset.mergePassSpan);
     }
     if (stop) {
-        m_subject = subject;
+        setSubject(subject);
         std::rethrow_exception(stop);
     }
     commitPass();
@@ -198,7 +198,7 @@ void MergeEngine::insertReferences(const datasets::ReferencePass& pass,
             }
         }
         bool kept = true;
-        m_subject = count == 1 ? pass.subject + inQuotes(rows[first].name) : std::string();
+        setSubject(count == 1 ? pass.subject + inQuotes(rows[first].name) : std::string());
         try {
             m_transaction.runInsert(m_q.tempQuery2, insert.rows(count), params, false);
         } catch (const std::exception& e) {
@@ -210,19 +210,19 @@ void MergeEngine::insertReferences(const datasets::ReferencePass& pass,
         for (std::size_t j = 0; j < count; ++j) {
             const CreatedReference& row = rows[first + j];
             if (!kept) {
-                m_subject = pass.subject + inQuotes(row.name);
+                setSubject(pass.subject + inQuotes(row.name));
                 insertReference(pass.insert, paramsOf(row, ""));
             }
             m_report.created.push_back(row);
         }
-        m_subject.clear();
+        clearSubject();
     }
 }
 
 // The last pass over the staging table, a batch of rows at a time.
 void MergeEngine::batchedLastPass() {
     m_step = m_merge.lastStep;
-    m_subject.clear();
+    clearSubject();
     m_passKeys.clear();
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
     db::Query& driver = m_q.sqlQuery;
@@ -255,7 +255,7 @@ void MergeEngine::batchedLastPass() {
         }
         rows.clear();
     }
-    m_subject.clear();
+    clearSubject();
     commitPass();
 }
 
@@ -269,9 +269,9 @@ void MergeEngine::mergeBatch(const std::vector<StagedRow>& rows) {
         planBatch(rows, plan);
     } catch (...) {
         stop = std::current_exception();
-        subject = m_subject;
+        subject = subjectText();
     }
-    m_subject.clear();
+    clearSubject();
     try {
         writeBatch(plan);
     } catch (...) {
@@ -285,7 +285,7 @@ void MergeEngine::mergeBatch(const std::vector<StagedRow>& rows) {
     }
     finishBatch(rows, plan);
     if (stop) {
-        m_subject = subject;
+        setSubject(subject);
         std::rethrow_exception(stop);
     }
 }
@@ -308,8 +308,8 @@ void MergeEngine::planBatch(const std::vector<StagedRow>& rows, std::vector<Plan
             known.push_back(*keys.back());
         }
     }
-    const std::string subject = m_subject;
-    m_subject.clear();
+    const std::string subject = subjectText();
+    clearSubject();
     const std::unordered_set<std::int64_t> stored = storedKeys(known);
     std::vector<std::int64_t> storedList;
     for (std::int64_t key : known) {
@@ -372,7 +372,7 @@ void MergeEngine::planBatch(const std::vector<StagedRow>& rows, std::vector<Plan
         }
         plan.push_back(std::move(planned));
     }
-    m_subject = subject;
+    setSubject(subject);
     if (stop) {
         std::rethrow_exception(stop);
     }
@@ -502,7 +502,7 @@ void MergeEngine::finishBatch(const std::vector<StagedRow>& rows, std::vector<Pl
         }
         throw;
     }
-    m_subject.clear();
+    clearSubject();
 }
 
 }  // namespace pos::transfer

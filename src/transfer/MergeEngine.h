@@ -206,7 +206,17 @@ public:
     const db::Dialect& dialect() const { return m_q.connection.dialect(); }
     MergeReport& report() { return m_report; }
     // What a stop names as the row in hand: "桌号“A01”".
-    void setSubject(std::string subject) { m_subject = std::move(subject); }
+    void setSubject(std::string subject) {
+        m_subject = std::move(subject);
+        m_describe = nullptr;
+    }
+    // The same, written from `row` by `describe` only when a message needs
+    // it; `row` must stay while it is the subject.
+    void setSubjectOf(const StagedRow& row, std::string (*describe)(const StagedRow&)) {
+        m_subject.clear();
+        m_subjectRow = &row;
+        m_describe = describe;
+    }
 
     // The first column value of a lookup, NULL when it finds no row.
     Value lookupValue(const std::string& statement, const std::string& column);
@@ -316,6 +326,10 @@ private:
     const std::string* headingOf(const char* column) const;
     std::string distinctPass(const std::string& column, const std::string& table) const;
     std::string stopMessage(const std::string& reason, const std::string& lost) const;
+    std::string subjectText() const {
+        return m_describe != nullptr ? m_describe(*m_subjectRow) : m_subject;
+    }
+    void clearSubject() { setSubject({}); }
 
     const DatasetMerge& m_merge;
     TransferQueries& m_q;
@@ -332,7 +346,9 @@ private:
     std::string m_dataset;
     std::string m_step;
     std::string m_subject;
-    StagedRow m_row;  // the row of the last pass in hand
+    const StagedRow* m_subjectRow = nullptr;
+    std::string (*m_describe)(const StagedRow&) = nullptr;  // writes the subject when set
+    StagedRow m_row;                                        // the row of the last pass in hand
     // The keys the batched last pass has met so far: a key met again is
     // merged by itself, after the rows before it are written.
     std::unordered_set<std::int64_t> m_passKeys;
