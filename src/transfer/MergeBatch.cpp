@@ -361,6 +361,7 @@ void MergeEngine::planBatch(const std::vector<StagedRow>& rows, std::vector<Plan
             }
         } else {
             std::vector<const char*> without;
+            planned.values.reserve(m_merge.dataset.columns.size() + m_merge.newRowFixed.size());
             m_merge.batched.newRow(*this, row, names, planned.values, without);
             planned.kind = PlannedRow::Kind::Insert;
             planned.count = [this, without = std::move(without), key] {

@@ -133,8 +133,8 @@ public:
     const FoundName& find(const char* staged, const std::string& name) const;
 
 private:
-    // By staged column in lower case, then by name.
-    std::map<std::string, std::unordered_map<std::string, FoundName>, std::less<>> m_found;
+    // By staged column (a few, any letter case), then by name.
+    std::vector<std::pair<std::string, std::unordered_map<std::string, FoundName>>> m_found;
     FoundName m_none;
 };
 

@@ -285,11 +285,18 @@ const Value& StagedRow::value(const datasets::DatasetColumn& column) const {
 }
 
 void NameIds::add(const char* staged, const std::string& name, FoundName found) {
-    m_found[asciiLower(staged)].emplace(name, std::move(found));
+    auto column = std::find_if(m_found.begin(), m_found.end(),
+                               [&](const auto& c) { return equalsIgnoreCase(c.first, staged); });
+    if (column == m_found.end()) {
+        column = m_found.insert(column, {staged, {}});
+    }
+    column->second.emplace(name, std::move(found));
 }
 
 const FoundName& NameIds::find(const char* staged, const std::string& name) const {
-    const auto column = m_found.find(asciiLower(staged));
+    const auto column = std::find_if(m_found.begin(), m_found.end(), [&](const auto& c) {
+        return equalsIgnoreCase(c.first, staged);
+    });
     if (column == m_found.end()) {
         return m_none;
     }
