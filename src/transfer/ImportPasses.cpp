@@ -37,7 +37,8 @@ bool isBlankText(std::string_view text) {
     while (i < text.size()) {
         if (static_cast<unsigned char>(text[i]) <= ' ') {
             ++i;
-        } else if (text.compare(i, 3, "\xE3\x80\x80") == 0) {
+        } else if (i + 2 < text.size() && text[i] == '\xE3' && text[i + 1] == '\x80' &&
+                   text[i + 2] == '\x80') {
             i += 3;
         } else {
             return false;

@@ -11,6 +11,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "common/Text.h"
@@ -47,6 +48,17 @@ std::string nameKey(std::string name) {
     return asciiLower(name);
 }
 
+// The place of the first column named `column` (any letter case) in the
+// query's result, -1 when there is none.
+int placeOf(const db::Query& query, std::string_view column) {
+    for (int i = 0; i < query.fieldCount(); ++i) {
+        if (equalsIgnoreCase(query.fieldName(i), column)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 bool isRefusal(const std::exception& e) {
     if (dynamic_cast<const RowNotUndone*>(&e) != nullptr) {
         return false;
@@ -75,15 +87,22 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     openStatement(driver, pass.names == datasets::ReferenceNames::Distinct
                               ? distinctPass(pass.stagedColumns.front(), table)
                               : stagedColumnsSelect(pass.stagedColumns, table));
+    const std::size_t columns =
+        pass.names == datasets::ReferenceNames::Distinct ? 1 : pass.stagedColumns.size();
+    // Each column's place in the result, found once; a column the result
+    // lacks (-1) is asked for by name, which refuses it.
+    std::vector<int> places;
+    for (std::size_t c = 0; c < columns; ++c) {
+        places.push_back(placeOf(driver, pass.stagedColumns[c]));
+    }
     std::vector<std::string> names;
     std::unordered_set<std::string> seen;
     int rowCount = 0;
     for (driver.first(); !driver.eof(); driver.next()) {
         ++rowCount;
-        const std::size_t columns =
-            pass.names == datasets::ReferenceNames::Distinct ? 1 : pass.stagedColumns.size();
         for (std::size_t c = 0; c < columns; ++c) {
-            std::string name = driver.fieldAsText(pass.stagedColumns[c]);
+            std::string name = places[c] >= 0 ? driver.fieldValue(places[c]).toText()
+                                              : driver.fieldAsText(pass.stagedColumns[c]);
             if (!isBlank(name) && seen.insert(name).second) {
                 names.push_back(std::move(name));
             }
