@@ -87,8 +87,9 @@ std::vector<std::string> dishRow(int i, int priceShift = 0) {
     return row;
 }
 
-// The gauge's passes, timed: the first position above 100 starts the
-// insertion pass, the first above 200 the merge.
+// The gauge's passes, timed: the staging pass takes the gauge's first 200,
+// so the first position above 100 is its second half of the rows, and the
+// first above 200 starts the merge.
 class TimingView : public transfer::TransferView {
 public:
     explicit TimingView(Clock::time_point start) : m_start(start) {}
@@ -98,8 +99,8 @@ public:
         if (firstProgress < 0 && position > 0) {
             firstProgress = t;
         }
-        if (insertionStart < 0 && position > 100) {
-            insertionStart = t;
+        if (secondHalfStart < 0 && position > 100) {
+            secondHalfStart = t;
         }
         if (mergeStart < 0 && position > 200) {
             mergeStart = t;
@@ -111,7 +112,7 @@ public:
         message = text;
     }
 
-    double firstProgress = -1, insertionStart = -1, mergeStart = -1, messageAt = -1;
+    double firstProgress = -1, secondHalfStart = -1, mergeStart = -1, messageAt = -1;
     std::string message;
 
 private:
@@ -419,15 +420,15 @@ int main(int argc, char** argv) {
         const double total = secondsSince(start);
         const double cpu = processCpuSeconds() - cpuStart;
         const double read = view.firstProgress;
-        const double validation = view.insertionStart - view.firstProgress;
-        const double insertion = view.mergeStart - view.insertionStart;
+        const double firstHalf = view.secondHalfStart - view.firstProgress;
+        const double secondHalf = view.mergeStart - view.secondHalfStart;
         const double merge = view.messageAt - view.mergeStart;
         std::printf("in-process import: outcome %s, %d dishes inserted\n",
                     worker.result().everyRowInDatabase() ? "complete" : "INCOMPLETE",
                     worker.result().merge.inserted);
         std::printf("  read workbook, build staging, match headings  %8.3f s\n", read);
-        std::printf("  validation pass (dry run)                     %8.3f s\n", validation);
-        std::printf("  insertion pass                                %8.3f s\n", insertion);
+        std::printf("  staging pass, first half of the rows          %8.3f s\n", firstHalf);
+        std::printf("  staging pass, second half and its commit      %8.3f s\n", secondHalf);
         std::printf("  merge                                         %8.3f s\n", merge);
         std::printf("  clean-up                                      %8.3f s\n",
                     total - view.messageAt);

@@ -13,6 +13,10 @@
 namespace pos::db {
 
 // Named parameters of one batch, ":Name" in the text, given without the colon.
+// An entry with an empty name takes the marker at its own place in the list
+// (the batch's first marker is entry 0), whatever the marker's name: a
+// statement of many rows gives its values in the order of its markers, and
+// no name is built or matched for each of them.
 using Parameters = std::vector<std::pair<std::string, Value>>;
 
 // The rows of one result. A back end may fetch lazily (SQLite) or have every

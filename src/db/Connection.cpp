@@ -214,12 +214,19 @@ void Query::setParameters(const Parameters& params) {
     };
     m_params.reserve(total);
     for (std::size_t i = 0; i < m_params.size(); ++i) {
+        if (m_params[i].first.empty()) {
+            continue;  // found by its place, never by a name
+        }
         std::size_t& slot = slotOf(m_params[i].first);
         if (slot == 0) {
             slot = i + 1;
         }
     }
     for (const auto& [name, value] : params) {
+        if (name.empty()) {
+            m_params.emplace_back(std::string(), value);
+            continue;
+        }
         const std::string_view bare =
             !name.empty() && name[0] == ':' ? std::string_view(name).substr(1) : name;
         std::size_t& slot = slotOf(bare);
@@ -230,6 +237,15 @@ void Query::setParameters(const Parameters& params) {
         m_params.emplace_back(std::string(bare), value);
         slot = m_params.size();
     }
+}
+
+void Query::setParameters(Parameters&& params) {
+    if (m_params.empty() &&
+        std::all_of(params.begin(), params.end(), [](const auto& p) { return p.first.empty(); })) {
+        m_params = std::move(params);
+        return;
+    }
+    setParameters(static_cast<const Parameters&>(params));
 }
 
 void Query::open() {

@@ -141,8 +141,13 @@ public:
     void setParameter(const std::string& name, Value value);
     // Sets each of `params` as setParameter does, in time that grows with
     // their number alone when their names differ from each other and from
-    // the parameters already set (a statement of many rows).
+    // the parameters already set (a statement of many rows). An entry without
+    // a name is added as it is: it takes the marker at its place among the
+    // query's parameters (see Parameters).
     void setParameters(const Parameters& params);
+    // The same; the entries are moved, not copied, when no parameter is set
+    // yet and none of them has a name.
+    void setParameters(Parameters&& params);
 
     void open();     // runs the batch and keeps the rows of its result
     void execute();  // runs the batch, keeps no rows

@@ -151,7 +151,9 @@ public:
         std::vector<BoundParameter> bound(order.size());
         try {
             for (std::size_t k = 0; k < order.size(); ++k) {
-                const Value* value = findParameter(params, order[k]);
+                const Value* value = k < params.size() && params[k].first.empty()
+                                         ? &params[k].second
+                                         : findParameter(params, order[k]);
                 if (value == nullptr) {
                     throw DbError("没有给参数:" + order[k] + "提供值。");
                 }

@@ -86,6 +86,7 @@ public:
                                 bool wantRows) override {
         const std::vector<BatchPart>& segments = segmentsOf(batch);
         std::unique_ptr<Cursor> result;
+        std::size_t markersBefore = 0;  // in the batch's earlier statements
         for (std::size_t i = 0; i < segments.size(); ++i) {
             const BatchPart& seg = segments[i];
             bool last = i + 1 == segments.size();
@@ -101,7 +102,7 @@ public:
                     }
                     break;
                 case LineKind::Sql:
-                    runSql(seg.text, params, wantRows && !result, last, result);
+                    runSql(seg.text, params, markersBefore, wantRows && !result, last, result);
                     break;
             }
         }
@@ -283,8 +284,8 @@ private:
     // Runs the statements of one SQL part in order. With `takeRows`, the first
     // statement that returns columns becomes the result: read lazily when it
     // is the batch's last statement, into memory otherwise.
-    void runSql(const std::string& text, const Parameters& params, bool takeRows,
-                bool lastBatchPart, std::unique_ptr<Cursor>& result) {
+    void runSql(const std::string& text, const Parameters& params, std::size_t& markersBefore,
+                bool takeRows, bool lastBatchPart, std::unique_ptr<Cursor>& result) {
         std::shared_ptr<SqliteFile> file = m_file;
         std::unique_ptr<PreparedChunk> chunk = file->acquire(text);
         try {
@@ -294,10 +295,17 @@ private:
                     break;
                 }
                 sqlite3_stmt* stmt = chunk->statements[k].get();
-                if (const int rc = bindParameters(stmt, chunk->markers[k], params);
+                // A statement that returns rows may become a cursor read after
+                // `params` are gone: it keeps copies of its texts. Any other
+                // is stepped to its end here, and the chunk's release clears
+                // its values.
+                const bool copyText = sqlite3_column_count(stmt) > 0;
+                if (const int rc =
+                        bindParameters(stmt, chunk->markers[k], params, markersBefore, copyText);
                     rc != SQLITE_OK) {
                     file->fail(rc);
                 }
+                markersBefore += chunk->markers[k].size();
                 StatementTables* tables = &chunk->tables[k];
                 file->beforeStatement(stmt, *tables);
                 bool lastStatement = chunk->complete && k + 1 == chunk->statements.size();

@@ -57,9 +57,15 @@ public:
     SqliteFile(std::string name, const std::string& path, int busyTimeoutSeconds)
         : m_name(std::move(name)) {
         // No memory statistics: they cost a global lock on every allocation
-        // of the library. Refused (and harmless) once the library has started.
+        // of the library. A savepoint's journal stays in memory up to 8 MiB,
+        // not written to a temporary file from 64 KiB on: a statement of many
+        // rows inside a savepoint touches more pages than that. Both are
+        // refused (and harmless) once the library has started.
         static std::once_flag once;
-        std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+        std::call_once(once, [] {
+            sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+            sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, 8 << 20);
+        });
         // No mutex of the library's own on the connection (a tenth of an
         // export's instructions): one thread at a time uses a connection
         // (the window's between transfers, its worker's during one, the

@@ -190,14 +190,17 @@ bool numberMarkers(std::string_view text, std::string& numbered, std::vector<std
 }
 
 int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
-                   const Parameters& params) {
+                   const Parameters& params, std::size_t first, bool copyText) {
+    const sqlite3_destructor_type inPlace = copyText ? SQLITE_TRANSIENT : SQLITE_STATIC;
     // Names are unique without regard to letter case, so where the search
     // starts does not change what it finds; the values usually come in the
     // markers' order, so it starts after the last one found.
     std::size_t hint = 0;
     for (int i = 1; i <= static_cast<int>(markers.size()); ++i) {
         const std::string_view name = markers[static_cast<std::size_t>(i - 1)];
-        const Value* found = nullptr;
+        const std::size_t place = first + static_cast<std::size_t>(i - 1);
+        const Value* found =
+            place < params.size() && params[place].first.empty() ? &params[place].second : nullptr;
         for (std::size_t k = 0; k < params.size() && !found; ++k) {
             const std::size_t at = (hint + k) % params.size();
             if (params[at].first.size() == name.size() &&
@@ -231,8 +234,7 @@ int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
                 break;
             case ValueType::Text: {
                 const std::string& t = v.asText();
-                rc =
-                    sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+                rc = sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), inPlace);
                 break;
             }
             case ValueType::Decimal:

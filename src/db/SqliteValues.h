@@ -50,8 +50,13 @@ bool numberMarkers(std::string_view text, std::string& numbered, std::vector<std
 // that failed, else SQLITE_OK. Throws DbError for a marker without a value. A
 // decimal binds as text: a numeric column's affinity turns it into a number,
 // and a text column keeps the digits exactly.
+// `first` is the place of the statement's first marker among the batch's
+// markers, for the parameters given by their place. With `copyText` SQLite
+// keeps copies of the texts; without, it reads them where `params` holds
+// them, which must then outlive the statement's steps (the statement is
+// stepped to its end and reset before `params` go).
 int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
-                   const Parameters& params);
+                   const Parameters& params, std::size_t first, bool copyText);
 
 std::vector<std::string> columnNamesOf(sqlite3_stmt* s);
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "common/Text.h"
 #include "datasets/Datasets.h"
@@ -36,7 +37,8 @@ bool isBlankText(std::string_view text) {
     while (i < text.size()) {
         if (static_cast<unsigned char>(text[i]) <= ' ') {
             ++i;
-        } else if (text.compare(i, 3, "\xE3\x80\x80") == 0) {
+        } else if (i + 2 < text.size() && text[i] == '\xE3' && text[i + 1] == '\x80' &&
+                   text[i + 2] == '\x80') {
             i += 3;
         } else {
             return false;
@@ -195,10 +197,10 @@ bool isNoNumber(const Value& value) {
 // alone. A fault that every further row would meet, or the end of the pass's
 // transaction, stops the pass, naming `row`.
 std::optional<Refusal> stageRow(RowTransaction& transaction, db::Query& query,
-                                const std::string& statement, const db::Parameters& params,
-                                RowEnd end, int row) {
+                                const std::string& statement, db::Parameters params, RowEnd end,
+                                int row) {
     try {
-        transaction.runRow(query, statement, params, end);
+        transaction.runRow(query, statement, std::move(params), end);
         return std::nullopt;
     } catch (const RowNotUndone& e) {
         if (transaction.lost().empty()) {
@@ -270,22 +272,25 @@ private:
                     params.emplace_back(m_matchedColumns[i], cells[i]);
                 }
             }
-            if (const std::optional<Refusal> refusal = stageRow(
-                    m_transaction, m_query, m_single.statement, params, m_end, m_rows[from])) {
+            if (const std::optional<Refusal> refusal =
+                    stageRow(m_transaction, m_query, m_single.statement, std::move(params), m_end,
+                             m_rows[from])) {
                 m_refused(m_rows[from], cells, *refusal);
             }
             return;
         }
+        // The values in the order of the statement's markers, given by their
+        // place: no name is built for each cell.
+        params.reserve((to - from) * m_cells[from].size());
         for (std::size_t r = from; r < to; ++r) {
             const std::vector<Value>& cells = m_cells[r];
             for (std::size_t i = 0; i < cells.size(); ++i) {
                 if (static_cast<int>(i) + 1 != skipped) {
-                    params.emplace_back(stagingParameter(r - from, static_cast<int>(i) + 1),
-                                        cells[i]);
+                    params.emplace_back(std::string(), cells[i]);
                 }
             }
         }
-        if (stageRow(m_transaction, m_query, statementFor(to - from), params, m_end,
+        if (stageRow(m_transaction, m_query, statementFor(to - from), std::move(params), m_end,
                      m_rows[from])) {
             const std::size_t middle = from + (to - from) / 2;
             sendRange(from, middle);

@@ -31,12 +31,16 @@ constexpr std::pair<const char*, const char*> kNewDishFixed[] = {
     {"flag", "0"},          {"isRate", "1"},
 };
 
-// The dish's code as stored; names the dish as a stop names it.
-std::optional<std::int64_t> dishKey(MergeEngine& engine, const StagedRow& row) {
+// The dish as a stop names it.
+std::string dishSubject(const StagedRow& row) {
     std::string idText = row.fieldAsText("ID");
     std::string dishName = "菜品" + inQuotes(row.fieldAsText("Name"));
-    engine.setSubject(isBlank(idText) ? dishName
-                                      : "菜品编码" + inQuotes(idText) + "（" + dishName + "）");
+    return isBlank(idText) ? dishName : "菜品编码" + inQuotes(idText) + "（" + dishName + "）";
+}
+
+// The dish's code as stored; the dish becomes the subject.
+std::optional<std::int64_t> dishKey(MergeEngine& engine, const StagedRow& row) {
+    engine.setSubjectOf(row, dishSubject);
     return toInt32(row.fieldValue("ID"), "菜品编码");
 }
 
@@ -45,43 +49,34 @@ std::optional<std::int64_t> dishKey(MergeEngine& engine, const StagedRow& row) {
 // the identifiers behind the names, the station.
 void newDish(MergeEngine& engine, const StagedRow& row, const NameIds& names,
              std::vector<Value>& values, std::vector<const char*>& without) {
-    // The column table's rules of the prices that the member-price rule
-    // reads, found once.
-    static const auto ruleOf = [](const char* column) {
-        return datasets::findColumn(datasets::kMenuDataset, column)->rule;
+    // The prices that the member-price rule reads, found once.
+    static const auto columnOf = [](const char* column) {
+        return datasets::findColumn(datasets::kMenuDataset, column);
     };
-    static const std::pair<const char*, datasets::ValueRule> kPriceRules[] = {
-        {"Price1", ruleOf("Price1")},   {"Price2", ruleOf("Price2")},
-        {"Price3", ruleOf("Price3")},   {"VPrice2", ruleOf("VPrice2")},
-        {"VPrice3", ruleOf("VPrice3")},
+    static const datasets::DatasetColumn* const kPrice1 = columnOf("Price1");
+    static const datasets::DatasetColumn* const kPrices[] = {
+        columnOf("Price2"), columnOf("Price3"), columnOf("VPrice2"), columnOf("VPrice3")};
+    const auto rule = [&row](const datasets::DatasetColumn& column) {
+        return ruleValue(column.rule, row.value(column), column.staged);
     };
-    const auto rule = [&row](const char* column) {
-        for (const auto& [name, columnRule] : kPriceRules) {
-            if (std::string_view(name) == column) {
-                return ruleValue(columnRule, row.fieldValue(column), column);
-            }
-        }
-        return ruleValue(datasets::findColumn(datasets::kMenuDataset, column)->rule,
-                         row.fieldValue(column), column);
-    };
-    const Value price2 = rule("Price2");
-    const Value price3 = rule("Price3");
-    const Value vprice2 = rule("VPrice2");
-    const Value vprice3 = rule("VPrice3");
+    const Value price2 = rule(*kPrices[0]);
+    const Value price3 = rule(*kPrices[1]);
+    const Value vprice2 = rule(*kPrices[2]);
+    const Value vprice3 = rule(*kPrices[3]);
     for (const datasets::DatasetColumn& column : datasets::kMenuDataset.columns) {
         const char* staged = column.staged;
         if (column.key) {
-            values.push_back(Value::integer(toInt32(row.fieldValue(staged), column.heading)));
+            values.push_back(Value::integer(toInt32(row.value(column), column.heading)));
         } else if (column.kind == datasets::ColumnKind::ReferenceName) {
-            values.push_back(names.find(staged, row.fieldAsText(staged)).id);
+            values.push_back(names.find(staged, row.value(column).toText()).id);
             if (values.back().isNull()) {
                 without.push_back(staged);
             }
         } else if (column.rule == datasets::ValueRule::AsGiven) {
-            values.push_back(row.fieldValue(staged));
+            values.push_back(row.value(column));
         } else if (column.rule == datasets::ValueRule::MemberPrice) {
-            const Value price1 = rule("Price1");
-            values.push_back(memberPrice(rule(staged), [&](const char* other) {
+            const Value price1 = rule(*kPrice1);
+            values.push_back(memberPrice(rule(column), [&](const char* other) {
                 const std::pair<const char*, const Value*> prices[] = {{"Price1", &price1},
                                                                        {"Price2", &price2},
                                                                        {"Price3", &price3},
@@ -95,7 +90,7 @@ void newDish(MergeEngine& engine, const StagedRow& row, const NameIds& names,
                 return Value();
             }));
         } else {
-            values.push_back(ruleValue(column.rule, row.fieldValue(staged), staged));
+            values.push_back(rule(column));
         }
     }
     values.push_back(Value::integer(engine.options().stationNumber));
@@ -136,7 +131,8 @@ Value ruleValue(datasets::ValueRule rule, const Value& value, const std::string&
         case datasets::ValueRule::AsGiven:
             return value;
         case datasets::ValueRule::FirstPrice:
-            if (value.isNull() || isBlank(value.toText())) {
+            // Only a text can be blank: a number is not written out to ask.
+            if (value.isNull() || (value.type() == ValueType::Text && isBlank(value.asText()))) {
                 return Value::integer(0);
             }
             return value;

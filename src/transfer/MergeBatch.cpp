@@ -13,6 +13,7 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "common/Text.h"
 #include "common/Unicode.h"
@@ -74,6 +75,17 @@ std::string looseNameKey(std::string_view name) {
     return key;
 }
 
+// The place of the first column named `column` (any letter case) in the
+// query's result, -1 when there is none.
+int placeOf(const db::Query& query, std::string_view column) {
+    for (int i = 0; i < query.fieldCount(); ++i) {
+        if (equalsIgnoreCase(query.fieldName(i), column)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 bool isRefusal(const std::exception& e) {
     if (dynamic_cast<const RowNotUndone*>(&e) != nullptr) {
         return false;
@@ -93,7 +105,7 @@ std::size_t MergeEngine::rowsPerStatement(std::size_t parametersPerRow) const {
 // names it does not find are inserted under the numbers it would give them.
 void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     m_step = pass.step;
-    m_subject.clear();
+    clearSubject();
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
     db::Query& driver = m_q.sqlQuery;
     executePreamble(driver, m_options.database);
@@ -102,15 +114,22 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     openStatement(driver, pass.names == datasets::ReferenceNames::Distinct
                               ? distinctPass(pass.stagedColumns.front(), table)
                               : stagedColumnsSelect(pass.stagedColumns, table));
+    const std::size_t columns =
+        pass.names == datasets::ReferenceNames::Distinct ? 1 : pass.stagedColumns.size();
+    // Each column's place in the result, found once; a column the result
+    // lacks (-1) is asked for by name, which refuses it.
+    std::vector<int> places;
+    for (std::size_t c = 0; c < columns; ++c) {
+        places.push_back(placeOf(driver, pass.stagedColumns[c]));
+    }
     std::vector<std::string> names;
     std::unordered_set<std::string> seen;
     int rowCount = 0;
     for (driver.first(); !driver.eof(); driver.next()) {
         ++rowCount;
-        const std::size_t columns =
-            pass.names == datasets::ReferenceNames::Distinct ? 1 : pass.stagedColumns.size();
         for (std::size_t c = 0; c < columns; ++c) {
-            std::string name = driver.fieldAsText(pass.stagedColumns[c]);
+            std::string name = places[c] >= 0 ? driver.fieldValue(places[c]).toText()
+                                              : driver.fieldAsText(pass.stagedColumns[c]);
             if (!isBlank(name) && seen.insert(name).second) {
                 names.push_back(std::move(name));
             }
@@ -144,7 +163,7 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
                 continue;
             }
         }
-        m_subject = pass.subject + inQuotes(names[i]);
+        setSubject(pass.subject + inQuotes(names[i]));
         try {
             if (pass.nameNumberedZero != nullptr && trimmed(names[i]) == pass.nameNumberedZero) {
                 rows.push_back({pass.step, names[i], 0});
@@ -179,15 +198,15 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
             stop = std::current_exception();
         }
     }
-    const std::string subject = m_subject;
-    m_subject.clear();
+    const std::string subject = subjectText();
+    clearSubject();
     insertReferences(pass, rows);
     // The gauge moves as a pass a name at a time moves it.
     for (int ordinal = pass.firstOrdinal; ordinal < pass.firstOrdinal + rowCount; ++ordinal) {
         m_progress.step(ordinal, rowCount, m_merge.dataset.mergePassSpan);
     }
     if (stop) {
-        m_subject = subject;
+        setSubject(subject);
         std::rethrow_exception(stop);
     }
     commitPass();
@@ -235,7 +254,7 @@ void MergeEngine::insertReferences(const datasets::ReferencePass& pass,
             }
         }
         bool kept = true;
-        m_subject = count == 1 ? pass.subject + inQuotes(rows[first].name) : std::string();
+        setSubject(count == 1 ? pass.subject + inQuotes(rows[first].name) : std::string());
         try {
             m_transaction.runInsert(m_q.tempQuery2, insert.rows(count), params, false);
         } catch (const std::exception& e) {
@@ -247,19 +266,19 @@ void MergeEngine::insertReferences(const datasets::ReferencePass& pass,
         for (std::size_t j = 0; j < count; ++j) {
             const CreatedReference& row = rows[first + j];
             if (!kept) {
-                m_subject = pass.subject + inQuotes(row.name);
+                setSubject(pass.subject + inQuotes(row.name));
                 insertReference(pass.insert, paramsOf(row, ""));
             }
             m_report.created.push_back(row);
         }
-        m_subject.clear();
+        clearSubject();
     }
 }
 
 // The last pass over the staging table, a batch of rows at a time.
 void MergeEngine::batchedLastPass() {
     m_step = m_merge.lastStep;
-    m_subject.clear();
+    clearSubject();
     m_passKeys.clear();
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
     db::Query& driver = m_q.sqlQuery;
@@ -274,10 +293,7 @@ void MergeEngine::batchedLastPass() {
     const int rowCount = static_cast<int>(m_q.tempQuery.fieldValue("n").toInteger());
     m_q.tempQuery.close();
 
-    auto columns = std::make_shared<std::vector<std::string>>();
-    for (int i = 0; i < driver.fieldCount(); ++i) {
-        columns->push_back(driver.fieldName(i));
-    }
+    const auto columns = std::make_shared<const StagedColumns>(driver, m_merge.dataset);
     std::vector<StagedRow> rows;
     int ordinal = 0;
     while (!driver.eof()) {
@@ -295,7 +311,7 @@ void MergeEngine::batchedLastPass() {
         }
         rows.clear();
     }
-    m_subject.clear();
+    clearSubject();
     commitPass();
 }
 
@@ -309,9 +325,9 @@ void MergeEngine::mergeBatch(const std::vector<StagedRow>& rows) {
         planBatch(rows, plan);
     } catch (...) {
         stop = std::current_exception();
-        subject = m_subject;
+        subject = subjectText();
     }
-    m_subject.clear();
+    clearSubject();
     try {
         writeBatch(plan);
     } catch (...) {
@@ -325,7 +341,7 @@ void MergeEngine::mergeBatch(const std::vector<StagedRow>& rows) {
     }
     finishBatch(rows, plan);
     if (stop) {
-        m_subject = subject;
+        setSubject(subject);
         std::rethrow_exception(stop);
     }
 }
@@ -348,8 +364,8 @@ void MergeEngine::planBatch(const std::vector<StagedRow>& rows, std::vector<Plan
             known.push_back(*keys.back());
         }
     }
-    const std::string subject = m_subject;
-    m_subject.clear();
+    const std::string subject = subjectText();
+    clearSubject();
     const std::unordered_set<std::int64_t> stored = storedKeys(known);
     std::vector<std::int64_t> storedList;
     for (std::int64_t key : known) {
@@ -401,6 +417,7 @@ void MergeEngine::planBatch(const std::vector<StagedRow>& rows, std::vector<Plan
             }
         } else {
             std::vector<const char*> without;
+            planned.values.reserve(m_merge.dataset.columns.size() + m_merge.newRowFixed.size());
             m_merge.batched.newRow(*this, row, names, planned.values, without);
             planned.kind = PlannedRow::Kind::Insert;
             planned.count = [this, without = std::move(without), key] {
@@ -412,7 +429,7 @@ void MergeEngine::planBatch(const std::vector<StagedRow>& rows, std::vector<Plan
         }
         plan.push_back(std::move(planned));
     }
-    m_subject = subject;
+    setSubject(subject);
     if (stop) {
         std::rethrow_exception(stop);
     }
@@ -426,9 +443,9 @@ void MergeEngine::writeBatch(std::vector<PlannedRow>& plan) {
 // Sends one statement of a batch, fenced as a row is: false when the
 // database refused it (and it was undone), so that its rows go one at a
 // time. A fault of the database or its surroundings stops the merge.
-bool MergeEngine::sendBatch(const std::string& statement, const db::Parameters& params) {
+bool MergeEngine::sendBatch(const std::string& statement, db::Parameters params) {
     try {
-        m_transaction.runInsert(m_q.tempQuery2, statement, params, true);
+        m_transaction.runInsert(m_q.tempQuery2, statement, std::move(params), true);
         return true;
     } catch (const std::exception& e) {
         if (!isRefusal(e)) {
@@ -449,12 +466,16 @@ void MergeEngine::insertNewRows(std::vector<PlannedRow>& plan) {
     const std::size_t chunk = rowsPerStatement(columns.size());
     for (std::size_t first = 0; first < rows.size(); first += chunk) {
         const std::size_t count = std::min(chunk, rows.size() - first);
+        // The values by their place, in the order of the markers; a row
+        // whose statement is refused is merged again from its staged row.
         db::Parameters params;
+        params.reserve(count * columns.size());
         for (std::size_t j = 0; j < count; ++j) {
-            const std::string suffix = "_" + std::to_string(j);
+            std::vector<Value>& values = rows[first + j]->values;
             for (std::size_t c = 0; c < columns.size(); ++c) {
-                params.emplace_back(columns[c] + suffix, rows[first + j]->values[c]);
+                params.emplace_back(std::string(), std::move(values[c]));
             }
+            values.clear();
         }
         auto statement = m_newRowsInserts.find(count);
         if (statement == m_newRowsInserts.end()) {
@@ -465,7 +486,7 @@ void MergeEngine::insertNewRows(std::vector<PlannedRow>& plan) {
                                         columns, m_merge.newRowFixed, count))
                     .first;
         }
-        const bool kept = sendBatch(statement->second, params);
+        const bool kept = sendBatch(statement->second, std::move(params));
         for (std::size_t j = 0; j < count; ++j) {
             rows[first + j]->written = kept;
         }
@@ -506,7 +527,8 @@ void MergeEngine::updateRows(std::vector<PlannedRow>& plan) {
             }
             updates.push_back(std::move(update));
         }
-        const bool kept = sendBatch(storedRowsUpdate(m_merge.update.table, "ID", updates), params);
+        const bool kept =
+            sendBatch(storedRowsUpdate(m_merge.update.table, "ID", updates), std::move(params));
         for (std::size_t j = 0; j < count; ++j) {
             rows[first + j]->written = kept;
         }
@@ -537,7 +559,7 @@ void MergeEngine::finishBatch(const std::vector<StagedRow>& rows, std::vector<Pl
         }
         throw;
     }
-    m_subject.clear();
+    clearSubject();
 }
 
 }  // namespace pos::transfer

@@ -160,7 +160,7 @@ void MergeEngine::walkPass(const char* step, const std::string& statement, int s
                            int firstOrdinal, const std::function<void()>& handleRow,
                            const std::string& countStatement) {
     m_step = step;
-    m_subject.clear();
+    clearSubject();
     db::Query& driver = m_q.sqlQuery;
     executePreamble(driver, m_options.database);
     // A pass over the whole staging table counts its rows apart and
@@ -193,7 +193,7 @@ void MergeEngine::walkPass(const char* step, const std::string& statement, int s
         ++ordinal;
         driver.next();
     }
-    m_subject.clear();
+    clearSubject();
     commitPass();
 }
 
@@ -323,8 +323,8 @@ std::string MergeEngine::distinctPass(const std::string& column, const std::stri
 // could not be kept.
 std::string MergeEngine::stopMessage(const std::string& reason, const std::string& lost) const {
     std::string text = "数据合并在" + m_dataset + "的" + inQuotes(m_step) + "一步中止";
-    if (!m_subject.empty()) {
-        text += "，" + m_subject;
+    if (const std::string subject = subjectText(); !subject.empty()) {
+        text += "，" + subject;
     }
     text += "：" + reason;
     if (lost.empty()) {
@@ -362,16 +362,12 @@ void MergeEngine::passes() {
         return;
     }
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
-    std::shared_ptr<const std::vector<std::string>> columns;
+    std::shared_ptr<const StagedColumns> columns;
     walkPass(
         m_merge.lastStep, " select * from " + table + "   ", m_merge.dataset.mergePassSpan, 1,
         [this, &columns] {
             if (!columns) {
-                auto names = std::make_shared<std::vector<std::string>>();
-                for (int i = 0; i < m_q.sqlQuery.fieldCount(); ++i) {
-                    names->push_back(m_q.sqlQuery.fieldName(i));
-                }
-                columns = std::move(names);
+                columns = std::make_shared<StagedColumns>(m_q.sqlQuery, m_merge.dataset);
             }
             m_row = StagedRow(columns, m_q.sqlQuery);
             m_merge.mergeRow(*this);
@@ -387,7 +383,7 @@ void MergeEngine::referencePass(const datasets::ReferencePass& pass) {
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
     const auto visit = [&](const char* column) {
         std::string name = m_q.sqlQuery.fieldAsText(column);
-        m_subject = pass.subject + inQuotes(name);
+        setSubject(pass.subject + inQuotes(name));
         ensureReference(name, pass.lookup, [&] {
             Value id = newReferenceId(pass, name);
             db::Parameters params;

@@ -75,20 +75,45 @@ struct StoredRowUpdate {
     const char* table;  // the table updated, by "where ID = :KeyID"; nullptr: none
 };
 
+// The columns of the staged rows of a pass: each found by its name (any
+// letter case) without building a text, and each of the dataset's columns
+// by its place in the dataset, found once for the pass.
+class StagedColumns {
+public:
+    // The cursor's column names.
+    StagedColumns(const db::Query& cursor, const datasets::Dataset& dataset);
+
+    std::size_t size() const { return m_names.size(); }
+    // The place of `column` among the columns; size() when there is none.
+    std::size_t find(std::string_view column) const;
+    // The place of the dataset's column `index`; size() when there is none.
+    std::size_t ofDatasetColumn(std::size_t index) const { return m_ofDataset[index]; }
+    const datasets::Dataset& dataset() const { return m_dataset; }
+
+private:
+    std::vector<std::string> m_names;
+    // Open addressing by the name's hash: one above the place, 0 empty.
+    std::vector<std::size_t> m_slots;
+    std::vector<std::size_t> m_ofDataset;
+    const datasets::Dataset& m_dataset;
+};
+
 // A staged row as the last pass reads it from the staging table: its values
-// by column name (any letter case).
+// by column name (any letter case), or by the dataset's column.
 class StagedRow {
 public:
     StagedRow() = default;
-    // The cursor's current row; `columns` are the cursor's column names.
-    StagedRow(std::shared_ptr<const std::vector<std::string>> columns, const db::Query& cursor);
+    // The cursor's current row, whose columns are `columns`.
+    StagedRow(std::shared_ptr<const StagedColumns> columns, const db::Query& cursor);
 
     // The value, valid while the row lives.
     const Value& fieldValue(std::string_view column) const;
     std::string fieldAsText(std::string_view column) const { return fieldValue(column).toText(); }
+    // The value of one of the dataset's columns.
+    const Value& value(const datasets::DatasetColumn& column) const;
 
 private:
-    std::shared_ptr<const std::vector<std::string>> m_columns;
+    std::shared_ptr<const StagedColumns> m_columns;
     std::vector<Value> m_values;
 };
 
@@ -108,8 +133,8 @@ public:
     const FoundName& find(const char* staged, const std::string& name) const;
 
 private:
-    // By staged column in lower case, then by name.
-    std::map<std::string, std::unordered_map<std::string, FoundName>, std::less<>> m_found;
+    // By staged column (a few, any letter case), then by name.
+    std::vector<std::pair<std::string, std::unordered_map<std::string, FoundName>>> m_found;
     FoundName m_none;
 };
 
@@ -181,7 +206,17 @@ public:
     const db::Dialect& dialect() const { return m_q.connection.dialect(); }
     MergeReport& report() { return m_report; }
     // What a stop names as the row in hand: "桌号“A01”".
-    void setSubject(std::string subject) { m_subject = std::move(subject); }
+    void setSubject(std::string subject) {
+        m_subject = std::move(subject);
+        m_describe = nullptr;
+    }
+    // The same, written from `row` by `describe` only when a message needs
+    // it; `row` must stay while it is the subject.
+    void setSubjectOf(const StagedRow& row, std::string (*describe)(const StagedRow&)) {
+        m_subject.clear();
+        m_subjectRow = &row;
+        m_describe = describe;
+    }
 
     // The first column value of a lookup, NULL when it finds no row.
     Value lookupValue(const std::string& statement, const std::string& column);
@@ -267,7 +302,7 @@ private:
     void writeBatch(std::vector<PlannedRow>& plan);
     void insertNewRows(std::vector<PlannedRow>& plan);
     void updateRows(std::vector<PlannedRow>& plan);
-    bool sendBatch(const std::string& statement, const db::Parameters& params);
+    bool sendBatch(const std::string& statement, db::Parameters params);
     void finishBatch(const std::vector<StagedRow>& rows, std::vector<PlannedRow>& plan);
     std::unordered_set<std::int64_t> storedKeys(const std::vector<std::int64_t>& keys);
     std::map<std::int64_t, StoredValues> storedRows(const std::vector<std::int64_t>& keys);
@@ -291,6 +326,10 @@ private:
     const std::string* headingOf(const char* column) const;
     std::string distinctPass(const std::string& column, const std::string& table) const;
     std::string stopMessage(const std::string& reason, const std::string& lost) const;
+    std::string subjectText() const {
+        return m_describe != nullptr ? m_describe(*m_subjectRow) : m_subject;
+    }
+    void clearSubject() { setSubject({}); }
 
     const DatasetMerge& m_merge;
     TransferQueries& m_q;
@@ -307,7 +346,9 @@ private:
     std::string m_dataset;
     std::string m_step;
     std::string m_subject;
-    StagedRow m_row;  // the row of the last pass in hand
+    const StagedRow* m_subjectRow = nullptr;
+    std::string (*m_describe)(const StagedRow&) = nullptr;  // writes the subject when set
+    StagedRow m_row;                                        // the row of the last pass in hand
     // The keys the batched last pass has met so far: a key met again is
     // merged by itself, after the rows before it are written.
     std::unordered_set<std::int64_t> m_passKeys;

@@ -201,8 +201,59 @@ db::Parameters MergeEngine::newRowParameters(const std::vector<Value>& values) c
     return params;
 }
 
-StagedRow::StagedRow(std::shared_ptr<const std::vector<std::string>> columns,
-                     const db::Query& cursor)
+namespace {
+
+// A column name hashed without regard to ASCII letter case.
+std::size_t caselessHash(std::string_view s) {
+    std::size_t h = 14695981039346656037ULL;
+    for (const char c : s) {
+        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) *
+            1099511628211ULL;
+    }
+    return h;
+}
+
+}  // namespace
+
+StagedColumns::StagedColumns(const db::Query& cursor, const datasets::Dataset& dataset)
+    : m_dataset(dataset) {
+    for (int i = 0; i < cursor.fieldCount(); ++i) {
+        m_names.push_back(cursor.fieldName(i));
+    }
+    std::size_t slots = 16;
+    while (slots < 2 * m_names.size()) {
+        slots <<= 1;
+    }
+    m_slots.assign(slots, 0);
+    for (std::size_t i = 0; i < m_names.size(); ++i) {
+        std::size_t at = caselessHash(m_names[i]) & (slots - 1);
+        while (m_slots[at] != 0) {
+            if (equalsIgnoreCase(m_names[m_slots[at] - 1], m_names[i])) {
+                break;  // the first of two equal names is the one found
+            }
+            at = (at + 1) & (slots - 1);
+        }
+        if (m_slots[at] == 0) {
+            m_slots[at] = i + 1;
+        }
+    }
+    for (const datasets::DatasetColumn& column : dataset.columns) {
+        m_ofDataset.push_back(find(column.staged));
+    }
+}
+
+std::size_t StagedColumns::find(std::string_view column) const {
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t at = caselessHash(column) & mask; m_slots[at] != 0; at = (at + 1) & mask) {
+        const std::string& name = m_names[m_slots[at] - 1];
+        if (name.size() == column.size() && equalsIgnoreCase(name, column)) {
+            return m_slots[at] - 1;
+        }
+    }
+    return m_names.size();
+}
+
+StagedRow::StagedRow(std::shared_ptr<const StagedColumns> columns, const db::Query& cursor)
     : m_columns(std::move(columns)) {
     m_values.reserve(m_columns->size());
     for (std::size_t i = 0; i < m_columns->size(); ++i) {
@@ -212,22 +263,40 @@ StagedRow::StagedRow(std::shared_ptr<const std::vector<std::string>> columns,
 
 const Value& StagedRow::fieldValue(std::string_view column) const {
     if (m_columns) {
-        for (std::size_t i = 0; i < m_columns->size(); ++i) {
-            const std::string& name = (*m_columns)[i];
-            if (name.size() == column.size() && equalsIgnoreCase(name, column)) {
-                return m_values[i];
-            }
+        if (const std::size_t at = m_columns->find(column); at < m_values.size()) {
+            return m_values[at];
         }
     }
     throw db::DbError("结果中没有名为" + std::string(column) + "的字段。");
 }
 
+const Value& StagedRow::value(const datasets::DatasetColumn& column) const {
+    if (m_columns) {
+        const std::span<const datasets::DatasetColumn> columns = m_columns->dataset().columns;
+        if (&column >= columns.data() && &column < columns.data() + columns.size()) {
+            const std::size_t at =
+                m_columns->ofDatasetColumn(static_cast<std::size_t>(&column - columns.data()));
+            if (at < m_values.size()) {
+                return m_values[at];
+            }
+        }
+    }
+    return fieldValue(column.staged);
+}
+
 void NameIds::add(const char* staged, const std::string& name, FoundName found) {
-    m_found[asciiLower(staged)].emplace(name, std::move(found));
+    auto column = std::find_if(m_found.begin(), m_found.end(),
+                               [&](const auto& c) { return equalsIgnoreCase(c.first, staged); });
+    if (column == m_found.end()) {
+        column = m_found.insert(column, {staged, {}});
+    }
+    column->second.emplace(name, std::move(found));
 }
 
 const FoundName& NameIds::find(const char* staged, const std::string& name) const {
-    const auto column = m_found.find(asciiLower(staged));
+    const auto column = std::find_if(m_found.begin(), m_found.end(), [&](const auto& c) {
+        return equalsIgnoreCase(c.first, staged);
+    });
     if (column == m_found.end()) {
         return m_none;
     }
@@ -263,13 +332,14 @@ std::vector<FoundName> MergeEngine::lookUpNames(const datasets::ReferencePass& p
 
 namespace {
 
-// The parameters K_0, K_1, ... of `count` keys from `first` on.
+// The values of :K_0, :K_1, ... (the statement's only markers), `count` keys
+// from `first` on, given by their place.
 db::Parameters keyParameters(const std::vector<std::int64_t>& keys, std::size_t first,
                              std::size_t count) {
     db::Parameters params;
     params.reserve(count);
     for (std::size_t j = 0; j < count; ++j) {
-        params.emplace_back("K_" + std::to_string(j), Value::integer(keys[first + j]));
+        params.emplace_back(std::string(), Value::integer(keys[first + j]));
     }
     return params;
 }
@@ -336,7 +406,7 @@ NameIds MergeEngine::namesOf(const std::vector<StagedRow>& rows, std::size_t cou
         std::vector<std::string> names;
         std::unordered_set<std::string> seen;
         for (std::size_t i = 0; i < count; ++i) {
-            std::string name = rows[i].fieldAsText(column.staged);
+            std::string name = rows[i].value(column).toText();
             if (seen.insert(name).second) {
                 names.push_back(std::move(name));
             }

@@ -1,6 +1,7 @@
 #include "transfer/RowTransaction.h"
 
 #include <exception>
+#include <utility>
 
 #include "common/Cleanup.h"
 #include "db/DbError.h"
@@ -85,18 +86,20 @@ void RowTransaction::commit() {
 }
 
 void RowTransaction::runInsert(db::Query& query, const std::string& statement,
-                               const db::Parameters& params, bool fenced) {
-    run(query, statement, params, fenced ? Guard::Savepoint : Guard::None, RowEnd::Kept, true);
+                               db::Parameters params, bool fenced) {
+    run(query, statement, std::move(params), fenced ? Guard::Savepoint : Guard::None, RowEnd::Kept,
+        true);
 }
 
-void RowTransaction::runRow(db::Query& query, const std::string& statement,
-                            const db::Parameters& params, RowEnd end) {
+void RowTransaction::runRow(db::Query& query, const std::string& statement, db::Parameters params,
+                            RowEnd end) {
     const bool shared = m_open || m_wanted;
-    run(query, statement, params, shared ? Guard::Savepoint : Guard::OwnTransaction, end, false);
+    run(query, statement, std::move(params), shared ? Guard::Savepoint : Guard::OwnTransaction, end,
+        false);
 }
 
-void RowTransaction::run(db::Query& query, const std::string& statement,
-                         const db::Parameters& params, Guard guard, RowEnd end, bool undoOnFault) {
+void RowTransaction::run(db::Query& query, const std::string& statement, db::Parameters params,
+                         Guard guard, RowEnd end, bool undoOnFault) {
     query.close();
     query.clearLines();
     if (m_wanted && !m_open) {
@@ -117,7 +120,7 @@ void RowTransaction::run(db::Query& query, const std::string& statement,
     } else {
         query.addLine(statement);
     }
-    query.setParameters(params);
+    query.setParameters(std::move(params));
     try {
         if (guard == Guard::OwnTransaction) {
             m_connection.beginTransaction();

@@ -72,7 +72,7 @@ public:
     // it alone before the error goes on. An insert that is not fenced stops
     // the pass when it fails, and the database undoes a failed statement by
     // itself.
-    void runInsert(db::Query& query, const std::string& statement, const db::Parameters& params,
+    void runInsert(db::Query& query, const std::string& statement, db::Parameters params,
                    bool fenced);
 
     // Runs one row's statement on `query`, inside the shared transaction
@@ -81,13 +81,12 @@ public:
     // alone and the error goes on. A fault of the database or its
     // surroundings (busy, full, read-only) goes on as it is, the row not
     // undone alone: the pass stops, and undoes all of its rows.
-    void runRow(db::Query& query, const std::string& statement, const db::Parameters& params,
-                RowEnd end);
+    void runRow(db::Query& query, const std::string& statement, db::Parameters params, RowEnd end);
 
 private:
     enum class Guard { None, Savepoint, OwnTransaction };
-    void run(db::Query& query, const std::string& statement, const db::Parameters& params,
-             Guard guard, RowEnd end, bool undoOnFault);
+    void run(db::Query& query, const std::string& statement, db::Parameters params, Guard guard,
+             RowEnd end, bool undoOnFault);
     void undoRow(db::Query& query);
 
     db::Connection& m_connection;

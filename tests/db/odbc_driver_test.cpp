@@ -21,6 +21,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/Connection.h"
@@ -118,6 +119,26 @@ struct Driver {
     // Whether one execution may hold several statements (FreeTDS: yes).
     bool batches;
 };
+
+// A statement of many rows gives its values by their place, whatever the
+// markers' names, as the import's multi-row inserts do.
+void insertValuesByPlace(Query& q) {
+    q.close();
+    q.clearLines();
+    q.addLine("insert into Dish (Id, Name) values (:Id_0, :Name_0), (:Id_1, :Name_1)");
+    q.setParameters(Parameters{{"", Value::integer(600)},
+                               {"", Value::text("宫保鸡丁")},
+                               {"", Value::integer(601)},
+                               {"", Value::text("回锅肉")}});
+    q.execute();
+    run(q, {"select Id, Name from Dish where Id >= 600 order by Id"}, true);
+    ASSERT_EQ(q.recordCount(), 2);
+    for (const auto& [dishId, name] : {std::pair{600, "宫保鸡丁"}, std::pair{601, "回锅肉"}}) {
+        EXPECT_EQ(q.fieldAsInteger("Id"), dishId);
+        EXPECT_EQ(q.fieldAsText("Name"), name);
+        q.next();
+    }
+}
 
 void runStatementCases(const Driver& driver) {
     Connection connection(odbcSettings(driver.odbcString));
@@ -275,6 +296,8 @@ void runStatementCases(const Driver& driver) {
     }
     run(q, {"select count(*) as N from Dish"}, true);
     EXPECT_EQ(q.fieldAsInteger("N"), rows);
+
+    insertValuesByPlace(q);
 }
 
 TEST(odbcSqliteDriver, StatementsParametersAndTransactions) {

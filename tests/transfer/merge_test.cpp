@@ -480,6 +480,14 @@ TEST(TransferMerge, StopsWithWhereAndWhyAndKeepsTheRowsBefore) {
           "在此之前的数据已写入数据库"},
          "menu",
          1},
+        {"price not a number in the middle of a batch",
+         "Menu",
+         {"INSERT INTO TEMPMenu (ID, Name, CategoryName, Unit1, Price2) VALUES "
+          "(1, '甲', '热菜', '份', 5), (2, '乙', '热菜', '份', 'x'), (3, '丙', '热菜', '份', 6)"},
+         {"菜品信息", "中止，菜品编码“2”（菜品“乙”）", "Price2的值“x”不是数字",
+          "在此之前的数据已写入数据库"},
+         "menu",
+         1},
         {"dish ID NULL",
          "Menu",
          {"INSERT INTO TEMPMenu (ID, Name, CategoryName) VALUES (1, '甲', '热菜'), "
