@@ -55,4 +55,13 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::size_t caselessHash(std::string_view s) {
+    std::size_t h = 14695981039346656037ULL;
+    for (const char c : s) {
+        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) *
+            1099511628211ULL;
+    }
+    return h;
+}
+
 }  // namespace pos

@@ -182,20 +182,6 @@ void Query::setParameter(const std::string& name, Value value) {
     m_params.emplace_back(std::move(bare), std::move(value));
 }
 
-namespace {
-
-// A parameter name hashed without regard to ASCII letter case.
-std::size_t caselessHash(std::string_view s) {
-    std::size_t h = 14695981039346656037ULL;
-    for (const char c : s) {
-        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) *
-            1099511628211ULL;
-    }
-    return h;
-}
-
-}  // namespace
-
 void Query::setParameters(const Parameters& params) {
     // An open-addressed table of the names set, each slot one above an index
     // of m_params (0: empty): one allocation, however many names.

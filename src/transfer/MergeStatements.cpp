@@ -201,20 +201,6 @@ db::Parameters MergeEngine::newRowParameters(const std::vector<Value>& values) c
     return params;
 }
 
-namespace {
-
-// A column name hashed without regard to ASCII letter case.
-std::size_t caselessHash(std::string_view s) {
-    std::size_t h = 14695981039346656037ULL;
-    for (const char c : s) {
-        h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) *
-            1099511628211ULL;
-    }
-    return h;
-}
-
-}  // namespace
-
 StagedColumns::StagedColumns(const db::Query& cursor, const datasets::Dataset& dataset)
     : m_dataset(dataset) {
     for (int i = 0; i < cursor.fieldCount(); ++i) {
