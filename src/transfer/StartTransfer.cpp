@@ -19,6 +19,19 @@ TransferOptions workerOptions(const StartTransferHost& host, const datasets::Dat
             .fieldMapDir = host.fieldMapDir()};
 }
 
+// Starts the worker that the host has just kept (and held the controls
+// for): should its thread not start, the controls are given back before the
+// failure goes on to be reported.
+template <typename Worker>
+void startKeptWorker(StartTransferHost& host, Worker& worker) {
+    try {
+        worker.start();
+    } catch (...) {
+        host.workerView().setChoiceControlsEnabled(true);
+        throw;
+    }
+}
+
 // Step 2: export mode. Returns when the worker runs or the handler stops.
 void startExport(StartTransferHost& host) {
     if (fileExists(host.pathText()) && !host.askYesNo("文件已经存在，是否覆盖？")) {
@@ -36,7 +49,7 @@ void startExport(StartTransferHost& host) {
                                                workerOptions(host, *dataset), host.workerView());
     MyExThread& started = *worker;
     host.keepExportWorker(std::move(worker));
-    started.start();
+    startKeptWorker(host, started);
 }
 
 // Step 3: import mode. The pre-checks open the workbook in a session of
@@ -64,7 +77,7 @@ void startImport(StartTransferHost& host) {
     auto worker = std::make_unique<MyImThread>(host.transferSession(), options, host.workerView());
     MyImThread& started = *worker;
     host.keepImportWorker(std::move(worker));
-    started.start();
+    startKeptWorker(host, started);
 }
 
 }  // namespace
