@@ -337,13 +337,21 @@ std::string Query::fieldName(int index) const {
     return m_columns[static_cast<std::size_t>(index)];
 }
 
-int Query::columnIndex(const std::string& name) const {
+int Query::fieldIndex(std::string_view name) const {
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
         if (m_columns[i].size() == name.size() && equalsIgnoreCase(m_columns[i], name)) {
             return static_cast<int>(i);
         }
     }
-    throw DbError("结果中没有名为" + name + "的字段。");
+    return -1;
+}
+
+int Query::columnIndex(const std::string& name) const {
+    const int index = fieldIndex(name);
+    if (index < 0) {
+        throw DbError("结果中没有名为" + name + "的字段。");
+    }
+    return index;
 }
 
 const Value& Query::fieldValue(int index) const {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/Value.h"
@@ -179,6 +180,9 @@ public:
     // The value itself, valid until the query moves or closes.
     const Value& fieldValue(const std::string& name) const;
     const Value& fieldValue(int index) const;  // 0-based
+    // The 0-based place of the first column named `name` (any letter case),
+    // -1 when the result has none.
+    int fieldIndex(std::string_view name) const;
 
 private:
     int columnIndex(const std::string& name) const;

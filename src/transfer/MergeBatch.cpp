@@ -75,17 +75,6 @@ std::string looseNameKey(std::string_view name) {
     return key;
 }
 
-// The place of the first column named `column` (any letter case) in the
-// query's result, -1 when there is none.
-int placeOf(const db::Query& query, std::string_view column) {
-    for (int i = 0; i < query.fieldCount(); ++i) {
-        if (equalsIgnoreCase(query.fieldName(i), column)) {
-            return i;
-        }
-    }
-    return -1;
-}
-
 bool isRefusal(const std::exception& e) {
     if (dynamic_cast<const RowNotUndone*>(&e) != nullptr) {
         return false;
@@ -120,7 +109,7 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     // lacks (-1) is asked for by name, which refuses it.
     std::vector<int> places;
     for (std::size_t c = 0; c < columns; ++c) {
-        places.push_back(placeOf(driver, pass.stagedColumns[c]));
+        places.push_back(driver.fieldIndex(pass.stagedColumns[c]));
     }
     std::vector<std::string> names;
     std::unordered_set<std::string> seen;
