@@ -2,7 +2,9 @@
 // provides to the connection and its query objects.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +20,10 @@ namespace pos::db {
 // statement of many rows gives its values in the order of its markers, and
 // no name is built or matched for each of them.
 using Parameters = std::vector<std::pair<std::string, Value>>;
+
+// A function of the program that statements call by name, on the values
+// of each row. What it throws fails the statement with its text.
+using ScalarFunction = std::function<Value(std::span<const Value>)>;
 
 // The rows of one result. A back end may fetch lazily (SQLite) or have every
 // row already in memory (ODBC). A cursor stays valid while other statements
@@ -65,6 +71,13 @@ public:
     // log) into the file itself, so that a copy of the file alone holds every
     // committed row. Nothing to do for a server.
     virtual void settleFile() {}
+    // Lets this connection's statements call `function` as `name` with
+    // `arity` arguments, on every database it uses from now on. False where
+    // the database runs no code of the program (a server).
+    virtual bool defineFunction(const std::string& /*name*/, int /*arity*/,
+                                ScalarFunction /*function*/) {
+        return false;
+    }
 };
 
 }  // namespace pos::db

@@ -109,6 +109,10 @@ void Connection::settleFile() {
     }
 }
 
+bool Connection::defineFunction(const std::string& name, int arity, ScalarFunction function) {
+    return m_backend && m_backend->defineFunction(name, arity, std::move(function));
+}
+
 void Connection::beginOuterTransaction() {
     backend().beginTransaction();
     m_outer = true;

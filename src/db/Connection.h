@@ -107,6 +107,11 @@ public:
     // connected or inside a transaction.
     void settleFile();
 
+    // Lets statements call `function` as `name` (the back end's
+    // defineFunction); false when not connected or where the database runs
+    // no code of the program.
+    bool defineFunction(const std::string& name, int arity, ScalarFunction function);
+
     // The statements that differ between the back ends. Throws when not connected.
     const Dialect& dialect() const;
     Backend& backend();

@@ -73,13 +73,26 @@ public:
                 // state of no database chosen yet.
                 if (!m_file->name().empty()) {
                     m_file = std::make_shared<SqliteFile>("", ":memory:", m_busySeconds);
+                    defineFunctionsOn(*m_file);
                 }
                 return;
             }
             throw DbError("数据库“" + name + "”不存在：数据库文件夹" + m_storeDir + "中没有文件" +
                           name + ".db。请选择其他数据库或先创建它。");
         }
-        m_file = std::make_shared<SqliteFile>(name, path, m_busySeconds);
+        auto file = std::make_shared<SqliteFile>(name, path, m_busySeconds);
+        defineFunctionsOn(*file);
+        m_file = std::move(file);
+    }
+
+    bool defineFunction(const std::string& name, int arity, ScalarFunction function) override {
+        auto defined = std::make_shared<const ScalarFunction>(std::move(function));
+        m_file->defineFunction(name, arity, defined);
+        // A function defined again replaces the one before.
+        std::erase_if(m_functions,
+                      [&](const DefinedFunction& f) { return f.name == name && f.arity == arity; });
+        m_functions.push_back({name, arity, std::move(defined)});
+        return true;
     }
 
     std::unique_ptr<Cursor> run(const std::string& batch, const Parameters& params,
@@ -346,6 +359,18 @@ private:
         file->release(std::move(chunk));
     }
 
+    void defineFunctionsOn(SqliteFile& file) const {
+        for (const DefinedFunction& defined : m_functions) {
+            file.defineFunction(defined.name, defined.arity, defined.function);
+        }
+    }
+
+    struct DefinedFunction {
+        std::string name;
+        int arity;
+        std::shared_ptr<const ScalarFunction> function;
+    };
+
     static constexpr std::size_t kBatchCacheLimit = 256;
     std::string m_storeDir;
     int m_busySeconds;
@@ -354,6 +379,7 @@ private:
     std::shared_ptr<SqliteFile> m_file;
     SqliteDialect m_dialect;
     bool m_inTransaction = false;
+    std::vector<DefinedFunction> m_functions;
 };
 
 }  // namespace

@@ -137,6 +137,41 @@ int readWalMode(sqlite3* db, bool& wal) {
         &wal, nullptr);
 }
 
+namespace {
+
+// A function of the program as one connection calls it: its arguments are
+// read into values it keeps for the next call.
+struct CalledFunction {
+    std::shared_ptr<const ScalarFunction> function;
+    std::vector<Value> arguments;
+};
+
+void callFunction(sqlite3_context* context, int count, sqlite3_value** values) {
+    auto* called = static_cast<CalledFunction*>(sqlite3_user_data(context));
+    try {
+        called->arguments.clear();
+        for (int i = 0; i < count; ++i) {
+            called->arguments.push_back(argumentValue(values[i]));
+        }
+        setResult(context, (*called->function)(called->arguments));
+    } catch (const std::exception& e) {
+        sqlite3_result_error(context, e.what(), -1);
+    }
+}
+
+}  // namespace
+
+void SqliteFile::defineFunction(const std::string& name, int arity,
+                                std::shared_ptr<const ScalarFunction> function) {
+    auto* called = new CalledFunction{std::move(function), {}};
+    const int rc = sqlite3_create_function_v2(
+        m_db, name.c_str(), arity, SQLITE_UTF8 | SQLITE_DETERMINISTIC, called, callFunction,
+        nullptr, nullptr, [](void* p) { delete static_cast<CalledFunction*>(p); });
+    if (rc != SQLITE_OK) {
+        fail(rc);  // the library has already let go of `called`
+    }
+}
+
 void SqliteFile::materialiseReadersOf(const std::vector<TableRef>& tables, bool all) {
     for (LazyCursor* c : m_cursors) {
         if (all ? c->open() : c->reads(tables)) {

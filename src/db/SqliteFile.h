@@ -131,6 +131,10 @@ public:
         }
     }
 
+    // Lets statements call `function` as `name` (Backend::defineFunction).
+    void defineFunction(const std::string& name, int arity,
+                        std::shared_ptr<const ScalarFunction> function);
+
     // The statement cache (SqliteStatements.h).
     std::unique_ptr<PreparedChunk> acquire(const std::string& text) {
         return m_cache.acquire(text);

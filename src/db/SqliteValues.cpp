@@ -189,6 +189,51 @@ bool numberMarkers(std::string_view text, std::string& numbered, std::vector<std
     return true;
 }
 
+Value argumentValue(sqlite3_value* value) {
+    switch (sqlite3_value_type(value)) {
+        case SQLITE_NULL:
+            return Value::null();
+        case SQLITE_INTEGER:
+            return Value::integer(sqlite3_value_int64(value));
+        case SQLITE_FLOAT:
+            return Value::floating(sqlite3_value_double(value));
+        default: {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(value));
+            return Value::text(
+                std::string(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(value))));
+        }
+    }
+}
+
+void setResult(sqlite3_context* context, const Value& value) {
+    switch (value.type()) {
+        case ValueType::Null:
+            sqlite3_result_null(context);
+            return;
+        case ValueType::Integer:
+            sqlite3_result_int64(context, value.asInteger());
+            return;
+        case ValueType::Float:
+            sqlite3_result_double(context, value.asFloat());
+            return;
+        case ValueType::Boolean:
+            sqlite3_result_int(context, value.asBoolean() ? 1 : 0);
+            return;
+        case ValueType::DateTime: {
+            const std::string t = formatIsoDateTime(value.asDateTime(), IsoForm::DateTime);
+            sqlite3_result_text(context, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+            return;
+        }
+        case ValueType::Text:
+        case ValueType::Decimal:
+        case ValueType::Error: {
+            const std::string t = value.toText();
+            sqlite3_result_text(context, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+            return;
+        }
+    }
+}
+
 int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
                    const Parameters& params, std::size_t first, bool copyText) {
     const sqlite3_destructor_type inPlace = copyText ? SQLITE_TRANSIENT : SQLITE_STATIC;

@@ -25,6 +25,12 @@ struct ColumnKind {
 ColumnKind columnKind(const char* declType);
 std::vector<ColumnKind> columnKinds(sqlite3_stmt* s);
 
+// A function's argument as the program's value: NULL, an integer, a float
+// or a text, as SQLite holds it.
+Value argumentValue(sqlite3_value* value);
+// Hands `value` back as a function's result, as a parameter would be bound.
+void setResult(sqlite3_context* context, const Value& value);
+
 // Column `i` of the statement's current row, read as its kind says.
 Value columnValue(sqlite3_stmt* s, int i, ColumnKind kind);
 

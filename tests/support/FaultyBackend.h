@@ -48,6 +48,9 @@ public:
         return m_inner->lockForImport(database, waitSeconds);
     }
     void settleFile() override { m_inner->settleFile(); }
+    bool defineFunction(const std::string& name, int arity, db::ScalarFunction function) override {
+        return m_inner->defineFunction(name, arity, std::move(function));
+    }
 
 private:
     void count(const std::string& what);
