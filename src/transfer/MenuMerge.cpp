@@ -1,7 +1,10 @@
 // The merge of the dishes: the dataset's definition makes sure that their
 // categories, statistics categories and units exist; here each staged dish
 // is inserted by the price rules, or updates the stored dish with its ID.
+#include <array>
+#include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -31,6 +34,37 @@ constexpr std::pair<const char*, const char*> kNewDishFixed[] = {
     {"flag", "0"},          {"isRate", "1"},
 };
 
+// The staged prices the member-price rule reads, the member price first.
+constexpr const char* kMemberPriceColumns[] = {"VPrice1", "Price1",  "Price2",
+                                               "Price3",  "VPrice2", "VPrice3"};
+
+// A new dish's member price from its staged prices (kMemberPriceColumns),
+// each made first by its column's rule.
+Value dishMemberPrice(std::span<const Value> staged) {
+    static const auto kColumns = [] {
+        std::array<const datasets::DatasetColumn*, std::size(kMemberPriceColumns)> columns{};
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            columns[i] = datasets::findColumn(datasets::kMenuDataset, kMemberPriceColumns[i]);
+        }
+        return columns;
+    }();
+    std::array<Value, kColumns.size()> prices;
+    for (std::size_t i = 0; i < prices.size(); ++i) {
+        prices[i] = ruleValue(kColumns[i]->rule, staged[i], kColumns[i]->staged);
+    }
+    return memberPrice(prices[0], [&](const char* other) {
+        for (std::size_t i = 1; i < prices.size(); ++i) {
+            if (std::string_view(kMemberPriceColumns[i]) == other) {
+                return prices[i];
+            }
+        }
+        return Value();
+    });
+}
+
+constexpr NewRowsAtOnce kNewDishesAtOnce{.memberPriceColumns = kMemberPriceColumns,
+                                         .memberPrice = dishMemberPrice};
+
 // The dish as a stop names it.
 std::string dishSubject(const StagedRow& row) {
     std::string idText = row.fieldAsText("ID");
@@ -49,20 +83,18 @@ std::optional<std::int64_t> dishKey(MergeEngine& engine, const StagedRow& row) {
 // the identifiers behind the names, the station.
 void newDish(MergeEngine& engine, const StagedRow& row, const NameIds& names,
              std::vector<Value>& values, std::vector<const char*>& without) {
-    // The prices that the member-price rule reads, found once.
+    // The prices' rules, in the order a bad price stops the row.
     static const auto columnOf = [](const char* column) {
         return datasets::findColumn(datasets::kMenuDataset, column);
     };
-    static const datasets::DatasetColumn* const kPrice1 = columnOf("Price1");
     static const datasets::DatasetColumn* const kPrices[] = {
         columnOf("Price2"), columnOf("Price3"), columnOf("VPrice2"), columnOf("VPrice3")};
     const auto rule = [&row](const datasets::DatasetColumn& column) {
         return ruleValue(column.rule, row.value(column), column.staged);
     };
-    const Value price2 = rule(*kPrices[0]);
-    const Value price3 = rule(*kPrices[1]);
-    const Value vprice2 = rule(*kPrices[2]);
-    const Value vprice3 = rule(*kPrices[3]);
+    for (const datasets::DatasetColumn* price : kPrices) {
+        rule(*price);
+    }
     for (const datasets::DatasetColumn& column : datasets::kMenuDataset.columns) {
         const char* staged = column.staged;
         if (column.key) {
@@ -75,20 +107,11 @@ void newDish(MergeEngine& engine, const StagedRow& row, const NameIds& names,
         } else if (column.rule == datasets::ValueRule::AsGiven) {
             values.push_back(row.value(column));
         } else if (column.rule == datasets::ValueRule::MemberPrice) {
-            const Value price1 = rule(*kPrice1);
-            values.push_back(memberPrice(rule(column), [&](const char* other) {
-                const std::pair<const char*, const Value*> prices[] = {{"Price1", &price1},
-                                                                       {"Price2", &price2},
-                                                                       {"Price3", &price3},
-                                                                       {"VPrice2", &vprice2},
-                                                                       {"VPrice3", &vprice3}};
-                for (const auto& [name, value] : prices) {
-                    if (std::string_view(name) == other) {
-                        return *value;
-                    }
-                }
-                return Value();
-            }));
+            std::array<Value, std::size(kMemberPriceColumns)> prices;
+            for (std::size_t i = 0; i < prices.size(); ++i) {
+                prices[i] = row.fieldValue(kMemberPriceColumns[i]);
+            }
+            values.push_back(dishMemberPrice(prices));
         } else {
             values.push_back(rule(column));
         }
@@ -167,7 +190,7 @@ constinit const DatasetMerge kMenuMerge{
     .lastStep = "菜品",
     .mergeRow = mergeDish,
     .update = {.table = "menu"},
-    .batched = {.keyOf = dishKey, .newRow = newDish},
+    .batched = {.keyOf = dishKey, .newRow = newDish, .atOnce = &kNewDishesAtOnce},
     .newRowFixed = kNewDishFixed,
 };
 

@@ -357,11 +357,15 @@ void MergeEngine::passes() {
             referencePass(pass);
         }
     }
+    const std::string table = std::string("TEMP") + m_merge.dataset.key;
     if (batched && m_merge.batched.keyOf != nullptr) {
-        batchedLastPass();
+        if (defineAtOnceFunctions() && allStagedRowsNew(table)) {
+            lastPassAtOnce(table);
+        } else {
+            batchedLastPass();
+        }
         return;
     }
-    const std::string table = std::string("TEMP") + m_merge.dataset.key;
     std::shared_ptr<const StagedColumns> columns;
     walkPass(
         m_merge.lastStep, " select * from " + table + "   ", m_merge.dataset.mergePassSpan, 1,

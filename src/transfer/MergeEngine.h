@@ -138,6 +138,15 @@ private:
     FoundName m_none;
 };
 
+// What a dataset gives for its new rows to be inserted by one statement per
+// batch where the database computes their values (the store, which runs the
+// rules of the merge as functions of the program): the staged columns the
+// member-price rule reads, and that rule on their values.
+struct NewRowsAtOnce {
+    std::span<const char* const> memberPriceColumns = {};
+    Value (*memberPrice)(std::span<const Value> staged) = nullptr;
+};
+
 // What a dataset gives the batched last pass (nullptr members: its rows are
 // merged one at a time).
 struct BatchedRows {
@@ -149,6 +158,10 @@ struct BatchedRows {
     // and the reference columns a new row is stored without.
     void (*newRow)(MergeEngine& engine, const StagedRow& row, const NameIds& names,
                    std::vector<Value>& values, std::vector<const char*>& without) = nullptr;
+    // Given when every column of a new row is the staged value, a reference
+    // name's identifier or a rule's value, and the per-row columns beyond
+    // the dataset's take the station.
+    const NewRowsAtOnce* atOnce = nullptr;
 };
 
 // A dataset's merge: its definition's reference passes, then the last pass,
@@ -297,6 +310,12 @@ private:
     std::vector<FoundName> lookUpNames(const datasets::ReferencePass& pass,
                                        const std::vector<std::string>& names);
     void batchedLastPass();
+    // The store's last pass when every staged row is new (MergeAtOnce.cpp).
+    bool allStagedRowsNew(const std::string& table);
+    void lastPassAtOnce(const std::string& table);
+    std::string newRowsAtOnceInsert(const std::string& table);
+    bool defineAtOnceFunctions();
+    void mergeRowsAlone(const std::string& table, std::int64_t first, std::int64_t last);
     void mergeBatch(const std::vector<StagedRow>& rows);
     void planBatch(const std::vector<StagedRow>& rows, std::vector<PlannedRow>& plan);
     void writeBatch(std::vector<PlannedRow>& plan);
@@ -352,6 +371,8 @@ private:
     // The keys the batched last pass has met so far: a key met again is
     // merged by itself, after the rows before it are written.
     std::unordered_set<std::int64_t> m_passKeys;
+    struct AtOnceNames;
+    std::shared_ptr<AtOnceNames> m_atOnceNames;
     // The multi-row inserts of new rows built so far, by their row count.
     std::map<std::size_t, std::string> m_newRowsInserts;
 };

@@ -54,7 +54,10 @@ constexpr const char* kRefusingTriggers =
     "CREATE TRIGGER refuse_insert BEFORE INSERT ON menu WHEN NEW.Name = '拒收菜' "
     "BEGIN SELECT RAISE(ABORT, 'no such dish here'); END;"
     "CREATE TRIGGER refuse_update BEFORE UPDATE ON menu WHEN NEW.Price1 = 77 "
-    "BEGIN SELECT RAISE(ABORT, 'no such price here'); END;";
+    "BEGIN SELECT RAISE(ABORT, 'no such price here'); END;"
+    // and takes a new statistics category away as soon as it is stored
+    "CREATE TRIGGER take_away AFTER INSERT ON STCA WHEN NEW.SCNA = '无统计' "
+    "BEGIN DELETE FROM STCA WHERE SCID = NEW.SCID; END;";
 
 const BatchCase kCases[] = {
     {"new dishes with new names and names differing in trailing blanks, case or width",
@@ -72,6 +75,15 @@ const BatchCase kCases[] = {
      false,
      "",
      ",'类别:Name_0 /*',0,1,1,0,0,1,1,0,0,0);"},
+    {"new dishes only, one refused in a middle batch, one without its statistics category",
+     datasets::kMenuDataset,
+     {dish("9001", "新菜一", "新类别", "菜品", "份"),
+      dish("9002", "新菜二", "凉菜", "无统计", "份"), dish("9003", "拒收菜", "凉菜", "菜品", "份"),
+      dish("9004", "新菜四", "新类别", "无统计", "份", "0", "0", "9"),
+      dish("9005", "新菜五", "新类别", "菜品", "份")},
+     false,
+     kRefusingTriggers,
+     "INSERT INTO menu VALUES(9004,'新菜四','X',9,NULL,'份',0,6,9,"},
     {"stored dishes left alone, counted when they differ",
      datasets::kMenuDataset,
      {dish("1001", "拍黄瓜", "凉菜", "菜品", "份", "12", "11"),

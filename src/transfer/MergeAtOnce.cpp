@@ -1,0 +1,263 @@
+// The store's last pass when every staged row is a new row: a batch of
+// staged rows goes into the table by one insert ... select, the database
+// computing each value with the merge's own rules, which it calls as
+// functions of the program, so that no staged row is read into the program.
+// A batch the database refuses is undone and merged again as the batched
+// pass merges it, which names each refused row. A server runs no code of
+// the program: its rows go by the batched pass.
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "common/Text.h"
+#include "transfer/MergeEngine.h"
+
+namespace pos::transfer {
+
+namespace {
+
+constexpr const char* kRuleFunction = "pos_rule";
+constexpr const char* kMemberPriceFunction = "pos_member_price";
+constexpr const char* kReferenceFunction = "pos_reference";
+
+}  // namespace
+
+// The identifiers behind the staged reference names of the pass, and the
+// rows a statement stores without one, as the functions of the statement
+// meet them.
+struct MergeEngine::AtOnceNames {
+    struct Missing {
+        std::int64_t rowid;
+        std::size_t column;
+        std::int64_t key;
+    };
+    std::vector<const char*> columns;  // the staged reference columns
+    // For each of them, the identifier by the name exactly as staged.
+    std::vector<std::unordered_map<std::string, Value>> ids;
+    std::vector<Missing> missing;
+};
+
+// Whether the staged rows can go in at once: there are some, each key is a
+// whole number the merge can use, no key is staged twice and none is
+// stored. Any other pass goes by batches, which handle each such row.
+bool MergeEngine::allStagedRowsNew(const std::string& table) {
+    const datasets::DatasetColumn* key = nullptr;
+    for (const datasets::DatasetColumn& column : m_merge.dataset.columns) {
+        key = column.key ? &column : key;
+    }
+    if (m_merge.update.table == nullptr || key == nullptr ||
+        key->keyKind != datasets::KeyKind::Number) {
+        return false;
+    }
+    const std::string staged = std::string("t.") + key->staged;
+    openStatement(m_q.tempQuery,
+                  " select count(*) as n, count(distinct " + staged +
+                      ") as k, coalesce(sum(case when typeof(" + staged + ") = 'integer' and " +
+                      staged +
+                      " between -2147483648 and 2147483647 and not exists (select 1 from " +
+                      m_merge.update.table + " s where s." + key->sourceColumn + " = " + staged +
+                      ") then 0 else 1 end), 0) as other from " + table + " t ");
+    const std::int64_t rows = m_q.tempQuery.fieldValue("n").toInteger();
+    const bool allNew = rows > 0 && m_q.tempQuery.fieldValue("k").toInteger() == rows &&
+                        m_q.tempQuery.fieldValue("other").toInteger() == 0;
+    m_q.tempQuery.close();
+    return allNew;
+}
+
+// The functions the insert calls: the value rules and the member-price rule
+// (no state), and the identifier behind a reference name, which notes the
+// rows stored without one. False where the database runs no code of the
+// program, or the dataset offers no insert of its rows at once.
+bool MergeEngine::defineAtOnceFunctions() {
+    if (m_merge.batched.atOnce == nullptr) {
+        return false;
+    }
+    db::Connection& connection = m_q.connection;
+    // pos_rule(the column's place in the dataset, the staged value)
+    if (!connection.defineFunction(
+            kRuleFunction, 2, [columns = m_merge.dataset.columns](std::span<const Value> args) {
+                const datasets::DatasetColumn& column =
+                    columns[static_cast<std::size_t>(args[0].toInteger())];
+                return ruleValue(column.rule, args[1], column.staged);
+            })) {
+        return false;
+    }
+    m_atOnceNames = std::make_shared<AtOnceNames>();
+    const NewRowsAtOnce& atOnce = *m_merge.batched.atOnce;
+    if (atOnce.memberPrice != nullptr) {
+        connection.defineFunction(kMemberPriceFunction,
+                                  static_cast<int>(atOnce.memberPriceColumns.size()),
+                                  atOnce.memberPrice);
+    }
+    // pos_reference(the reference column's place, the staged name, the
+    // staged row's rowid, its key)
+    connection.defineFunction(
+        kReferenceFunction, 4, [names = m_atOnceNames](std::span<const Value> args) {
+            const auto column = static_cast<std::size_t>(args[0].toInteger());
+            const std::unordered_map<std::string, Value>& ids = names->ids.at(column);
+            const auto found = args[1].type() == ValueType::Text ? ids.find(args[1].asText())
+                                                                 : ids.find(args[1].toText());
+            if (found != ids.end() && !found->second.isNull()) {
+                return found->second;
+            }
+            names->missing.push_back({args[2].toInteger(), column, args[3].toInteger()});
+            return Value();
+        });
+    return true;
+}
+
+// insert into TABLE (the new row's columns) select (their values) from the
+// staged rows from :First to :Last, in the order a batch inserts them.
+std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
+    const NewRowsAtOnce& atOnce = *m_merge.batched.atOnce;
+    std::string key;
+    std::vector<std::string> values;
+    for (const datasets::DatasetColumn& column : m_merge.dataset.columns) {
+        const std::string staged = std::string("t.") + column.staged;
+        if (column.key) {
+            key = staged;
+            values.push_back(staged);
+        } else if (column.written == nullptr) {
+            continue;
+        } else if (column.kind == datasets::ColumnKind::ReferenceName) {
+            values.push_back(std::string(kReferenceFunction) + "(" +
+                             std::to_string(m_atOnceNames->columns.size()) + ", " + staged +
+                             ", t.rowid, " + key + ")");
+            m_atOnceNames->columns.push_back(column.staged);
+        } else if (column.rule == datasets::ValueRule::AsGiven) {
+            values.push_back(staged);
+        } else if (column.rule == datasets::ValueRule::MemberPrice) {
+            std::string call = std::string(kMemberPriceFunction) + "(";
+            for (const char* price : atOnce.memberPriceColumns) {
+                call += (call.back() == '(' ? "t." : ", t.") + std::string(price);
+            }
+            values.push_back(call + ")");
+        } else {
+            values.push_back(std::string(kRuleFunction) + "(" +
+                             std::to_string(&column - m_merge.dataset.columns.data()) + ", " +
+                             staged + ")");
+        }
+    }
+    std::string names;
+    for (const std::string& column : newRowColumns()) {
+        names += (names.empty() ? "" : ",") + column;
+    }
+    std::string select;
+    for (const std::string& value : values) {
+        select += (select.empty() ? "" : ", ") + value;
+    }
+    for (const auto& [column, value] : m_merge.newRowFixed) {
+        if (value == nullptr) {
+            select += ", :Station";  // the one value given per new row
+        }
+    }
+    for (const auto& [column, value] : m_merge.newRowFixed) {
+        if (value != nullptr) {
+            names += std::string(",") + column;
+            select += std::string(", ") + value;
+        }
+    }
+    return " insert into " + std::string(m_merge.update.table) + " (" + names + ") select " +
+           select + " from " + table +
+           " t where t.rowid between :First and :Last order by t.rowid ";
+}
+
+// The last pass, a batch of staged rows to a statement.
+void MergeEngine::lastPassAtOnce(const std::string& table) {
+    m_step = m_merge.lastStep;
+    clearSubject();
+    m_passKeys.clear();
+    if (!m_merge.dataset.newRowsTakeStation) {
+        throw std::logic_error("rows inserted at once take the station");
+    }
+    const std::string insert = newRowsAtOnceInsert(table);
+    db::Query& driver = m_q.sqlQuery;
+    executePreamble(driver, m_options.database);
+    m_reportAtPassStart = m_report;
+    m_lostPass.clear();
+    m_transaction.begin();
+    // The identifiers behind every staged name: no pass after the reference
+    // passes writes a reference table.
+    for (const char* column : m_atOnceNames->columns) {
+        std::vector<std::string> names;
+        // Each name as staged, as a batch looks it up.
+        openStatement(m_q.tempQuery,
+                      " select distinct " + std::string(column) + " from " + table + " ");
+        for (; !m_q.tempQuery.eof(); m_q.tempQuery.next()) {
+            names.push_back(m_q.tempQuery.fieldValue(0).toText());
+        }
+        m_q.tempQuery.close();
+        const std::vector<FoundName> found = lookUpNames(referencePassOver(column), names);
+        std::unordered_map<std::string, Value>& ids = m_atOnceNames->ids.emplace_back();
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            ids.emplace(std::move(names[i]), found[i].id);
+        }
+    }
+    std::vector<std::int64_t> rowids;
+    {
+        const db::ForwardOnly forwardOnly(driver);
+        openStatement(driver, " select rowid as r from " + table + " order by rowid ");
+        for (; !driver.eof(); driver.next()) {
+            rowids.push_back(driver.fieldValue(0).toInteger());
+        }
+        driver.close();
+    }
+    const int rowCount = static_cast<int>(rowids.size());
+    const auto chunk = static_cast<std::size_t>(batchRows());
+    int ordinal = 0;
+    for (std::size_t first = 0; first < rowids.size(); first += chunk) {
+        if (m_view.stopRequested()) {
+            throw StopRequested();
+        }
+        const std::size_t count = std::min(chunk, rowids.size() - first);
+        const std::int64_t from = rowids[first];
+        const std::int64_t to = rowids[first + count - 1];
+        m_atOnceNames->missing.clear();
+        if (sendBatch(insert, {{"First", Value::integer(from)},
+                               {"Last", Value::integer(to)},
+                               {"Station", Value::integer(m_options.stationNumber)}})) {
+            m_report.inserted += static_cast<int>(count);
+            std::vector<AtOnceNames::Missing>& missing = m_atOnceNames->missing;
+            std::stable_sort(missing.begin(), missing.end(), [](const auto& a, const auto& b) {
+                return std::tie(a.rowid, a.column) < std::tie(b.rowid, b.column);
+            });
+            for (const AtOnceNames::Missing& row : missing) {
+                noteWithoutReference(m_atOnceNames->columns[row.column], std::to_string(row.key));
+            }
+        } else {
+            mergeRowsAlone(table, from, to);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            m_progress.step(++ordinal, rowCount, m_merge.dataset.mergePassSpan);
+        }
+    }
+    clearSubject();
+    commitPass();
+}
+
+// The staged rows from `first` to `last` (rowids) by the batched pass.
+void MergeEngine::mergeRowsAlone(const std::string& table, std::int64_t first, std::int64_t last) {
+    db::Query& driver = m_q.sqlQuery;
+    std::vector<StagedRow> rows;
+    {
+        const db::ForwardOnly forwardOnly(driver);
+        driver.close();
+        driver.clearLines();
+        driver.addLine(" select * from " + table +
+                       " where rowid between :First and :Last order by rowid ");
+        driver.setParameters({{"First", Value::integer(first)}, {"Last", Value::integer(last)}});
+        driver.open();
+        const auto columns = std::make_shared<const StagedColumns>(driver, m_merge.dataset);
+        for (; !driver.eof(); driver.next()) {
+            rows.emplace_back(columns, driver);
+        }
+        driver.close();
+    }
+    mergeBatch(rows);
+}
+
+}  // namespace pos::transfer
