@@ -24,6 +24,8 @@ struct StatementCount {
     std::chrono::microseconds latency{0};
 };
 
+// It defines no functions of the program (Backend::defineFunction), as a
+// server defines none: the counts are those of the batches a server gets.
 class CountingBackend : public db::Backend {
 public:
     CountingBackend(std::unique_ptr<db::Backend> inner, std::shared_ptr<StatementCount> count)
