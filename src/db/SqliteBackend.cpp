@@ -87,7 +87,9 @@ public:
 
     bool defineFunction(const std::string& name, int arity, ScalarFunction function) override {
         auto defined = std::make_shared<const ScalarFunction>(std::move(function));
-        m_file->defineFunction(name, arity, defined);
+        if (!m_file->defineFunction(name, arity, defined)) {
+            return false;
+        }
         // A function defined again replaces the one before.
         std::erase_if(m_functions,
                       [&](const DefinedFunction& f) { return f.name == name && f.arity == arity; });

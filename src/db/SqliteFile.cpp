@@ -161,15 +161,14 @@ void callFunction(sqlite3_context* context, int count, sqlite3_value** values) {
 
 }  // namespace
 
-void SqliteFile::defineFunction(const std::string& name, int arity,
+bool SqliteFile::defineFunction(const std::string& name, int arity,
                                 std::shared_ptr<const ScalarFunction> function) {
     auto* called = new CalledFunction{std::move(function), {}};
-    const int rc = sqlite3_create_function_v2(
-        m_db, name.c_str(), arity, SQLITE_UTF8 | SQLITE_DETERMINISTIC, called, callFunction,
-        nullptr, nullptr, [](void* p) { delete static_cast<CalledFunction*>(p); });
-    if (rc != SQLITE_OK) {
-        fail(rc);  // the library has already let go of `called`
-    }
+    // The library lets go of `called` itself when it refuses (a statement
+    // still running while a function is replaced).
+    return sqlite3_create_function_v2(
+               m_db, name.c_str(), arity, SQLITE_UTF8, called, callFunction, nullptr, nullptr,
+               [](void* p) { delete static_cast<CalledFunction*>(p); }) == SQLITE_OK;
 }
 
 void SqliteFile::materialiseReadersOf(const std::vector<TableRef>& tables, bool all) {

@@ -131,8 +131,9 @@ public:
         }
     }
 
-    // Lets statements call `function` as `name` (Backend::defineFunction).
-    void defineFunction(const std::string& name, int arity,
+    // Lets statements call `function` as `name` (Backend::defineFunction);
+    // false when the library refuses.
+    bool defineFunction(const std::string& name, int arity,
                         std::shared_ptr<const ScalarFunction> function);
 
     // The statement cache (SqliteStatements.h).

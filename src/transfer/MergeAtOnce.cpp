@@ -71,7 +71,8 @@ bool MergeEngine::allStagedRowsNew(const std::string& table) {
 // The functions the insert calls: the value rules and the member-price rule
 // (no state), and the identifier behind a reference name, which notes the
 // rows stored without one. False where the database runs no code of the
-// program, or the dataset offers no insert of its rows at once.
+// program or refuses one of them now, or the dataset offers no insert of
+// its rows at once.
 bool MergeEngine::defineAtOnceFunctions() {
     if (m_merge.batched.atOnce == nullptr) {
         return false;
@@ -88,14 +89,15 @@ bool MergeEngine::defineAtOnceFunctions() {
     }
     m_atOnceNames = std::make_shared<AtOnceNames>();
     const NewRowsAtOnce& atOnce = *m_merge.batched.atOnce;
-    if (atOnce.memberPrice != nullptr) {
-        connection.defineFunction(kMemberPriceFunction,
-                                  static_cast<int>(atOnce.memberPriceColumns.size()),
-                                  atOnce.memberPrice);
+    if (atOnce.memberPrice != nullptr &&
+        !connection.defineFunction(kMemberPriceFunction,
+                                   static_cast<int>(atOnce.memberPriceColumns.size()),
+                                   atOnce.memberPrice)) {
+        return false;
     }
     // pos_reference(the reference column's place, the staged name, the
     // staged row's rowid, its key)
-    connection.defineFunction(
+    return connection.defineFunction(
         kReferenceFunction, 4, [names = m_atOnceNames](std::span<const Value> args) {
             const auto column = static_cast<std::size_t>(args[0].toInteger());
             const std::unordered_map<std::string, Value>& ids = names->ids.at(column);
@@ -107,7 +109,6 @@ bool MergeEngine::defineAtOnceFunctions() {
             names->missing.push_back({args[2].toInteger(), column, args[3].toInteger()});
             return Value();
         });
-    return true;
 }
 
 // insert into TABLE (the new row's columns) select (their values) from the
