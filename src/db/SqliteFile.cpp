@@ -149,9 +149,9 @@ struct CalledFunction {
 void callFunction(sqlite3_context* context, int count, sqlite3_value** values) {
     auto* called = static_cast<CalledFunction*>(sqlite3_user_data(context));
     try {
-        called->arguments.clear();
+        called->arguments.resize(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
-            called->arguments.push_back(argumentValue(values[i]));
+            called->arguments[static_cast<std::size_t>(i)] = argumentValue(values[i]);
         }
         setResult(context, (*called->function)(called->arguments));
     } catch (const std::exception& e) {

@@ -149,7 +149,7 @@ void mergeDish(MergeEngine& engine) {
 // Price1: NULL or blank text becomes 0; anything else stays, zero and
 // negative values included. Every other price and cost: only a positive
 // value stays.
-Value ruleValue(datasets::ValueRule rule, const Value& value, const std::string& column) {
+Value ruleValue(datasets::ValueRule rule, const Value& value, std::string_view column) {
     switch (rule) {
         case datasets::ValueRule::AsGiven:
             return value;

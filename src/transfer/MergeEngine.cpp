@@ -36,7 +36,7 @@ std::int32_t toInt32(const Value& value, const std::string& what) {
     return static_cast<std::int32_t>(wide);
 }
 
-double numericValue(const Value& value, const std::string& column) {
+double numericValue(const Value& value, std::string_view column) {
     switch (value.type()) {
         case ValueType::Null:
             return 0;
@@ -63,7 +63,7 @@ double numericValue(const Value& value, const std::string& column) {
         case ValueType::Error:
             break;
     }
-    throw ConversionError(column + "的值" + inQuotes(value.toText()) + "不是数字");
+    throw ConversionError(std::string(column) + "的值" + inQuotes(value.toText()) + "不是数字");
 }
 
 void Progress::step(int ordinal, int rowCount, int span) {

@@ -47,7 +47,7 @@ std::int32_t toInt32(const Value& value, const std::string& what);
 
 // The numeric value of a staged number for the comparisons of the value
 // rules. NULL and blank text count as 0; `column` names it in the error.
-double numericValue(const Value& value, const std::string& column);
+double numericValue(const Value& value, std::string_view column);
 
 class MergeEngine;
 
@@ -60,7 +60,7 @@ using ValueInRow = std::function<Value(const char* column)>;
 
 // The value stored for a number cell of `column` by its value rule, for a
 // new row and an update alike (the dish price rules, MenuMerge.cpp).
-Value ruleValue(datasets::ValueRule rule, const Value& cell, const std::string& column);
+Value ruleValue(datasets::ValueRule rule, const Value& cell, std::string_view column);
 
 // A dish's first member price, given the value its rule makes and the row as
 // it will be: a dish without any member price is sold to members at its
@@ -371,8 +371,8 @@ private:
     // The keys the batched last pass has met so far: a key met again is
     // merged by itself, after the rows before it are written.
     std::unordered_set<std::int64_t> m_passKeys;
-    struct AtOnceNames;
-    std::shared_ptr<AtOnceNames> m_atOnceNames;
+    struct AtOncePass;
+    std::shared_ptr<AtOncePass> m_atOnce;
     // The multi-row inserts of new rows built so far, by their row count.
     std::map<std::size_t, std::string> m_newRowsInserts;
 };
