@@ -241,12 +241,9 @@ void MergeEngine::lastPassAtOnce(const std::string& table) {
         return rowids.empty() ? m_atOnce->firstRowid + static_cast<std::int64_t>(i) : rowids[i];
     };
     const auto rowCount = static_cast<std::size_t>(m_atOnce->rows);
-    // Eight batches to a statement: each statement journals every page of
-    // the table's indexes that it changes (the categories' and statistics
-    // categories' indexes of the dishes change all over), so fewer, larger
-    // statements write much less; a statement of 8,000 dishes still takes
-    // a fraction of a second before a stop request is seen.
-    const auto chunk = static_cast<std::size_t>(batchRows()) * 8;
+    // A batch to a statement, so that a stop is seen between batches as the
+    // batched pass sees it.
+    const auto chunk = static_cast<std::size_t>(batchRows());
     int ordinal = 0;
     for (std::size_t first = 0; first < rowCount; first += chunk) {
         if (m_view.stopRequested()) {
