@@ -122,6 +122,7 @@ private:
             return false;
         }
         options.stationNumber = check.stationNumber;
+        options.checkedWorkbook = check.workbook;
         options.importChoices.updateExisting = m_updateExisting;
         options.importChoices.dryRun = m_dryRun;
         options.importChoices.rejectsPath = m_rejects;

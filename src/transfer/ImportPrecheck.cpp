@@ -1,5 +1,6 @@
-// The import's pre-checks. The workbook session opened here is separate from
-// the worker's: renaming its first sheet changes nothing on disk.
+// The import's pre-checks. The workbook session opened here reads the file
+// once for the checks and the worker: renaming its first sheet changes
+// nothing on disk.
 #include "transfer/ImportPrecheck.h"
 
 #include "common/Files.h"
@@ -11,9 +12,6 @@
 namespace pos::transfer {
 
 namespace {
-
-// The heading row (the second) and the first data row.
-constexpr int kPrecheckRows = 3;
 
 const char* const kStationRuleMessage =
     "站点号只能由数字0至9组成，最多4位（0至9999），请重新输入！";
@@ -58,12 +56,13 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
     }
 
     const std::string key = options.dataset.key;
-    workbook::SpreadsheetSession session;
+    auto opened = std::make_unique<workbook::SpreadsheetSession>();
+    workbook::SpreadsheetSession& session = *opened;
     try {
         session.startExcel();
-        // The checks need the used range only, which the reader learns
-        // without holding the sheet: the worker reads it in full.
-        session.openWorkbook(trimmed(options.path), kPrecheckRows);
+        // The checks need the used range only, but the worker needs every
+        // cell: it takes the workbook read here.
+        session.openWorkbook(trimmed(options.path));
         session.nameFirstSheet(key);
     } catch (const workbook::WorkbookError& e) {
         // The file is no workbook, or a damaged one: the reason says which.
@@ -100,7 +99,17 @@ ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& optio
 
     ImportPrecheck ready;
     ready.stationNumber = *station;
+    ready.workbook = std::make_shared<CheckedWorkbook>(std::move(opened));
     return ready;
+}
+
+CheckedWorkbook::CheckedWorkbook(std::unique_ptr<workbook::SpreadsheetSession> session)
+    : m_session(std::move(session)) {}
+
+CheckedWorkbook::~CheckedWorkbook() = default;
+
+std::unique_ptr<workbook::SpreadsheetSession> CheckedWorkbook::take() {
+    return std::move(m_session);
 }
 
 }  // namespace pos::transfer

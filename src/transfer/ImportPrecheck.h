@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,8 @@ struct ImportPrecheck {
     ImportPrecheckStatus status = ImportPrecheckStatus::Ready;
     std::string message;  // empty when ready
     std::int32_t stationNumber = 0;
+    // The workbook as the checks read it, whole, for the worker (Ready only).
+    std::shared_ptr<CheckedWorkbook> workbook = {};
 };
 
 // The refusal of a workbook without a record; the import worker gives it too
@@ -46,9 +49,9 @@ std::optional<std::int32_t> parseStationNumber(const std::string& text);
 std::string importTablesMissingMessage(const std::string& database, const std::string& datasetText);
 
 // Runs the checks in the window's order with `options.path` (untrimmed, as
-// typed) and the station text; the workbook is opened in a session of its own
-// that is released before returning. Errors of the table-presence query pass
-// through to the caller.
+// typed) and the station text; the workbook is read whole in a session of
+// its own, which a ready check hands on for the worker (a refusal releases
+// it). Errors of the table-presence query pass through to the caller.
 ImportPrecheck precheckImport(db::Query& connQuery, const TransferOptions& options,
                               const std::string& stationText);
 

@@ -52,11 +52,18 @@ std::string headingLines(const workbook::SpreadsheetSession& session, const Impo
 
 bool MyImThread::readWorksheet() {
     const std::string k = key();
-    m_session = std::make_unique<workbook::SpreadsheetSession>();
+    // The workbook as the checks before the worker read it, else the file.
+    m_session = m_options.checkedWorkbook ? m_options.checkedWorkbook->take() : nullptr;
+    const bool checked = m_session != nullptr;
+    if (!checked) {
+        m_session = std::make_unique<workbook::SpreadsheetSession>();
+    }
     workbook::SpreadsheetSession& session = *m_session;
     try {
-        session.startExcel();
-        session.openWorkbook(trimmed(m_options.path));
+        if (!checked) {
+            session.startExcel();
+            session.openWorkbook(trimmed(m_options.path));
+        }
         session.nameFirstSheet(k);
         session.sheetByName(k);
         session.wrapAllCells();

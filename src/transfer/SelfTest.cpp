@@ -298,6 +298,7 @@ private:
             throw std::runtime_error(check.message);
         }
         options.stationNumber = check.stationNumber;
+        options.checkedWorkbook = check.workbook;
         SelfTestView view(m_options.stop);
         MyImThread worker(TransferSession(m_connection), options, view);
         worker.run();

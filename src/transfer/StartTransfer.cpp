@@ -52,8 +52,8 @@ void startExport(StartTransferHost& host) {
     startKeptWorker(host, started);
 }
 
-// Step 3: import mode. The pre-checks open the workbook in a session of
-// their own; the worker opens it again on its thread.
+// Step 3: import mode. The pre-checks read the workbook in a session of
+// their own, which the worker takes on its thread.
 void startImport(StartTransferHost& host) {
     const datasets::Dataset* dataset = host.currentDataset();
     if (dataset == nullptr) {
@@ -73,6 +73,7 @@ void startImport(StartTransferHost& host) {
         return;
     }
     options.stationNumber = check.stationNumber;
+    options.checkedWorkbook = check.workbook;
     options.importChoices = host.importChoices();
     auto worker = std::make_unique<MyImThread>(host.transferSession(), options, host.workerView());
     MyImThread& started = *worker;

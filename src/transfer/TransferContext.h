@@ -10,7 +10,26 @@
 #include "datasets/Datasets.h"
 #include "db/Connection.h"
 
+namespace pos::workbook {
+class SpreadsheetSession;
+}
+
 namespace pos::transfer {
+
+// A workbook as the import's checks read it, whole, handed to the import's
+// worker, which takes it once instead of reading the file again.
+class CheckedWorkbook {
+public:
+    explicit CheckedWorkbook(std::unique_ptr<workbook::SpreadsheetSession> session);
+    ~CheckedWorkbook();
+    CheckedWorkbook(const CheckedWorkbook&) = delete;
+    CheckedWorkbook& operator=(const CheckedWorkbook&) = delete;
+    // The session; nothing after the first call.
+    std::unique_ptr<workbook::SpreadsheetSession> take();
+
+private:
+    std::unique_ptr<workbook::SpreadsheetSession> m_session;
+};
 
 // The queries of one transfer as its steps and the merge use them, borrowed
 // from the transfer's session for as long as the worker that owns it runs.
@@ -86,6 +105,9 @@ struct TransferOptions {
     // Worksheet rows the import's staging insert sends in one statement: 0
     // as many as the server's limits allow, 1 one row at a time.
     int stagingRowsPerStatement = 0;
+    // The workbook as the import's checks read it; empty: the worker reads
+    // the file itself.
+    std::shared_ptr<CheckedWorkbook> checkedWorkbook = {};
 };
 
 // The context batch: close, clear, " set Nocount on " and the " use " line of
