@@ -6,6 +6,7 @@
 // pass merges it, which names each refused row. A server runs no code of
 // the program: its rows go by the batched pass.
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -24,6 +25,7 @@ namespace {
 constexpr const char* kRuleFunction = "pos_rule";
 constexpr const char* kMemberPriceFunction = "pos_member_price";
 constexpr const char* kReferenceFunction = "pos_reference";
+constexpr const char* kRowFunction = "pos_row";
 
 }  // namespace
 
@@ -43,6 +45,9 @@ struct MergeEngine::AtOncePass {
     // For each of them, the identifier by the name exactly as staged.
     std::vector<std::unordered_map<std::string, Value>> ids;
     std::vector<Missing> missing;
+    // Called for each row a statement reaches, while the pass runs: it
+    // moves the gauge and throws when the user asks to stop.
+    std::function<void()> onRow;
 };
 
 // Whether the staged rows can go in at once: there are some, each key is a
@@ -124,6 +129,15 @@ bool MergeEngine::defineAtOnceFunctions() {
                                    atOnce.memberPrice)) {
         return false;
     }
+    // pos_row(the staged row's rowid): true, once the pass has seen the row
+    if (!connection.defineFunction(kRowFunction, 1, [pass = m_atOnce](std::span<const Value>) {
+            if (pass->onRow) {
+                pass->onRow();
+            }
+            return Value::integer(1);
+        })) {
+        return false;
+    }
     // pos_reference(the reference column's place, the staged name, the
     // staged row's rowid, its key)
     return connection.defineFunction(
@@ -193,7 +207,7 @@ std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
     }
     return " insert into " + std::string(m_merge.update.table) + " (" + names + ") select " +
            select + " from " + table +
-           " t where t.rowid between :First and :Last order by t.rowid ";
+           " t where t.rowid between :First and :Last and pos_row(t.rowid) order by t.rowid ";
 }
 
 // The last pass, a batch of staged rows to a statement.
@@ -241,10 +255,30 @@ void MergeEngine::lastPassAtOnce(const std::string& table) {
         return rowids.empty() ? m_atOnce->firstRowid + static_cast<std::int64_t>(i) : rowids[i];
     };
     const auto rowCount = static_cast<std::size_t>(m_atOnce->rows);
-    // A batch to a statement, so that a stop is seen between batches as the
-    // batched pass sees it.
-    const auto chunk = static_cast<std::size_t>(batchRows());
+    // The gauge moves, and a stop is seen, at each row a statement reaches;
+    // a row the gauge has passed does not move it back.
     int ordinal = 0;
+    int shown = 0;
+    const auto reach = [&](int row) {
+        for (; shown < row; ++shown) {
+            m_progress.step(shown + 1, static_cast<int>(rowCount), m_merge.dataset.mergePassSpan);
+        }
+    };
+    m_atOnce->onRow = [&] {
+        if (m_view.stopRequested()) {
+            throw StopRequested();
+        }
+        reach(++ordinal);
+    };
+    const struct PassEnd {
+        AtOncePass& pass;
+        ~PassEnd() { pass.onRow = nullptr; }
+    } passEnd{*m_atOnce};
+    // Eight batches to a statement: a statement journals each page of the
+    // table's indexes that it changes (the dishes' category and statistics
+    // category indexes change all over), so fewer, larger statements write
+    // much less.
+    const auto chunk = static_cast<std::size_t>(batchRows()) * 8;
     for (std::size_t first = 0; first < rowCount; first += chunk) {
         if (m_view.stopRequested()) {
             throw StopRequested();
@@ -253,6 +287,7 @@ void MergeEngine::lastPassAtOnce(const std::string& table) {
         const std::int64_t from = rowidAt(first);
         const std::int64_t to = rowidAt(first + count - 1);
         m_atOnce->missing.clear();
+        ordinal = static_cast<int>(first);
         if (sendBatch(insert, {{"First", Value::integer(from)},
                                {"Last", Value::integer(to)},
                                {"Station", Value::integer(m_options.stationNumber)}})) {
@@ -264,12 +299,15 @@ void MergeEngine::lastPassAtOnce(const std::string& table) {
             for (const AtOncePass::Missing& row : missing) {
                 noteWithoutReference(m_atOnce->columns[row.column], std::to_string(row.key));
             }
+        } else if (m_view.stopRequested()) {
+            throw StopRequested();  // the statement was stopped, and undone
         } else {
             mergeRowsAlone(table, from, to);
         }
-        for (std::size_t i = 0; i < count; ++i) {
-            m_progress.step(++ordinal, static_cast<int>(rowCount), m_merge.dataset.mergePassSpan);
-        }
+        reach(static_cast<int>(first + count));
+    }
+    if (m_view.stopRequested()) {
+        throw StopRequested();  // before the pass is kept
     }
     clearSubject();
     commitPass();
