@@ -156,6 +156,9 @@ void callFunction(sqlite3_context* context, int count, sqlite3_value** values) {
         setResult(context, (*called->function)(called->arguments));
     } catch (const std::exception& e) {
         sqlite3_result_error(context, e.what(), -1);
+    } catch (...) {
+        // Nothing may pass through the library's own frames.
+        sqlite3_result_error(context, "程序的函数出错", -1);
     }
 }
 

@@ -17,6 +17,7 @@
 
 #include "common/Text.h"
 #include "transfer/MergeEngine.h"
+#include "transfer/MergeStatements.h"
 
 namespace pos::transfer {
 
@@ -38,6 +39,7 @@ struct MergeEngine::AtOncePass {
         std::size_t column;
         std::int64_t key;
     };
+    const datasets::DatasetColumn* key = nullptr;  // the one key column
     std::int64_t rows = 0;
     std::int64_t firstRowid = 0;
     std::int64_t lastRowid = 0;
@@ -54,14 +56,13 @@ struct MergeEngine::AtOncePass {
 // whole number the merge can use, no key is staged twice and none is
 // stored. Any other pass goes by batches, which handle each such row.
 bool MergeEngine::allStagedRowsNew(const std::string& table) {
-    const datasets::DatasetColumn* key = nullptr;
-    for (const datasets::DatasetColumn& column : m_merge.dataset.columns) {
-        key = column.key ? &column : key;
-    }
-    if (m_merge.update.table == nullptr || key == nullptr ||
-        key->keyKind != datasets::KeyKind::Number) {
+    const std::vector<datasets::KeyColumn> keys = datasets::keyColumns(m_merge.dataset);
+    if (m_merge.update.table == nullptr || keys.size() != 1 ||
+        keys.front().kind != datasets::KeyKind::Number) {
         return false;
     }
+    const datasets::DatasetColumn* key = datasets::findColumn(m_merge.dataset, keys.front().column);
+    m_atOnce->key = key;
     // The keys first, then, when they span stored keys, each of them.
     const std::string staged = std::string("t.") + key->staged;
     db::Query& q = m_q.tempQuery;
@@ -83,7 +84,6 @@ bool MergeEngine::allStagedRowsNew(const std::string& table) {
     const std::string stored = m_merge.update.table;
     const std::string storedKey = key->sourceColumn;
     if (allNew) {
-        q.close();
         q.clearLines();
         q.addLine(" select count(*) as n from " + stored + " where " + storedKey +
                   " between :Low and :High ");
@@ -158,12 +158,11 @@ bool MergeEngine::defineAtOnceFunctions() {
 // staged rows from :First to :Last, in the order a batch inserts them.
 std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
     const NewRowsAtOnce& atOnce = *m_merge.batched.atOnce;
-    std::string key;
+    const std::string key = std::string("t.") + m_atOnce->key->staged;
     std::vector<std::string> values;
     for (const datasets::DatasetColumn& column : m_merge.dataset.columns) {
         const std::string staged = std::string("t.") + column.staged;
         if (column.key) {
-            key = staged;
             values.push_back(staged);
         } else if (column.written == nullptr) {
             continue;
@@ -186,10 +185,6 @@ std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
                              staged + ")");
         }
     }
-    std::string names;
-    for (const std::string& column : newRowColumns()) {
-        names += (names.empty() ? "" : ",") + column;
-    }
     std::string select;
     for (const std::string& value : values) {
         select += (select.empty() ? "" : ", ") + value;
@@ -199,15 +194,11 @@ std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
             select += ", :Station";  // the one value given per new row
         }
     }
-    for (const auto& [column, value] : m_merge.newRowFixed) {
-        if (value != nullptr) {
-            names += std::string(",") + column;
-            select += std::string(", ") + value;
-        }
-    }
-    return " insert into " + std::string(m_merge.update.table) + " (" + names + ") select " +
-           select + " from " + table +
-           " t where t.rowid between :First and :Last and pos_row(t.rowid) order by t.rowid ";
+    const NewRowList list = newRowList(newRowColumns(), m_merge.newRowFixed);
+    return " insert into " + std::string(m_merge.update.table) + " (" + list.names + ") select " +
+           select + list.literals + " from " + table +
+           " t where t.rowid between :First and :Last and " + kRowFunction +
+           "(t.rowid) order by t.rowid ";
 }
 
 // The last pass, a batch of staged rows to a statement.

@@ -91,20 +91,25 @@ std::string storedKeysSelect(const std::string& table, const std::string& keyCol
            parameterList("K_", count) + ") ";
 }
 
+NewRowList newRowList(const std::vector<std::string>& columns,
+                      std::span<const std::pair<const char*, const char*>> fixed) {
+    NewRowList list;
+    for (const std::string& column : columns) {
+        list.names += (list.names.empty() ? "" : ",") + column;
+    }
+    for (const auto& [column, value] : fixed) {
+        if (value != nullptr) {
+            list.names += std::string(",") + column;
+            list.literals += std::string(",") + value;
+        }
+    }
+    return list;
+}
+
 std::string newRowsInsert(const std::string& table, const std::vector<std::string>& columns,
                           std::span<const std::pair<const char*, const char*>> fixed,
                           std::size_t count) {
-    std::string names;
-    for (const std::string& column : columns) {
-        names += (names.empty() ? "" : ",") + column;
-    }
-    std::string literals;
-    for (const auto& [column, value] : fixed) {
-        if (value != nullptr) {
-            names += std::string(",") + column;
-            literals += std::string(",") + value;
-        }
-    }
+    const auto [names, literals] = newRowList(columns, fixed);
     std::string text = " insert into " + table + " (" + names + ") values ";
     for (std::size_t j = 0; j < count; ++j) {
         text += j == 0 ? "(" : ",(";

@@ -54,6 +54,16 @@ private:
 std::string storedKeysSelect(const std::string& table, const std::string& keyColumn,
                              std::size_t count);
 
+// The column list of a new row's insert, `columns` and then the columns of
+// `fixed` that have a literal value, and those literals, each after a comma
+// (an entry of `fixed` whose value is nullptr is one of `columns`).
+struct NewRowList {
+    std::string names;
+    std::string literals;
+};
+NewRowList newRowList(const std::vector<std::string>& columns,
+                      std::span<const std::pair<const char*, const char*>> fixed);
+
 // The insert of `count` new rows into `table`: for each row the parameters
 // named after `columns` with "_" and the row's ordinal, then the literal
 // values of `fixed` (an entry whose value is nullptr is one of `columns`).
