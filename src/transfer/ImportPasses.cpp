@@ -11,8 +11,8 @@
 #include <map>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "common/Text.h"
 #include "datasets/Datasets.h"
@@ -226,14 +226,16 @@ std::optional<Refusal> stageRow(RowTransaction& transaction, db::Query& query,
 // its rows sent again in halves, down to single rows in the one-row
 // statement, so that each refused row is found and named with the words the
 // database has for it alone. Accepted rows reach the table in worksheet
-// order.
+// order. The cells go into the statement, not a copy of them: the rows of a
+// refused statement are read again from the worksheet.
 class StagedRows {
 public:
     using Refused = std::function<void(int row, const std::vector<Value>& cells, const Refusal&)>;
+    using ReadRow = std::function<std::vector<Value>(int row)>;
 
     StagedRows(RowTransaction& transaction, db::Query& query, const StagingInsert& single,
                const datasets::Dataset& dataset, const std::vector<std::string>& matchedColumns,
-               std::size_t perStatement, RowEnd end, Refused refused)
+               std::size_t perStatement, RowEnd end, ReadRow readRow, Refused refused)
         : m_transaction(transaction),
           m_query(query),
           m_single(single),
@@ -241,12 +243,23 @@ public:
           m_matchedColumns(matchedColumns),
           m_perStatement(std::max<std::size_t>(perStatement, 1)),
           m_end(end),
+          m_readRow(std::move(readRow)),
           m_refused(std::move(refused)) {}
 
-    // Adds a row, `cells` one per worksheet column; a full statement goes.
+    // Adds a row, `cells` one per worksheet column, as `readRow` reads it;
+    // a full statement goes.
     void add(int row, std::vector<Value> cells) {
+        if (m_rows.empty()) {
+            m_params.reserve(m_perStatement * cells.size());
+        }
         m_rows.push_back(row);
-        m_cells.push_back(std::move(cells));
+        // The values in the order of the statement's markers, given by their
+        // place: no name is built for each cell.
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (static_cast<int>(i) + 1 != m_single.skippedColumn) {
+                m_params.emplace_back(std::string(), std::move(cells[i]));
+            }
+        }
         if (m_rows.size() >= m_perStatement) {
             send();
         }
@@ -254,47 +267,56 @@ public:
 
     // Sends the rows that wait.
     void send() {
-        if (!m_rows.empty()) {
-            sendRange(0, m_rows.size());
+        if (m_rows.size() == 1) {
+            sendAlone(m_rows.front(), m_readRow(m_rows.front()));
+        } else if (!m_rows.empty() && stageRow(m_transaction, m_query, statementFor(m_rows.size()),
+                                               std::move(m_params), m_end, m_rows.front())) {
+            std::vector<std::vector<Value>> cells;
+            for (int row : m_rows) {
+                cells.push_back(m_readRow(row));
+            }
+            const std::size_t middle = m_rows.size() / 2;
+            sendRange(cells, 0, middle);
+            sendRange(cells, middle, m_rows.size());
         }
         m_rows.clear();
-        m_cells.clear();
+        m_params.clear();
     }
 
 private:
-    void sendRange(std::size_t from, std::size_t to) {
-        const int skipped = m_single.skippedColumn;
-        db::Parameters params;
+    // The rows from `from` to `to` of a refused statement, `cells` theirs.
+    void sendRange(const std::vector<std::vector<Value>>& cells, std::size_t from, std::size_t to) {
         if (to - from == 1) {
-            const std::vector<Value>& cells = m_cells[from];
-            for (std::size_t i = 0; i < cells.size(); ++i) {
-                if (static_cast<int>(i) + 1 != skipped) {
-                    params.emplace_back(m_matchedColumns[i], cells[i]);
-                }
-            }
-            if (const std::optional<Refusal> refusal =
-                    stageRow(m_transaction, m_query, m_single.statement, std::move(params), m_end,
-                             m_rows[from])) {
-                m_refused(m_rows[from], cells, *refusal);
-            }
+            sendAlone(m_rows[from], cells[from]);
             return;
         }
-        // The values in the order of the statement's markers, given by their
-        // place: no name is built for each cell.
-        params.reserve((to - from) * m_cells[from].size());
+        db::Parameters params;
         for (std::size_t r = from; r < to; ++r) {
-            const std::vector<Value>& cells = m_cells[r];
-            for (std::size_t i = 0; i < cells.size(); ++i) {
-                if (static_cast<int>(i) + 1 != skipped) {
-                    params.emplace_back(std::string(), cells[i]);
+            for (std::size_t i = 0; i < cells[r].size(); ++i) {
+                if (static_cast<int>(i) + 1 != m_single.skippedColumn) {
+                    params.emplace_back(std::string(), cells[r][i]);
                 }
             }
         }
         if (stageRow(m_transaction, m_query, statementFor(to - from), std::move(params), m_end,
                      m_rows[from])) {
             const std::size_t middle = from + (to - from) / 2;
-            sendRange(from, middle);
-            sendRange(middle, to);
+            sendRange(cells, from, middle);
+            sendRange(cells, middle, to);
+        }
+    }
+
+    // One row by the one-row statement, its markers named as its columns.
+    void sendAlone(int row, const std::vector<Value>& cells) {
+        db::Parameters params;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (static_cast<int>(i) + 1 != m_single.skippedColumn) {
+                params.emplace_back(m_matchedColumns[i], cells[i]);
+            }
+        }
+        if (const std::optional<Refusal> refusal = stageRow(
+                m_transaction, m_query, m_single.statement, std::move(params), m_end, row)) {
+            m_refused(row, cells, *refusal);
         }
     }
 
@@ -316,11 +338,70 @@ private:
     const std::vector<std::string>& m_matchedColumns;
     std::size_t m_perStatement;
     RowEnd m_end;
+    ReadRow m_readRow;
     Refused m_refused;
     std::vector<int> m_rows;
-    std::vector<std::vector<Value>> m_cells;
+    db::Parameters m_params;  // the values of m_rows, for the statement of their number
     // The statement for each number of rows sent together, built once.
     std::map<std::size_t, std::string> m_statements;
+};
+
+// The rows staged so far by the hash of their key, in one array with open
+// addressing: a lookup reads one place in memory where a table of nodes
+// reads several, which shows on a million rows.
+class RowsByKeyHash {
+public:
+    // The first row with `hash` for which `sameKey(row)` holds, or 0.
+    template <class SameKey>
+    int find(std::size_t hash, SameKey&& sameKey) const {
+        if (m_slots.empty()) {
+            return 0;
+        }
+        for (std::size_t at = hash & m_mask; m_slots[at].row != 0; at = (at + 1) & m_mask) {
+            if (m_slots[at].hash == hash && sameKey(m_slots[at].row)) {
+                return m_slots[at].row;
+            }
+        }
+        return 0;
+    }
+
+    // `row` (never 0) under `hash`.
+    void add(std::size_t hash, int row) {
+        if ((m_count + 1) * 2 > m_slots.size()) {
+            grow();
+        }
+        place(hash, row);
+        ++m_count;
+    }
+
+private:
+    struct Slot {
+        std::size_t hash = 0;
+        int row = 0;  // 0: free
+    };
+
+    void place(std::size_t hash, int row) {
+        std::size_t at = hash & m_mask;
+        while (m_slots[at].row != 0) {
+            at = (at + 1) & m_mask;
+        }
+        m_slots[at] = {hash, row};
+    }
+
+    void grow() {
+        std::vector<Slot> old(std::max<std::size_t>(m_slots.size() * 2, 1024));
+        old.swap(m_slots);
+        m_mask = m_slots.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.row != 0) {
+                place(slot.hash, slot.row);
+            }
+        }
+    }
+
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
+    std::size_t m_count = 0;
 };
 
 }  // namespace
@@ -358,10 +439,21 @@ std::string MyImThread::stageRows() {
                                             const Refusal& refusal) {
         problems.push_back(shape.describeFailure(row, cells, refusal));
     };
+    // A row's cells, one per worksheet column, the skipped one empty.
+    const auto readRow = [&](int row) {
+        std::vector<Value> cells(static_cast<std::size_t>(m_state.columnCount));
+        for (int c = 1; c <= m_state.columnCount; ++c) {
+            if (c != statement.skippedColumn) {
+                const auto i = static_cast<std::size_t>(c - 1);
+                cells[i] = cellParameter(session.readCell(row, c), shape.textColumn[i]);
+            }
+        }
+        return cells;
+    };
     StagedRows kept(transaction, query, statement, m_options.dataset, m_state.matchedColumns,
-                    perStatement, RowEnd::Kept, refused);
+                    perStatement, RowEnd::Kept, readRow, refused);
     StagedRows repeats(transaction, query, statement, m_options.dataset, m_state.matchedColumns,
-                       perStatement, RowEnd::Undone, refused);
+                       perStatement, RowEnd::Undone, readRow, refused);
 
     std::vector<RepeatedRow> repeated;
     std::vector<int> empty;
@@ -369,20 +461,16 @@ std::string MyImThread::stageRows() {
     // with the same key would be taken for a record already in the database.
     // Held as a hash per row, the key read again from the earlier row on a
     // match, so that a million rows cost little memory.
-    std::unordered_multimap<std::size_t, int> stagedKeys;
-    const auto stagedRowWithKey = [&](const std::string& recordKey) {
-        const auto [from, to] = stagedKeys.equal_range(std::hash<std::string>{}(recordKey));
-        for (auto it = from; it != to; ++it) {
+    RowsByKeyHash stagedKeys;
+    const auto stagedRowWithKey = [&](std::size_t hash, const std::string& recordKey) {
+        return stagedKeys.find(hash, [&](int earlierRow) {
             std::vector<Value> earlier(static_cast<std::size_t>(m_state.columnCount));
             for (std::size_t i : shape.keyColumns) {
-                earlier[i] = cellParameter(session.readCell(it->second, static_cast<int>(i) + 1),
+                earlier[i] = cellParameter(session.readCell(earlierRow, static_cast<int>(i) + 1),
                                            shape.textColumn[i]);
             }
-            if (shape.recordKey(earlier) == recordKey) {
-                return it->second;
-            }
-        }
-        return 0;
+            return shape.recordKey(earlier) == recordKey;
+        });
     };
     const std::int32_t rowCount = m_state.lastDataRow - 2;
     // Nothing else runs on the connection during the pass: one preamble
@@ -395,15 +483,9 @@ std::string MyImThread::stageRows() {
         }
         // The pass takes the gauge's first two hundred, the merge the rest.
         setProgress(importProgress(row, rowCount, m_state.progressBase, 200));
-        std::vector<Value> cells(static_cast<std::size_t>(m_state.columnCount));
-        bool rowIsEmpty = true;
-        for (int c = 1; c <= m_state.columnCount; ++c) {
-            if (c != statement.skippedColumn) {
-                const auto i = static_cast<std::size_t>(c - 1);
-                cells[i] = cellParameter(session.readCell(row, c), shape.textColumn[i]);
-                rowIsEmpty = rowIsEmpty && cells[i].isNull();
-            }
-        }
+        std::vector<Value> cells = readRow(row);
+        const bool rowIsEmpty =
+            std::all_of(cells.begin(), cells.end(), [](const Value& v) { return v.isNull(); });
         // A row with nothing to import is no record: staging it would only
         // be refused for its first required column.
         if (rowIsEmpty) {
@@ -411,14 +493,15 @@ std::string MyImThread::stageRows() {
             continue;
         }
         const std::string recordKey = shape.recordKey(cells);
-        const int earlier = recordKey.empty() ? 0 : stagedRowWithKey(recordKey);
+        const std::size_t keyHash = std::hash<std::string>{}(recordKey);
+        const int earlier = recordKey.empty() ? 0 : stagedRowWithKey(keyHash, recordKey);
         if (earlier > 0) {
             repeated.push_back({row, earlier, shape.describeKey(cells)});
             repeats.add(row, std::move(cells));
             continue;
         }
         if (!recordKey.empty()) {
-            stagedKeys.emplace(std::hash<std::string>{}(recordKey), row);
+            stagedKeys.add(keyHash, row);
         }
         kept.add(row, std::move(cells));
     }
