@@ -46,6 +46,18 @@ public:
     static Value floating(double v) { return Value(Storage(v)); }
     static Value decimal(std::string digits) { return Value(Storage(Decimal{std::move(digits)})); }
     static Value text(std::string utf8) { return Value(Storage(std::move(utf8))); }
+    // Make this value NULL, an integer, a float or a text in place: a value
+    // that is filled again for each row reuses what it holds.
+    void setNull() { m_storage.emplace<std::monostate>(); }
+    void setInteger(std::int64_t v) { setHeld(v); }
+    void setFloat(double v) { setHeld(v); }
+    void setText(std::string_view utf8) {
+        if (auto* held = std::get_if<std::string>(&m_storage)) {
+            held->assign(utf8);
+        } else {
+            m_storage.emplace<std::string>(utf8);
+        }
+    }
     static Value boolean(bool v) { return Value(Storage(v)); }
     static Value dateTime(const DateTime& v) { return Value(Storage(v)); }
     static Value error(std::uint8_t code) { return Value(Storage(CellError{code})); }
@@ -79,6 +91,14 @@ private:
     using Storage = std::variant<std::monostate, std::int64_t, double, Decimal, std::string, bool,
                                  DateTime, CellError>;
     explicit Value(Storage s) : m_storage(std::move(s)) {}
+    template <class T>
+    void setHeld(T v) {
+        if (auto* held = std::get_if<T>(&m_storage)) {
+            *held = v;
+        } else {
+            m_storage.emplace<T>(v);
+        }
+    }
     Storage m_storage;
 };
 

@@ -151,7 +151,7 @@ void callFunction(sqlite3_context* context, int count, sqlite3_value** values) {
     try {
         called->arguments.resize(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
-            called->arguments[static_cast<std::size_t>(i)] = argumentValue(values[i]);
+            readArgument(values[i], called->arguments[static_cast<std::size_t>(i)]);
         }
         setResult(context, (*called->function)(called->arguments));
     } catch (const std::exception& e) {

@@ -189,18 +189,21 @@ bool numberMarkers(std::string_view text, std::string& numbered, std::vector<std
     return true;
 }
 
-Value argumentValue(sqlite3_value* value) {
+void readArgument(sqlite3_value* value, Value& into) {
     switch (sqlite3_value_type(value)) {
         case SQLITE_NULL:
-            return Value::null();
+            into.setNull();
+            return;
         case SQLITE_INTEGER:
-            return Value::integer(sqlite3_value_int64(value));
+            into.setInteger(sqlite3_value_int64(value));
+            return;
         case SQLITE_FLOAT:
-            return Value::floating(sqlite3_value_double(value));
+            into.setFloat(sqlite3_value_double(value));
+            return;
         default: {
             const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(value));
-            return Value::text(
-                std::string(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(value))));
+            into.setText(
+                std::string_view(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(value))));
         }
     }
 }
@@ -224,7 +227,11 @@ void setResult(sqlite3_context* context, const Value& value) {
             sqlite3_result_text(context, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
             return;
         }
-        case ValueType::Text:
+        case ValueType::Text: {
+            const std::string& t = value.asText();
+            sqlite3_result_text(context, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+            return;
+        }
         case ValueType::Decimal:
         case ValueType::Error: {
             const std::string t = value.toText();

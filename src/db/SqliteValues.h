@@ -26,8 +26,9 @@ ColumnKind columnKind(const char* declType);
 std::vector<ColumnKind> columnKinds(sqlite3_stmt* s);
 
 // A function's argument as the program's value: NULL, an integer, a float
-// or a text, as SQLite holds it.
-Value argumentValue(sqlite3_value* value);
+// or a text, as SQLite holds it. Written into `into`, whose text storage a
+// text argument reuses: a function is called for each row.
+void readArgument(sqlite3_value* value, Value& into);
 // Hands `value` back as a function's result, as a parameter would be bound.
 void setResult(sqlite3_context* context, const Value& value);
 
