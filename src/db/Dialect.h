@@ -6,7 +6,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pos::db {
@@ -62,6 +64,10 @@ public:
     // appended after the column or the literal: " collate pos_name" on the
     // store, empty on SQL Server, whose database collation already does so.
     virtual std::string nameCollation() const = 0;
+    // The form that two names share exactly when that comparison takes them
+    // for one, where the program knows the rule (the store's); nothing where
+    // the server's collation decides.
+    virtual std::optional<std::string> nameKey(std::string_view) const { return std::nullopt; }
 
     // The one-line batch that lists the databases; its rows carry DATABASE_NAME.
     virtual std::string listDatabasesLine() const = 0;

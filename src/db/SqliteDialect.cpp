@@ -24,6 +24,17 @@ std::string SqliteDialect::viewCheckLine(const std::string& viewName) const {
     return " select * from " + quoteIdentifier(viewName) + " where 0 = 1";
 }
 
+std::optional<std::string> SqliteDialect::nameKey(std::string_view name) const {
+    while (!name.empty() && name.back() == ' ') {
+        name.remove_suffix(1);
+    }
+    std::string key(name);
+    for (char& c : key) {
+        c = static_cast<char>(foldedNameByte(static_cast<unsigned char>(c)));
+    }
+    return key;
+}
+
 int SqliteDialect::statementParameterLimit() const {
     // While it prepares a statement, the library finds a named parameter by
     // a search through the ones before it, so each costs more the more a

@@ -15,6 +15,12 @@ namespace pos::db {
 // declares it, so other SQLite tools still read the files.
 inline constexpr const char* kNameCollation = "pos_name";
 
+// A byte of a name as that collation compares it: ASCII letters in lower
+// case, every other byte as it is. It also drops trailing spaces.
+inline unsigned char foldedNameByte(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
 // A staging text column whose source declares a length (NVARCHAR(50)) has a
 // CHECK that refuses a longer text, as the server refuses it. The CHECK is
 // named "length(TABLE.COLUMN)<=N", so the store's error names the column as
@@ -36,6 +42,7 @@ public:
     // The store's back end answers "sp_databases" itself, from the folder.
     std::string listDatabasesLine() const override;
     std::string nameCollation() const override { return std::string(" collate ") + kNameCollation; }
+    std::optional<std::string> nameKey(std::string_view name) const override;
     // Counts every schema entry (table, view, index, trigger) whose name
     // matches without regard to letter case, as the server counts every
     // object in sysobjects: a trigger or index that shares a required

@@ -101,13 +101,10 @@ int compareNames(void*, int lengthA, const void* a, int lengthB, const void* b) 
     while (lengthB > 0 && textB[lengthB - 1] == ' ') {
         --lengthB;
     }
-    auto folded = [](unsigned char c) -> unsigned char {
-        return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-    };
     const int common = std::min(lengthA, lengthB);
     for (int i = 0; i < common; ++i) {
-        const unsigned char x = folded(textA[i]);
-        const unsigned char y = folded(textB[i]);
+        const unsigned char x = foldedNameByte(textA[i]);
+        const unsigned char y = foldedNameByte(textB[i]);
         if (x != y) {
             return x < y ? -1 : 1;
         }

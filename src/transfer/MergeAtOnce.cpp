@@ -44,8 +44,10 @@ struct MergeEngine::AtOncePass {
     std::int64_t firstRowid = 0;
     std::int64_t lastRowid = 0;
     std::vector<const char*> columns;  // the staged reference columns
-    // For each of them, the identifier by the name exactly as staged.
+    // For each of them, the identifier by the name exactly as staged, or by
+    // the name's key under the database's comparison of names (`keyed`).
     std::vector<std::unordered_map<std::string, Value>> ids;
+    const db::Dialect* keyed = nullptr;
     std::vector<Missing> missing;
     // Called for each row a statement reaches, while the pass runs: it
     // moves the gauge and throws when the user asks to stop.
@@ -144,8 +146,12 @@ bool MergeEngine::defineAtOnceFunctions() {
         kReferenceFunction, 4, [names = m_atOnce](std::span<const Value> args) {
             const auto column = static_cast<std::size_t>(args[0].toInteger());
             const std::unordered_map<std::string, Value>& ids = names->ids.at(column);
-            const auto found = args[1].type() == ValueType::Text ? ids.find(args[1].asText())
-                                                                 : ids.find(args[1].toText());
+            const auto lookUp = [&](const std::string& name) {
+                return names->keyed != nullptr ? ids.find(*names->keyed->nameKey(name))
+                                               : ids.find(name);
+            };
+            const auto found = args[1].type() == ValueType::Text ? lookUp(args[1].asText())
+                                                                 : lookUp(args[1].toText());
             if (found != ids.end() && !found->second.isNull()) {
                 return found->second;
             }
@@ -216,20 +222,32 @@ void MergeEngine::lastPassAtOnce(const std::string& table) {
     m_lostPass.clear();
     m_transaction.begin();
     // The identifiers behind every staged name: no pass after the reference
-    // passes writes a reference table.
+    // passes writes a reference table. Where the program knows how the
+    // database compares names, the names that the reference passes found
+    // are looked up again, each standing for every staged name that shares
+    // its key: the lookup of any of them finds the same row, the first
+    // stored under that key. Else each name as staged, as a batch looks it
+    // up.
+    const bool keyed = dialect().nameKey("").has_value() &&
+                       std::all_of(m_atOnce->columns.begin(), m_atOnce->columns.end(),
+                                   [&](const char* c) { return m_distinctNames.contains(c); });
+    m_atOnce->keyed = keyed ? &dialect() : nullptr;
     for (const char* column : m_atOnce->columns) {
         std::vector<std::string> names;
-        // Each name as staged, as a batch looks it up.
-        openStatement(m_q.tempQuery,
-                      " select distinct " + std::string(column) + " from " + table + " ");
-        for (; !m_q.tempQuery.eof(); m_q.tempQuery.next()) {
-            names.push_back(m_q.tempQuery.fieldValue(0).toText());
+        if (keyed) {
+            names = m_distinctNames.find(column)->second;
+        } else {
+            openStatement(m_q.tempQuery,
+                          " select distinct " + std::string(column) + " from " + table + " ");
+            for (; !m_q.tempQuery.eof(); m_q.tempQuery.next()) {
+                names.push_back(m_q.tempQuery.fieldValue(0).toText());
+            }
+            m_q.tempQuery.close();
         }
-        m_q.tempQuery.close();
         const std::vector<FoundName> found = lookUpNames(referencePassOver(column), names);
         std::unordered_map<std::string, Value>& ids = m_atOnce->ids.emplace_back();
         for (std::size_t i = 0; i < names.size(); ++i) {
-            ids.emplace(std::move(names[i]), found[i].id);
+            ids.emplace(keyed ? *dialect().nameKey(names[i]) : std::move(names[i]), found[i].id);
         }
     }
     // The rowids of the staged rows, read only when they have gaps.

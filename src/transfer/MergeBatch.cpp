@@ -113,12 +113,20 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     }
     std::vector<std::string> names;
     std::unordered_set<std::string> seen;
+    std::vector<std::string>* distinct = nullptr;
+    if (pass.names == datasets::ReferenceNames::Distinct) {
+        distinct = &m_distinctNames[pass.stagedColumns.front()];
+        distinct->clear();
+    }
     int rowCount = 0;
     for (driver.first(); !driver.eof(); driver.next()) {
         ++rowCount;
         for (std::size_t c = 0; c < columns; ++c) {
             std::string name = places[c] >= 0 ? driver.fieldValue(places[c]).toText()
                                               : driver.fieldAsText(pass.stagedColumns[c]);
+            if (distinct != nullptr) {
+                distinct->push_back(name);
+            }
             if (!isBlank(name) && seen.insert(name).second) {
                 names.push_back(std::move(name));
             }

@@ -371,6 +371,9 @@ private:
     // The keys the batched last pass has met so far: a key met again is
     // merged by itself, after the rows before it are written.
     std::unordered_set<std::int64_t> m_passKeys;
+    // The names that each reference pass reading one column found, one for
+    // each name the database's comparison tells apart, by staged column.
+    std::map<std::string, std::vector<std::string>, std::less<>> m_distinctNames;
     struct AtOncePass;
     std::shared_ptr<AtOncePass> m_atOnce;
     // The multi-row inserts of new rows built so far, by their row count.
