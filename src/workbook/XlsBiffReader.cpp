@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "workbook/XlsxParts.h"
 
@@ -156,11 +157,12 @@ void BiffReader::readSst(const Record& r) {
     reader.u32();
     const std::uint32_t unique = reader.u32();
     // The count is only a hint: reserve no more than the bytes could hold.
-    m_sst.reserve(std::min<std::size_t>(unique, r.size / 3 + 1));
+    m_sstEnds.reserve(std::min<std::size_t>(unique, r.size / 3 + 1));
     for (std::uint32_t i = 0; i < unique && !reader.atEnd(); ++i) {
-        m_sst.push_back(reader.string(false));
+        reader.appendString(false, m_sstText);
+        m_sstEnds.push_back(m_sstText.size());
     }
-    m_sstHandles.assign(m_sst.size(), 0);
+    m_sstHandles.assign(m_sstEnds.size(), 0);
 }
 
 Value BiffReader::number(double v, std::uint16_t xf) const {
@@ -275,7 +277,7 @@ void BiffReader::readLabelSst(Fields& f, SheetData& sheet) {
     f.u16();
     const std::uint32_t index = f.u32();
     checkColumn(col);
-    if (index >= m_sst.size()) {
+    if (index >= m_sstEnds.size()) {
         throw Corrupt{"有单元格引用了共享字符串表中不存在的文本"};
     }
     if (!sheet.keepsRow(row)) {
@@ -283,8 +285,9 @@ void BiffReader::readLabelSst(Fields& f, SheetData& sheet) {
         return;
     }
     if (m_sstHandles[index] == 0) {
-        m_sstHandles[index] = sheet.addText(m_sst[index]);
-        std::string().swap(m_sst[index]);
+        const std::size_t start = index == 0 ? 0 : m_sstEnds[index - 1];
+        m_sstHandles[index] =
+            sheet.addText(std::string_view(m_sstText).substr(start, m_sstEnds[index] - start));
     }
     sheet.setInterned(row, col, m_sstHandles[index]);
 }

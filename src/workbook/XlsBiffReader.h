@@ -71,7 +71,10 @@ private:
     bool m_date1904 = false;
     CodePage m_codePage;
     std::vector<bool> m_dateXf;
-    std::vector<std::string> m_sst;
+    // The shared strings one after another, and where each ends: one block
+    // of memory, not a string each.
+    std::string m_sstText;
+    std::vector<std::size_t> m_sstEnds;
     std::vector<SheetData::TextHandle> m_sstHandles;  // 0 until first placed
     std::vector<SheetEntry> m_worksheets;
 };

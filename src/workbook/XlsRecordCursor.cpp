@@ -65,6 +65,12 @@ void ContinuedReader::chars(std::size_t count, bool wide, std::string& out) {
 }
 
 std::string ContinuedReader::string(bool shortCount) {
+    std::string out;
+    appendString(shortCount, out);
+    return out;
+}
+
+void ContinuedReader::appendString(bool shortCount, std::string& out) {
     const std::size_t count = shortCount ? u8() : u16();
     const std::uint8_t flags = u8();
     std::uint16_t runs = 0;
@@ -75,11 +81,9 @@ std::string ContinuedReader::string(bool shortCount) {
     if (flags & 0x04) {
         extra = u32();
     }
-    std::string out;
     chars(count, (flags & 0x01) != 0, out);
     skip(4ull * runs);
     skip(extra);
-    return out;
 }
 
 }  // namespace pos::workbook::biff

@@ -164,6 +164,8 @@ public:
     void chars(std::size_t count, bool wide, std::string& out);
     // An XLUnicodeString (16-bit count) or, for `shortCount`, its 8-bit kin.
     std::string string(bool shortCount);
+    // The same appended to `out`.
+    void appendString(bool shortCount, std::string& out);
 
 private:
     std::vector<std::pair<const std::uint8_t*, std::size_t>> m_segments;
