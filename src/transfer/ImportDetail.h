@@ -38,6 +38,8 @@ private:
 // of blanks as no value, and in a text column a boolean or a date as the
 // spreadsheet shows it.
 Value cellParameter(Value value, bool textColumn);
+// The same in place.
+void makeCellParameter(Value& value, bool textColumn);
 
 // The rows left out because an earlier row has the same key, and the rows a
 // pass refused with their reasons, each listed up to kListedRows.

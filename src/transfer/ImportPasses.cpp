@@ -26,6 +26,7 @@
 namespace pos::transfer {
 
 using detail::cellParameter;
+using detail::makeCellParameter;
 using detail::PassStopped;
 
 namespace {
@@ -62,33 +63,37 @@ bool isEmptyCell(const Value& value) {
 // export would show as an empty cell that its import refuses. A text column
 // takes a boolean or a date as the spreadsheet shows it. Every other value is
 // handed over as the workbook holds it.
-Value detail::cellParameter(Value value, bool textColumn) {
+void detail::makeCellParameter(Value& value, bool textColumn) {
     switch (value.type()) {
         case ValueType::Float: {
             const double d = value.asFloat();
             if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.0e15) {
-                return Value::integer(static_cast<std::int64_t>(d));
+                value.setInteger(static_cast<std::int64_t>(d));
             }
-            break;
+            return;
         }
         case ValueType::Text:
             if (isBlankText(value.asText())) {
-                return Value();
+                value.setNull();
             }
-            break;
+            return;
         case ValueType::Boolean:
             if (textColumn) {
-                return Value::text(value.asBoolean() ? "TRUE" : "FALSE");
+                value = Value::text(value.asBoolean() ? "TRUE" : "FALSE");
             }
-            break;
+            return;
         case ValueType::DateTime:
             if (textColumn) {
-                return Value::text(value.toText());
+                value = Value::text(value.toText());
             }
-            break;
+            return;
         default:
-            break;
+            return;
     }
+}
+
+Value detail::cellParameter(Value value, bool textColumn) {
+    makeCellParameter(value, textColumn);
     return value;
 }
 
@@ -347,61 +352,50 @@ private:
 };
 
 // The rows staged so far by the hash of their key, in one array with open
-// addressing: a lookup reads one place in memory where a table of nodes
-// reads several, which shows on a million rows.
+// addressing, sized once for every row of the sheet: a lookup reads one
+// place in memory where a table of nodes reads several. A place holds 32
+// bits of the hash (whose low bits choose it) and the row.
 class RowsByKeyHash {
 public:
+    explicit RowsByKeyHash(std::size_t rows) {
+        std::size_t size = 1024;
+        while (size < 2 * rows) {
+            size *= 2;
+        }
+        m_slots.resize(size);
+        m_mask = size - 1;
+    }
+
     // The first row with `hash` for which `sameKey(row)` holds, or 0.
     template <class SameKey>
     int find(std::size_t hash, SameKey&& sameKey) const {
-        if (m_slots.empty()) {
-            return 0;
-        }
-        for (std::size_t at = hash & m_mask; m_slots[at].row != 0; at = (at + 1) & m_mask) {
-            if (m_slots[at].hash == hash && sameKey(m_slots[at].row)) {
+        const auto tag = static_cast<std::uint32_t>(hash >> 32);
+        for (std::size_t at = tag & m_mask; m_slots[at].row != 0; at = (at + 1) & m_mask) {
+            if (m_slots[at].tag == tag && sameKey(m_slots[at].row)) {
                 return m_slots[at].row;
             }
         }
         return 0;
     }
 
-    // `row` (never 0) under `hash`.
+    // `row` (never 0) under `hash`; at most as many rows as the table was
+    // made for.
     void add(std::size_t hash, int row) {
-        if ((m_count + 1) * 2 > m_slots.size()) {
-            grow();
+        const auto tag = static_cast<std::uint32_t>(hash >> 32);
+        std::size_t at = tag & m_mask;
+        while (m_slots[at].row != 0) {
+            at = (at + 1) & m_mask;
         }
-        place(hash, row);
-        ++m_count;
+        m_slots[at] = {tag, row};
     }
 
 private:
     struct Slot {
-        std::size_t hash = 0;
+        std::uint32_t tag = 0;
         int row = 0;  // 0: free
     };
-
-    void place(std::size_t hash, int row) {
-        std::size_t at = hash & m_mask;
-        while (m_slots[at].row != 0) {
-            at = (at + 1) & m_mask;
-        }
-        m_slots[at] = {hash, row};
-    }
-
-    void grow() {
-        std::vector<Slot> old(std::max<std::size_t>(m_slots.size() * 2, 1024));
-        old.swap(m_slots);
-        m_mask = m_slots.size() - 1;
-        for (const Slot& slot : old) {
-            if (slot.row != 0) {
-                place(slot.hash, slot.row);
-            }
-        }
-    }
-
     std::vector<Slot> m_slots;
     std::size_t m_mask = 0;
-    std::size_t m_count = 0;
 };
 
 }  // namespace
@@ -442,10 +436,12 @@ std::string MyImThread::stageRows() {
     // A row's cells, one per worksheet column, the skipped one empty.
     const auto readRow = [&](int row) {
         std::vector<Value> cells(static_cast<std::size_t>(m_state.columnCount));
-        for (int c = 1; c <= m_state.columnCount; ++c) {
-            if (c != statement.skippedColumn) {
-                const auto i = static_cast<std::size_t>(c - 1);
-                cells[i] = cellParameter(session.readCell(row, c), shape.textColumn[i]);
+        session.readRow(row, 1, cells);
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (static_cast<int>(i) + 1 == statement.skippedColumn) {
+                cells[i].setNull();
+            } else {
+                makeCellParameter(cells[i], shape.textColumn[i]);
             }
         }
         return cells;
@@ -461,7 +457,7 @@ std::string MyImThread::stageRows() {
     // with the same key would be taken for a record already in the database.
     // Held as a hash per row, the key read again from the earlier row on a
     // match, so that a million rows cost little memory.
-    RowsByKeyHash stagedKeys;
+    RowsByKeyHash stagedKeys(static_cast<std::size_t>(std::max(m_state.lastDataRow - 2, 0)));
     const auto stagedRowWithKey = [&](std::size_t hash, const std::string& recordKey) {
         return stagedKeys.find(hash, [&](int earlierRow) {
             std::vector<Value> earlier(static_cast<std::size_t>(m_state.columnCount));

@@ -392,4 +392,45 @@ std::optional<Value> SheetData::cell(int row, int column) const {
     return decode(slot);
 }
 
+void SheetData::readRow(int row, int column, std::span<Value> out) const {
+    const Row* cells = row >= 0 && static_cast<std::size_t>(row) < m_rows.size()
+                           ? &m_rows[static_cast<std::size_t>(row)]
+                           : nullptr;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto at = static_cast<std::int64_t>(column) + static_cast<std::int64_t>(i);
+        if (cells == nullptr || at < 0 || at >= cells->width) {
+            out[i].setNull();
+        } else {
+            decodeInto(slotAt(cells->start + static_cast<std::uint64_t>(at)), out[i]);
+        }
+    }
+}
+
+void SheetData::decodeInto(Slot slot, Value& out) const {
+    switch (kindOf(slot)) {
+        case 0: {
+            double number;
+            std::memcpy(&number, &slot, sizeof number);
+            out.setFloat(number);
+            return;
+        }
+        case Empty:
+            out.setNull();
+            return;
+        case Text: {
+            // A text within one chunk is read where it lies.
+            const auto [length, at] = textAt(slot & kPayloadMask);
+            if (at % kTextChunk + length <= kTextChunk) {
+                out.setText(
+                    std::string_view(&m_textBytes[at / kTextChunk][at % kTextChunk], length));
+                return;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    out = decode(slot);
+}
+
 }  // namespace pos::workbook

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -60,6 +61,9 @@ public:
     void repeatRow(int row, int count);
 
     std::optional<Value> cell(int row, int column) const;  // empty for an empty cell
+    // The cells of `row` from `column` on, one for each value of `out`, an
+    // empty cell NULL: a row at a time, its values filled in place.
+    void readRow(int row, int column, std::span<Value> out) const;
     bool isEmpty() const { return m_lastRow < 0; }
     int firstRow() const { return m_firstRow; }  // -1 when empty
     int lastRow() const { return m_lastRow; }
@@ -80,6 +84,7 @@ private:
     void touch(int row, int column);
     Slot encode(const Value& value);
     Value decode(Slot slot) const;
+    void decodeInto(Slot slot, Value& out) const;
     void place(int row, int column, Slot slot);
     Slot& slotAt(std::uint64_t index);
     Slot slotAt(std::uint64_t index) const;

@@ -417,6 +417,22 @@ Value SpreadsheetSession::readCell(int row, int column) const {
     return v ? std::move(*v) : Value();
 }
 
+void SpreadsheetSession::readRow(int row, int column, std::span<Value> out) const {
+    const State& s = *m_state;
+    s.requireSheet("读取单元格");
+    checkPosition(row, column);
+    if (!out.empty()) {
+        checkPosition(row, column + static_cast<int>(out.size()) - 1);
+    }
+    if (s.created) {
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            out[i] = readCell(row, column + static_cast<int>(i));
+        }
+        return;
+    }
+    s.grid.readRow(row - 1, column - 1, out);
+}
+
 std::vector<std::pair<int, int>> SpreadsheetSession::cellsWithoutResult() const {
     const State& s = *m_state;
     s.requireSheet("列出没有计算结果的公式");

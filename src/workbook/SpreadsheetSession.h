@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +54,9 @@ public:
     // An empty cell reads as NULL; in a new workbook a number cell reads as
     // floating point, any other as text.
     Value readCell(int row, int column) const;
+    // The cells of `row` from `column` on, one for each value of `out`, as
+    // readCell reads them, written into those values.
+    void readRow(int row, int column, std::span<Value> out) const;
     // The cells of the attached worksheet that hold a formula whose result the
     // file does not store (a workbook written by a program that does not
     // calculate), as 1-based (row, column) pairs in row, then column order.
