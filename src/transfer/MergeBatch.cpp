@@ -75,6 +75,37 @@ std::string looseNameKey(std::string_view name) {
     return key;
 }
 
+// The names of a reference pass's result on `driver`, each once, in the
+// order met, blank ones left out; `read`, when given, gets each name as the
+// database gave it, and `rows` counts the rows.
+std::vector<std::string> readPassNames(db::Query& driver, const datasets::ReferencePass& pass,
+                                       std::vector<std::string>* read, int& rows) {
+    const std::size_t columns =
+        pass.names == datasets::ReferenceNames::Distinct ? 1 : pass.stagedColumns.size();
+    // Each column's place in the result, found once; a column the result
+    // lacks (-1) is asked for by name, which refuses it.
+    std::vector<int> places;
+    for (std::size_t c = 0; c < columns; ++c) {
+        places.push_back(driver.fieldIndex(pass.stagedColumns[c]));
+    }
+    std::vector<std::string> names;
+    std::unordered_set<std::string> seen;
+    for (driver.first(); !driver.eof(); driver.next()) {
+        ++rows;
+        for (std::size_t c = 0; c < columns; ++c) {
+            std::string name = places[c] >= 0 ? driver.fieldValue(places[c]).toText()
+                                              : driver.fieldAsText(pass.stagedColumns[c]);
+            if (read != nullptr) {
+                read->push_back(name);
+            }
+            if (!isBlank(name) && seen.insert(name).second) {
+                names.push_back(std::move(name));
+            }
+        }
+    }
+    return names;
+}
+
 bool isRefusal(const std::exception& e) {
     if (dynamic_cast<const RowNotUndone*>(&e) != nullptr) {
         return false;
@@ -103,35 +134,13 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     openStatement(driver, pass.names == datasets::ReferenceNames::Distinct
                               ? distinctPass(pass.stagedColumns.front(), table)
                               : stagedColumnsSelect(pass.stagedColumns, table));
-    const std::size_t columns =
-        pass.names == datasets::ReferenceNames::Distinct ? 1 : pass.stagedColumns.size();
-    // Each column's place in the result, found once; a column the result
-    // lacks (-1) is asked for by name, which refuses it.
-    std::vector<int> places;
-    for (std::size_t c = 0; c < columns; ++c) {
-        places.push_back(driver.fieldIndex(pass.stagedColumns[c]));
-    }
-    std::vector<std::string> names;
-    std::unordered_set<std::string> seen;
     std::vector<std::string>* distinct = nullptr;
     if (pass.names == datasets::ReferenceNames::Distinct) {
         distinct = &m_distinctNames[pass.stagedColumns.front()];
         distinct->clear();
     }
     int rowCount = 0;
-    for (driver.first(); !driver.eof(); driver.next()) {
-        ++rowCount;
-        for (std::size_t c = 0; c < columns; ++c) {
-            std::string name = places[c] >= 0 ? driver.fieldValue(places[c]).toText()
-                                              : driver.fieldAsText(pass.stagedColumns[c]);
-            if (distinct != nullptr) {
-                distinct->push_back(name);
-            }
-            if (!isBlank(name) && seen.insert(name).second) {
-                names.push_back(std::move(name));
-            }
-        }
-    }
+    std::vector<std::string> names = readPassNames(driver, pass, distinct, rowCount);
     driver.close();
     if (m_view.stopRequested()) {
         throw StopRequested();
