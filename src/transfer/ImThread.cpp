@@ -183,8 +183,8 @@ void MyImThread::runImport() {
         for (std::size_t i = 0; i < m_state.matchedColumns.size(); ++i) {
             columns.push_back({m_state.matchedColumns[i], m_state.headerNames[i]});
         }
-        m_result.merge =
-            mergeStagedRows(m_queries, m_options, m_state.progressBase, m_view, columns);
+        m_result.merge = mergeStagedRows(m_queries, m_options, m_state.progressBase, m_view,
+                                         columns, m_state.stagedKeys);
     } catch (const MergeStopped& stopped) {
         // The merge's text says where it stopped, why, and what was written;
         // the rows it refused and the repeated rows follow.

@@ -44,6 +44,8 @@ struct ImportState {
     // The worksheet column the staging insert leaves out (the identity
     // column), 0 when none.
     int skippedColumn = 0;
+    // What the staging pass knows of the keys of the rows it kept.
+    StagedKeys stagedKeys;
 };
 
 enum class ImportOutcome {

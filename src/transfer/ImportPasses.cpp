@@ -469,6 +469,10 @@ std::string MyImThread::stageRows() {
         });
     };
     const std::int32_t rowCount = m_state.lastDataRow - 2;
+    // Whether each kept row's one key cell is a whole number: the staged
+    // keys, no two alike here, are then no two alike in the database.
+    bool wholeKeys =
+        shape.keyColumns.size() == 1 && shape.keyKinds.front() == datasets::KeyKind::Number;
     // Nothing else runs on the connection during the pass: one preamble
     // chooses the database for all of its statements.
     executePreamble(query, m_options.database);
@@ -499,6 +503,7 @@ std::string MyImThread::stageRows() {
         if (!recordKey.empty()) {
             stagedKeys.add(keyHash, row);
         }
+        wholeKeys = wholeKeys && cells[shape.keyColumns.front()].type() == ValueType::Integer;
         kept.add(row, std::move(cells));
     }
     kept.send();
@@ -523,6 +528,7 @@ std::string MyImThread::stageRows() {
     for (const RowProblem& p : problems) {
         m_result.failedRows.push_back(p.row);
     }
+    m_state.stagedKeys.distinctWholeNumbers = wholeKeys && problems.empty();
     m_result.rowProblems = std::move(problems);
     m_result.repeatedRows = std::move(repeated);
     m_result.emptyRows = std::move(empty);

@@ -47,7 +47,7 @@ std::int32_t queryMaxId(db::Query& tempQuery2, const std::string& database,
 
 MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& options,
                             int& progressBase, TransferView& view,
-                            const std::vector<ImportedColumn>& columns) {
+                            const std::vector<ImportedColumn>& columns, StagedKeys staged) {
     try {
         executePreamble(queries.sqlQuery, options.database);
     } catch (const std::exception&) {
@@ -57,7 +57,7 @@ MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& opt
     if (merge == nullptr) {
         return {};
     }
-    MergeEngine engine(*merge, queries, options, progressBase, view, columns);
+    MergeEngine engine(*merge, queries, options, progressBase, view, columns, staged);
     engine.run();
     return engine.report();
 }

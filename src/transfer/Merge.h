@@ -55,6 +55,14 @@ struct ImportedColumn {
     std::string heading;
 };
 
+// What the staging pass knows of the keys of the rows it kept, which spares
+// the merge asking the database again.
+struct StagedKeys {
+    // Each row's one key cell went to the database as a whole number, and no
+    // two of them are alike.
+    bool distinctWholeNumbers = false;
+};
+
 // One cell of a stored row that an import with updates rewrote: the row's
 // key, the column's worksheet heading, and the cell as an export showed it
 // before and shows it now.
@@ -131,9 +139,11 @@ private:
 // the stored row as an export shows it, each cell as the rules that fill a
 // new row make it, and only the cells that then differ are written. The key
 // and the station number are never written.
+// `staged` is what the staging pass knows of the rows it kept.
 MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& options,
                             int& progressBase, TransferView& view,
-                            const std::vector<ImportedColumn>& columns = {});
+                            const std::vector<ImportedColumn>& columns = {},
+                            StagedKeys staged = {});
 
 // The largest `column` of the rows "select * from " + `source` gives, 0 when
 // there are none or when the largest is NULL; `source` is a table name,

@@ -77,11 +77,12 @@ void Progress::step(int ordinal, int rowCount, int span) {
 
 MergeEngine::MergeEngine(const DatasetMerge& merge, TransferQueries& queries,
                          const TransferOptions& options, int& progressBase, TransferView& view,
-                         const std::vector<ImportedColumn>& columns)
+                         const std::vector<ImportedColumn>& columns, StagedKeys staged)
     : m_merge(merge),
       m_q(queries),
       m_options(options),
       m_columns(columns),
+      m_stagedKeys(staged),
       m_view(view),
       m_progress(progressBase, view),
       m_transaction(queries.connection, "merged_row"),

@@ -204,7 +204,8 @@ private:
 class MergeEngine {
 public:
     MergeEngine(const DatasetMerge& merge, TransferQueries& queries, const TransferOptions& options,
-                int& progressBase, TransferView& view, const std::vector<ImportedColumn>& columns);
+                int& progressBase, TransferView& view, const std::vector<ImportedColumn>& columns,
+                StagedKeys staged = {});
 
     // Runs the dataset's passes; any failure outside the protected inserts
     // becomes MergeStopped, naming where it happened.
@@ -356,6 +357,7 @@ private:
     const std::vector<ImportedColumn>& m_columns;
     // The dataset's columns that an update may write, in the dataset's order.
     std::vector<const datasets::DatasetColumn*> m_updatable;
+    StagedKeys m_stagedKeys;
     TransferView& m_view;
     Progress m_progress;
     RowTransaction m_transaction;
