@@ -398,6 +398,21 @@ private:
     std::size_t m_mask = 0;
 };
 
+// Whether a key cell reaches the database as the whole number that its key
+// names: an integer, or a text of plain digits (no sign, blank or leading
+// zero, at most 18 of them), which the database reads as that number.
+bool staysWholeNumber(const Value& cell) {
+    if (cell.type() == ValueType::Integer) {
+        return true;
+    }
+    if (cell.type() != ValueType::Text) {
+        return false;
+    }
+    const std::string& text = cell.asText();
+    return !text.empty() && text.size() <= 18 && (text == "0" || text.front() != '0') &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 }  // namespace
 
 int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase, int span) {
@@ -503,7 +518,7 @@ std::string MyImThread::stageRows() {
         if (!recordKey.empty()) {
             stagedKeys.add(keyHash, row);
         }
-        wholeKeys = wholeKeys && cells[shape.keyColumns.front()].type() == ValueType::Integer;
+        wholeKeys = wholeKeys && staysWholeNumber(cells[shape.keyColumns.front()]);
         kept.add(row, std::move(cells));
     }
     kept.send();
