@@ -25,7 +25,6 @@
 
 namespace pos::transfer {
 
-using detail::cellParameter;
 using detail::makeCellParameter;
 using detail::PassStopped;
 
@@ -475,12 +474,7 @@ std::string MyImThread::stageRows() {
     RowsByKeyHash stagedKeys(static_cast<std::size_t>(std::max(m_state.lastDataRow - 2, 0)));
     const auto stagedRowWithKey = [&](std::size_t hash, const std::string& recordKey) {
         return stagedKeys.find(hash, [&](int earlierRow) {
-            std::vector<Value> earlier(static_cast<std::size_t>(m_state.columnCount));
-            for (std::size_t i : shape.keyColumns) {
-                earlier[i] = cellParameter(session.readCell(earlierRow, static_cast<int>(i) + 1),
-                                           shape.textColumn[i]);
-            }
-            return shape.recordKey(earlier) == recordKey;
+            return shape.recordKey(readRow(earlierRow)) == recordKey;
         });
     };
     const std::int32_t rowCount = m_state.lastDataRow - 2;
