@@ -83,9 +83,15 @@ public:
         if (rc == SQLITE_OK) {
             // A page cache of up to 32 MiB (the library's 2 MiB holds a tenth
             // of an import of 60,000 dishes, whose pages it then writes out
-            // and reads back several times within one transaction).
-            rc = sqlite3_exec(m_db, "PRAGMA foreign_keys=ON; PRAGMA cache_size=-32768", nullptr,
-                              nullptr, nullptr);
+            // and reads back several times within one transaction), and
+            // statement journals in memory: a statement that inserts
+            // thousands of rows journals each index page it changes, and
+            // the library writes more than 64 KiB of them to a temporary
+            // file.
+            rc = sqlite3_exec(m_db,
+                              "PRAGMA foreign_keys=ON; PRAGMA cache_size=-32768; "
+                              "PRAGMA temp_store=MEMORY",
+                              nullptr, nullptr, nullptr);
         }
         bool wal = false;
         if (rc == SQLITE_OK) {
