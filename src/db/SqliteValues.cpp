@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <string_view>
@@ -285,8 +286,13 @@ int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
                                        -1, SQLITE_TRANSIENT);
                 break;
             case ValueType::Text: {
+                // A text without a NUL inside goes as NUL-terminated, which
+                // the library then knows: else each length() of a check
+                // copies the text to terminate it.
                 const std::string& t = v.asText();
-                rc = sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), inPlace);
+                const int bytes =
+                    std::memchr(t.data(), 0, t.size()) != nullptr ? static_cast<int>(t.size()) : -1;
+                rc = sqlite3_bind_text(s, i, t.c_str(), bytes, inPlace);
                 break;
             }
             case ValueType::Decimal:
