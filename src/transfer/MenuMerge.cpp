@@ -169,6 +169,16 @@ Value ruleValue(datasets::ValueRule rule, const Value& value, std::string_view c
     return value;
 }
 
+// A NULL is 0 under each price rule: the database gives it without calling
+// the program.
+std::string ruleExpression(datasets::ValueRule rule, const std::string& value,
+                           const std::string& otherwise) {
+    if (rule == datasets::ValueRule::AsGiven) {
+        return value;
+    }
+    return "case when " + value + " is null then 0 else " + otherwise + " end";
+}
+
 // A dish without any member price is sold to members at its first non-zero
 // price.
 Value memberPrice(Value vprice1, const ValueInRow& valueInRow) {

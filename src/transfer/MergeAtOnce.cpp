@@ -190,9 +190,13 @@ std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
             }
             values.push_back(call + ")");
         } else {
-            values.push_back(std::string(kRuleFunction) + "(" +
-                             std::to_string(&column - m_merge.dataset.columns.data()) + ", " +
-                             staged + ")");
+            // The database decides a NULL itself, and calls the program
+            // for any other value.
+            values.push_back(
+                ruleExpression(column.rule, staged,
+                               std::string(kRuleFunction) + "(" +
+                                   std::to_string(&column - m_merge.dataset.columns.data()) + ", " +
+                                   staged + ")"));
         }
     }
     std::string select;

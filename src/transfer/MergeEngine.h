@@ -62,6 +62,11 @@ using ValueInRow = std::function<Value(const char* column)>;
 // new row and an update alike (the dish price rules, MenuMerge.cpp).
 Value ruleValue(datasets::ValueRule rule, const Value& cell, std::string_view column);
 
+// The same rule as an expression of the database over `value`, which
+// leaves to `otherwise` (a call of ruleValue) what it does not decide.
+std::string ruleExpression(datasets::ValueRule rule, const std::string& value,
+                           const std::string& otherwise);
+
 // A dish's first member price, given the value its rule makes and the row as
 // it will be: a dish without any member price is sold to members at its
 // first non-zero price (MenuMerge.cpp).

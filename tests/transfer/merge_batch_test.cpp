@@ -67,7 +67,8 @@ const BatchCase kCases[] = {
       dish("9003", "新菜三", "凉菜 ", "新统计", "kg "),
       dish("9004", "新菜四", "Soup", "Stat", "份"),
       dish("9005", "新菜五", "soup  ", "STAT ", "Kg", "0", "0", "12"),
-      dish("9006", "新菜六", "热菜", "海鲜", ""),
+      // Negative prices, which the rules keep only as the first price.
+      dish("9006", "新菜六", "热菜", "海鲜", "", "-3", "-1", "-2"),
       // Full-width twins, which the store tells apart and a server may not.
       dish("9008", "新菜八", "ＳＯＵＰ", "新统计　", "ＫＧ"),
       // Names that look like parameters, quotes and comments in a statement.
