@@ -34,9 +34,30 @@ constexpr std::pair<const char*, const char*> kNewDishFixed[] = {
     {"flag", "0"},          {"isRate", "1"},
 };
 
-// The staged prices the member-price rule reads, the member price first.
-constexpr const char* kMemberPriceColumns[] = {"VPrice1", "Price1",  "Price2",
-                                               "Price3",  "VPrice2", "VPrice3"};
+// The prices the member-price rule reads besides the first member price, in
+// the order it reads them.
+constexpr const char* kOtherPrices[] = {"VPrice2", "VPrice3", "Price1", "Price2", "Price3"};
+
+// The staged prices the member-price rule reads: the member price, then
+// kOtherPrices.
+constexpr const char* kMemberPriceColumns[] = {"VPrice1", "VPrice2", "VPrice3",
+                                               "Price1",  "Price2",  "Price3"};
+
+// A dish without any member price is sold to members at its first non-zero
+// price; `priceOf(i)` gives the i-th of kOtherPrices as its rule makes it.
+template <typename PriceOf>
+Value memberPriceOf(Value vprice1, const PriceOf& priceOf) {
+    if (numericValue(vprice1, "VPrice1") == 0 && numericValue(priceOf(0), kOtherPrices[0]) == 0 &&
+        numericValue(priceOf(1), kOtherPrices[1]) == 0) {
+        for (std::size_t i = 2; i < std::size(kOtherPrices); ++i) {
+            Value candidate = priceOf(i);
+            if (numericValue(candidate, kOtherPrices[i]) != 0) {
+                return candidate;
+            }
+        }
+    }
+    return vprice1;
+}
 
 // A new dish's member price from its staged prices (kMemberPriceColumns),
 // each made first by its column's rule.
@@ -52,14 +73,7 @@ Value dishMemberPrice(std::span<const Value> staged) {
     for (std::size_t i = 0; i < prices.size(); ++i) {
         prices[i] = ruleValue(kColumns[i]->rule, staged[i], kColumns[i]->staged);
     }
-    return memberPrice(prices[0], [&](const char* other) {
-        for (std::size_t i = 1; i < prices.size(); ++i) {
-            if (std::string_view(kMemberPriceColumns[i]) == other) {
-                return prices[i];
-            }
-        }
-        return Value();
-    });
+    return memberPriceOf(prices[0], [&](std::size_t i) -> const Value& { return prices[i + 1]; });
 }
 
 constexpr NewRowsAtOnce kNewDishesAtOnce{.memberPriceColumns = kMemberPriceColumns,
@@ -179,20 +193,9 @@ std::string ruleExpression(datasets::ValueRule rule, const std::string& value,
     return "case when " + value + " is null then 0 else " + otherwise + " end";
 }
 
-// A dish without any member price is sold to members at its first non-zero
-// price.
 Value memberPrice(Value vprice1, const ValueInRow& valueInRow) {
-    if (numericValue(vprice1, "VPrice1") == 0 &&
-        numericValue(valueInRow("VPrice2"), "VPrice2") == 0 &&
-        numericValue(valueInRow("VPrice3"), "VPrice3") == 0) {
-        for (const char* other : {"Price1", "Price2", "Price3"}) {
-            Value candidate = valueInRow(other);
-            if (numericValue(candidate, other) != 0) {
-                return candidate;
-            }
-        }
-    }
-    return vprice1;
+    return memberPriceOf(std::move(vprice1),
+                         [&](std::size_t i) { return valueInRow(kOtherPrices[i]); });
 }
 
 constinit const DatasetMerge kMenuMerge{
