@@ -11,7 +11,7 @@
 #include <gsf/gsf-input-stdio.h>
 
 #include <algorithm>
-#include <vector>
+#include <memory>
 
 #include "workbook/GsfHandles.h"
 #include "workbook/WorkbookError.h"
@@ -67,11 +67,13 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name, int rowLimi
                                 kSaveAgainAdvice,
                             WorkbookFault::Damaged);
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    // Not zeroed first: the reads fill every byte.
+    const auto length = static_cast<std::size_t>(size);
+    const std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[length]);
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const std::size_t n = std::min<std::size_t>(bytes.size() - done, 1u << 20);
-        if (gsf_input_read(stream.get(), n, bytes.data() + done) == nullptr) {
+    while (done < length) {
+        const std::size_t n = std::min<std::size_t>(length - done, 1u << 20);
+        if (gsf_input_read(stream.get(), n, bytes.get() + done) == nullptr) {
             throw WorkbookError("无法读取工作簿" + inQuotes(name) +
                                     "：文件已损坏或不完整，其中的工作簿数据无法读出。" +
                                     kSaveAgainAdvice,
@@ -80,7 +82,7 @@ WorkbookData readFromInput(GsfInput* input, const std::string& name, int rowLimi
         done += n;
     }
     try {
-        return biff::BiffReader(bytes.data(), bytes.size()).read(rowLimit);
+        return biff::BiffReader(bytes.get(), length).read(rowLimit);
     } catch (const biff::Corrupt& c) {
         throw WorkbookError("无法读取工作簿" + inQuotes(name) + "：文件已损坏或不完整（" +
                                 c.reason + "）。" + kSaveAgainAdvice,
