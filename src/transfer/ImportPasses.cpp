@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -397,19 +398,26 @@ private:
     std::size_t m_mask = 0;
 };
 
-// Whether a key cell reaches the database as the whole number that its key
-// names: an integer, or a text of plain digits (no sign, blank or leading
+// The whole number a key cell reaches the database as, where its key names
+// one: an integer, or a text of plain digits (no sign, blank or leading
 // zero, at most 18 of them), which the database reads as that number.
-bool staysWholeNumber(const Value& cell) {
+std::optional<std::int64_t> wholeNumber(const Value& cell) {
     if (cell.type() == ValueType::Integer) {
-        return true;
+        return cell.asInteger();
     }
     if (cell.type() != ValueType::Text) {
-        return false;
+        return std::nullopt;
     }
     const std::string& text = cell.asText();
-    return !text.empty() && text.size() <= 18 && (text == "0" || text.front() != '0') &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (text.empty() || text.size() > 18 || (text != "0" && text.front() == '0') ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    std::int64_t number = 0;
+    for (const char c : text) {
+        number = number * 10 + (c - '0');
+    }
+    return number;
 }
 
 }  // namespace
@@ -482,6 +490,8 @@ std::string MyImThread::stageRows() {
     // keys, no two alike here, are then no two alike in the database.
     bool wholeKeys =
         shape.keyColumns.size() == 1 && shape.keyKinds.front() == datasets::KeyKind::Number;
+    std::int64_t lowKey = std::numeric_limits<std::int64_t>::max();
+    std::int64_t highKey = std::numeric_limits<std::int64_t>::min();
     // Nothing else runs on the connection during the pass: one preamble
     // chooses the database for all of its statements.
     executePreamble(query, m_options.database);
@@ -512,7 +522,12 @@ std::string MyImThread::stageRows() {
         if (!recordKey.empty()) {
             stagedKeys.add(keyHash, row);
         }
-        wholeKeys = wholeKeys && staysWholeNumber(cells[shape.keyColumns.front()]);
+        if (wholeKeys) {
+            const std::optional<std::int64_t> number = wholeNumber(cells[shape.keyColumns.front()]);
+            wholeKeys = number.has_value();
+            lowKey = std::min(lowKey, number.value_or(lowKey));
+            highKey = std::max(highKey, number.value_or(highKey));
+        }
         kept.add(row, std::move(cells));
     }
     kept.send();
@@ -537,7 +552,8 @@ std::string MyImThread::stageRows() {
     for (const RowProblem& p : problems) {
         m_result.failedRows.push_back(p.row);
     }
-    m_state.stagedKeys.distinctWholeNumbers = wholeKeys && problems.empty();
+    m_state.stagedKeys = {
+        .distinctWholeNumbers = wholeKeys && problems.empty(), .low = lowKey, .high = highKey};
     m_result.rowProblems = std::move(problems);
     m_result.repeatedRows = std::move(repeated);
     m_result.emptyRows = std::move(empty);

@@ -59,8 +59,10 @@ struct ImportedColumn {
 // the merge asking the database again.
 struct StagedKeys {
     // Each row's one key cell went to the database as a whole number, and no
-    // two of them are alike.
+    // two of them are alike; the smallest and the largest of them.
     bool distinctWholeNumbers = false;
+    std::int64_t low = 0;
+    std::int64_t high = 0;
 };
 
 // One cell of a stored row that an import with updates rewrote: the row's

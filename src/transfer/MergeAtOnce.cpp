@@ -65,18 +65,29 @@ bool MergeEngine::allStagedRowsNew(const std::string& table) {
     }
     const datasets::DatasetColumn* key = datasets::findColumn(m_merge.dataset, keys.front().column);
     m_atOnce->key = key;
-    // The keys first, then, when they span stored keys, each of them. The
-    // database counts the distinct keys and those of another type unless
-    // the staging pass sent each as a whole number, no two alike.
+    // The keys first, then, when they span stored keys, each of them. Where
+    // the staging pass sent each key as a whole number, no two alike, it
+    // knows them, and the rows are counted without being read; else the
+    // database counts the distinct keys and those of another type.
     const std::string staged = std::string("t.") + key->staged;
-    const bool vouched = m_stagedKeys.distinctWholeNumbers;
-    const std::string distinct = vouched ? "count(*)" : "count(distinct " + staged + ")";
-    const std::string other =
-        vouched ? "0" : "coalesce(sum(typeof(" + staged + ") <> 'integer'), 0)";
     db::Query& q = m_q.tempQuery;
-    openStatement(q, " select count(*) as n, " + distinct + " as k, " + other + " as other, min(" +
-                         staged + ") as low, max(" + staged + ") as high, min(t.rowid) as first, " +
-                         "max(t.rowid) as last from " + table + " t ");
+    if (m_stagedKeys.distinctWholeNumbers) {
+        const std::string rowCount = "(select count(*) from " + table + ")";
+        q.close();
+        q.clearLines();
+        q.addLine(" select " + rowCount + " as n, " + rowCount +
+                  " as k, 0 as other, :Low as low, :High as high, (select min(rowid) from " +
+                  table + ") as first, (select max(rowid) from " + table + ") as last ");
+        q.setParameters({{"Low", Value::integer(m_stagedKeys.low)},
+                         {"High", Value::integer(m_stagedKeys.high)}});
+        q.open();
+    } else {
+        openStatement(
+            q, " select count(*) as n, count(distinct " + staged + ") as k, coalesce(sum(typeof(" +
+                   staged + ") <> 'integer'), 0) as other, min(" + staged + ") as low, max(" +
+                   staged + ") as high, min(t.rowid) as first, max(t.rowid) as last from " + table +
+                   " t ");
+    }
     const std::int64_t rows = q.fieldValue("n").toInteger();
     const Value low = q.fieldValue("low");
     const Value high = q.fieldValue("high");
