@@ -183,12 +183,26 @@ Value ruleValue(datasets::ValueRule rule, const Value& value, std::string_view c
     return value;
 }
 
-// A NULL is 0 under each price rule: the database gives it without calling
-// the program.
+// The rules above as an expression of the database. A NULL is 0 under each
+// price rule; a column that holds numbers only (a strict table's REAL or
+// INTEGER column) cannot hold a blank text, so the database applies the
+// rule itself. Any other value goes to `otherwise`, which calls ruleValue.
 std::string ruleExpression(datasets::ValueRule rule, const std::string& value,
-                           const std::string& otherwise) {
-    if (rule == datasets::ValueRule::AsGiven) {
-        return value;
+                           const std::string& otherwise, bool numbersOnly) {
+    switch (rule) {
+        case datasets::ValueRule::AsGiven:
+            return value;
+        case datasets::ValueRule::FirstPrice:
+            if (numbersOnly) {
+                return "coalesce(" + value + ", 0)";
+            }
+            break;
+        case datasets::ValueRule::OtherPrice:
+        case datasets::ValueRule::MemberPrice:
+            if (numbersOnly) {
+                return "case when " + value + " > 0 then " + value + " else 0 end";
+            }
+            break;
     }
     return "case when " + value + " is null then 0 else " + otherwise + " end";
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -176,11 +177,28 @@ bool MergeEngine::defineAtOnceFunctions() {
         });
 }
 
+// The staging columns that hold nothing but numbers and NULL: a strict
+// table's REAL and INTEGER columns, in lower case.
+std::set<std::string> MergeEngine::numberOnlyColumns(const std::string& table) {
+    std::set<std::string> columns;
+    const std::string name = dialect().stringLiteral(table);
+    openStatement(m_q.tempQuery, " select lower(c.name) as name from pragma_table_list(" + name +
+                                     ") t, pragma_table_info(" + name +
+                                     ") c where t.strict = 1 and upper(c.type) in ('REAL', "
+                                     "'INTEGER') ");
+    for (; !m_q.tempQuery.eof(); m_q.tempQuery.next()) {
+        columns.insert(m_q.tempQuery.fieldValue(0).toText());
+    }
+    m_q.tempQuery.close();
+    return columns;
+}
+
 // insert into TABLE (the new row's columns) select (their values) from the
 // staged rows from :First to :Last, in the order a batch inserts them.
 std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
     const NewRowsAtOnce& atOnce = *m_merge.batched.atOnce;
     const std::string key = std::string("t.") + m_atOnce->key->staged;
+    const std::set<std::string> numbers = numberOnlyColumns(table);
     std::vector<std::string> values;
     for (const datasets::DatasetColumn& column : m_merge.dataset.columns) {
         const std::string staged = std::string("t.") + column.staged;
@@ -202,13 +220,14 @@ std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
             }
             values.push_back(call + ")");
         } else {
-            // The database decides a NULL itself, and calls the program
-            // for any other value.
-            values.push_back(
-                ruleExpression(column.rule, staged,
-                               std::string(kRuleFunction) + "(" +
-                                   std::to_string(&column - m_merge.dataset.columns.data()) + ", " +
-                                   staged + ")"));
+            // The database decides a NULL, and a number where the column
+            // holds nothing else, itself; it calls the program for any
+            // other value.
+            values.push_back(ruleExpression(
+                column.rule, staged,
+                std::string(kRuleFunction) + "(" +
+                    std::to_string(&column - m_merge.dataset.columns.data()) + ", " + staged + ")",
+                numbers.contains(asciiLower(column.staged))));
         }
     }
     std::string select;

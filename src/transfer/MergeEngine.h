@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -63,9 +64,10 @@ using ValueInRow = std::function<Value(const char* column)>;
 Value ruleValue(datasets::ValueRule rule, const Value& cell, std::string_view column);
 
 // The same rule as an expression of the database over `value`, which
-// leaves to `otherwise` (a call of ruleValue) what it does not decide.
+// leaves to `otherwise` (a call of ruleValue) what it does not decide;
+// `numbersOnly`: the column holds nothing but numbers and NULL.
 std::string ruleExpression(datasets::ValueRule rule, const std::string& value,
-                           const std::string& otherwise);
+                           const std::string& otherwise, bool numbersOnly);
 
 // A dish's first member price, given the value its rule makes and the row as
 // it will be: a dish without any member price is sold to members at its
@@ -320,6 +322,7 @@ private:
     bool allStagedRowsNew(const std::string& table);
     void lastPassAtOnce(const std::string& table);
     std::string newRowsAtOnceInsert(const std::string& table);
+    std::set<std::string> numberOnlyColumns(const std::string& table);
     bool defineAtOnceFunctions();
     void mergeRowsAlone(const std::string& table, std::int64_t first, std::int64_t last);
     void mergeBatch(const std::vector<StagedRow>& rows);
