@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <string_view>
@@ -291,7 +290,7 @@ int bindParameters(sqlite3_stmt* s, const std::vector<std::string>& markers,
                 // copies the text to terminate it.
                 const std::string& t = v.asText();
                 const int bytes =
-                    std::memchr(t.data(), 0, t.size()) != nullptr ? static_cast<int>(t.size()) : -1;
+                    t.find('\0') != std::string::npos ? static_cast<int>(t.size()) : -1;
                 rc = sqlite3_bind_text(s, i, t.c_str(), bytes, inPlace);
                 break;
             }

@@ -420,6 +420,39 @@ std::optional<std::int64_t> wholeNumber(const Value& cell) {
     return number;
 }
 
+// Whether each kept row's one key cell is a whole number, and the smallest
+// and the largest: the staged keys, no two alike here, are then no two
+// alike in the database.
+class WholeKeys {
+public:
+    // `keyColumns`, `keyKinds`: the worksheet's key columns and how each
+    // compares.
+    WholeKeys(const std::vector<std::size_t>& keyColumns,
+              const std::vector<datasets::KeyKind>& keyKinds)
+        : m_whole(keyColumns.size() == 1 && keyKinds.front() == datasets::KeyKind::Number),
+          m_column(m_whole ? keyColumns.front() : 0) {}
+
+    void add(const std::vector<Value>& cells) {
+        if (!m_whole) {
+            return;
+        }
+        const std::optional<std::int64_t> number = wholeNumber(cells[m_column]);
+        m_whole = number.has_value();
+        m_low = std::min(m_low, number.value_or(m_low));
+        m_high = std::max(m_high, number.value_or(m_high));
+    }
+    // What the merge may rely on once the pass ends (`kept`: no row refused).
+    StagedKeys staged(bool kept) const {
+        return {.distinctWholeNumbers = m_whole && kept, .low = m_low, .high = m_high};
+    }
+
+private:
+    bool m_whole;
+    std::size_t m_column;
+    std::int64_t m_low = std::numeric_limits<std::int64_t>::max();
+    std::int64_t m_high = std::numeric_limits<std::int64_t>::min();
+};
+
 }  // namespace
 
 int importProgress(std::int32_t row, std::int32_t dataRowCount, int progressBase, int span) {
@@ -486,12 +519,7 @@ std::string MyImThread::stageRows() {
         });
     };
     const std::int32_t rowCount = m_state.lastDataRow - 2;
-    // Whether each kept row's one key cell is a whole number: the staged
-    // keys, no two alike here, are then no two alike in the database.
-    bool wholeKeys =
-        shape.keyColumns.size() == 1 && shape.keyKinds.front() == datasets::KeyKind::Number;
-    std::int64_t lowKey = std::numeric_limits<std::int64_t>::max();
-    std::int64_t highKey = std::numeric_limits<std::int64_t>::min();
+    WholeKeys wholeKeys(shape.keyColumns, shape.keyKinds);
     // Nothing else runs on the connection during the pass: one preamble
     // chooses the database for all of its statements.
     executePreamble(query, m_options.database);
@@ -522,12 +550,7 @@ std::string MyImThread::stageRows() {
         if (!recordKey.empty()) {
             stagedKeys.add(keyHash, row);
         }
-        if (wholeKeys) {
-            const std::optional<std::int64_t> number = wholeNumber(cells[shape.keyColumns.front()]);
-            wholeKeys = number.has_value();
-            lowKey = std::min(lowKey, number.value_or(lowKey));
-            highKey = std::max(highKey, number.value_or(highKey));
-        }
+        wholeKeys.add(cells);
         kept.add(row, std::move(cells));
     }
     kept.send();
@@ -552,8 +575,7 @@ std::string MyImThread::stageRows() {
     for (const RowProblem& p : problems) {
         m_result.failedRows.push_back(p.row);
     }
-    m_state.stagedKeys = {
-        .distinctWholeNumbers = wholeKeys && problems.empty(), .low = lowKey, .high = highKey};
+    m_state.stagedKeys = wholeKeys.staged(problems.empty());
     m_result.rowProblems = std::move(problems);
     m_result.repeatedRows = std::move(repeated);
     m_result.emptyRows = std::move(empty);
