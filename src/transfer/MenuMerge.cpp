@@ -59,9 +59,9 @@ Value memberPriceOf(Value vprice1, const PriceOf& priceOf) {
     return vprice1;
 }
 
-// A new dish's member price from its staged prices (kMemberPriceColumns),
-// each made first by its column's rule.
-Value dishMemberPrice(std::span<const Value> staged) {
+// The dataset's columns of kMemberPriceColumns.
+const std::array<const datasets::DatasetColumn*, std::size(kMemberPriceColumns)>&
+memberPriceRuleColumns() {
     static const auto kColumns = [] {
         std::array<const datasets::DatasetColumn*, std::size(kMemberPriceColumns)> columns{};
         for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -69,15 +69,40 @@ Value dishMemberPrice(std::span<const Value> staged) {
         }
         return columns;
     }();
-    std::array<Value, kColumns.size()> prices;
+    return kColumns;
+}
+
+// A new dish's member price from its staged prices (kMemberPriceColumns),
+// each made first by its column's rule.
+Value dishMemberPrice(std::span<const Value> staged) {
+    const auto& columns = memberPriceRuleColumns();
+    std::array<Value, std::size(kMemberPriceColumns)> prices;
     for (std::size_t i = 0; i < prices.size(); ++i) {
-        prices[i] = ruleValue(kColumns[i]->rule, staged[i], kColumns[i]->staged);
+        prices[i] = ruleValue(columns[i]->rule, staged[i], columns[i]->staged);
     }
     return memberPriceOf(prices[0], [&](std::size_t i) -> const Value& { return prices[i + 1]; });
 }
 
+// The same as SQL over the staged prices' expressions, each of which holds
+// numbers and NULL only: memberPriceOf over the prices as ruleExpression
+// makes them, none of them NULL.
+std::string dishMemberPriceSql(std::span<const std::string> staged) {
+    const auto& columns = memberPriceRuleColumns();
+    std::array<std::string, std::size(kMemberPriceColumns)> price;
+    for (std::size_t i = 0; i < price.size(); ++i) {
+        price[i] = "(" + ruleExpression(columns[i]->rule, staged[i], "", true) + ")";
+    }
+    std::string sql = "case when " + price[0] + " <> 0 or " + price[1] + " <> 0 or " + price[2] +
+                      " <> 0 then " + price[0];
+    for (std::size_t i = 3; i < price.size(); ++i) {
+        sql += " when " + price[i] + " <> 0 then " + price[i];
+    }
+    return sql + " else " + price[0] + " end";
+}
+
 constexpr NewRowsAtOnce kNewDishesAtOnce{.memberPriceColumns = kMemberPriceColumns,
-                                         .memberPrice = dishMemberPrice};
+                                         .memberPrice = dishMemberPrice,
+                                         .memberPriceSql = dishMemberPriceSql};
 
 // The dish as a stop names it.
 std::string dishSubject(const StagedRow& row) {

@@ -193,6 +193,29 @@ std::set<std::string> MergeEngine::numberOnlyColumns(const std::string& table) {
     return columns;
 }
 
+namespace {
+
+// The member price of a new row: SQL where each price it reads holds
+// numbers only, else a call of the rule.
+std::string memberPriceValue(const NewRowsAtOnce& atOnce, const std::set<std::string>& numbers) {
+    std::vector<std::string> prices;
+    bool allNumbers = atOnce.memberPriceSql != nullptr;
+    for (const char* price : atOnce.memberPriceColumns) {
+        prices.push_back(std::string("t.") + price);
+        allNumbers = allNumbers && numbers.contains(asciiLower(price));
+    }
+    if (allNumbers) {
+        return atOnce.memberPriceSql(prices);
+    }
+    std::string call;
+    for (const std::string& price : prices) {
+        call += (call.empty() ? "" : ", ") + price;
+    }
+    return std::string(kMemberPriceFunction) + "(" + call + ")";
+}
+
+}  // namespace
+
 // insert into TABLE (the new row's columns) select (their values) from the
 // staged rows from :First to :Last, in the order a batch inserts them.
 std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
@@ -214,11 +237,7 @@ std::string MergeEngine::newRowsAtOnceInsert(const std::string& table) {
         } else if (column.rule == datasets::ValueRule::AsGiven) {
             values.push_back(staged);
         } else if (column.rule == datasets::ValueRule::MemberPrice) {
-            std::string call = std::string(kMemberPriceFunction) + "(";
-            for (const char* price : atOnce.memberPriceColumns) {
-                call += (call.back() == '(' ? "t." : ", t.") + std::string(price);
-            }
-            values.push_back(call + ")");
+            values.push_back(memberPriceValue(atOnce, numbers));
         } else {
             // The database decides a NULL, and a number where the column
             // holds nothing else, itself; it calls the program for any

@@ -148,10 +148,12 @@ private:
 // What a dataset gives for its new rows to be inserted by one statement per
 // batch where the database computes their values (the store, which runs the
 // rules of the merge as functions of the program): the staged columns the
-// member-price rule reads, and that rule on their values.
+// member-price rule reads, that rule on their values, and the same rule as
+// SQL over their expressions where each column holds numbers only.
 struct NewRowsAtOnce {
     std::span<const char* const> memberPriceColumns = {};
     Value (*memberPrice)(std::span<const Value> staged) = nullptr;
+    std::string (*memberPriceSql)(std::span<const std::string> staged) = nullptr;
 };
 
 // What a dataset gives the batched last pass (nullptr members: its rows are
