@@ -1,7 +1,8 @@
 // The store's last pass when every staged row is a new row: a batch of
 // staged rows goes into the table by one insert ... select, the database
-// computing each value with the merge's own rules, which it calls as
-// functions of the program, so that no staged row is read into the program.
+// computing each value with the merge's own rules, written as SQL where the
+// staged values are numbers and else called as functions of the program,
+// so that no staged row is read into the program.
 // A batch the database refuses is undone and merged again as the batched
 // pass merges it, which names each refused row. A server runs no code of
 // the program: its rows go by the batched pass.
