@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -443,7 +444,11 @@ public:
     }
     // What the merge may rely on once the pass ends (`kept`: no row refused).
     StagedKeys staged(bool kept) const {
-        return {.distinctWholeNumbers = m_whole && kept, .low = m_low, .high = m_high};
+        StagedKeys staged;
+        staged.distinctWholeNumbers = m_whole && kept;
+        staged.low = m_low;
+        staged.high = m_high;
+        return staged;
     }
 
 private:
@@ -451,6 +456,64 @@ private:
     std::size_t m_column;
     std::int64_t m_low = std::numeric_limits<std::int64_t>::max();
     std::int64_t m_high = std::numeric_limits<std::int64_t>::min();
+};
+
+// The names the kept rows stage for each reference pass of the dataset, as
+// StagedKeys holds them: the merge need not read them back from the
+// staging table, which holds each text as it was sent.
+class PassNames {
+public:
+    PassNames(const datasets::Dataset& dataset, const std::vector<std::string>& matchedColumns) {
+        for (const datasets::ReferencePass& pass : dataset.referencePasses) {
+            Pass& lists = m_passes.emplace_back();
+            for (const char* column : pass.stagedColumns) {
+                const auto at = std::find_if(
+                    matchedColumns.begin(), matchedColumns.end(),
+                    [&](const std::string& matched) { return equalsIgnoreCase(matched, column); });
+                lists.whole = lists.whole && at != matchedColumns.end();
+                lists.columns.push_back(static_cast<std::size_t>(at - matchedColumns.begin()));
+            }
+        }
+    }
+
+    void add(const std::vector<Value>& cells) {
+        ++m_rows;
+        for (Pass& pass : m_passes) {
+            for (std::size_t i = 0; pass.whole && i < pass.columns.size(); ++i) {
+                pass.add(cells[pass.columns[i]]);
+            }
+        }
+    }
+    void into(StagedKeys& staged) const {
+        staged.rows = m_rows;
+        for (const Pass& pass : m_passes) {
+            staged.passNames.push_back(pass.whole ? std::optional(pass.names) : std::nullopt);
+        }
+    }
+
+private:
+    struct Pass {
+        std::vector<std::size_t> columns;  // the worksheet's, in the pass's order
+        bool whole = true;
+        bool empty = false;  // an empty cell met
+        std::unordered_set<std::string> seen;
+        StagedNames names;
+
+        void add(const Value& cell) {
+            if (cell.isNull()) {
+                if (!empty) {
+                    empty = true;
+                    names.emplace_back();
+                }
+            } else if (cell.type() != ValueType::Text) {
+                whole = false;  // the database would write the number out itself
+            } else if (seen.insert(cell.asText()).second) {
+                names.emplace_back(cell.asText());
+            }
+        }
+    };
+    std::vector<Pass> m_passes;
+    std::int64_t m_rows = 0;
 };
 
 }  // namespace
@@ -520,6 +583,7 @@ std::string MyImThread::stageRows() {
     };
     const std::int32_t rowCount = m_state.lastDataRow - 2;
     WholeKeys wholeKeys(shape.keyColumns, shape.keyKinds);
+    PassNames passNames(m_options.dataset, m_state.matchedColumns);
     // Nothing else runs on the connection during the pass: one preamble
     // chooses the database for all of its statements.
     executePreamble(query, m_options.database);
@@ -551,6 +615,7 @@ std::string MyImThread::stageRows() {
             stagedKeys.add(keyHash, row);
         }
         wholeKeys.add(cells);
+        passNames.add(cells);
         kept.add(row, std::move(cells));
     }
     kept.send();
@@ -576,6 +641,7 @@ std::string MyImThread::stageRows() {
         m_result.failedRows.push_back(p.row);
     }
     m_state.stagedKeys = wholeKeys.staged(problems.empty());
+    passNames.into(m_state.stagedKeys);
     m_result.rowProblems = std::move(problems);
     m_result.repeatedRows = std::move(repeated);
     m_result.emptyRows = std::move(empty);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -55,14 +56,24 @@ struct ImportedColumn {
     std::string heading;
 };
 
-// What the staging pass knows of the keys of the rows it kept, which spares
-// the merge asking the database again.
+// The names that the kept rows staged for one reference pass, a row's
+// columns in turn, each once as staged (an empty cell as nullopt), in the
+// order first met.
+using StagedNames = std::vector<std::optional<std::string>>;
+
+// What the staging pass knows of the rows it kept, which spares the merge
+// asking the database again.
 struct StagedKeys {
     // Each row's one key cell went to the database as a whole number, and no
     // two of them are alike; the smallest and the largest of them.
     bool distinctWholeNumbers = false;
     std::int64_t low = 0;
     std::int64_t high = 0;
+    // The rows kept, and for each of the dataset's reference passes the
+    // names they staged, where each went as a text or empty (nullopt: some
+    // did not, or the pass's columns are not all in the worksheet).
+    std::int64_t rows = 0;
+    std::vector<std::optional<StagedNames>> passNames;
 };
 
 // One cell of a stored row that an import with updates rewrote: the row's

@@ -13,6 +13,7 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "common/Text.h"
@@ -121,6 +122,48 @@ std::size_t MergeEngine::rowsPerStatement(std::size_t parametersPerRow) const {
                     rowsPerStatementLimit(dialect().kind(), parametersPerRow));
 }
 
+// The names of the pass as readPassNames reads them from the staging table,
+// from those the staging pass noted, where it noted them and the program
+// knows how the database compares names (the store, which also keeps each
+// text as it was sent). A distinct pass keeps the first name of each that
+// the database tells apart, in the order of their first rows, as the
+// database's `select distinct` over the table gives them.
+bool MergeEngine::stagedPassNames(const datasets::ReferencePass& pass,
+                                  std::vector<std::string>* read, int& rows,
+                                  std::vector<std::string>& names) const {
+    const auto place = static_cast<std::size_t>(&pass - m_merge.dataset.referencePasses.data());
+    if (place >= m_stagedKeys.passNames.size() || !m_stagedKeys.passNames[place] ||
+        !dialect().nameKey("").has_value()) {
+        return false;
+    }
+    const StagedNames& staged = *m_stagedKeys.passNames[place];
+    std::vector<const std::optional<std::string>*> kept;
+    if (pass.names == datasets::ReferenceNames::Distinct) {
+        std::unordered_set<std::optional<std::string>> keys;
+        for (const std::optional<std::string>& name : staged) {
+            if (keys.insert(name ? dialect().nameKey(*name) : std::nullopt).second) {
+                kept.push_back(&name);
+            }
+        }
+        rows = static_cast<int>(kept.size());
+    } else {
+        for (const std::optional<std::string>& name : staged) {
+            kept.push_back(&name);
+        }
+        rows = static_cast<int>(m_stagedKeys.rows);
+    }
+    for (const std::optional<std::string>* name : kept) {
+        const std::string text = name->value_or("");
+        if (read != nullptr) {
+            read->push_back(text);
+        }
+        if (!isBlank(text)) {
+            names.push_back(text);
+        }
+    }
+    return true;
+}
+
 // The pass's names in the order a pass a name at a time visits them; the
 // names it does not find are inserted under the numbers it would give them.
 void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
@@ -129,19 +172,22 @@ void MergeEngine::batchedReferencePass(const datasets::ReferencePass& pass) {
     const std::string table = std::string("TEMP") + m_merge.dataset.key;
     db::Query& driver = m_q.sqlQuery;
     executePreamble(driver, m_options.database);
-    // One staged row at a time in memory, however many there are.
-    const db::ForwardOnly forwardOnly(driver);
-    openStatement(driver, pass.names == datasets::ReferenceNames::Distinct
-                              ? distinctPass(pass.stagedColumns.front(), table)
-                              : stagedColumnsSelect(pass.stagedColumns, table));
     std::vector<std::string>* distinct = nullptr;
     if (pass.names == datasets::ReferenceNames::Distinct) {
         distinct = &m_distinctNames[pass.stagedColumns.front()];
         distinct->clear();
     }
     int rowCount = 0;
-    std::vector<std::string> names = readPassNames(driver, pass, distinct, rowCount);
-    driver.close();
+    std::vector<std::string> names;
+    if (!stagedPassNames(pass, distinct, rowCount, names)) {
+        // One staged row at a time in memory, however many there are.
+        const db::ForwardOnly forwardOnly(driver);
+        openStatement(driver, pass.names == datasets::ReferenceNames::Distinct
+                                  ? distinctPass(pass.stagedColumns.front(), table)
+                                  : stagedColumnsSelect(pass.stagedColumns, table));
+        names = readPassNames(driver, pass, distinct, rowCount);
+        driver.close();
+    }
     if (m_view.stopRequested()) {
         throw StopRequested();
     }

@@ -320,6 +320,8 @@ private:
     std::vector<FoundName> lookUpNames(const datasets::ReferencePass& pass,
                                        const std::vector<std::string>& names);
     void batchedLastPass();
+    bool stagedPassNames(const datasets::ReferencePass& pass, std::vector<std::string>* read,
+                         int& rows, std::vector<std::string>& names) const;
     // The store's last pass when every staged row is new (MergeAtOnce.cpp).
     bool allStagedRowsNew(const std::string& table);
     void lastPassAtOnce(const std::string& table);
