@@ -5,6 +5,7 @@
 #include "transfer/Merge.h"
 
 #include <array>
+#include <utility>
 
 #include "common/Text.h"
 #include "transfer/MergeEngine.h"
@@ -57,7 +58,7 @@ MergeReport mergeStagedRows(TransferQueries& queries, const TransferOptions& opt
     if (merge == nullptr) {
         return {};
     }
-    MergeEngine engine(*merge, queries, options, progressBase, view, columns, staged);
+    MergeEngine engine(*merge, queries, options, progressBase, view, columns, std::move(staged));
     engine.run();
     return engine.report();
 }

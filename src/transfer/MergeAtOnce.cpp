@@ -73,16 +73,11 @@ bool MergeEngine::allStagedRowsNew(const std::string& table) {
     // database counts the distinct keys and those of another type.
     const std::string staged = std::string("t.") + key->staged;
     db::Query& q = m_q.tempQuery;
-    if (m_stagedKeys.distinctWholeNumbers) {
-        const std::string rowCount = "(select count(*) from " + table + ")";
-        q.close();
-        q.clearLines();
-        q.addLine(" select " + rowCount + " as n, " + rowCount +
-                  " as k, 0 as other, :Low as low, :High as high, (select min(rowid) from " +
-                  table + ") as first, (select max(rowid) from " + table + ") as last ");
-        q.setParameters({{"Low", Value::integer(m_stagedKeys.low)},
-                         {"High", Value::integer(m_stagedKeys.high)}});
-        q.open();
+    const bool vouched = m_stagedKeys.distinctWholeNumbers;
+    if (vouched) {
+        openStatement(q, " select (select count(*) from " + table +
+                             ") as n, (select min(rowid) from " + table +
+                             ") as first, (select max(rowid) from " + table + ") as last ");
     } else {
         openStatement(
             q, " select count(*) as n, count(distinct " + staged + ") as k, coalesce(sum(typeof(" +
@@ -91,10 +86,11 @@ bool MergeEngine::allStagedRowsNew(const std::string& table) {
                    " t ");
     }
     const std::int64_t rows = q.fieldValue("n").toInteger();
-    const Value low = q.fieldValue("low");
-    const Value high = q.fieldValue("high");
-    bool allNew = rows > 0 && q.fieldValue("k").toInteger() == rows &&
-                  q.fieldValue("other").toInteger() == 0 &&
+    const Value low = vouched ? Value::integer(m_stagedKeys.low) : q.fieldValue("low");
+    const Value high = vouched ? Value::integer(m_stagedKeys.high) : q.fieldValue("high");
+    bool allNew = rows > 0 &&
+                  (vouched || (q.fieldValue("k").toInteger() == rows &&
+                               q.fieldValue("other").toInteger() == 0)) &&
                   low.toInteger() >= std::numeric_limits<std::int32_t>::min() &&
                   high.toInteger() <= std::numeric_limits<std::int32_t>::max();
     m_atOnce->rows = rows;
